@@ -1,0 +1,73 @@
+#include "common/daily_log.h"
+
+#include <cstdio>
+
+#include "common/account_key.h"
+#include "platform/files.h"
+
+namespace common {
+namespace {
+
+constexpr size_t kNameField = 65;
+constexpr int kAppendTries = 32;
+constexpr int kAppendPauseMs = 100;
+
+std::string DayFile(const std::string& folder, const platform::SystemTime& day) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%04d%02d%02d.log", day.year % 10000, day.month % 100,
+                day.day % 100);
+  return platform::JoinPath(folder, name);
+}
+
+bool AppendWithRetry(const std::string& path, const std::string& line) {
+  for (int attempt = 0; attempt < kAppendTries; ++attempt) {
+    if (platform::AppendToFile(path, line)) return true;
+    platform::SleepMs(kAppendPauseMs);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string FormatLogLine(long code, const platform::SystemTime& time, std::string_view name,
+                          std::string_view text) {
+  int hour = time.hour % 24;
+  const char* half = hour >= 12 ? "pm" : "am";
+  if (hour >= 12) hour -= 12;
+  char head[64];
+  std::snprintf(head, sizeof head, "%05ld %04d/%02d/%02d  %02d:%02d%s  ", code,
+                time.year % 10000, time.month % 100, time.day % 100, hour, time.minute % 100,
+                half);
+  std::string line = head;
+  std::string field(name.substr(0, kNameField));
+  field.resize(kNameField, ' ');
+  line += field;
+  line += ' ';
+  line += text;
+  line += "\r\n";
+  return line;
+}
+
+std::string FullLogPath(const std::string& programDir, const platform::SystemTime& day) {
+  return DayFile(platform::JoinPath(programDir, "Log"), day);
+}
+
+std::string DisplayLogPath(const std::string& programDir, const platform::SystemTime& day) {
+  return DayFile(platform::JoinPath(platform::JoinPath(programDir, "Log"), "Disp"), day);
+}
+
+bool AppendDailyLog(const std::string& programDir, long code, const platform::SystemTime& time,
+                    std::string_view plainName, std::string_view keyName, std::string_view text) {
+  bool full = AppendWithRetry(FullLogPath(programDir, time),
+                              FormatLogLine(code, time, plainName, text));
+  bool disp = AppendWithRetry(DisplayLogPath(programDir, time),
+                              FormatLogLine(code, time, keyName, text));
+  return full && disp;
+}
+
+bool AppendEventLog(const std::string& programDir, long code, const platform::SystemTime& time,
+                    std::string_view title, std::string_view text) {
+  return AppendDailyLog(programDir, code, time, title, HexKey(title), text);
+}
+
+}  // namespace common

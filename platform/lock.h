@@ -1,0 +1,34 @@
+// Advisory locks (flock) on lock files. A lock is released when its holder ends, even by a
+// crash, so a dead process never blocks anyone.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock() { Release(); }
+  FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FileLock& operator=(FileLock&& other) noexcept;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  // Waits until the exclusive lock on `path` is held (the file and its folders are created
+  // when missing). False when the file cannot be opened.
+  bool Acquire(const std::string& path);
+  // Takes the lock only when nobody holds it.
+  bool TryAcquire(const std::string& path);
+  void Release();
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  bool Open(const std::string& path, bool wait);
+  int fd_ = -1;
+};
+
+// The lock file that stands in for a named mutex: "<program dir>/temp/locks/<name>".
+std::string NamedLockPath(const std::string& programDir, const std::string& name);
+
+}  // namespace platform
