@@ -8,6 +8,7 @@
 #include "agents/framework/agent_run.h"
 #include "agents/framework/error_text.h"
 #include "agents/framework/port_check.h"
+#include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/status_update.h"
 #include "page_files.h"
