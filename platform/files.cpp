@@ -105,8 +105,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mod
   std::string dir = DirName(path);
   std::string base = path.substr(dir.empty() ? 0 : dir.size() + 1);
   std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
+  const std::string pattern = tmpl;
   int fd = ::mkstemp(tmpl.data());
-  if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) fd = ::mkstemp(tmpl.data());
+  if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) {
+    tmpl = pattern;  // a failed mkstemp may have filled in the X's
+    fd = ::mkstemp(tmpl.data());
+  }
   if (fd < 0) return false;
   // An existing file keeps its permissions; a new one gets `mode`, whatever the umask.
   struct stat st{};
