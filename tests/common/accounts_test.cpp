@@ -65,9 +65,9 @@ TEST(Registration, ChecksGetStatusFilesAndIndexLinesCustomPortsIncluded) {
   }
   // The store lowercases its keys.
   EXPECT_EQ(IndexLines(dir.path()),
-            (std::vector<std::string>{"576562(alt http)\t\tcustdata\t\t127.0.0.1",
-                                      "576562\t\tpingdata\t\t127.0.0.1",
-                                      "576562\t\tsmtpdata\t\t127.0.0.1"}));
+            (std::vector<std::string>{"576562\t\tpingdata\t\t127.0.0.1",
+                                      "576562\t\tsmtpdata\t\t127.0.0.1",
+                                      "576562(alt http)\t\tcustdata\t\t127.0.0.1"}));
 
   // Re-registering keeps existing status files as they are.
   UpdateCheckStatus(dir.path(), StatusFolder::kPing, "576562", [](CheckStatus& s, bool) {
