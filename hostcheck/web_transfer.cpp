@@ -31,17 +31,12 @@ class PageFile {
     if (fd_ >= 0) ::close(fd_);
   }
   bool given() const { return !path_.empty(); }
-  void Replace(const char* data, size_t size) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    Append(data, size);
-  }
-  void Append(const char* data, size_t size) {
-    if (fd_ < 0) {
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-      if (fd_ < 0) return;
+  void Write(const char* data, size_t size) {
+    if (!opened_) {
+      opened_ = true;
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     }
-    while (size > 0) {
+    while (fd_ >= 0 && size > 0) {
       ssize_t n = ::write(fd_, data, size);
       if (n <= 0) {
         if (n < 0 && errno == EINTR) continue;
@@ -54,6 +49,7 @@ class PageFile {
 
  private:
   std::string path_;
+  bool opened_ = false;
   int fd_ = -1;
 };
 
@@ -117,6 +113,32 @@ bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, size_t* 
     if (attempt >= retries) return false;
     platform::SleepMs(kRetryPauseMs);
   }
+}
+
+// A first block is incomplete while its head has not ended, or while it has neither a
+// Content-Length nor body bytes yet: such an answer ends with its first block.
+bool FirstBlockIncomplete(const char* block, size_t size) {
+  size_t bodyStart = BodyStartOf(block, size);
+  if (bodyStart == 0) return true;
+  return ::memmem(block, size, kContentLength, sizeof kContentLength - 1) == nullptr &&
+         size - bodyStart <= 2;
+}
+
+// Adds to the first block what arrives before `untilMs` while it is incomplete. True when
+// the server closed meanwhile.
+bool GatherFirstBlock(int fd, char* block, size_t* size, int64_t untilMs) {
+  while (*size < kBlockSize && FirstBlockIncomplete(block, *size)) {
+    int64_t left = untilMs - platform::MonotonicMs();
+    if (left <= 0 || WaitFor(fd, POLLIN, static_cast<int>(left)) <= 0) return false;
+    ssize_t n = ::recv(fd, block + *size, kBlockSize - *size, MSG_DONTWAIT);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      return false;
+    }
+    *size += static_cast<size_t>(n);
+  }
+  return false;
 }
 
 enum class BlockRead { kData, kClosed, kTimedOut, kFailed };
@@ -217,20 +239,23 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
   }
 
   log.Step("Receiving data from host...");
-  // Give the server up to 500 ms to start its answer; an answer already there is taken
-  // at once.
-  WaitFor(socket.get(), POLLIN, kFirstAnswerWaitMs);
-
   PageFile page(pageFile);
   char block[kBlockSize];
   bool first = true;
+  bool closed = false;
   int64_t received = 0;
   int64_t bodyBytes = 0;
   int64_t contentLength = 0;
-  for (;;) {
+  while (!closed) {
     size_t size = 0;
+    // The first block is given up to 500 ms to gather a whole head and the start of the
+    // body, as a pause before reading would; an answer that is complete is taken at once.
+    int64_t gatherUntil = platform::MonotonicMs() + kFirstAnswerWaitMs;
     BlockRead read = ReceiveBlock(socket.get(), timeoutMs, block, &size);
     if (read == BlockRead::kClosed) break;
+    if (read == BlockRead::kData && first) {
+      closed = GatherFirstBlock(socket.get(), block, &size, gatherUntil);
+    }
     if (read != BlockRead::kData) {
       // A connection that failed does not heal, and a silent one had its whole retry
       // budget: either way the receive failed.
@@ -257,11 +282,11 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
       contentLength = ContentLengthOf(block, size);
       size_t bodyStart = BodyStartOf(block, size);
       if (page.given() && size - bodyStart > 2) {
-        page.Replace(block + bodyStart, size - bodyStart);
+        page.Write(block + bodyStart, size - bodyStart);
         bodyBytes += static_cast<int64_t>(size - bodyStart);
       }
     } else if (page.given()) {
-      page.Append(block, size);
+      page.Write(block, size);
       bodyBytes += static_cast<int64_t>(size);
     }
     if (bodyBytes >= contentLength) break;
