@@ -77,12 +77,12 @@ TEST(IcmpEcho, ReadsReplies) {
        25},
       {"own reply after a header with options", Datagram(24, 0, own, 1020), true,
        ReplyKind::kOwnReply, 5},
-      {"own reply from the datagram socket", Datagram(0, 0, own, 1000), false,
-       ReplyKind::kOwnReply, 25},
+      {"own reply from the datagram socket", Datagram(0, 0, own, 1000), false, ReplyKind::kOwnReply,
+       25},
       {"tick count wrapped", Datagram(20, 0, own, 0xFFFFFFF0u), true, ReplyKind::kOwnReply,
        1025 + 16},
-      {"another process's reply", Datagram(20, 0, own + 1, 1000), true,
-       ReplyKind::kForeignReply, 0},
+      {"another process's reply", Datagram(20, 0, own + 1, 1000), true, ReplyKind::kForeignReply,
+       0},
       {"destination unreachable", Datagram(20, 3, own, 1000), true, ReplyKind::kNotReply, 0},
       {"an echo request", Datagram(20, 8, own, 1000), true, ReplyKind::kEchoRequest, 0},
       {"header plus 7 bytes", Datagram(20, 0, own, 1000, 7), true, ReplyKind::kTooShort, 0},
@@ -93,8 +93,8 @@ TEST(IcmpEcho, ReadsReplies) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const uint32_t now = 1025;
-    ReplyVerdict verdict = ReadEchoReply(c.datagram.data(), c.datagram.size(), c.hasIpHeader,
-                                         own, now);
+    ReplyVerdict verdict =
+        ReadEchoReply(c.datagram.data(), c.datagram.size(), c.hasIpHeader, own, now);
     EXPECT_EQ(verdict.kind, c.kind);
     if (c.kind == ReplyKind::kOwnReply) {
       EXPECT_EQ(verdict.roundTripMs, c.roundTrip);

@@ -118,8 +118,7 @@ WebServer::WebServer(const std::string& folder) {
   // "Serving HTTP on 127.0.0.1 port 40123 (http://127.0.0.1:40123/) ..."
   std::string banner;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (banner.find(") ...") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (banner.find(") ...") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
     pollfd p{out[0], POLLIN, 0};
     if (::poll(&p, 1, 200) <= 0) continue;
     char buffer[256];

@@ -67,7 +67,8 @@ std::string PrepareChild(const LabOptions& options, LabContext& context) {
   gid_t gid = ::getegid();
   bool root = uid == 0;
   if (root) {
-    if (::unshare(CLONE_NEWNET) != 0) return std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
+    if (::unshare(CLONE_NEWNET) != 0)
+      return std::string("unshare(CLONE_NEWNET): ") + strerror(errno);
   } else {
     if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
       return std::string("unshare(CLONE_NEWUSER|CLONE_NEWNET): ") + strerror(errno);
@@ -127,8 +128,7 @@ std::string PrepareChild(const LabOptions& options, LabContext& context) {
 
 }  // namespace
 
-LabRun RunInNetLab(const LabOptions& options,
-                   const std::function<std::string(LabContext&)>& body) {
+LabRun RunInNetLab(const LabOptions& options, const std::function<std::string(LabContext&)>& body) {
   LabRun run;
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) {

@@ -10,9 +10,9 @@
 namespace hostchecktest {
 
 struct LabOptions {
-  bool tun = false;             // create t0 with 10.200.0.1/24
+  bool tun = false;               // create t0 with 10.200.0.1/24
   bool withoutRawSocket = false;  // drop the right to open raw sockets
-  bool pingSocketAllowed = true;   // with withoutRawSocket: open ping sockets to the user
+  bool pingSocketAllowed = true;  // with withoutRawSocket: open ping sockets to the user
 };
 
 struct LabContext {

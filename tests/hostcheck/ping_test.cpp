@@ -71,8 +71,8 @@ PingRecord Decode(const std::string& text) {
 }
 
 // Runs one Ping inside the lab while a thread answers on the tun device.
-PingRecord PingThroughTun(LabContext& lab, Responder responder, const char* host,
-                          int32_t timeoutMs, int32_t dataSize, int32_t count, int32_t pauseMs) {
+PingRecord PingThroughTun(LabContext& lab, Responder responder, const char* host, int32_t timeoutMs,
+                          int32_t dataSize, int32_t count, int32_t pauseMs) {
   PingRecord record;
   std::atomic<bool> done{false};
   std::thread answerer([&] {
@@ -121,8 +121,7 @@ const Scenario kScenarios[] = {
     {"three replies of 100 bytes", Responder::kReply, "10.200.0.2", 3000, 100, 3, 300},
     {"default size", Responder::kReply, "10.200.0.2", 3000, 0, 1, 0},
     {"no answer", Responder::kSilent, "10.200.0.3", 300, 32, 1, 0},
-    {"another process's reply first", Responder::kForeignThenReply, "10.200.0.2", 3000, 32, 1,
-     0},
+    {"another process's reply first", Responder::kForeignThenReply, "10.200.0.2", 3000, 32, 1, 0},
     {"destination unreachable", Responder::kUnreachable, "10.200.0.2", 3000, 32, 1, 0},
 };
 
@@ -154,7 +153,8 @@ std::vector<PingRecord> RunScenarios(bool withoutRawSocket, std::string* skip) {
 }
 
 uint16_t Le16(const std::string& m, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(m[at]) | (static_cast<uint8_t>(m[at + 1]) << 8));
+  return static_cast<uint16_t>(static_cast<uint8_t>(m[at]) |
+                               (static_cast<uint8_t>(m[at + 1]) << 8));
 }
 
 void CheckScenarios(bool withoutRawSocket) {
@@ -202,9 +202,13 @@ void CheckScenarios(bool withoutRawSocket) {
   EXPECT_EQ(records[5].result, -908);
 }
 
-TEST(Ping, AnswersThroughTheRawSocket) { CheckScenarios(false); }
+TEST(Ping, AnswersThroughTheRawSocket) {
+  CheckScenarios(false);
+}
 
-TEST(Ping, SameAnswersThroughThePingSocketWithoutRawRights) { CheckScenarios(true); }
+TEST(Ping, SameAnswersThroughThePingSocketWithoutRawRights) {
+  CheckScenarios(true);
+}
 
 // Loopback answers at once: the reply is taken without a polling pause.
 TEST(Ping, LoopbackThroughBothSockets) {
@@ -215,7 +219,8 @@ TEST(Ping, LoopbackThroughBothSockets) {
     LabRun run = RunInNetLab(options, [](LabContext&) {
       std::string out;
       int64_t start = NowMs();
-      for (int i = 0; i < 50; ++i) out += std::to_string(PingHost("127.0.0.1", 2000, 32, 1, 0)) + " ";
+      for (int i = 0; i < 50; ++i)
+        out += std::to_string(PingHost("127.0.0.1", 2000, 32, 1, 0)) + " ";
       out += std::to_string(PingHost("localhost", 2000, 32, 1, 0)) + " ";
       out += std::to_string(NowMs() - start);
       return out;
@@ -252,9 +257,8 @@ TEST(Ping, ErrorCodesBeforeAnythingIsSent) {
     LabOptions options;
     options.withoutRawSocket = !c.pingSocketAllowed;
     options.pingSocketAllowed = c.pingSocketAllowed;
-    LabRun run = RunInNetLab(options, [&](LabContext&) {
-      return std::to_string(PingHost(c.host, 1000, 32, 1, 0));
-    });
+    LabRun run = RunInNetLab(
+        options, [&](LabContext&) { return std::to_string(PingHost(c.host, 1000, 32, 1, 0)); });
     if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
     EXPECT_EQ(run.output, std::to_string(c.expected));
   }

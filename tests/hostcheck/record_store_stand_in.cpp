@@ -2,4 +2,6 @@
 // routines that the linker may take along call it, the network checks never do.
 #include <cstdint>
 
-extern "C" int32_t AddDelDat(int32_t, const char*, const char*) { return 0; }
+extern "C" int32_t AddDelDat(int32_t, const char*, const char*) {
+  return 0;
+}
