@@ -42,12 +42,24 @@ bool IsReply(int event) {
 
 }  // namespace
 
+// One handler per state, in the order of State.
 const CSMTP::Handler CSMTP::kHandlers[CSMTP::kStateCount] = {
-    &CSMTP::OnIdle,     &CSMTP::OnConnect,        &CSMTP::OnAwaitConnection,
-    &CSMTP::OnGreeting, &CSMTP::OnEhloReply,      &CSMTP::OnAuth,
-    &CSMTP::OnMail,     &CSMTP::OnFirstRecipient, &CSMTP::OnNextRecipient,
-    &CSMTP::OnData,     &CSMTP::OnBody,           &CSMTP::OnEndOfData,
-    &CSMTP::OnQuit,     &CSMTP::OnWaitAfterQuit,  &CSMTP::OnFinish};
+    [](CSMTP* s, int e) { return s->OnIdle(e); },
+    [](CSMTP* s, int e) { return s->OnConnect(e); },
+    [](CSMTP* s, int e) { return s->OnAwaitConnection(e); },
+    [](CSMTP* s, int e) { return s->OnGreeting(e); },
+    [](CSMTP* s, int e) { return s->OnEhloReply(e); },
+    [](CSMTP* s, int e) { return s->OnAuth(e); },
+    [](CSMTP* s, int e) { return s->OnMail(e); },
+    [](CSMTP* s, int e) { return s->OnFirstRecipient(e); },
+    [](CSMTP* s, int e) { return s->OnNextRecipient(e); },
+    [](CSMTP* s, int e) { return s->OnData(e); },
+    [](CSMTP* s, int e) { return s->OnBody(e); },
+    [](CSMTP* s, int e) { return s->OnEndOfData(e); },
+    [](CSMTP* s, int e) { return s->OnQuit(e); },
+    [](CSMTP* s, int e) { return s->OnWaitAfterQuit(e); },
+    [](CSMTP* s, int e) { return s->OnFinish(e); },
+};
 
 const char* CSMTP::StateName(State state) {
   return state >= 0 && state < kStateCount ? kStateNames[state] : "?";
@@ -137,7 +149,7 @@ void CSMTP::Drive(int event) {
     SetState(kFinish);
     event = kEvNone;
   }
-  while ((this->*kHandlers[state_])(event)) event = kEvNone;
+  while (kHandlers[state_](this, event)) event = kEvNone;
   driving_ = false;
 }
 

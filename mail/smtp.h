@@ -102,7 +102,7 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   void ConnectDone(int code, int error) override;
 
  private:
-  using Handler = bool (CSMTP::*)(int event);
+  using Handler = bool (*)(CSMTP* self, int event);
   static const Handler kHandlers[kStateCount];
 
   void Drive(int event);
