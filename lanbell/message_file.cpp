@@ -24,7 +24,8 @@ std::optional<LanMessage> ParseMessageFile(const std::string& content) {
   if (lines.size() < 2) return std::nullopt;
   if (lines.size() == 2) lines.push_back(current);
   // Each text ends at its first zero byte, as it would be read as a C string.
-  for (std::string& line : lines) line.resize(line.find('\0') == std::string::npos ? line.size() : line.find('\0'));
+  for (std::string& line : lines)
+    line.resize(line.find('\0') == std::string::npos ? line.size() : line.find('\0'));
   return LanMessage{lines[0], lines[1], lines[2]};
 }
 

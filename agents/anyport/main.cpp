@@ -20,8 +20,8 @@ agents::CheckResult CheckPort(agents::RunContext& run, agents::AccountJob& job, 
       [&] { return IsWebPortOpen(job.host.c_str(), port, timeoutMs); }, 1, 0, &ok);
   char okMessage[64], downMessage[64];
   std::snprintf(okMessage, sizeof okMessage, "CUSTOM Port %ld OK", static_cast<long>(port));
-  std::snprintf(downMessage, sizeof downMessage, "CUSTOM Port %ld DOWN Error: ",
-                static_cast<long>(port));
+  std::snprintf(downMessage, sizeof downMessage,
+                "CUSTOM Port %ld DOWN Error: ", static_cast<long>(port));
   return agents::PortResult(run, job, code, ok, okMessage, downMessage);
 }
 

@@ -17,11 +17,10 @@ class EchoCheck : public agents::AccountCheck {
     int32_t seconds = job.account.record.pingTimeout;
     if (seconds == 0) seconds = 1;
     bool ok = false;
-    int32_t code = agents::TryPing(
-        [&] { return Ping(job.host.c_str(), seconds * 1000, 32, 1, 0); }, &ok);
+    int32_t code =
+        agents::TryPing([&] { return Ping(job.host.c_str(), seconds * 1000, 32, 1, 0); }, &ok);
     char okMessage[64];
-    std::snprintf(okMessage, sizeof okMessage, "%s time=%ldms", "Ping OK",
-                  static_cast<long>(code));
+    std::snprintf(okMessage, sizeof okMessage, "%s time=%ldms", "Ping OK", static_cast<long>(code));
     return agents::PortResult(run, job, code, ok, okMessage, "Ping DOWN ");
   }
 };

@@ -12,12 +12,12 @@ namespace agents {
 
 // The outcome of one check as the frame logs and judges it.
 struct CheckResult {
-  int32_t code = 0;        // the check's result (round-trip time, 1, HTTP status, -906 ...)
+  int32_t code = 0;  // the check's result (round-trip time, 1, HTTP status, -906 ...)
   bool failed = false;
-  long logCode = 0;        // the code printed in the account line
-  std::string message;     // success or failure message
-  std::string errorText;   // follows the message directly in the account line
-  bool writeLine = true;   // false when the check wrote its own lines
+  long logCode = 0;              // the code printed in the account line
+  std::string message;           // success or failure message
+  std::string errorText;         // follows the message directly in the account line
+  bool writeLine = true;         // false when the check wrote its own lines
   bool countsAsFailure = false;  // a success logged even when successes are not
   std::string alertMessage;      // %E of the Down alert
 };

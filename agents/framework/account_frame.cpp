@@ -25,8 +25,8 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
   run.state.WriteBusy(check.FailureBusy());
   AppendRetryLine(run.retryPath, accountPath, statusPath, job.key);
   if (result.writeLine) {
-    WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key),
-                     result.message, result.errorText, true);
+    WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
+                     result.errorText, true);
   }
   const platform::SystemTime now = platform::LocalNow();
   bool raise = false;
@@ -44,8 +44,8 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
 
 void Succeeded(RunContext& run, AccountJob& job, const CheckResult& result) {
   if (result.writeLine) {
-    WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key),
-                     result.message, result.errorText, result.countsAsFailure);
+    WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
+                     result.errorText, result.countsAsFailure);
   }
   if (job.status.failCount > 1 && !job.alertDue) {
     RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, run.profile.typeWord});

@@ -12,13 +12,13 @@ struct AgentProfile {
   const char* programName;  // also the single-run guard's name, followed by n
   const char* skippedText;  // detail of the "[Skipped]" line
   common::StatusFolder folder;
-  const char* stateFile;    // scan state file in the program directory
-  size_t stateSize;         // 8, 20 or 28 bytes
-  size_t downOffset;        // offset of the down word in the state file
-  const char* retryFile;    // in <dir>/temp
-  const char* typeWord;     // what %C stands for
-  const char* tagWord;      // what the alert records name
-  int logGroup;             // selects the two logging switches of Scan.dat
+  const char* stateFile;  // scan state file in the program directory
+  size_t stateSize;       // 8, 20 or 28 bytes
+  size_t downOffset;      // offset of the down word in the state file
+  const char* retryFile;  // in <dir>/temp
+  const char* typeWord;   // what %C stands for
+  const char* tagWord;    // what the alert records name
+  int logGroup;           // selects the two logging switches of Scan.dat
   // The agent-specific error texts for -911, -912 and -17 apply.
   bool authErrorTexts;
   // Tag of the Up mail record; empty means "[Up Mail Send: <tag word>]".

@@ -34,8 +34,7 @@ std::string AlertTag(const RunContext& run, bool mail, AlertKind kind) {
   return "[Up Message Send: " + word + "]";
 }
 
-TemplateValues Values(const Alert& alert, const std::string& storedName,
-                      const std::string& host) {
+TemplateValues Values(const Alert& alert, const std::string& storedName, const std::string& host) {
   TemplateValues v;
   v.storedName = storedName;
   v.host = host;
@@ -48,8 +47,8 @@ TemplateValues Values(const Alert& alert, const std::string& storedName,
 void SendMail(const RunContext& run, const common::AccountFile& account, const Alert& alert,
               const TemplateValues& values) {
   const common::AccountRecord& r = account.record;
-  std::string to = MailRecipients(r.mailToGlobal != 0, run.alert.toAddresses,
-                                  r.mailToAccount != 0, account.mailAddresses);
+  std::string to = MailRecipients(r.mailToGlobal != 0, run.alert.toAddresses, r.mailToAccount != 0,
+                                  account.mailAddresses);
   bool down = alert.kind == AlertKind::kDown;
   const bool general = r.useGlobalMailTemplates != 0;
   const std::string& subject = general ? (down ? run.alert.downSubject : run.alert.upSubject)
@@ -61,7 +60,7 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
       ChooseMailServer(run.alert.settings, run.auth, run.probes);
   if (!server) return;
 
-  MailJob job;
+  mail::MailJob job;
   job.smtpHost = server->server;
   job.to = to;
   job.from = common::FieldText(run.alert.settings.fromAddress);
@@ -72,8 +71,7 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
   if (!jobPath.empty()) {
     // The sign-in texts travel on the sender's standard input, never on its command line,
     // where every local user could read them; their two places on the line stay empty.
-    platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender),
-                            {run.programDir, jobPath, "", ""},
+    platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender), {jobPath, "", ""},
                             server->user + "\n" + server->password + "\n");
   }
   WriteFrameworkLine(run.programDir, kAlertRecordCode, AlertTag(run, true, alert.kind), to);
@@ -92,8 +90,8 @@ void SendLanList(const RunContext& run, const std::string& list, const std::stri
   }
 }
 
-void SendLanMessages(const RunContext& run, const common::AccountFile& account,
-                     const Alert& alert, const TemplateValues& values) {
+void SendLanMessages(const RunContext& run, const common::AccountFile& account, const Alert& alert,
+                     const TemplateValues& values) {
   const common::AccountRecord& r = account.record;
   bool down = alert.kind == AlertKind::kDown;
   const std::string& tmpl = r.useGlobalOnlineTemplates != 0
@@ -130,7 +128,7 @@ std::optional<MailServerChoice> ChooseMailServer(const common::AlertSettings& se
 }
 
 std::string MailLogDestination(const std::string& programDir) {
-  return platform::JoinPath(programDir, "RelayKitLog") + ",1,KT.Varnock";
+  return mail::LogDestinationText(platform::JoinPath(programDir, "RelayKitLog"), 1, "KT.Varnock");
 }
 
 std::string LanMessageText(const std::string& recipient, const std::string& message) {

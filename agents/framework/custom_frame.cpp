@@ -17,8 +17,8 @@ void CheckSlot(RunContext& run, const SlotCheck& check, AccountJob& job, int k) 
 
   const platform::SystemTime now = platform::LocalNow();
   job.checkTime = StampOf(now);
-  bool marked = common::UpdateCustomStatus(
-      run.programDir, key, [&](common::CustomStatus& s, bool exists) {
+  bool marked =
+      common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
         if (!exists) return false;
         job.alertDue = s.slots[k].errorDetected[0] == '\0';
         common::SetField(s.slots[k].lastCheck, job.checkTime);

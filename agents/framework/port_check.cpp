@@ -52,9 +52,8 @@ CheckResult PortCheck::Check(RunContext& run, AccountJob& job) {
   const int32_t port = words_.port(record);
   if (words_.busyOffWhileProbing) run.state.WriteBusy(0);
   bool ok = false;
-  int32_t code = TryPortTwice(
-      [&] { return words_.probe(job.host.c_str(), port, timeoutMs); }, words_.firstSuccessFrom,
-      words_.secondSuccessFrom, &ok);
+  int32_t code = TryPortTwice([&] { return words_.probe(job.host.c_str(), port, timeoutMs); },
+                              words_.firstSuccessFrom, words_.secondSuccessFrom, &ok);
   return PortResult(run, job, code, ok, words_.okMessage, words_.downMessage);
 }
 

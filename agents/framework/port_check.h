@@ -10,8 +10,8 @@
 namespace agents {
 
 using PortProbe = int32_t (*)(const char* host, int32_t port, int32_t timeoutMs);
-using PingProbe = int32_t (*)(const char* host, int32_t timeoutMs, int32_t dataSize,
-                              int32_t count, int32_t pauseMs);
+using PingProbe = int32_t (*)(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count,
+                              int32_t pauseMs);
 
 constexpr int kRetryPauseMs = 500;
 

@@ -22,7 +22,9 @@ constexpr const char* kLinkFailedMessage = "HTTP Web LinkFailed Error: ";
 constexpr const char* kLinkOkMessage = "HTTP Web Link OK ";
 constexpr const char* kLinksFailedText = "some url links in page were failed (refer log file)";
 
-bool PageFailed(int32_t result) { return result < 0 || result == 404 || result == 405; }
+bool PageFailed(int32_t result) {
+  return result < 0 || result == 404 || result == 405;
+}
 
 class PageCheck : public agents::AccountCheck {
  public:
@@ -63,9 +65,9 @@ class PageCheck : public agents::AccountCheck {
   int32_t CheckAllLinks(agents::RunContext& run, agents::AccountJob& job, const std::string& path,
                         const std::string& pageFile, int32_t port, int32_t timeoutMs) {
     const common::ScanSettings& scan = run.scan;
-    int32_t logMode = scan.logOn[common::kGroupHttp] == 0 ? 0
+    int32_t logMode = scan.logOn[common::kGroupHttp] == 0    ? 0
                       : scan.logAll[common::kGroupHttp] == 0 ? 1
-                                                              : 2;
+                                                             : 2;
     std::vector<char> stateImage = run.state.Image();
     stateImage[0] = 1, stateImage[1] = stateImage[2] = stateImage[3] = 0;
     if (job.status.failCount > 0) {
@@ -84,9 +86,9 @@ class PageCheck : public agents::AccountCheck {
     return ReceiveWebPageAndCheckAll(
         job.host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused,
         run.state.WordAddress(0), run.state.WordAddress(1), run.state.WordAddress(2),
-        run.state.WordAddress(3), common::InDir(run.programDir, common::kLog).c_str(),
-        image.data(), kLinkFailedMessage, kLinkOkMessage, logMode, run.state.path().c_str(),
-        stateImage.data(), static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
+        run.state.WordAddress(3), common::InDir(run.programDir, common::kLog).c_str(), image.data(),
+        kLinkFailedMessage, kLinkOkMessage, logMode, run.state.path().c_str(), stateImage.data(),
+        static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
         reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
   }
 

@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
-#include <cstdio>
 
-#include "agents/framework/agent_run.h"
 #include "agents/framework/agent_profiles.h"
+#include "agents/framework/agent_run.h"
 #include "agents/framework/mail_job.h"
 #include "common/account_key.h"
 #include "common/file_ops.h"
@@ -78,9 +78,8 @@ std::vector<std::string> JobTexts(const std::string& job) {
   std::vector<std::string> texts;
   for (size_t slot = 8; slot <= 88;) {
     uint32_t offset = WordAt(job, slot), length = WordAt(job, slot + 4);
-    texts.push_back(length > 0 && offset + length <= job.size()
-                        ? job.substr(offset, length - 1)
-                        : "<bad>");
+    texts.push_back(length > 0 && offset + length <= job.size() ? job.substr(offset, length - 1)
+                                                                : "<bad>");
     slot += (slot == 8 || slot == 20) ? 12 : 8;
   }
   return texts;
@@ -185,14 +184,15 @@ TEST(WebPortSentry, UpFailingDownUpWithOneAlertEach) {
   std::vector<ProgramDir::Call> mails = pd.WaitForCalls("VarnPost", 1);
   ASSERT_EQ(mails.size(), 1u);
   const ProgramDir::Call down = mails[0];
-  ASSERT_EQ(down.args.size(), 4u);
-  EXPECT_EQ(down.args[0], pd.dir());
+  // "VarnPost <job file> <user> <password>" with the two sign-in places left empty.
+  ASSERT_EQ(down.args.size(), 3u);
+  EXPECT_EQ(down.args[1], "");
   EXPECT_EQ(down.args[2], "");
-  EXPECT_EQ(down.args[3], "");
   EXPECT_EQ(down.stdinData, "alice\ns3cret\n");
   for (const std::string& arg : down.args) EXPECT_EQ(arg.find("s3cret"), std::string::npos);
-  EXPECT_EQ(ModeOf(down.args[1]), 0600u);
-  EXPECT_EQ(platform::DirName(down.args[1]), platform::DirName(pd.dir()) + "/alerts");
+  EXPECT_EQ(ModeOf(down.args[0]), 0600u);
+  EXPECT_EQ(platform::DirName(down.args[0]), platform::DirName(pd.dir()) + "/alerts");
+  EXPECT_EQ(down.args[0].substr(down.args[0].rfind('/') + 1, 3), "CON");
   const std::string job = down.file;
   EXPECT_EQ(WordAt(job, 0), 128u);
   EXPECT_EQ(WordAt(job, 4), 1u);
@@ -211,8 +211,7 @@ TEST(WebPortSentry, UpFailingDownUpWithOneAlertEach) {
       "monitor@x.example",
       "",
       "web1 HTTP down",
-      "web1 (127.0.0.1) is down: HTTP Port 80 DOWN Error: CONNECT Domain/IP: 127.0.0.1 at " +
-          shown,
+      "web1 (127.0.0.1) is down: HTTP Port 80 DOWN Error: CONNECT Domain/IP: 127.0.0.1 at " + shown,
       "",
       pd.dir() + "/RelayKitLog,1,KT.Varnock"};
   EXPECT_EQ(JobTexts(job), expected);
@@ -359,7 +358,7 @@ TEST(MailServerTest, AlternateServerCarriesItsOwnSignIn) {
   EXPECT_EQ(JobTexts(mails[0].file)[0], "127.0.77.2");
   EXPECT_EQ(JobTexts(mails[0].file)[6], "");  // empty general template
   EXPECT_EQ(mails[0].stdinData, "\n\n");
-  EXPECT_EQ(mails[0].args, (std::vector<std::string>{pd.dir(), mails[0].args[1], "", ""}));
+  EXPECT_EQ(mails[0].args, (std::vector<std::string>{mails[0].args[0], "", ""}));
 }
 
 TEST(RetryFile, RecheckRunConsumesTheListAndChecksOnlyFailingAccounts) {
@@ -469,8 +468,7 @@ TEST(Records, InactiveDisabledAndOrphanedAccounts) {
   // A status record whose account is gone.
   common::CheckStatus orphan = common::NewCheckStatus(platform::LocalNow());
   common::WriteWholeFile(pd / ("FTPPortData/" + common::HexKey("gone")), &orphan, sizeof orphan);
-  const std::string inactiveBefore =
-      pd.Read("FTPPortData/" + common::HexKey("inactive"));
+  const std::string inactiveBefore = pd.Read("FTPPortData/" + common::HexKey("inactive"));
 
   ASSERT_EQ(pd.RunAgent("FilePortSentry"), 0);
   EXPECT_EQ(ftp.accepted(), 1);

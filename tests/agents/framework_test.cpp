@@ -1,7 +1,6 @@
 // The framework's pieces, table-driven: command line, error texts, templates, recipient
 // lists, the mail job layout, retry lines, the Down/Up bookkeeping and the mail server test.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstring>
@@ -152,56 +151,15 @@ TEST(Recipients, LanListsCutAtLineEndsAndCommas) {
   }
 }
 
-uint32_t WordAt(const std::string& image, size_t offset) {
-  uint32_t v;
-  std::memcpy(&v, image.data() + offset, 4);
-  return v;
-}
-
-TEST(MailJob, HeadAndTextsByteByByte) {
-  MailJob job;
-  job.smtpHost = "mail.example";
-  job.to = "a@x,b@x";
-  job.from = "mon@x";
-  job.subject = "web1 down";
-  job.body = "line1\r\nline2";
-  job.logDestination = "/srv/mon/RelayKitLog,1,KT.Varnock";
-  const std::string image = EncodeMailJob(job);
-
-  std::string texts;
-  for (const std::string& t : {job.smtpHost, std::string("dummy"), job.to, std::string(),
-                               job.from, std::string(), job.subject, job.body, std::string(),
-                               job.logDestination}) {
-    texts += t;
-    texts.push_back('\0');
-  }
-  ASSERT_EQ(image.size(), 96 + texts.size());
-  EXPECT_EQ(image.substr(96), texts);
-  EXPECT_EQ(WordAt(image, 0), 128u);
-  EXPECT_EQ(WordAt(image, 4), 1u);
-  EXPECT_EQ(WordAt(image, 16), 25u);
-  EXPECT_EQ(WordAt(image, 28), 110u);
-  // Each text: its offset and its length with the zero byte; an empty text has length 1.
-  const size_t slots[] = {8, 20, 32, 40, 48, 56, 64, 72, 80, 88};
-  const size_t lengths[] = {13, 6, 8, 1, 6, 1, 10, 13, 1, 34};
-  size_t offset = 96;
-  for (size_t i = 0; i < 10; ++i) {
-    EXPECT_EQ(WordAt(image, slots[i]), offset) << slots[i];
-    EXPECT_EQ(WordAt(image, slots[i] + 4), lengths[i]) << slots[i];
-    EXPECT_EQ(image[offset + lengths[i] - 1], '\0');
-    offset += lengths[i];
-  }
-}
-
 TEST(MailJob, FileIsPrivateAndNamedWithThePrefix) {
   testsupport::TempDir tmp;
-  MailJob job;
+  mail::MailJob job;
   job.smtpHost = "h";
   const std::string path = WriteMailJobFile(tmp / "deep/er", job);
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(platform::DirName(path), tmp / "deep/er");
   EXPECT_EQ(path.substr(path.rfind('/') + 1, 3), "CON");
-  EXPECT_EQ(testsupport::ReadFile(path), EncodeMailJob(job));
+  EXPECT_EQ(testsupport::ReadFile(path), mail::EncodeMailJob(job));
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -213,7 +171,7 @@ TEST(RetryFile, LinesSplitAtTheFirstTwoCommas) {
       "no commas\r\n"
       "one,comma\r\n"
       "/a,/b,c,d\r\n"
-      "/x,/y,z\n"        // ended by LF only: runs on to the next CR
+      "/x,/y,z\n"  // ended by LF only: runs on to the next CR
       "/p,/q,r\r\n"
       "/tail,/t,unterminated";
   std::vector<RetryEntry> got = ParseRetryLines(content);

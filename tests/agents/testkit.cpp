@@ -61,8 +61,7 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, in
 
 }  // namespace
 
-int RunProgram(const std::string& program, const std::vector<std::string>& args,
-               int timeoutSec) {
+int RunProgram(const std::string& program, const std::vector<std::string>& args, int timeoutSec) {
   pid_t pid = Spawn(program, args, -1);
   if (pid < 0) return -1;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSec);
@@ -139,8 +138,7 @@ std::vector<ProgramDir::Call> ProgramDir::Calls(const std::string& program) cons
   return calls;
 }
 
-std::vector<ProgramDir::Call> ProgramDir::WaitForCalls(const std::string& program,
-                                                       size_t count) {
+std::vector<ProgramDir::Call> ProgramDir::WaitForCalls(const std::string& program, size_t count) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   std::vector<Call> calls = Calls(program);
   while (calls.size() < count && std::chrono::steady_clock::now() < deadline) {
@@ -196,8 +194,7 @@ void AddAccount(const ProgramDir& pd, const common::AccountFile& account,
 common::CheckStatus ReadStatus(const ProgramDir& pd, common::StatusFolder folder,
                                const std::string& name) {
   common::CheckStatus s{};
-  common::ReadFixedFile(common::StatusPath(pd.dir(), folder, common::HexKey(name)), &s,
-                        sizeof s);
+  common::ReadFixedFile(common::StatusPath(pd.dir(), folder, common::HexKey(name)), &s, sizeof s);
   return s;
 }
 
@@ -208,8 +205,7 @@ void SetLogging(const ProgramDir& pd, int group, bool on, bool all) {
   common::WriteScanSettings(pd.dir(), s);
 }
 
-LineServer::LineServer(std::string greeting, bool readFirst, const std::string& address,
-                       int port)
+LineServer::LineServer(std::string greeting, bool readFirst, const std::string& address, int port)
     : greeting_(std::move(greeting)), readFirst_(readFirst) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int on = 1;
@@ -263,11 +259,13 @@ int ClosedPort() {
   return ntohs(a.sin_port);
 }
 
-PythonServer::PythonServer(const std::string& script) {
+PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args) {
   if (::access("/usr/bin/python3", X_OK) != 0) return;
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
-  pid_ = Spawn("/usr/bin/python3", {"-u", "-c", script}, out[1]);
+  std::vector<std::string> argv = {"-u", "-c", script};
+  argv.insert(argv.end(), args.begin(), args.end());
+  pid_ = Spawn("/usr/bin/python3", argv, out[1]);
   ::close(out[1]);
   std::string line;
   char c;

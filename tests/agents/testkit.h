@@ -98,7 +98,7 @@ int ClosedPort();
 // line of output). Skips the test when python3 is missing.
 class PythonServer {
  public:
-  explicit PythonServer(const std::string& script);
+  explicit PythonServer(const std::string& script, const std::vector<std::string>& args = {});
   ~PythonServer();
   int port() const { return port_; }
   bool ok() const { return port_ > 0; }
