@@ -4,7 +4,11 @@
 #include <climits>
 #include <string>
 
+// The library is built with hidden symbols; these three are its whole interface.
+#define VARN_EXPORT __attribute__((visibility("default")))
+
 #include "varnindex/key_store.h"
+
 #include "varnindex/key_text.h"
 
 namespace {
@@ -20,7 +24,7 @@ bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::str
 
 }  // namespace
 
-extern "C" int32_t AddDelDat(int32_t type, const char* storeDir, const char* key) {
+extern "C" VARN_EXPORT int32_t AddDelDat(int32_t type, const char* storeDir, const char* key) {
   try {
     const std::string dir = Text(storeDir);
     const std::string normal = varnindex::NormaliseKey(Text(key));
@@ -33,7 +37,7 @@ extern "C" int32_t AddDelDat(int32_t type, const char* storeDir, const char* key
   }
 }
 
-extern "C" int32_t HowManyRecordInDB(const char* storeDir) {
+extern "C" VARN_EXPORT int32_t HowManyRecordInDB(const char* storeDir) {
   try {
     const std::string dir = Text(storeDir);
     if (IsBlank(dir)) return 0;
@@ -44,7 +48,7 @@ extern "C" int32_t HowManyRecordInDB(const char* storeDir) {
   }
 }
 
-extern "C" int32_t GetRecordWithOffset(const char* storeDir, char* out, int32_t position) {
+extern "C" VARN_EXPORT int32_t GetRecordWithOffset(const char* storeDir, char* out, int32_t position) {
   if (!out) return 0;
   out[0] = '\0';
   try {

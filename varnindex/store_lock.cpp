@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -14,7 +16,8 @@ namespace varnindex {
 namespace {
 
 constexpr const char* kLockFileName = "kdt.loc";
-constexpr int kPollMs = 2;
+// Short polls: under contention each hand-over costs about one poll.
+constexpr auto kPoll = std::chrono::microseconds(200);
 // The byte, far past the file's content, whose shared locks mark waiting callers.
 constexpr off_t kWaitingByte = 4096;
 
@@ -66,7 +69,7 @@ bool StoreLock::Take(const std::string& dir, int budgetMs) {
       return false;
     }
     if (!waiting) waiting = SetWaitingMark(fd_, F_RDLCK);
-    platform::SleepMs(kPollMs);
+    std::this_thread::sleep_for(kPoll);
   }
   if (waiting) SetWaitingMark(fd_, F_UNLCK);
   held_ = true;
