@@ -38,7 +38,7 @@ std::vector<std::string> ListEntries(const std::string& dir, bool wantDirs) {
     } else if (e->d_type == DT_REG) {
       isDir = false;
     } else {
-      struct stat st{};
+      struct stat st {};
       if (::fstatat(dirfd(d), e->d_name, &st, 0) != 0) continue;
       if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
       isDir = S_ISDIR(st.st_mode);
@@ -74,28 +74,36 @@ bool MakeDirs(const std::string& path, mode_t mode) {
   return errno == EEXIST && IsDirectory(path);
 }
 
-std::vector<std::string> ListFiles(const std::string& dir) { return ListEntries(dir, false); }
-std::vector<std::string> ListDirs(const std::string& dir) { return ListEntries(dir, true); }
+std::vector<std::string> ListFiles(const std::string& dir) {
+  return ListEntries(dir, false);
+}
+std::vector<std::string> ListDirs(const std::string& dir) {
+  return ListEntries(dir, true);
+}
 
 bool IsDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsRegularFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool PathExists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 int64_t FileSize(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool RenamePath(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
@@ -109,7 +117,7 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mod
   if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) fd = ::mkstemp(tmpl.data());
   if (fd < 0) return false;
   // An existing file keeps its permissions; a new one gets `mode`, whatever the umask.
-  struct stat st{};
+  struct stat st {};
   mode_t finalMode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : mode;
   bool ok = ::fchmod(fd, finalMode) == 0 && WriteAll(fd, static_cast<const char*>(data), size);
   ok = (::close(fd) == 0) && ok;
@@ -171,6 +179,28 @@ long ReadAt(const std::string& path, int64_t offset, void* buffer, size_t size) 
   }
   ::close(fd);
   return static_cast<long>(got);
+}
+
+bool WriteAt(const std::string& path, int64_t offset, const void* data, size_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const char* in = static_cast<const char*>(data);
+  size_t done = 0;
+  bool ok = true;
+  while (done < size) {
+    ssize_t n = ::pwrite(fd, in + done, size - done, static_cast<off_t>(offset) + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return (::close(fd) == 0) && ok;
+}
+
+bool TruncateFile(const std::string& path, int64_t size) {
+  return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
 }
 
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode) {

@@ -1,4 +1,5 @@
 // Adding, deleting, counting and reading keys by position.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,8 +7,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -30,7 +29,8 @@ TEST(VarnIndexStore, KeysAreNormalisedBeforeUse) {
   } cases[] = {
       {"blanks trimmed, capitals lowered", "  Alpha  ", "alpha"},
       {"inner blanks kept", " a B c ", "a b c"},
-      {"Shift-JIS pair whose trail byte is a capital stays", "\x83\x41Z\x83\x5A", "\x83\x41z\x83\x5A"},
+      {"Shift-JIS pair whose trail byte is a capital stays", "\x83\x41Z\x83\x5A",
+       "\x83\x41z\x83\x5A"},
       {"full-width blank inside a key stays", "\x81\x40x", "\x81\x40x"},
       {"cut to 149 bytes", longKey, std::string(149, 'x')},
   };
@@ -110,15 +110,16 @@ TEST(VarnIndexStore, PositionsFollowKeyOrderInRandomAdds) {
   testsupport::TempDir store;
   const std::string dir = store.path() + "/made/on/demand";
   std::vector<std::string> keys = NumberedKeys("k", 0, 300);
-  keys.push_back("k");                      // a proper prefix sorts first
-  keys.push_back("k\xe0\x9f");              // high bytes sort above ASCII
+  keys.push_back("k");          // a proper prefix sorts first
+  keys.push_back("k\xe0\x9f");  // high bytes sort above ASCII
   keys.push_back(std::string("k0150") + '\x7f');
   std::vector<std::string> shuffled = keys;
   std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
   for (const std::string& k : shuffled) ASSERT_EQ(1, AddDelDat(1, dir.c_str(), k.c_str())) << k;
   std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return (unsigned char)x < (unsigned char)y; });
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return (unsigned char)x < (unsigned char)y;
+    });
   });
   EXPECT_EQ(keys, ReadAll(dir));
   EXPECT_EQ(static_cast<int32_t>(keys.size()), HowManyRecordInDB(dir.c_str()));
