@@ -112,9 +112,13 @@ bool RenamePath(const std::string& from, const std::string& to) {
 bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mode_t mode) {
   std::string dir = DirName(path);
   std::string base = path.substr(dir.empty() ? 0 : dir.size() + 1);
-  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
+  const std::string pattern = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
+  std::string tmpl = pattern;
   int fd = ::mkstemp(tmpl.data());
-  if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) fd = ::mkstemp(tmpl.data());
+  if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) {
+    tmpl = pattern;  // a failed mkstemp may have changed the pattern
+    fd = ::mkstemp(tmpl.data());
+  }
   if (fd < 0) return false;
   // An existing file keeps its permissions; a new one gets `mode`, whatever the umask.
   struct stat st {};
