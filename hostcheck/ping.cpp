@@ -113,6 +113,9 @@ ReadOutcome ReadOnce(const IcmpSocket& s, uint8_t* buffer, size_t* size) {
 // Sends the request, retrying up to `retries` times 10 ms apart. The wait is a poll for
 // writability, so a socket that frees up is used at once; a failure that is not about
 // buffer space sleeps the rest of its 10 ms, keeping the budget.
+//
+// The request goes out with no flags: on this system "do not route" would refuse every host
+// behind a gateway, which only answers checks on the local link.
 ssize_t SendRequest(int fd, const uint8_t* message, size_t length, const sockaddr_in& to,
                     int retries) {
   auto attempt = [&]() -> ssize_t {

@@ -291,6 +291,9 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
     }
     if (bodyBytes >= contentLength) break;
   }
+  // An answer without body bytes leaves an empty page file, not the page of an earlier
+  // fetch that the link check would then read as this one.
+  if (page.given()) page.Write(block, 0);
   log.Step("Close Socket.");
   return result;
 }

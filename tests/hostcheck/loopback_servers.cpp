@@ -118,7 +118,8 @@ WebServer::WebServer(const std::string& folder) {
   // "Serving HTTP on 127.0.0.1 port 40123 (http://127.0.0.1:40123/) ..."
   std::string banner;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (banner.find(") ...") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+  while (banner.find(") ...\n") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
     pollfd p{out[0], POLLIN, 0};
     if (::poll(&p, 1, 200) <= 0) continue;
     char buffer[256];
@@ -126,7 +127,9 @@ WebServer::WebServer(const std::string& folder) {
     if (n <= 0) break;
     banner.append(buffer, static_cast<size_t>(n));
   }
-  ::close(out[0]);
+  // The pipe stays open while the server runs: a server that cannot write to its output
+  // would end.
+  output_ = out[0];
   size_t at = banner.find(" port ");
   if (at != std::string::npos) port_ = std::atoi(banner.c_str() + at + 6);
 }
@@ -136,6 +139,7 @@ WebServer::~WebServer() {
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
   }
+  if (output_ >= 0) ::close(output_);
 }
 
 }  // namespace hostchecktest

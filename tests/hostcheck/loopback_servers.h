@@ -60,6 +60,7 @@ class WebServer {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  int output_ = -1;
 };
 
 }  // namespace hostchecktest

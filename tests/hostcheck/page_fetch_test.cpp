@@ -100,12 +100,12 @@ TEST(PageFetch, ResultsAndPageFiles) {
       {"zero byte in the answer",
        Answer(std::string("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab\0cd", 43)), 200,
        std::string("ab\0cd", 5), "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
-      {"zero byte in the status line", Answer(std::string("HTTP/1.1 2\0 404 x\r\n\r\n", 21)), 2,
-       "old", ""},
+      {"zero byte in the status line", Answer(std::string("HTTP/1.1 2\0 404 x\r\n\r\n", 21)), 2, "",
+       ""},
       // Without the head's end in the first block, that block counts as body.
       {"a 1 MB header line", Answer(bigHead), 200, bigHead.substr(0, 4096),
        "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
-      {"reads the request and closes", Answer(""), 1, "old", ""},
+      {"reads the request and closes", Answer(""), 1, "", ""},
       // Closing with the request unread resets the connection: the receive fails.
       {"closes at once", [](int, const std::atomic<bool>&) {}, -906, "old", "left"},
       {"silent", [](int fd, const std::atomic<bool>& s) { WaitForPeerClose(fd, s); }, -906, "old",

@@ -46,10 +46,10 @@ void AnswersNotFound(int fd, const std::atomic<bool>& stopping) {
   SendAll(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
   WaitForPeerClose(fd, stopping);
 }
-// One byte every 150 ms: slower in total than the 400 ms time-out, but each byte in time.
+// One byte every 200 ms: slower in total than the 1000 ms time-out, but each byte in time.
 void Trickles(int fd, const std::atomic<bool>& stopping) {
   for (char c : std::string("220 hi\r\n")) {
-    ::usleep(150 * 1000);
+    ::usleep(200 * 1000);
     SendAll(fd, std::string(1, c));
   }
   WaitForPeerClose(fd, stopping);
@@ -82,7 +82,7 @@ TEST(PortCheck, ResultsByServerBehaviour) {
       {"closes at once", ClosesAtOnce, 2000, 1, 1},
       {"resets the connection", Resets, 2000, 1, 1},
       {"answers 404", AnswersNotFound, 2000, -906, 1},
-      {"trickled greeting", Trickles, 400, 1, 1},
+      {"trickled greeting", Trickles, 1000, 1, 1},
       {"endless bytes without a line feed", StreamsWithoutLineFeed, 2000, 1, 1},
       {"answers only a request", AnswersAfterRequest, 300, -906, 1},
   };
