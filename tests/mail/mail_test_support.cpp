@@ -263,7 +263,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
       result.seconds = (platform::MonotonicMs() - start) / 1000.0;
       return result;
     }
-    platform::SleepMs(10);
+    platform::SleepMs(1);
   }
   result.seconds = (platform::MonotonicMs() - start) / 1000.0;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -187,8 +187,9 @@ TEST(SmtpDialogue, LineLengthRule) {
     EXPECT_EQ(RunDialogue(d), fits ? 1 : 2);
     const std::vector<std::string> lines = server.Lines();
     ASSERT_FALSE(lines.empty());
-    // A refused line ends the dialogue without QUIT and without sending the line.
-    EXPECT_EQ(lines.back(), fits ? "QUIT" : "");
+    // A refused line ends the dialogue without QUIT and without sending the line (nor the
+    // lines of its batch).
+    EXPECT_EQ(lines.back(), fits ? "QUIT" : "DATA");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(length, 'x')), fits ? 1 : 0);
   }
 }
@@ -277,6 +278,32 @@ TEST(SmtpDialogue, AbortReportsResultZero) {
   mail::EventLoop::Instance().Run();
   EXPECT_EQ(owner.result, 0);
   EXPECT_FALSE(smtp.Start("127.0.0.1", 25, dir / "msg.txt", "s@x.test", {}));  // no recipient
+}
+
+}  // namespace
+
+namespace {
+
+// A message far larger than one send batch and than the socket buffers: every line arrives
+// once, in order, dot-stuffed.
+TEST(SmtpDialogue, LargeMessageArrivesWholeAndDotStuffed) {
+  std::string message;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string line = (i % 7 == 0 ? "." : "") + std::string("line ") + std::to_string(i) +
+                             std::string(static_cast<size_t>(i % 90), 'x');
+    message += line + "\r\n";
+    expected.push_back((line[0] == '.' ? "." : "") + line);
+  }
+  FakeSmtpServer server(Script({"220 mx", "250 hi"}));
+  Dialogue d;
+  d.port = server.port();
+  d.message = message;
+  EXPECT_EQ(RunDialogue(d), 1);
+  std::vector<std::string> lines = server.Lines();
+  ASSERT_EQ(lines.size(), expected.size() + 6);  // HELO, MAIL, RCPT, DATA ... ".", QUIT
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin() + 4));
+  EXPECT_EQ(lines[lines.size() - 2], ".");
 }
 
 }  // namespace
