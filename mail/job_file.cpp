@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace mail {
 namespace {
@@ -100,6 +101,12 @@ std::optional<MailJob> ReadMailJob(const std::string& path) {
   auto bytes = platform::ReadWholeFile(path, kMaxJobFile);
   if (!bytes) return std::nullopt;
   return DecodeMailJob(*bytes);
+}
+
+bool StartMailSender(const std::string& jobPath, const std::string& user,
+                     const std::string& password) {
+  return platform::SpawnDetached(platform::JoinPath(platform::ExecutableDir(), "VarnPost"),
+                                 {jobPath}, user + "\n" + password + "\n");
 }
 
 }  // namespace mail

@@ -72,4 +72,11 @@ std::optional<MailJob> DecodeMailJob(std::string_view bytes);
 // Reads and decodes the file; nothing when it is missing, unreadable or short.
 std::optional<MailJob> ReadMailJob(const std::string& path);
 
+// Starts VarnPost (beside the running program) for a written job file, detached and never
+// waited for. The SMTP user name and password travel on its standard input as two lines,
+// never on its command line; empty ones mean no authentication. VarnPost owns and deletes
+// the file from then on. True when the program could be started.
+bool StartMailSender(const std::string& jobPath, const std::string& user,
+                     const std::string& password);
+
 }  // namespace mail

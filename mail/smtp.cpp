@@ -12,11 +12,12 @@
 namespace mail {
 namespace {
 
-constexpr size_t kMaxReplyLine = 4096;  // bytes of one reply line, line end included
-constexpr int kMaxReplyLines = 100;     // lines of one multi-line reply
-constexpr size_t kMaxLogin = 64;        // characters of the user name and of the password
-constexpr size_t kMaxAuthBytes = 102;   // bytes of either that go into the Base64 answer
-constexpr size_t kMaxLine = 999;        // message lines of this length or more are refused
+constexpr size_t kMaxReplyLine = 4096;    // bytes of one reply line, line end included
+constexpr int kMaxReplyLines = 100;       // lines of one multi-line reply
+constexpr size_t kMaxLogin = 64;          // characters of the user name and of the password
+constexpr size_t kMaxAuthBytes = 102;     // bytes of either that go into the Base64 answer
+constexpr size_t kMaxLine = 999;          // message lines of this length or more are refused
+constexpr size_t kTransferBatch = 16384;  // bytes of message lines handed to one send
 
 constexpr const char* kStateNames[CSMTP::kStateCount] = {
     "Idle", "Connect",        "AwaitConnection", "Greeting", "EhloReply", "Auth",
@@ -324,32 +325,41 @@ bool CSMTP::OnBody(int event) {
 
 bool CSMTP::TransferStep() {
   if (sendPending_) return false;
+  // Lines go out in batches: one small write per line would leave most of them waiting for
+  // the server's delayed acknowledgements.
+  std::string batch;
+  bool atEnd = false;
   char line[kMaxLine + 3];
-  if (std::fgets(line, sizeof line, source_) == nullptr) {
-    if (SendCommand(".\r\n")) SetState(kEndOfData);
-    return true;
+  while (batch.size() < kTransferBatch) {
+    if (std::fgets(line, sizeof line, source_) == nullptr) {
+      atEnd = true;
+      break;
+    }
+    size_t n = std::strlen(line);
+    const bool ended = n > 0 && line[n - 1] == '\n';
+    if (ended) --n;
+    if (ended && n > 0 && line[n - 1] == '\r') --n;
+    if (n >= kMaxLine || (!ended && !std::feof(source_))) {
+      if (trace_) trace_("message line too long");
+      Fail(kFinish);
+      return true;
+    }
+    if (n > 0 && line[0] == '.') batch.push_back('.');  // dot stuffing
+    batch.append(line, n);
+    batch += "\r\n";
   }
-  size_t n = std::strlen(line);
-  const bool ended = n > 0 && line[n - 1] == '\n';
-  if (ended) --n;
-  if (ended && n > 0 && line[n - 1] == '\r') --n;
-  if (n >= kMaxLine || (!ended && !std::feof(source_))) {
-    if (trace_) trace_("message line too long");
-    Fail(kFinish);
-    return true;
+  if (atEnd) {
+    batch += ".\r\n";
+    if (trace_) trace_("> .");
   }
-  std::string out;
-  out.reserve(n + 3);
-  if (n > 0 && line[0] == '.') out.push_back('.');
-  out.append(line, n);
-  out += "\r\n";
-  const int rc = socket_.Send(out, 1);
-  if (rc == kWouldBlock) {
-    sendPending_ = true;
-  } else if (rc != 0) {
+  const int rc = socket_.Send(batch, 1);
+  if (rc != 0 && rc != kWouldBlock) {
     lastError_ = rc;
     Fail(kFinish);
+    return true;
   }
+  if (rc == kWouldBlock) sendPending_ = true;
+  if (atEnd) SetState(kEndOfData);
   return true;
 }
 

@@ -247,7 +247,11 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     _exit(127);
   }
   close(in[0]);
-  SendAll(in[1], input);  // small: fits the pipe
+  for (size_t done = 0; done < input.size();) {  // small: fits the pipe
+    const ssize_t n = write(in[1], input.data() + done, input.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
   close(in[1]);
   int status = 0;
   for (;;) {
@@ -259,7 +263,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
       result.seconds = (platform::MonotonicMs() - start) / 1000.0;
       return result;
     }
-    platform::SleepMs(10);
+    platform::SleepMs(1);
   }
   result.seconds = (platform::MonotonicMs() - start) / 1000.0;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -3,8 +3,17 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 
 #include "mail/encoders.h"
 #include "mail/event_loop.h"
@@ -187,8 +196,9 @@ TEST(SmtpDialogue, LineLengthRule) {
     EXPECT_EQ(RunDialogue(d), fits ? 1 : 2);
     const std::vector<std::string> lines = server.Lines();
     ASSERT_FALSE(lines.empty());
-    // A refused line ends the dialogue without QUIT and without sending the line.
-    EXPECT_EQ(lines.back(), fits ? "QUIT" : "");
+    // A refused line ends the dialogue without QUIT and without sending the line (nor the
+    // lines of its batch).
+    EXPECT_EQ(lines.back(), fits ? "QUIT" : "DATA");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), std::string(length, 'x')), fits ? 1 : 0);
   }
 }
@@ -277,6 +287,85 @@ TEST(SmtpDialogue, AbortReportsResultZero) {
   mail::EventLoop::Instance().Run();
   EXPECT_EQ(owner.result, 0);
   EXPECT_FALSE(smtp.Start("127.0.0.1", 25, dir / "msg.txt", "s@x.test", {}));  // no recipient
+}
+
+}  // namespace
+
+namespace {
+
+// A message far larger than one send batch and than the socket buffers: every line arrives
+// once, in order, dot-stuffed.
+TEST(SmtpDialogue, LargeMessageArrivesWholeAndDotStuffed) {
+  std::string message;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string line = (i % 7 == 0 ? "." : "") + std::string("line ") + std::to_string(i) +
+                             std::string(static_cast<size_t>(i % 90), 'x');
+    message += line + "\r\n";
+    expected.push_back((line[0] == '.' ? "." : "") + line);
+  }
+  FakeSmtpServer server(Script({"220 mx", "250 hi"}));
+  Dialogue d;
+  d.port = server.port();
+  d.message = message;
+  EXPECT_EQ(RunDialogue(d), 1);
+  std::vector<std::string> lines = server.Lines();
+  ASSERT_EQ(lines.size(), expected.size() + 6);  // HELO, MAIL, RCPT, DATA ... ".", QUIT
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), lines.begin() + 4));
+  EXPECT_EQ(lines[lines.size() - 2], ".");
+}
+
+}  // namespace
+
+namespace {
+
+// In a network namespace of its own (only the loopback device, up), an address outside
+// 127/8 has no route, so connecting to it fails at once with "network unreachable". A name
+// whose first address is such falls back to the second; the same address given dotted is
+// not retried. Runs in a child process, which alone enters the namespace.
+int InOwnNetwork(const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) _exit(77);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    std::strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
+    if (fd < 0 || ioctl(fd, SIOCGIFFLAGS, &ifr) != 0) _exit(78);
+    ifr.ifr_flags |= IFF_UP;
+    if (ioctl(fd, SIOCSIFFLAGS, &ifr) != 0) _exit(78);
+    close(fd);
+    _exit(body());
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SmtpDialogue, FallsBackToTheNextAddressWhenTheNetworkIsUnreachable) {
+  const int rc = InOwnNetwork([] {
+    FakeSmtpServer server(Script({"220 mx", "250 hi"}));
+    mail::EventLoop::Instance().SetResolverForTesting(
+        [](const std::string&, std::vector<in_addr>* out) {
+          in_addr a{}, b{};
+          inet_aton("10.77.0.1", &a);
+          inet_aton("127.0.0.1", &b);
+          out->push_back(a);
+          out->push_back(b);
+          return 0;
+        });
+    Dialogue byName;
+    byName.host = "two.test";
+    byName.port = server.port();
+    const int named = RunDialogue(byName);
+    Dialogue dotted;
+    dotted.host = "10.77.0.1";
+    dotted.port = server.port();
+    const int direct = RunDialogue(dotted);
+    return named * 10 + direct;  // 12 expected: success by name, failure dotted
+  });
+  if (rc == 77) GTEST_SKIP() << "no user and network namespaces here";
+  ASSERT_NE(rc, 78) << "could not bring up the loopback device in the namespace";
+  EXPECT_EQ(rc, 12);
 }
 
 }  // namespace
