@@ -1,9 +1,12 @@
 #include "agents/framework/alert_dispatch.h"
 
+#include <vector>
+
 #include "agents/framework/agent_log.h"
 #include "agents/framework/alert_text.h"
 #include "agents/framework/mail_job.h"
 #include "common/file_ops.h"
+#include "kanjimap/KANJIMAP.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -15,6 +18,16 @@ constexpr int32_t kSmtpPort = 25;
 constexpr const char* kMailSender = "VarnPost";
 constexpr const char* kNetSend = "LanBellCmd";
 constexpr const char* kLanSender = "KT.Varnock2";
+
+// Alert mail carries character set 128: its From, subject and body go out as Shift-JIS,
+// whatever Japanese encoding a template was typed in.
+std::string ToShiftJis(const std::string& text) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  int32_t length = ConvertToSjis3(buffer.data(), static_cast<int32_t>(text.size()));
+  if (length < 0 || static_cast<size_t>(length) > text.size()) return text;
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
 
 bool ServerAnswers(const std::string& server, const MailServerProbes& probes) {
   if (server.empty() || !probes.ping || !probes.isMailPortOpen) return false;
@@ -63,9 +76,9 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
   mail::MailJob job;
   job.smtpHost = server->server;
   job.to = to;
-  job.from = common::FieldText(run.alert.settings.fromAddress);
-  job.subject = ExpandTemplate(subject, values);
-  job.body = ExpandTemplate(body, values);
+  job.from = ToShiftJis(common::FieldText(run.alert.settings.fromAddress));
+  job.subject = ToShiftJis(ExpandTemplate(subject, values));
+  job.body = ToShiftJis(ExpandTemplate(body, values));
   job.logDestination = MailLogDestination(run.programDir);
   std::string jobPath = WriteMailJobFile(run.tempDir, job);
   if (!jobPath.empty()) {
