@@ -16,7 +16,9 @@ void ScanStateFile::Load() {
 
 bool ScanStateFile::Save() {
   std::lock_guard<std::mutex> hold(mutex_);
-  return common::WriteWholeFile(path_, words_.data(), words_.size() * 4) == 1;
+  if (common::WriteWholeFile(path_, words_.data(), words_.size() * 4) != 1) return false;
+  saved_ = words_;
+  return true;
 }
 
 uint32_t ScanStateFile::Word(size_t index) {
@@ -31,6 +33,10 @@ void ScanStateFile::SetWord(size_t index, uint32_t value) {
 
 bool ScanStateFile::WriteBusy(uint32_t value) {
   SetBusy(value);
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (words_ == saved_) return true;
+  }
   return Save();
 }
 

@@ -23,7 +23,8 @@ class ScanStateFile {
   void SetDown(uint32_t value) { SetWord(downOffset_ / 4, value); }
   uint32_t Word(size_t index);
   void SetWord(size_t index, uint32_t value);
-  // Busy field set and the file written at once, as the agents do at their marks.
+  // Busy field set and the file written at once, as the agents do at their marks. A write
+  // that would not change the file's content since this run's last write is left out.
   bool WriteBusy(uint32_t value);
 
   // The words as a byte image, and their storage for a check that updates them itself.
@@ -37,6 +38,7 @@ class ScanStateFile {
   std::string path_;
   size_t downOffset_;
   std::vector<uint32_t> words_;
+  std::vector<uint32_t> saved_;  // the content of this run's last write
 };
 
 }  // namespace agents
