@@ -25,6 +25,7 @@ std::string Limited(const char* text, size_t limit) {
 
 // Reads and deletes the page error file: its entries become the detail of a log line.
 std::string TakePageErrors(const std::string& pageFile) {
+  if (pageFile.empty()) return "";
   std::string path = PageErrorFilePath(pageFile);
   std::string detail(kDetailLimit, '\0');
   long got = platform::ReadPrefix(path, detail.data(), detail.size());
