@@ -25,6 +25,7 @@ std::string Limited(const char* text, size_t limit) {
 
 // Reads and deletes the page error file: its entries become the detail of a log line.
 std::string TakePageErrors(const std::string& pageFile) {
+  if (pageFile.empty()) return "";
   std::string path = PageErrorFilePath(pageFile);
   std::string detail(kDetailLimit, '\0');
   long got = platform::ReadPrefix(path, detail.data(), detail.size());
@@ -33,9 +34,26 @@ std::string TakePageErrors(const std::string& pageFile) {
   return detail;
 }
 
+// Server text reaches the logs with its control bytes written as ^X, so no answer can
+// break a log line or steer a terminal that shows it.
+std::string EscapeControlBytes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      out += '^';
+      out += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 void WriteLogLines(const LinkCheckOutput& out, int32_t code, const std::string& message,
                    const std::string& detail, const std::string& checkedHost) {
-  std::string text = message + (code < 0 ? FormatErrorText(code, checkedHost) : detail);
+  std::string text =
+      message + EscapeControlBytes(code < 0 ? FormatErrorText(code, checkedHost) : detail);
   common::AppendDailyLogInFolder(out.logDir, code, platform::LocalNow(),
                                  common::DecodeKey(out.accountName), out.accountName, text);
 }

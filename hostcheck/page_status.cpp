@@ -46,8 +46,11 @@ class StatusScanner {
       ++end;
     }
     if (end >= text_.size() || end - start >= kLineEndWithin) return;  // no line end in reach
-    std::string entry = "\"" + text_.substr(start, std::min(end - start, kEntryTextLimit)) +
-                        "\" Domain/IP: \"" + host_ + "\" Page: \"" + path_ + "\"";
+    std::string entry;
+    entry.reserve(end - start + host_.size() + path_.size() + 32);
+    entry.append("\"").append(text_, start, std::min(end - start, kEntryTextLimit));
+    entry.append("\" Domain/IP: \"").append(host_).append("\" Page: \"").append(path_);
+    entry.append("\"");
     platform::AppendToFile(errorFile_, entry);
   }
 

@@ -183,5 +183,28 @@ TEST(LinkCheck, FailingPageStopsBeforeTheLinks) {
   EXPECT_EQ(CheckAll(site, server.port(), "/empty.htm", 0, state, status, "").result, -1);
 }
 
+// A server's text reaches the log with its control bytes escaped: one line per check.
+TEST(LinkCheck, ServerTextIsEscapedInLogLines) {
+  hostchecktest::ScriptedServer server([](int fd, const std::atomic<bool>&) {
+    hostchecktest::ReadRequestHead(fd);
+    hostchecktest::SendAll(fd, "HTTP/1.1 404 Not\x1b[2JFound\x07\r\nContent-Length: 0\r\n\r\n");
+  });
+  testsupport::TempDir dir;
+  LinkCheckOutput out;
+  out.logDir = dir / "Log";
+  out.accountName = common::HexKey(kName);
+  out.failureMessage = kFailure;
+  out.logMode = 1;
+  ProgressWords words(nullptr, nullptr, nullptr, nullptr, nullptr);
+  std::string page = dir / "page.htm";
+  EXPECT_EQ(CheckPageAndLinks("127.0.0.1", server.port(), "/p", page.c_str(), 2000, words, out),
+            404);
+  std::vector<std::string> lines =
+      Lines(testsupport::ReadFile(common::FullLogPath(dir.path(), platform::LocalNow())));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "00404 " + Field(kName) + " " + kFailure +
+                          "\"404 Not^[[2JFound^G\" Domain/IP: \"127.0.0.1\" Page: \"/p\"");
+}
+
 }  // namespace
 }  // namespace hostcheck

@@ -10,8 +10,10 @@
 #include <mutex>
 #include <sstream>
 
+#include "hostcheck/page_check.h"
 #include "loopback_servers.h"
 #include "net_lab.h"
+#include "support/temp_dir.h"
 
 namespace hostcheck {
 namespace {
@@ -128,26 +130,33 @@ TEST(PortCheck, WebProbeIsSentByteForByte) {
 TEST(PortCheck, UnresolvableNameAndUnansweredConnect) {
   hostchecktest::LabOptions options;
   options.tun = true;
-  hostchecktest::LabRun run = hostchecktest::RunInNetLab(options, [](hostchecktest::LabContext&) {
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  hostchecktest::LabRun run = hostchecktest::RunInNetLab(options, [&](hostchecktest::LabContext&) {
+    ProgressWords none(nullptr, nullptr, nullptr, nullptr, nullptr);
     std::ostringstream out;
     out << CheckPort("no-such-host.invalid", 25, 1000, PortProbe::kGreeting) << ' '
-        << CheckPort("no-such-host.invalid", 80, 1000, PortProbe::kWebRequest) << ' ';
+        << CheckPort("no-such-host.invalid", 80, 1000, PortProbe::kWebRequest) << ' '
+        << CheckPage("no-such-host.invalid", 80, "/", page.c_str(), 1000, none) << ' ';
     int64_t start = NowMs();
     out << CheckPort("10.200.0.2", 25, 500, PortProbe::kGreeting) << ' ';
-    out << CheckPort("10.200.0.2", 80, 500, PortProbe::kWebRequest) << ' ' << NowMs() - start;
+    out << CheckPort("10.200.0.2", 80, 500, PortProbe::kWebRequest) << ' ';
+    out << CheckPage("10.200.0.2", 80, "/", page.c_str(), 500, none) << ' ' << NowMs() - start;
     return out.str();
   });
   if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
   std::istringstream in(run.output);
-  int32_t mailName = 0, webName = 0, mailConnect = 0, webConnect = 0;
+  int32_t mailName = 0, webName = 0, pageName = 0, mailConnect = 0, webConnect = 0, pageConnect = 0;
   int64_t elapsed = 0;
-  in >> mailName >> webName >> mailConnect >> webConnect >> elapsed;
+  in >> mailName >> webName >> pageName >> mailConnect >> webConnect >> pageConnect >> elapsed;
   EXPECT_EQ(mailName, -901);
   EXPECT_EQ(webName, -902);
+  EXPECT_EQ(pageName, -902);
   EXPECT_EQ(mailConnect, -902);
   EXPECT_EQ(webConnect, -902);
-  EXPECT_GE(elapsed, 2 * 500 - 20) << "each connect waits its time-out";
-  EXPECT_LT(elapsed, 10000) << "and no longer";
+  EXPECT_EQ(pageConnect, -902);
+  EXPECT_GE(elapsed, 3 * 500 - 20) << "each connect waits its time-out";
+  EXPECT_LT(elapsed, 15000) << "and no longer";
 }
 
 }  // namespace
