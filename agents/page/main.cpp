@@ -83,13 +83,34 @@ class PageCheck : public agents::AccountCheck {
     }
     std::vector<char> image = common::EncodeAccount(job.account);
     int32_t unused = 0;
-    return ReceiveWebPageAndCheckAll(
+    int32_t result = ReceiveWebPageAndCheckAll(
         job.host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused,
         run.state.WordAddress(0), run.state.WordAddress(1), run.state.WordAddress(2),
         run.state.WordAddress(3), common::InDir(run.programDir, common::kLog).c_str(), image.data(),
         kLinkFailedMessage, kLinkOkMessage, logMode, run.state.path().c_str(), stateImage.data(),
         static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
         reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
+    if (!statusPath.empty() && PageFailed(result)) TakeBackLinkMark(run, job, prepared);
+    return result;
+  }
+
+  // On a failure the link check stores the prepared record itself (counter up, alert time
+  // set). The failure step of the frame counts the run and decides the Down alert from the
+  // record as it stood before the check, so that mark is taken back first: otherwise one
+  // failed run would count twice and its own alert time would hide the Down alert that is
+  // due (and a later success would raise an Up alert for an outage never reported).
+  static void TakeBackLinkMark(agents::RunContext& run, const agents::AccountJob& job,
+                               const common::CheckStatus& prepared) {
+    common::UpdateCheckStatus(
+        run.programDir, run.profile.folder, job.key, [&](common::CheckStatus& s, bool exists) {
+          if (!exists || s.failCount != prepared.failCount ||
+              std::memcmp(s.errorDetected, prepared.errorDetected, sizeof s.errorDetected) != 0) {
+            return false;  // changed since by someone else: leave it
+          }
+          s.failCount = job.status.failCount;
+          std::memcpy(s.errorDetected, job.status.errorDetected, sizeof s.errorDetected);
+          return true;
+        });
   }
 
   agents::CheckResult Finish(agents::RunContext& run, agents::AccountJob& job, int32_t result,

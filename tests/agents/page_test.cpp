@@ -185,4 +185,135 @@ TEST_F(PageSentryTest, EmptyPathAsksForTheRoot) {
   EXPECT_EQ(LogLines().size(), 0u);  // logging is off
 }
 
+// The standard library's static file server: serves the files of a folder, 404 for the rest.
+constexpr const char* kFileServer = R"(
+import http.server, sys
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, directory=sys.argv[1], **kwargs)
+    def log_message(self, *args):
+        pass
+server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+print(server.server_address[1])
+server.serve_forever()
+)";
+
+class PageLinksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::MakeDirs(site_.path());
+    testsupport::WriteFile(site_ / "index.html",
+                           "<html><body>\n"
+                           "<a href=\"/good.html\">good</a>\n"
+                           "<A HREF=\"missing.html\">broken</A>\n"
+                           "<a href=\"http://127.0.0.1/other.html\">absolute</a>\n"
+                           "<a href=\"mailto:ops@example.com\">mail</a>\n"
+                           "<a href=\"#top\">top</a>\n"
+                           "<a href=\"javascript:go()\">script</a>\n"
+                           "</body></html>\n");
+    testsupport::WriteFile(site_ / "good.html", "<html>good</html>");
+    testsupport::WriteFile(site_ / "other.html", "<html>other</html>");
+    server_ = std::make_unique<testkit::PythonServer>(kFileServer,
+                                                      std::vector<std::string>{site_.path()});
+    if (!server_->ok()) GTEST_SKIP() << "python3 web server not available";
+
+    common::AccountFile a = testkit::ServerAccount("links", "127.0.0.1");
+    a.record.type = common::kHttpPage;
+    a.record.isHttpPage = 1;
+    a.record.checkLinks = 1;
+    common::SetField(a.record.pagePath, "/index.html");
+    a.record.httpPort = static_cast<uint32_t>(server_->port());
+    a.record.httpTimeout = 5;
+    a.record.onlineToAccount = 1;
+    a.netSendAddresses = "PC7";
+    a.downOnline = "%S %C: %E";
+    a.upOnline = "%S %C up";
+    testkit::AddAccount(pd_, a, StatusFolder::kHttpPage);
+  }
+
+  // The plain log's lines from `from` on, as "code|name|text" (the name field's padding
+  // checked and cut).
+  std::vector<std::string> LogTexts(size_t from = 0) {
+    std::vector<std::string> out;
+    std::string log = pd_.TodayLog();
+    size_t start = 0;
+    for (size_t end, i = 0; (end = log.find("\r\n", start)) != std::string::npos;
+         start = end + 2, ++i) {
+      std::string line = log.substr(start, end - start);
+      if (i < from) continue;
+      EXPECT_EQ(line.size() >= 93 ? line[92] : '?', ' ');
+      std::string name = line.substr(27, 65);
+      EXPECT_EQ(name.size(), 65u);
+      name.erase(name.find_last_not_of(' ') + 1);
+      out.push_back(line.substr(0, 5) + "|" + name + "|" + line.substr(93));
+    }
+    return out;
+  }
+
+  ProgramDir pd_;
+  testsupport::TempDir site_;
+  std::unique_ptr<testkit::PythonServer> server_;
+};
+
+TEST_F(PageLinksTest, EveryLinkIsLoggedAndABrokenOneTakesTheAccountDown) {
+  const std::string broken =
+      "00404|links|HTTP Web LinkFailed Error: \"404 File not found\" Domain/IP: \"127.0.0.1\" "
+      "Page: "
+      "\"/missing.html\"";
+  testkit::SetLogging(pd_, common::kGroupHttp, true, true);
+  ASSERT_EQ(pd_.RunAgent("PageSentry"), 0);
+  // The page, then each fetched link in page order; no account line of the agent's own.
+  auto ok = [](const std::string& path) {
+    return "00200|links|HTTP Web Link OK \"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"" + path +
+           "\"";
+  };
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{ok("/index.html"), ok("/good.html"), broken,
+                                                  ok("/other.html")}));
+  common::CheckStatus s = testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "links");
+  EXPECT_EQ(s.failCount, 1);  // one failed run counts once
+  EXPECT_EQ(s.errorDetected[0], '\0');
+  EXPECT_EQ(s.checking, 0);
+  EXPECT_EQ(std::strlen(s.lastFailure), 14u);
+  EXPECT_EQ(pd_.Read("temp/httpscan.err"), pd_ / ("AllData/" + common::HexKey("links")) + "," +
+                                               pd_ / ("HTTPPageData/" + common::HexKey("links")) +
+                                               "," + common::HexKey("links") + "\r\n");
+  EXPECT_TRUE(pd_.Calls("LanBellCmd").empty());
+
+  // Failures only: the passing page and links write nothing; the second failed run raises
+  // the Down alert.
+  testkit::SetLogging(pd_, common::kGroupHttp, true, false);
+  ASSERT_EQ(pd_.RunAgent("PageSentry"), 0);
+  std::vector<std::string> second = LogTexts(4);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_EQ(second[0], broken);
+  EXPECT_EQ(second[1], "10012|[Down Message Sent: HTTP Page]|PC7");
+  s = testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "links");
+  EXPECT_EQ(s.failCount, 2);
+  EXPECT_EQ(std::strlen(s.errorDetected), 14u);
+  std::vector<ProgramDir::Call> lan = pd_.WaitForCalls("LanBellCmd", 1);
+  ASSERT_EQ(lan.size(), 1u);
+  EXPECT_EQ(lan[0].file,
+            "PC7\r\nKT.Varnock2\r\nlinks HTTP: HTTP Web LinkFailed Error:  some url "
+            "links in page were failed (refer log file)\r\n");
+  std::string state = pd_.Read("httpPara.dat");
+  ASSERT_EQ(state.size(), 20u);
+  EXPECT_EQ(state[0], 0);
+  EXPECT_EQ(state[16], 1);
+
+  // Mended: a third failure raises nothing more; then the link is fixed and the account is Up.
+  ASSERT_EQ(pd_.RunAgent("PageSentry"), 0);
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "links").failCount, 3);
+  testsupport::WriteFile(site_ / "missing.html", "<html>back</html>");
+  ASSERT_EQ(pd_.RunAgent("PageSentry"), 0);
+  s = testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "links");
+  EXPECT_EQ(s.failCount, 0);
+  EXPECT_EQ(s.errorDetected[0], '\0');
+  EXPECT_EQ(s.lastFailure[0], '\0');
+  EXPECT_GE(s.downSeconds, 0u);
+  lan = pd_.WaitForCalls("LanBellCmd", 2);
+  ASSERT_EQ(lan.size(), 2u);
+  EXPECT_FALSE(platform::PathExists(pd_ / "temp/httpscan.err"));
+  EXPECT_EQ(pd_.Read("httpPara.dat").substr(16, 4), std::string(4, '\0'));
+}
+
 }  // namespace
