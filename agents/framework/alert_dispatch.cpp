@@ -76,9 +76,15 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
   mail::MailJob job;
   job.smtpHost = server->server;
   job.to = to;
-  job.from = ToShiftJis(common::FieldText(run.alert.settings.fromAddress));
-  job.subject = ToShiftJis(ExpandTemplate(subject, values));
-  job.body = ToShiftJis(ExpandTemplate(body, values));
+  job.charset = CharsetForLanguage(kAlertMailLanguage);
+  job.from = common::FieldText(run.alert.settings.fromAddress);
+  job.subject = ExpandTemplate(subject, values);
+  job.body = ExpandTemplate(body, values);
+  if (job.charset == kShiftJisCharset) {
+    job.from = ToShiftJis(job.from);
+    job.subject = ToShiftJis(job.subject);
+    job.body = ToShiftJis(job.body);
+  }
   job.logDestination = MailLogDestination(run.programDir);
   std::string jobPath = WriteMailJobFile(run.tempDir, job);
   if (!jobPath.empty()) {

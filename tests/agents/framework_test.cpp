@@ -165,6 +165,31 @@ TEST(MailJob, FileIsPrivateAndNamedWithThePrefix) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST(MailJob, CharsetFromLanguageName) {
+  const std::map<std::string, int32_t> table = {{"US", 0},
+                                                {"ANSI_CHARSET", 0},
+                                                {"HANGEUL_CHARSET", 129},
+                                                {"GB2312_CHARSET", 134},
+                                                {"CHINESEBIG5_CHARSET", 136},
+                                                {"OEM_CHARSET", 255},
+                                                {"JOHAB_CHARSET", 130},
+                                                {"HEBREW_CHARSET", 177},
+                                                {"ARABIC_CHARSET", 178},
+                                                {"GREEK_CHARSET", 161},
+                                                {"TURKISH_CHARSET", 162},
+                                                {"VIETNAMESE_CHARSET", 163},
+                                                {"THAI_CHARSET", 222},
+                                                {"EASTEUROPE_CHARSET", 238},
+                                                {"RUSSIAN_CHARSET", 204},
+                                                {"JP", 128},
+                                                {"", 128},
+                                                {"us", 128},
+                                                {"SHIFTJIS_CHARSET", 128}};
+  for (const auto& [name, code] : table) EXPECT_EQ(CharsetForLanguage(name), code) << name;
+  // What the agents pass: their alert mail always carries 128 (Shift-JIS texts).
+  EXPECT_EQ(CharsetForLanguage(kAlertMailLanguage), 128);
+}
+
 TEST(RetryFile, LinesSplitAtTheFirstTwoCommas) {
   const std::string content =
       "/d/AllData/6b,/d/PINGData/6b,6b\r\n"
