@@ -1,5 +1,7 @@
 #include "agents/framework/agent_run.h"
 
+#include <set>
+
 #include "agents/framework/agent_log.h"
 #include "agents/framework/command_line.h"
 #include "agents/framework/retry_file.h"
@@ -27,7 +29,13 @@ void CheckAll(RunContext& run, const AccountVisitor& visit) {
     }
     return;
   }
-  for (const RetryEntry& entry : TakeRetryFile(run.retryPath)) visit(run, entry.key);
+  // An account is listed once per failed check: the custom agent lists it once per failed
+  // port. One re-check per account and run is enough; a second would count the same
+  // outage twice within seconds.
+  std::set<std::string> seen;
+  for (const RetryEntry& entry : TakeRetryFile(run.retryPath)) {
+    if (seen.insert(entry.key).second) visit(run, entry.key);
+  }
 }
 
 }  // namespace

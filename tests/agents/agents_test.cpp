@@ -617,4 +617,33 @@ TEST(AnyPortSentry, OnlyTheFailingSlotAlerts) {
              "ops1@x.example,ops2@x.example,own@x.example");
 }
 
+TEST(AnyPortSentry, RecheckRunChecksAnAccountOnceWhateverNumberOfPortsFailed) {
+  ProgramDir pd;
+  common::AccountFile a = testkit::ServerAccount("twin", "127.0.0.1");
+  a.record.customOn = 1;
+  a.record.customTimeout = 2;
+  const int closed = testkit::ClosedPort();
+  for (int k : {1, 3}) {
+    common::SetField(a.record.customNames[k], k == 1 ? "one" : "three");
+    a.record.customPorts[k] = static_cast<uint32_t>(closed);
+  }
+  testkit::AddAccount(pd, a, StatusFolder::kCustom);
+  const std::string key = common::HexKey("twin");
+  const std::string line =
+      pd / ("AllData/" + key) + "," + pd / ("CustData/" + key) + "," + key + "\r\n";
+  const std::string path = pd / ("CustData/" + key);
+
+  ASSERT_EQ(pd.RunAgent("AnyPortSentry", 1), 0);
+  // One line per failed port, both naming the account.
+  EXPECT_EQ(pd.Read("temp/custportscan.err"), line + line);
+  ASSERT_EQ(pd.RunAgent("AnyPortSentry", 0), 0);
+  common::CustomStatus s{};
+  ASSERT_EQ(common::ReadFixedFile(path, &s, sizeof s), 1);
+  for (int k : {1, 3}) {
+    EXPECT_EQ(s.slots[k].failCount, 2) << k;  // one failure per run, not one per line
+    EXPECT_EQ(std::strlen(s.slots[k].errorDetected), 14u) << k;
+  }
+  EXPECT_EQ(pd.Read("temp/custportscan.err"), line + line);
+}
+
 }  // namespace
