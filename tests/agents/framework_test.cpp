@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -13,6 +14,7 @@
 #include "agents/framework/command_line.h"
 #include "agents/framework/error_text.h"
 #include "agents/framework/mail_job.h"
+#include "agents/framework/port_check.h"
 #include "agents/framework/retry_file.h"
 #include "common/account_key.h"
 #include "common/file_ops.h"
@@ -188,6 +190,47 @@ TEST(MailJob, CharsetFromLanguageName) {
   for (const auto& [name, code] : table) EXPECT_EQ(CharsetForLanguage(name), code) << name;
   // What the agents pass: their alert mail always carries 128 (Shift-JIS texts).
   EXPECT_EQ(CharsetForLanguage(kAlertMailLanguage), 128);
+}
+
+// Attempts of the checks: each case scripts the probe's answers and expects how many were
+// asked, the deciding result and the verdict.
+TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
+  struct Case {
+    const char* what;
+    int32_t firstFrom, secondFrom;  // -1, -1: the ping rule
+    std::vector<int32_t> answers;
+    size_t asked;
+    int32_t result;
+    bool ok;
+  } cases[] = {
+      {"http up", 0, 0, {0}, 1, 0, true},
+      {"http second", 0, 0, {-902, 1}, 2, 1, true},
+      {"http down", 0, 0, {-902, -906}, 2, -906, false},
+      {"smtp zero", 1, 1, {0, 0}, 2, 0, false},
+      {"smtp second", 1, 1, {0, 1}, 2, 1, true},
+      {"custom zero first", 1, 0, {0, 0}, 2, 0, true},
+      {"custom down", 1, 0, {0, -1}, 2, -1, false},
+      {"ping zero ms", -1, -1, {0}, 1, 0, true},
+      {"ping fourth", -1, -1, {-906, -906, -906, 12}, 4, 12, true},
+      {"ping down", -1, -1, {-906, -906, -906, -906, -906, -907}, 6, -907, false},
+  };
+  for (const Case& c : cases) {
+    size_t asked = 0;
+    auto attempt = [&] { return c.answers.at(asked++); };
+    bool ok = !c.ok;
+    const auto start = std::chrono::steady_clock::now();
+    int32_t result = c.firstFrom < 0 ? TryPing(attempt, &ok)
+                                     : TryPortTwice(attempt, c.firstFrom, c.secondFrom, &ok);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_EQ(asked, c.asked) << c.what;
+    EXPECT_EQ(result, c.result) << c.what;
+    EXPECT_EQ(ok, c.ok) << c.what;
+    // 500 ms after every failed attempt (the ping's last one included); a lower bound only.
+    size_t pauses = c.firstFrom < 0 ? (c.ok ? c.asked - 1 : c.asked) : c.asked - 1;
+    EXPECT_GE(ms, static_cast<long>(pauses) * 450) << c.what;
+  }
 }
 
 TEST(RetryFile, LinesSplitAtTheFirstTwoCommas) {
