@@ -106,7 +106,11 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mod
   std::string base = path.substr(dir.empty() ? 0 : dir.size() + 1);
   std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
   int fd = ::mkstemp(tmpl.data());
-  if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) fd = ::mkstemp(tmpl.data());
+  if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) {
+    // A failed mkstemp may leave the template filled in; start from a fresh one.
+    tmpl = JoinPath(dir, "." + base + ".XXXXXX");
+    fd = ::mkstemp(tmpl.data());
+  }
   if (fd < 0) return false;
   // An existing file keeps its permissions; a new one gets `mode`, whatever the umask.
   struct stat st{};
