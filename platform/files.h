@@ -55,6 +55,10 @@ std::optional<std::string> ReadWholeFile(const std::string& path, size_t limit =
 // or -1 when the file cannot be opened.
 long ReadPrefix(const std::string& path, void* buffer, size_t size);
 
+// Reads up to `size` bytes at `offset` into `buffer`. Returns the count read (short at the
+// end of the file), or -1 when the file cannot be opened or read.
+long ReadAt(const std::string& path, int64_t offset, void* buffer, size_t size);
+
 // Appends the bytes in one write() on an O_APPEND descriptor, so lines appended by several
 // processes never interleave. Creates the file (and its folders) when missing.
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);

@@ -1,6 +1,16 @@
-/* Record store: sorted sets of short text keys kept in a folder of ".key" files.
- * Every function takes caller-owned, zero-terminated texts; nothing is allocated for the
- * caller and no exception leaves the library. */
+/* Record store: sorted sets of short text keys kept in a folder of ".key" files, for the
+ * console's list views.
+ *
+ * A store is a folder. Its keys sit in 150-byte slots (zero-terminated, zero-padded) in
+ * "kdt.key" and the files split off from it; each file is sorted and holds a range of keys
+ * no other file overlaps, so positions 0, 1, 2, ... give the keys in ascending byte order.
+ * Changes are serialised between processes by an advisory lock on "kdt.loc" (which holds
+ * the 32-bit value 1 while a change runs), and each is logged in "log/YYYYMMDDnnn.txt".
+ * Key files are replaced whole, so a reader never sees a half-written file.
+ *
+ * Every function takes caller-owned, zero-terminated texts (a null pointer counts as an
+ * empty text); nothing is allocated for the caller and no exception leaves the library.
+ * The functions may be called from several threads. */
 #pragma once
 
 #include <stdint.h>
@@ -9,20 +19,24 @@
 extern "C" {
 #endif
 
-/* type 1 adds `key` to the store in folder `storeDir`, type 2 deletes it. The key is
- * normalised first (cut to 149 bytes, trimmed of ASCII blanks, ASCII capitals lowered;
- * only blanks and full-width blanks make it empty).
+/* type 1 adds `key` to the store in folder `storeDir` (the folder is created when
+ * missing), type 2 deletes it. The key is normalised first: cut to 149 bytes; a key of only
+ * ASCII blanks and full-width blanks (0x81 0x40) is empty; ASCII blanks are trimmed at both
+ * ends; ASCII capitals are lowered, Shift-JIS double-byte characters left as they are.
+ * Waits about a second at most for another process's change to finish.
  * Returns 1 done (adding a key already present is done too); -2 key or folder empty after
- * normalisation; -4 the key to delete was not there; -6 unknown type; -7 the add lock could
- * not be taken; -8 the add failed. */
+ * normalisation; -6 unknown type; -4 the key to delete was not there; -7 the lock could not
+ * be taken in time; -8 the add failed, or a delete could not rewrite its key file. On -7
+ * and -8 the store is as it was. */
 int32_t AddDelDat(int32_t type, const char* storeDir, const char* key);
 
 /* Number of keys in the store; 0 when there are none or the folder is missing. */
 int32_t HowManyRecordInDB(const char* storeDir);
 
-/* Copies the key at 0-based `position` (positions follow the sort order) into `out`, which
- * must hold 150 bytes. Returns 1; or 0 with `out` emptied when the position is past the
- * last key. */
+/* Copies the key at 0-based `position` into `out`, which must hold 150 bytes: the whole
+ * slot, the key zero-terminated and zero-padded. Returns 1; or 0 with `out[0]` set to zero
+ * when the position is negative or past the last key (nothing is written when `out` is
+ * null). */
 int32_t GetRecordWithOffset(const char* storeDir, char* out, int32_t position);
 
 #ifdef __cplusplus

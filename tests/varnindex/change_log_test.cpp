@@ -1,0 +1,70 @@
+// The change log: one entry per change, byte for byte, in today's first file with room.
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "varnindex/VarnIndex.h"
+
+namespace {
+
+std::string LogName(const platform::SystemTime& t, int n) {
+  char name[32];
+  std::snprintf(name, sizeof name, "log/%04d%02d%02d%03d.txt", t.year, t.month, t.day, n);
+  return name;
+}
+
+std::string Entry(const char* marker, const platform::SystemTime& t, const std::string& key) {
+  char time[48];
+  std::snprintf(time, sizeof time, "TIME=%d:%d:%d\r\n", t.hour, t.minute, t.second);
+  return std::string("\r\n") + marker + "\r\n" + time + "Data=" + key + "\r\n";
+}
+
+TEST(VarnIndexChangeLog, EveryChangeAppendsItsEntry) {
+  testsupport::TempDir store;
+  const std::string dir = store.path();
+  struct Step {
+    int32_t type;
+    const char* key;
+    int32_t result;
+    const char* marker;
+    const char* logged;
+  } steps[] = {
+      {1, "  Alpha ", 1, "[ADD]", "alpha"},
+      {1, "ALPHA", 1, "[ADD]", "alpha"},
+      {2, "beta", -4, "[ERROR_DEL]", "beta"},
+      {2, "Alpha", 1, "[DEL]", "alpha"},
+  };
+  // Time stamps are to the second: try again when a second boundary passes mid-way.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    platform::RemoveFile(store / LogName(platform::LocalNow(), 1));
+    const platform::SystemTime before = platform::LocalNow();
+    std::string expected;
+    for (const Step& s : steps) {
+      ASSERT_EQ(s.result, AddDelDat(s.type, dir.c_str(), s.key)) << s.key;
+      expected += Entry(s.marker, before, s.logged);
+    }
+    const platform::SystemTime after = platform::LocalNow();
+    if (before.second != after.second || before.minute != after.minute) continue;
+    EXPECT_EQ(expected, testsupport::ReadFile(store / LogName(before, 1)));
+    return;
+  }
+  FAIL() << "the clock never stood still for a second";
+}
+
+TEST(VarnIndexChangeLog, AFullFileMovesTheLogToTheNextNumber) {
+  testsupport::TempDir store;
+  const platform::SystemTime now = platform::LocalNow();
+  testsupport::WriteFile(store / LogName(now, 1), std::string(500000, 'x'));
+  testsupport::WriteFile(store / LogName(now, 2), std::string(499999, 'x'));
+  ASSERT_EQ(1, AddDelDat(1, store.path().c_str(), "k"));
+  EXPECT_EQ(500000, platform::FileSize(store / LogName(now, 1)));
+  const std::string second = testsupport::ReadFile(store / LogName(now, 2));
+  ASSERT_GT(second.size(), 499999u);
+  EXPECT_EQ(499999u, second.find("\r\n[ADD]\r\nTIME=", 499999));
+}
+
+}  // namespace

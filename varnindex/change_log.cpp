@@ -1,0 +1,50 @@
+#include "varnindex/change_log.h"
+
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+
+namespace varnindex {
+namespace {
+
+constexpr int64_t kLogFileLimit = 500000;
+constexpr int kMaxLogFiles = 999;
+
+const char* Marker(Change change) {
+  switch (change) {
+    case Change::kAdd:
+      return "\r\n[ADD]\r\n";
+    case Change::kErrorAdd:
+      return "\r\n[ERROR_ADD]\r\n";
+    case Change::kDel:
+      return "\r\n[DEL]\r\n";
+    case Change::kErrorDel:
+      return "\r\n[ERROR_DEL]\r\n";
+  }
+  return "";
+}
+
+}  // namespace
+
+void LogChange(const std::string& dir, Change change, std::string_view key) {
+  const platform::SystemTime now = platform::LocalNow();
+  const std::string logDir = platform::JoinPath(dir, "log");
+  for (int n = 1; n <= kMaxLogFiles; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d%02d%02d%03d.txt", now.year, now.month, now.day, n);
+    const std::string path = platform::JoinPath(logDir, name);
+    if (platform::FileSize(path) >= kLogFileLimit) continue;
+    char time[48];
+    std::snprintf(time, sizeof time, "TIME=%d:%d:%d\r\n", now.hour, now.minute, now.second);
+    std::string entry = Marker(change);
+    entry += time;
+    entry += "Data=";
+    entry += key;
+    entry += "\r\n";
+    platform::AppendToFile(path, entry);
+    return;
+  }
+}
+
+}  // namespace varnindex

@@ -1,0 +1,16 @@
+// The change log of a store: "<store>/log/YYYYMMDDnnn.txt".
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnindex {
+
+enum class Change { kAdd, kErrorAdd, kDel, kErrorDel };
+
+// Appends "\r\n[ADD]\r\n" (or the marker of the other changes), "TIME=h:m:s\r\n" and
+// "Data=<key>\r\n" in one write to the first of today's files 001..999 that is below
+// 500000 bytes. A log that cannot be written changes nothing else.
+void LogChange(const std::string& dir, Change change, std::string_view key);
+
+}  // namespace varnindex
