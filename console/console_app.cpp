@@ -105,15 +105,19 @@ void ConsoleApp::RewriteStartMarkers() {
 }
 
 void ConsoleApp::SchedulerTick() {
+  SchedulerTickAt(platform::LocalNow(), NowMinute());
+}
+
+void ConsoleApp::SchedulerTickAt(const platform::SystemTime& now, int64_t nowMinute) {
   if (tickBusy_) return;
   tickBusy_ = true;
-  const platform::SystemTime now = platform::LocalNow();
   if (now.day != today_) {
+    // A new day: old logs go, and the agents restart their statistics.
     today_ = now.day;
     DeleteOldLogs(common::InDir(dir_, common::kLog), now, settings_.scan.keepLogDays);
     RewriteStartMarkers();
   }
-  if (!scheduler_.launchInProgress()) scheduler_.Tick(NowMinute(), now.year);
+  if (!scheduler_.launchInProgress()) scheduler_.Tick(nowMinute, now.year);
   tickBusy_ = false;
 }
 

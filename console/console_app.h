@@ -46,6 +46,8 @@ class ConsoleApp {
   void Exit();
 
   void SchedulerTick();
+  // The tick at a given local time and monotonic minute (tests drive the clock).
+  void SchedulerTickAt(const platform::SystemTime& now, int64_t nowMinute);
   void PollScanState();
 
   // Runs a command of the menu, toolbar or check boxes. False for an unknown or disabled
