@@ -55,10 +55,11 @@ std::string DurationCell(const DurationFigures& f) {
   if (f.total < 1) return "";
   const long down = static_cast<long>(f.down);
   const long total = static_cast<long>(f.total);
-  const long up = total - down;
+  // Down time beyond the monitored time (a record from before a clock change) shows an
+  // availability of 0, never a negative one.
+  const long up = total > down ? total - down : 0;
   long whole = up * 100 / total;
   long fraction = (up * 100 % total) * 10000 / total;
-  if (fraction < 0) fraction = -fraction;  // down time beyond the monitored time
   char out[96];
   std::snprintf(out, sizeof out, " %02ld:%02ld:%02ld/%02ld:%02ld:%02ld %02ld.%04ld%%", down / 3600,
                 down / 60 % 60, down % 60, total / 3600, total / 60 % 60, total % 60, whole,

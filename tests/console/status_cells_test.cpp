@@ -24,6 +24,7 @@ TEST(DurationCell, FormatsDownTotalAndTruncatedAvailability) {
       {1, 3, " 00:00:01/00:00:03 66.6666%"},  // truncated, not rounded
       {7200, 7200, " 02:00:00/02:00:00 00.0000%"},
       {3661, 90061, " 01:01:01/25:01:01 95.9349%"},
+      {30, 3, " 00:00:30/00:00:03 00.0000%"},  // never a negative availability
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DurationCell({c.down, c.total}), c.shown) << c.down << "/" << c.total;

@@ -178,3 +178,17 @@ export async function openConsole(context, c, rows) {
   if (await splash.isVisible()) await splash.click();
   return page;
 }
+
+// Appends a check result line to both daily logs, as an agent does.
+export async function appendDisplayLine(dir, code, name, text) {
+  const d = new Date();
+  const p = (n, w = 2) => String(n).padStart(w, '0');
+  const day = `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}`;
+  const hour = d.getHours();
+  const time = `${p(hour % 12)}:${p(d.getMinutes())}${hour >= 12 ? 'pm' : 'am'}`;
+  const head = `${code.padStart(5, '0')} ${day.slice(0, 4)}/${day.slice(4, 6)}/${day.slice(6)}  ${time}  `;
+  const line = (field) => `${head}${field.padEnd(65, ' ').slice(0, 65)} ${text}\r\n`;
+  fs.mkdirSync(path.join(dir, 'Log', 'Disp'), { recursive: true });
+  fs.appendFileSync(path.join(dir, 'Log', `${day}.log`), line(name), 'latin1');
+  fs.appendFileSync(path.join(dir, 'Log', 'Disp', `${day}.log`), line(hexKey(name)), 'latin1');
+}
