@@ -95,7 +95,9 @@ std::string CustomIndexLine(const std::string& key, const std::string& service,
   return key + "(" + service + ")\t\t" + FolderName(StatusFolder::kCustom) + "\t\t" + host;
 }
 
-std::string ListViewDir(const std::string& programDir) { return InDir(programDir, kListView); }
+std::string ListViewDir(const std::string& programDir) {
+  return InDir(programDir, kListView);
+}
 
 CheckCounts RegisterAccountChecks(const std::string& dir, const AccountRecord& record) {
   for (const PlainCheck& c : ChecksBeforeCustom(record)) RegisterPlain(dir, record, c);
@@ -146,7 +148,9 @@ std::vector<std::string> ListAccounts(const std::string& dir) {
   return names;
 }
 
-int CountAccounts(const std::string& dir) { return static_cast<int>(ListAccounts(dir).size()); }
+int CountAccounts(const std::string& dir) {
+  return static_cast<int>(ListAccounts(dir).size());
+}
 
 bool TouchSettingUpdate(const std::string& dir) {
   platform::SystemTime t = platform::LocalNow();

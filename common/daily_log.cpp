@@ -35,9 +35,8 @@ std::string FormatLogLine(long code, const platform::SystemTime& time, std::stri
   const char* half = hour >= 12 ? "pm" : "am";
   if (hour >= 12) hour -= 12;
   char head[64];
-  std::snprintf(head, sizeof head, "%05ld %04d/%02d/%02d  %02d:%02d%s  ", code,
-                time.year % 10000, time.month % 100, time.day % 100, hour, time.minute % 100,
-                half);
+  std::snprintf(head, sizeof head, "%05ld %04d/%02d/%02d  %02d:%02d%s  ", code, time.year % 10000,
+                time.month % 100, time.day % 100, hour, time.minute % 100, half);
   std::string line = head;
   std::string field(name.substr(0, kNameField));
   field.resize(kNameField, ' ');
@@ -58,10 +57,10 @@ std::string DisplayLogPath(const std::string& programDir, const platform::System
 
 bool AppendDailyLog(const std::string& programDir, long code, const platform::SystemTime& time,
                     std::string_view plainName, std::string_view keyName, std::string_view text) {
-  bool full = AppendWithRetry(FullLogPath(programDir, time),
-                              FormatLogLine(code, time, plainName, text));
-  bool disp = AppendWithRetry(DisplayLogPath(programDir, time),
-                              FormatLogLine(code, time, keyName, text));
+  bool full =
+      AppendWithRetry(FullLogPath(programDir, time), FormatLogLine(code, time, plainName, text));
+  bool disp =
+      AppendWithRetry(DisplayLogPath(programDir, time), FormatLogLine(code, time, keyName, text));
   return full && disp;
 }
 

@@ -41,7 +41,9 @@ int64_t FileSizeOf(const std::string& path) {
   return size < 0 ? 0 : size;
 }
 
-int FileExists(const std::string& path) { return platform::PathExists(path) ? 1 : 0; }
+int FileExists(const std::string& path) {
+  return platform::PathExists(path) ? 1 : 0;
+}
 
 int CountFiles(const std::string& folder) {
   int count = 0;

@@ -19,13 +19,24 @@ inline constexpr const char* kListView = "ListView";
 inline constexpr const char* kFirstRunMarker = "first.dat";
 
 // Status folders, in the order the console creates them.
-enum class StatusFolder { kPing, kHttpPort, kHttpPage, kFtpPort, kFtpTransfer, kSmtpPort,
-                          kPopPort, kEmail, kCustom };
+enum class StatusFolder {
+  kPing,
+  kHttpPort,
+  kHttpPage,
+  kFtpPort,
+  kFtpTransfer,
+  kSmtpPort,
+  kPopPort,
+  kEmail,
+  kCustom
+};
 inline constexpr std::array<const char*, 9> kStatusFolderNames = {
     "PINGData", "HTTPData", "HTTPPageData", "FTPPortData", "FTPSendRecData",
     "SMTPData", "POPData",  "EmailData",    "CustData"};
 
-inline const char* FolderName(StatusFolder f) { return kStatusFolderNames[static_cast<int>(f)]; }
+inline const char* FolderName(StatusFolder f) {
+  return kStatusFolderNames[static_cast<int>(f)];
+}
 
 // The one spelling of a status folder named in any case ("pingdata", "PingData"), or ""
 // when the name is not a status folder.
@@ -38,11 +49,21 @@ inline std::string InDir(const std::string& dir, const std::string& a, const std
   return platform::JoinPath(platform::JoinPath(dir, a), b);
 }
 
-inline std::string IniPath(const std::string& dir) { return InDir(dir, kIniFile); }
-inline std::string ScanSettingsPath(const std::string& dir) { return InDir(dir, kSetting, "Scan.dat"); }
-inline std::string SchedulePath(const std::string& dir) { return InDir(dir, kSetting, "Schedule.dat"); }
-inline std::string AlertPath(const std::string& dir) { return InDir(dir, kSetting, "Alert.dat"); }
-inline std::string AlertAuthPath(const std::string& dir) { return InDir(dir, kSetting, "Alert2.dat"); }
+inline std::string IniPath(const std::string& dir) {
+  return InDir(dir, kIniFile);
+}
+inline std::string ScanSettingsPath(const std::string& dir) {
+  return InDir(dir, kSetting, "Scan.dat");
+}
+inline std::string SchedulePath(const std::string& dir) {
+  return InDir(dir, kSetting, "Schedule.dat");
+}
+inline std::string AlertPath(const std::string& dir) {
+  return InDir(dir, kSetting, "Alert.dat");
+}
+inline std::string AlertAuthPath(const std::string& dir) {
+  return InDir(dir, kSetting, "Alert2.dat");
+}
 inline std::string AccountPath(const std::string& dir, const std::string& key) {
   return InDir(dir, kAllData, key);
 }
@@ -55,9 +76,9 @@ std::string StatusLockPath(const std::string& dir, StatusFolder f);
 
 // Scan state file names, and the numbered e-mail state files ("emailPara.dat<n>").
 inline constexpr const char* kPingState = "pingPara.dat";
-inline constexpr std::array<const char*, 5> kPortStates = {
-    "portHTTPPara.dat", "portFTPPara.dat", "portSMTPPara.dat", "portPOPPara.dat",
-    "portCUSTPara.dat"};
+inline constexpr std::array<const char*, 5> kPortStates = {"portHTTPPara.dat", "portFTPPara.dat",
+                                                           "portSMTPPara.dat", "portPOPPara.dat",
+                                                           "portCUSTPara.dat"};
 inline constexpr const char* kHttpPageState = "httpPara.dat";
 inline constexpr const char* kFtpState = "ftpPara.dat";
 std::string EmailStatePath(const std::string& dir, long n);

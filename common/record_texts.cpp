@@ -73,9 +73,9 @@ bool WriteAccount(const std::string& path, const AccountFile& account) {
 
 std::vector<char> EncodeAlert(const AlertFile& alert) {
   std::vector<char> image(sizeof(AlertSettings));
-  auto off = AppendTexts(image, {&alert.toAddresses, &alert.netSendAddresses, &alert.downSubject,
-                                 &alert.upSubject, &alert.downBody, &alert.upBody,
-                                 &alert.downOnline, &alert.upOnline});
+  auto off = AppendTexts(
+      image, {&alert.toAddresses, &alert.netSendAddresses, &alert.downSubject, &alert.upSubject,
+              &alert.downBody, &alert.upBody, &alert.downOnline, &alert.upOnline});
   AlertSettings s = alert.settings;
   s.toOffset = off[0];
   s.netSendOffset = off[1];

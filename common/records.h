@@ -20,24 +20,24 @@ using platform::SystemTime;
 // An account file in AllData: this fixed part, then the texts it addresses by offsets
 // from the start of the record (see AccountFile).
 struct AccountRecord {
-  char key[65];               // account key (hex of the server name)
-  char host[65];              // domain or IP; page host; SMTP server of an e-mail account
-  char popServer[65];         // e-mail accounts
-  char pagePath[256];         // HTTP page accounts, always starting with "/"
-  uint8_t pingOn;             // server accounts
-  int16_t pingTimeout;        // seconds; 0 means 1
+  char key[65];         // account key (hex of the server name)
+  char host[65];        // domain or IP; page host; SMTP server of an e-mail account
+  char popServer[65];   // e-mail accounts
+  char pagePath[256];   // HTTP page accounts, always starting with "/"
+  uint8_t pingOn;       // server accounts
+  int16_t pingTimeout;  // seconds; 0 means 1
   uint8_t httpPortOn;
   uint8_t reserved455;
-  uint16_t httpTimeout;       // seconds
+  uint16_t httpTimeout;  // seconds
   uint8_t reserved458[2];
-  uint32_t httpPort;          // always 80
+  uint32_t httpPort;  // always 80
   uint8_t isHttpPage;
   uint8_t checkLinks;
   uint8_t ftpPortOn;
   uint8_t reserved467;
   int16_t ftpPortTimeout;
   uint8_t reserved470[2];
-  uint32_t ftpPort;           // always 21
+  uint32_t ftpPort;  // always 21
   uint8_t isFtpTransfer;
   char localTestFile[260];
   char remoteDir[260];
@@ -47,13 +47,13 @@ struct AccountRecord {
   uint8_t reserved1079;
   int16_t smtpPortTimeout;
   uint8_t reserved1082[2];
-  uint32_t smtpPort;          // always 25
+  uint32_t smtpPort;  // always 25
   uint8_t popPortOn;
   uint8_t reserved1089;
   int16_t popPortTimeout;
   uint16_t sendReceiveTimeout;  // e-mail accounts, seconds between send and receive
   uint8_t reserved1094[2];
-  uint32_t popPort;           // always 110
+  uint32_t popPort;  // always 110
   uint8_t isEmail;
   char testRecipient[150];
   uint8_t smtpAuth;
@@ -83,8 +83,8 @@ struct AccountRecord {
   uint8_t onlineToAccount;
   uint8_t reserved1799;
   uint32_t netSendOffset;
-  uint8_t enabled;            // 1 enabled; agents skip any other value
-  uint8_t type;               // AccountType; anything else marks a damaged account
+  uint8_t enabled;  // 1 enabled; agents skip any other value
+  uint8_t type;     // AccountType; anything else marks a damaged account
   uint8_t reserved1806[2];
 };
 
@@ -147,14 +147,14 @@ static_assert(offsetof(AccountRecord, type) == 1805);
 
 // One check's status file (84 bytes) in its status folder, named by the account key.
 struct CheckStatus {
-  uint32_t enabled;         // the agent checks the account only when this is 1
-  char lastCheck[19];       // time stamp of the last check started
-  uint8_t checking;         // 1 while an agent checks the account
-  char errorDetected[19];   // when the Down alert of this outage was raised; empty while up
-  int8_t failCount;         // consecutive failed checks
-  char lastFailure[20];     // time stamp of the last failed check; empty while up
-  uint32_t downSeconds;     // accumulated down time
-  SystemTime statsStart;    // start of the statistics period
+  uint32_t enabled;        // the agent checks the account only when this is 1
+  char lastCheck[19];      // time stamp of the last check started
+  uint8_t checking;        // 1 while an agent checks the account
+  char errorDetected[19];  // when the Down alert of this outage was raised; empty while up
+  int8_t failCount;        // consecutive failed checks
+  char lastFailure[20];    // time stamp of the last failed check; empty while up
+  uint32_t downSeconds;    // accumulated down time
+  SystemTime statsStart;   // start of the statistics period
 };
 static_assert(sizeof(CheckStatus) == 84);
 static_assert(offsetof(CheckStatus, enabled) == 0);
@@ -181,12 +181,12 @@ static_assert(offsetof(CustomStatus, reserved) == 745);
 struct AlertSettings {
   char primaryServer[150];
   uint8_t reserved150;
-  uint8_t soundAlarm;        // 1 sounds the local alarm
-  uint8_t playWave;          // 1 plays the wave file, 0 beeps
+  uint8_t soundAlarm;  // 1 sounds the local alarm
+  uint8_t playWave;    // 1 plays the wave file, 0 beeps
   char alternateServer[150];
   char fromAddress[150];
   uint8_t reserved453[3];
-  uint32_t toOffset;         // always 1008
+  uint32_t toOffset;  // always 1008
   uint32_t netSendOffset;
   uint32_t downSubjectOffset;
   uint32_t upSubjectOffset;
@@ -194,7 +194,7 @@ struct AlertSettings {
   uint32_t upBodyOffset;
   uint32_t downOnlineOffset;
   uint32_t upOnlineOffset;
-  char waveFile[260];        // relative to the Wave folder
+  char waveFile[260];  // relative to the Wave folder
   char reserved748[260];
 };
 static_assert(sizeof(AlertSettings) == 1008);
@@ -236,9 +236,9 @@ constexpr int kGroupCount = 5;
 
 // Setting/Scan.dat.
 struct ScanSettings {
-  uint16_t intervals[5];   // minutes per group; 0 never due
-  uint8_t logOn[5];        // by log family: ping, http, e-mail, ftp, custom
-  uint8_t logAll[5];       // 1 every result, 0 errors only
+  uint16_t intervals[5];  // minutes per group; 0 never due
+  uint8_t logOn[5];       // by log family: ping, http, e-mail, ftp, custom
+  uint8_t logAll[5];      // 1 every result, 0 errors only
   uint16_t keepLogDays;
 };
 static_assert(sizeof(ScanSettings) == 22);
@@ -254,22 +254,22 @@ struct ScanSchedule {
 static_assert(sizeof(ScanSchedule) == 20);
 
 // Scan state files, written by the agents, read by the console. Word 0 is busy.
-struct PingScanState {    // pingPara.dat
+struct PingScanState {  // pingPara.dat
   uint32_t busy;
   uint32_t down;
 };
 static_assert(sizeof(PingScanState) == 8);
 static_assert(offsetof(PingScanState, down) == 4);
 
-struct PortScanState {    // portHTTPPara.dat ... portCUSTPara.dat, httpPara.dat
+struct PortScanState {  // portHTTPPara.dat ... portCUSTPara.dat, httpPara.dat
   uint32_t busy;
-  uint32_t words[3];      // kept as read; the page agent's check updates them
+  uint32_t words[3];  // kept as read; the page agent's check updates them
   uint32_t down;
 };
 static_assert(sizeof(PortScanState) == 20);
 static_assert(offsetof(PortScanState, down) == 16);
 
-struct FtpScanState {     // ftpPara.dat: busy when any of the three busy words is 1
+struct FtpScanState {  // ftpPara.dat: busy when any of the three busy words is 1
   uint32_t busy[3];
   uint32_t words[3];
   uint32_t down;
@@ -277,7 +277,7 @@ struct FtpScanState {     // ftpPara.dat: busy when any of the three busy words 
 static_assert(sizeof(FtpScanState) == 28);
 static_assert(offsetof(FtpScanState, down) == 24);
 
-struct EmailScanState {   // emailPara.dat<n>: busy when either busy word is 1
+struct EmailScanState {  // emailPara.dat<n>: busy when either busy word is 1
   uint32_t busy[2];
   uint32_t words[3];
   uint32_t down;

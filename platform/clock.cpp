@@ -30,7 +30,9 @@ int64_t MonotonicMs() {
   return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-uint32_t TickCount() { return static_cast<uint32_t>(MonotonicMs()); }
+uint32_t TickCount() {
+  return static_cast<uint32_t>(MonotonicMs());
+}
 
 void SleepMs(int milliseconds) {
   if (milliseconds <= 0) return;

@@ -38,7 +38,7 @@ std::vector<std::string> ListEntries(const std::string& dir, bool wantDirs) {
     } else if (e->d_type == DT_REG) {
       isDir = false;
     } else {
-      struct stat st{};
+      struct stat st {};
       if (::fstatat(dirfd(d), e->d_name, &st, 0) != 0) continue;
       if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
       isDir = S_ISDIR(st.st_mode);
@@ -74,28 +74,36 @@ bool MakeDirs(const std::string& path, mode_t mode) {
   return errno == EEXIST && IsDirectory(path);
 }
 
-std::vector<std::string> ListFiles(const std::string& dir) { return ListEntries(dir, false); }
-std::vector<std::string> ListDirs(const std::string& dir) { return ListEntries(dir, true); }
+std::vector<std::string> ListFiles(const std::string& dir) {
+  return ListEntries(dir, false);
+}
+std::vector<std::string> ListDirs(const std::string& dir) {
+  return ListEntries(dir, true);
+}
 
 bool IsDirectory(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsRegularFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool PathExists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 int64_t FileSize(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool RenamePath(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
@@ -104,16 +112,16 @@ bool RenamePath(const std::string& from, const std::string& to) {
 bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mode_t mode) {
   std::string dir = DirName(path);
   std::string base = path.substr(dir.empty() ? 0 : dir.size() + 1);
-  std::string tmpl = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
+  const std::string pattern = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
+  std::string tmpl = pattern;
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0 && errno == ENOENT && !dir.empty() && MakeDirs(dir)) {
-    // A failed mkstemp may leave the template filled in; start from a fresh one.
-    tmpl = JoinPath(dir, "." + base + ".XXXXXX");
+    tmpl = pattern;  // a failed mkstemp may have changed the pattern
     fd = ::mkstemp(tmpl.data());
   }
   if (fd < 0) return false;
   // An existing file keeps its permissions; a new one gets `mode`, whatever the umask.
-  struct stat st{};
+  struct stat st {};
   mode_t finalMode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : mode;
   bool ok = ::fchmod(fd, finalMode) == 0 && WriteAll(fd, static_cast<const char*>(data), size);
   ok = (::close(fd) == 0) && ok;
@@ -152,25 +160,6 @@ long ReadPrefix(const std::string& path, void* buffer, size_t size) {
     ssize_t n = ::read(fd, out + got, size - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  return static_cast<long>(got);
-}
-
-long ReadAt(const std::string& path, int64_t offset, void* buffer, size_t size) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  size_t got = 0;
-  char* out = static_cast<char*>(buffer);
-  while (got < size) {
-    ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(offset) + got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return -1;
-    }
-    if (n == 0) break;
     got += static_cast<size_t>(n);
   }
   ::close(fd);

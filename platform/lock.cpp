@@ -38,8 +38,12 @@ bool FileLock::Open(const std::string& path, bool wait) {
   return true;
 }
 
-bool FileLock::Acquire(const std::string& path) { return Open(path, true); }
-bool FileLock::TryAcquire(const std::string& path) { return Open(path, false); }
+bool FileLock::Acquire(const std::string& path) {
+  return Open(path, true);
+}
+bool FileLock::TryAcquire(const std::string& path) {
+  return Open(path, false);
+}
 
 void FileLock::Release() {
   if (fd_ >= 0) {

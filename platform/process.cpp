@@ -86,7 +86,8 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
   if (inPipe[1] >= 0) {
     if (started) {
       // The child may never read its input; never let that kill or block the caller.
-      struct sigaction ignore{}, old{};
+      struct sigaction ignore {
+      }, old{};
       ignore.sa_handler = SIG_IGN;
       ::sigaction(SIGPIPE, &ignore, &old);
       WriteAllIgnoringErrors(inPipe[1], *stdinData);

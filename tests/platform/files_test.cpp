@@ -1,0 +1,111 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "support/temp_dir.h"
+
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+TEST(Files, AtomicWriteReplacesContentAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  const std::string path = dir / "deep/folder/record.dat";
+  ASSERT_TRUE(platform::WriteFileAtomic(path, std::string("first content")));
+  ASSERT_TRUE(platform::WriteFileAtomic(path, std::string("2nd")));
+  EXPECT_EQ(ReadFile(path), "2nd");
+  // Nothing else is left in the folder, not even hidden work files.
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "deep/folder")) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(Files, NewFilesGetTheirModeWhateverTheUmaskAndExistingFilesKeepTheirs) {
+  TempDir dir;
+  mode_t old = ::umask(0);
+  ASSERT_TRUE(platform::WriteFileAtomic(dir / "secret", std::string("pw"), 0600));
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "secret").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::chmod((dir / "secret").c_str(), 0640), 0);
+  ASSERT_TRUE(platform::WriteFileAtomic(dir / "secret", std::string("pw2"), 0600));
+  ASSERT_EQ(::stat((dir / "secret").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(Files, ListingsPassOverDotNamesAndSeparateFilesFromFolders) {
+  TempDir dir;
+  WriteFile(dir / "a", "");
+  WriteFile(dir / ".a.XXXX", "");
+  WriteFile(dir / "sub/b", "");
+  WriteFile(dir / ".hidden/c", "");
+  auto files = platform::ListFiles(dir.path());
+  auto dirs = platform::ListDirs(dir.path());
+  EXPECT_EQ(files, std::vector<std::string>{"a"});
+  EXPECT_EQ(dirs, std::vector<std::string>{"sub"});
+  EXPECT_TRUE(platform::ListFiles(dir / "missing").empty());
+}
+
+TEST(Files, AppendsFromManyProcessesNeverInterleave) {
+  TempDir dir;
+  const std::string path = dir / "Log/day.log";
+  constexpr int kProcs = 4, kLines = 300;
+  std::vector<pid_t> pids;
+  for (int p = 0; p < kProcs; ++p) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      std::string line(120, static_cast<char>('a' + p));
+      line += "\r\n";
+      for (int i = 0; i < kLines; ++i) platform::AppendToFile(path, line);
+      ::_exit(0);
+    }
+    pids.push_back(pid);
+  }
+  for (pid_t pid : pids) ::waitpid(pid, nullptr, 0);
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  int count = 0;
+  while (std::getline(in, line)) {
+    ASSERT_EQ(line.size(), 121u);
+    EXPECT_EQ(std::count(line.begin(), line.end(), line[0]), 120);
+    ++count;
+  }
+  EXPECT_EQ(count, kProcs * kLines);
+}
+
+TEST(Files, TemporaryFilesAreUniqueAndPrivate) {
+  TempDir dir;
+  std::set<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    std::string path = platform::MakeTempFile(dir.path(), "VNK");
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path.rfind(dir / "VNK", 0), 0u);
+    EXPECT_EQ(path.substr(path.size() - 4), ".tmp");
+    names.insert(path);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+  }
+  EXPECT_EQ(names.size(), 20u);
+}
+
+TEST(Files, WholeFileReadsRespectTheirLimit) {
+  TempDir dir;
+  WriteFile(dir / "f", std::string(100, 'x'));
+  EXPECT_EQ(platform::ReadWholeFile(dir / "f", 100)->size(), 100u);
+  EXPECT_FALSE(platform::ReadWholeFile(dir / "f", 99).has_value());
+  EXPECT_FALSE(platform::ReadWholeFile(dir / "none").has_value());
+  EXPECT_EQ(platform::FileSize(dir / "none"), -1);
+}
