@@ -166,6 +166,47 @@ long ReadPrefix(const std::string& path, void* buffer, size_t size) {
   return static_cast<long>(got);
 }
 
+long ReadAt(const std::string& path, int64_t offset, void* buffer, size_t size) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  size_t got = 0;
+  char* out = static_cast<char*>(buffer);
+  while (got < size) {
+    ssize_t n = ::pread(fd, out + got, size - got, static_cast<off_t>(offset) + got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return -1;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return static_cast<long>(got);
+}
+
+bool WriteAt(const std::string& path, int64_t offset, const void* data, size_t size) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const char* in = static_cast<const char*>(data);
+  size_t done = 0;
+  bool ok = true;
+  while (done < size) {
+    ssize_t n = ::pwrite(fd, in + done, size - done, static_cast<off_t>(offset) + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return (::close(fd) == 0) && ok;
+}
+
+bool TruncateFile(const std::string& path, int64_t size) {
+  return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
+}
+
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
   if (fd < 0 && errno == ENOENT && MakeDirs(DirName(path))) {
