@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace platform {
@@ -32,6 +33,49 @@ std::optional<std::string> ConvertText(std::string_view input, const char* from,
   iconv_close(cd);
   if (!ok) return std::nullopt;
   out.resize(out.size() - outLeft);
+  return out;
+}
+
+std::optional<std::string> ConvertTextReplacing(std::string_view input, const char* from,
+                                                const char* to, std::string_view replacement,
+                                                size_t inputUnit) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  if (inputUnit == 0) inputUnit = 1;
+  std::string out;
+  out.resize(input.size() * 4 + 16);
+  char* in = const_cast<char*>(input.data());
+  size_t inLeft = input.size();
+  size_t used = 0;
+  auto grow = [&](size_t need) {
+    if (out.size() - used < need) out.resize(out.size() * 2 + need);
+  };
+  while (inLeft > 0) {
+    char* outPtr = out.data() + used;
+    size_t outLeft = out.size() - used;
+    const size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    used = out.size() - outLeft;
+    if (rc != static_cast<size_t>(-1)) continue;
+    if (errno == E2BIG) {
+      grow(64);
+      continue;
+    }
+    // EILSEQ or EINVAL: replace the unit (or the incomplete tail) and go on.
+    grow(replacement.size() + 16);
+    out.replace(used, replacement.size(), replacement);
+    used += replacement.size();
+    const size_t skip = errno == EINVAL ? inLeft : std::min(inputUnit, inLeft);
+    in += skip;
+    inLeft -= skip;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
+  }
+  grow(64);
+  char* outPtr = out.data() + used;
+  size_t outLeft = out.size() - used;
+  iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+  used = out.size() - outLeft;
+  iconv_close(cd);
+  out.resize(used);
   return out;
 }
 

@@ -11,6 +11,14 @@ namespace platform {
 // a sequence the source encoding does not define or the target cannot hold.
 std::optional<std::string> ConvertText(std::string_view input, const char* from, const char* to);
 
+// Like ConvertText, but never fails on content: a sequence the source encoding does not
+// define, or a character the target cannot hold, becomes `replacement` (bytes in the target
+// encoding) and conversion goes on `inputUnit` bytes further; an incomplete sequence at
+// the end becomes one `replacement`. Nothing only when iconv does not know an encoding.
+std::optional<std::string> ConvertTextReplacing(std::string_view input, const char* from,
+                                                const char* to, std::string_view replacement,
+                                                size_t inputUnit);
+
 std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
 std::optional<std::string> Utf8ToCp932(std::string_view utf8);
 

@@ -59,6 +59,13 @@ long ReadPrefix(const std::string& path, void* buffer, size_t size);
 // end of the file), or -1 when the file cannot be opened or read.
 long ReadAt(const std::string& path, int64_t offset, void* buffer, size_t size);
 
+// Writes the bytes at `offset`, in place (the file is created when missing, its folder is
+// not). Only for files whose readers take a lock that keeps them out meanwhile.
+bool WriteAt(const std::string& path, int64_t offset, const void* data, size_t size);
+
+// Cuts or extends the file to `size` bytes.
+bool TruncateFile(const std::string& path, int64_t size);
+
 // Appends the bytes in one write() on an O_APPEND descriptor, so lines appended by several
 // processes never interleave. Creates the file (and its folders) when missing.
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);

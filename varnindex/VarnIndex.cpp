@@ -8,7 +8,6 @@
 #define VARN_EXPORT __attribute__((visibility("default")))
 
 #include "varnindex/key_store.h"
-
 #include "varnindex/key_text.h"
 
 namespace {
@@ -18,9 +17,13 @@ constexpr int32_t kUnknownType = -6;
 constexpr int32_t kAdd = 1;
 constexpr int32_t kDelete = 2;
 
-std::string Text(const char* s) { return s ? std::string(s) : std::string(); }
+std::string Text(const char* s) {
+  return s ? std::string(s) : std::string();
+}
 
-bool IsBlank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+bool IsBlank(const std::string& s) {
+  return s.find_first_not_of(' ') == std::string::npos;
+}
 
 }  // namespace
 
@@ -48,7 +51,8 @@ extern "C" VARN_EXPORT int32_t HowManyRecordInDB(const char* storeDir) {
   }
 }
 
-extern "C" VARN_EXPORT int32_t GetRecordWithOffset(const char* storeDir, char* out, int32_t position) {
+extern "C" VARN_EXPORT int32_t GetRecordWithOffset(const char* storeDir, char* out,
+                                                   int32_t position) {
   if (!out) return 0;
   out[0] = '\0';
   try {

@@ -4,9 +4,11 @@
  * A store is a folder. Its keys sit in 150-byte slots (zero-terminated, zero-padded) in
  * "kdt.key" and the files split off from it; each file is sorted and holds a range of keys
  * no other file overlaps, so positions 0, 1, 2, ... give the keys in ascending byte order.
- * Changes are serialised between processes by an advisory lock on "kdt.loc" (which holds
- * the 32-bit value 1 while a change runs), and each is logged in "log/YYYYMMDDnnn.txt".
- * Key files are replaced whole, so a reader never sees a half-written file.
+ * Changes (adds and deletes) take an exclusive advisory lock on "kdt.loc", which holds the
+ * 32-bit value 1 while a change runs; reads take it shared, so a reader never sees a
+ * half-done change. The lock dies with its holder: a crashed process never blocks anyone.
+ * Each change bumps a number in ".kdt.gen", by which other processes know to read their
+ * cached listing of the folder again, and is logged in "log/YYYYMMDDnnn.txt".
  *
  * Every function takes caller-owned, zero-terminated texts (a null pointer counts as an
  * empty text); nothing is allocated for the caller and no exception leaves the library.
@@ -30,13 +32,14 @@ extern "C" {
  * and -8 the store is as it was. */
 int32_t AddDelDat(int32_t type, const char* storeDir, const char* key);
 
-/* Number of keys in the store; 0 when there are none or the folder is missing. */
+/* Number of keys in the store; 0 when there are none or the folder is missing. Waits about
+ * a second at most for a running change; past that it counts all the same. */
 int32_t HowManyRecordInDB(const char* storeDir);
 
 /* Copies the key at 0-based `position` into `out`, which must hold 150 bytes: the whole
- * slot, the key zero-terminated and zero-padded. Returns 1; or 0 with `out[0]` set to zero
- * when the position is negative or past the last key (nothing is written when `out` is
- * null). */
+ * slot, the key zero-terminated and zero-padded. Waits like HowManyRecordInDB. Returns 1;
+ * or 0 with `out[0]` set to zero when the position is negative or past the last key
+ * (nothing is written when `out` is null). */
 int32_t GetRecordWithOffset(const char* storeDir, char* out, int32_t position);
 
 #ifdef __cplusplus

@@ -1,7 +1,6 @@
 #include "varnindex/key_store.h"
 
 #include <cstring>
-#include <optional>
 #include <vector>
 
 #include "platform/files.h"
@@ -23,12 +22,18 @@ struct Slots {
   std::string_view key(size_t i) const { return SlotKey(bytes.data() + i * kSlotSize); }
 };
 
-std::optional<Slots> ReadSlots(const std::string& path) {
-  if (!platform::PathExists(path)) return Slots{};
-  auto bytes = platform::ReadWholeFile(path);
-  if (!bytes) return std::nullopt;
-  bytes->resize(bytes->size() / kSlotSize * kSlotSize);
-  return Slots{std::move(*bytes)};
+// Reads a key file whole into `slots` (empty when the file is missing). The buffer is kept
+// per thread: a key file is up to 300 KB, and fresh memory for it on every change costs
+// more than the change itself.
+bool ReadSlots(const std::string& path, Slots* slots) {
+  const int64_t size = platform::FileSize(path);
+  slots->bytes.clear();
+  if (size <= 0) return size == 0 || !platform::PathExists(path);
+  slots->bytes.resize(static_cast<size_t>(size));
+  const long got = platform::ReadAt(path, 0, slots->bytes.data(), slots->bytes.size());
+  if (got < 0) return false;
+  slots->bytes.resize(static_cast<size_t>(got) / kSlotSize * kSlotSize);
+  return true;
 }
 
 // First slot whose key is not below `key`; `equal` tells whether it holds the key itself.
@@ -46,17 +51,34 @@ size_t LowerBound(const Slots& slots, std::string_view key, bool* equal) {
   return lo;
 }
 
-void InsertSlot(Slots& slots, size_t at, std::string_view key) {
+// Inserts the key at slot `at` of the file at `path`, whose slots are `slots`, in place:
+// the file first grows by one slot, so a full disk leaves it as it was; then the slots from
+// `at` on move up by one and the new slot goes in. Readers are kept out by the store lock.
+bool InsertInPlace(const std::string& path, const Slots& slots, size_t at, std::string_view key) {
+  const size_t n = slots.count();
   char slot[kSlotSize];
   FillSlot(slot, key);
-  slots.bytes.insert(at * kSlotSize, slot, kSlotSize);
+  const int64_t end = static_cast<int64_t>(n * kSlotSize);
+  if (at == n) return platform::WriteAt(path, end, slot, kSlotSize);
+  if (!platform::WriteAt(path, end, slots.bytes.data() + end - kSlotSize, kSlotSize)) {
+    platform::TruncateFile(path, end);
+    return false;
+  }
+  const int64_t from = static_cast<int64_t>(at * kSlotSize);
+  return (at + 1 == n || platform::WriteAt(path, from + kSlotSize, slots.bytes.data() + from,
+                                           (n - 1 - at) * kSlotSize)) &&
+         platform::WriteAt(path, from, slot, kSlotSize);
 }
 
-// Replaces the key file at once, so a reader sees the old or the new slots, never a mix.
-bool WriteSlots(const std::string& dir, const std::string& name, const Slots& slots) {
-  if (!platform::WriteFileAtomic(platform::JoinPath(dir, name), slots.bytes)) return false;
-  NoteWritten(dir, name, slots.count() > 0 ? slots.key(0) : std::string_view());
-  return true;
+// Removes slot `at` in place: the following slots move down, then the file is cut.
+bool DeleteInPlace(const std::string& path, const Slots& slots, size_t at) {
+  const size_t n = slots.count();
+  const size_t tail = (n - 1 - at) * kSlotSize;
+  if (tail > 0 && !platform::WriteAt(path, static_cast<int64_t>(at * kSlotSize),
+                                     slots.bytes.data() + (at + 1) * kSlotSize, tail)) {
+    return false;
+  }
+  return platform::TruncateFile(path, static_cast<int64_t>((n - 1) * kSlotSize));
 }
 
 std::string UnusedSplitName(const std::string& dir, std::string_view firstKey) {
@@ -67,102 +89,129 @@ std::string UnusedSplitName(const std::string& dir, std::string_view firstKey) {
   return "";
 }
 
+enum class Split { kNotMade, kDone, kFailed };
+
 // Moves the upper half of a full file into a new file and inserts the key into the half
-// that takes it. False (nothing changed) when the new file cannot be made; the caller then
-// inserts into the full file.
-bool SplitAndInsert(const std::string& dir, const std::string& name, const Slots& full,
-                    std::string_view key) {
+// that takes it. kNotMade, with the full file unchanged, when the new file cannot be made;
+// the caller then inserts into the full file.
+Split SplitAndInsert(const std::string& dir, const std::string& name, const Slots& full,
+                     std::string_view key) {
   const size_t half = full.count() / 2;
   Slots lower{full.bytes.substr(0, half * kSlotSize)};
   Slots upper{full.bytes.substr(half * kSlotSize)};
   const std::string upperName = UnusedSplitName(dir, upper.key(0));
-  if (upperName.empty()) return false;
+  if (upperName.empty()) return Split::kNotMade;
   const bool keyGoesUp = CompareKeys(key, upper.key(0)) >= 0;
-  Slots& receiver = keyGoesUp ? upper : lower;
   bool equal = false;
-  InsertSlot(receiver, LowerBound(receiver, key, &equal), key);
-  // The new file first: a reader in between sees some keys twice rather than missing.
-  if (!WriteSlots(dir, upperName, upper)) return false;
-  if (WriteSlots(dir, name, lower)) return true;
-  platform::RemoveFile(platform::JoinPath(dir, upperName));
-  return false;
+  if (keyGoesUp) {
+    char slot[kSlotSize];
+    FillSlot(slot, key);
+    upper.bytes.insert(LowerBound(upper, key, &equal) * kSlotSize, slot, kSlotSize);
+  }
+  // The new file first: a crash in between leaves some keys twice rather than none.
+  const std::string upperPath = platform::JoinPath(dir, upperName);
+  const std::string lowerPath = platform::JoinPath(dir, name);
+  if (!platform::WriteFileAtomic(upperPath, upper.bytes)) return Split::kNotMade;
+  if (!platform::TruncateFile(lowerPath, static_cast<int64_t>(lower.bytes.size()))) {
+    platform::RemoveFile(upperPath);
+    return Split::kNotMade;
+  }
+  NoteWritten(dir, upperName, upper.key(0));
+  if (!keyGoesUp) {
+    const size_t at = LowerBound(lower, key, &equal);
+    if (!InsertInPlace(lowerPath, lower, at, key)) return Split::kFailed;
+    NoteWritten(dir, name, at == 0 ? key : lower.key(0));
+  } else {
+    NoteWritten(dir, name, lower.key(0));
+  }
+  return Split::kDone;
 }
 
 bool InsertLocked(const std::string& dir, const std::string& key) {
-  const std::vector<KeyFile> files = ListStore(dir);
+  const std::vector<KeyFile> files = ListStore(dir, true);
   const int target = TargetFile(files, key);
   const std::string name = target < 0 ? kFirstFileName : files[target].name;
-  std::optional<Slots> slots = ReadSlots(platform::JoinPath(dir, name));
-  if (!slots) return false;
+  const std::string path = platform::JoinPath(dir, name);
+  thread_local Slots buffer;
+  Slots* slots = &buffer;
+  if (!ReadSlots(path, slots)) return false;
   bool equal = false;
   const size_t at = LowerBound(*slots, key, &equal);
   if (equal) return true;
-  if (static_cast<int64_t>(slots->count()) >= kSplitSlots && SplitAndInsert(dir, name, *slots, key)) {
-    return true;
+  if (!BeginChange(dir)) return false;
+  if (static_cast<int64_t>(slots->count()) >= kSplitSlots) {
+    const Split split = SplitAndInsert(dir, name, *slots, key);
+    if (split != Split::kNotMade) return split == Split::kDone;
   }
-  InsertSlot(*slots, at, key);
-  return WriteSlots(dir, name, *slots);
+  if (!InsertInPlace(path, *slots, at, key)) return false;
+  NoteWritten(dir, name, at == 0 ? key : slots->key(0));
+  return true;
 }
 
 }  // namespace
 
 int32_t AddKey(const std::string& dir, const std::string& key) {
   StoreLock lock;
-  if (!lock.Take(dir)) return kNoLock;
+  if (!lock.TakeExclusive(dir)) return kNoLock;
   const bool ok = InsertLocked(dir, key);
+  if (!ok) ForgetStore(dir);
   LogChange(dir, ok ? Change::kAdd : Change::kErrorAdd, key);
   return ok ? kDone : kFailed;
 }
 
 int32_t DeleteKey(const std::string& dir, const std::string& key) {
-  // Deletes rewrite a whole key file too, so they take the same lock as adds: otherwise an
-  // add and a delete on one file at the same time would lose one of the two.
+  // Deletes move slots like inserts do, so they take the same lock: otherwise an add and a
+  // delete in one file at the same time would lose one of the two.
   StoreLock lock;
-  if (!lock.Take(dir)) return kNoLock;
-  const std::vector<KeyFile> files = ListStore(dir);
+  if (!lock.TakeExclusive(dir)) return kNoLock;
+  const std::vector<KeyFile> files = ListStore(dir, true);
   const int target = TargetFile(files, key);
-  std::optional<Slots> slots;
+  thread_local Slots buffer;
+  Slots* slots = &buffer;
   bool equal = false;
   size_t at = 0;
-  if (target >= 0) slots = ReadSlots(platform::JoinPath(dir, files[target].name));
-  if (slots) at = LowerBound(*slots, key, &equal);
+  if (target >= 0 && ReadSlots(platform::JoinPath(dir, files[target].name), slots)) {
+    at = LowerBound(*slots, key, &equal);
+  }
   if (!equal) {
     LogChange(dir, Change::kErrorDel, key);
     return kNotFound;
   }
-  slots->bytes.erase(at * kSlotSize, kSlotSize);
-  if (!WriteSlots(dir, files[target].name, *slots)) return kFailed;
+  const std::string& name = files[target].name;
+  if (!BeginChange(dir) || !DeleteInPlace(platform::JoinPath(dir, name), *slots, at)) {
+    ForgetStore(dir);
+    return kFailed;
+  }
+  NoteWritten(dir, name, slots->count() > 1 ? slots->key(at == 0 ? 1 : 0) : std::string_view());
   LogChange(dir, Change::kDel, key);
   return kDone;
 }
 
 int64_t CountKeys(const std::string& dir) {
+  StoreLock lock;
+  const bool locked = lock.TakeShared(dir);
   int64_t total = 0;
-  for (const KeyFile& f : ListStore(dir)) total += f.slots();
+  for (const KeyFile& f : ListStore(dir, locked)) total += f.slots();
   return total;
 }
 
 bool ReadKeyAt(const std::string& dir, int64_t position, char* out) {
   if (position < 0) return false;
-  // A file replaced between the listing and the read can come up short: list again once.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    int64_t before = 0;
-    const KeyFile* holder = nullptr;
-    const std::vector<KeyFile> files = ListStore(dir);
-    for (const KeyFile& f : files) {
-      if (position < before + f.slots()) {
-        holder = &f;
-        break;
-      }
+  StoreLock lock;
+  const bool locked = lock.TakeShared(dir);
+  int64_t before = 0;
+  for (const KeyFile& f : ListStore(dir, locked)) {
+    if (position >= before + f.slots()) {
       before += f.slots();
+      continue;
     }
-    if (!holder) return false;
     const int64_t offset = (position - before) * static_cast<int64_t>(kSlotSize);
-    if (platform::ReadAt(platform::JoinPath(dir, holder->name), offset, out, kSlotSize) ==
+    if (platform::ReadAt(platform::JoinPath(dir, f.name), offset, out, kSlotSize) !=
         static_cast<long>(kSlotSize)) {
-      out[kSlotSize - 1] = '\0';
-      return true;
+      return false;
     }
+    out[kSlotSize - 1] = '\0';
+    return true;
   }
   return false;
 }

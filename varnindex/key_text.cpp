@@ -41,7 +41,9 @@ std::string NormaliseKey(std::string_view raw) {
   return out;
 }
 
-std::string_view SlotKey(const char* slot) { return std::string_view(slot, strnlen(slot, kSlotSize)); }
+std::string_view SlotKey(const char* slot) {
+  return std::string_view(slot, strnlen(slot, kSlotSize));
+}
 
 void FillSlot(char* slot, std::string_view key) {
   const size_t n = std::min(key.size(), kMaxKeyBytes);

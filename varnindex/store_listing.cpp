@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <ctime>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -12,40 +12,50 @@
 namespace varnindex {
 namespace {
 
-// Two changes within this time of each other may carry the same time stamp.
-constexpr int64_t kSettleNs = 2'000'000'000;
+constexpr const char* kGenerationFile = ".kdt.gen";
 constexpr size_t kMaxCachedStores = 32;
 
+struct FolderStamp {
+  ino_t inode = 0;
+  int64_t mtimeNs = -1;
+  int64_t ctimeNs = -1;
+  bool operator==(const FolderStamp&) const = default;
+};
+
 struct CachedStore {
-  FileIdentity folder;
-  bool listingTrusted = false;
+  uint64_t generation = 0;
+  FolderStamp folder;
   std::vector<KeyFile> files;
 };
 
 std::mutex gMutex;
 std::map<std::string, CachedStore> gCache;
 
-int64_t ToNs(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
-
-int64_t NowNs() {
-  timespec t{};
-  clock_gettime(CLOCK_REALTIME, &t);
-  return ToNs(t);
+int64_t ToNs(const timespec& t) {
+  return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
 }
 
-bool StatIdentity(const std::string& path, FileIdentity* out, bool* isRegular) {
-  struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  out->inode = st.st_ino;
-  out->size = st.st_size;
-  out->mtimeNs = ToNs(st.st_mtim);
-  out->ctimeNs = ToNs(st.st_ctim);
-  if (isRegular) *isRegular = S_ISREG(st.st_mode);
+// False when the path is not a folder.
+bool StampFolder(const std::string& dir, FolderStamp* out) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  *out = FolderStamp{st.st_ino, ToNs(st.st_mtim), ToNs(st.st_ctim)};
   return true;
 }
 
-bool Settled(const FileIdentity& id, int64_t nowNs) {
-  return std::max(id.mtimeNs, id.ctimeNs) + kSettleNs < nowNs;
+// 0 when the store has never been changed by this library.
+uint64_t ReadGeneration(const std::string& dir) {
+  unsigned char b[8] = {};
+  if (platform::ReadPrefix(platform::JoinPath(dir, kGenerationFile), b, sizeof b) != 8) return 0;
+  uint64_t g = 0;
+  for (int i = 7; i >= 0; --i) g = (g << 8) | b[i];
+  return g;
+}
+
+bool WriteGeneration(const std::string& dir, uint64_t g) {
+  unsigned char b[8];
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(g >> (8 * i));
+  return platform::WriteAt(platform::JoinPath(dir, kGenerationFile), 0, b, sizeof b);
 }
 
 bool IsKeyFileName(const std::string& name) {
@@ -53,13 +63,6 @@ bool IsKeyFileName(const std::string& name) {
   std::string ext = name.substr(name.size() - 4);
   for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return ext == ".key";
-}
-
-const KeyFile* FindByName(const std::vector<KeyFile>& files, const std::string& name) {
-  for (const KeyFile& f : files) {
-    if (f.name == name) return &f;
-  }
-  return nullptr;
 }
 
 std::string ReadFirstKey(const std::string& path) {
@@ -76,56 +79,45 @@ bool ByPosition(const KeyFile& a, const KeyFile& b) {
   return a.name < b.name;
 }
 
+std::vector<KeyFile> ReadListing(const std::string& dir) {
+  std::vector<KeyFile> files;
+  for (std::string& name : platform::ListFiles(dir)) {
+    if (!IsKeyFileName(name)) continue;
+    KeyFile f;
+    const std::string path = platform::JoinPath(dir, name);
+    f.size = platform::FileSize(path);
+    if (f.size < 0) continue;
+    f.name = std::move(name);
+    if (f.slots() > 0) f.firstKey = ReadFirstKey(path);
+    files.push_back(std::move(f));
+  }
+  std::sort(files.begin(), files.end(), ByPosition);
+  return files;
+}
+
 }  // namespace
 
-std::vector<KeyFile> ListStore(const std::string& dir) {
-  const int64_t now = NowNs();  // before any stat, so a change during the walk is not trusted
-  FileIdentity folder;
-  bool isRegular = false;
-  std::lock_guard<std::mutex> guard(gMutex);
-  if (!StatIdentity(dir, &folder, &isRegular) || isRegular) {
+std::vector<KeyFile> ListStore(const std::string& dir, bool locked) {
+  FolderStamp folder;
+  if (!StampFolder(dir, &folder)) {
+    std::lock_guard<std::mutex> guard(gMutex);
     gCache.erase(dir);
     return {};
   }
+  if (!locked) return ReadListing(dir);
+  const uint64_t generation = ReadGeneration(dir);
+  std::lock_guard<std::mutex> guard(gMutex);
   auto it = gCache.find(dir);
+  if (it != gCache.end() && generation != 0 && it->second.generation == generation &&
+      it->second.folder == folder) {
+    return it->second.files;
+  }
   if (it == gCache.end()) {
     if (gCache.size() >= kMaxCachedStores) gCache.clear();
     it = gCache.emplace(dir, CachedStore{}).first;
   }
-  CachedStore& cached = it->second;
-
-  std::vector<std::string> names;
-  if (cached.listingTrusted && cached.folder == folder) {
-    for (const KeyFile& f : cached.files) names.push_back(f.name);
-  } else {
-    for (std::string& name : platform::ListFiles(dir)) {
-      if (IsKeyFileName(name)) names.push_back(std::move(name));
-    }
-  }
-
-  std::vector<KeyFile> files;
-  files.reserve(names.size());
-  for (const std::string& name : names) {
-    KeyFile f;
-    f.name = name;
-    bool regular = false;
-    const std::string path = platform::JoinPath(dir, name);
-    if (!StatIdentity(path, &f.identity, &regular) || !regular) continue;
-    const KeyFile* old = FindByName(cached.files, name);
-    if (old && old->firstKeyTrusted && old->identity == f.identity) {
-      f.firstKey = old->firstKey;
-      f.firstKeyTrusted = true;
-    } else {
-      f.firstKey = f.slots() > 0 ? ReadFirstKey(path) : "";
-      f.firstKeyTrusted = Settled(f.identity, now);
-    }
-    files.push_back(std::move(f));
-  }
-  std::sort(files.begin(), files.end(), ByPosition);
-  cached.folder = folder;
-  cached.listingTrusted = Settled(folder, now);
-  cached.files = files;
-  return files;
+  it->second = CachedStore{generation, folder, ReadListing(dir)};
+  return it->second.files;
 }
 
 int TargetFile(const std::vector<KeyFile>& files, std::string_view key) {
@@ -137,23 +129,48 @@ int TargetFile(const std::vector<KeyFile>& files, std::string_view key) {
   return target;
 }
 
+bool BeginChange(const std::string& dir) {
+  // ListStore has just read the number under this same lock; the cache holds it.
+  std::lock_guard<std::mutex> guard(gMutex);
+  auto it = gCache.find(dir);
+  const uint64_t next = (it != gCache.end() ? it->second.generation : ReadGeneration(dir)) + 1;
+  if (!WriteGeneration(dir, next)) {
+    if (it != gCache.end()) gCache.erase(it);
+    return false;
+  }
+  if (it != gCache.end()) it->second.generation = next;
+  return true;
+}
+
 void NoteWritten(const std::string& dir, const std::string& name, std::string_view firstKey) {
   KeyFile f;
   f.name = name;
-  if (!StatIdentity(platform::JoinPath(dir, name), &f.identity, nullptr)) return;
-  f.firstKey = std::string(firstKey);
-  f.firstKeyTrusted = true;
+  f.size = platform::FileSize(platform::JoinPath(dir, name));
+  f.firstKey = f.slots() > 0 ? std::string(firstKey) : "";
+  FolderStamp folder;
+  const bool haveFolder = StampFolder(dir, &folder);
   std::lock_guard<std::mutex> guard(gMutex);
   auto it = gCache.find(dir);
   if (it == gCache.end()) return;
+  if (f.size < 0 || !haveFolder) {
+    gCache.erase(it);
+    return;
+  }
   auto& files = it->second.files;
-  auto old = std::find_if(files.begin(), files.end(), [&](const KeyFile& k) { return k.name == name; });
+  auto old =
+      std::find_if(files.begin(), files.end(), [&](const KeyFile& k) { return k.name == name; });
   if (old != files.end()) {
     *old = std::move(f);
   } else {
     files.push_back(std::move(f));
-    it->second.listingTrusted = false;
   }
+  std::sort(files.begin(), files.end(), ByPosition);
+  it->second.folder = folder;  // a new file changes the folder's time stamps
+}
+
+void ForgetStore(const std::string& dir) {
+  std::lock_guard<std::mutex> guard(gMutex);
+  gCache.erase(dir);
 }
 
 }  // namespace varnindex

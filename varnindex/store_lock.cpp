@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <thread>
 #include <cstdint>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -18,11 +18,11 @@ namespace {
 constexpr const char* kLockFileName = "kdt.loc";
 // Short polls: under contention each hand-over costs about one poll.
 constexpr auto kPoll = std::chrono::microseconds(200);
-// The byte, far past the file's content, whose shared locks mark waiting callers.
+// The byte, far past the file's content, whose shared locks mark waiting changes.
 constexpr off_t kWaitingByte = 4096;
 
 bool SetWaitingMark(int fd, short type) {
-  struct flock fl{};
+  struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = kWaitingByte;
@@ -30,9 +30,9 @@ bool SetWaitingMark(int fd, short type) {
   return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
-// True when another open of the lock file has marked itself as waiting.
+// True when another open of the lock file has marked itself as a waiting change.
 bool OthersWaiting(int fd) {
-  struct flock fl{};
+  struct flock fl {};
   fl.l_type = F_WRLCK;
   fl.l_whence = SEEK_SET;
   fl.l_start = kWaitingByte;
@@ -41,26 +41,28 @@ bool OthersWaiting(int fd) {
   return fl.l_type != F_UNLCK;
 }
 
-bool TryFlock(int fd) {
+bool TryFlock(int fd, int how) {
   int rc;
   do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    rc = ::flock(fd, how | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
   return rc == 0;
 }
 
 }  // namespace
 
-bool StoreLock::Take(const std::string& dir, int budgetMs) {
+bool StoreLock::TakeExclusive(const std::string& dir, int budgetMs) {
   Release();
-  platform::MakeDirs(dir);
   const std::string path = platform::JoinPath(dir, kLockFileName);
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0 && errno == ENOENT && platform::MakeDirs(dir)) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  }
   if (fd_ < 0) return false;
   const int64_t deadline = platform::MonotonicMs() + budgetMs;
   bool waiting = false;
   for (;;) {
-    if (TryFlock(fd_)) {
+    if (TryFlock(fd_, LOCK_EX)) {
       if (waiting || !OthersWaiting(fd_)) break;
       ::flock(fd_, LOCK_UN);  // someone has waited longer: let them go first
     }
@@ -73,6 +75,7 @@ bool StoreLock::Take(const std::string& dir, int budgetMs) {
   }
   if (waiting) SetWaitingMark(fd_, F_UNLCK);
   held_ = true;
+  exclusive_ = true;
   const uint8_t one[4] = {1, 0, 0, 0};
   if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, one, sizeof one, 0) != sizeof one) {
     // The content is a courtesy to onlookers; the flock is what serialises.
@@ -80,12 +83,35 @@ bool StoreLock::Take(const std::string& dir, int budgetMs) {
   return true;
 }
 
+bool StoreLock::TakeShared(const std::string& dir, int budgetMs) {
+  Release();
+  const std::string path = platform::JoinPath(dir, kLockFileName);
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0 && errno == ENOENT && platform::IsDirectory(dir)) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  }
+  if (fd_ < 0) return false;
+  const int64_t deadline = platform::MonotonicMs() + budgetMs;
+  for (;;) {
+    if (!OthersWaiting(fd_) && TryFlock(fd_, LOCK_SH)) break;
+    if (platform::MonotonicMs() >= deadline) {
+      Release();
+      return false;
+    }
+    std::this_thread::sleep_for(kPoll);
+  }
+  held_ = true;
+  exclusive_ = false;
+  return true;
+}
+
 void StoreLock::Release() {
   if (fd_ < 0) return;
-  if (held_ && ::ftruncate(fd_, 0) != 0) {
+  if (held_ && exclusive_ && ::ftruncate(fd_, 0) != 0) {
     // An onlooker may still read 1; the lock is free all the same.
   }
   held_ = false;
+  exclusive_ = false;
   ::close(fd_);  // drops the flock and any waiting mark
   fd_ = -1;
 }

@@ -1,17 +1,18 @@
-// The lock that serialises changes to a store between processes and threads.
+// The lock that serialises changes to a store and keeps readers out while one runs.
 #pragma once
 
 #include <string>
 
 namespace varnindex {
 
-// An advisory lock (flock) on "kdt.loc" in the store folder. The file holds the 32-bit
-// value 1 while a change runs and is empty otherwise; the lock itself dies with its
-// holder, so a process that crashed never blocks anyone.
+// An advisory lock (flock) on "kdt.loc" in the store folder: exclusive for a change,
+// shared for a read. The file holds the 32-bit value 1 while a change runs and is empty
+// otherwise; the lock itself dies with its holder, so a process that crashed never blocks
+// anyone.
 //
-// Waiting is fair: a caller that has been waiting marks itself (a shared byte-range lock
-// on the same file), and a caller that comes fresh lets it go first, so a process adding
-// in a tight loop cannot starve another one.
+// Waiting is fair: a change that has been waiting marks itself (a shared byte-range lock
+// on the same file), and a change or read that comes fresh lets it go first, so neither a
+// process adding in a tight loop nor a stream of reads can starve another change.
 class StoreLock {
  public:
   StoreLock() = default;
@@ -19,14 +20,22 @@ class StoreLock {
   StoreLock(const StoreLock&) = delete;
   StoreLock& operator=(const StoreLock&) = delete;
 
-  // Takes the lock of the store in `dir` (creating the folder when missing), waiting at
-  // most `budgetMs` (by default ten waits of 100 ms). False when it could not be taken.
-  bool Take(const std::string& dir, int budgetMs = 1000);
+  // Takes the exclusive lock of the store in `dir` (creating the folder when missing),
+  // waiting at most `budgetMs` (by default ten waits of 100 ms). False when it could not.
+  bool TakeExclusive(const std::string& dir, int budgetMs = 1000);
+
+  // Takes the shared lock for reading, waiting at most `budgetMs`. False when the folder is
+  // missing or a change holds the lock all that time (a hung writer): the caller may then
+  // read without it.
+  bool TakeShared(const std::string& dir, int budgetMs = 1000);
+
   void Release();
+  bool held() const { return held_; }
 
  private:
   int fd_ = -1;
   bool held_ = false;
+  bool exclusive_ = false;
 };
 
 }  // namespace varnindex

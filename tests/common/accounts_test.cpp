@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/status_update.h"
 #include "support/temp_dir.h"

@@ -1,8 +1,8 @@
 // The change log: one entry per change, byte for byte, in today's first file with room.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 #include "platform/files.h"

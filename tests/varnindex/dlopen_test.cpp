@@ -1,9 +1,8 @@
 // The library loaded at run time and called by its exported names.
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 

@@ -1,10 +1,10 @@
 // A full key file is split in two before the next insertion into it.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/files.h"
 #include "store_helpers.h"
@@ -48,8 +48,8 @@ TEST(VarnIndexSplit, TheInsertionAfterTheTwoThousandthSplitsTheFile) {
 TEST(VarnIndexSplit, NewFileNamesComeFromTheFirstKeyOfTheMovedHalf) {
   struct Case {
     const char* what;
-    std::string prefix;    // keys are prefix + 0000..1999; the upper half starts at 1000
-    std::string newKey;    // added to trigger the split
+    std::string prefix;  // keys are prefix + 0000..1999; the upper half starts at 1000
+    std::string newKey;  // added to trigger the split
     std::string newFile;
     long lowerSlots;
   } cases[] = {

@@ -46,6 +46,8 @@ std::vector<std::string> KeyFileNames(const std::string& dir) {
   return names;
 }
 
-long SlotCount(const std::string& path) { return static_cast<long>(platform::FileSize(path) / 150); }
+long SlotCount(const std::string& path) {
+  return static_cast<long>(platform::FileSize(path) / 150);
+}
 
 }  // namespace varnindex_test

@@ -1,0 +1,123 @@
+// The record store with 30,000 list-index keys: adds in random order, a read of every
+// position, then deletes in another random order, all in one run.
+//
+//   varnindex_bench [folder] [count]
+//
+// Prints operations per second for each phase and the median and 99th percentile of one
+// operation, and checks that every position came back in order.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "varnindex/VarnIndex.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// "<62 hex digits>\t\tPINGData\t\t<host>", the shape of the console's list index lines.
+std::vector<std::string> MakeKeys(int count, std::mt19937_64& rng) {
+  static const char kHex[] = "0123456789abcdef";
+  std::vector<std::string> keys;
+  keys.reserve(count);
+  for (int i = 0; i < count; ++i) {
+    std::string key;
+    for (int d = 0; d < 62; ++d) key += kHex[rng() % 16];
+    char host[48];
+    std::snprintf(host, sizeof host, "\t\tPINGData\t\tserver%05d.lan", i);
+    keys.push_back(key + host);
+  }
+  return keys;
+}
+
+struct Phase {
+  const char* name;
+  std::vector<double> micros;
+  double seconds = 0;
+};
+
+void Report(const Phase& p) {
+  std::vector<double> v = p.micros;
+  std::sort(v.begin(), v.end());
+  const double median = v[v.size() / 2];
+  const double p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
+  std::printf("%-8s %7zu ops  %8.3f s  %10.0f ops/s  median %8.1f us  p99 %8.1f us\n", p.name,
+              v.size(), p.seconds, v.size() / p.seconds, median, p99);
+}
+
+template <typename F>
+Phase Run(const char* name, size_t count, F op) {
+  Phase p{name, {}, 0};
+  p.micros.reserve(count);
+  const auto start = Clock::now();
+  for (size_t i = 0; i < count; ++i) {
+    const auto t0 = Clock::now();
+    op(i);
+    p.micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  p.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return p;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string dir;
+  if (argc > 1) {
+    dir = argv[1];
+  } else {
+    char tmpl[] = "/tmp/varnindex-bench-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    dir = tmpl;
+  }
+  const int count = argc > 2 ? std::atoi(argv[2]) : 30000;
+  std::mt19937_64 rng(20261208);
+  std::vector<std::string> keys = MakeKeys(count, rng);
+  std::vector<std::string> sorted = keys;
+  // The store keeps keys lowercased ("PINGData" becomes "pingdata").
+  for (std::string& k : sorted) {
+    for (char& c : k) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  int failures = 0;
+
+  std::shuffle(keys.begin(), keys.end(), rng);
+  Phase add = Run("add", keys.size(), [&](size_t i) {
+    if (AddDelDat(1, dir.c_str(), keys[i].c_str()) != 1) ++failures;
+  });
+  const int32_t stored = HowManyRecordInDB(dir.c_str());
+
+  char out[150];
+  Phase read = Run("read", sorted.size(), [&](size_t i) {
+    if (GetRecordWithOffset(dir.c_str(), out, static_cast<int32_t>(i)) != 1 || sorted[i] != out) {
+      ++failures;
+    }
+  });
+  std::shuffle(keys.begin(), keys.end(), rng);
+  Phase del = Run("delete", keys.size(), [&](size_t i) {
+    if (AddDelDat(2, dir.c_str(), keys[i].c_str()) != 1) ++failures;
+  });
+
+  std::printf("record store, %d keys of %zu bytes, folder %s\n", count, keys[0].size(),
+              dir.c_str());
+  Report(add);
+  Report(read);
+  Report(del);
+  std::printf("keys after adds %d, left after deletes %d, failures %d\n", stored,
+              HowManyRecordInDB(dir.c_str()), failures);
+  std::printf("add/read median ratio %.0f\n", [&] {
+    std::vector<double> a = add.micros, r = read.micros;
+    std::sort(a.begin(), a.end());
+    std::sort(r.begin(), r.end());
+    return a[a.size() / 2] / r[r.size() / 2];
+  }());
+  if (argc <= 1) std::filesystem::remove_all(dir);
+  return failures == 0 && stored == count ? 0 : 1;
+}

@@ -1,0 +1,79 @@
+// The socket of one connection: a non-blocking TCP socket registered with the event loop,
+// whose socket events become stream events for its owner. Data that the socket does not
+// take at once wait in a queue and go out when it accepts more.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+#include "mail/event_loop.h"
+
+namespace mail {
+
+// Stream events handed to the owner.
+enum StreamEventKind {
+  kStreamConnectDone = 0,  // error: 0 connected, else the connect's error number
+  kStreamAccepted = 1,
+  kStreamData = 2,    // data can be read
+  kStreamSent = 3,    // a queued buffer went out whole (error 0) or failed (error set)
+  kStreamClosed = 4,  // closed by the peer (error set when it broke)
+};
+
+class StreamOwner {
+ public:
+  virtual ~StreamOwner() = default;
+  virtual void StreamEvent(int event, int error, int tag) = 0;
+};
+
+// Returned by Send and Receive when the socket would block.
+constexpr int kWouldBlock = -1;
+
+class SocketStream : public CWinsockEventCallback {
+ public:
+  enum State { kClosed = 0, kConnecting = 1, kConnected = 2 };
+
+  SocketStream() = default;
+  ~SocketStream() override { Close(); }
+
+  void SetOwner(StreamOwner* owner) { owner_ = owner; }
+
+  // Opens a new socket and starts connecting. 0 when the connect is under way (its result
+  // comes as kStreamConnectDone), else the error number.
+  int Connect(in_addr address, uint16_t port);
+
+  // Sends at once what the socket takes and queues the rest. 0 when everything went out,
+  // kWouldBlock when some of it waits in the queue (a kStreamSent with `tag` follows once
+  // it has gone), else the error number.
+  int Send(std::string_view data, int tag);
+
+  // Reads what is there: the count (> 0), 0 when the peer closed, kWouldBlock, or the
+  // negated error number.
+  long Receive(char* buffer, size_t size);
+
+  void Close();
+  State state() const { return state_; }
+  int lastError() const { return lastError_; }
+
+  void OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) override;
+
+ private:
+  void DrainQueue();
+  void Select();
+
+  struct Pending {
+    std::string data;
+    size_t sent;
+    int tag;
+  };
+  int fd_ = -1;
+  State state_ = kClosed;
+  int lastError_ = 0;
+  std::deque<Pending> queue_;
+  StreamOwner* owner_ = nullptr;
+};
+
+}  // namespace mail

@@ -1,0 +1,166 @@
+// Detection and conversion of Japanese texts to Shift-JIS, in place.
+#include "kanjimap/KANJIMAP.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+struct Case {
+  const char* what;
+  std::string input;
+  std::string output;  // the bytes before the returned length
+};
+
+// The buffer a caller passes: the text, a terminating zero and a guard byte.
+std::string ConvertCopy(const std::string& input, int32_t (*convert)(char*, int32_t),
+                        int32_t* length) {
+  std::string buffer = input + '\0' + '#';
+  *length = convert(buffer.data(), static_cast<int32_t>(input.size()));
+  EXPECT_EQ('#', buffer.back()) << "wrote past the terminating zero";
+  if (*length < static_cast<int32_t>(input.size())) {
+    EXPECT_EQ('\0', buffer[*length]) << "shorter text without a terminating zero";
+  }
+  return buffer.substr(0, static_cast<size_t>(*length));
+}
+
+TEST(Kanjimap, DetectsAndConvertsToShiftJis) {
+  const Case cases[] = {
+      {"ASCII stays", "Server down at 10:00", "Server down at 10:00"},
+      {"valid Shift-JIS stays", "\x82\xa0\x82\xa2 \x93\xfa\x96\x7b",
+       "\x82\xa0\x82\xa2 \x93\xfa\x96\x7b"},
+      {"half-width katakana in Shift-JIS stays", "\xb1\xb2\xb3", "\xb1\xb2\xb3"},
+      {"ISO-2022-JP", "\x1b$B\x30\x21\x1b(B", "\x88\x9f"},
+      {"ISO-2022-JP with text around and ESC $ @", "a\x1b$@\x30\x21\x1b(Jb",
+       "a\x88\x9f"
+       "b"},
+      {"ISO-2022-JP, ESC & @ ESC $ B", "\x1b&@\x1b$B\x46\x7c\x4b\x5c\x1b(B!", "\x93\xfa\x96\x7b!"},
+      {"ISO-2022-JP half-width katakana are mapped", "\x1b(I\x31\x32\x1b(Bx", "\xb1\xb2x"},
+      {"ISO-2022-JP line end inside double-byte mode", "\x1b$B\x30\x21\r\n\x30\x21",
+       "\x88\x9f\r\n\x88\x9f"},
+      {"ISO-2022-JP unknown escape dropped", "a\x1b%Gb", "aGb"},
+      {"EUC-JP pair B0 A1 (text with an EC A1 pair)", "\xb0\xa1\xec\xa1", "\x88\x9f\xe6\x9f"},
+      {"EUC-JP half-width katakana", "\xec\xa1\x8e\xb1z", "\xe6\x9f\xb1z"},
+      {"EUC-JP stops at a zero byte", std::string("\xec\xa1\0\xb0\xa1", 5), "\xe6\x9f"},
+      {"UTF-16 with mark FF FE", "\xff\xfe\x42\x30\x44\x30", "\x82\xa0\x82\xa2"},
+      {"UTF-16 with mark, character CP932 lacks", std::string("\xff\xfe\x00\x01x\x00", 6), "?x"},
+      {"UTF-16 without mark (a control byte after a high byte)", "\x82\x30\x01\x30",
+       "\x82\xe0\x81\x41"},
+      {"UTF-8 guessed", "\xc4\x80x", "?x"},
+      {"UTF-7 guessed", "+MEIwRA-", "\x82\xa0\x82\xa2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int32_t length = 0;
+    EXPECT_EQ(c.output, ConvertCopy(c.input, ConvertToSjis3, &length));
+    EXPECT_EQ(static_cast<int32_t>(c.output.size()), length);
+  }
+}
+
+TEST(Kanjimap, GivenEncodings) {
+  struct Given {
+    const char* what;
+    int32_t encoding;
+    std::string input;
+    std::string output;
+  } cases[] = {
+      {"UTF-16 without mark", 1, "\x42\x30\x44\x30", "\x82\xa0\x82\xa2"},
+      {"UTF-16 with mark", 1, "\xff\xfe\x42\x30", "\x82\xa0"},
+      {"UTF-8", 1014, "\xe3\x81\x82\xe6\x97\xa5", "\x82\xa0\x93\xfa"},
+      {"UTF-8 with a broken byte", 1014, "a\xffz", "a?z"},
+      {"UTF-7", 1015, "+MEI-", "\x82\xa0"},
+      {"detect: ISO-2022-JP", 0, "\x1b$B\x30\x21\x1b(B", "\x88\x9f"},
+      {"detect does not guess UTF-7", 1010, "+MEI-", "+MEI-"},
+      {"an odd UTF-16 byte alone yields nothing: unchanged", 1, "\x42", "\x42"},
+  };
+  for (const Given& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string buffer = c.input + '\0';
+    const int32_t length =
+        ConvertToSjis3WithCode(buffer.data(), static_cast<int32_t>(c.input.size()), c.encoding);
+    EXPECT_EQ(c.output, buffer.substr(0, static_cast<size_t>(length)));
+  }
+}
+
+TEST(Kanjimap, NothingToDoForEmptyOrNullTexts) {
+  char text[] = "abc";
+  EXPECT_EQ(0, ConvertToSjis3(nullptr, 5));
+  EXPECT_EQ(0, ConvertToSjis3(text, 0));
+  EXPECT_EQ(0, ConvertToSjis3(text, -3));
+  EXPECT_EQ(0, ConvertToSjis3WithCode(nullptr, 5, 1014));
+  EXPECT_EQ(0, ConvertToSjisVB(nullptr));
+  EXPECT_EQ(0, RemoveExtraCR(nullptr, 4));
+  EXPECT_STREQ("abc", text);
+}
+
+TEST(Kanjimap, ZeroTerminatedTextIsZeroFilledBehind) {
+  char text[] = "\x1b$B\x30\x21\x1b(B";
+  EXPECT_EQ(2, ConvertToSjisVB(text));
+  EXPECT_EQ(std::string("\x88\x9f\0\0\0\0\0\0\0", 9), std::string(text, sizeof text));
+}
+
+TEST(Kanjimap, RemovesExtraCarriageReturns) {
+  struct CrCase {
+    const char* what;
+    std::string input;
+    int32_t length;
+    std::string buffer;  // the whole buffer afterwards: freed bytes become zero
+  } cases[] = {
+      {"CR LF becomes LF", "a\r\nb", 3, std::string("a\nb\0", 4)},
+      {"of two CRs one remains", "a\r\r\nb", 4, std::string("a\r\nb\0", 5)},
+      {"three CRs", "\r\r\r", 1, std::string("\r\0\0", 3)},
+      {"nothing to remove", "abc", 3, "abc"},
+      {"length up to the first zero", std::string("a\0b\r", 4), 1, std::string("a\0b\0", 4)},
+  };
+  for (const CrCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string buffer = c.input;
+    EXPECT_EQ(c.length, RemoveExtraCR(buffer.data(), static_cast<int32_t>(buffer.size())));
+    EXPECT_EQ(c.buffer, buffer);
+  }
+}
+
+TEST(Kanjimap, ConvertsAFile) {
+  testsupport::TempDir tmp;
+  testsupport::WriteFile(tmp / "in.txt", "Subject: \x1b$B\x30\x21\x1b(B\r\n");
+  testsupport::WriteFile(tmp / "out.txt", "old content that is longer");
+  EXPECT_NE(0, ConvertFileToSjis((tmp / "in.txt").c_str(), (tmp / "out.txt").c_str()));
+  EXPECT_EQ("Subject: \x88\x9f\r\n", testsupport::ReadFile(tmp / "out.txt"));
+  EXPECT_EQ(0, ConvertFileToSjis((tmp / "missing.txt").c_str(), (tmp / "out2.txt").c_str()));
+  EXPECT_FALSE(platform::PathExists(tmp / "out2.txt"));
+  EXPECT_EQ(0, ConvertFileToSjis(nullptr, (tmp / "out2.txt").c_str()));
+}
+
+TEST(Kanjimap, LoadsAndRunsByExportedNames) {
+  void* lib = dlopen((std::string(VARN_LIB_DIR) + "/libKANJIMAP.so").c_str(), RTLD_NOW);
+  ASSERT_NE(nullptr, lib) << dlerror();
+  auto convert = reinterpret_cast<int32_t (*)(char*, int32_t)>(dlsym(lib, "ConvertToSjis3"));
+  auto withCode =
+      reinterpret_cast<int32_t (*)(char*, int32_t, int32_t)>(dlsym(lib, "ConvertToSjis3WithCode"));
+  auto vb = reinterpret_cast<int32_t (*)(char*)>(dlsym(lib, "ConvertToSjisVB"));
+  auto file =
+      reinterpret_cast<int32_t (*)(const char*, const char*)>(dlsym(lib, "ConvertFileToSjis"));
+  auto cr = reinterpret_cast<int32_t (*)(char*, int32_t)>(dlsym(lib, "RemoveExtraCR"));
+  ASSERT_TRUE(convert && withCode && vb && file && cr);
+  char jis[] = "\x1b$B\x30\x21\x1b(B";
+  EXPECT_EQ(2, convert(jis, 8));
+  EXPECT_STREQ("\x88\x9f", jis);
+  char utf8[] = "\xe3\x81\x82";
+  EXPECT_EQ(2, withCode(utf8, 3, 1014));
+  EXPECT_STREQ("\x82\xa0", utf8);
+  char euc[] = "\xec\xa1";
+  EXPECT_EQ(2, vb(euc));
+  EXPECT_STREQ("\xe6\x9f", euc);
+  char text[] = "a\r\nb";
+  EXPECT_EQ(3, cr(text, 4));
+  EXPECT_EQ(0, file("/nonexistent/in", "/nonexistent/out"));
+  dlclose(lib);
+}
+
+}  // namespace

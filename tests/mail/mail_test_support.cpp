@@ -1,0 +1,308 @@
+#include "mail_test_support.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/clock.h"
+
+namespace mailtest {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+int Listen(const std::string& address, int port, int backlog) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int PortOf(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+void SendAll(int fd, const std::string& data) {
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+PySmtpServer::PySmtpServer(const std::string& storeDir, const std::string& user,
+                           const std::string& password)
+    : dir_(storeDir) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return;
+  const std::string script = std::string(VARN_SOURCE_DIR) + "/tests/mail/smtp_server.py";
+  std::vector<std::string> args = {"/usr/bin/python3", script, "--dir", storeDir};
+  if (!user.empty()) args.insert(args.end(), {"--user", user, "--password", password});
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(out[1], 1);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::string line;
+  const int64_t deadline = platform::MonotonicMs() + 20000;
+  while (line.find('\n') == std::string::npos && platform::MonotonicMs() < deadline) {
+    pollfd p{out[0], POLLIN, 0};
+    if (poll(&p, 1, 500) <= 0) continue;
+    char buffer[64];
+    ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    line.append(buffer, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  port_ = std::atoi(line.c_str());
+}
+
+PySmtpServer::~PySmtpServer() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string PySmtpServer::Message(int n, int waitMs) const {
+  const std::string path = dir_ + "/" + std::to_string(n) + ".eml";
+  const int64_t deadline = platform::MonotonicMs() + waitMs;
+  while (!Exists(path) && platform::MonotonicMs() < deadline) platform::SleepMs(20);
+  return Exists(path) ? ReadAll(path) : std::string();
+}
+
+std::vector<std::string> PySmtpServer::Envelope(int n) const {
+  std::vector<std::string> out;
+  std::istringstream in(ReadAll(dir_ + "/" + std::to_string(n) + ".env"));
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+FakeSmtpServer::FakeSmtpServer(std::vector<std::string> replies, const std::string& address,
+                               int port)
+    : replies_(std::move(replies)) {
+  listenFd_ = Listen(address, port, 4);
+  if (listenFd_ < 0) return;
+  port_ = PortOf(listenFd_);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+FakeSmtpServer::~FakeSmtpServer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (listenFd_ >= 0) close(listenFd_);
+}
+
+std::string FakeSmtpServer::Transcript() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return transcript_;
+}
+
+std::vector<std::string> FakeSmtpServer::Lines() {
+  std::vector<std::string> out;
+  std::istringstream in(Transcript());
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+void FakeSmtpServer::Serve() {
+  int fd = -1;
+  while (!stop_ && fd < 0) {
+    pollfd p{listenFd_, POLLIN, 0};
+    if (poll(&p, 1, 100) > 0) fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  if (fd < 0) return;
+  size_t next = 0;
+  bool data = false;
+  bool silent = false;
+  auto reply = [&]() -> bool {
+    if (next >= replies_.size()) return true;
+    const std::string r = replies_[next++];
+    if (r == "<close>") return false;
+    if (r == "<silent>") {
+      silent = true;
+      return true;
+    }
+    SendAll(fd, r + "\r\n");
+    if (r.compare(0, 3, "354") == 0) data = true;
+    return true;
+  };
+  bool open = reply();
+  std::string pending;
+  while (open && !stop_) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    char buffer[8192];
+    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    pending.append(buffer, static_cast<size_t>(n));
+    size_t lf;
+    while (open && (lf = pending.find("\r\n")) != std::string::npos) {
+      std::string line = pending.substr(0, lf);
+      pending.erase(0, lf + 2);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        transcript_ += line + "\n";
+      }
+      if (silent) continue;
+      if (data) {
+        if (line == ".") {
+          data = false;
+          open = reply();
+        }
+        continue;
+      }
+      open = reply();
+    }
+  }
+  close(fd);
+}
+
+BlackHole::BlackHole(const std::string& address, int port) {
+  listenFd_ = Listen(address, port, 0);
+  if (listenFd_ < 0) return;
+  // Fill the accept queue; later connects get no answer.
+  for (int i = 0; i < 3; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers_.push_back(fd);
+  }
+  platform::SleepMs(200);
+}
+
+BlackHole::~BlackHole() {
+  for (int fd : fillers_) close(fd);
+  if (listenFd_ >= 0) close(listenFd_);
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& input, const std::map<std::string, std::string>& env,
+                     int limitMs) {
+  RunResult result;
+  int in[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return result;
+  // Everything the child needs is built before fork (other threads may hold locks).
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (env.count(name) == 0) envStrings.push_back(entry);
+  }
+  for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const int64_t start = platform::MonotonicMs();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in[0], 0);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  for (size_t done = 0; done < input.size();) {  // small: fits the pipe
+    const ssize_t n = write(in[1], input.data() + done, input.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(in[1]);
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) break;
+    if (platform::MonotonicMs() - start > limitMs) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      result.seconds = (platform::MonotonicMs() - start) / 1000.0;
+      return result;
+    }
+    platform::SleepMs(1);
+  }
+  result.seconds = (platform::MonotonicMs() - start) / 1000.0;
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Base64Decode(const std::string& text) {
+  std::string out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (char c : text) {
+    int v;
+    if (c >= 'A' && c <= 'Z')
+      v = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      v = c - '0' + 52;
+    else if (c == '+')
+      v = 62;
+    else if (c == '/')
+      v = 63;
+    else
+      continue;
+    acc = acc << 6 | static_cast<uint32_t>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((acc >> bits) & 0xFF));
+    }
+  }
+  return out;
+}
+
+int UnusedPort() {
+  int fd = Listen("127.0.0.1", 0, 1);
+  int port = PortOf(fd);
+  close(fd);
+  return port;
+}
+
+}  // namespace mailtest

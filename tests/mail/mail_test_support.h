@@ -1,0 +1,90 @@
+// Servers and helpers for the mail tests: the Python test SMTP server, a scripted fake
+// server for what a real one will not do on purpose, and a runner for VarnPost.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace mailtest {
+
+// The test SMTP server (tests/mail/smtp_server.py) on 127.0.0.1; stops when destroyed.
+class PySmtpServer {
+ public:
+  // Empty user: no AUTH offered.
+  PySmtpServer(const std::string& storeDir, const std::string& user = "",
+               const std::string& password = "");
+  ~PySmtpServer();
+  int port() const { return port_; }
+  bool ok() const { return port_ > 0; }
+  // Waits until message `n` (1, 2, ...) is stored; its .eml bytes, or "" after `waitMs`.
+  std::string Message(int n, int waitMs = 20000) const;
+  // The .env lines: sender, recipients (comma separated), logged-in user.
+  std::vector<std::string> Envelope(int n) const;
+
+ private:
+  std::string dir_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A scripted server on 127.0.0.1 for one connection. replies[0] is the greeting; after
+// each line from the client the next reply is sent. After a reply starting "354" the
+// client's lines are data up to the lone "."; then the next reply follows. Special
+// replies: "<close>" closes the connection, "<silent>" answers nothing (until the client
+// closes). Every line the client sent is kept in the transcript.
+class FakeSmtpServer {
+ public:
+  explicit FakeSmtpServer(std::vector<std::string> replies,
+                          const std::string& address = "127.0.0.1", int port = 0);
+  ~FakeSmtpServer();
+  int port() const { return port_; }
+  // Client lines so far, each followed by "\n".
+  std::string Transcript();
+  std::vector<std::string> Lines();
+
+ private:
+  void Serve();
+  std::vector<std::string> replies_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::string transcript_;
+  std::atomic<bool> stop_{false};
+};
+
+// A listener whose accept queue is full: connects to it hang until they time out.
+class BlackHole {
+ public:
+  BlackHole(const std::string& address, int port);
+  ~BlackHole();
+  bool ok() const { return listenFd_ >= 0; }
+
+ private:
+  int listenFd_ = -1;
+  std::vector<int> fillers_;
+};
+
+struct RunResult {
+  int exitCode = -1;  // -1 when it was killed after the time limit
+  double seconds = 0;
+};
+
+// Runs a program with the arguments, standard input from `input`, extra environment
+// variables, and waits at most `limitMs`.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& input, const std::map<std::string, std::string>& env,
+                     int limitMs = 60000);
+
+std::string Base64Decode(const std::string& text);
+
+// A port on 127.0.0.1 where nothing listens (bound and released).
+int UnusedPort();
+
+}  // namespace mailtest
