@@ -110,7 +110,7 @@ std::string ReversedStampKey(const std::string& stamp) {
   if (stamp.size() <= 12) return "99999999999999";
   long date = std::atol(stamp.substr(0, 8).c_str());
   long time = std::atol(stamp.substr(8, 6).c_str());
-  char out[40];
+  char out[64];
   std::snprintf(out, sizeof out, "%08ld%06ld", 99999999 - date, 999999 - time);
   return out;
 }
