@@ -134,6 +134,11 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
     ConsoleApp::OpenResult r = app.OpenRow(IntOf(body, "row", -1));
     return {{"ok", r.found}, {"damaged", r.damaged}, {"name", ToUtf8(r.name)}, {"type", r.type}};
   }
+  if (action == "window") {
+    app.SetWindowRect(IntOf(body, "left", 0), IntOf(body, "top", 0), IntOf(body, "right", 0),
+                      IntOf(body, "bottom", 0));
+    return {{"ok", true}};
+  }
   if (action == "first-prompt") {
     return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
   }

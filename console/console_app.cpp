@@ -268,6 +268,15 @@ void ConsoleApp::SetListWidth(int width) {
   FitLastColumn(columns_, width);
 }
 
+void ConsoleApp::SetWindowRect(int left, int top, int right, int bottom) {
+  // Only a plausible rectangle is kept (a restored window lies on the screen).
+  if (left < 0 || top < 0 || right <= left || bottom <= top) return;
+  keys_.left = left;
+  keys_.top = top;
+  keys_.right = right;
+  keys_.bottom = bottom;
+}
+
 void ConsoleApp::DragBoundary(int k, int x) {
   console::DragBoundary(columns_, k, x, listWidth_);
   FitLastColumn(columns_, listWidth_);

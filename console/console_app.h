@@ -62,6 +62,8 @@ class ConsoleApp {
   ListModel& list() { return list_; }
   const ColumnEdges& columns() const { return columns_; }
   void SetListWidth(int width);
+  // The page's window rectangle in screen pixels, saved at exit.
+  void SetWindowRect(int left, int top, int right, int bottom);
   void DragBoundary(int k, int x);
   bool SortBy(int column);
   bool ToggleEnable(int row);

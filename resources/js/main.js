@@ -213,7 +213,14 @@ function showGroups(s) {
   const notes = [];
   if (s.paused) notes.push(t('scanPaused'));
   if (s.soundPaused) notes.push(t('soundPaused'));
-  document.getElementById('status-note').textContent = notes.join(' \u00b7 ');
+  const note = document.getElementById('status-note');
+  note.classList.toggle('alarm-note', s.alarm.active);
+  if (s.alarm.active) {
+    const down = Object.keys(s.groups).filter((g) => s.groups[g].on && s.groups[g].down);
+    notes.unshift(`\u26a0 ${t('alarmTitle')}: ${down.join(', ')}`);
+    if (!alarm.unlocked && !s.alarm.wave) notes.push(t('clickForSound'));
+  }
+  note.textContent = notes.join(' \u00b7 ');
 }
 
 function enableCommands(s) {
@@ -225,8 +232,21 @@ function enableCommands(s) {
   }
 }
 
+let lastWindow = '';
+function reportWindow() {
+  const rect = {
+    left: window.screenX, top: window.screenY,
+    right: window.screenX + window.outerWidth, bottom: window.screenY + window.outerHeight,
+  };
+  const key = JSON.stringify(rect);
+  if (key === lastWindow) return;
+  lastWindow = key;
+  act('window', rect).catch(() => {});
+}
+
 let lastWidth = 0;
 function reportLayout() {
+  reportWindow();
   const width = document.getElementById('list').clientWidth;
   if (width > 0 && width !== lastWidth) {
     lastWidth = width;
