@@ -69,4 +69,13 @@ bool AppendEventLog(const std::string& programDir, long code, const platform::Sy
   return AppendDailyLog(programDir, code, time, title, HexKey(title), text);
 }
 
+bool AppendDailyLogInFolder(const std::string& logDir, long code, const platform::SystemTime& time,
+                            std::string_view plainName, std::string_view keyName,
+                            std::string_view text) {
+  bool disp = AppendWithRetry(DayFile(platform::JoinPath(logDir, "Disp"), time),
+                              FormatLogLine(code, time, keyName, text));
+  bool full = AppendWithRetry(DayFile(logDir, time), FormatLogLine(code, time, plainName, text));
+  return disp && full;
+}
+
 }  // namespace common

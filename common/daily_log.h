@@ -31,4 +31,11 @@ bool AppendDailyLog(const std::string& programDir, long code, const platform::Sy
 bool AppendEventLog(const std::string& programDir, long code, const platform::SystemTime& time,
                     std::string_view title, std::string_view text);
 
+// The same pair of lines under a log folder given directly, display log first:
+// "<logDir>/Disp/YYYYMMDD.log" with `keyName`, then "<logDir>/YYYYMMDD.log" with
+// `plainName` (the page checker of the network check library is handed the log folder).
+bool AppendDailyLogInFolder(const std::string& logDir, long code, const platform::SystemTime& time,
+                            std::string_view plainName, std::string_view keyName,
+                            std::string_view text);
+
 }  // namespace common

@@ -1,7 +1,8 @@
 /* Network checks: ICMP ping, TCP port checks, web page fetch with link check, and a web
  * message post. Every function takes caller-owned, zero-terminated texts and buffers;
  * nothing is allocated for the caller and no exception leaves the library. Results are
- * 32-bit signed: 0 or more is success, negative codes are listed in ResultCodes.h. */
+ * 32-bit signed: 0 or more is success, negative codes are those of ResultCodes.h (their
+ * log texts come from ErrorTextFor there). No call keeps state for the next one. */
 #pragma once
 
 #include <stdint.h>
@@ -10,44 +11,72 @@
 extern "C" {
 #endif
 
-/* Sends `count` ICMP echo requests of `dataSize` bytes of fill (below 32 means 32, at most
- * 500) to `host` (dotted IPv4 or a name), `pauseMs` apart, each waited for up to
- * `timeoutMs` (0 means 10000). Returns the average round-trip time in milliseconds
- * (0 or more) or a negative code (-900 ... -910, -90). */
-int32_t Ping(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count,
-             int32_t pauseMs);
+/* Sends ICMP echo requests to `host` (dotted IPv4 text, converted without a lookup, or a
+ * name, looked up) until `count` (below 1 means 1) of its own echo replies have come back,
+ * `pauseMs` apart. Each request carries `dataSize` bytes of "E" (below 32 means 32, above
+ * 500 means 500). Each send and each wait for a reply may take up to `timeoutMs` (0 means
+ * 10000). Uses a raw ICMP socket where the process may open one, else the unprivileged ping
+ * socket. Returns the truncated average round trip in milliseconds (0 or more), or:
+ * -900 neither socket could be opened; -901 the host cannot be resolved; -90 no memory;
+ * -906 a send or a reply wait ran out; -908 an ICMP message that is no echo reply came
+ * (destination unreachable and the like); -909 the reply is too short; -910 the request
+ * was not sent whole. An echo reply for another process never ends the call. */
+int32_t Ping(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count, int32_t pauseMs);
 
-/* 1 when a TCP connection to host:port opens and the server sends a first line (or
- * closes); each wait is bounded by `timeoutMs` (0 means 10000). Else a negative code. */
+/* 1 when a TCP connection to host:port opens and the server sends a first line, closes, or
+ * sends 4096 bytes without a line feed. The connect and each wait for data are bounded by
+ * `timeoutMs` (0 means 10000), so a greeting trickled byte by byte passes while every byte
+ * comes in time. Else -900 (no socket), -901 (host cannot be resolved), -902 (connect or
+ * read failed, or the connect did not complete in time), -906 (a wait ran out). */
 int32_t IsMailPortOpen(const char* host, int32_t port, int32_t timeoutMs);
 
-/* Like IsMailPortOpen, but sends the probe request first and waits for the first line of
- * the answer. */
+/* IsMailPortOpen after sending the 51-byte probe
+ * "GET /index.htm HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n"; any answer line counts (a 404
+ * as well). An unresolvable host gives -902; a probe not sent whole -904. */
 int32_t IsWebPortOpen(const char* host, int32_t port, int32_t timeoutMs);
 
-/* Fetches http://host:port/path into `pageFile` and returns the page's status (0 or more
- * when the page passed, a negative code otherwise). w1 ... w5 receive the progress words. */
+/* Sends one GET for `path` ("" means "/") to host:port and stores the answer's body in
+ * `pageFile` (the body of this answer only; an answer without body leaves it empty; a
+ * failed transfer leaves it as it was). Judges the answer by its first characters:
+ * returns the HTTP status (200, 301, 404, ...), the negated number after "Error" in a 200
+ * answer, or 1 when the answer holds no space. Each status or error number parsed appends
+ * an entry to "<pageFile>.err" (deleted first). `timeoutMs` (0 means 10000) bounds the
+ * connect and each wait for data. Negative results: -1 empty host or page file; -900 no
+ * socket; -902 the host cannot be resolved or the connect failed; -904 the request was not
+ * sent whole; -906 a send or receive failed, ran out of time, or the answer passed 64 MB.
+ * Progress words (any may be null): w1..w5 = 1,0,0,0,0 at the start; 2,1,1,0,request
+ * length once connected; 2,1,0,1,bytes received after each block; w3..w5 = 0 at the end.
+ * A caller treats a negative result, 404 and 405 as a failed page. */
 int32_t ReceiveWebPageAndCheck(const char* host, int32_t port, const char* path,
-                               const char* pageFile, int32_t timeoutMs, int32_t* w1,
-                               int32_t* w2, int32_t* w3, int32_t* w4, int32_t* w5);
+                               const char* pageFile, int32_t timeoutMs, int32_t* w1, int32_t* w2,
+                               int32_t* w3, int32_t* w4, int32_t* w5);
 
-/* ReceiveWebPageAndCheck, then, when the account asks for it, every link of the page;
- * writes the log lines of each checked link and keeps the caller's state and status
- * images (and their files) up to date. Returns 1 when the page and every checked link
- * passed, else the code of the failing page or of the last failing link. */
+/* ReceiveWebPageAndCheck for the page, then for every link of the page (tags whose name
+ * starts with "a" and their href="..." value, joined to a <base href> when there is one;
+ * links holding "(", ")", "#" or "mailto:" are left out), each into a temporary file
+ * "<logDir>/Temp/VNK*.tmp" that is deleted afterwards. For a failed page or link, with
+ * `logMode` above 0: two log lines (account name from `accountImage` as stored in
+ * "<logDir>/Disp/YYYYMMDD.log", decoded from hex in "<logDir>/YYYYMMDD.log", text the
+ * failure message and the error text or page error entries), the state image written over
+ * `stateFile` (when given) and the status image written over `statusFile` (when given)
+ * after its first word is taken from the stored record. With `logMode` 2 passing checks are
+ * logged too, with the success message. Returns 1 when the page and every link passed, the
+ * page's code when the page failed, -1 when the page passed but its file cannot be read or
+ * is empty, else the code of the last failing link. */
 int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* path,
-                                  const char* pageFile, int32_t timeoutMs, int32_t* w1,
-                                  int32_t* w2, int32_t* w3, int32_t* w4, int32_t* w5,
-                                  const char* logDir, const char* accountImage,
-                                  const char* failureMessage, const char* successMessage,
-                                  int32_t logMode, const char* stateFile, char* stateImage,
-                                  int32_t stateLength, const char* statusFile, char* statusImage,
-                                  int32_t statusLength);
+                                  const char* pageFile, int32_t timeoutMs, int32_t* w1, int32_t* w2,
+                                  int32_t* w3, int32_t* w4, int32_t* w5, const char* logDir,
+                                  const char* accountImage, const char* failureMessage,
+                                  const char* successMessage, int32_t logMode,
+                                  const char* stateFile, char* stateImage, int32_t stateLength,
+                                  const char* statusFile, char* statusImage, int32_t statusLength);
 
-/* Requests `path` from `host` on port 80, stores the answer's body in `answerFile` and
- * writes a debug log of `logLevel` (0 none, 1 errors, 2 all) to `logFile`. 0 when the
- * answer was received; -2 an empty text; -661 the log cannot be opened; else a transfer
- * code. */
+/* Requests `path` from `host` (at most 64 characters) on port 80 with a 5000 ms time-out,
+ * stores the answer's body in `answerFile` and appends a debug log of `logLevel` (0 none,
+ * 1 error lines, 2 and above every step) to `logFile`, with a header block before the first
+ * line of the call. 0 when the answer was received (whatever its status); -2 one of the four
+ * texts is empty; -661 the log cannot be opened; else a transfer code as for
+ * ReceiveWebPageAndCheck (-900, -902, -904, -906). */
 int32_t SendMessageToWeb(const char* host, const char* path, const char* answerFile,
                          const char* logFile, int32_t logLevel);
 

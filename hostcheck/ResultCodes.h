@@ -1,0 +1,38 @@
+// The result codes of the network check library and the error text the logs show for
+// each. Shared by the library (its page checker writes these texts) and by the scan
+// agents, which add their own texts for the codes they raise themselves.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace hostcheck {
+
+enum ResultCode : int32_t {
+  kOpenSocket = -900,          // the socket cannot be created
+  kInitSocket = -901,          // start-up failed; Ping and IsMailPortOpen: unresolvable host
+  kConnect = -902,             // connect or event failure; IsWebPortOpen/page: unresolvable host
+  kSendData = -904,            // the request was not sent whole
+  kRecvData = -905,            // not raised by the library
+  kTimeout = -906,             // a wait for an event or reply ran out
+  kSomebodyElseSocket = -907,  // an echo reply for another process (internal to Ping)
+  kNotEchoReply = -908,        // Ping: the ICMP message received is not an echo reply
+  kTooFewBytesReceived = -909,
+  kTooFewBytesSent = -910,
+  kIncorrectVersion = -850,  // page fetch: start-up failed
+  kBufferTooSmall = -128,
+  kDataSet = -91,
+  kNotEnoughMemory = -90,
+  kHostDeny = -51,
+};
+
+// The table's error text for a code, with "%s" where the host goes, or nullptr when the
+// code is not listed (every code of 0 or more, and negative codes the table lacks, for
+// which callers use their own fallback text).
+const char* ErrorTextFor(int32_t code);
+
+// The listed text with the host put in; for an unlisted negative code
+// "Unreachable Domain/IP: <host>"; "" for a code of 0 or more.
+std::string FormatErrorText(int32_t code, const std::string& host);
+
+}  // namespace hostcheck

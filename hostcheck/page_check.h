@@ -1,0 +1,37 @@
+// The page check and the link check behind ReceiveWebPageAndCheck and
+// ReceiveWebPageAndCheckAll.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hostcheck/web_transfer.h"
+
+namespace hostcheck {
+
+// Fetches the page into `pageFile` and judges its status (see EvaluatePageStatus).
+// -1 for an empty host or page file; a transfer code when the fetch failed.
+int32_t CheckPage(const char* host, int32_t port, const char* path, const char* pageFile,
+                  int32_t timeoutMs, ProgressWords& words);
+
+// What the link check writes when a page or link fails (or passes, with log mode 2).
+struct LinkCheckOutput {
+  std::string logDir;
+  std::string accountName;  // as stored: the hex key, decoded for the plain log
+  std::string failureMessage;
+  std::string successMessage;
+  int32_t logMode = 0;  // 0 none, 1 failures, 2 failures and successes
+  std::string stateFile;
+  const char* stateImage = nullptr;
+  int32_t stateLength = 0;
+  std::string statusFile;
+  char* statusImage = nullptr;
+  int32_t statusLength = 0;
+};
+
+// The page, then every link found in it. 1 when all passed, else the code of the failing
+// page or of the last failing link.
+int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, const char* pageFile,
+                          int32_t timeoutMs, ProgressWords& words, const LinkCheckOutput& out);
+
+}  // namespace hostcheck

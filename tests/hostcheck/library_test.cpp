@@ -1,0 +1,127 @@
+// The shared library as the agents load it: every operation found by its exported name.
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sstream>
+
+#include "loopback_servers.h"
+#include "net_lab.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using PingFn = int32_t (*)(const char*, int32_t, int32_t, int32_t, int32_t);
+using PortFn = int32_t (*)(const char*, int32_t, int32_t);
+using PageFn = int32_t (*)(const char*, int32_t, const char*, const char*, int32_t, int32_t*,
+                           int32_t*, int32_t*, int32_t*, int32_t*);
+using PageAllFn = int32_t (*)(const char*, int32_t, const char*, const char*, int32_t, int32_t*,
+                              int32_t*, int32_t*, int32_t*, int32_t*, const char*, const char*,
+                              const char*, const char*, int32_t, const char*, char*, int32_t,
+                              const char*, char*, int32_t);
+using PostFn = int32_t (*)(const char*, const char*, const char*, const char*, int32_t);
+
+class Library : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    handle_ = ::dlopen(VARN_LIB_DIR "/libHostCheck.so", RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle_, nullptr) << ::dlerror();
+  }
+  void TearDown() override {
+    if (handle_) ::dlclose(handle_);
+  }
+  template <typename F>
+  F Get(const char* name) {
+    void* symbol = ::dlsym(handle_, name);
+    EXPECT_NE(symbol, nullptr) << name;
+    return reinterpret_cast<F>(symbol);
+  }
+  void* handle_ = nullptr;
+};
+
+hostchecktest::ScriptedServer::Handler Answer(std::string response) {
+  return [response](int fd, const std::atomic<bool>&) {
+    hostchecktest::ReadRequestHead(fd);
+    hostchecktest::SendAll(fd, response);
+  };
+}
+
+TEST_F(Library, PortChecksAndPageFetchesByName) {
+  auto isMailPortOpen = Get<PortFn>("IsMailPortOpen");
+  auto isWebPortOpen = Get<PortFn>("IsWebPortOpen");
+  auto receive = Get<PageFn>("ReceiveWebPageAndCheck");
+  auto receiveAll = Get<PageAllFn>("ReceiveWebPageAndCheckAll");
+  ASSERT_TRUE(isMailPortOpen && isWebPortOpen && receive && receiveAll);
+
+  hostchecktest::ScriptedServer server(
+      Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 22\r\n\r\n<a href=\"x.htm\">x</a>\r\n"));
+  EXPECT_EQ(isWebPortOpen("127.0.0.1", server.port(), 2000), 1);
+  EXPECT_EQ(isMailPortOpen("127.0.0.1", hostchecktest::UnusedPort(), 2000), -902);
+
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  int32_t w[5] = {9, 9, 9, 9, 9};
+  EXPECT_EQ(receive("127.0.0.1", server.port(), "/a.htm", page.c_str(), 2000, &w[0], &w[1], &w[2],
+                    &w[3], &w[4]),
+            404);
+  EXPECT_EQ(w[0], 2);
+  EXPECT_EQ(w[4], 0);
+  EXPECT_EQ(testsupport::ReadFile(page + ".err"),
+            "\"404 Not Found\" Domain/IP: \"127.0.0.1\" Page: \"/a.htm\"");
+
+  char state[20] = {7};
+  char status[84] = {};
+  std::string logDir = dir / "Log";
+  EXPECT_EQ(receiveAll("127.0.0.1", server.port(), "/a.htm", page.c_str(), 2000, &w[0], &w[1],
+                       &w[2], &w[3], &w[4], logDir.c_str(), "57656220", "failed: ", "ok: ", 1,
+                       (dir / "state.dat").c_str(), state, 20, "", status, 84),
+            404);
+  EXPECT_EQ(testsupport::ReadFile(dir / "state.dat"), std::string(state, 20));
+  EXPECT_EQ(receive("", 80, "/", page.c_str(), 1000, &w[0], &w[1], &w[2], &w[3], &w[4]), -1);
+}
+
+// Ping and the post to port 80 run in a namespace of the test's own, where loopback is ours.
+TEST_F(Library, PingAndPostByName) {
+  auto ping = Get<PingFn>("Ping");
+  auto post = Get<PostFn>("SendMessageToWeb");
+  ASSERT_TRUE(ping && post);
+  testsupport::TempDir dir;
+  std::string answer = dir / "answer.txt";
+  std::string log = dir / "post.log";
+  hostchecktest::LabRun run = hostchecktest::RunInNetLab({}, [&](hostchecktest::LabContext&) {
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(80);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 4) != 0) {
+      return std::string("cannot listen on port 80");
+    }
+    std::thread server([&] {
+      int fd = ::accept(listener, nullptr, nullptr);
+      hostchecktest::ReadRequestHead(fd);
+      hostchecktest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthank");
+      ::close(fd);
+    });
+    std::ostringstream out;
+    out << ping("127.0.0.1", 2000, 32, 2, 10) << ' '
+        << post("127.0.0.1", "/note?m=up", answer.c_str(), log.c_str(), 0);
+    server.join();
+    ::close(listener);
+    return out.str();
+  });
+  if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
+  std::istringstream in(run.output);
+  int32_t pingResult = -1, postResult = -1;
+  in >> pingResult >> postResult;
+  EXPECT_GE(pingResult, 0) << run.output;
+  EXPECT_EQ(postResult, 0) << run.output;
+  EXPECT_EQ(testsupport::ReadFile(answer), "thank");
+  EXPECT_EQ(testsupport::ReadFile(log), "") << "level 0 writes nothing";
+}
+
+}  // namespace

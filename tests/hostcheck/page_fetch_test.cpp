@@ -1,0 +1,209 @@
+// Fetching pages from servers that behave and misbehave: results, page files, progress
+// words and the request on the wire.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+
+#include "hostcheck/page_check.h"
+#include "hostcheck/page_status.h"
+#include "loopback_servers.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace hostcheck {
+namespace {
+
+using hostchecktest::ReadRequestHead;
+using hostchecktest::ScriptedServer;
+using hostchecktest::SendAll;
+using hostchecktest::WaitForPeerClose;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Answers every request with `response`, then closes.
+ScriptedServer::Handler Answer(std::string response) {
+  return [response](int fd, const std::atomic<bool>&) {
+    ReadRequestHead(fd);
+    SendAll(fd, response);
+  };
+}
+
+int32_t Fetch(int port, const std::string& pageFile, int32_t timeoutMs = 3000,
+              const char* path = "/p.htm") {
+  ProgressWords none(nullptr, nullptr, nullptr, nullptr, nullptr);
+  return CheckPage("127.0.0.1", port, path, pageFile.c_str(), timeoutMs, none);
+}
+
+TEST(PageFetch, ResultsAndPageFiles) {
+  struct Case {
+    const char* name;
+    ScriptedServer::Handler server;
+    int32_t result;
+    std::string page;       // the page file afterwards
+    std::string errorFile;  // the page error file afterwards
+  };
+  const std::string bigHead =
+      "HTTP/1.1 200 OK\r\nX-Big: " + std::string(1 << 20, 'h') + "\r\n\r\nbody";
+  const std::string notFoundEntry = "\"404 Not Found\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\"";
+  const Case cases[] = {
+      {"page with length", Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"), 200,
+       "hello", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"not found with reason text",
+       Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot here!"), 404, "not here!",
+       notFoundEntry},
+      {"error number in a 200 body",
+       Answer("HTTP/1.1 200 OK\r\nContent-Length: 22\r\n\r\n<h1>Error 500</h1>\r\n\r\n"), -500,
+       "<h1>Error 500</h1>\r\n\r\n",
+       "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""
+       "\"500</h1>\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"no length, body in two blocks far apart",
+       [](int fd, const std::atomic<bool>&) {
+         ReadRequestHead(fd);
+         SendAll(fd, "HTTP/1.0 200 OK\r\n\r\nfirst part;");
+         ::usleep(900 * 1000);
+         SendAll(fd, "second part");
+       },
+       200, "first part;", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"no length, head and body written apart but close together",
+       [](int fd, const std::atomic<bool>&) {
+         ReadRequestHead(fd);
+         SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n");
+         ::usleep(20 * 1000);
+         SendAll(fd, "body");
+       },
+       200, "body", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"length, body in many blocks",
+       [](int fd, const std::atomic<bool>& stopping) {
+         ReadRequestHead(fd);
+         SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 10000\r\n\r\n");
+         for (int i = 0; i < 10; ++i) {
+           ::usleep(20 * 1000);
+           SendAll(fd, std::string(1000, static_cast<char>('a' + i)));
+         }
+         WaitForPeerClose(fd, stopping);
+       },
+       200,
+       [] {
+         std::string s;
+         for (int i = 0; i < 10; ++i) s += std::string(1000, static_cast<char>('a' + i));
+         return s;
+       }(),
+       "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"status line without a line end", Answer("HTTP/1.1 200"), 200, "HTTP/1.1 200", ""},
+      {"zero byte in the answer",
+       Answer(std::string("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab\0cd", 43)), 200,
+       std::string("ab\0cd", 5), "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"zero byte in the status line", Answer(std::string("HTTP/1.1 2\0 404 x\r\n\r\n", 21)), 2, "",
+       ""},
+      // Without the head's end in the first block, that block counts as body.
+      {"a 1 MB header line", Answer(bigHead), 200, bigHead.substr(0, 4096),
+       "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"reads the request and closes", Answer(""), 1, "", ""},
+      // Closing with the request unread resets the connection: the receive fails.
+      {"closes with the request unread",
+       [](int fd, const std::atomic<bool>&) {
+         pollfd p{fd, POLLIN, 0};
+         ::poll(&p, 1, 5000);
+       },
+       -906, "old", "left"},
+      {"silent", [](int fd, const std::atomic<bool>& s) { WaitForPeerClose(fd, s); }, -906, "old",
+       "left"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    std::string page = dir / "page.htm";
+    testsupport::WriteFile(page, "old");
+    testsupport::WriteFile(PageErrorFilePath(page), "left");
+    ScriptedServer server(c.server);
+    int64_t start = NowMs();
+    EXPECT_EQ(Fetch(server.port(), page, 1000), c.result);
+    EXPECT_LT(NowMs() - start, 5000);
+    std::string stored = testsupport::ReadFile(page);
+    EXPECT_EQ(stored.size(), c.page.size());
+    EXPECT_TRUE(stored == c.page) << stored.substr(0, 200);
+    EXPECT_EQ(testsupport::ReadFile(PageErrorFilePath(page)), c.errorFile);
+  }
+}
+
+TEST(PageFetch, LargeAndEndlessAnswersStayBounded) {
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  const size_t fifty = size_t{50} << 20;
+  {
+    ScriptedServer server([&](int fd, const std::atomic<bool>& stopping) {
+      ReadRequestHead(fd);
+      SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(fifty) + "\r\n\r\n");
+      std::string chunk(1 << 16, 'p');
+      for (size_t sent = 0; sent < fifty && !stopping; sent += chunk.size()) SendAll(fd, chunk);
+    });
+    EXPECT_EQ(Fetch(server.port(), page), 200);
+    EXPECT_EQ(platform::FileSize(page), static_cast<int64_t>(fifty));
+  }
+  {
+    ScriptedServer server([&](int fd, const std::atomic<bool>& stopping) {
+      ReadRequestHead(fd);
+      SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 999999999999\r\n\r\n");
+      std::string chunk(1 << 16, 'e');
+      while (!stopping && ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0) {
+      }
+    });
+    EXPECT_EQ(Fetch(server.port(), page), -906) << "an endless answer is a failed receive";
+    EXPECT_LE(platform::FileSize(page), kResponseCap);
+  }
+}
+
+TEST(PageFetch, RequestAndProgressWords) {
+  std::mutex lock;
+  std::vector<std::string> requests;
+  ScriptedServer server([&](int fd, const std::atomic<bool>&) {
+    std::string head = ReadRequestHead(fd);
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      requests.push_back(head);
+    }
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  });
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  int32_t w[5] = {7, 7, 7, 7, 7};
+  ProgressWords words(&w[0], &w[1], &w[2], &w[3], &w[4]);
+  EXPECT_EQ(CheckPage("127.0.0.1", server.port(), "/dir/p.htm?a=1", page.c_str(), 2000, words),
+            200);
+  EXPECT_EQ(w[0], 2);
+  EXPECT_EQ(w[1], 1);
+  EXPECT_EQ(w[2], 0);
+  EXPECT_EQ(w[3], 0);
+  EXPECT_EQ(w[4], 0);
+  EXPECT_EQ(CheckPage("127.0.0.1", server.port(), "", page.c_str(), 2000, words), 200);
+
+  std::lock_guard<std::mutex> hold(lock);
+  ASSERT_EQ(requests.size(), 2u);
+  const char* common =
+      " HTTP/1.1\r\nAccept: */*\r\nAccept-Encoding: gzip, deflate\r\nUser-Agent: Mozilla/4.0 "
+      "(compatible; MSIE 5.01; Windows NT 5.0)\r\nHost: 127.0.0.1\r\nConnection: "
+      "Keep-Alive\r\n\r\n";
+  EXPECT_EQ(requests[0], std::string("GET /dir/p.htm?a=1") + common);
+  EXPECT_EQ(requests[1], std::string("GET /") + common) << "an empty path asks for /";
+}
+
+TEST(PageFetch, MissingArgumentsAndUnreachableServers) {
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  ProgressWords none(nullptr, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(CheckPage("", 80, "/", page.c_str(), 1000, none), -1);
+  EXPECT_EQ(CheckPage("127.0.0.1", 80, "/", "", 1000, none), -1);
+  EXPECT_EQ(CheckPage(nullptr, 80, "/", nullptr, 1000, none), -1);
+  EXPECT_EQ(Fetch(hostchecktest::UnusedPort(), page), -902);
+}
+
+}  // namespace
+}  // namespace hostcheck

@@ -1,0 +1,163 @@
+// IsMailPortOpen and IsWebPortOpen against loopback servers that behave and misbehave,
+// and against a namespace where nothing answers.
+#include "hostcheck/port_check.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <mutex>
+#include <sstream>
+
+#include "hostcheck/page_check.h"
+#include "loopback_servers.h"
+#include "net_lab.h"
+#include "support/temp_dir.h"
+
+namespace hostcheck {
+namespace {
+
+using hostchecktest::ReadRequestHead;
+using hostchecktest::ScriptedServer;
+using hostchecktest::SendAll;
+using hostchecktest::WaitForPeerClose;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+using Behaviour = void (*)(int fd, const std::atomic<bool>& stopping);
+
+void Greets(int fd, const std::atomic<bool>& stopping) {
+  SendAll(fd, "220 mail.example ESMTP ready\r\n");
+  WaitForPeerClose(fd, stopping);
+}
+void StaysSilent(int fd, const std::atomic<bool>& stopping) {
+  WaitForPeerClose(fd, stopping);
+}
+void ClosesAtOnce(int, const std::atomic<bool>&) {}
+void Resets(int fd, const std::atomic<bool>&) {
+  linger hard{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
+void AnswersNotFound(int fd, const std::atomic<bool>& stopping) {
+  ReadRequestHead(fd);
+  SendAll(fd, "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+  WaitForPeerClose(fd, stopping);
+}
+// One byte every 200 ms: slower in total than the 1000 ms time-out, but each byte in time.
+void Trickles(int fd, const std::atomic<bool>& stopping) {
+  for (char c : std::string("220 hi\r\n")) {
+    ::usleep(200 * 1000);
+    SendAll(fd, std::string(1, c));
+  }
+  WaitForPeerClose(fd, stopping);
+}
+// Bytes without a line feed for as long as the peer listens.
+void StreamsWithoutLineFeed(int fd, const std::atomic<bool>& stopping) {
+  std::string chunk(1000, 'x');
+  while (!stopping) {
+    if (::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) return;
+  }
+}
+// Answers a bare line feed only after a request (the probe) came.
+void AnswersAfterRequest(int fd, const std::atomic<bool>& stopping) {
+  if (ReadRequestHead(fd, 2000).empty()) return WaitForPeerClose(fd, stopping);
+  SendAll(fd, "HTTP/1.1 200 OK\r\n");
+  WaitForPeerClose(fd, stopping);
+}
+
+TEST(PortCheck, ResultsByServerBehaviour) {
+  struct Case {
+    const char* name;
+    Behaviour behaviour;
+    int32_t timeoutMs;
+    int32_t mail;
+    int32_t web;
+  };
+  const Case cases[] = {
+      {"greeting line", Greets, 2000, 1, 1},
+      {"silent after accept", StaysSilent, 300, -906, -906},
+      {"closes at once", ClosesAtOnce, 2000, 1, 1},
+      {"resets the connection", Resets, 2000, 1, 1},
+      {"answers 404", AnswersNotFound, 2000, -906, 1},
+      {"trickled greeting", Trickles, 1000, 1, 1},
+      {"endless bytes without a line feed", StreamsWithoutLineFeed, 2000, 1, 1},
+      {"answers only a request", AnswersAfterRequest, 300, -906, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(c.behaviour);
+    int64_t start = NowMs();
+    EXPECT_EQ(CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kGreeting), c.mail);
+    EXPECT_EQ(CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kWebRequest), c.web);
+    EXPECT_LT(NowMs() - start, 10000);
+  }
+}
+
+TEST(PortCheck, RefusedAndNamedHosts) {
+  int port = hostchecktest::UnusedPort();
+  EXPECT_EQ(CheckPort("127.0.0.1", port, 1000, PortProbe::kGreeting), -902);
+  EXPECT_EQ(CheckPort("127.0.0.1", port, 1000, PortProbe::kWebRequest), -902);
+  ScriptedServer server(Greets);
+  EXPECT_EQ(CheckPort("localhost", server.port(), 2000, PortProbe::kGreeting), 1)
+      << "a name is looked up";
+}
+
+TEST(PortCheck, WebProbeIsSentByteForByte) {
+  std::mutex lock;
+  std::string seen;
+  ScriptedServer server([&](int fd, const std::atomic<bool>& stopping) {
+    std::string head = ReadRequestHead(fd, 2000);
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      seen = head;
+    }
+    SendAll(fd, "HTTP/1.1 200 OK\r\n");
+    WaitForPeerClose(fd, stopping);
+  });
+  EXPECT_EQ(CheckPort("127.0.0.1", server.port(), 2000, PortProbe::kWebRequest), 1);
+  std::lock_guard<std::mutex> hold(lock);
+  EXPECT_EQ(seen, "GET /index.htm HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(seen.size(), 51u);
+}
+
+// Inside a namespace of the test's own: a name no resolver can answer, and a host on a
+// device that swallows every packet (a connect that never completes).
+TEST(PortCheck, UnresolvableNameAndUnansweredConnect) {
+  hostchecktest::LabOptions options;
+  options.tun = true;
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  hostchecktest::LabRun run = hostchecktest::RunInNetLab(options, [&](hostchecktest::LabContext&) {
+    ProgressWords none(nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::ostringstream out;
+    out << CheckPort("no-such-host.invalid", 25, 1000, PortProbe::kGreeting) << ' '
+        << CheckPort("no-such-host.invalid", 80, 1000, PortProbe::kWebRequest) << ' '
+        << CheckPage("no-such-host.invalid", 80, "/", page.c_str(), 1000, none) << ' ';
+    int64_t start = NowMs();
+    out << CheckPort("10.200.0.2", 25, 500, PortProbe::kGreeting) << ' ';
+    out << CheckPort("10.200.0.2", 80, 500, PortProbe::kWebRequest) << ' ';
+    out << CheckPage("10.200.0.2", 80, "/", page.c_str(), 500, none) << ' ' << NowMs() - start;
+    return out.str();
+  });
+  if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
+  std::istringstream in(run.output);
+  int32_t mailName = 0, webName = 0, pageName = 0, mailConnect = 0, webConnect = 0, pageConnect = 0;
+  int64_t elapsed = 0;
+  in >> mailName >> webName >> pageName >> mailConnect >> webConnect >> pageConnect >> elapsed;
+  EXPECT_EQ(mailName, -901);
+  EXPECT_EQ(webName, -902);
+  EXPECT_EQ(pageName, -902);
+  EXPECT_EQ(mailConnect, -902);
+  EXPECT_EQ(webConnect, -902);
+  EXPECT_EQ(pageConnect, -902);
+  EXPECT_GE(elapsed, 3 * 500 - 20) << "each connect waits its time-out";
+  EXPECT_LT(elapsed, 15000) << "and no longer";
+}
+
+}  // namespace
+}  // namespace hostcheck
