@@ -49,7 +49,7 @@ json StateJson(ConsoleApp& app) {
       {"alarm",
        {{"count", app.alarmCount()},
         {"active", app.alarmActive()},
-        {"wave", alert.playWave == 1 && alert.waveFile[0] != '\0'}}},
+        {"wave", alert.playWave == 1}}},
       {"sortColumn", app.list().sortColumn()},
       {"descending", desc},
       {"columns", {{"left", c.left}, {"right", c.right}}},
