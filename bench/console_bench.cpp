@@ -37,7 +37,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double Ms(Clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -154,7 +156,8 @@ int main(int argc, char** argv) {
         const std::string& key = keys[(first + i) % keys.size()];
         common::CheckStatus s{};
         common::FileSizeOf(common::AccountPath(dir, key));
-        common::ReadFixedFile(common::StatusPath(dir, common::StatusFolder::kPing, key), &s, sizeof s);
+        common::ReadFixedFile(common::StatusPath(dir, common::StatusFolder::kPing, key), &s,
+                              sizeof s);
       }
     }));
     page.push_back(TimeMs([&] {
@@ -162,8 +165,10 @@ int main(int argc, char** argv) {
     }));
     pageJson.push_back(TimeMs([&] { console::RowsJson(app, first, 40).dump(); }));
   }
-  std::printf("page of 40 rows: median %.2f ms (as JSON %.2f ms); baseline two-file reads %.2f ms; ratio %.1fx\n",
-              Median(page), Median(pageJson), Median(base), Median(page) / Median(base));
+  std::printf(
+      "page of 40 rows: median %.2f ms (as JSON %.2f ms); baseline two-file reads %.2f ms; ratio "
+      "%.1fx\n",
+      Median(page), Median(pageJson), Median(base), Median(page) / Median(base));
 
   for (int column : {0, 1, 3, 4, 5, 6, 7}) {
     int added = 0;

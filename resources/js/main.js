@@ -276,17 +276,22 @@ async function poll() {
   }
 }
 
+// The splash at start and the About window share one place; a click or a key closes it.
+// Resolves when it is closed.
 function showSplash(about) {
   const splash = document.getElementById('splash');
   splash.hidden = false;
-  const close = () => {
-    splash.hidden = true;
-    splash.removeEventListener('click', close);
-    window.removeEventListener('keydown', close);
-  };
-  splash.addEventListener('click', close);
-  window.addEventListener('keydown', close);
-  if (!about) setTimeout(close, 2500);
+  return new Promise((resolve) => {
+    const close = () => {
+      splash.hidden = true;
+      splash.removeEventListener('click', close);
+      window.removeEventListener('keydown', close);
+      resolve();
+    };
+    splash.addEventListener('click', close);
+    window.addEventListener('keydown', close);
+    if (!about) setTimeout(close, 2500);
+  });
 }
 
 async function start() {
@@ -300,7 +305,7 @@ async function start() {
   await loadMessages(state.language);
   document.title = t('appTitle');
   applyStaticTexts();
-  showSplash(false);
+  const splashClosed = showSplash(false);
   buildMenus();
   buildToolbar();
   buildGroups();
@@ -309,6 +314,7 @@ async function start() {
   await poll();
   reportLayout();
   setInterval(poll, 500);
+  await splashClosed;
   const first = await act('first-prompt');
   if (first.show) {
     await messageBox(t('firstRun'));
