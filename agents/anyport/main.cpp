@@ -1,0 +1,35 @@
+// AnyPortSentry: does each of the up to five custom ports of an account accept a connection
+// and answer with a first line. Each port keeps its own status block and raises its own
+// alerts, named by the port's service name.
+#include <cstdio>
+
+#include "HostCheck.h"
+#include "agents/framework/agent_profiles.h"
+#include "agents/framework/agent_run.h"
+#include "agents/framework/custom_frame.h"
+#include "agents/framework/port_check.h"
+
+namespace {
+
+agents::CheckResult CheckPort(agents::RunContext& run, agents::AccountJob& job, int slot) {
+  const common::AccountRecord& record = job.account.record;
+  const int32_t timeoutMs = static_cast<int32_t>(record.customTimeout) * 1000;
+  const int32_t port = static_cast<int32_t>(record.customPorts[slot]);
+  bool ok = false;
+  int32_t code = agents::TryPortTwice(
+      [&] { return IsWebPortOpen(job.host.c_str(), port, timeoutMs); }, 1, 0, &ok);
+  char okMessage[64], downMessage[64];
+  std::snprintf(okMessage, sizeof okMessage, "CUSTOM Port %ld OK", static_cast<long>(port));
+  std::snprintf(downMessage, sizeof downMessage,
+                "CUSTOM Port %ld DOWN Error: ", static_cast<long>(port));
+  return agents::PortResult(run, job, code, ok, okMessage, downMessage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return agents::RunAgent(argc, argv, agents::kAnyPortProfile, {&Ping, &IsMailPortOpen},
+                          [](agents::RunContext& run, const std::string& key) {
+                            agents::CheckCustomAccount(run, &CheckPort, key);
+                          });
+}

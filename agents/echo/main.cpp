@@ -1,0 +1,36 @@
+// EchoSentry: is each server's host answering an ICMP echo, and how fast.
+#include <cstdio>
+
+#include "HostCheck.h"
+#include "agents/framework/account_frame.h"
+#include "agents/framework/agent_profiles.h"
+#include "agents/framework/agent_run.h"
+#include "agents/framework/port_check.h"
+
+namespace {
+
+class EchoCheck : public agents::AccountCheck {
+ public:
+  bool Enabled(const common::AccountRecord& record) const override { return record.pingOn != 0; }
+
+  agents::CheckResult Check(agents::RunContext& run, agents::AccountJob& job) override {
+    int32_t seconds = job.account.record.pingTimeout;
+    if (seconds == 0) seconds = 1;
+    bool ok = false;
+    int32_t code =
+        agents::TryPing([&] { return Ping(job.host.c_str(), seconds * 1000, 32, 1, 0); }, &ok);
+    char okMessage[64];
+    std::snprintf(okMessage, sizeof okMessage, "%s time=%ldms", "Ping OK", static_cast<long>(code));
+    return agents::PortResult(run, job, code, ok, okMessage, "Ping DOWN ");
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  EchoCheck check;
+  return agents::RunAgent(argc, argv, agents::kEchoProfile, {&Ping, &IsMailPortOpen},
+                          [&](agents::RunContext& run, const std::string& key) {
+                            agents::CheckAccount(run, check, key);
+                          });
+}

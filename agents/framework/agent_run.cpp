@@ -1,0 +1,85 @@
+#include "agents/framework/agent_run.h"
+
+#include "agents/framework/agent_log.h"
+#include "agents/framework/command_line.h"
+#include "agents/framework/retry_file.h"
+#include "common/layout.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/process.h"
+
+namespace agents {
+namespace {
+
+void ReadSettings(RunContext& run) {
+  platform::MakeDirs(common::InDir(run.programDir, common::kSetting));
+  run.auth = common::ReadAlertAuth(run.programDir);
+  run.alert = common::ReadAlert(run.programDir);
+  run.scan = common::ReadScanSettings(run.programDir);
+}
+
+void CheckAll(RunContext& run, const AccountVisitor& visit) {
+  if (run.fullRun) {
+    platform::RemoveFile(run.retryPath);
+    for (const std::string& name : platform::ListFiles(run.DataDir())) {
+      if (name == common::kFirstRunMarker) continue;
+      visit(run, name);
+    }
+    return;
+  }
+  for (const RetryEntry& entry : TakeRetryFile(run.retryPath)) visit(run, entry.key);
+}
+
+}  // namespace
+
+std::string GuardName(const AgentProfile& profile, long n) {
+  return std::string(profile.programName) + std::to_string(n);
+}
+
+int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServerProbes& probes,
+             const AccountVisitor& visit) {
+  const platform::SystemTime start = platform::LocalNow();
+  std::optional<AgentCommand> command = SplitCommandLine(platform::JoinArguments(argc, argv));
+  if (!command) return 0;
+  const std::string& dir = command->programDir;
+  platform::MakeDirs(common::InDir(dir, common::kLog));
+
+  const std::string lockPath = platform::NamedLockPath(dir, GuardName(profile, command->n));
+  platform::FileLock guard;
+  if (!guard.TryAcquire(lockPath)) {
+    // The lock file exists but is held: another run with this number is active.
+    if (platform::PathExists(lockPath)) {
+      WriteFrameworkLine(dir, kSkippedCode, "[Skipped]", profile.skippedText);
+    }
+    return 0;
+  }
+
+  RunContext run(profile, dir, command->n);
+  run.startTime = start;
+  run.probes = probes;
+  run.binDir = platform::ExecutableDir();
+  run.tempDir = AlertTempDir(dir);
+  platform::MakeDirs(common::InDir(dir, "RelayKitLog"));
+  platform::MakeDirs(run.DataDir());
+  platform::MakeDirs(common::InDir(dir, common::kAllData));
+  const std::string marker = common::InDir(run.DataDir(), common::kFirstRunMarker);
+  if (platform::PathExists(marker)) {
+    platform::RemoveFile(marker);
+    run.firstRun = true;
+  }
+  ReadSettings(run);
+
+  run.state.Load();
+  run.state.SetBusy(1);
+  run.runDown = false;
+  run.state.Save();
+
+  CheckAll(run, visit);
+
+  run.state.SetBusy(0);
+  run.state.SetDown(run.runDown ? 1 : 0);
+  run.state.Save();
+  return 0;
+}
+
+}  // namespace agents

@@ -1,0 +1,160 @@
+#include "agents/framework/alert_dispatch.h"
+
+#include <vector>
+
+#include "agents/framework/agent_log.h"
+#include "agents/framework/alert_text.h"
+#include "agents/framework/mail_job.h"
+#include "common/file_ops.h"
+#include "kanjimap/KANJIMAP.h"
+#include "platform/files.h"
+#include "platform/process.h"
+
+namespace agents {
+namespace {
+
+constexpr int32_t kProbeTimeoutMs = 2000;
+constexpr int32_t kSmtpPort = 25;
+constexpr const char* kMailSender = "VarnPost";
+constexpr const char* kNetSend = "LanBellCmd";
+constexpr const char* kLanSender = "KT.Varnock2";
+
+// Alert mail carries character set 128: its From, subject and body go out as Shift-JIS,
+// whatever Japanese encoding a template was typed in.
+std::string ToShiftJis(const std::string& text) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  int32_t length = ConvertToSjis3(buffer.data(), static_cast<int32_t>(text.size()));
+  if (length < 0 || static_cast<size_t>(length) > text.size()) return text;
+  return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+bool ServerAnswers(const std::string& server, const MailServerProbes& probes) {
+  if (server.empty() || !probes.ping || !probes.isMailPortOpen) return false;
+  // A round trip inside one millisecond measures 0: the server is reachable all the same.
+  if (probes.ping(server.c_str(), kProbeTimeoutMs, 32, 1, 0) < 0) return false;
+  return probes.isMailPortOpen(server.c_str(), kSmtpPort, kProbeTimeoutMs) == 1;
+}
+
+std::string AlertTag(const RunContext& run, bool mail, AlertKind kind) {
+  const std::string word = run.profile.tagWord;
+  if (mail) {
+    if (kind == AlertKind::kDown) return "[Down Mail Sent: " + word + "]";
+    if (run.profile.upMailTag[0] != '\0') return run.profile.upMailTag;
+    return "[Up Mail Send: " + word + "]";
+  }
+  if (kind == AlertKind::kDown) return "[Down Message Sent: " + word + "]";
+  return "[Up Message Send: " + word + "]";
+}
+
+TemplateValues Values(const Alert& alert, const std::string& storedName, const std::string& host) {
+  TemplateValues v;
+  v.storedName = storedName;
+  v.host = host;
+  v.typeWord = alert.typeWord;
+  v.checkTime = alert.checkTime;
+  v.message = alert.message;
+  return v;
+}
+
+void SendMail(const RunContext& run, const common::AccountFile& account, const Alert& alert,
+              const TemplateValues& values) {
+  const common::AccountRecord& r = account.record;
+  std::string to = MailRecipients(r.mailToGlobal != 0, run.alert.toAddresses, r.mailToAccount != 0,
+                                  account.mailAddresses);
+  bool down = alert.kind == AlertKind::kDown;
+  const bool general = r.useGlobalMailTemplates != 0;
+  const std::string& subject = general ? (down ? run.alert.downSubject : run.alert.upSubject)
+                                       : (down ? account.downSubject : account.upSubject);
+  const std::string& body = general ? (down ? run.alert.downBody : run.alert.upBody)
+                                    : (down ? account.downBody : account.upBody);
+
+  std::optional<MailServerChoice> server =
+      ChooseMailServer(run.alert.settings, run.auth, run.probes);
+  if (!server) return;
+
+  mail::MailJob job;
+  job.smtpHost = server->server;
+  job.to = to;
+  job.from = ToShiftJis(common::FieldText(run.alert.settings.fromAddress));
+  job.subject = ToShiftJis(ExpandTemplate(subject, values));
+  job.body = ToShiftJis(ExpandTemplate(body, values));
+  job.logDestination = MailLogDestination(run.programDir);
+  std::string jobPath = WriteMailJobFile(run.tempDir, job);
+  if (!jobPath.empty()) {
+    // The sign-in texts travel on the sender's standard input, never on its command line,
+    // where every local user could read them; their two places on the line stay empty.
+    platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender), {jobPath, "", ""},
+                            server->user + "\n" + server->password + "\n");
+  }
+  WriteFrameworkLine(run.programDir, kAlertRecordCode, AlertTag(run, true, alert.kind), to);
+}
+
+void SendLanList(const RunContext& run, const std::string& list, const std::string& text) {
+  for (const std::string& recipient : LanRecipients(list)) {
+    platform::MakeDirs(run.tempDir);
+    std::string path = platform::MakeTempFile(run.tempDir, "CON");
+    if (path.empty()) continue;
+    if (!platform::WriteFileAtomic(path, LanMessageText(recipient, text), 0600)) {
+      platform::RemoveFile(path);
+      continue;
+    }
+    platform::SpawnDetached(platform::JoinPath(run.binDir, kNetSend), {path});
+  }
+}
+
+void SendLanMessages(const RunContext& run, const common::AccountFile& account, const Alert& alert,
+                     const TemplateValues& values) {
+  const common::AccountRecord& r = account.record;
+  bool down = alert.kind == AlertKind::kDown;
+  const std::string& tmpl = r.useGlobalOnlineTemplates != 0
+                                ? (down ? run.alert.downOnline : run.alert.upOnline)
+                                : (down ? account.downOnline : account.upOnline);
+  std::string text = ExpandTemplate(tmpl, values);
+  const std::string tag = AlertTag(run, false, alert.kind);
+  if (r.onlineToGlobal != 0 && !run.alert.netSendAddresses.empty()) {
+    SendLanList(run, run.alert.netSendAddresses, text);
+    WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, run.alert.netSendAddresses);
+  }
+  if (r.onlineToAccount != 0 && !account.netSendAddresses.empty()) {
+    SendLanList(run, account.netSendAddresses, text);
+    WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, account.netSendAddresses);
+  }
+}
+
+}  // namespace
+
+std::optional<MailServerChoice> ChooseMailServer(const common::AlertSettings& settings,
+                                                 const common::AlertAuth& auth,
+                                                 const MailServerProbes& probes) {
+  std::string primary = common::FieldText(settings.primaryServer);
+  if (ServerAnswers(primary, probes)) {
+    return MailServerChoice{primary, common::FieldText(auth.primaryUser),
+                            common::FieldText(auth.primaryPassword)};
+  }
+  std::string alternate = common::FieldText(settings.alternateServer);
+  if (ServerAnswers(alternate, probes)) {
+    return MailServerChoice{alternate, common::FieldText(auth.alternateUser),
+                            common::FieldText(auth.alternatePassword)};
+  }
+  return std::nullopt;
+}
+
+std::string MailLogDestination(const std::string& programDir) {
+  return mail::LogDestinationText(platform::JoinPath(programDir, "RelayKitLog"), 1, "KT.Varnock");
+}
+
+std::string LanMessageText(const std::string& recipient, const std::string& message) {
+  return recipient + "\r\n" + kLanSender + "\r\n" + message + "\r\n";
+}
+
+void RaiseAlert(const RunContext& run, const common::AccountFile& account, const Alert& alert) {
+  const common::AccountRecord& r = account.record;
+  std::string storedName = common::FieldText(r.key);
+  std::string host = common::FieldText(r.host);
+  TemplateValues values = Values(alert, storedName, host);
+  if (r.mailToGlobal != 0 || r.mailToAccount != 0) SendMail(run, account, alert, values);
+  if (r.onlineToGlobal != 0 || r.onlineToAccount != 0) SendLanMessages(run, account, alert, values);
+}
+
+}  // namespace agents

@@ -1,0 +1,47 @@
+// Raising a Down or Up alert: a mail handed to the alert mail sender and LAN messages
+// handed to the net-send program, to the general and the account's own recipients, with
+// texts expanded from the templates. Neither program is waited for; a failure to deliver
+// is not reported (the alert still counts as raised).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "agents/framework/run_context.h"
+#include "common/record_texts.h"
+
+namespace agents {
+
+enum class AlertKind { kDown, kUp };
+
+struct Alert {
+  AlertKind kind = AlertKind::kDown;
+  std::string message;    // %E: failure message and error text; empty for Up
+  std::string checkTime;  // %T: 14 digits
+  std::string typeWord;   // %C
+};
+
+// The server an alert mail goes through, with its sign-in texts.
+struct MailServerChoice {
+  std::string server;
+  std::string user;
+  std::string password;
+};
+
+// The primary server when it is named, answers a ping (2000 ms; any round trip counts,
+// 0 ms included) and its SMTP port 25 sends a greeting within 2000 ms; else the alternate
+// server under the same test; else none.
+std::optional<MailServerChoice> ChooseMailServer(const common::AlertSettings& settings,
+                                                 const common::AlertAuth& auth,
+                                                 const MailServerProbes& probes);
+
+// "<dir>/RelayKitLog,1,KT.Varnock": where and how the mail sender logs.
+std::string MailLogDestination(const std::string& programDir);
+
+// The LAN message file's text: recipient, sender "KT.Varnock2" and message, each ended by
+// CR LF.
+std::string LanMessageText(const std::string& recipient, const std::string& message);
+
+void RaiseAlert(const RunContext& run, const common::AccountFile& account, const Alert& alert);
+
+}  // namespace agents

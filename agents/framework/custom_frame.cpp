@@ -1,0 +1,100 @@
+#include "agents/framework/custom_frame.h"
+
+#include "agents/framework/account_frame.h"
+#include "agents/framework/agent_log.h"
+#include "agents/framework/alert_dispatch.h"
+#include "agents/framework/retry_file.h"
+#include "common/file_ops.h"
+#include "common/status_update.h"
+
+namespace agents {
+namespace {
+
+void CheckSlot(RunContext& run, const SlotCheck& check, AccountJob& job, int k) {
+  const std::string& key = job.key;
+  const common::AccountRecord& record = job.account.record;
+  const std::string typeWord = common::FieldText(record.customNames[k]);
+
+  const platform::SystemTime now = platform::LocalNow();
+  job.checkTime = StampOf(now);
+  bool marked =
+      common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
+        if (!exists) return false;
+        job.alertDue = s.slots[k].errorDetected[0] == '\0';
+        common::SetField(s.slots[k].lastCheck, job.checkTime);
+        s.slots[k].checking = 1;
+        job.status = s.slots[k];
+        return true;
+      });
+  if (!marked) return;
+
+  CheckResult result = check(run, job, k);
+  const std::string storedName = common::FieldText(record.key);
+  if (result.failed) {
+    common::CustomStatus current{};
+    common::ReadFixedFile(run.StatusPath(key), &current, sizeof current);
+    if (current.slots[k].failCount > 0) {
+      run.state.SetDown(1);
+      run.runDown = true;
+    }
+    run.state.WriteBusy(1);
+    AppendRetryLine(run.retryPath, run.AccountPath(key), run.StatusPath(key), key);
+    WriteAccountLine(run, result.logCode, storedName, result.message, result.errorText, true);
+    const platform::SystemTime failedAt = platform::LocalNow();
+    bool raise = false;
+    common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
+      if (!exists) return false;
+      raise = RecordFailure(s.slots[k], failedAt, job.alertDue, run.firstRun);
+      return true;
+    });
+    if (raise) {
+      RaiseAlert(run, job.account,
+                 Alert{AlertKind::kDown, result.alertMessage, job.checkTime, typeWord});
+    }
+    return;
+  }
+  WriteAccountLine(run, result.logCode, storedName, result.message, result.errorText,
+                   result.countsAsFailure);
+  if (job.status.failCount > 1 && !job.alertDue) {
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, typeWord});
+  }
+  common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
+    if (!exists) return false;
+    RecordSuccess(s.slots[k]);
+    return true;
+  });
+}
+
+}  // namespace
+
+void CheckCustomAccount(RunContext& run, const SlotCheck& check, const std::string& key) {
+  if (!PairRecords(run, key)) return;
+
+  common::CustomStatus status{};
+  if (run.firstRun) {
+    common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
+      if (!exists) return false;
+      for (common::CheckStatus& slot : s.slots) ResetStatusBlock(slot, run.startTime);
+      status = s;
+      return true;
+    });
+  } else {
+    common::ReadFixedFile(run.StatusPath(key), &status, sizeof status);
+  }
+
+  AccountJob job;
+  job.key = key;
+  bool whole = false;
+  job.account = common::ReadAccount(run.AccountPath(key), &whole);
+  const common::AccountRecord& record = job.account.record;
+  job.host = common::FieldText(record.host);
+  if (!whole || record.enabled != 1 || job.host.empty() || record.customOn == 0) return;
+
+  for (int k = 0; k < kCustomSlots; ++k) {
+    if (!run.fullRun && status.slots[k].lastFailure[0] == '\0') continue;
+    if (record.customPorts[k] == 0 || status.slots[k].enabled == 0) continue;
+    CheckSlot(run, check, job, k);
+  }
+}
+
+}  // namespace agents

@@ -1,0 +1,21 @@
+// The per-account frame of the custom port agent: one 748-byte status file per account with
+// five status blocks, one per port slot. Each slot follows the Down/Up rule on its own and
+// raises its own alerts, with the slot's service name as the type word.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "agents/framework/account_check.h"
+#include "agents/framework/run_context.h"
+
+namespace agents {
+
+constexpr int kCustomSlots = 5;
+
+// Checks the port of slot `slot` of the account.
+using SlotCheck = std::function<CheckResult(RunContext& run, AccountJob& job, int slot)>;
+
+void CheckCustomAccount(RunContext& run, const SlotCheck& check, const std::string& key);
+
+}  // namespace agents

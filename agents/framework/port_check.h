@@ -1,0 +1,60 @@
+// The checks of the ping and port agents: attempts, pauses and the messages they log.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "agents/framework/account_check.h"
+
+namespace agents {
+
+using PortProbe = int32_t (*)(const char* host, int32_t port, int32_t timeoutMs);
+using PingProbe = int32_t (*)(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count,
+                              int32_t pauseMs);
+
+constexpr int kRetryPauseMs = 500;
+
+// Up to two attempts, 500 ms apart: the first counts as a success from `firstSuccessFrom`
+// on, the second from `secondSuccessFrom` on. Returns the deciding result and sets `ok`.
+int32_t TryPortTwice(const std::function<int32_t()>& attempt, int32_t firstSuccessFrom,
+                     int32_t secondSuccessFrom, bool* ok);
+
+// Up to six ping attempts (two rounds of three) with a 500 ms pause after every failed one;
+// any result of 0 or more is a success.
+int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok);
+
+// The check of the HTTP, SMTP, POP and FTP port agents.
+struct PortCheckWords {
+  std::function<bool(const common::AccountRecord&)> enabled;
+  std::function<int32_t(const common::AccountRecord&)> timeoutSeconds;
+  std::function<int32_t(const common::AccountRecord&)> port;
+  PortProbe probe = nullptr;
+  int32_t firstSuccessFrom = 0;
+  int32_t secondSuccessFrom = 0;
+  const char* okMessage = "";
+  const char* downMessage = "";
+  // The HTTP port agent clears its busy word right before the probe and in the failure step.
+  bool busyOffWhileProbing = false;
+};
+
+class PortCheck : public AccountCheck {
+ public:
+  explicit PortCheck(PortCheckWords words) : words_(std::move(words)) {}
+  bool Enabled(const common::AccountRecord& record) const override {
+    return words_.enabled(record);
+  }
+  CheckResult Check(RunContext& run, AccountJob& job) override;
+  void AfterStatusRead(RunContext& run) override { run.state.WriteBusy(1); }
+  void AfterEnableTests(RunContext& run) override { run.state.WriteBusy(1); }
+  uint32_t FailureBusy() const override { return words_.busyOffWhileProbing ? 0 : 1; }
+
+ private:
+  PortCheckWords words_;
+};
+
+// Fills the messages, texts and codes of a finished check.
+CheckResult PortResult(const RunContext& run, const AccountJob& job, int32_t code, bool ok,
+                       const std::string& okMessage, const std::string& downMessage);
+
+}  // namespace agents

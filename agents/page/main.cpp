@@ -1,0 +1,133 @@
+// PageSentry: fetches one web page of each account and, when the account asks for it,
+// checks every link of that page.
+#include <cstring>
+
+#include "HostCheck.h"
+#include "agents/framework/account_frame.h"
+#include "agents/framework/agent_profiles.h"
+#include "agents/framework/agent_run.h"
+#include "agents/framework/error_text.h"
+#include "agents/framework/port_check.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/status_update.h"
+#include "page_files.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr const char* kOkMessage = "HTTP Web OK";
+constexpr const char* kFailedMessage = "HTTP Web Failed Error: ";
+constexpr const char* kLinkFailedMessage = "HTTP Web LinkFailed Error: ";
+constexpr const char* kLinkOkMessage = "HTTP Web Link OK ";
+constexpr const char* kLinksFailedText = "some url links in page were failed (refer log file)";
+
+bool PageFailed(int32_t result) {
+  return result < 0 || result == 404 || result == 405;
+}
+
+class PageCheck : public agents::AccountCheck {
+ public:
+  bool Enabled(const common::AccountRecord&) const override { return true; }
+  void AfterStatusRead(agents::RunContext& run) override { run.state.WriteBusy(1); }
+  void AfterEnableTests(agents::RunContext& run) override { run.state.WriteBusy(1); }
+
+  agents::CheckResult Check(agents::RunContext& run, agents::AccountJob& job) override {
+    common::AccountRecord& record = job.account.record;
+    if (record.pagePath[0] == '\0') common::SetField(record.pagePath, "/");
+    const std::string tempDir = common::InDir(run.programDir, common::kTemp);
+    platform::MakeDirs(tempDir);
+    const std::string pageFile = platform::MakeTempFile(tempDir, "VNK");
+    const int32_t timeoutMs = static_cast<int32_t>(static_cast<int16_t>(record.httpTimeout)) * 1000;
+    const int32_t port = static_cast<int32_t>(record.httpPort);
+    const std::string path = common::FieldText(record.pagePath);
+
+    if (record.checkLinks != 0) {
+      int32_t result = CheckAllLinks(run, job, path, pageFile, port, timeoutMs);
+      return Finish(run, job, result, pageFile, false);
+    }
+    auto fetch = [&] {
+      int32_t unused = 0;
+      return ReceiveWebPageAndCheck(job.host.c_str(), port, path.c_str(), pageFile.c_str(),
+                                    timeoutMs, &unused, run.state.WordAddress(0),
+                                    run.state.WordAddress(1), run.state.WordAddress(2),
+                                    run.state.WordAddress(3));
+    };
+    int32_t result = fetch();
+    if (PageFailed(result)) {
+      platform::SleepMs(agents::kRetryPauseMs);
+      result = fetch();
+    }
+    return Finish(run, job, result, pageFile, true);
+  }
+
+ private:
+  int32_t CheckAllLinks(agents::RunContext& run, agents::AccountJob& job, const std::string& path,
+                        const std::string& pageFile, int32_t port, int32_t timeoutMs) {
+    const common::ScanSettings& scan = run.scan;
+    int32_t logMode = scan.logOn[common::kGroupHttp] == 0    ? 0
+                      : scan.logAll[common::kGroupHttp] == 0 ? 1
+                                                             : 2;
+    std::vector<char> stateImage = run.state.Image();
+    stateImage[0] = 1, stateImage[1] = stateImage[2] = stateImage[3] = 0;
+    if (job.status.failCount > 0) {
+      std::memset(stateImage.data() + run.profile.downOffset, 0, 4);
+      stateImage[run.profile.downOffset] = 1;
+    }
+    common::CheckStatus prepared = job.status;
+    if (prepared.failCount < 127) ++prepared.failCount;
+    std::string statusPath;
+    if (job.alertDue || run.firstRun) {
+      common::SetField(prepared.errorDetected, agents::StampOf(platform::LocalNow()));
+      statusPath = run.StatusPath(job.key);
+    }
+    std::vector<char> image = common::EncodeAccount(job.account);
+    int32_t unused = 0;
+    return ReceiveWebPageAndCheckAll(
+        job.host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused,
+        run.state.WordAddress(0), run.state.WordAddress(1), run.state.WordAddress(2),
+        run.state.WordAddress(3), common::InDir(run.programDir, common::kLog).c_str(), image.data(),
+        kLinkFailedMessage, kLinkOkMessage, logMode, run.state.path().c_str(), stateImage.data(),
+        static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
+        reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
+  }
+
+  agents::CheckResult Finish(agents::RunContext& run, agents::AccountJob& job, int32_t result,
+                             const std::string& pageFile, bool singlePage) {
+    const bool ok = !PageFailed(result);
+    agents::CheckResult r;
+    r.code = result;
+    r.failed = !ok;
+    r.writeLine = singlePage;
+    r.message = ok ? kOkMessage : kFailedMessage;
+    std::string detail;
+    if (!ok) detail = pagesentry::TakePageRetryText(pageFile);
+    if (result < 101 || result == 200) {
+      r.logCode = result;
+      r.errorText = agents::ErrorText(result, job.host, run.profile.authErrorTexts);
+    } else {
+      r.logCode = -static_cast<long>(result);
+      r.errorText = detail;
+      r.countsAsFailure = true;
+    }
+    if (ok) {
+      platform::RemoveFile(pageFile);
+      platform::RemoveFile(pageFile + ".err");
+    } else {
+      pagesentry::KeepFailedPage(platform::DirName(pageFile), job.key, pageFile);
+      r.alertMessage = singlePage ? std::string(kFailedMessage) + " " + r.errorText
+                                  : std::string(kLinkFailedMessage) + " " + kLinksFailedText;
+    }
+    return r;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  PageCheck check;
+  return agents::RunAgent(argc, argv, agents::kPageProfile, {&Ping, &IsMailPortOpen},
+                          [&](agents::RunContext& run, const std::string& key) {
+                            agents::CheckAccount(run, check, key);
+                          });
+}

@@ -1,0 +1,44 @@
+#include "page_files.h"
+
+#include "platform/files.h"
+
+namespace pagesentry {
+namespace {
+
+constexpr size_t kDetailLimit = 999;
+
+std::string NotePath(const std::string& tempDir, const std::string& key) {
+  return platform::JoinPath(tempDir, ".failedpage." + key);
+}
+
+}  // namespace
+
+std::string TakePageRetryText(const std::string& pageFile) {
+  const std::string path = pageFile + ".err";
+  std::string detail(kDetailLimit, '\0');
+  long got = platform::ReadPrefix(path, detail.data(), detail.size());
+  if (got < 0) return "";
+  detail.resize(static_cast<size_t>(got));
+  detail.resize(detail.find('\0') == std::string::npos ? detail.size() : detail.find('\0'));
+  if (detail.size() >= 2 && detail.compare(detail.size() - 2, 2, ", ") == 0) {
+    detail.resize(detail.size() - 2);
+  }
+  platform::RemoveFile(path);
+  return detail;
+}
+
+void KeepFailedPage(const std::string& tempDir, const std::string& key,
+                    const std::string& pageFile) {
+  const std::string note = NotePath(tempDir, key);
+  if (std::optional<std::string> previous = platform::ReadWholeFile(note, 4096)) {
+    // Only a page file of this folder is ever removed, whatever the note says.
+    const std::string prefix = platform::JoinPath(tempDir, "VNK");
+    if (*previous != pageFile && previous->rfind(prefix, 0) == 0 &&
+        previous->find('/', prefix.size()) == std::string::npos) {
+      platform::RemoveFile(*previous);
+    }
+  }
+  platform::WriteFileAtomic(note, pageFile);
+}
+
+}  // namespace pagesentry

@@ -1,0 +1,321 @@
+// The framework's pieces, table-driven: command line, error texts, templates, recipient
+// lists, the mail job layout, retry lines, the Down/Up bookkeeping and the mail server test.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "agents/framework/account_frame.h"
+#include "agents/framework/alert_dispatch.h"
+#include "agents/framework/alert_text.h"
+#include "agents/framework/command_line.h"
+#include "agents/framework/error_text.h"
+#include "agents/framework/mail_job.h"
+#include "agents/framework/retry_file.h"
+#include "common/account_key.h"
+#include "common/file_ops.h"
+#include "common/status_update.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+namespace agents {
+namespace {
+
+TEST(CommandLine, SplitsAtTheLastBlank) {
+  struct Case {
+    const char* line;
+    bool ok;
+    const char* dir;
+    long n;
+  } cases[] = {
+      {"/srv/mon 1", true, "/srv/mon", 1},
+      {"/opt/Program Files/Mon 3", true, "/opt/Program Files/Mon", 3},
+      {"/a b c 0", true, "/a b c", 0},
+      {"/srv/mon 12345", true, "/srv/mon", 12345},
+      {"/srv/mon -2", true, "/srv/mon", -2},
+      {"/srv/mon", false, "", 0},
+      {"/srv/mon ", false, "", 0},
+      {" 1", false, "", 0},
+      {"/srv/mon x1", false, "", 0},
+      {"/srv/mon 1x", false, "", 0},
+      {"", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    std::optional<AgentCommand> got = SplitCommandLine(c.line);
+    ASSERT_EQ(got.has_value(), c.ok) << c.line;
+    if (!c.ok) continue;
+    EXPECT_EQ(got->programDir, c.dir) << c.line;
+    EXPECT_EQ(got->n, c.n) << c.line;
+  }
+}
+
+TEST(ErrorTexts, ChosenByResultCode) {
+  struct Case {
+    int32_t code;
+    bool authTexts;
+    const char* text;
+  } cases[] = {
+      {15, false, " Domain/IP: h1"},
+      {0, true, " Domain/IP: h1"},
+      {-906, false, "TIMEOUT Domain/IP: h1"},
+      {-908, false, "TIMEOUT Domain/IP: h1"},
+      {-902, true, "CONNECT Domain/IP: h1"},
+      {-900, false, "OPEN_SOCKET Domain/IP: h1"},
+      {-909, false, "TOOFEWBYTE_REC Domain/IP: h1"},
+      {-850, false, "INCORRECT_VERSION Domain/IP: h1"},
+      {-51, false, "HOST_DENY Domain/IP: h1"},
+      {-903, false, "Unreachable Domain/IP: h1"},
+      {-1, true, "Unreachable Domain/IP: h1"},
+      {-911, true, "SMTP_AUTHFAILED Domain/IP: h1"},
+      {-912, true, "FTP_AUTHFAILED Domain/IP: h1"},
+      {-17, true, "POP3_AUTHFAILED Domain/IP: h1"},
+      {-911, false, "Unreachable Domain/IP: h1"},
+      {-17, false, "Unreachable Domain/IP: h1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ErrorText(c.code, "h1", c.authTexts), c.text) << c.code;
+  }
+}
+
+TEST(Templates, ReplaceEveryPlaceholder) {
+  const std::string key = common::HexKey("web1");
+  TemplateValues down{key, "10.0.0.1", "PING", "20261207090530",
+                      "Ping DOWN TIMEOUT Domain/IP: 10.0.0.1"};
+  TemplateValues up = down;
+  up.message = "";
+  TemplateValues badTime = down;
+  badTime.checkTime = "2026120709053";
+  const std::string suffixed = key + "(ssh)";
+  TemplateValues custom{suffixed, "h", "ssh", "20261207090530", ""};
+  struct Case {
+    const char* tmpl;
+    const TemplateValues* values;
+    const char* out;
+  } cases[] = {
+      {"%S is down (%E) at %T", &down,
+       "web1 is down (Ping DOWN TIMEOUT Domain/IP: 10.0.0.1) at 2026/12/07 09:05:30"},
+      {"%S is up (%E) at %T", &up, "web1 is up () at 2026/12/07 09:05:30"},
+      {"%C %I %C %I", &down, "PING 10.0.0.1 PING 10.0.0.1"},
+      {"[%T]", &badTime, "[]"},
+      {"%s %i %X 100% %", &down, "%s %i %X 100% %"},
+      {"%%S", &down, "%web1"},
+      {"%S on %C", &custom, "web1(ssh) on ssh"},
+      {"", &down, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ExpandTemplate(c.tmpl, *c.values), c.out) << c.tmpl;
+  }
+}
+
+TEST(Recipients, MailListsJoinWithSingleCommas) {
+  struct Case {
+    bool useGeneral;
+    const char* general;
+    bool useOwn;
+    const char* own;
+    const char* to;
+  } cases[] = {
+      {true, "A\r\nB\r\n", true, "C", "A,B,C"},
+      {false, "A\r\nB\r\n", true, "C", "C"},
+      {true, "A\r\nB\r\n", false, "C", "A,B"},
+      {true, "A\nB", true, "C\r\nD\r\n", "A,B,C,D"},
+      {true, "", true, "C", "C"},
+      {true, "A", true, "", "A"},
+      {false, "", false, "", ""},
+      {true, "a@x.example,b@x.example", false, "", "a@x.example,b@x.example"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MailRecipients(c.useGeneral, c.general, c.useOwn, c.own), c.to)
+        << c.general << "|" << c.own;
+  }
+}
+
+TEST(Recipients, LanListsCutAtLineEndsAndCommas) {
+  const std::string longName(150, 'x');
+  const std::string almost(149, 'y');
+  struct Case {
+    std::string list;
+    std::vector<std::string> recipients;
+  } cases[] = {
+      {"PC1,PC2\r\nPC3", {"PC1", "PC2", "PC3"}},
+      {"PC1\nPC2\r\n", {"PC1", "PC2"}},
+      {"PC1," + longName + ",PC2", {"PC1", "PC2"}},
+      {almost, {almost}},
+      {"", {}},
+      {",,\r\n", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LanRecipients(c.list), c.recipients) << c.list;
+  }
+}
+
+TEST(MailJob, FileIsPrivateAndNamedWithThePrefix) {
+  testsupport::TempDir tmp;
+  mail::MailJob job;
+  job.smtpHost = "h";
+  const std::string path = WriteMailJobFile(tmp / "deep/er", job);
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(platform::DirName(path), tmp / "deep/er");
+  EXPECT_EQ(path.substr(path.rfind('/') + 1, 3), "CON");
+  EXPECT_EQ(testsupport::ReadFile(path), mail::EncodeMailJob(job));
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(RetryFile, LinesSplitAtTheFirstTwoCommas) {
+  const std::string content =
+      "/d/AllData/6b,/d/PINGData/6b,6b\r\n"
+      "no commas\r\n"
+      "one,comma\r\n"
+      "/a,/b,c,d\r\n"
+      "/x,/y,z\n"  // ended by LF only: runs on to the next CR
+      "/p,/q,r\r\n"
+      "/tail,/t,unterminated";
+  std::vector<RetryEntry> got = ParseRetryLines(content);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0].accountPath, "/d/AllData/6b");
+  EXPECT_EQ(got[0].statusPath, "/d/PINGData/6b");
+  EXPECT_EQ(got[0].key, "6b");
+  EXPECT_EQ(got[1].key, "c,d");
+  EXPECT_EQ(got[2].key, "z\n/p,/q,r");
+}
+
+TEST(RetryFile, TakingItLosesNoLineAppendedAfterwards) {
+  testsupport::TempDir tmp;
+  const std::string path = tmp / "temp/pingscan.err";
+  AppendRetryLine(path, "/d/AllData/a", "/d/PINGData/a", "a");
+  AppendRetryLine(path, "/d/AllData/b", "/d/PINGData/b", "b");
+  EXPECT_EQ(testsupport::ReadFile(path),
+            "/d/AllData/a,/d/PINGData/a,a\r\n/d/AllData/b,/d/PINGData/b,b\r\n");
+  std::vector<RetryEntry> taken = TakeRetryFile(path);
+  ASSERT_EQ(taken.size(), 2u);
+  EXPECT_EQ(taken[1].key, "b");
+  EXPECT_FALSE(platform::PathExists(path));
+  // Nothing of the taken file is left behind, not even its private name.
+  EXPECT_TRUE(std::filesystem::is_empty(tmp / "temp"));
+  // A line appended now starts a new file for the next re-check run.
+  AppendRetryLine(path, "/d/AllData/c", "/d/PINGData/c", "c");
+  EXPECT_EQ(TakeRetryFile(path).size(), 1u);
+  EXPECT_TRUE(TakeRetryFile(path).empty());
+}
+
+platform::SystemTime At(int y, int mo, int d, int h, int mi, int s) {
+  platform::SystemTime t{};
+  t.year = y, t.month = mo, t.day = d, t.hour = h, t.minute = mi, t.second = s;
+  return t;
+}
+
+TEST(DownUpRule, ConsecutiveFailuresAndSuccess) {
+  common::CheckStatus s = common::NewCheckStatus(At(2026, 1, 1, 0, 0, 0));
+  // First failure: Failing, nothing raised.
+  EXPECT_FALSE(RecordFailure(s, At(2026, 1, 31, 23, 58, 0), true, false));
+  EXPECT_EQ(s.failCount, 1);
+  EXPECT_STREQ(s.lastFailure, "20260131235800");
+  EXPECT_EQ(s.errorDetected[0], '\0');
+  EXPECT_EQ(s.downSeconds, 0u);
+  // Second failure, across the month's end: Down, raised once; 300 seconds down.
+  EXPECT_TRUE(RecordFailure(s, At(2026, 2, 1, 0, 3, 0), true, false));
+  EXPECT_EQ(s.failCount, 2);
+  EXPECT_STREQ(s.errorDetected, "20260201000300");
+  EXPECT_EQ(s.downSeconds, 300u);
+  // Third failure: the alert of this outage was raised already.
+  EXPECT_FALSE(RecordFailure(s, At(2026, 2, 1, 0, 8, 0), false, false));
+  EXPECT_EQ(s.downSeconds, 600u);
+  // A caller that read the record before the alert was stored does not raise it again.
+  EXPECT_FALSE(RecordFailure(s, At(2026, 2, 1, 0, 9, 0), true, false));
+  RecordSuccess(s);
+  EXPECT_EQ(s.failCount, 0);
+  EXPECT_EQ(s.lastFailure[0], '\0');
+  EXPECT_EQ(s.errorDetected[0], '\0');
+  EXPECT_EQ(s.downSeconds, 660u);
+  EXPECT_EQ(s.statsStart.year, 2026);
+}
+
+TEST(DownUpRule, CounterStopsAtItsTop) {
+  common::CheckStatus s = common::NewCheckStatus(At(2026, 1, 1, 0, 0, 0));
+  for (int i = 0; i < 300; ++i) RecordFailure(s, At(2026, 1, 1, 1, 0, 0), false, false);
+  EXPECT_EQ(s.failCount, 127);
+}
+
+TEST(DownUpRule, FirstRunResetKeepsTheActiveWord) {
+  common::CheckStatus s{};
+  s.enabled = 1;
+  s.failCount = 5;
+  s.downSeconds = 99;
+  s.checking = 1;
+  common::SetField(s.lastFailure, "20260101000000");
+  common::SetField(s.errorDetected, "20260101000000");
+  ResetStatusBlock(s, At(2026, 3, 4, 5, 6, 7));
+  common::CheckStatus expected{};
+  expected.enabled = 1;
+  expected.statsStart = At(2026, 3, 4, 5, 6, 7);
+  EXPECT_EQ(std::memcmp(&s, &expected, sizeof s), 0);
+}
+
+// Fake network checks for the mail server test.
+struct FakeNet {
+  static inline std::map<std::string, int32_t> ping, port;
+  static int32_t Ping(const char* h, int32_t, int32_t, int32_t, int32_t) {
+    auto it = ping.find(h);
+    return it == ping.end() ? -906 : it->second;
+  }
+  static int32_t Port(const char* h, int32_t, int32_t) {
+    auto it = port.find(h);
+    return it == port.end() ? -902 : it->second;
+  }
+};
+
+TEST(MailServer, PrimaryThenAlternate) {
+  common::AlertSettings settings{};
+  common::AlertAuth auth{};
+  common::SetField(auth.primaryUser, "pu");
+  common::SetField(auth.primaryPassword, "pp");
+  common::SetField(auth.alternateUser, "au");
+  common::SetField(auth.alternatePassword, "ap");
+  MailServerProbes probes{&FakeNet::Ping, &FakeNet::Port};
+  struct Case {
+    const char* primary;
+    const char* alternate;
+    std::map<std::string, int32_t> ping, port;
+    const char* chosen;  // "" none
+    const char* user;
+  } cases[] = {
+      {"p", "a", {{"p", 5}, {"a", 5}}, {{"p", 1}, {"a", 1}}, "p", "pu"},
+      {"p", "a", {{"a", 5}}, {{"p", 1}, {"a", 1}}, "a", "au"},
+      {"p", "a", {{"p", 5}, {"a", 5}}, {{"a", 1}}, "a", "au"},
+      // A round trip within one millisecond measures 0 and still counts as reachable.
+      {"p", "a", {{"p", 0}}, {{"p", 1}}, "p", "pu"},
+      {"p", "", {{"p", -906}}, {{"p", 1}}, "", ""},
+      {"", "a", {{"a", 3}}, {{"a", 1}}, "a", "au"},
+      {"p", "a", {{"p", 3}, {"a", 3}}, {{"p", 0}, {"a", 2}}, "", ""},
+      {"", "", {}, {}, "", ""},
+  };
+  for (const Case& c : cases) {
+    common::SetField(settings.primaryServer, c.primary);
+    common::SetField(settings.alternateServer, c.alternate);
+    FakeNet::ping = c.ping;
+    FakeNet::port = c.port;
+    std::optional<MailServerChoice> got = ChooseMailServer(settings, auth, probes);
+    ASSERT_EQ(got.has_value(), c.chosen[0] != '\0') << c.primary << "/" << c.alternate;
+    if (!got) continue;
+    EXPECT_EQ(got->server, c.chosen);
+    EXPECT_EQ(got->user, c.user);
+    EXPECT_EQ(got->password, std::string(c.user[0] == 'p' ? "pp" : "ap"));
+  }
+}
+
+TEST(AlertFiles, LanMessageAndLogDestination) {
+  EXPECT_EQ(LanMessageText("PC01", "Server down"), "PC01\r\nKT.Varnock2\r\nServer down\r\n");
+  EXPECT_EQ(MailLogDestination("/srv/mon dir"), "/srv/mon dir/RelayKitLog,1,KT.Varnock");
+}
+
+TEST(Keys, OnlyPlainFileNamesAreChecked) {
+  for (const char* bad : {"", ".hidden", "../etc", "a/b"}) EXPECT_FALSE(IsSafeKey(bad)) << bad;
+  for (const char* good : {"776562", "6b(ssh)"}) EXPECT_TRUE(IsSafeKey(good)) << good;
+}
+
+}  // namespace
+}  // namespace agents
