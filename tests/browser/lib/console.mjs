@@ -6,6 +6,17 @@ import os from 'node:os';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
+// Every temporary folder a test makes is removed when the test file ends.
+const made = [];
+process.on('exit', () => {
+  for (const dir of made) fs.rmSync(dir, { recursive: true, force: true });
+});
+function tempDir(prefix) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  made.push(dir);
+  return dir;
+}
+
 export const KTVARNOCK = process.env.KTVARNOCK ?? path.resolve('../../build/bin/KTVarnock');
 
 export function hexKey(name) {
@@ -24,7 +35,7 @@ export function applySetup(dir, setup) {
 // Stand-in agents: each appends one line to a file of the bin directory with its name and
 // its arguments, so a test sees which agents started with which command line.
 export function makeAgents() {
-  const bin = fs.mkdtempSync(path.join(os.tmpdir(), 'varn-agents-'));
+  const bin = tempDir('varn-agents-');
   const names = ['EchoSentry', 'PageSentry', 'RoundTripSentry', 'XferSentry', 'WebPortSentry',
     'MailOutSentry', 'MailInSentry', 'FilePortSentry', 'AnyPortSentry'];
   for (const name of names) {
@@ -96,7 +107,7 @@ export function iniValue(dir, key) {
 }
 
 export function newProgramDir() {
-  return fs.mkdtempSync(path.join(os.tmpdir(), 'varn-console-'));
+  return tempDir('varn-console-');
 }
 
 export async function waitFor(predicate, timeoutMs = 10000, stepMs = 100) {
