@@ -1,0 +1,313 @@
+#include "console/console_app.h"
+
+#include "common/account_key.h"
+#include "common/accounts.h"
+#include "common/daily_log.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/record_texts.h"
+#include "platform/files.h"
+#include "platform/ini.h"
+
+namespace console {
+namespace {
+
+int64_t NowMinute() {
+  return platform::MonotonicMs() / 60000;
+}
+
+struct GroupBox {
+  int command;
+  int group;  // -1 for ALL
+  const char* title;
+  const char* name;
+};
+constexpr GroupBox kGroupBoxes[] = {
+    {kCmdGroupAll, -1, "[Scan ALL checked]", "All"},
+    {kCmdGroupPing, common::kGroupPing, "[Scan PING checked]", "PING"},
+    {kCmdGroupPort, common::kGroupPort, "[Scan PORT checked]", "PORT"},
+    {kCmdGroupHttp, common::kGroupHttp, "[Scan HTTP checked]", "HTTP"},
+    {kCmdGroupFtp, common::kGroupFtp, "[Scan FTP checked]", "FTP"},
+    {kCmdGroupEmail, common::kGroupEmail, "[Scan EMAIL checked]", "EMAIL"},
+};
+
+}  // namespace
+
+ConsoleApp::ConsoleApp(std::string programDir, std::string binDir, Launcher launcher)
+    : dir_(std::move(programDir)),
+      scheduler_(dir_, std::move(binDir), std::move(launcher)),
+      list_(dir_, platform::LocalNow()),
+      columns_(DefaultColumns()) {}
+
+void ConsoleApp::StartUp() {
+  start_ = platform::LocalNow();
+  list_ = ListModel(dir_, start_);
+  keys_ = ReadWindowKeys(dir_);
+  columns_ = RestoreColumns(keys_.columns, keys_.columns[8] > 0 ? keys_.columns[8] : 590);
+  listWidth_ = columns_.right[kColumnCount - 1];
+
+  // The activity pane shows only the lines of this run.
+  const std::string log = common::InDir(dir_, common::kLog);
+  const std::string disp = common::InDir(log, "Disp");
+  platform::MakeDirs(disp);
+  for (const std::string& name : platform::ListFiles(disp)) {
+    platform::RemoveFile(platform::JoinPath(disp, name));
+  }
+  WriteLogLine(dir_, 10001, "[Program Started]", "");
+
+  for (const char* folder : {"Wave", "MailBox"}) platform::MakeDirs(common::InDir(dir_, folder));
+  list_.MakeStores();
+  platform::MakeDirs(common::InDir(dir_, common::kTemp));
+
+  platform::MakeDirs(common::InDir(dir_, common::kSetting));
+  settings_ = ReadSettingCopies(dir_);
+  scheduler_.SetIntervals(settings_.scan);
+  scheduler_.schedule() = settings_.schedule;
+  if (!settings_.mailConfigured) {
+    // Nothing can alert yet: every group takes part once the setup is done.
+    for (auto& on : scheduler_.schedule().groupOn) on = 1;
+  }
+
+  DeleteOldLogs(log, start_, settings_.scan.keepLogDays);
+  today_ = start_.day;
+
+  platform::MakeDirs(common::InDir(dir_, common::kAllData));
+  Recount();
+  DeleteScanStateFiles();
+  RewriteStartMarkers();
+  ReloadPane();
+}
+
+void ConsoleApp::Exit() {
+  settings_.schedule = scheduler_.schedule();
+  common::WriteSchedule(dir_, settings_.schedule);
+  keys_.columns = SaveColumns(columns_);
+  WriteWindowKeys(dir_, keys_);
+}
+
+void ConsoleApp::Recount() {
+  accounts_ = common::CountAccounts(dir_);
+  emailFiles_ = common::CountFiles(common::InDir(dir_, "EmailData"));
+}
+
+void ConsoleApp::DeleteScanStateFiles() {
+  platform::RemoveFile(common::InDir(dir_, common::kPingState));
+  for (const char* f : common::kPortStates) platform::RemoveFile(common::InDir(dir_, f));
+  platform::RemoveFile(common::InDir(dir_, common::kHttpPageState));
+  platform::RemoveFile(common::InDir(dir_, common::kFtpState));
+  for (long n = 0; n < emailFiles_; ++n) platform::RemoveFile(common::EmailStatePath(dir_, n));
+}
+
+void ConsoleApp::RewriteStartMarkers() {
+  for (const char* folder : common::kStatusFolderNames) {
+    common::WriteWholeFile(common::InDir(dir_, folder, common::kFirstRunMarker), "1", 1);
+  }
+}
+
+void ConsoleApp::SchedulerTick() {
+  SchedulerTickAt(platform::LocalNow(), NowMinute());
+}
+
+void ConsoleApp::SchedulerTickAt(const platform::SystemTime& now, int64_t nowMinute) {
+  if (tickBusy_) return;
+  tickBusy_ = true;
+  if (now.day != today_) {
+    // A new day: old logs go, and the agents restart their statistics.
+    today_ = now.day;
+    DeleteOldLogs(common::InDir(dir_, common::kLog), now, settings_.scan.keepLogDays);
+    RewriteStartMarkers();
+  }
+  if (!scheduler_.launchInProgress()) scheduler_.Tick(nowMinute, now.year);
+  tickBusy_ = false;
+}
+
+void ConsoleApp::SoundAlarm() {
+  // The page plays the sound: it follows this count, once per call.
+  ++alarmCount_;
+}
+
+void ConsoleApp::PollScanState() {
+  if (scheduler_.paused() || pollBusy_) {
+    alarmActive_ = false;
+    return;
+  }
+  alarmActive_ = settings_.alert.settings.soundAlarm == 1 && !soundPaused_ &&
+                 scheduler_.AnySwitchedGroupDown();
+  if (alarmActive_) SoundAlarm();
+  pollBusy_ = true;
+  emailFiles_ = common::CountFiles(common::InDir(dir_, "EmailData"));
+  scheduler_.ReadScanStates(emailFiles_);
+  RefreshOnLogChange();
+  pollBusy_ = false;
+}
+
+void ConsoleApp::RefreshOnLogChange() {
+  const std::string path = common::DisplayLogPath(dir_, platform::LocalNow());
+  FileEntry entry = EntryOf(path);
+  if (!entry.exists || entry == paneEntry_) return;
+  paneEntry_ = entry;
+  const std::string ini = common::IniPath(dir_);
+  for (const char* key :
+       {"LASTSTATUSSORT", "LASTERRORDETECTEDSORT", "LASTDURATIONSORT", "LASTCHECKSORT"}) {
+    platform::IniSetString(ini, common::kIniSection, key, "000000000000");
+  }
+  ReloadPane();
+  platform::SystemTime now = platform::LocalNow();
+  if (now.second != lastRepaintSecond_ || now.minute != lastRepaintMinute_) {
+    lastRepaintSecond_ = now.second;
+    lastRepaintMinute_ = now.minute;
+    ++listVersion_;
+  }
+}
+
+void ConsoleApp::ReloadPane() {
+  if (pane_.Load(common::DisplayLogPath(dir_, platform::LocalNow()))) ++paneVersion_;
+}
+
+bool ConsoleApp::TakeFirstPrompt() {
+  if (firstPromptShown_ || settings_.alert.settings.primaryServer[0] != '\0') return false;
+  firstPromptShown_ = true;
+  return true;
+}
+
+void ConsoleApp::ToggleGroup(int id) {
+  auto& on = scheduler_.schedule().groupOn;
+  for (const GroupBox& box : kGroupBoxes) {
+    if (box.command != id) continue;
+    bool enabled;
+    if (box.group < 0) {
+      bool all = true;
+      for (uint32_t v : on) all = all && v != 0;
+      enabled = !all;
+      for (auto& v : on) v = enabled ? 1 : 0;
+    } else {
+      on[box.group] = on[box.group] ? 0 : 1;
+      enabled = on[box.group] != 0;
+    }
+    WriteLogLine(dir_, 10004, box.title,
+                 std::string(box.name) + (enabled ? " Item Enabled." : " Item Disabled."));
+    return;
+  }
+}
+
+void ConsoleApp::TogglePause() {
+  if (!scheduler_.paused()) {
+    scheduler_.SetPaused(true);
+    alarmActive_ = false;
+    WriteLogLine(dir_, 10006, "Scan Pause Clicked", "Scan Disabled.");
+    ReloadPane();
+    ++listVersion_;
+  } else {
+    scheduler_.SetPaused(false);
+    WriteLogLine(dir_, 10006, "Scan Start Clicked", "Scan Enabled.");
+  }
+}
+
+void ConsoleApp::ToggleSound() {
+  soundPaused_ = !soundPaused_;
+  if (soundPaused_) {
+    alarmActive_ = false;
+    WriteLogLine(dir_, 10006, "Sound Pause Clicked", "Sound Disabled.");
+  } else {
+    WriteLogLine(dir_, 10006, "Sound Start Clicked", "Sound Enabled.");
+  }
+}
+
+void ConsoleApp::RunScanNow() {
+  Recount();
+  if (accounts_ == 0) return;
+  WriteLogLine(dir_, 10010, "[Run Scan Now clicked]", "Scan Started");
+  scheduler_.RunNow(NowMinute());
+}
+
+bool ConsoleApp::RunCommand(int id, bool* quit) {
+  if (quit) *quit = false;
+  switch (id) {
+    case kCmdRunScanNow:
+      if (!mailConfigured()) return false;
+      RunScanNow();
+      return true;
+    case kCmdExit:
+      if (quit) *quit = true;
+      return true;
+    case kCmdEnableAll:
+    case kCmdDisableAll:
+      if (!mailConfigured()) return false;
+      list_.SetAllEnabled(id == kCmdEnableAll);
+      ++listVersion_;
+      return true;
+    case kCmdGroupAll:
+    case kCmdGroupPing:
+    case kCmdGroupPort:
+    case kCmdGroupHttp:
+    case kCmdGroupFtp:
+    case kCmdGroupEmail:
+      ToggleGroup(id);
+      return true;
+    case kCmdPauseScan:
+      TogglePause();
+      return true;
+    case kCmdPauseSound:
+      ToggleSound();
+      return true;
+    case kCmdReloadPane:
+      ReloadPane();
+      return true;
+    case kCmdRefreshList:
+      Recount();
+      ++listVersion_;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void ConsoleApp::SetListWidth(int width) {
+  if (width < 100 || width > 20000) return;
+  listWidth_ = width;
+  FitLastColumn(columns_, width);
+}
+
+void ConsoleApp::SetWindowRect(int left, int top, int right, int bottom) {
+  // Only a plausible rectangle is kept (a restored window lies on the screen).
+  if (left < 0 || top < 0 || right <= left || bottom <= top) return;
+  keys_.left = left;
+  keys_.top = top;
+  keys_.right = right;
+  keys_.bottom = bottom;
+}
+
+void ConsoleApp::DragBoundary(int k, int x) {
+  console::DragBoundary(columns_, k, x, listWidth_);
+  FitLastColumn(columns_, listWidth_);
+  keys_.columns = SaveColumns(columns_);
+  ++listVersion_;
+}
+
+bool ConsoleApp::SortBy(int column) {
+  bool rebuilt = list_.SortBy(column);
+  ++listVersion_;
+  return rebuilt;
+}
+
+bool ConsoleApp::ToggleEnable(int row) {
+  bool changed = list_.ToggleEnable(row);
+  if (changed) ++listVersion_;
+  return changed;
+}
+
+ConsoleApp::OpenResult ConsoleApp::OpenRow(int row) {
+  OpenResult r;
+  std::optional<ListRecord> rec = list_.RecordAt(row);
+  if (!rec) return r;
+  r.found = true;
+  const std::string key = rec->nameField.substr(0, rec->nameField.find('('));
+  r.name = common::DecodeKey(key);
+  bool whole = false;
+  common::AccountFile account = common::ReadAccount(common::AccountPath(dir_, key), &whole);
+  r.type = whole ? account.record.type : -1;
+  r.damaged = !whole || account.record.type > common::kEmail;
+  return r;
+}
+
+}  // namespace console

@@ -1,0 +1,129 @@
+// The console's state and operations, all run on the main loop's thread: start-up and exit
+// in their fixed order, the two timers, the commands of the main window, and what the page
+// reads (list rows, activity pane, flags).
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "console/column_layout.h"
+#include "console/display_log.h"
+#include "console/list_model.h"
+#include "console/log_files.h"
+#include "console/scheduler.h"
+#include "console/settings.h"
+#include "platform/clock.h"
+
+namespace console {
+
+// Command identifiers of the main window.
+enum Command : int {
+  kCmdRunScanNow = 1071,
+  kCmdExit = 1017,
+  kCmdEnableAll = 1285,
+  kCmdDisableAll = 1289,
+  kCmdGroupAll = 1140,
+  kCmdGroupPing = 1109,
+  kCmdGroupPort = 1148,
+  kCmdGroupHttp = 1093,
+  kCmdGroupFtp = 1097,
+  kCmdGroupEmail = 1095,
+  kCmdPauseScan = 1301,
+  kCmdPauseSound = 1129,
+  kCmdReloadPane = 1260,
+  kCmdRefreshList = 1345,
+};
+
+class ConsoleApp {
+ public:
+  ConsoleApp(std::string programDir, std::string binDir, Launcher launcher);
+
+  // Start-up steps after the single-instance lock: folders, logs, settings, counts, state
+  // files, start-up markers, today's display log.
+  void StartUp();
+  // Writes Schedule.dat and the window and column keys.
+  void Exit();
+
+  void SchedulerTick();
+  // The tick at a given local time and monotonic minute (tests drive the clock).
+  void SchedulerTickAt(const platform::SystemTime& now, int64_t nowMinute);
+  void PollScanState();
+
+  // Runs a command of the menu, toolbar or check boxes. False for an unknown or disabled
+  // command. `quit` is set for Exit.
+  bool RunCommand(int id, bool* quit);
+  void ToggleGroup(int id);
+  void TogglePause();
+  void ToggleSound();
+  void RunScanNow();
+
+  // The list.
+  ListModel& list() { return list_; }
+  const ColumnEdges& columns() const { return columns_; }
+  void SetListWidth(int width);
+  // The page's window rectangle in screen pixels, saved at exit.
+  void SetWindowRect(int left, int top, int right, int bottom);
+  void DragBoundary(int k, int x);
+  bool SortBy(int column);
+  bool ToggleEnable(int row);
+  // Double-click: the account behind the row. `damaged` is set when the record's type is
+  // not 0-3 (or the record cannot be read).
+  struct OpenResult {
+    bool found = false;
+    bool damaged = false;
+    std::string name;
+    int type = -1;
+  };
+  OpenResult OpenRow(int row);
+
+  // The pane.
+  const DisplayLog& pane() const { return pane_; }
+  void ReloadPane();
+
+  // Read by the page.
+  const std::string& programDir() const { return dir_; }
+  const WindowKeys& windowKeys() const { return keys_; }
+  const SettingCopies& settings() const { return settings_; }
+  const Scheduler& scheduler() const { return scheduler_; }
+  bool soundPaused() const { return soundPaused_; }
+  bool mailConfigured() const { return settings_.mailConfigured; }
+  int accountCount() const { return accounts_; }
+  uint64_t listVersion() const { return listVersion_; }
+  uint64_t paneVersion() const { return paneVersion_; }
+  uint64_t alarmCount() const { return alarmCount_; }
+  bool alarmActive() const { return alarmActive_; }
+  const platform::SystemTime& startTime() const { return start_; }
+  // The first-paint prompt: true once per run when no primary mail server is set.
+  bool TakeFirstPrompt();
+
+ private:
+  void RewriteStartMarkers();
+  void DeleteScanStateFiles();
+  void Recount();
+  void SoundAlarm();
+  void RefreshOnLogChange();
+
+  std::string dir_;
+  platform::SystemTime start_{};
+  WindowKeys keys_;
+  SettingCopies settings_;
+  Scheduler scheduler_;
+  ListModel list_;
+  ColumnEdges columns_;
+  int listWidth_ = 0;
+  DisplayLog pane_;
+  FileEntry paneEntry_;
+  int today_ = 0;
+  int accounts_ = 0;
+  long emailFiles_ = 0;
+  bool soundPaused_ = false;
+  bool tickBusy_ = false;
+  bool pollBusy_ = false;
+  bool firstPromptShown_ = false;
+  bool alarmActive_ = false;
+  int lastRepaintSecond_ = -1, lastRepaintMinute_ = -1;
+  uint64_t listVersion_ = 1, paneVersion_ = 1, alarmCount_ = 0;
+};
+
+}  // namespace console

@@ -1,0 +1,148 @@
+#include "console/demo_setup.h"
+
+#include "common/account_key.h"
+#include "common/accounts.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/record_texts.h"
+#include "console/log_files.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace console {
+namespace {
+
+using nlohmann::json;
+
+// Texts arrive as UTF-8 and are stored as CP932.
+std::optional<std::string> Stored(const json& value) {
+  if (!value.is_string()) return std::nullopt;
+  return platform::Utf8ToCp932(value.get<std::string>());
+}
+
+bool Flag(const json& account, const char* key, bool fallback = false) {
+  auto it = account.find(key);
+  return it == account.end() ? fallback : it->is_boolean() ? it->get<bool>() : it->get<int>() != 0;
+}
+
+std::string ApplySettings(const std::string& dir, const json& setup) {
+  if (setup.contains("mailServer") || setup.contains("to") || setup.contains("sound")) {
+    common::AlertFile alert = common::ReadAlert(dir);
+    if (setup.contains("mailServer")) {
+      auto server = Stored(setup["mailServer"]);
+      if (!server) return "mailServer: text that CP932 cannot hold";
+      common::SetField(alert.settings.primaryServer, *server);
+      common::SetField(alert.settings.fromAddress, "varnock@localhost");
+    }
+    if (setup.contains("to")) {
+      auto to = Stored(setup["to"]);
+      if (!to) return "to: text that CP932 cannot hold";
+      alert.toAddresses = *to;
+    }
+    if (setup.contains("sound")) alert.settings.soundAlarm = setup["sound"].get<int>() ? 1 : 0;
+    if (setup.contains("wave")) {
+      auto wave = Stored(setup["wave"]);
+      if (!wave) return "wave: text that CP932 cannot hold";
+      common::SetField(alert.settings.waveFile, *wave);
+      alert.settings.playWave = wave->empty() ? 0 : 1;
+    }
+    if (!common::WriteAlert(dir, alert)) return "cannot write Setting/Alert.dat";
+  }
+  if (setup.contains("interval")) {
+    bool ok = false;
+    common::ScanSettings scan = common::ReadScanSettings(dir, &ok);
+    if (!ok) scan = {{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, 5};
+    for (auto& v : scan.intervals) v = static_cast<uint16_t>(setup["interval"].get<int>());
+    if (!common::WriteScanSettings(dir, scan)) return "cannot write Setting/Scan.dat";
+    common::ScanSchedule schedule{};
+    for (auto& v : schedule.groupOn) v = 1;
+    if (!common::WriteSchedule(dir, schedule)) return "cannot write Setting/Schedule.dat";
+  }
+  return "";
+}
+
+std::string AddAccount(const std::string& dir, const json& a) {
+  auto name = Stored(a.value("name", json()));
+  auto host = Stored(a.value("host", json()));
+  if (!name || !host || name->empty() || host->empty()) return "an account needs a name and a host";
+  common::AccountFile account;
+  common::AccountRecord& r = account.record;
+  char key[65] = {};
+  std::snprintf(key, sizeof key, "%s", name->c_str());
+  common::MakeAccountKey(key);
+  common::SetField(r.key, key);
+  common::SetField(r.host, *host);
+  r.pingOn = Flag(a, "ping");
+  r.httpPortOn = Flag(a, "http");
+  r.ftpPortOn = Flag(a, "ftp");
+  r.smtpPortOn = Flag(a, "smtp");
+  r.popPortOn = Flag(a, "pop");
+  r.httpPort = 80;
+  r.ftpPort = 21;
+  r.smtpPort = 25;
+  r.popPort = 110;
+  common::SetField(r.localTestFile, common::InDir(dir, common::kTemp, "FTP_test.text"));
+  if (a.contains("custom") && a["custom"].is_array()) {
+    int slot = 0;
+    for (const json& c : a["custom"]) {
+      if (slot == 5 || !c.is_array() || c.size() != 2) break;
+      auto service = Stored(c[0]);
+      if (!service) return "custom service: text that CP932 cannot hold";
+      common::SetField(r.customNames[slot], *service);
+      r.customPorts[slot] = c[1].get<uint32_t>();
+      ++slot;
+    }
+    r.customOn = slot > 0;
+  }
+  r.useGlobalMailTemplates = 1;
+  r.mailToGlobal = 1;
+  r.useGlobalOnlineTemplates = 1;
+  r.enabled = Flag(a, "enabled", true) ? 1 : 0;
+  r.type = common::kServer;
+  const std::string path = common::AccountPath(dir, key);
+  if (common::FileExists(path)) common::RemoveAccount(dir, key);
+  if (!common::WriteAccount(path, account)) return "cannot write the account record";
+  common::RegisterAccountChecks(dir, r);
+  common::TouchSettingUpdate(dir);
+  WriteLogLine(dir, 10007, "[Account Created]", *name);
+  return "";
+}
+
+}  // namespace
+
+std::string ApplySetup(const std::string& dir, const json& setup) {
+  if (!setup.is_object()) return "the setup must be a JSON object";
+  try {
+    std::string error = ApplySettings(dir, setup);
+    if (!error.empty()) return error;
+    if (setup.contains("accounts")) {
+      for (const json& a : setup["accounts"]) {
+        error = AddAccount(dir, a);
+        if (!error.empty()) return error;
+      }
+    }
+  } catch (const json::exception& e) {
+    return std::string("bad setup: ") + e.what();
+  }
+  return "";
+}
+
+json DemoSetup(int consolePort, int listenerPort) {
+  return {
+      {"mailServer", "127.0.0.1"},
+      {"to", "admin@localhost"},
+      {"interval", 1},
+      {"sound", 1},
+      {"accounts", json::array({
+                       {{"name", "This machine"}, {"host", "127.0.0.1"}, {"ping", true}},
+                       {{"name", "Console"},
+                        {"host", "127.0.0.1"},
+                        {"custom", json::array({json::array({"web console", consolePort})})}},
+                       {{"name", "Demo listener"},
+                        {"host", "127.0.0.1"},
+                        {"custom", json::array({json::array({"demo port", listenerPort})})}},
+                   })},
+  };
+}
+
+}  // namespace console

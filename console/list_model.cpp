@@ -1,0 +1,358 @@
+#include "console/list_model.h"
+
+#include <strings.h>
+
+#include <cstdio>
+
+#include "common/account_key.h"
+#include "common/accounts.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/status_update.h"
+#include "console/log_files.h"
+#include "platform/files.h"
+#include "platform/ini.h"
+#include "varnindex/VarnIndex.h"
+
+namespace console {
+namespace {
+
+constexpr const char* kStores[8] = {"ListViewEnable", "ListViewStatus",  "ListView",
+                                    "ListViewIP",     "ListViewService", "ListViewLast",
+                                    "ListViewError",  "ListViewDuration"};
+constexpr const char* kBuildKeys[8] = {"LASTENABLESORT",
+                                       "LASTSTATUSSORT",
+                                       "",
+                                       "LASTIPSORT",
+                                       "LASTSERVICESORT",
+                                       "LASTCHECKSORT",
+                                       "LASTERRORDETECTEDSORT",
+                                       "LASTDURATIONSORT"};
+
+std::vector<std::string> SplitFields(const std::string& s) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (true) {
+    size_t sep = s.find("\t\t", start);
+    if (sep == std::string::npos) {
+      out.push_back(s.substr(start));
+      return out;
+    }
+    out.push_back(s.substr(start, sep - start));
+    start = sep + 2;
+  }
+}
+
+std::string KeyOf(const std::string& nameField) {
+  return nameField.substr(0, nameField.find('('));
+}
+
+// The service between the last "(" and the final character of a custom row's name field.
+std::string ServiceOf(const std::string& nameField) {
+  size_t open = nameField.rfind('(');
+  if (open == std::string::npos || nameField.size() < open + 2) return "";
+  return nameField.substr(open + 1, nameField.size() - open - 2);
+}
+
+int FolderIndex(const std::string& canonical) {
+  for (size_t i = 0; i < common::kStatusFolderNames.size(); ++i) {
+    if (canonical == common::kStatusFolderNames[i]) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool IsCustom(const ListRecord& rec) {
+  return rec.dataDir == "CustData";
+}
+
+std::string Stamp12() {
+  platform::SystemTime t = platform::LocalNow();
+  char out[40];
+  std::snprintf(out, sizeof out, "%04d%02d%02d%02d%02d", t.year % 10000, t.month % 100, t.day % 100,
+                t.hour % 100, t.minute % 100);
+  return out;
+}
+
+}  // namespace
+
+const char* StoreDirOf(int column) {
+  return kStores[column < 0 || column > 7 ? 2 : column];
+}
+const char* BuildKeyOf(int column) {
+  return kBuildKeys[column < 0 || column > 7 ? 2 : column];
+}
+
+std::optional<ListRecord> ParseStoreRecord(int column, const std::string& record) {
+  if (record.empty()) return std::nullopt;
+  std::vector<std::string> f = SplitFields(record);
+  ListRecord r;
+  if (column == 2 || column < 0 || column > 7) {
+    if (f.size() < 3) return std::nullopt;
+    r = {f[0], f[1], f[2]};
+  } else if (column == 3) {
+    if (f.size() < 3) return std::nullopt;
+    r = {f[1], f[2], f[0]};
+  } else {
+    if (f.size() < 4) return std::nullopt;
+    r = {f[1], f[2], f[3]};
+  }
+  // The store keeps its records in lower case; paths need the folder's one spelling.
+  r.dataDir = common::CanonicalFolderName(r.dataDir);
+  if (r.dataDir.empty() || r.nameField.empty()) return std::nullopt;
+  return r;
+}
+
+std::optional<RowStatus> ReadRowStatus(const std::string& dir, const ListRecord& rec) {
+  const std::string key = KeyOf(rec.nameField);
+  if (key.empty() || key.find('/') != std::string::npos || key[0] == '.') return std::nullopt;
+  if (common::FileSizeOf(common::AccountPath(dir, key)) <= 0) return std::nullopt;
+  const std::string statusPath = common::InDir(dir, rec.dataDir, key);
+  RowStatus out;
+  if (!IsCustom(rec)) {
+    if (common::ReadFixedFile(statusPath, &out.status, sizeof out.status) != 1) return std::nullopt;
+    return out;
+  }
+  common::CustomStatus custom{};
+  if (common::ReadFixedFile(statusPath, &custom, sizeof custom) != 1) return std::nullopt;
+  const std::string service = ServiceOf(rec.nameField);
+  for (int i = 0; i < 5; ++i) {
+    std::string name = common::FieldText(custom.names[i]);
+    if (!name.empty() && strcasecmp(name.c_str(), service.c_str()) == 0) {
+      out.status = custom.slots[i];
+      out.service = name;
+      out.customSlot = i;
+      return out;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string SortKeyOf(int column, const ListRecord& rec, const RowStatus& st,
+                      const platform::SystemTime& now, const platform::SystemTime& consoleStart) {
+  const std::string tail = rec.nameField + "\t\t" + rec.dataDir + "\t\t" + rec.domain;
+  const common::CheckStatus& s = st.status;
+  switch (column) {
+    case 0:
+      return std::to_string(s.enabled != 0 ? 1 : 0) + "\t\t" + tail;
+    case 1:
+      return std::to_string(StateOrder(s)) + "\t\t" + tail;
+    case 3:
+      return rec.domain + "\t\t" + rec.nameField + "\t\t" + rec.dataDir;
+    case 4:
+      return ServiceSortName(rec.dataDir) + "\t\t" + tail;
+    case 5:
+      return ReversedStampKey(StampText(s.lastCheck, sizeof s.lastCheck)) + "\t\t" + tail;
+    case 6:
+      return ReversedStampKey(StampText(s.errorDetected, sizeof s.errorDetected)) + "\t\t" + tail;
+    case 7: {
+      char down[32];
+      std::snprintf(down, sizeof down, "%08ld",
+                    static_cast<long>(DurationOf(s, now, consoleStart).down));
+      return down + ("\t\t" + tail);
+    }
+    default:
+      return tail;
+  }
+}
+
+ListModel::ListModel(std::string programDir, platform::SystemTime consoleStart)
+    : dir_(std::move(programDir)), consoleStart_(consoleStart) {}
+
+void ListModel::MakeStores() const {
+  for (const char* store : kStores) platform::MakeDirs(common::InDir(dir_, store));
+}
+
+int ListModel::RowCount() const {
+  int n = HowManyRecordInDB(common::InDir(dir_, common::kListView).c_str());
+  return n < 0 ? 0 : n;
+}
+
+std::optional<ListRecord> ListModel::StoreRecord(int column, int position) const {
+  if (position < 0) return std::nullopt;
+  char out[160] = {};
+  if (GetRecordWithOffset(common::InDir(dir_, StoreDirOf(column)).c_str(), out, position) != 1) {
+    return std::nullopt;
+  }
+  out[sizeof out - 1] = '\0';
+  return ParseStoreRecord(column, out);
+}
+
+std::optional<ListRecord> ListModel::RecordAt(int index) const {
+  if (index < 0 || index >= kMaxListRows) return std::nullopt;
+  int position = descending_[sortColumn_] ? RowCount() - index - 1 : index;
+  return StoreRecord(sortColumn_, position);
+}
+
+ListRow ListModel::Row(int index, const platform::SystemTime& now) const {
+  ListRow row;
+  std::optional<ListRecord> rec = RecordAt(index);
+  if (!rec) return row;
+  std::optional<RowStatus> st = ReadRowStatus(dir_, *rec);
+  if (!st) return row;
+  const common::CheckStatus& s = st->status;
+  row.valid = true;
+  row.nameField = rec->nameField;
+  row.enabled = s.enabled != 0;
+  row.lamp = LampOf(s);
+  row.name = common::DecodeKey(KeyOf(rec->nameField));
+  if (IsCustom(*rec)) row.name += "(" + st->service + ")";
+  if (row.name.size() > 64) row.name.resize(64);
+  row.domain = " " + rec->domain;
+  row.service = ServiceCell(rec->dataDir);
+  row.lastCheck = TimeCell(StampText(s.lastCheck, sizeof s.lastCheck));
+  row.errorDetected = TimeCell(StampText(s.errorDetected, sizeof s.errorDetected));
+  row.duration = DurationCell(DurationOf(s, now, consoleStart_));
+  return row;
+}
+
+bool ListModel::IndexStale(int column) const {
+  if (column == 2) return false;
+  const std::string ini = common::IniPath(dir_);
+  std::string built = platform::IniGetString(ini, common::kIniSection, BuildKeyOf(column), "");
+  std::string changed = platform::IniGetString(ini, common::kIniSection, "LASTSETTINGUPDATE", "");
+  if (built.size() > 19) built.resize(19);
+  if (changed.size() > 19) changed.resize(19);
+  if (built.size() == 12 && changed.size() == 12 &&
+      std::atoll(changed.c_str()) < std::atoll(built.c_str())) {
+    return false;
+  }
+  return true;
+}
+
+int ListModel::RebuildIndex(int column) {
+  if (column == 2 || column < 0 || column > 7) return 0;
+  const std::string store = common::InDir(dir_, StoreDirOf(column));
+  for (const std::string& name : platform::ListFiles(store)) {
+    platform::RemoveFile(platform::JoinPath(store, name));
+  }
+  platform::MakeDirs(store);
+  const platform::SystemTime now = platform::LocalNow();
+  const int count = RowCount();
+  int added = 0;
+  for (int i = 0; i < count; ++i) {
+    std::optional<ListRecord> rec = StoreRecord(2, i);
+    if (!rec) continue;
+    std::optional<RowStatus> st = ReadRowStatus(dir_, *rec);
+    if (!st) continue;
+    if (AddDelDat(1, store.c_str(), SortKeyOf(column, *rec, *st, now, consoleStart_).c_str()) ==
+        1) {
+      ++added;
+    }
+  }
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (platform::IniSetString(common::IniPath(dir_), common::kIniSection, BuildKeyOf(column),
+                               Stamp12())) {
+      break;
+    }
+    platform::SleepMs(10);
+  }
+  return added;
+}
+
+bool ListModel::SortBy(int column) {
+  if (column < 0 || column > 7) column = lastClicked_;
+  sortColumn_ = lastClicked_ = column;
+  descending_[column] ^= 1;
+  if (column == 2 || !IndexStale(column)) return false;
+  RebuildIndex(column);
+  return true;
+}
+
+namespace {
+
+// Flips or sets the enable flag of the row's status record under the folder's lock.
+// `decide` gets the current flag and returns the new one (or nothing to leave it).
+bool ChangeEnable(const std::string& dir, const ListRecord& rec,
+                  const std::function<std::optional<uint32_t>(uint32_t)>& decide, uint32_t* newFlag,
+                  std::string* service) {
+  const std::string key = KeyOf(rec.nameField);
+  int folder = FolderIndex(rec.dataDir);
+  if (folder < 0 || key.empty() || common::FileSizeOf(common::AccountPath(dir, key)) <= 0) {
+    return false;
+  }
+  if (!IsCustom(rec)) {
+    return common::UpdateCheckStatus(dir, static_cast<common::StatusFolder>(folder), key,
+                                     [&](common::CheckStatus& s, bool exists) {
+                                       if (!exists) return false;
+                                       std::optional<uint32_t> next = decide(s.enabled);
+                                       if (!next) return false;
+                                       s.enabled = *next;
+                                       *newFlag = *next;
+                                       return true;
+                                     });
+  }
+  const std::string wanted = ServiceOf(rec.nameField);
+  return common::UpdateCustomStatus(dir, key, [&](common::CustomStatus& c, bool exists) {
+    if (!exists) return false;
+    for (int i = 0; i < 5; ++i) {
+      std::string name = common::FieldText(c.names[i]);
+      if (name.empty() || strcasecmp(name.c_str(), wanted.c_str()) != 0) continue;
+      std::optional<uint32_t> next = decide(c.slots[i].enabled);
+      if (!next) return false;
+      c.slots[i].enabled = *next;
+      *newFlag = *next;
+      *service = name;
+      return true;
+    }
+    return false;
+  });
+}
+
+}  // namespace
+
+bool ListModel::ToggleEnable(int index) {
+  std::optional<ListRecord> rec = RecordAt(index);
+  if (!rec) return false;
+  const bool custom = IsCustom(*rec);
+  uint32_t flag = 0;
+  std::string service;
+  bool changed = ChangeEnable(
+      dir_, *rec,
+      [custom](uint32_t current) -> std::optional<uint32_t> {
+        if (custom) return current != 0 ? 0u : 1u;
+        return current != 1 ? 1u : 0u;
+      },
+      &flag, &service);
+  if (!changed) return false;
+  common::TouchSettingUpdate(dir_);
+  const std::string key = KeyOf(rec->nameField);
+  std::string name = common::DecodeKey(key);
+  std::string text;
+  if (custom) {
+    name += "(" + service + ")";
+    text = std::string("Custom Scan Data [") + service + (flag ? "] Enabled." : "] Disabled.");
+  } else {
+    text = flag ? "Scan Data Enabled." : "Scan Data Disabled.";
+  }
+  WriteAccountLogLine(dir_, 10005, name, rec->nameField, text);
+  return true;
+}
+
+int ListModel::SetAllEnabled(bool enable) {
+  const int count = RowCount();
+  int changed = 0;
+  for (int position = 0; position < count && position < kMaxListRows; ++position) {
+    std::optional<ListRecord> rec = StoreRecord(sortColumn_, position);
+    if (!rec) continue;
+    uint32_t flag = 0;
+    std::string service;
+    bool done = ChangeEnable(
+        dir_, *rec,
+        [enable](uint32_t current) -> std::optional<uint32_t> {
+          if (enable && current == 0) return 1u;
+          if (!enable && current == 1) return 0u;
+          return std::nullopt;
+        },
+        &flag, &service);
+    if (done) ++changed;
+  }
+  common::TouchSettingUpdate(dir_);
+  if (enable) {
+    WriteLogLine(dir_, 10010, "Check All Clicked", "Check All");
+  } else {
+    WriteLogLine(dir_, 10010, "Uncheck All Clicked", "Uncheck All");
+  }
+  return changed;
+}
+
+}  // namespace console

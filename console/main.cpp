@@ -1,0 +1,169 @@
+// KTVarnock: the monitor console. Started in its program directory; serves its main window
+// to a browser on the loopback address.
+//
+//   KTVarnock [--port N] [--listen ADDRESS] [--agents DIR]
+//   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
+//   KTVarnock --setup FILE                                  applies a JSON setup and ends
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "common/layout.h"
+#include "console/console_app.h"
+#include "console/demo_setup.h"
+#include "console/main_loop.h"
+#include "console/web_security.h"
+#include "console/web_server.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr int kDefaultPort = 8650;
+
+struct Options {
+  int port = kDefaultPort;
+  std::string listen = "127.0.0.1";
+  std::string agents;
+  bool initDemo = false;
+  int demoListener = 8651;
+  std::string setupFile;
+};
+
+bool ParseInt(const char* text, int lo, int hi, int* out) {
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || v < lo || v > hi) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: KTVarnock [--port N] [--listen ADDRESS] [--agents DIR]\n"
+               "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
+               "       KTVarnock --setup FILE\n");
+  return 2;
+}
+
+std::string CurrentDir() {
+  char buf[4096];
+  if (::getcwd(buf, sizeof buf) == nullptr) return ".";
+  return buf;
+}
+
+int ApplySetupAndEnd(const std::string& dir, const nlohmann::json& setup) {
+  std::string error = console::ApplySetup(dir, setup);
+  if (!error.empty()) {
+    std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (a == "--port" && hasValue) {
+      if (!ParseInt(argv[++i], 0, 65535, &opt.port)) return Usage();
+    } else if (a == "--listen" && hasValue) {
+      opt.listen = argv[++i];
+    } else if (a == "--agents" && hasValue) {
+      opt.agents = argv[++i];
+    } else if (a == "--init-demo") {
+      opt.initDemo = true;
+    } else if (a == "--demo-listener" && hasValue) {
+      if (!ParseInt(argv[++i], 1, 65535, &opt.demoListener)) return Usage();
+    } else if (a == "--setup" && hasValue) {
+      opt.setupFile = argv[++i];
+    } else {
+      return Usage();
+    }
+  }
+  const std::string dir = CurrentDir();
+  if (dir.size() > 259) {
+    std::fprintf(stderr, "KTVarnock: the program directory path is longer than 259 characters\n");
+    return 1;
+  }
+
+  // One console per program directory.
+  platform::FileLock instance;
+  if (!instance.TryAcquire(platform::NamedLockPath(dir, "KTVARNOCK"))) {
+    std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
+    return 0;
+  }
+
+  if (opt.initDemo) return ApplySetupAndEnd(dir, console::DemoSetup(opt.port, opt.demoListener));
+  if (!opt.setupFile.empty()) {
+    std::ifstream in(opt.setupFile);
+    std::stringstream text;
+    text << in.rdbuf();
+    nlohmann::json setup = nlohmann::json::parse(text.str(), nullptr, false);
+    if (!in || setup.is_discarded()) {
+      std::fprintf(stderr, "KTVarnock: cannot read a JSON setup from %s\n", opt.setupFile.c_str());
+      return 1;
+    }
+    return ApplySetupAndEnd(dir, setup);
+  }
+
+  // SIGTERM and SIGINT end the console like a shut-down; one thread waits for them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  const std::string binDir = opt.agents.empty() ? platform::ExecutableDir() : opt.agents;
+  console::ConsoleApp app(dir, binDir,
+                          [](const std::string& program, const std::vector<std::string>& args) {
+                            return platform::SpawnDetached(program, args);
+                          });
+  app.StartUp();
+
+  console::MainLoop loop;
+  loop.AddTimer(1000, [&app] { app.PollScanState(); });
+  loop.AddTimer(10000, [&app] { app.SchedulerTick(); });
+  // Right after start-up every group with an interval is due.
+  loop.Post([&app] { app.SchedulerTick(); });
+
+  const std::string token = console::NewAccessToken();
+  console::WebServer web(loop, app, token);
+  if (!web.Bind(opt.listen, opt.port)) {
+    std::fprintf(stderr, "KTVarnock: cannot listen on %s port %d\n", opt.listen.c_str(), opt.port);
+    app.Exit();
+    return 1;
+  }
+  const std::string line = web.Address() + "\n";
+  platform::WriteFileAtomic(common::InDir(dir, common::kTemp, "console-address.txt"), line, 0600);
+  std::printf("KT.Varnock 2.0 console: open %s", line.c_str());
+  std::fflush(stdout);
+
+  std::thread server([&web] { web.Serve(); });
+  std::thread signals([&loop, stopSignals] {
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    loop.Quit();
+  });
+  signals.detach();
+
+  loop.Run();
+  web.Stop();
+  server.join();
+  app.Exit();
+  platform::RemoveFile(common::InDir(dir, common::kTemp, "console-address.txt"));
+  std::printf("KT.Varnock 2.0 console stopped.\n");
+  return 0;
+}

@@ -1,0 +1,61 @@
+// The console's one thread of state: timers and a queue of tasks that other threads post,
+// run in order like window messages. Only tasks and timer callbacks touch console state.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace console {
+
+class MainLoop {
+ public:
+  // Adds a periodic timer (monotonic clock). Call before Run.
+  void AddTimer(int periodMs, std::function<void()> callback);
+
+  // Queues a task from any thread. False once the loop has ended (the task is dropped).
+  bool Post(std::function<void()> task);
+
+  // Runs `task` on the loop and waits for its result. Nothing when the loop has ended.
+  template <typename F>
+  auto Call(F task) -> std::optional<decltype(task())> {
+    using R = decltype(task());
+    auto promise = std::make_shared<std::promise<R>>();
+    std::future<R> result = promise->get_future();
+    if (!Post([promise, task = std::move(task)]() mutable { promise->set_value(task()); })) {
+      return std::nullopt;
+    }
+    // A loop that ends before running the task breaks the promise.
+    try {
+      return result.get();
+    } catch (const std::future_error&) {
+      return std::nullopt;
+    }
+  }
+
+  // Runs timers and tasks until Quit; tasks still queued then are dropped.
+  void Run();
+  // Ends Run after the current task (any thread, and signal-safe through RequestQuitFlag).
+  void Quit();
+
+ private:
+  struct Timer {
+    int periodMs;
+    int64_t dueMs;
+    std::function<void()> callback;
+  };
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> tasks_;
+  std::vector<Timer> timers_;
+  bool quit_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace console

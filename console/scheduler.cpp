@@ -1,0 +1,181 @@
+#include "console/scheduler.h"
+
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "platform/files.h"
+
+namespace console {
+
+using common::kGroupCount;
+
+bool IsDue(int interval, std::optional<int64_t> lastRunMinute, int64_t nowMinute) {
+  if (interval <= 0) return false;
+  if (!lastRunMinute) return true;
+  return nowMinute != *lastRunMinute && nowMinute - *lastRunMinute >= interval;
+}
+
+const std::vector<std::string>& GroupAgents(int group) {
+  static const std::array<std::vector<std::string>, kGroupCount> kAgents = {{
+      {"EchoSentry"},
+      {"PageSentry"},
+      {"RoundTripSentry"},
+      {"XferSentry"},
+      {"WebPortSentry", "MailOutSentry", "MailInSentry", "FilePortSentry", "AnyPortSentry"},
+  }};
+  return kAgents[group];
+}
+
+const std::vector<std::string>& GroupRetryFiles(int group) {
+  static const std::array<std::vector<std::string>, kGroupCount> kFiles = {{
+      {"pingscan.err"},
+      {"httpscan.err"},
+      {"emailscan.err"},
+      {"ftpscan.err"},
+      {"httpportscan.err", "smtpportscan.err", "popportscan.err", "ftpportscan.err",
+       "custportscan.err"},
+  }};
+  return kFiles[group];
+}
+
+const char* GroupName(int group) {
+  static const char* kNames[kGroupCount] = {"PING", "HTTP", "EMAIL", "FTP", "PORT"};
+  return kNames[group];
+}
+
+Scheduler::Scheduler(std::string programDir, std::string binDir, Launcher launcher)
+    : programDir_(std::move(programDir)),
+      binDir_(std::move(binDir)),
+      launcher_(std::move(launcher)) {}
+
+void Scheduler::SetIntervals(const common::ScanSettings& settings) {
+  for (int g = 0; g < kGroupCount; ++g) interval_[g] = settings.intervals[g];
+}
+
+int Scheduler::LaunchGroup(int group, int full) {
+  if (schedule_.groupOn[group] == 0 || paused_) return 0;
+  if (full == 0) {
+    bool any = false;
+    for (const std::string& f : GroupRetryFiles(group)) {
+      any = any || platform::IsRegularFile(common::InDir(programDir_, common::kTemp, f));
+    }
+    if (!any) return 0;
+  }
+  int started = 0;
+  for (const std::string& agent : GroupAgents(group)) {
+    // "<bin>/<agent> <program dir> <n>": the agent reads everything after the last blank
+    // as the number, so a directory with blanks passes unchanged.
+    if (launcher_(platform::JoinPath(binDir_, agent), {programDir_, std::to_string(full)})) {
+      ++started;
+    }
+  }
+  return started;
+}
+
+void Scheduler::Tick(int64_t nowMinute, int year) {
+  static constexpr int kTickOrder[] = {common::kGroupPing, common::kGroupPort, common::kGroupHttp,
+                                       common::kGroupEmail, common::kGroupFtp};
+  for (int g = 0; g < kGroupCount; ++g) {
+    if (lastYear_[g] != year) {
+      lastYear_[g] = year;
+      lastRun_[g].reset();
+    }
+  }
+  for (int g : kTickOrder) {
+    bool due = IsDue(interval_[g], lastRun_[g], nowMinute);
+    if (due) lastRun_[g] = nowMinute;
+    LaunchGroup(g, due ? 1 : 0);
+  }
+}
+
+int Scheduler::RunNow(int64_t nowMinute) {
+  static constexpr int kOrder[] = {common::kGroupPing, common::kGroupPort, common::kGroupHttp,
+                                   common::kGroupFtp, common::kGroupEmail};
+  int launched = 0;
+  for (int g : kOrder) {
+    if (Flags(g).busy) continue;
+    if (g == common::kGroupPing) ping_.busy = false;
+    if (g == common::kGroupPort)
+      for (ScanFlags& f : port_) f.busy = false;
+    if (g == common::kGroupHttp) page_.busy = false;
+    if (g == common::kGroupFtp) ftp_.busy = false;
+    if (g == common::kGroupEmail) email_.busy = false;
+    lastRun_[g] = nowMinute;
+    launching_ = true;
+    if (LaunchGroup(g, 1) > 0) ++launched;
+    launching_ = false;
+  }
+  return launched;
+}
+
+namespace {
+
+// A file that cannot be read clears busy and keeps down.
+template <typename State>
+void ReadState(const std::string& path, ScanFlags& flags,
+               const std::function<bool(const State&)>& busy) {
+  State s{};
+  if (common::ReadFixedFile(path, &s, sizeof s) != 1) {
+    flags.busy = false;
+    return;
+  }
+  flags.busy = busy(s);
+  flags.down = s.down != 0;
+}
+
+}  // namespace
+
+void Scheduler::ReadScanStates(long emailFiles) {
+  using namespace common;
+  ReadState<PingScanState>(InDir(programDir_, kPingState), ping_,
+                           [](const PingScanState& s) { return s.busy == 1; });
+  for (size_t i = 0; i < kPortStates.size(); ++i) {
+    ReadState<PortScanState>(InDir(programDir_, kPortStates[i]), port_[i],
+                             [](const PortScanState& s) { return s.busy == 1; });
+  }
+  ReadState<PortScanState>(InDir(programDir_, kHttpPageState), page_,
+                           [](const PortScanState& s) { return s.busy == 1; });
+  ReadState<FtpScanState>(InDir(programDir_, kFtpState), ftp_, [](const FtpScanState& s) {
+    return s.busy[0] == 1 || s.busy[1] == 1 || s.busy[2] == 1;
+  });
+  ScanFlags email;
+  bool anyRead = false;
+  for (long n = 0; n < emailFiles; ++n) {
+    EmailScanState s{};
+    if (ReadFixedFile(EmailStatePath(programDir_, n), &s, sizeof s) != 1) continue;
+    anyRead = true;
+    email.busy = email.busy || s.busy[0] == 1 || s.busy[1] == 1;
+    email.down = email.down || s.down != 0;
+  }
+  email_.busy = email.busy;
+  if (anyRead) email_.down = email.down;
+}
+
+ScanFlags Scheduler::Flags(int group) const {
+  switch (group) {
+    case common::kGroupPing:
+      return ping_;
+    case common::kGroupHttp:
+      return page_;
+    case common::kGroupEmail:
+      return email_;
+    case common::kGroupFtp:
+      return ftp_;
+    default: {
+      ScanFlags all;
+      for (const ScanFlags& f : port_) {
+        all.busy = all.busy || f.busy;
+        all.down = all.down || f.down;
+      }
+      return all;
+    }
+  }
+}
+
+bool Scheduler::AnySwitchedGroupDown() const {
+  for (int g = 0; g < kGroupCount; ++g) {
+    if (schedule_.groupOn[g] != 0 && Flags(g).down) return true;
+  }
+  return false;
+}
+
+}  // namespace console

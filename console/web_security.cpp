@@ -1,0 +1,66 @@
+#include "console/web_security.h"
+
+#include <sys/random.h>
+
+#include <cstdio>
+
+namespace console {
+
+std::string NewAccessToken() {
+  unsigned char bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n > 0) got += static_cast<size_t>(n);
+  }
+  std::string hex;
+  char pair[3];
+  for (unsigned char b : bytes) {
+    std::snprintf(pair, sizeof pair, "%02x", b);
+    hex += pair;
+  }
+  return hex;
+}
+
+bool SameToken(std::string_view a, std::string_view b) {
+  if (a.size() != b.size() || a.empty()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+bool HostAllowed(std::string_view host, const std::string& listenHost, int port) {
+  const std::string suffix = ":" + std::to_string(port);
+  if (host == listenHost + suffix) return true;
+  if (listenHost == "127.0.0.1" || listenHost == "::1" || listenHost == "localhost") {
+    return host == "localhost" + suffix || host == "[::1]" + suffix || host == "127.0.0.1" + suffix;
+  }
+  return false;
+}
+
+std::string CookieValue(std::string_view header, std::string_view name) {
+  size_t pos = 0;
+  while (pos < header.size()) {
+    size_t end = header.find(';', pos);
+    if (end == std::string_view::npos) end = header.size();
+    std::string_view part = header.substr(pos, end - pos);
+    while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+    if (part.size() > name.size() && part.substr(0, name.size()) == name &&
+        part[name.size()] == '=') {
+      return std::string(part.substr(name.size() + 1));
+    }
+    pos = end + 1;
+  }
+  return "";
+}
+
+bool OriginAllowed(std::string_view origin, std::string_view host) {
+  if (origin.empty()) return true;
+  return origin == "http://" + std::string(host);
+}
+
+bool FetchSiteAllowed(std::string_view site) {
+  return site.empty() || site == "same-origin" || site == "none";
+}
+
+}  // namespace console

@@ -1,0 +1,66 @@
+// The local alarm. The console counts each second that the alarm holds; the page plays one
+// sound per count: the chosen wave file, or a 500 Hz tone of 300 ms. Browsers play sound
+// only after the user touched the page, so the first click unlocks it; the alarm also
+// shows in the page title and the group lamps, so it is never silent and unseen.
+import { t } from './messages.js';
+
+export class Alarm {
+  constructor() {
+    this.context = null;
+    this.lastCount = null;
+    this.audio = null;
+    this.baseTitle = document.title;
+    this.flash = false;
+    const unlock = () => this.unlock();
+    window.addEventListener('pointerdown', unlock, { capture: true });
+    window.addEventListener('keydown', unlock, { capture: true });
+  }
+
+  unlock() {
+    if (!this.context) {
+      const Context = window.AudioContext || window.webkitAudioContext;
+      if (Context) this.context = new Context();
+    }
+    if (this.context && this.context.state === 'suspended') this.context.resume();
+  }
+
+  get unlocked() {
+    return this.context !== null && this.context.state === 'running';
+  }
+
+  beep() {
+    if (!this.unlocked) return false;
+    const ctx = this.context;
+    const osc = ctx.createOscillator();
+    const gain = ctx.createGain();
+    osc.type = 'square';
+    osc.frequency.value = 500;
+    gain.gain.value = 0.12;
+    osc.connect(gain).connect(ctx.destination);
+    osc.start();
+    osc.stop(ctx.currentTime + 0.3);
+    return true;
+  }
+
+  playWave() {
+    // A sound still playing is not interrupted.
+    if (this.audio && !this.audio.paused && !this.audio.ended) return true;
+    this.audio = new Audio('/api/wave');
+    this.audio.play().catch(() => {});
+    return true;
+  }
+
+  update(state) {
+    const { count, active, wave } = state.alarm;
+    if (this.lastCount !== null && count > this.lastCount && active) {
+      if (wave) this.playWave();
+      else this.beep();
+      this.played = (this.played ?? 0) + 1;
+    }
+    this.lastCount = count;
+    this.active = active;
+    this.flash = active ? !this.flash : false;
+    document.title = active ? `${this.flash ? '\u26a0 ' : '\u25cf '}${t('alarmTitle')} \u2014 ${this.baseTitle}` : this.baseTitle;
+    document.body.classList.toggle('alarm', active);
+  }
+}

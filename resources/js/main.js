@@ -1,0 +1,325 @@
+// The main window: menu, toolbar with hover captions, group check boxes, the "Current
+// Activity" buttons, the activity pane and the account list. The page follows the console
+// by reading its state twice a second.
+import { act, command, getJson, setToken } from './api.js';
+import { applyStaticTexts, loadMessages, t } from './messages.js';
+import { messageBox } from './dialogs.js';
+import { AccountList } from './list.js';
+import { ActivityPane } from './pane.js';
+import { Alarm } from './alarm.js';
+
+// Toolbar buttons in their order, with their icons.
+const TOOLS = [
+  [1071, 'run'], [1076, 'addserver'], [1091, 'addhttp'], [1065, 'addftp'], [1077, 'addemail'],
+  [1081, 'editdelete'], [1083, 'logs'], [1285, 'enableall'], [1289, 'disableall'],
+];
+const MENUS = [
+  ['menuFile', [1149, '-', 1265, 1269, '-', 1017]],
+  ['menuScan', [1071, '-', 1285, 1289, '-', 1260, 1345]],
+  ['menuAccount', [1076, 1091, 1065, 1077, '-', 1081]],
+  ['menuView', [1083, 1287]],
+  ['menuHelp', [1153]],
+];
+// Commands that need a configured mail server.
+const NEED_MAIL = new Set([1265, 1269, 1071, 1076, 1091, 1065, 1077, 1083, 1081, 1285, 1289]);
+// Dialogs that come with a later version of the web console.
+const LATER = new Set([1149, 1265, 1269, 1076, 1091, 1065, 1077, 1081, 1083, 1287]);
+const GROUPS = [
+  [1140, 'ALL'], [1109, 'PING'], [1148, 'PORT'], [1093, 'HTTP'], [1097, 'FTP'], [1095, 'EMAIL'],
+];
+
+let state = null;
+let stopped = false;
+let failures = 0;
+const alarm = new Alarm();
+const pane = new ActivityPane();
+const list = new AccountList(() => poll());
+
+function commandLabel(id) {
+  return id === 1083 ? t('menu1083') : t(`cmd${id}`);
+}
+
+async function runCommand(id) {
+  closeMenus();
+  if (state && NEED_MAIL.has(id) && !state.mailConfigured) return;
+  if (id === 1017) return confirmQuit();
+  if (id === 1153) return showSplash(true);
+  if (LATER.has(id)) return messageBox(`${commandLabel(id)}\n\n${t('notYet')}`, { icon: 'i' });
+  await command(id);
+  await poll();
+}
+
+async function confirmQuit() {
+  const answer = await messageBox(t('quitQuestion'), { buttons: ['yes', 'no'] });
+  if (answer !== 'yes') return;
+  try {
+    await command(1017);
+  } catch {
+    // The console may end before its answer arrives.
+  }
+  showStopped(t('stopped'));
+}
+
+function showStopped(text) {
+  stopped = true;
+  document.getElementById('stopped-text').textContent = text;
+  document.getElementById('stopped').hidden = false;
+  document.title = t('appTitle');
+}
+
+function closeMenus() {
+  for (const menu of document.querySelectorAll('.menu.open')) menu.classList.remove('open');
+}
+
+function buildMenus() {
+  const bar = document.getElementById('menubar');
+  bar.replaceChildren();
+  for (const [title, items] of MENUS) {
+    const menu = document.createElement('div');
+    menu.className = 'menu';
+    const head = document.createElement('div');
+    head.className = 'menu-title';
+    head.textContent = t(title);
+    head.addEventListener('mousedown', (event) => {
+      event.stopPropagation();
+      const open = menu.classList.contains('open');
+      closeMenus();
+      if (!open) menu.classList.add('open');
+    });
+    head.addEventListener('mouseenter', () => {
+      if (document.querySelector('.menu.open') && !menu.classList.contains('open')) {
+        closeMenus();
+        menu.classList.add('open');
+      }
+    });
+    const box = document.createElement('div');
+    box.className = 'menu-items';
+    for (const id of items) {
+      if (id === '-') {
+        box.append(Object.assign(document.createElement('div'), { className: 'menu-sep' }));
+        continue;
+      }
+      const item = document.createElement('div');
+      item.className = 'menu-item';
+      item.dataset.cmd = String(id);
+      item.textContent = commandLabel(id);
+      item.addEventListener('mousedown', (event) => event.stopPropagation());
+      item.addEventListener('click', () => {
+        if (!item.classList.contains('disabled')) runCommand(id);
+      });
+      box.append(item);
+    }
+    menu.append(head, box);
+    bar.append(menu);
+  }
+  document.addEventListener('mousedown', closeMenus);
+}
+
+function buildToolbar() {
+  const bar = document.getElementById('toolbar');
+  bar.replaceChildren();
+  let caption = null;
+  TOOLS.forEach(([id, icon], i) => {
+    if (i === 1 || i === 5 || i === 7) {
+      bar.append(Object.assign(document.createElement('div'), { className: 'tool-sep' }));
+    }
+    const button = document.createElement('button');
+    button.className = 'tool';
+    button.dataset.cmd = String(id);
+    button.setAttribute('aria-label', commandLabel(id));
+    const img = document.createElement('img');
+    img.src = `/icons/${icon}.svg`;
+    img.alt = '';
+    button.append(img);
+    button.addEventListener('mouseenter', (event) => {
+      caption?.remove();
+      caption = document.createElement('div');
+      caption.className = 'caption';
+      caption.textContent = commandLabel(id);
+      caption.style.left = `${event.clientX + 8}px`;
+      caption.style.top = `${button.getBoundingClientRect().bottom + 4}px`;
+      document.body.append(caption);
+    });
+    button.addEventListener('mouseleave', () => {
+      caption?.remove();
+      caption = null;
+    });
+    button.addEventListener('click', () => {
+      caption?.remove();
+      caption = null;
+      runCommand(id);
+    });
+    bar.append(button);
+  });
+}
+
+function buildGroups() {
+  const box = document.getElementById('groups');
+  for (const [id, name] of GROUPS) {
+    const label = document.createElement('label');
+    label.className = 'group';
+    label.dataset.group = name;
+    const check = document.createElement('input');
+    check.type = 'checkbox';
+    check.dataset.cmd = String(id);
+    check.addEventListener('click', async (event) => {
+      event.preventDefault();
+      await command(id);
+      await poll();
+    });
+    const text = document.createElement('span');
+    text.textContent = t(`group${name}`);
+    label.append(check, text);
+    if (name !== 'ALL') {
+      const lamp = document.createElement('img');
+      lamp.className = 'group-lamp';
+      lamp.alt = '';
+      label.append(lamp);
+    }
+    box.append(label);
+  }
+  for (const button of document.querySelectorAll('#activity-box .owner-button')) {
+    button.addEventListener('click', async () => {
+      await command(Number(button.dataset.cmd));
+      await poll();
+    });
+  }
+}
+
+function showGroups(s) {
+  let all = true;
+  for (const [, name] of GROUPS) {
+    if (name === 'ALL') continue;
+    const g = s.groups[name];
+    all = all && g.on;
+    const label = document.querySelector(`.group[data-group="${name}"]`);
+    label.querySelector('input').checked = g.on;
+    label.classList.toggle('down', g.on && g.down);
+    label.classList.toggle('busy', g.busy);
+    const lamp = label.querySelector('img');
+    const colour = !g.on ? 'white' : g.down ? 'red' : 'green';
+    lamp.src = `/icons/lamp-${colour}.svg`;
+    lamp.title = g.down ? t('down') : g.busy ? t('busy') : '';
+  }
+  document.querySelector('.group[data-group="ALL"] input').checked = all;
+  const scan = document.getElementById('btn-scan');
+  scan.querySelector('img').src = `/icons/${s.paused ? 'scanstart' : 'scanpause'}.svg`;
+  scan.querySelector('span').textContent = s.paused ? t('startScan') : t('pauseScan');
+  scan.classList.toggle('paused', s.paused);
+  const sound = document.getElementById('btn-sound');
+  sound.querySelector('img').src = `/icons/${s.soundPaused ? 'soundstart' : 'soundpause'}.svg`;
+  sound.querySelector('span').textContent = s.soundPaused ? t('startSound') : t('pauseSound');
+  sound.classList.toggle('paused', s.soundPaused);
+  const notes = [];
+  if (s.paused) notes.push(t('scanPaused'));
+  if (s.soundPaused) notes.push(t('soundPaused'));
+  const note = document.getElementById('status-note');
+  note.classList.toggle('alarm-note', s.alarm.active);
+  if (s.alarm.active) {
+    const down = Object.keys(s.groups).filter((g) => s.groups[g].on && s.groups[g].down);
+    notes.unshift(`\u26a0 ${t('alarmTitle')}: ${down.join(', ')}`);
+    if (!alarm.unlocked && !s.alarm.wave) notes.push(t('clickForSound'));
+  }
+  note.textContent = notes.join(' \u00b7 ');
+}
+
+function enableCommands(s) {
+  for (const el of document.querySelectorAll('[data-cmd]')) {
+    const id = Number(el.dataset.cmd);
+    const off = NEED_MAIL.has(id) && !s.mailConfigured;
+    if (el.tagName === 'BUTTON') el.disabled = off;
+    else el.classList.toggle('disabled', off);
+  }
+}
+
+let lastWindow = '';
+function reportWindow() {
+  const rect = {
+    left: window.screenX, top: window.screenY,
+    right: window.screenX + window.outerWidth, bottom: window.screenY + window.outerHeight,
+  };
+  const key = JSON.stringify(rect);
+  if (key === lastWindow) return;
+  lastWindow = key;
+  act('window', rect).catch(() => {});
+}
+
+let lastWidth = 0;
+function reportLayout() {
+  reportWindow();
+  const width = document.getElementById('list').clientWidth;
+  if (width > 0 && width !== lastWidth) {
+    lastWidth = width;
+    act('layout', { width }).then(() => poll()).catch(() => {});
+  }
+}
+
+let polling = false;
+async function poll() {
+  if (stopped || polling) return;
+  polling = true;
+  try {
+    state = await getJson('/api/state');
+    failures = 0;
+    setToken(state.csrf);
+    enableCommands(state);
+    showGroups(state);
+    alarm.update(state);
+    pane.update(state);
+    list.update(state);
+    document.getElementById('status-rows').textContent = t('accounts', state.rows);
+    document.getElementById('status-dir').textContent = state.programDir;
+  } catch {
+    if (++failures >= 4) showStopped(t('lostConnection'));
+  } finally {
+    polling = false;
+  }
+}
+
+// The splash at start and the About window share one place; a click or a key closes it.
+// Resolves when it is closed.
+function showSplash(about) {
+  const splash = document.getElementById('splash');
+  splash.hidden = false;
+  return new Promise((resolve) => {
+    const close = () => {
+      splash.hidden = true;
+      splash.removeEventListener('click', close);
+      window.removeEventListener('keydown', close);
+      resolve();
+    };
+    splash.addEventListener('click', close);
+    window.addEventListener('keydown', close);
+    if (!about) setTimeout(close, 2500);
+  });
+}
+
+async function start() {
+  try {
+    state = await getJson('/api/state');
+  } catch {
+    document.body.textContent = 'The console refused this page. Open the address it printed.';
+    return;
+  }
+  setToken(state.csrf);
+  await loadMessages(state.language);
+  document.title = t('appTitle');
+  applyStaticTexts();
+  const splashClosed = showSplash(false);
+  buildMenus();
+  buildToolbar();
+  buildGroups();
+  document.getElementById('window').hidden = false;
+  new ResizeObserver(reportLayout).observe(document.getElementById('list'));
+  await poll();
+  reportLayout();
+  setInterval(poll, 500);
+  await splashClosed;
+  const first = await act('first-prompt');
+  if (first.show) {
+    await messageBox(t('firstRun'));
+    await messageBox(`${t('cmd1149')}\n\n${t('notYet')}`, { icon: 'i' });
+  }
+}
+
+start();

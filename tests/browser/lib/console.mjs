@@ -1,0 +1,205 @@
+// Test support: a console on a temporary program directory, stand-in agents, status
+// records written the way the agents write them, and a headless chromium.
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+// Every temporary folder a test makes is removed when the test file ends.
+const made = [];
+process.on('exit', () => {
+  for (const dir of made) fs.rmSync(dir, { recursive: true, force: true });
+});
+function tempDir(prefix) {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  made.push(dir);
+  return dir;
+}
+
+export const KTVARNOCK = process.env.KTVARNOCK ?? path.resolve('../../build/bin/KTVarnock');
+
+export function hexKey(name) {
+  return Buffer.from(name, 'latin1').subarray(0, 31).toString('hex');
+}
+
+// Writes settings and accounts through the console's own setup routine.
+export function applySetup(dir, setup) {
+  const file = path.join(dir, '.setup.json');
+  fs.writeFileSync(file, JSON.stringify(setup));
+  const r = spawnSync(KTVARNOCK, ['--setup', file], { cwd: dir, encoding: 'utf8' });
+  fs.rmSync(file);
+  if (r.status !== 0) throw new Error(`setup failed: ${r.stderr}`);
+}
+
+// Stand-in agents: each appends one line to a file of the bin directory with its name and
+// its arguments, so a test sees which agents started with which command line.
+export function makeAgents() {
+  const bin = tempDir('varn-agents-');
+  const names = ['EchoSentry', 'PageSentry', 'RoundTripSentry', 'XferSentry', 'WebPortSentry',
+    'MailOutSentry', 'MailInSentry', 'FilePortSentry', 'AnyPortSentry'];
+  for (const name of names) {
+    const script = path.join(bin, name);
+    fs.writeFileSync(script, `#!/bin/sh\necho "${name} $*" >> "${bin}/started.log"\n`);
+    fs.chmodSync(script, 0o755);
+  }
+  return bin;
+}
+
+export function startedAgents(bin) {
+  const file = path.join(bin, 'started.log');
+  return fs.existsSync(file) ? fs.readFileSync(file, 'utf8').split('\n').filter(Boolean) : [];
+}
+
+// A 14-digit local time stamp.
+export function stamp(d = new Date()) {
+  const p = (n, w = 2) => String(n).padStart(w, '0');
+  return `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}${p(d.getHours())}${p(d.getMinutes())}${p(d.getSeconds())}`;
+}
+
+// An 84-byte status record as the agents keep it.
+export function checkStatus({ enabled = 1, lastCheck = '', errorDetected = '', failCount = 0,
+  lastFailure = '', downSeconds = 0, start = new Date() } = {}) {
+  const b = Buffer.alloc(84);
+  b.writeUInt32LE(enabled, 0);
+  b.write(lastCheck, 4, 18, 'latin1');
+  b.write(errorDetected, 24, 18, 'latin1');
+  b.writeInt8(failCount, 43);
+  b.write(lastFailure, 44, 19, 'latin1');
+  b.writeUInt32LE(downSeconds, 64);
+  const fields = [start.getFullYear(), start.getMonth() + 1, start.getDay(), start.getDate(),
+    start.getHours(), start.getMinutes(), start.getSeconds(), 0];
+  fields.forEach((v, i) => b.writeUInt16LE(v, 68 + 2 * i));
+  return b;
+}
+
+// Replaces a status record at once (temporary file and rename), as the agents do.
+export function writeStatus(dir, folder, name, record) {
+  const target = path.join(dir, folder, hexKey(name));
+  const tmp = path.join(dir, folder, `.${hexKey(name)}.tmp`);
+  fs.writeFileSync(tmp, record);
+  fs.renameSync(tmp, target);
+}
+
+export function readStatus(dir, folder, name) {
+  return fs.readFileSync(path.join(dir, folder, hexKey(name)));
+}
+
+export function displayLog(dir) {
+  const d = new Date();
+  const p = (n, w = 2) => String(n).padStart(w, '0');
+  const file = path.join(dir, 'Log', 'Disp', `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}.log`);
+  return fs.existsSync(file) ? fs.readFileSync(file, 'latin1') : '';
+}
+
+export function fullLog(dir) {
+  const d = new Date();
+  const p = (n, w = 2) => String(n).padStart(w, '0');
+  const file = path.join(dir, 'Log', `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}.log`);
+  return fs.existsSync(file) ? fs.readFileSync(file, 'latin1') : '';
+}
+
+export function iniValue(dir, key) {
+  const file = path.join(dir, 'Varnock.ini');
+  if (!fs.existsSync(file)) return undefined;
+  const m = fs.readFileSync(file, 'latin1').match(new RegExp(`^${key}=(.*)$`, 'mi'));
+  return m ? m[1].trim() : undefined;
+}
+
+export function newProgramDir() {
+  return tempDir('varn-console-');
+}
+
+export async function waitFor(predicate, timeoutMs = 10000, stepMs = 100) {
+  const end = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await predicate();
+    if (value) return value;
+    if (Date.now() > end) throw new Error('timed out waiting');
+    await new Promise((r) => setTimeout(r, stepMs));
+  }
+}
+
+// Starts the console in `dir`; resolves with its address once it printed it.
+export async function startConsole(dir, { agents, env = {} } = {}) {
+  const args = ['--port', '0'];
+  if (agents) args.push('--agents', agents);
+  const child = spawn(KTVARNOCK, args, {
+    cwd: dir,
+    env: { ...process.env, ASAN_OPTIONS: 'detect_leaks=1', ...env },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let out = '';
+  let err = '';
+  child.stdout.on('data', (d) => { out += d; });
+  child.stderr.on('data', (d) => { err += d; });
+  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+  const address = await waitFor(() => out.match(/(http:\/\/\S+)/)?.[1], 15000).catch(() => {
+    throw new Error(`console did not start: ${err}`);
+  });
+  const url = new URL(address);
+  return {
+    child, dir, address, exited,
+    origin: url.origin,
+    port: Number(url.port),
+    token: url.searchParams.get('token'),
+    output: () => out,
+    errors: () => err,
+    async stop() {
+      if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
+      return exited;
+    },
+  };
+}
+
+export async function launchBrowser() {
+  const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'varn-chromium-'));
+  const context = await chromium.launchPersistentContext(userDataDir, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    viewport: { width: 1100, height: 720 },
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--autoplay-policy=no-user-gesture-required'],
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      fs.rmSync(userDataDir, { recursive: true, force: true });
+    },
+  };
+}
+
+export const ARTIFACTS = path.resolve('artifacts');
+export async function screenshot(page, name) {
+  fs.mkdirSync(ARTIFACTS, { recursive: true });
+  await page.screenshot({ path: path.join(ARTIFACTS, `${name}.png`) });
+}
+
+// Opens the console's page and waits until the list shows `rows` rows.
+export async function openConsole(context, c, rows) {
+  const page = context.pages()[0] ?? await context.newPage();
+  await page.goto(c.address);
+  await page.waitForSelector('#window:not([hidden])');
+  if (rows !== undefined) {
+    await page.locator('#list .list-row').nth(rows - 1).waitFor();
+  }
+  const splash = page.locator('#splash');
+  if (await splash.isVisible()) await splash.click();
+  return page;
+}
+
+// Appends a check result line to both daily logs, as an agent does.
+export async function appendDisplayLine(dir, code, name, text) {
+  const d = new Date();
+  const p = (n, w = 2) => String(n).padStart(w, '0');
+  const day = `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}`;
+  const hour = d.getHours();
+  const time = `${p(hour % 12)}:${p(d.getMinutes())}${hour >= 12 ? 'pm' : 'am'}`;
+  const head = `${code.padStart(5, '0')} ${day.slice(0, 4)}/${day.slice(4, 6)}/${day.slice(6)}  ${time}  `;
+  const line = (field) => `${head}${field.padEnd(65, ' ').slice(0, 65)} ${text}\r\n`;
+  fs.mkdirSync(path.join(dir, 'Log', 'Disp'), { recursive: true });
+  fs.appendFileSync(path.join(dir, 'Log', `${day}.log`), line(name), 'latin1');
+  fs.appendFileSync(path.join(dir, 'Log', 'Disp', `${day}.log`), line(hexKey(name)), 'latin1');
+}

@@ -1,0 +1,136 @@
+#include "console/list_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/account_key.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "console/demo_setup.h"
+#include "platform/ini.h"
+#include "support/temp_dir.h"
+
+namespace console {
+namespace {
+
+class ListModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    nlohmann::json setup = {
+        {"accounts",
+         nlohmann::json::array(
+             {{{"name", "bravo"}, {"host", "10.0.0.2"}, {"ping", true}},
+              {{"name", "alpha"}, {"host", "10.0.0.9"}, {"ping", true}},
+              {{"name", "charlie"}, {"host", "10.0.0.1"}, {"ping", true}},
+              {{"name", "delta"},
+               {"host", "10.0.0.4"},
+               {"custom", nlohmann::json::array({nlohmann::json::array({"SSH", 22}),
+                                                 nlohmann::json::array({"rsync", 873})})}}})}};
+    ASSERT_EQ(ApplySetup(dir_.path(), setup), "");
+    Scanned("alpha", "20261208101500");
+    Scanned("bravo", "20261208111500");
+  }
+  void Scanned(const std::string& name, const char* when) {
+    common::CheckStatus s{};
+    s.enabled = 1;
+    std::strcpy(s.lastCheck, when);
+    ASSERT_EQ(common::WriteWholeFile(dir_ / ("PINGData/" + common::HexKey(name)), &s, sizeof s), 1);
+  }
+  std::vector<std::string> Names() {
+    std::vector<std::string> out;
+    for (int i = 0; i < model_.RowCount(); ++i)
+      out.push_back(model_.Row(i, platform::LocalNow()).name);
+    return out;
+  }
+  std::string Ini(const char* key) {
+    return platform::IniGetString(dir_ / "Varnock.ini", "PROGRAM", key, "");
+  }
+  testsupport::TempDir dir_;
+  ListModel model_{dir_.path(), platform::LocalNow()};
+};
+
+TEST_F(ListModelTest, RowsInServerOrderWithCustomServices) {
+  EXPECT_EQ(model_.RowCount(), 5);
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"alpha", "bravo", "charlie", "delta(rsync)", "delta(SSH)"}));
+  ListRow r = model_.Row(4, platform::LocalNow());
+  EXPECT_EQ(r.service, " CUSTOM");
+  EXPECT_EQ(r.domain, " 10.0.0.4");
+  EXPECT_TRUE(r.enabled);
+  EXPECT_EQ(model_.Row(0, platform::LocalNow()).lastCheck, "10:15am");
+  EXPECT_FALSE(model_.Row(5, platform::LocalNow()).valid);
+}
+
+TEST_F(ListModelTest, LastCheckSortPutsNeverScannedLastAscendingAndFirstDescending) {
+  platform::IniSetString(dir_ / "Varnock.ini", "PROGRAM", "LASTSETTINGUPDATE", "200001010000");
+  EXPECT_TRUE(model_.SortBy(5));  // first click: built, descending
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"delta(SSH)", "delta(rsync)", "charlie", "alpha", "bravo"}));
+  EXPECT_FALSE(model_.SortBy(5));  // nothing changed since: only the direction flips
+  EXPECT_EQ(Names(),
+            (std::vector<std::string>{"bravo", "alpha", "charlie", "delta(rsync)", "delta(SSH)"}));
+  EXPECT_EQ(Ini("LASTCHECKSORT").size(), 12u);
+}
+
+TEST_F(ListModelTest, ServerClickOnlyReversesAndWritesNoBuildKey) {
+  EXPECT_FALSE(model_.SortBy(2));
+  EXPECT_EQ(Names().front(), "delta(SSH)");
+  EXPECT_TRUE(model_.descending(2));
+  for (int c = 0; c < 8; ++c) {
+    if (c != 2) {
+      EXPECT_EQ(Ini(BuildKeyOf(c)), "") << c;
+    }
+  }
+}
+
+TEST_F(ListModelTest, DomainSortAndStaleIndexAfterAChange) {
+  EXPECT_TRUE(model_.SortBy(3));
+  model_.SortBy(3);                       // back to ascending
+  EXPECT_EQ(Names().front(), "charlie");  // 10.0.0.1
+  // An index built in the same minute as the last change counts as stale.
+  platform::IniSetString(dir_ / "Varnock.ini", "PROGRAM", "LASTSETTINGUPDATE", "209912312359");
+  EXPECT_TRUE(model_.IndexStale(3));
+  platform::IniSetString(dir_ / "Varnock.ini", "PROGRAM", "LASTSETTINGUPDATE", "200001010000");
+  EXPECT_FALSE(model_.IndexStale(3));
+}
+
+TEST_F(ListModelTest, EnableToggleChangesOnlyTheRowsService) {
+  ASSERT_TRUE(model_.ToggleEnable(4));  // delta(SSH)
+  common::CustomStatus c{};
+  ASSERT_EQ(common::ReadFixedFile(dir_ / ("CustData/" + common::HexKey("delta")), &c, sizeof c), 1);
+  EXPECT_EQ(std::string(c.names[0]), "SSH");
+  EXPECT_EQ(c.slots[0].enabled, 0u);
+  EXPECT_EQ(c.slots[1].enabled, 1u);
+  EXPECT_FALSE(model_.Row(4, platform::LocalNow()).enabled);
+  EXPECT_EQ(Ini("LASTSETTINGUPDATE").size(), 12u);
+  EXPECT_EQ(model_.SetAllEnabled(true), 1);
+  EXPECT_EQ(model_.SetAllEnabled(false), 5);
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(model_.Row(i, platform::LocalNow()).enabled);
+}
+
+TEST_F(ListModelTest, MissingAccountFileLeavesABlankRow) {
+  std::remove((dir_ / ("AllData/" + common::HexKey("charlie"))).c_str());
+  EXPECT_FALSE(model_.Row(2, platform::LocalNow()).valid);
+  EXPECT_FALSE(model_.ToggleEnable(2));
+}
+
+TEST(StoreRecords, ParsedPerColumnWithTheFolderSpelling) {
+  auto r = ParseStoreRecord(2, "616263\t\tpingdata\t\t10.0.0.1");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->dataDir, "PINGData");
+  r = ParseStoreRecord(3, "10.0.0.1\t\t616263(ssh)\t\tcustdata");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->nameField, "616263(ssh)");
+  EXPECT_EQ(r->dataDir, "CustData");
+  EXPECT_EQ(r->domain, "10.0.0.1");
+  r = ParseStoreRecord(5, "99999999999999\t\t616263\t\thttppagedata\t\twww");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->dataDir, "HTTPPageData");
+  EXPECT_FALSE(ParseStoreRecord(2, "616263\t\tnofolder\t\tx"));
+  EXPECT_FALSE(ParseStoreRecord(5, "616263\t\tpingdata"));
+  EXPECT_FALSE(ParseStoreRecord(2, ""));
+}
+
+}  // namespace
+}  // namespace console
