@@ -132,8 +132,7 @@ class PageCheck : public agents::AccountCheck {
       r.countsAsFailure = true;
     }
     if (ok) {
-      platform::RemoveFile(pageFile);
-      platform::RemoveFile(pageFile + ".err");
+      pagesentry::DropPage(pageFile);
     } else {
       pagesentry::KeepFailedPage(platform::DirName(pageFile), job.key, pageFile);
       r.alertMessage = singlePage ? std::string(kFailedMessage) + " " + r.errorText

@@ -14,6 +14,7 @@ std::string NotePath(const std::string& tempDir, const std::string& key) {
 }  // namespace
 
 std::string TakePageRetryText(const std::string& pageFile) {
+  if (pageFile.empty()) return "";
   const std::string path = pageFile + ".err";
   std::string detail(kDetailLimit, '\0');
   long got = platform::ReadPrefix(path, detail.data(), detail.size());
@@ -29,6 +30,7 @@ std::string TakePageRetryText(const std::string& pageFile) {
 
 void KeepFailedPage(const std::string& tempDir, const std::string& key,
                     const std::string& pageFile) {
+  if (pageFile.empty() || tempDir.empty()) return;
   const std::string note = NotePath(tempDir, key);
   if (std::optional<std::string> previous = platform::ReadWholeFile(note, 4096)) {
     // Only a page file of this folder is ever removed, whatever the note says.
@@ -39,6 +41,12 @@ void KeepFailedPage(const std::string& tempDir, const std::string& key,
     }
   }
   platform::WriteFileAtomic(note, pageFile);
+}
+
+void DropPage(const std::string& pageFile) {
+  if (pageFile.empty()) return;
+  platform::RemoveFile(pageFile);
+  platform::RemoveFile(pageFile + ".err");
 }
 
 }  // namespace pagesentry

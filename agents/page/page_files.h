@@ -7,6 +7,9 @@
 
 namespace pagesentry {
 
+// Every routine here does nothing for an empty page file path (the temp folder could not be
+// used): names built from it would point into the current directory.
+
 // Reads at most the first 999 bytes of "<pageFile>.err" as the detail text, drops a
 // trailing ", " and deletes the file. Empty when there is none.
 std::string TakePageRetryText(const std::string& pageFile);
@@ -15,5 +18,8 @@ std::string TakePageRetryText(const std::string& pageFile);
 // failure left.
 void KeepFailedPage(const std::string& tempDir, const std::string& key,
                     const std::string& pageFile);
+
+// Deletes the page file of a passed check and any retry text beside it.
+void DropPage(const std::string& pageFile);
 
 }  // namespace pagesentry
