@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/account_key.h"
@@ -228,16 +229,35 @@ int ListModel::RebuildIndex(int column) {
   platform::MakeDirs(store);
   const platform::SystemTime now = platform::LocalNow();
   const int count = RowCount();
-  int added = 0;
+  std::vector<std::string> keys;
+  keys.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     std::optional<ListRecord> rec = StoreRecord(2, i);
     if (!rec) continue;
     std::optional<RowStatus> st = ReadRowStatus(dir_, *rec);
     if (!st) continue;
-    if (AddDelDat(1, store.c_str(), SortKeyOf(column, *rec, *st, now, consoleStart_).c_str()) ==
-        1) {
-      ++added;
+    keys.push_back(SortKeyOf(column, *rec, *st, now, consoleStart_));
+  }
+  // Added in the store's own order (it lowercases ASCII), every add lands at the end of the
+  // last key file instead of shifting the slots behind it.
+  auto folded = [](std::string s) {
+    for (char& c : s) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
+    return s;
+  };
+  std::vector<std::pair<std::string, size_t>> order;
+  order.reserve(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) order.emplace_back(folded(keys[i]), i);
+  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+    return std::lexicographical_compare(
+        a.first.begin(), a.first.end(), b.first.begin(), b.first.end(), [](char x, char y) {
+          return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        });
+  });
+  int added = 0;
+  for (const auto& entry : order) {
+    if (AddDelDat(1, store.c_str(), keys[entry.second].c_str()) == 1) ++added;
   }
   for (int attempt = 0; attempt < 10; ++attempt) {
     if (platform::IniSetString(common::IniPath(dir_), common::kIniSection, BuildKeyOf(column),
