@@ -92,7 +92,10 @@ bool ConnectWithin(int fd, in_addr address, uint16_t port, int32_t timeoutMs) {
     if (WaitFor(fd, POLLOUT, timeoutMs) > 0) {
       int error = 0;
       socklen_t length = sizeof error;
-      connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+      // A reset that arrives right after the handshake means the connection was made; the
+      // caller then reads the close, as with a peer that resets a moment later.
+      connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+                  (error == 0 || error == ECONNRESET || error == EPIPE);
     }
   }
   ::fcntl(fd, F_SETFL, flags);

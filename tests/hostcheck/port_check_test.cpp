@@ -77,12 +77,15 @@ TEST(PortCheck, ResultsByServerBehaviour) {
     int32_t timeoutMs;
     int32_t mail;
     int32_t web;
+    int32_t webOtherwise = 0;  // a second correct result when timing decides between two
   };
   const Case cases[] = {
       {"greeting line", Greets, 2000, 1, 1},
       {"silent after accept", StaysSilent, 300, -906, -906},
       {"closes at once", ClosesAtOnce, 2000, 1, 1},
-      {"resets the connection", Resets, 2000, 1, 1},
+      // The probe is sent after the connect: a reset that lands first fails the send (-904),
+      // one that lands later is read as the close (1).
+      {"resets the connection", Resets, 2000, 1, 1, -904},
       {"answers 404", AnswersNotFound, 2000, -906, 1},
       {"trickled greeting", Trickles, 1000, 1, 1},
       {"endless bytes without a line feed", StreamsWithoutLineFeed, 2000, 1, 1},
@@ -93,7 +96,9 @@ TEST(PortCheck, ResultsByServerBehaviour) {
     ScriptedServer server(c.behaviour);
     int64_t start = NowMs();
     EXPECT_EQ(CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kGreeting), c.mail);
-    EXPECT_EQ(CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kWebRequest), c.web);
+    int32_t web = CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kWebRequest);
+    if (c.webOtherwise != 0 && web == c.webOtherwise) web = c.web;
+    EXPECT_EQ(web, c.web);
     EXPECT_LT(NowMs() - start, 10000);
   }
 }
