@@ -11,6 +11,7 @@
 #include "hostcheck/page_check.h"
 #include "hostcheck/page_status.h"
 #include "loopback_servers.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
 
@@ -21,12 +22,6 @@ using hostchecktest::ReadRequestHead;
 using hostchecktest::ScriptedServer;
 using hostchecktest::SendAll;
 using hostchecktest::WaitForPeerClose;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // Answers every request with `response`, then closes.
 ScriptedServer::Handler Answer(std::string response) {
@@ -124,9 +119,9 @@ TEST(PageFetch, ResultsAndPageFiles) {
     testsupport::WriteFile(page, "old");
     testsupport::WriteFile(PageErrorFilePath(page), "left");
     ScriptedServer server(c.server);
-    int64_t start = NowMs();
+    int64_t start = platform::MonotonicMs();
     EXPECT_EQ(Fetch(server.port(), page, 1000), c.result);
-    EXPECT_LT(NowMs() - start, 5000);
+    EXPECT_LT(platform::MonotonicMs() - start, 5000);
     std::string stored = testsupport::ReadFile(page);
     EXPECT_EQ(stored.size(), c.page.size());
     EXPECT_TRUE(stored == c.page) << stored.substr(0, 200);

@@ -15,6 +15,7 @@
 
 #include "hostcheck/icmp_echo.h"
 #include "net_lab.h"
+#include "platform/clock.h"
 
 namespace hostcheck {
 namespace {
@@ -26,12 +27,6 @@ using hostchecktest::LabRun;
 using hostchecktest::ReadTunPacket;
 using hostchecktest::RunInNetLab;
 using hostchecktest::TunAnswer;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 // What the tun device answers for the echo requests it sees.
 enum class Responder { kSilent, kReply, kForeignThenReply, kUnreachable };
@@ -99,9 +94,9 @@ PingRecord PingThroughTun(LabContext& lab, Responder responder, const char* host
       }
     }
   });
-  int64_t start = NowMs();
+  int64_t start = platform::MonotonicMs();
   record.result = PingHost(host, timeoutMs, dataSize, count, pauseMs);
-  record.elapsedMs = NowMs() - start;
+  record.elapsedMs = platform::MonotonicMs() - start;
   ::usleep(100 * 1000);  // let the answerer see what was sent last
   done = true;
   answerer.join();
@@ -217,11 +212,11 @@ TEST(Ping, LoopbackThroughBothSockets) {
     options.withoutRawSocket = withoutRaw;
     LabRun run = RunInNetLab(options, [](LabContext&) {
       std::string out;
-      int64_t start = NowMs();
+      int64_t start = platform::MonotonicMs();
       for (int i = 0; i < 50; ++i)
         out += std::to_string(PingHost("127.0.0.1", 2000, 32, 1, 0)) + " ";
       out += std::to_string(PingHost("localhost", 2000, 32, 1, 0)) + " ";
-      out += std::to_string(NowMs() - start);
+      out += std::to_string(platform::MonotonicMs() - start);
       return out;
     });
     if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;

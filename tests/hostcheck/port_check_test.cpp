@@ -13,6 +13,7 @@
 #include "hostcheck/page_check.h"
 #include "loopback_servers.h"
 #include "net_lab.h"
+#include "platform/clock.h"
 #include "support/temp_dir.h"
 
 namespace hostcheck {
@@ -22,12 +23,6 @@ using hostchecktest::ReadRequestHead;
 using hostchecktest::ScriptedServer;
 using hostchecktest::SendAll;
 using hostchecktest::WaitForPeerClose;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 using Behaviour = void (*)(int fd, const std::atomic<bool>& stopping);
 
@@ -94,12 +89,12 @@ TEST(PortCheck, ResultsByServerBehaviour) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(c.behaviour);
-    int64_t start = NowMs();
+    int64_t start = platform::MonotonicMs();
     EXPECT_EQ(CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kGreeting), c.mail);
     int32_t web = CheckPort("127.0.0.1", server.port(), c.timeoutMs, PortProbe::kWebRequest);
     if (c.webOtherwise != 0 && web == c.webOtherwise) web = c.web;
     EXPECT_EQ(web, c.web);
-    EXPECT_LT(NowMs() - start, 10000);
+    EXPECT_LT(platform::MonotonicMs() - start, 10000);
   }
 }
 
@@ -143,10 +138,11 @@ TEST(PortCheck, UnresolvableNameAndUnansweredConnect) {
     out << CheckPort("no-such-host.invalid", 25, 1000, PortProbe::kGreeting) << ' '
         << CheckPort("no-such-host.invalid", 80, 1000, PortProbe::kWebRequest) << ' '
         << CheckPage("no-such-host.invalid", 80, "/", page.c_str(), 1000, none) << ' ';
-    int64_t start = NowMs();
+    int64_t start = platform::MonotonicMs();
     out << CheckPort("10.200.0.2", 25, 500, PortProbe::kGreeting) << ' ';
     out << CheckPort("10.200.0.2", 80, 500, PortProbe::kWebRequest) << ' ';
-    out << CheckPage("10.200.0.2", 80, "/", page.c_str(), 500, none) << ' ' << NowMs() - start;
+    out << CheckPage("10.200.0.2", 80, "/", page.c_str(), 500, none) << ' '
+        << platform::MonotonicMs() - start;
     return out.str();
   });
   if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
