@@ -37,7 +37,9 @@ class PySmtpServer {
 // each line from the client the next reply is sent. After a reply starting "354" the
 // client's lines are data up to the lone "."; then the next reply follows. Special
 // replies: "<close>" closes the connection, "<silent>" answers nothing (until the client
-// closes). Every line the client sent is kept in the transcript.
+// closes), "<delay N>text" sends text after N milliseconds, "<flood>text" sends the line
+// text over and over, reading nothing, until the client goes away. Every line the client
+// sent is kept in the transcript.
 class FakeSmtpServer {
  public:
   explicit FakeSmtpServer(std::vector<std::string> replies,
@@ -50,6 +52,7 @@ class FakeSmtpServer {
 
  private:
   void Serve();
+  void Flood(int fd, const std::string& line);
   std::vector<std::string> replies_;
   int listenFd_ = -1;
   int port_ = 0;
