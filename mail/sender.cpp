@@ -165,6 +165,7 @@ AlertSender::~AlertSender() {
 }
 
 void AlertSender::Run() {
+  EventLoop::Instance().WatchTermination(this);
   StartAttempt();
   if (!done_) EventLoop::Instance().Run();
 }
@@ -182,6 +183,7 @@ void AlertSender::StartAttempt() {
     Complete(kResultFailure);
     return;
   }
+  composed_ = true;
   composedPath_ = composed.path;
   smtp_ = std::make_unique<CSMTP>(this, kMsgUser, user_, password_);
   smtp_->SetBoundMs(timing_.boundMs);
@@ -193,14 +195,36 @@ void AlertSender::StartAttempt() {
   }
 }
 
-void AlertSender::Complete(int result) {
+void AlertSender::Log(int result) {
   const long level = log_.level ? *log_.level : SettingLogLevel();
   if (LogLevelWrites(level, result) && !log_.dir.empty()) {
     const platform::SystemTime now = platform::LocalNow();
-    platform::AppendToFile(
-        MailLogPath(log_.dir, now),
-        MailLogEntry(now, result, sender_, job_.to, job_.subject, job_.smtpHost, job_.body), 0600);
+    const std::string path = MailLogPath(log_.dir, now);
+    if (!platform::AppendToFile(
+            path,
+            MailLogEntry(now, result, sender_, job_.to, job_.subject, job_.smtpHost, job_.body),
+            0600))
+      std::cerr << "VarnPost: cannot write the mail log " << path << "\n";
   }
+}
+
+void AlertSender::Terminate(int signal) {
+  if (done_) return;
+  terminated_ = true;
+  std::cerr << "VarnPost: ended by signal " << signal << "; the mail job is kept\n";
+  if (timer_ != 0) EventLoop::Instance().KillTimer(timer_);
+  timer_ = 0;
+  if (smtp_) smtp_->Abort(false);
+  Log(kResultAbort);
+  smtp_.reset();
+  if (!composedPath_.empty()) platform::RemoveFile(composedPath_);
+  composedPath_.clear();
+  done_ = true;
+  EventLoop::Instance().Quit();
+}
+
+void AlertSender::Complete(int result) {
+  Log(result);
   smtp_.reset();
   if (!composedPath_.empty()) platform::RemoveFile(composedPath_);
   composedPath_.clear();
@@ -215,6 +239,10 @@ void AlertSender::Complete(int result) {
 }
 
 void AlertSender::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (message == kMsgTerminate) {
+    Terminate(static_cast<int>(wParam));
+    return;
+  }
   if (message == kMsgUser) {
     Complete(static_cast<int>(lParam));
     return;

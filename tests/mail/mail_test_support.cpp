@@ -244,7 +244,7 @@ BlackHole::~BlackHole() {
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& input, const std::map<std::string, std::string>& env,
-                     int limitMs) {
+                     int limitMs, const std::function<bool()>& terminateWhen) {
   RunResult result;
   int in[2];
   if (pipe2(in, O_CLOEXEC) != 0) return result;
@@ -279,9 +279,14 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   }
   close(in[1]);
   int status = 0;
+  bool terminated = false;
   for (;;) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
+    if (terminateWhen && !terminated && terminateWhen()) {
+      kill(pid, SIGTERM);
+      terminated = true;
+    }
     if (platform::MonotonicMs() - start > limitMs) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -80,10 +81,11 @@ struct RunResult {
 };
 
 // Runs a program with the arguments, standard input from `input`, extra environment
-// variables, and waits at most `limitMs`.
+// variables, and waits at most `limitMs`. While it runs, `terminateWhen` (when given) is
+// asked every few milliseconds; once it says yes the program gets one SIGTERM.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& input, const std::map<std::string, std::string>& env,
-                     int limitMs = 60000);
+                     int limitMs = 60000, const std::function<bool()>& terminateWhen = {});
 
 std::string Base64Decode(const std::string& text);
 
