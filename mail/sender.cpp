@@ -30,6 +30,14 @@ int64_t EnvMs(const char* name, int64_t fallback) {
   return (end != v && n > 0) ? n : fallback;
 }
 
+// A field of the entry's first line: a line break in a job text must not split it.
+std::string LogField(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
+}
+
 }  // namespace
 
 std::string SenderSettingsPath() {
@@ -123,7 +131,8 @@ std::string MailLogEntry(const platform::SystemTime& t, int result, const std::s
                 t.hour, t.minute, t.second);
   std::string out = stamp;
   out += result == kResultSuccess ? "Succeeded to send a mail " : "Failed to send a mail ";
-  out += "[From:" + sender + ", To:" + to + ", Title:" + subject + ", SMTP:" + smtpHost;
+  out += "[From:" + LogField(sender) + ", To:" + LogField(to) + ", Title:" + LogField(subject) +
+         ", SMTP:" + LogField(smtpHost);
   out += result == kResultSuccess ? " Error:RESULT_SUCCESS]\r\n"
          : result == kResultAbort ? " Error:RESULT_ABORT]\r\n"
                                   : " Error:RESULT_FAILURE]\r\n";

@@ -51,6 +51,8 @@ LogDestination ParseLogDestination(const std::string& text);
 std::string MailLogPath(const std::string& dir, const platform::SystemTime& t);
 
 // One entry of the mail log for `result` (kResultSuccess, kResultFailure, kResultAbort).
+// CR and LF in the fields of its first line become blanks; the description (the body)
+// keeps its lines.
 std::string MailLogEntry(const platform::SystemTime& t, int result, const std::string& sender,
                          const std::string& to, const std::string& subject,
                          const std::string& smtpHost, const std::string& body);

@@ -367,6 +367,10 @@ TEST(VarnPostParts, LogEntriesAndLevels) {
       mail::MailLogEntry(t, mail::kResultFailure, "a", "b", "S", "mx", "")
           .find("Failed to send a mail [From:a, To:b, Title:S, SMTP:mx Error:RESULT_FAILURE]"),
       std::string::npos);
+  EXPECT_EQ(mail::MailLogEntry(t, mail::kResultSuccess, "a@x", "b@y\r\nc@z", "Down\nInjected", "mx",
+                               "body"),
+            "2026/03/04 07:08:09    Succeeded to send a mail [From:a@x, To:b@y  c@z, "
+            "Title:Down Injected, SMTP:mx Error:RESULT_SUCCESS]\r\nDescription:body\r\n\r\n");
   const struct {
     long level;
     int result;
