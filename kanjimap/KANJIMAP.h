@@ -1,6 +1,7 @@
 /* Japanese code conversion: guesses the encoding of a Japanese text (Shift-JIS, EUC-JP,
- * ISO-2022-JP, UTF-16 little-endian, UTF-8, UTF-7) and converts it in place to Shift-JIS
- * (CP932), the code page of the alert texts.
+ * ISO-2022-JP, UTF-16 little-endian, UTF-8, UTF-7; also UTF-16 big-endian, which is
+ * converted but has no code of its own) and converts it in place to Shift-JIS (CP932), the
+ * code page of the alert texts. The rule of the guess is described in detect.cpp.
  *
  * Every function works on caller-owned buffers; nothing is allocated for the caller and no
  * exception leaves the library. A converted text never grows beyond the given length; the
