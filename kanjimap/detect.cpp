@@ -7,11 +7,12 @@
 //     (zero bytes at the very end are a caller's terminators): every 16-bit unit, read in
 //     one byte order, is a character of Japanese text (ASCII, Latin-1, Greek, Cyrillic,
 //     punctuation and symbols, kana and CJK punctuation, kanji, full- and half-width
-//     forms, surrogate pairs) and at least a quarter of them are ASCII, kana/CJK
+//     forms, surrogate pairs) and at least a quarter of them are ASCII, kana, CJK
 //     punctuation or full- and half-width forms, the units that give UTF-16 Japanese
-//     text its zero, 0x30 and 0xFF bytes. The
-//     order with more such units wins, little-endian (1012) on a tie. A text of kanji
-//     alone without a mark cannot be told from Shift-JIS kanji and is not taken.
+//     text its zero, 0x30 and 0xFF bytes. The order with more such units wins,
+//     little-endian (1012) on a tie. A text of kanji alone without a mark cannot be told
+//     from Shift-JIS kanji and is not taken, nor is a text without high and zero bytes
+//     (kana whose bytes are all below 0x80), which stays ASCII.
 //  3. An ESC byte: ISO-2022-JP (1011).
 //  4. No byte of 0x80 or above: UTF-7 (1015) when guessing Unicode and the text holds at
 //     least one shifted run and every "+" opens either "+-" or a run of Base64 that
@@ -27,10 +28,10 @@
 //     (1009 or 1010). A text valid in both is made of half-width katakana in the one
 //     reading and EUC-JP pairs in the other. EUC-JP pairs of punctuation, hiragana or
 //     katakana, or EUC-JP half-width voiced marks after kana that take them, make it
-//     EUC-JP; without them, half-width voiced marks after kana that take
-//     them, or the bytes 0x8E and 0x8F (rare in EUC-JP, common kanji lead bytes in
-//     Shift-JIS), make it Shift-JIS; else it is EUC-JP (so the pair 0xB0 0xA1 is EUC-JP,
-//     as documented).
+//     EUC-JP; without them, Shift-JIS half-width voiced marks after kana that take them,
+//     or the bytes 0x8E and 0x8F (rare in EUC-JP, common kanji lead bytes in Shift-JIS),
+//     make it Shift-JIS; else it is EUC-JP (so the pair 0xB0 0xA1 is EUC-JP, as
+//     documented). Half-width katakana alone, without voiced marks, stays ambiguous.
 //  7. Anything else (broken text): the byte scan of the classic rule, which stops at the
 //     first pair that is no Shift-JIS and classes it by its bytes.
 #include "kanjimap/detect.h"
