@@ -33,8 +33,8 @@ extern "C" {
 int32_t ConvertToSjis3(char* text, int32_t length);
 
 /* As ConvertToSjis3, with the encoding given: 1 UTF-16 little-endian (a leading FF FE mark
- * is skipped), 1014 UTF-8, 1015 UTF-7; any other code detects the encoding, without
- * guessing UTF-8 or UTF-7. */
+ * is skipped; a leading FE FF mark makes it big-endian), 1014 UTF-8, 1015 UTF-7; any other code
+ * detects the encoding, without guessing UTF-8 or UTF-7. */
 int32_t ConvertToSjis3WithCode(char* text, int32_t length, int32_t encoding);
 
 /* Converts the zero-terminated `text` in place like ConvertToSjis3 and fills the rest of

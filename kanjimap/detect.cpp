@@ -360,8 +360,10 @@ int32_t DetectEncoding(const unsigned char* text, size_t length, bool guessUnico
     innerZero = innerZero || (text[i] == 0 && i < end);
   }
   if (high || innerZero) {
-    const long le = Utf16Evidence(text, length, false);
-    const long be = Utf16Evidence(text, length, true);
+    // A terminating zero byte after an even count of text bytes is no half unit.
+    const size_t units = length % 2 != 0 && text[length - 1] == 0 ? length - 1 : length;
+    const long le = Utf16Evidence(text, units, false);
+    const long be = Utf16Evidence(text, units, true);
     if (le >= 0 || be >= 0) return le >= be ? KANJIMAP_UTF16LE : kUtf16Be;
   }
   if (esc) return KANJIMAP_ISO_2022_JP;

@@ -81,6 +81,7 @@ TEST(Kanjimap, DetectionOfShortTexts) {
        "A"},
       {"UTF-16 little-endian ASCII without mark", std::string("d\0o\0w\0n\0", 8), "down"},
       {"a terminator counted in the length", std::string("abc\0", 4), std::string("abc\0", 4)},
+      {"UTF-16 with an odd terminator byte", std::string("A\0\x42\x30\0", 5), "A\x82\xa0"},
       {"ASCII framed by + and - is no UTF-7", "+1 day-", "+1 day-"},
       {"ASCII with a plus sign", "a + b = c", "a + b = c"},
       {"ASCII of digits", "00000000", "00000000"},
@@ -125,6 +126,7 @@ TEST(Kanjimap, GivenEncodings) {
   } cases[] = {
       {"UTF-16 without mark", 1, "\x42\x30\x44\x30", "\x82\xa0\x82\xa2"},
       {"UTF-16 with mark", 1, "\xff\xfe\x42\x30", "\x82\xa0"},
+      {"UTF-16 with big-endian mark", 1, "\xfe\xff\x30\x42", "\x82\xa0"},
       {"UTF-8", 1014, "\xe3\x81\x82\xe6\x97\xa5", "\x82\xa0\x93\xfa"},
       {"UTF-8 with a broken byte", 1014, "a\xffz", "a?z"},
       {"UTF-7", 1015, "+MEI-", "\x82\xa0"},
