@@ -46,7 +46,10 @@ extern "C" VARN_EXPORT int32_t ConvertToSjis3WithCode(char* text, int32_t length
     if (!text || length <= 0) return Unchanged(text, length);
     if (encoding == KANJIMAP_GIVEN_UTF16) {
       const bool marked = length >= 2 && Bytes(text)[0] == 0xFF && Bytes(text)[1] == 0xFE;
-      encoding = marked ? KANJIMAP_UTF16LE_MARKED : KANJIMAP_UTF16LE;
+      const bool bigEndian = length >= 2 && Bytes(text)[0] == 0xFE && Bytes(text)[1] == 0xFF;
+      encoding = marked      ? KANJIMAP_UTF16LE_MARKED
+                 : bigEndian ? kanjimap::kUtf16BeMarked
+                             : KANJIMAP_UTF16LE;
     } else if (encoding != KANJIMAP_UTF8 && encoding != KANJIMAP_UTF7) {
       encoding = kanjimap::DetectEncoding(Bytes(text), static_cast<size_t>(length), false);
     }

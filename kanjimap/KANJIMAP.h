@@ -1,6 +1,7 @@
 /* Japanese code conversion: guesses the encoding of a Japanese text (Shift-JIS, EUC-JP,
- * ISO-2022-JP, UTF-16 little-endian, UTF-8, UTF-7) and converts it in place to Shift-JIS
- * (CP932), the code page of the alert texts.
+ * ISO-2022-JP, UTF-16 little-endian, UTF-8, UTF-7; also UTF-16 big-endian, which is
+ * converted but has no code of its own) and converts it in place to Shift-JIS (CP932), the
+ * code page of the alert texts. The rule of the guess is described in detect.cpp.
  *
  * Every function works on caller-owned buffers; nothing is allocated for the caller and no
  * exception leaves the library. A converted text never grows beyond the given length; the
@@ -32,8 +33,8 @@ extern "C" {
 int32_t ConvertToSjis3(char* text, int32_t length);
 
 /* As ConvertToSjis3, with the encoding given: 1 UTF-16 little-endian (a leading FF FE mark
- * is skipped), 1014 UTF-8, 1015 UTF-7; any other code detects the encoding, without
- * guessing UTF-8 or UTF-7. */
+ * is skipped; a leading FE FF mark makes it big-endian), 1014 UTF-8, 1015 UTF-7; any other code
+ * detects the encoding, without guessing UTF-8 or UTF-7. */
 int32_t ConvertToSjis3WithCode(char* text, int32_t length, int32_t encoding);
 
 /* Converts the zero-terminated `text` in place like ConvertToSjis3 and fills the rest of

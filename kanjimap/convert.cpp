@@ -52,8 +52,15 @@ int32_t ConvertBuffer(char* text, int32_t length, int32_t encoding) {
     case KANJIMAP_UTF16LE_MARKED:
       codePage = Utf16LeToCp932(in.substr(2));
       break;
+    case kUtf16BeMarked:
+      codePage = Utf16BeToCp932(in.substr(2));
+      break;
+    case kUtf16Be:
+      codePage = Utf16BeToCp932(in);
+      break;
     case KANJIMAP_UTF8:
-      codePage = Utf8ToCp932(in);
+      // A byte-order mark is no character of the text.
+      codePage = Utf8ToCp932(in.substr(0, 3) == "\xEF\xBB\xBF" ? in.substr(3) : in);
       break;
     case KANJIMAP_UTF7:
       codePage = Utf7ToCp932(in);
@@ -65,7 +72,7 @@ int32_t ConvertBuffer(char* text, int32_t length, int32_t encoding) {
   }
   // A Unicode text that yields nothing stays as it was.
   if (codePage.empty()) return length;
-  const int32_t again = DetectEncoding(Bytes(codePage), codePage.size(), false);
+  const int32_t again = DetectAfterUnicode(Bytes(codePage), codePage.size());
   return CopyBack(text, length, FromCodePage(codePage, again));
 }
 

@@ -28,7 +28,7 @@ std::string EucToSjis(std::string_view euc) {
     const auto c = static_cast<unsigned char>(euc[i]);
     const bool hasNext = i + 1 < euc.size() && euc[i + 1] != '\0';
     const auto next = hasNext ? static_cast<unsigned char>(euc[i + 1]) : 0;
-    if (c >= 0xA1 && c <= 0xF2 && hasNext) {
+    if (c >= 0xA1 && c <= 0xF4 && hasNext) {
       AppendJisPairAsSjis(c & 0x7F, next & 0x7F, out);
       i += 2;
     } else if (c <= 0x80 || !hasNext) {

@@ -9,7 +9,8 @@ namespace kanjimap {
 // The Shift-JIS bytes of the JIS pair (j1, j2).
 void AppendJisPairAsSjis(unsigned char j1, unsigned char j2, std::string& out);
 
-// EUC-JP: a pair with a first byte in 0xA1-0xF2 is a JIS pair with 0x80 added to both
+// EUC-JP: a pair with a first byte in 0xA1-0xF4 (rows 1 to 84, the last kanji of the
+// second level included) is a JIS pair with 0x80 added to both
 // bytes; 0x8E and a kana byte is a half-width katakana (its Shift-JIS byte is the kana
 // byte itself; a lone 0x8E is dropped); bytes up to 0x80 are copied; any other high byte
 // is copied with the byte after it.

@@ -1,5 +1,7 @@
 #include "kanjimap/unicode_text.h"
 
+#include <utility>
+
 #include "platform/codepage.h"
 
 namespace kanjimap {
@@ -18,6 +20,12 @@ std::string ToCp932(std::string_view utf16) {
 
 std::string Utf16LeToCp932(std::string_view utf16) {
   return ToCp932(utf16.substr(0, utf16.size() / 2 * 2));
+}
+
+std::string Utf16BeToCp932(std::string_view utf16) {
+  std::string swapped(utf16.substr(0, utf16.size() / 2 * 2));
+  for (size_t i = 0; i + 1 < swapped.size(); i += 2) std::swap(swapped[i], swapped[i + 1]);
+  return ToCp932(swapped);
 }
 
 std::string Utf8ToCp932(std::string_view utf8) {

@@ -10,6 +10,9 @@ namespace kanjimap {
 // UTF-16 little-endian (an odd last byte is ignored) to CP932.
 std::string Utf16LeToCp932(std::string_view utf16);
 
+// UTF-16 big-endian (an odd last byte is ignored) to CP932.
+std::string Utf16BeToCp932(std::string_view utf16);
+
 // UTF-8 to CP932; a byte that starts no valid sequence becomes "?".
 std::string Utf8ToCp932(std::string_view utf8);
 

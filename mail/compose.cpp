@@ -41,6 +41,22 @@ unsigned DefaultRandom() {
 
 enum class PartKind { kGif, kJpeg, kForwarded, kOther, kSkip };
 
+// A header text on one line: a line break inside it would end the header block early and
+// push what follows into the body, so CR LF, CR and LF each become one blank.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out.push_back(' ');
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
+}
+
 std::string BaseName(const std::string& path) {
   size_t start = 0;
   for (size_t i = 0; i < path.size(); ++i) {
@@ -83,7 +99,8 @@ void AppendBase64Lines(std::string& out, const std::string& data) {
 void AppendAttachment(std::string& out, const std::string& path, int charset,
                       const std::string& boundary) {
   const std::optional<std::string> content =
-      path.empty() ? std::nullopt : platform::ReadWholeFile(path, kMaxAttachmentSize);
+      path.empty() ? std::nullopt
+                   : platform::ReadWholeFile(AttachmentFilePath(path), kMaxAttachmentSize);
   const PartKind kind = KindOf(path, content);
   if (kind == PartKind::kSkip) return;
   if (kind == PartKind::kForwarded) {
@@ -234,14 +251,14 @@ std::string BuildMessage(const MailJob& job, const std::string& mailer, const Me
   std::string out;
   out.reserve(job.body.size() * 3 / 2 + 1024);
   out += "Date: " + stamp.date + "\n";
-  if (!job.from.empty()) out += "From: " + AddressHeaderText(job.from, job.charset) + "\n";
+  if (!job.from.empty()) out += "From: " + AddressHeaderText(OneLine(job.from), job.charset) + "\n";
   if (!job.replyTo.empty())
-    out += "Reply-To: " + AddressHeaderText(job.replyTo, job.charset) + "\n";
-  out += "X-Mailer: " + mailer + "\n";
+    out += "Reply-To: " + AddressHeaderText(OneLine(job.replyTo), job.charset) + "\n";
+  out += "X-Mailer: " + OneLine(mailer) + "\n";
   out += "MIME-Version: 1.0\n";
-  out += "To: " + AddressHeaderText(job.to, job.charset) + "\n";
-  if (!job.cc.empty()) out += "Cc: " + AddressHeaderText(job.cc, job.charset) + "\n";
-  out += "Subject: " + EncodeHeaderText(job.subject, job.charset) + "\n";
+  out += "To: " + AddressHeaderText(OneLine(job.to), job.charset) + "\n";
+  if (!job.cc.empty()) out += "Cc: " + AddressHeaderText(OneLine(job.cc), job.charset) + "\n";
+  out += "Subject: " + EncodeHeaderText(OneLine(job.subject), job.charset) + "\n";
   out += "Message-ID: <" + stamp.messageId + ">\n";
   const std::vector<std::string> attachments = AttachmentPaths(job.attachments);
   if (attachments.empty()) {
@@ -260,9 +277,10 @@ std::string BuildMessage(const MailJob& job, const std::string& mailer, const Me
 
 ComposeStatus ComposeMessage(const MailJob& job, const std::string& mailer,
                              const std::string& tempDir, ComposedMail* out) {
-  out->recipients = EnvelopeRecipients(job.to, job.cc);
+  // A line break must not reach an SMTP command either.
+  out->recipients = EnvelopeRecipients(OneLine(job.to), OneLine(job.cc));
   if (out->recipients.empty()) return ComposeStatus::kNoRecipients;
-  out->sender = EnvelopeSender(job.from);
+  out->sender = EnvelopeSender(OneLine(job.from));
   const std::string dir = tempDir.empty() ? SystemTempDir() : tempDir;
   platform::MakeDirs(dir);
   out->path = platform::MakeTempFile(dir, "MAIL");
@@ -287,11 +305,19 @@ ComposeStatus ComposeMessage(const MailJob& job, const std::string& mailer,
   return ComposeStatus::kComposed;
 }
 
+std::string AttachmentFilePath(const std::string& path) {
+  if (!HasEightBit(path)) return path;
+  std::optional<std::string> utf8 = platform::Cp932ToUtf8(path);
+  if (utf8 && platform::PathExists(*utf8)) return *utf8;
+  return path;  // not CP932, or a file whose name is stored in the job's bytes as they are
+}
+
 void DeleteAttachments(const MailJob& job) {
   const bool deleteAll = job.deleteAfterSending != 0 && job.deleteAfterSending != kKeepAttachments;
   for (const std::string& path : AttachmentPaths(job.attachments)) {
     if (path.empty()) continue;
-    if (deleteAll || ExtensionStarts(Extension(path), "fwd")) platform::RemoveFile(path);
+    if (deleteAll || ExtensionStarts(Extension(path), "fwd"))
+      platform::RemoveFile(AttachmentFilePath(path));
   }
 }
 

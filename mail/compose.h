@@ -60,6 +60,11 @@ ComposeStatus ComposeMessage(const MailJob& job, const std::string& mailer,
 // than 259 characters left empty).
 std::vector<std::string> AttachmentPaths(const std::string& list);
 
+// The file to open for an attachment path of a job: job texts are CP932 and the file
+// system's names UTF-8, so a path with Shift-JIS characters names the file of its UTF-8
+// form; when no such file exists (or the path is no CP932) the bytes as they are.
+std::string AttachmentFilePath(const std::string& path);
+
 // Deletes the job's attachments once the mail is done with: every file when the
 // delete-after-sending flag is non-zero and not -99, and forwarded messages (".fwd") always.
 void DeleteAttachments(const MailJob& job);

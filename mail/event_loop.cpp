@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -36,6 +37,18 @@ struct EventLoop::LookupShared {
 };
 
 namespace {
+
+// Set by the signal handler; the loop turns it into a kMsgTerminate.
+volatile sig_atomic_t g_terminateSignal = 0;
+int g_wakeWrite = -1;
+
+void OnTerminateSignal(int signal) {
+  const int saved = errno;
+  g_terminateSignal = signal;
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = write(g_wakeWrite, &byte, 1);  // wakes the poll
+  errno = saved;
+}
 
 int SystemResolve(const std::string& host, std::vector<in_addr>* out) {
   addrinfo hints{};
@@ -159,6 +172,7 @@ void EventLoop::Post(CWinsockEventCallback* target, unsigned message, uintptr_t 
 }
 
 void EventLoop::Forget(CWinsockEventCallback* target) {
+  if (terminateTarget_ == target) terminateTarget_ = nullptr;
   registry_.remove_if([target](const Entry& e) { return e.target == target; });
   posted_.remove_if([target](const Posted& p) { return p.target == target; });
   for (auto it = timers_.begin(); it != timers_.end();)
@@ -244,10 +258,28 @@ void EventLoop::DeliverPosted() {
   }
 }
 
+void EventLoop::WatchTermination(CWinsockEventCallback* target) {
+  terminateTarget_ = target;
+  g_wakeWrite = shared_->wakeWrite;
+  struct sigaction action {};
+  action.sa_handler = OnTerminateSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+void EventLoop::TakeTermination() {
+  const int signal = g_terminateSignal;
+  if (signal == 0) return;
+  g_terminateSignal = 0;
+  if (terminateTarget_ != nullptr) Post(terminateTarget_, kMsgTerminate, signal, 0);
+}
+
 void EventLoop::Run() {
   quit_ = false;
   std::vector<pollfd> fds;
   while (!quit_) {
+    TakeTermination();
     DeliverPosted();
     if (quit_ || Idle()) break;
     fds.clear();

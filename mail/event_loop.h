@@ -23,6 +23,7 @@ constexpr unsigned kMsgUser = 1024;         // the owner's completion message (r
 constexpr unsigned kMsgLookupDone = 1025;   // wParam lookup handle, lParam error (0 = found)
 constexpr unsigned kMsgSocketEvent = 1030;  // wParam socket, lParam event | error << 16
 constexpr unsigned kMsgTimer = 1031;        // wParam timer id
+constexpr unsigned kMsgTerminate = 1032;    // wParam the signal number (SIGTERM, SIGINT)
 
 // Socket events carried in the low 16 bits of kMsgSocketEvent's lParam; the error number
 // (errno) is in the bits above.
@@ -82,6 +83,10 @@ class EventLoop {
   // Delivers the message to `target` from the loop, after the current callback returns.
   void Post(CWinsockEventCallback* target, unsigned message, uintptr_t wParam, intptr_t lParam);
 
+  // From now on SIGTERM and SIGINT no longer end the process: each arrives as one
+  // kMsgTerminate, delivered to `target` from the loop.
+  void WatchTermination(CWinsockEventCallback* target);
+
   // Runs until Quit() is called. Returns at once when nothing is registered, set or posted
   // (nothing could ever happen).
   void Run();
@@ -118,6 +123,7 @@ class EventLoop {
   void DrainLookups();
   void FireTimers();
   void DeliverPosted();
+  void TakeTermination();
   bool Idle() const;
 
   std::list<Entry> registry_;
@@ -129,6 +135,7 @@ class EventLoop {
   intptr_t nextLookup_ = 1;
   int pendingLookups_ = 0;
   bool quit_ = false;
+  CWinsockEventCallback* terminateTarget_ = nullptr;
 };
 
 }  // namespace mail

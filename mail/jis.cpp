@@ -62,9 +62,13 @@ constexpr uint16_t kKatakana[63] = {
 constexpr unsigned char kVoiced = 0xDE;
 constexpr unsigned char kSemiVoiced = 0xDF;
 
+// 0xED and 0xEE carry the NEC-selected IBM extensions of the code page: the same
+// characters as the IBM extensions at 0xFA-0xFC, and the arithmetic of the standard rows
+// puts them at exactly the row 89-92 places that the 0xFA-0xFC tables give those
+// characters.
 bool IsLead(unsigned char c) {
   return (c >= 0x81 && c <= 0x84) || (c >= 0x87 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEA) ||
-         (c >= 0xF0 && c <= 0xFC);
+         c == 0xED || c == 0xEE || (c >= 0xF0 && c <= 0xFC);
 }
 
 uint16_t VendorCode(unsigned char lead, unsigned char trail) {

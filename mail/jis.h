@@ -12,7 +12,8 @@ namespace mail {
 // full-width forms, a following voiced or semi-voiced mark folded in where such a form
 // exists. IBM extended characters (lead bytes 0xFA-0xFC) become the same characters at
 // their NEC-selected positions in rows 89-92, or in row 13 and the standard rows where
-// they have one there; NEC special characters (lead 0x87) keep their row-13 codes.
+// they have one there; the NEC-selected IBM extensions (lead bytes 0xED, 0xEE) land on the
+// same places; NEC special characters (lead 0x87) keep their row-13 codes.
 // A byte that has no mapping becomes "!!" in double-byte mode.
 std::string SjisToIso2022Jp(std::string_view sjis);
 

@@ -30,6 +30,14 @@ int64_t EnvMs(const char* name, int64_t fallback) {
   return (end != v && n > 0) ? n : fallback;
 }
 
+// A field of the entry's first line: a line break in a job text must not split it.
+std::string LogField(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if (c == '\r' || c == '\n') c = ' ';
+  return out;
+}
+
 }  // namespace
 
 std::string SenderSettingsPath() {
@@ -123,7 +131,8 @@ std::string MailLogEntry(const platform::SystemTime& t, int result, const std::s
                 t.hour, t.minute, t.second);
   std::string out = stamp;
   out += result == kResultSuccess ? "Succeeded to send a mail " : "Failed to send a mail ";
-  out += "[From:" + sender + ", To:" + to + ", Title:" + subject + ", SMTP:" + smtpHost;
+  out += "[From:" + LogField(sender) + ", To:" + LogField(to) + ", Title:" + LogField(subject) +
+         ", SMTP:" + LogField(smtpHost);
   out += result == kResultSuccess ? " Error:RESULT_SUCCESS]\r\n"
          : result == kResultAbort ? " Error:RESULT_ABORT]\r\n"
                                   : " Error:RESULT_FAILURE]\r\n";
@@ -165,6 +174,7 @@ AlertSender::~AlertSender() {
 }
 
 void AlertSender::Run() {
+  EventLoop::Instance().WatchTermination(this);
   StartAttempt();
   if (!done_) EventLoop::Instance().Run();
 }
@@ -182,6 +192,7 @@ void AlertSender::StartAttempt() {
     Complete(kResultFailure);
     return;
   }
+  composed_ = true;
   composedPath_ = composed.path;
   smtp_ = std::make_unique<CSMTP>(this, kMsgUser, user_, password_);
   smtp_->SetBoundMs(timing_.boundMs);
@@ -193,14 +204,36 @@ void AlertSender::StartAttempt() {
   }
 }
 
-void AlertSender::Complete(int result) {
+void AlertSender::Log(int result) {
   const long level = log_.level ? *log_.level : SettingLogLevel();
   if (LogLevelWrites(level, result) && !log_.dir.empty()) {
     const platform::SystemTime now = platform::LocalNow();
-    platform::AppendToFile(
-        MailLogPath(log_.dir, now),
-        MailLogEntry(now, result, sender_, job_.to, job_.subject, job_.smtpHost, job_.body), 0600);
+    const std::string path = MailLogPath(log_.dir, now);
+    if (!platform::AppendToFile(
+            path,
+            MailLogEntry(now, result, sender_, job_.to, job_.subject, job_.smtpHost, job_.body),
+            0600))
+      std::cerr << "VarnPost: cannot write the mail log " << path << "\n";
   }
+}
+
+void AlertSender::Terminate(int signal) {
+  if (done_) return;
+  terminated_ = true;
+  std::cerr << "VarnPost: ended by signal " << signal << "; the mail job is kept\n";
+  if (timer_ != 0) EventLoop::Instance().KillTimer(timer_);
+  timer_ = 0;
+  if (smtp_) smtp_->Abort(false);
+  Log(kResultAbort);
+  smtp_.reset();
+  if (!composedPath_.empty()) platform::RemoveFile(composedPath_);
+  composedPath_.clear();
+  done_ = true;
+  EventLoop::Instance().Quit();
+}
+
+void AlertSender::Complete(int result) {
+  Log(result);
   smtp_.reset();
   if (!composedPath_.empty()) platform::RemoveFile(composedPath_);
   composedPath_.clear();
@@ -215,6 +248,10 @@ void AlertSender::Complete(int result) {
 }
 
 void AlertSender::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) {
+  if (message == kMsgTerminate) {
+    Terminate(static_cast<int>(wParam));
+    return;
+  }
   if (message == kMsgUser) {
     Complete(static_cast<int>(lParam));
     return;

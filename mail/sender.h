@@ -51,6 +51,8 @@ LogDestination ParseLogDestination(const std::string& text);
 std::string MailLogPath(const std::string& dir, const platform::SystemTime& t);
 
 // One entry of the mail log for `result` (kResultSuccess, kResultFailure, kResultAbort).
+// CR and LF in the fields of its first line become blanks; the description (the body)
+// keeps its lines.
 std::string MailLogEntry(const platform::SystemTime& t, int result, const std::string& sender,
                          const std::string& to, const std::string& subject,
                          const std::string& smtpHost, const std::string& body);
@@ -69,6 +71,10 @@ struct SenderTiming {
 // Sends the job: attempts until one succeeds or RETRYCOUNT attempts were made, each
 // failed attempt followed by a pause of ten times pauseMs; every attempt is logged by the
 // log level. The loop stays free during the pauses.
+//
+// SIGTERM or SIGINT (a shut-down) ends the sender at once: a running attempt is aborted,
+// an aborted entry goes to the mail log (by the log level, like any aborted attempt) and
+// terminated() tells the caller to keep the job, which has not been dealt with.
 class AlertSender : public CWinsockEventCallback {
  public:
   AlertSender(MailJob job, std::string user, std::string password, SenderTiming timing);
@@ -77,12 +83,18 @@ class AlertSender : public CWinsockEventCallback {
   // Runs the whole cycle in the event loop; returns when the sender is done.
   void Run();
   int attempts() const { return attempts_; }
+  // Whether some attempt composed the message (and so took its attachments in).
+  bool composed() const { return composed_; }
+  // Whether a termination signal ended the sender before it was done.
+  bool terminated() const { return terminated_; }
 
   void OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) override;
 
  private:
   void StartAttempt();
   void Complete(int result);
+  void Log(int result);
+  void Terminate(int signal);
 
   MailJob job_;
   std::string user_;
@@ -97,6 +109,8 @@ class AlertSender : public CWinsockEventCallback {
   long retryCount_ = 5;
   uintptr_t timer_ = 0;
   bool done_ = false;
+  bool composed_ = false;
+  bool terminated_ = false;
 };
 
 }  // namespace mail

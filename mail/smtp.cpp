@@ -18,6 +18,7 @@ constexpr size_t kMaxLogin = 64;          // characters of the user name and of 
 constexpr size_t kMaxAuthBytes = 102;     // bytes of either that go into the Base64 answer
 constexpr size_t kMaxLine = 999;          // message lines of this length or more are refused
 constexpr size_t kTransferBatch = 16384;  // bytes of message lines handed to one send
+constexpr int kMaxAuthChallenges = 2;     // AUTH LOGIN asks for the user name and the password
 
 constexpr const char* kStateNames[CSMTP::kStateCount] = {
     "Idle", "Connect",        "AwaitConnection", "Greeting", "EhloReply", "Auth",
@@ -217,6 +218,7 @@ bool CSMTP::OnGreeting(int event) {
 
 bool CSMTP::OnEhloReply(int event) {
   if (event == kEvReply2) {
+    authChallenges_ = 0;
     if (SendCommand("auth login\r\n")) SetState(kAuth);
     return true;
   }
@@ -229,14 +231,23 @@ bool CSMTP::OnEhloReply(int event) {
 
 bool CSMTP::OnAuth(int event) {
   if (event == kEvReply3) {
+    // A server that keeps on challenging would have an answer queued for every challenge.
+    if (++authChallenges_ > kMaxAuthChallenges) {
+      if (trace_) trace_("too many login challenges");
+      Fail(kQuit);
+      return true;
+    }
+    // Each answer starts a new reply wait with its own bound.
     if (replyText_.find("VXNlcm5hbWU") != std::string::npos ||
         replyText_.find("dXNlcm5hbWU") != std::string::npos) {
-      SendCommand(Base64Encode(std::string_view(user_).substr(0, kMaxAuthBytes)) + "\r\n",
-                  "(user name)");
+      if (SendCommand(Base64Encode(std::string_view(user_).substr(0, kMaxAuthBytes)) + "\r\n",
+                      "(user name)"))
+        ArmBound();
     } else if (replyText_.find("UGFzc3dvcmQ") != std::string::npos ||
                replyText_.find("cGFzc3dvcmQ") != std::string::npos) {
-      SendCommand(Base64Encode(std::string_view(password_).substr(0, kMaxAuthBytes)) + "\r\n",
-                  "(password)");
+      if (SendCommand(Base64Encode(std::string_view(password_).substr(0, kMaxAuthBytes)) + "\r\n",
+                      "(password)"))
+        ArmBound();
     } else if (SendCommand("RSET\r\n")) {
       SetState(kMail);
     }
@@ -456,7 +467,9 @@ void CSMTP::StreamEvent(int event, int error, int) {
 
 void CSMTP::ReadReplies() {
   char buffer[4096];
-  for (;;) {
+  // At most 64 KB per call: the rest waits for the loop's next turn, so a server that never
+  // stops sending cannot keep timers and other events from their turn.
+  for (int reads = 0; reads < 16; ++reads) {
     if (state_ == kIdle) return;
     const long n = socket_.Receive(buffer, sizeof buffer);
     if (n == kWouldBlock) return;
@@ -500,11 +513,11 @@ void CSMTP::ReadReplies() {
 
 int CSMTP::TakeLine(const std::string& line) {
   if (trace_) trace_("< " + line.substr(0, 200));
-  const bool wellFormed = line.size() >= 3 && line.size() <= kMaxReplyLine &&
-                          std::isdigit(static_cast<unsigned char>(line[0])) &&
-                          std::isdigit(static_cast<unsigned char>(line[1])) &&
-                          std::isdigit(static_cast<unsigned char>(line[2])) &&
-                          (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+  // A line whose fourth character is "-" continues the reply; any other line ends it and
+  // its first character gives the class, whatever follows ("220mail ESMTP" is a greeting).
+  // A line that starts with anything but "1" to "5" ends the dialogue.
+  const bool wellFormed =
+      !line.empty() && line.size() <= kMaxReplyLine && line[0] >= '1' && line[0] <= '5';
   if (!wellFormed || ++replyLines_ > kMaxReplyLines) {
     malformed_ = true;
     return kEvNone;
@@ -512,10 +525,6 @@ int CSMTP::TakeLine(const std::string& line) {
   replyText_ += line;
   replyText_ += '\n';
   if (line.size() > 3 && line[3] == '-') return kEvNone;
-  if (line[0] < '1' || line[0] > '5') {
-    malformed_ = true;
-    return kEvNone;
-  }
   return kEvReply1 + (line[0] - '1');
 }
 

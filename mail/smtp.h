@@ -8,8 +8,9 @@
 // Every wait is bounded: the lookup and each connect by the connection manager, every
 // reply and every stalled transfer by the reply bound. A bound that runs out ends the
 // dialogue with kResultFailure, as does anything malformed from the server (a reply line
-// that is not three digits followed by a blank, "-" or the line end, a line over 4 KB, a
-// reply of more than 100 lines).
+// that does not start with "1" to "5", a line over 4 KB, a reply of more than 100 lines)
+// and a login that is challenged more than twice. The reply class is the first character
+// of a reply's last line; a line whose fourth character is "-" is a continuation.
 #pragma once
 
 #include <cstdint>
@@ -147,6 +148,7 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   std::string partial_;    // bytes of a reply line not yet complete
   std::string replyText_;  // every line of the current reply
   int replyLines_ = 0;
+  int authChallenges_ = 0;  // 334 replies to AUTH LOGIN so far
   bool malformed_ = false;
   bool sendPending_ = false;
   bool esmtp_ = false;

@@ -45,6 +45,8 @@ void SocketStream::Select() {
 int SocketStream::Send(std::string_view data, int tag) {
   if (fd_ < 0) return lastError_ = ENOTCONN;
   if (!queue_.empty()) {
+    if (data.size() > kMaxQueuedBytes - queued_) return lastError_ = ENOBUFS;
+    queued_ += data.size();
     queue_.push_back(Pending{std::string(data), 0, tag});
     return kWouldBlock;
   }
@@ -57,6 +59,8 @@ int SocketStream::Send(std::string_view data, int tag) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (data.size() - sent > kMaxQueuedBytes) return lastError_ = ENOBUFS;
+      queued_ = data.size() - sent;
       queue_.push_back(Pending{std::string(data.substr(sent)), 0, tag});
       Select();
       return kWouldBlock;
@@ -91,12 +95,14 @@ void SocketStream::DrainQueue() {
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // wait for the next write
       lastError_ = n < 0 ? errno : EPIPE;
       const int tag = p.tag;
+      queued_ -= p.data.size();
       queue_.pop_front();
       Select();
       if (owner_) owner_->StreamEvent(kStreamSent, lastError_, tag);
       return;
     }
     const int tag = p.tag;
+    queued_ -= p.data.size();
     queue_.pop_front();
     Select();
     if (owner_) owner_->StreamEvent(kStreamSent, 0, tag);
@@ -112,6 +118,7 @@ void SocketStream::Close() {
   fd_ = -1;
   state_ = kClosed;
   queue_.clear();
+  queued_ = 0;
 }
 
 void SocketStream::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) {

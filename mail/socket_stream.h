@@ -47,7 +47,10 @@ class SocketStream : public CWinsockEventCallback {
 
   // Sends at once what the socket takes and queues the rest. 0 when everything went out,
   // kWouldBlock when some of it waits in the queue (a kStreamSent with `tag` follows once
-  // it has gone), else the error number.
+  // it has gone), else the error number: ENOBUFS (and nothing queued) when the queue would
+  // grow beyond kMaxQueuedBytes, since a peer that does not read must not make it grow
+  // without bound.
+  static constexpr size_t kMaxQueuedBytes = 1u << 20;
   int Send(std::string_view data, int tag);
 
   // Reads what is there: the count (> 0), 0 when the peer closed, kWouldBlock, or the
@@ -73,6 +76,7 @@ class SocketStream : public CWinsockEventCallback {
   State state_ = kClosed;
   int lastError_ = 0;
   std::deque<Pending> queue_;
+  size_t queued_ = 0;  // bytes held in the queue (including what of them went out already)
   StreamOwner* owner_ = nullptr;
 };
 

@@ -20,11 +20,18 @@ int main(int argc, char** argv) {
   // An unreadable or short job file is left where it is for whoever wrote it.
   std::optional<mail::MailJob> job = mail::ReadMailJob(cmd.jobPath);
   if (!job) return 0;
+  bool composed = false;
   {
     mail::AlertSender sender(*job, cmd.user, cmd.password, mail::SenderTiming::FromEnvironment());
     sender.Run();
+    // Stopped by a shut-down before the job was dealt with: the job file and its attachments
+    // stay, as after any other end that did not finish the job, for whoever runs it again.
+    if (sender.terminated()) return 0;
+    composed = sender.composed();
   }
-  mail::DeleteAttachments(*job);
+  // Attachments go only with a message that took them in; a job that never composed one
+  // (no recipient) leaves them alone.
+  if (composed) mail::DeleteAttachments(*job);
   platform::RemoveFile(cmd.jobPath);
   return 0;
 }

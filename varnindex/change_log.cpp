@@ -11,7 +11,7 @@ namespace varnindex {
 namespace {
 
 constexpr int64_t kLogFileLimit = 500000;
-constexpr int kMaxLogFiles = 999;
+constexpr int kMaxLogFiles = 1000;  // 001 .. 1000 (the last one has four digits)
 
 const char* Marker(Change change) {
   switch (change) {

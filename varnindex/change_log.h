@@ -9,8 +9,9 @@ namespace varnindex {
 enum class Change { kAdd, kErrorAdd, kDel, kErrorDel };
 
 // Appends "\r\n[ADD]\r\n" (or the marker of the other changes), "TIME=h:m:s\r\n" and
-// "Data=<key>\r\n" in one write to the first of today's files 001..999 that is below
-// 500000 bytes. A log that cannot be written changes nothing else.
+// "Data=<key>\r\n" in one write to the first of today's files 001..1000 that is below
+// 500000 bytes (the thousandth is named ...1000.txt). A log that cannot be written changes nothing
+// else.
 void LogChange(const std::string& dir, Change change, std::string_view key);
 
 }  // namespace varnindex

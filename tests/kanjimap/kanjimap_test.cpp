@@ -63,6 +63,60 @@ TEST(Kanjimap, DetectsAndConvertsToShiftJis) {
   }
 }
 
+// Examples whose results are fixed: the documented ones, and texts that must not be
+// taken for another encoding.
+TEST(Kanjimap, DetectionOfShortTexts) {
+  const Case cases[] = {
+      {"EUC-JP pair B0 A1 alone", "\xb0\xa1", "\x88\x9f"},
+      {"EUC-JP kanji (C6 FC CB DC)", "\xc6\xfc\xcb\xdc", "\x93\xfa\x96\x7b"},
+      {"EUC-JP hiragana", "\xa4\xa2\xa4\xa4", "\x82\xa0\x82\xa2"},
+      {"UTF-8 katakana with prolonged marks", "\xe3\x82\xb5\xe3\x83\xbc\xe3\x83\x90\xe3\x83\xbc",
+       "\x83\x54\x81\x5b\x83\x6f\x81\x5b"},
+      {"UTF-8 with byte-order mark", "\xef\xbb\xbf\xe3\x81\x82", "\x82\xa0"},
+      {"Shift-JIS half-width katakana with voiced marks", "\xc0\xde\xb3\xdd", "\xc0\xde\xb3\xdd"},
+      {"Shift-JIS kanji that look like UTF-16 kanji", "\x93\xfa\x96\x7b\x8c\xea",
+       "\x93\xfa\x96\x7b\x8c\xea"},
+      {"UTF-16 big-endian with mark", std::string("\xfe\xff\x30\x42\x00\x41", 6),
+       "\x82\xa0"
+       "A"},
+      {"UTF-16 little-endian ASCII without mark", std::string("d\0o\0w\0n\0", 8), "down"},
+      {"a terminator counted in the length", std::string("abc\0", 4), std::string("abc\0", 4)},
+      {"UTF-16 with an odd terminator byte", std::string("A\0\x42\x30\0", 5), "A\x82\xa0"},
+      {"ASCII framed by + and - is no UTF-7", "+1 day-", "+1 day-"},
+      {"ASCII with a plus sign", "a + b = c", "a + b = c"},
+      {"ASCII of digits", "00000000", "00000000"},
+      {"ASCII that reads as kana in UTF-16", "B0D0F0", "B0D0F0"},
+      {"UTF-7 run ended by a blank", "+MEIwRA down", "\x82\xa0\x82\xa2 down"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int32_t length = 0;
+    EXPECT_EQ(c.output, ConvertCopy(c.input, ConvertToSjis3, &length));
+    EXPECT_EQ(static_cast<int32_t>(c.output.size()), length);
+  }
+}
+
+// The corpus: Japanese sentences in Shift-JIS, EUC-JP, UTF-8 (with and without mark),
+// ISO-2022-JP, UTF-16 in both byte orders (with and without mark) and UTF-7. Each file
+// "<name>.<encoding>" converts to exactly "<name>.sjis", which itself stays as it is.
+TEST(Kanjimap, CorpusConvertsToShiftJis) {
+  const std::string dir = std::string(VARN_SOURCE_DIR) + "/tests/kanjimap/corpus";
+  int converted = 0;
+  for (const std::string& file : platform::ListFiles(dir)) {
+    const size_t dot = file.rfind('.');
+    const std::string encoding = file.substr(dot + 1);
+    if (encoding == "py" || file == "README" || file[0] == '.') continue;
+    SCOPED_TRACE(file);
+    const std::string expected = testsupport::ReadFile(dir + "/" + file.substr(0, dot) + ".sjis");
+    const std::string input = testsupport::ReadFile(dir + "/" + file);
+    ASSERT_FALSE(expected.empty());
+    int32_t length = 0;
+    EXPECT_EQ(expected, ConvertCopy(input, ConvertToSjis3, &length));
+    ++converted;
+  }
+  EXPECT_EQ(converted, 9 * 10);
+}
+
 TEST(Kanjimap, GivenEncodings) {
   struct Given {
     const char* what;
@@ -72,6 +126,7 @@ TEST(Kanjimap, GivenEncodings) {
   } cases[] = {
       {"UTF-16 without mark", 1, "\x42\x30\x44\x30", "\x82\xa0\x82\xa2"},
       {"UTF-16 with mark", 1, "\xff\xfe\x42\x30", "\x82\xa0"},
+      {"UTF-16 with big-endian mark", 1, "\xfe\xff\x30\x42", "\x82\xa0"},
       {"UTF-8", 1014, "\xe3\x81\x82\xe6\x97\xa5", "\x82\xa0\x93\xfa"},
       {"UTF-8 with a broken byte", 1014, "a\xffz", "a?z"},
       {"UTF-7", 1015, "+MEI-", "\x82\xa0"},

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -155,11 +157,21 @@ void FakeSmtpServer::Serve() {
   bool silent = false;
   auto reply = [&]() -> bool {
     if (next >= replies_.size()) return true;
-    const std::string r = replies_[next++];
+    std::string r = replies_[next++];
     if (r == "<close>") return false;
     if (r == "<silent>") {
       silent = true;
       return true;
+    }
+    if (r.compare(0, 7, "<flood>") == 0) {
+      Flood(fd, r.substr(7) + "\r\n");
+      return false;
+    }
+    if (r.compare(0, 7, "<delay ") == 0) {
+      const size_t close = r.find('>');
+      const int64_t until = platform::MonotonicMs() + std::atoi(r.c_str() + 7);
+      while (!stop_ && platform::MonotonicMs() < until) platform::SleepMs(10);
+      r.erase(0, close + 1);
     }
     SendAll(fd, r + "\r\n");
     if (r.compare(0, 3, "354") == 0) data = true;
@@ -196,6 +208,19 @@ void FakeSmtpServer::Serve() {
   close(fd);
 }
 
+void FakeSmtpServer::Flood(int fd, const std::string& line) {
+  std::string block;
+  while (block.size() < 65536) block += line;
+  // Never reads: what the client answers piles up on its side.
+  while (!stop_) {
+    pollfd p{fd, POLLOUT, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    if (p.revents & (POLLERR | POLLHUP)) return;
+    const ssize_t n = send(fd, block.data(), block.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
+  }
+}
+
 BlackHole::BlackHole(const std::string& address, int port) {
   listenFd_ = Listen(address, port, 0);
   if (listenFd_ < 0) return;
@@ -219,7 +244,7 @@ BlackHole::~BlackHole() {
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& input, const std::map<std::string, std::string>& env,
-                     int limitMs) {
+                     int limitMs, const std::function<bool()>& terminateWhen) {
   RunResult result;
   int in[2];
   if (pipe2(in, O_CLOEXEC) != 0) return result;
@@ -254,9 +279,14 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   }
   close(in[1]);
   int status = 0;
+  bool terminated = false;
   for (;;) {
     pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
+    if (terminateWhen && !terminated && terminateWhen()) {
+      kill(pid, SIGTERM);
+      terminated = true;
+    }
     if (platform::MonotonicMs() - start > limitMs) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);

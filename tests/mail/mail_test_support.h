@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,7 +38,9 @@ class PySmtpServer {
 // each line from the client the next reply is sent. After a reply starting "354" the
 // client's lines are data up to the lone "."; then the next reply follows. Special
 // replies: "<close>" closes the connection, "<silent>" answers nothing (until the client
-// closes). Every line the client sent is kept in the transcript.
+// closes), "<delay N>text" sends text after N milliseconds, "<flood>text" sends the line
+// text over and over, reading nothing, until the client goes away. Every line the client
+// sent is kept in the transcript.
 class FakeSmtpServer {
  public:
   explicit FakeSmtpServer(std::vector<std::string> replies,
@@ -50,6 +53,7 @@ class FakeSmtpServer {
 
  private:
   void Serve();
+  void Flood(int fd, const std::string& line);
   std::vector<std::string> replies_;
   int listenFd_ = -1;
   int port_ = 0;
@@ -77,10 +81,11 @@ struct RunResult {
 };
 
 // Runs a program with the arguments, standard input from `input`, extra environment
-// variables, and waits at most `limitMs`.
+// variables, and waits at most `limitMs`. While it runs, `terminateWhen` (when given) is
+// asked every few milliseconds; once it says yes the program gets one SIGTERM.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& input, const std::map<std::string, std::string>& env,
-                     int limitMs = 60000);
+                     int limitMs = 60000, const std::function<bool()>& terminateWhen = {});
 
 std::string Base64Decode(const std::string& text);
 

@@ -2,6 +2,8 @@
 // the date, message ID and boundary, and the message layout with its attachments.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "mail/addresses.h"
 #include "mail/compose.h"
 #include "mail/encoders.h"
@@ -77,6 +79,36 @@ TEST(MailJis, ShiftJisToIso2022Jp) {
       {"\x88", kEsc2 + "!!" + kEsc1},  // lone lead byte at the end
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(mail::SjisToIso2022Jp(in), out) << in;
+}
+
+// Lead bytes 0xED and 0xEE (NEC-selected IBM extensions) are whole characters: each
+// becomes the JIS code of its twin among the IBM extensions 0xFA-0xFC (the character the
+// code page gives both), and the byte after it is kept.
+TEST(MailJis, NecSelectedIbmExtensionsAreDoubleByteCharacters) {
+  EXPECT_EQ(mail::SjisToIso2022Jp("\xED\x40\n"), kEsc2 + "y!" + kEsc1 + "\n");
+  EXPECT_EQ(mail::SjisToIso2022Jp("a\xEE\xEF\xEE\xFC"
+                                  "b"),
+            "a" + kEsc2 + "|q|~" + kEsc1 + "b");
+  std::map<std::string, std::string> ibmTwin;  // character (UTF-8) -> its 0xFA-0xFC bytes
+  for (int lead = 0xFA; lead <= 0xFC; ++lead) {
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      if (auto c = platform::Cp932ToUtf8(pair)) ibmTwin.emplace(*c, pair);
+    }
+  }
+  int checked = 0;
+  for (int lead : {0xED, 0xEE}) {
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      const auto c = platform::Cp932ToUtf8(pair);
+      if (!c) continue;
+      ASSERT_EQ(ibmTwin.count(*c), 1u) << std::hex << lead << " " << trail;
+      EXPECT_EQ(mail::SjisToIso2022Jp(pair + "\n"), mail::SjisToIso2022Jp(ibmTwin[*c] + "\n"))
+          << std::hex << lead << " " << trail;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 374);
 }
 
 TEST(MailJis, DecodesBackToTheShiftJisInput) {
@@ -324,6 +356,55 @@ TEST(MailMessage, AttachmentListAndDeletion) {
     EXPECT_EQ(platform::PathExists(dir / "a.bin"), flag == 0 || flag == -99);
     EXPECT_FALSE(platform::PathExists(dir / "m.fwd"));  // forwarded messages always go
   }
+}
+
+// A line break inside a header text would end the header block there: each becomes a
+// blank, so every header stays one (folded) header and the envelope stays clean.
+TEST(MailMessage, LineBreaksInHeaderTextsBecomeBlanks) {
+  mail::MailJob job = Job();
+  job.subject = "Down: web1\r\n\r\nInjected-Body";
+  job.from = "Alert\r\nX-Evil: 1 <alert@x.test>";
+  job.replyTo = "desk@x.test\nX-Evil: 2";
+  job.to = "ops@x.test\r\nBcc: evil@y.test";
+  job.cc = "cc@x.test\rX-Evil: 3";
+  const std::string text = mail::BuildMessage(job, "m", kStamp);
+  const std::string head = text.substr(0, text.find("\n\n"));
+  EXPECT_NE(head.find("\nSubject: Down: web1  Injected-Body\n"), std::string::npos) << text;
+  EXPECT_NE(head.find("\nFrom: Alert X-Evil: 1 <alert@x.test>\n"), std::string::npos) << text;
+  EXPECT_NE(head.find("\nReply-To: desk@x.test X-Evil: 2\n"), std::string::npos) << text;
+  EXPECT_NE(head.find("\nTo: ops@x.test Bcc: evil@y.test\n"), std::string::npos) << text;
+  EXPECT_NE(head.find("\nCc: cc@x.test X-Evil: 3\n"), std::string::npos) << text;
+  EXPECT_NE(head.find("\nMessage-ID: <"), std::string::npos) << text;
+  EXPECT_NE(head.find("\nContent-Type: text/plain"), std::string::npos) << text;
+  for (const char* header : {"\nX-Evil", "\nBcc", "\nInjected"})
+    EXPECT_EQ(head.find(header), std::string::npos) << header;
+
+  testsupport::TempDir dir;
+  mail::ComposedMail composed;
+  ASSERT_EQ(mail::ComposeMessage(job, "m", dir.path(), &composed), mail::ComposeStatus::kComposed);
+  for (const std::string& r : composed.recipients)
+    EXPECT_EQ(r.find_first_of("\r\n"), std::string::npos) << r;
+  EXPECT_EQ(composed.sender, "alert@x.test");
+}
+
+// Attachment paths in a job are CP932; the file system names files in UTF-8.
+TEST(MailMessage, JapaneseAttachmentNamesAreFoundAndDeleted) {
+  testsupport::TempDir dir;
+  const std::string utf8Name = "\xE5\xA0\xB1\xE5\x91\x8A.bin";  // 報告.bin
+  testsupport::WriteFile(dir / utf8Name, "report");
+  testsupport::WriteFile(dir / "plain.bin", "plain");
+  mail::MailJob job = Job();
+  job.attachments = *platform::Utf8ToCp932(dir / utf8Name) + "," + dir / "plain.bin";
+  const std::string text = mail::BuildMessage(job, "m", kStamp);
+  const std::string encodedName =
+      "=?iso-2022-jp?B?" + mail::Base64Encode(mail::SjisToIso2022Jp(Sjis("報告.bin"))) + "?=";
+  const size_t at = text.find("filename=\"" + encodedName + "\"\n\n");
+  ASSERT_NE(at, std::string::npos) << text;
+  EXPECT_EQ(text.substr(at + encodedName.size() + 13, 9), mail::Base64Encode("report") + "\n");
+  EXPECT_NE(text.find("filename=\"plain.bin\""), std::string::npos);
+  mail::DeleteAttachments(job);
+  EXPECT_FALSE(platform::PathExists(dir / utf8Name));
+  EXPECT_FALSE(platform::PathExists(dir / "plain.bin"));
 }
 
 TEST(MailMessage, ComposeWritesCrLfFileOrNothing) {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <functional>
 
 #include "mail/encoders.h"
@@ -147,7 +148,14 @@ TEST(SmtpDialogue, ScriptedServers) {
        Script({"220 mx", "250 hi"}, {"250 ok", "250 ok", "354 go", "250 queued", "<close>"}), "",
        "", 1, Join({{helo}, mail, Body(), {"QUIT"}})},
       {"reply starting with a letter ends the dialogue", {"220 mx", "X50 what"}, "", "", 2, {helo}},
-      {"reply with two digits ends the dialogue", {"220 mx", "25 ok"}, "", "", 2, {helo}},
+      {"a reply is classed by its first character alone", Script({"220 mx", "25 ok"}), "", "", 1,
+       Join({{helo}, mail, Body(), {"QUIT"}})},
+      {"no blank after the code: 220mail ESMTP is an ESMTP greeting",
+       Script(
+           {"220mail ESMTP", "250mx", "334VXNlcm5hbWU6", "334 UGFzc3dvcmQ6", "235ok", "250 reset"}),
+       "alice", "s3cret", 1,
+       Join({{ehlo, "auth login", u64, p64, "RSET"}, mail, Body(), {"QUIT"}})},
+      {"empty reply line ends the dialogue", {"220 mx", ""}, "", "", 2, {helo}},
       {"reply class 6 ends the dialogue", {"220 mx", "650 ok"}, "", "", 2, {helo}},
       {"bare three-digit reply is accepted", Script({"220", "250"}), "", "", 1,
        Join({{helo}, mail, Body(), {"QUIT"}})},
@@ -163,6 +171,83 @@ TEST(SmtpDialogue, ScriptedServers) {
     EXPECT_EQ(RunDialogue(d), c.result);
     EXPECT_EQ(server.Lines(), c.lines);
   }
+}
+
+long VmKilobytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.compare(0, std::strlen(field), field) == 0) return std::atol(line.c_str() + 7);
+  return -1;
+}
+
+// AUTH LOGIN asks twice (user name, password). A server that keeps on challenging without
+// reading the answers ends the dialogue at the third challenge with result 2, long before
+// the bound, and the answers never pile up.
+TEST(SmtpDialogue, EndlessLoginChallengesEndTheDialogue) {
+  FakeSmtpServer server({"220 mx ESMTP", "250 mx", "<flood>334 VXNlcm5hbWU6"});
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "msg.txt", "Subject: t\r\n\r\nhello\r\n");
+  {  // the high-water mark starts again from here
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+  }
+  const long before = VmKilobytes("VmRSS:");
+  Owner owner;
+  mail::CSMTP smtp(&owner, mail::kMsgUser, "alice", "s3cret");
+  smtp.SetBoundMs(4000);
+  std::vector<std::string> trace;
+  smtp.SetTrace([&trace](const std::string& line) {
+    if (line.compare(0, 1, ">") == 0 || line.compare(0, 3, "too") == 0) trace.push_back(line);
+  });
+  ASSERT_TRUE(smtp.Start("127.0.0.1", static_cast<uint16_t>(server.port()), dir / "msg.txt",
+                         "s@x.test", {"r@y.test"}));
+  mail::EventLoop::Instance().Run();
+  EXPECT_EQ(owner.result, 2);
+  EXPECT_EQ(trace,
+            (std::vector<std::string>{"> EHLO " + Local(), "> auth login", "> (user name)",
+                                      "> (user name)", "too many login challenges", "> QUIT"}));
+  const long peak = VmKilobytes("VmHWM:");
+  ASSERT_GT(before, 0);
+  EXPECT_LT(peak - before, 64 * 1024) << "kB of growth";
+}
+
+// Every challenge is answered within its own bound: two slow challenges that together
+// take longer than the bound still log in.
+TEST(SmtpDialogue, EachLoginChallengeHasItsOwnBound) {
+  FakeSmtpServer server(Script({"220 mx ESMTP", "250 mx", "<delay 1200>334 VXNlcm5hbWU6",
+                                "<delay 1200>334 UGFzc3dvcmQ6", "235 ok", "250 reset"}));
+  Dialogue d;
+  d.port = server.port();
+  d.user = "alice";
+  d.password = "s3cret";
+  d.boundMs = 2000;
+  EXPECT_EQ(RunDialogue(d), 1);
+  EXPECT_EQ(server.Lines().size(), 14u);
+}
+
+// What waits for a peer that does not read is capped; Send refuses more.
+TEST(SmtpSocket, TheSendQueueIsCapped) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, listen(listener, 1));
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  mail::SocketStream stream;
+  ASSERT_EQ(0, stream.Connect(a.sin_addr, ntohs(a.sin_port)));
+  usleep(100000);  // loopback connects complete at once; let it settle
+  const std::string chunk(65536, 'x');
+  int rc = 0;
+  int sends = 0;
+  while (sends < 1000 && (rc == 0 || rc == mail::kWouldBlock)) {
+    rc = stream.Send(chunk, 0);
+    ++sends;
+  }
+  EXPECT_EQ(rc, ENOBUFS) << sends << " sends";
+  stream.Close();
+  close(listener);
 }
 
 TEST(SmtpDialogue, RecipientsInOrderAndSecondRefused) {

@@ -304,6 +304,50 @@ TEST(VarnPost, BadInvocationsEndQuietly) {
   EXPECT_TRUE(site.Logs().empty());
 }
 
+// No recipient: nothing is composed, so the attachments were never taken in and stay.
+TEST(VarnPost, AttachmentsStayWhenNoMessageWasComposed) {
+  Site site;
+  testsupport::TempDir files;
+  testsupport::WriteFile(files / "graph.gif", "GIF89a");
+  mail::MailJob job = AlertJob(mailtest::UnusedPort(), site.log, 2);
+  job.to = " , ";
+  job.attachments = files / "graph.gif";
+  const std::string jobPath = site.WriteJob(job);
+  EXPECT_EQ(mailtest::RunProgram(VarnPost(), {jobPath}, "", site.Env()).exitCode, 0);
+  EXPECT_FALSE(platform::PathExists(jobPath));
+  EXPECT_TRUE(platform::PathExists(files / "graph.gif"));
+}
+
+// A shut-down during the pause after a failed attempt: the stop is logged as an aborted
+// attempt, and the job file and its attachments stay for a later run.
+TEST(VarnPost, TerminationIsLoggedAndKeepsTheJob) {
+  Site site("RETRYCOUNT=5\n");
+  testsupport::TempDir files;
+  testsupport::WriteFile(files / "dump.bin", "data");
+  mail::MailJob job = AlertJob(mailtest::UnusedPort(), site.log, 1);
+  job.attachments = files / "dump.bin";
+  const std::string jobPath = site.WriteJob(job);
+  auto logText = [&site] {
+    const auto logs = site.Logs();
+    return logs.empty() ? std::string() : logs.begin()->second;
+  };
+  // Ten pauses of a minute each: only the signal can end this run in time.
+  const auto run = mailtest::RunProgram(VarnPost(), {jobPath}, "", site.Env(60000, 500), 60000,
+                                        [&] { return !logText().empty(); });
+  EXPECT_EQ(run.exitCode, 0);
+  const std::string log = logText();
+  const size_t failed = log.find("Error:RESULT_FAILURE]\r\n");
+  const size_t aborted =
+      log.find("    Failed to send a mail [From:alert@x.test, To:" + job.to +
+               ", Title:" + job.subject + ", SMTP:127.0.0.1 Error:RESULT_ABORT]");
+  EXPECT_NE(failed, std::string::npos) << log;
+  EXPECT_NE(aborted, std::string::npos) << log;
+  EXPECT_LT(failed, aborted);
+  EXPECT_TRUE(platform::PathExists(jobPath));
+  EXPECT_TRUE(platform::PathExists(files / "dump.bin"));
+  EXPECT_TRUE(platform::ListFiles(site.tmp).empty());  // no composed message left behind
+}
+
 TEST(VarnPostParts, MailLogFileIsNumberedByWeekOfMonth) {
   const std::pair<int, const char*> cases[] = {{1, "01"},  {6, "01"},  {7, "02"},  {10, "02"},
                                                {13, "02"}, {14, "03"}, {21, "04"}, {27, "04"},
@@ -323,6 +367,10 @@ TEST(VarnPostParts, LogEntriesAndLevels) {
       mail::MailLogEntry(t, mail::kResultFailure, "a", "b", "S", "mx", "")
           .find("Failed to send a mail [From:a, To:b, Title:S, SMTP:mx Error:RESULT_FAILURE]"),
       std::string::npos);
+  EXPECT_EQ(mail::MailLogEntry(t, mail::kResultSuccess, "a@x", "b@y\r\nc@z", "Down\nInjected", "mx",
+                               "body"),
+            "2026/03/04 07:08:09    Succeeded to send a mail [From:a@x, To:b@y  c@z, "
+            "Title:Down Injected, SMTP:mx Error:RESULT_SUCCESS]\r\nDescription:body\r\n\r\n");
   const struct {
     long level;
     int result;

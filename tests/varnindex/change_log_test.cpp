@@ -1,5 +1,6 @@
 // The change log: one entry per change, byte for byte, in today's first file with room.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -65,6 +66,29 @@ TEST(VarnIndexChangeLog, AFullFileMovesTheLogToTheNextNumber) {
   const std::string second = testsupport::ReadFile(store / LogName(now, 2));
   ASSERT_GT(second.size(), 499999u);
   EXPECT_EQ(499999u, second.find("\r\n[ADD]\r\nTIME=", 499999));
+}
+
+// Files 001 to 999 full: the change goes to the thousandth file; with that one full too it
+// goes nowhere (there is no 1001st) and the change itself still succeeds.
+TEST(VarnIndexChangeLog, TheThousandthFileIsTheLast) {
+  testsupport::TempDir store;
+  const platform::SystemTime now = platform::LocalNow();
+  platform::MakeDirs(store / "log");
+  for (int n = 1; n <= 999; ++n) {  // sparse files: full by size, no disk space taken
+    testsupport::WriteFile(store / LogName(now, n), "");
+    ASSERT_EQ(0, truncate((store / LogName(now, n)).c_str(), 500000)) << n;
+  }
+  ASSERT_EQ(1, AddDelDat(1, store.path().c_str(), "k1"));
+  const std::string last = store / LogName(now, 1000);
+  const std::string entry = testsupport::ReadFile(last);
+  ASSERT_EQ(1, AddDelDat(1, store.path().c_str(), "k2"));  // fills nothing beyond 1000
+  ASSERT_EQ(0, truncate(last.c_str(), 500000));
+  ASSERT_EQ(1, AddDelDat(1, store.path().c_str(), "k3"));
+  if (LogName(platform::LocalNow(), 1) != LogName(now, 1)) GTEST_SKIP() << "the day changed";
+  EXPECT_EQ(0u, entry.find("\r\n[ADD]\r\nTIME=")) << "no entry in the thousandth file";
+  EXPECT_EQ(500000, platform::FileSize(last));
+  EXPECT_FALSE(platform::PathExists(store / LogName(now, 1001)));
+  EXPECT_EQ(999u, platform::ListFiles(store / "log").size() - 1);
 }
 
 }  // namespace
