@@ -85,7 +85,10 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
   std::optional<MailServerChoice> server =
       ChooseMailServer(run.alert.settings, run.auth, run.probes);
   if (!server) {
-    MailNotSent(run, alert.kind, "no mail server answered", std::string(values.storedName));
+    const bool none = run.alert.settings.primaryServer[0] == '\0' &&
+                      run.alert.settings.alternateServer[0] == '\0';
+    MailNotSent(run, alert.kind, none ? "no mail server is set up" : "no mail server answered",
+                std::string(values.storedName));
     return;
   }
 
