@@ -1,6 +1,10 @@
 #include "console/api.h"
 
+#include <array>
+#include <vector>
+
 #include "common/file_ops.h"
+#include "common/layout.h"
 #include "platform/codepage.h"
 
 namespace console {
@@ -23,13 +27,51 @@ std::string ToUtf8(const std::string& cp932) {
   return out;
 }
 
+// "YYYY/MM/DD hh:mm:ss" for a 14-digit stamp; anything else shows as it is.
+std::string FullStamp(const std::string& stamp) {
+  if (stamp.size() != 14 || stamp.find_first_not_of("0123456789") != std::string::npos) {
+    return ToUtf8(stamp);
+  }
+  return stamp.substr(0, 4) + "/" + stamp.substr(4, 2) + "/" + stamp.substr(6, 2) + " " +
+         stamp.substr(8, 2) + ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+}
+
+// Whether a scan group has no account at all: its status folders hold no record. Counted
+// again only when the list changed.
+bool GroupEmpty(ConsoleApp& app, int group) {
+  static std::string countedDir;
+  static uint64_t countedVersion = UINT64_MAX;
+  static std::array<bool, common::kGroupCount> empty{};
+  if (countedDir != app.programDir() || countedVersion != app.listVersion()) {
+    countedDir = app.programDir();
+    countedVersion = app.listVersion();
+    for (int g = 0; g < common::kGroupCount; ++g) {
+      using F = common::StatusFolder;
+      static const std::vector<F> kFolders[common::kGroupCount] = {
+          {F::kPing},
+          {F::kHttpPage},
+          {F::kEmail},
+          {F::kFtpTransfer},
+          {F::kHttpPort, F::kFtpPort, F::kSmtpPort, F::kPopPort, F::kCustom}};
+      int files = 0;
+      for (F f : kFolders[g]) {
+        files += common::CountFiles(common::InDir(app.programDir(), common::FolderName(f)));
+      }
+      empty[g] = files == 0;
+    }
+  }
+  return empty[group];
+}
+
 json StateJson(ConsoleApp& app) {
   const Scheduler& s = app.scheduler();
   json groups = json::object();
   for (int g = 0; g < common::kGroupCount; ++g) {
     ScanFlags f = s.Flags(g);
-    groups[GroupName(g)] = {
-        {"on", s.schedule().groupOn[g] != 0}, {"busy", f.busy}, {"down", f.down}};
+    groups[GroupName(g)] = {{"on", s.schedule().groupOn[g] != 0},
+                            {"busy", f.busy},
+                            {"down", f.down},
+                            {"empty", GroupEmpty(app, g)}};
   }
   const common::AlertSettings& alert = app.settings().alert.settings;
   const ColumnEdges& c = app.columns();
@@ -74,7 +116,9 @@ json RowsJson(ConsoleApp& app, int first, int count) {
                     {"domain", ToUtf8(r.domain)},
                     {"service", r.service},
                     {"lastCheck", r.lastCheck},
+                    {"lastCheckFull", FullStamp(r.lastCheckStamp)},
                     {"errorDetected", r.errorDetected},
+                    {"errorDetectedFull", FullStamp(r.errorDetectedStamp)},
                     {"duration", r.duration}});
   }
   return {{"rows", rows}, {"total", total}, {"listVersion", app.listVersion()}};

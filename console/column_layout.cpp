@@ -5,7 +5,9 @@
 namespace console {
 namespace {
 
-constexpr std::array<int, kColumnCount + 1> kDefaults = {0, 40, 70, 150, 230, 310, 410, 510, 590};
+// Server gets room for a readable name; Duration, which only needs its numbers, starts
+// after the two time columns.
+constexpr std::array<int, kColumnCount + 1> kDefaults = {0, 40, 70, 250, 370, 460, 560, 670, 880};
 
 void JoinRights(ColumnEdges& e) {
   for (int i = 0; i + 1 < kColumnCount; ++i) e.right[i] = e.left[i + 1] - 1;

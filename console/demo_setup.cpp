@@ -26,7 +26,18 @@ bool Flag(const json& account, const char* key, bool fallback = false) {
 }
 
 std::string ApplySettings(const std::string& dir, const json& setup) {
-  if (setup.contains("mailServer") || setup.contains("to") || setup.contains("sound")) {
+  static const std::pair<const char*, std::string common::AlertFile::*> kTemplates[] = {
+      {"downSubject", &common::AlertFile::downSubject},
+      {"upSubject", &common::AlertFile::upSubject},
+      {"downBody", &common::AlertFile::downBody},
+      {"upBody", &common::AlertFile::upBody},
+      {"downOnline", &common::AlertFile::downOnline},
+      {"upOnline", &common::AlertFile::upOnline},
+  };
+  bool templates = false;
+  for (const auto& [key, field] : kTemplates) templates = templates || setup.contains(key);
+  if (setup.contains("mailServer") || setup.contains("to") || setup.contains("sound") ||
+      templates) {
     common::AlertFile alert = common::ReadAlert(dir);
     if (setup.contains("mailServer")) {
       auto server = Stored(setup["mailServer"]);
@@ -45,6 +56,12 @@ std::string ApplySettings(const std::string& dir, const json& setup) {
       if (!wave) return "wave: text that CP932 cannot hold";
       common::SetField(alert.settings.waveFile, *wave);
       alert.settings.playWave = wave->empty() ? 0 : 1;
+    }
+    for (const auto& [key, field] : kTemplates) {
+      if (!setup.contains(key)) continue;
+      auto text = Stored(setup[key]);
+      if (!text) return std::string(key) + ": text that CP932 cannot hold";
+      alert.*field = *text;
     }
     if (!common::WriteAlert(dir, alert)) return "cannot write Setting/Alert.dat";
   }
@@ -133,6 +150,13 @@ json DemoSetup(int consolePort, int listenerPort) {
       {"to", "admin@localhost"},
       {"interval", 1},
       {"sound", 1},
+      // The alert texts a first Setup offers.
+      {"downSubject", "Server Down: %S"},
+      {"downBody", "Server Down\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E"},
+      {"upSubject", "Server Up: %S"},
+      {"upBody", "Server Up\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T"},
+      {"downOnline", "Server Down, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E"},
+      {"upOnline", "Server Up, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T"},
       {"accounts", json::array({
                        {{"name", "This machine"}, {"host", "127.0.0.1"}, {"ping", true}},
                        {{"name", "Console"},

@@ -200,8 +200,10 @@ ListRow ListModel::Row(int index, const platform::SystemTime& now) const {
   if (row.name.size() > 64) row.name.resize(64);
   row.domain = " " + rec->domain;
   row.service = ServiceCell(rec->dataDir);
-  row.lastCheck = TimeCell(StampText(s.lastCheck, sizeof s.lastCheck));
-  row.errorDetected = TimeCell(StampText(s.errorDetected, sizeof s.errorDetected));
+  row.lastCheckStamp = StampText(s.lastCheck, sizeof s.lastCheck);
+  row.errorDetectedStamp = StampText(s.errorDetected, sizeof s.errorDetected);
+  row.lastCheck = TimeCell(row.lastCheckStamp);
+  row.errorDetected = TimeCell(row.errorDetectedStamp);
   row.duration = DurationCell(DurationOf(s, now, consoleStart_));
   return row;
 }

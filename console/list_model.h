@@ -45,6 +45,8 @@ struct ListRow {
   bool enabled = false;
   Lamp lamp = Lamp::kGreen;
   std::string name, domain, service, lastCheck, errorDetected, duration;  // CP932 texts
+  // The full time stamps behind the two time cells (14 digits, or empty), for hover texts.
+  std::string lastCheckStamp, errorDetectedStamp;
   std::string nameField;
 };
 

@@ -10,6 +10,8 @@ namespace agents {
 // Framework line codes.
 constexpr long kSkippedCode = 10003;
 constexpr long kAlertRecordCode = 10012;
+// An alert mail that could not be handed to a mail server (or to the mail sender).
+constexpr long kMailNotSentCode = 10013;
 
 // An account line "<code> <date> <time> <name> <message><error text>": the full log names
 // the account readably, the display log by its stored key. Written only when the log

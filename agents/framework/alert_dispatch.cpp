@@ -5,6 +5,7 @@
 #include "agents/framework/agent_log.h"
 #include "agents/framework/alert_text.h"
 #include "agents/framework/mail_job.h"
+#include "common/account_key.h"
 #include "common/file_ops.h"
 #include "kanjimap/KANJIMAP.h"
 #include "platform/files.h"
@@ -47,6 +48,17 @@ std::string AlertTag(const RunContext& run, bool mail, AlertKind kind) {
   return "[Up Message Send: " + word + "]";
 }
 
+// An alert mail that never reached the mail sender leaves a line in both daily logs, so a
+// dropped alarm is seen in the activity pane and not only as a missing mail.
+void MailNotSent(const RunContext& run, AlertKind kind, const std::string& reason,
+                 const std::string& storedName) {
+  const std::string word = run.profile.tagWord;
+  const std::string tag = kind == AlertKind::kDown ? "[Down Mail Not Sent: " + word + "]"
+                                                   : "[Up Mail Not Sent: " + word + "]";
+  WriteFrameworkLine(run.programDir, kMailNotSentCode, tag,
+                     reason + ": " + common::DecodeKey(storedName.substr(0, 64)));
+}
+
 TemplateValues Values(const Alert& alert, const std::string& storedName, const std::string& host) {
   TemplateValues v;
   v.storedName = storedName;
@@ -69,9 +81,16 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
   const std::string& body = general ? (down ? run.alert.downBody : run.alert.upBody)
                                     : (down ? account.downBody : account.upBody);
 
+  const std::string tag = AlertTag(run, true, alert.kind);
   std::optional<MailServerChoice> server =
       ChooseMailServer(run.alert.settings, run.auth, run.probes);
-  if (!server) return;
+  if (!server) {
+    const bool none = run.alert.settings.primaryServer[0] == '\0' &&
+                      run.alert.settings.alternateServer[0] == '\0';
+    MailNotSent(run, alert.kind, none ? "no mail server is set up" : "no mail server answered",
+                std::string(values.storedName));
+    return;
+  }
 
   mail::MailJob job;
   job.smtpHost = server->server;
@@ -87,25 +106,47 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
   }
   job.logDestination = MailLogDestination(run.programDir);
   std::string jobPath = WriteMailJobFile(run.tempDir, job);
-  if (!jobPath.empty()) {
-    // The sign-in texts travel on the sender's standard input, never on its command line,
-    // where every local user could read them; their two places on the line stay empty.
-    platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender), {jobPath, "", ""},
-                            server->user + "\n" + server->password + "\n");
+  if (jobPath.empty()) {
+    MailNotSent(run, alert.kind, "the mail job file could not be written",
+                std::string(values.storedName));
+    return;
   }
-  WriteFrameworkLine(run.programDir, kAlertRecordCode, AlertTag(run, true, alert.kind), to);
+  // The sign-in texts travel on the sender's standard input, never on its command line,
+  // where every local user could read them; their two places on the line stay empty.
+  if (!platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender), {jobPath, "", ""},
+                               server->user + "\n" + server->password + "\n")) {
+    platform::RemoveFile(jobPath);
+    MailNotSent(run, alert.kind, "the mail sender could not be started",
+                std::string(values.storedName));
+    return;
+  }
+  WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, to);
 }
 
-void SendLanList(const RunContext& run, const std::string& list, const std::string& text) {
+void SendLanList(const RunContext& run, AlertKind kind, const std::string& list,
+                 const std::string& text) {
+  const std::string word = run.profile.tagWord;
+  auto notSent = [&](const std::string& reason, const std::string& recipient) {
+    const std::string tag = kind == AlertKind::kDown ? "[Down Message Not Sent: " + word + "]"
+                                                     : "[Up Message Not Sent: " + word + "]";
+    WriteFrameworkLine(run.programDir, kMailNotSentCode, tag, reason + ": " + recipient);
+  };
   for (const std::string& recipient : LanRecipients(list)) {
     platform::MakeDirs(run.tempDir);
     std::string path = platform::MakeTempFile(run.tempDir, "CON");
-    if (path.empty()) continue;
-    if (!platform::WriteFileAtomic(path, LanMessageText(recipient, text), 0600)) {
-      platform::RemoveFile(path);
+    if (path.empty()) {
+      notSent("the message file could not be created", recipient);
       continue;
     }
-    platform::SpawnDetached(platform::JoinPath(run.binDir, kNetSend), {path});
+    if (!platform::WriteFileAtomic(path, LanMessageText(recipient, text), 0600)) {
+      platform::RemoveFile(path);
+      notSent("the message file could not be written", recipient);
+      continue;
+    }
+    if (!platform::SpawnDetached(platform::JoinPath(run.binDir, kNetSend), {path})) {
+      platform::RemoveFile(path);
+      notSent("the message sender could not be started", recipient);
+    }
   }
 }
 
@@ -119,11 +160,11 @@ void SendLanMessages(const RunContext& run, const common::AccountFile& account, 
   std::string text = ExpandTemplate(tmpl, values);
   const std::string tag = AlertTag(run, false, alert.kind);
   if (r.onlineToGlobal != 0 && !run.alert.netSendAddresses.empty()) {
-    SendLanList(run, run.alert.netSendAddresses, text);
+    SendLanList(run, alert.kind, run.alert.netSendAddresses, text);
     WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, run.alert.netSendAddresses);
   }
   if (r.onlineToAccount != 0 && !account.netSendAddresses.empty()) {
-    SendLanList(run, account.netSendAddresses, text);
+    SendLanList(run, alert.kind, account.netSendAddresses, text);
     WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, account.netSendAddresses);
   }
 }

@@ -9,6 +9,26 @@ const ROW_H = 20;
 // that it always means the same visible order.
 const REVERSED = new Set([1, 5, 6]);
 
+// What a cell says on hover: the full text of a clipped cell, the full date and seconds of
+// a time, and what the duration's figures mean.
+export function hoverText(column, row) {
+  switch (column) {
+    case 2: return row.name;
+    case 3: return row.domain.trim();
+    case 4: return row.service;
+    case 5: return row.lastCheckFull || '';
+    case 6: return row.errorDetectedFull || '';
+    case 7: {
+      const m = /^(\S+)\/(\S+) (\S+)%$/.exec(row.duration.trim());
+      return m ? t('durationTip', m[1], m[2], m[3]) : row.duration;
+    }
+    default: return '';
+  }
+}
+
+// A narrow screen shows lamp, server and last check; a tap on a row shows the rest.
+export const compactScreen = window.matchMedia('(max-width: 699px)');
+
 export class AccountList {
   constructor(onChanged) {
     this.header = document.getElementById('list-header');
@@ -96,6 +116,7 @@ export class AccountList {
       const text = document.createElement('span');
       text.className = 'title-text';
       text.textContent = t(`col${c}`);
+      cell.title = t(`col${c}`);
       cell.append(text);
       if (c === s.sortColumn) {
         const mark = document.createElement('span');
@@ -165,6 +186,10 @@ export class AccountList {
     if (row >= this.state.rows) return;
     this.selected = row;
     this.markSelection();
+    if (compactScreen.matches) {
+      await this.showDetails(row);
+      return;
+    }
     const x = event.clientX - this.list.getBoundingClientRect().left;
     const { left, right } = this.state.columns;
     if (x > left[0] && x < right[0]) {
@@ -186,6 +211,22 @@ export class AccountList {
     } else {
       await messageBox(`${t('editAccount', answer.name)}\n\n${t('notYet')}`, { icon: 'i' });
     }
+  }
+
+  async showDetails(index) {
+    const data = await getJson(`/api/rows?first=${index}&count=1`);
+    const row = data.rows[0];
+    if (!row || !row.valid) return;
+    const lines = [
+      `${t('col2')}: ${row.name.trim()}`,
+      `${t('col3')}: ${row.domain.trim()}`,
+      `${t('col4')}: ${row.service}`,
+      `${t('col5')}: ${row.lastCheckFull || '-'}`,
+      `${t('col6')}: ${row.errorDetectedFull || '-'}`,
+      `${t('col7')}: ${hoverText(7, row) || '-'}`,
+      `${t('col0')}: ${row.enabled ? t('enabledYes') : t('enabledNo')}`,
+    ];
+    await messageBox(lines.join('\n'), { icon: 'i', caption: row.name.trim() });
   }
 
   markSelection() {
@@ -250,6 +291,8 @@ export class AccountList {
             cell.append(img);
           } else {
             cell.textContent = value;
+            const tip = hoverText(c, row);
+            if (tip) cell.title = tip;
           }
           el.append(cell);
         });

@@ -4,7 +4,7 @@
 import { act, command, getJson, setToken } from './api.js';
 import { applyStaticTexts, loadMessages, t } from './messages.js';
 import { messageBox } from './dialogs.js';
-import { AccountList } from './list.js';
+import { AccountList, compactScreen } from './list.js';
 import { ActivityPane } from './pane.js';
 import { Alarm } from './alarm.js';
 
@@ -197,9 +197,9 @@ function showGroups(s) {
     label.classList.toggle('down', g.on && g.down);
     label.classList.toggle('busy', g.busy);
     const lamp = label.querySelector('img');
-    const colour = !g.on ? 'white' : g.down ? 'red' : 'green';
+    const colour = !g.on ? 'white' : g.empty ? 'grey' : g.down ? 'red' : 'green';
     lamp.src = `/icons/lamp-${colour}.svg`;
-    lamp.title = g.down ? t('down') : g.busy ? t('busy') : '';
+    lamp.title = g.empty ? t('noAccounts') : g.down ? t('down') : g.busy ? t('busy') : '';
   }
   document.querySelector('.group[data-group="ALL"] input').checked = all;
   const scan = document.getElementById('btn-scan');
@@ -298,13 +298,20 @@ async function start() {
   try {
     state = await getJson('/api/state');
   } catch {
-    document.body.textContent = 'The console refused this page. Open the address it printed.';
+    // Without the console's state the language is the browser's.
+    await loadMessages(navigator.language?.startsWith('ja') ? '1' : '0').catch(() => {});
+    document.body.textContent = t('refused');
     return;
   }
   setToken(state.csrf);
   await loadMessages(state.language);
   document.title = t('appTitle');
   applyStaticTexts();
+  const paneHead = document.getElementById('pane-head');
+  paneHead.title = t('showActivity');
+  paneHead.addEventListener('click', () => {
+    if (compactScreen.matches) document.getElementById('pane-frame').classList.toggle('open');
+  });
   const splashClosed = showSplash(false);
   buildMenus();
   buildToolbar();

@@ -323,9 +323,43 @@ TEST(MailServerTest, UnreachableServerDropsTheMailButNotTheLanMessages) {
   EXPECT_TRUE(pd.Calls("VarnPost").empty());
   EXPECT_TRUE(LinesWith(pd.TodayLog(), "Mail Sent").empty());
   EXPECT_EQ(LinesWith(pd.TodayLog(), "[Down Message Sent: HTTP Port]").size(), 2u);
+  // The dropped mail is not silent: one line in each log names the account.
+  std::vector<std::string> dropped = LinesWith(pd.TodayLog(), "[Down Mail Not Sent: HTTP Port]");
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_EQ(dropped[0].substr(0, 5), "10013");
+  EXPECT_NE(dropped[0].find("no mail server answered: dropped"), std::string::npos);
+  EXPECT_EQ(LinesWith(pd.TodayLog(true), "no mail server answered: dropped").size(), 1u);
   // The alert counts as raised all the same.
   EXPECT_EQ(std::strlen(testkit::ReadStatus(pd, StatusFolder::kHttpPort, "dropped").errorDetected),
             14u);
+}
+
+// A mail sender or LAN sender that cannot be started leaves a line saying so, and the job
+// file it would have owned is not left behind.
+TEST(MailServerTest, SenderThatCannotStartIsLogged) {
+  ProgramDir pd;
+  auto mail = MailServer("127.0.77.4");
+  if (!mail) GTEST_SKIP() << "cannot listen on 127.0.77.4:25 (needs root)";
+  WriteAlertSettings(pd, "127.0.77.4");
+  platform::RemoveFile(platform::JoinPath(pd.bin(), "VarnPost"));
+  platform::RemoveFile(platform::JoinPath(pd.bin(), "LanBellCmd"));
+  common::AccountFile account = AlertingAccount("nosender");
+  account.record.httpPortOn = 1;
+  account.record.httpTimeout = 1;
+  testkit::AddAccount(pd, account, StatusFolder::kHttpPort);
+  SetPort(pd, account, testkit::ClosedPort());
+  ASSERT_EQ(pd.RunAgent("WebPortSentry"), 0);
+  ASSERT_EQ(pd.RunAgent("WebPortSentry"), 0);
+  const std::string log = pd.TodayLog();
+  EXPECT_EQ(LinesWith(log, "the mail sender could not be started: nosender").size(), 1u) << log;
+  EXPECT_TRUE(LinesWith(log, "[Down Mail Sent").empty());
+  // One line per LAN recipient: PC1 and PC2 of the general list, PC9 of the account's.
+  EXPECT_EQ(LinesWith(log, "[Down Message Not Sent: HTTP Port]").size(), 3u) << log;
+  std::vector<std::string> left;
+  for (const std::string& name : platform::ListFiles(platform::DirName(pd.dir()) + "/alerts")) {
+    if (name[0] != '.') left.push_back(name);
+  }
+  EXPECT_TRUE(left.empty()) << left[0];
 }
 
 TEST(MailServerTest, AlternateServerCarriesItsOwnSignIn) {

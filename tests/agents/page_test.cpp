@@ -142,6 +142,16 @@ TEST_F(PageSentryTest, NotFoundTwiceIsDownAtTheSecondRunThenUp) {
   EXPECT_EQ(s.failCount, 0);
   EXPECT_EQ(s.errorDetected[0], '\0');
   lines = LogLines();
+  // No mail server is set up: each alert's mail leaves a line saying it was not sent.
+  std::vector<std::string> notSent;
+  std::erase_if(lines, [&](const std::string& l) {
+    if (l.rfind("10013 ", 0) != 0) return false;
+    notSent.push_back(l);
+    return true;
+  });
+  ASSERT_EQ(notSent.size(), 2u);
+  EXPECT_EQ(notSent[0].substr(27, 31), "[Down Mail Not Sent: HTTP Page]");
+  EXPECT_EQ(notSent[1].substr(92), " no mail server is set up: shop");
   // Account line, then the Up alert's record.
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[3].substr(0, 6), "00200 ");

@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 constexpr const char* kStandIn = R"(#!/bin/sh
 out="$(dirname "$0")/../calls"
 mkdir -p "$out"
-rec=$(mktemp "$out/$(basename "$0").XXXXXX")
+rec=$(mktemp "$out/$(basename "$0").XXXXXX") || exit 0  # the test already ended
 for a in "$@"; do printf '%s\0' "$a"; done > "$rec.args"
 cat > "$rec.stdin"
 for a in "$@"; do

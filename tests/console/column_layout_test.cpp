@@ -17,7 +17,7 @@ void ExpectConsistent(const ColumnEdges& e) {
 
 TEST(ColumnLayout, RestoresDefaultsAndFixedColumns) {
   ColumnEdges e = RestoreColumns({0, 0, 0, 0, 0, 0, 0, 0, 0}, 800);
-  EXPECT_EQ(e.left, (std::array<int, 8>{0, 40, 70, 150, 230, 310, 410, 510}));
+  EXPECT_EQ(e.left, (std::array<int, 8>{0, 40, 70, 250, 370, 460, 560, 670}));
   EXPECT_EQ(e.right[7], 800);
   // Columns 0-2 are always reset; stored edges of 3-7 are kept.
   e = RestoreColumns({5, 10, 20, 200, 300, 400, 500, 600, 700}, 900);
@@ -27,19 +27,19 @@ TEST(ColumnLayout, RestoresDefaultsAndFixedColumns) {
   ExpectConsistent(e);
   // Edges that run backwards fall back to the defaults.
   e = RestoreColumns({0, 0, 0, 300, 200, 0, 0, 0, 0}, 800);
-  EXPECT_EQ(e.left[3], 150);
+  EXPECT_EQ(e.left[3], 250);
   ExpectConsistent(e);
-  EXPECT_EQ(SaveColumns(e), (std::array<int, 9>{0, 40, 70, 150, 230, 310, 410, 510, 800}));
+  EXPECT_EQ(SaveColumns(e), (std::array<int, 9>{0, 40, 70, 250, 370, 460, 560, 670, 800}));
 }
 
 TEST(ColumnLayout, DragKeepsWidthsRightOfTheBoundary) {
   ColumnEdges e = RestoreColumns({}, 800);
-  DragBoundary(e, 5, 400, 800);  // Last Check now starts at 401, keeps its 100 px
-  EXPECT_EQ(e.right[4], 400);
-  EXPECT_EQ(e.left[5], 401);
+  DragBoundary(e, 5, 500, 800);  // Last Check now starts at 501, keeps its 100 px
+  EXPECT_EQ(e.right[4], 500);
+  EXPECT_EQ(e.left[5], 501);
   EXPECT_EQ(e.right[5] - e.left[5], 99);
   EXPECT_EQ(e.left[6], e.right[5] + 1);
-  EXPECT_EQ(e.left[4], 230);  // the column left of the boundary grows
+  EXPECT_EQ(e.left[4], 370);  // the column left of the boundary grows
   ExpectConsistent(e);
 }
 
@@ -65,11 +65,11 @@ TEST(ColumnLayout, DragPastTheRightEdgeStopsAtTheClientEdge) {
 
 TEST(ColumnLayout, HotZonesOnlyOnDraggableBoundaries) {
   ColumnEdges e = RestoreColumns({}, 800);
-  EXPECT_EQ(BoundaryAt(e, 149), 3);  // 3 px left of column 2's right edge ... 2 px right
-  EXPECT_EQ(BoundaryAt(e, 146), 3);
-  EXPECT_EQ(BoundaryAt(e, 152), 3);
-  EXPECT_EQ(BoundaryAt(e, 153), 0);
-  EXPECT_EQ(BoundaryAt(e, 509), 7);
+  EXPECT_EQ(BoundaryAt(e, 249), 3);  // 3 px left of column 2's right edge ... 2 px right
+  EXPECT_EQ(BoundaryAt(e, 246), 3);
+  EXPECT_EQ(BoundaryAt(e, 252), 3);
+  EXPECT_EQ(BoundaryAt(e, 253), 0);
+  EXPECT_EQ(BoundaryAt(e, 669), 7);
   EXPECT_EQ(BoundaryAt(e, 40), 0);  // 0|1 and 1|2 are fixed
   EXPECT_EQ(BoundaryAt(e, 70), 0);
 }

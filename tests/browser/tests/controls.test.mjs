@@ -126,7 +126,7 @@ test('menu Exit asks, and Yes ends the console with its exit writes', async () =
   await page.locator('#stopped').waitFor();
   assert.match(await page.locator('#stopped-text').textContent(), /stopped/);
   assert.equal(fs.statSync(path.join(dir, 'Setting', 'Schedule.dat')).size, 20);
-  assert.equal(h.iniValue(dir, 'LASTLIST3'), '150');
+  assert.equal(h.iniValue(dir, 'LASTLIST3'), '250');
   assert.equal(h.iniValue(dir, 'LANGUAGE'), '0');
 });
 
