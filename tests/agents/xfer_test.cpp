@@ -9,6 +9,8 @@
 
 #include "common/account_key.h"
 #include "common/file_ops.h"
+#include "console/demo_setup.h"
+#include "console/scheduler.h"
 #include "ftp_servers.h"
 #include "platform/files.h"
 #include "platform/ini.h"
@@ -284,6 +286,53 @@ TEST_F(XferSentryTest, FailuresAtDifferentStagesCountTogether) {
   std::vector<ProgramDir::Call> mails = pd_.WaitForCalls("VarnPost", 1);
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(JobBody(mails[0].file), "ftp3 (" + writeOnly.server() + "): " + failed);
+}
+
+// An FTP Transfer account as the console writes it is scanned when the scheduler starts the
+// FTP group: green against a working server, red once the server is gone.
+TEST(XferSentryFromTheConsole, SetupAccountScannedByTheFtpGroup) {
+  auto ftp = std::make_unique<ftptest::Vsftpd>();
+  if (!ftp->ok()) GTEST_SKIP() << ftp->skipReason();
+  ProgramDir pd;
+  pd.AddProgram("XferSentry");
+  const std::string host = ftp->server();
+  const nlohmann::json setup = {
+      {"accounts", nlohmann::json::array({{{"name", "files"},
+                                           {"host", host},
+                                           {"type", "ftp"},
+                                           {"ftpUser", ftptest::kUser},
+                                           {"ftpPassword", ftptest::kPassword},
+                                           {"timeout", 5}}})}};
+  ASSERT_EQ(console::ApplySetup(pd.dir(), setup), "");
+  testkit::SetLogging(pd, common::kGroupFtp, true, true);
+  std::vector<std::string> started;
+  console::Scheduler scheduler(
+      pd.dir(), pd.bin(), [&](const std::string& program, const std::vector<std::string>& args) {
+        started.push_back(program.substr(program.rfind('/') + 1));
+        return testkit::RunProgram(program, args) == 0;
+      });
+  scheduler.schedule().groupOn[common::kGroupFtp] = 1;
+
+  ASSERT_EQ(scheduler.LaunchGroup(common::kGroupFtp, 1), 1);
+  EXPECT_EQ(started, std::vector<std::string>{"XferSentry"});
+  EXPECT_EQ(AccountLines(pd.TodayLog()).size(), 3u) << pd.TodayLog();
+  common::CheckStatus s = testkit::ReadStatus(pd, StatusFolder::kFtpTransfer, "files");
+  EXPECT_EQ(s.failCount, 0);
+  EXPECT_EQ(std::strlen(s.lastCheck), 14u);
+  scheduler.ReadScanStates(0);
+  EXPECT_FALSE(scheduler.Flags(common::kGroupFtp).down);
+
+  ftp.reset();
+  ASSERT_EQ(scheduler.LaunchGroup(common::kGroupFtp, 1), 1);
+  ASSERT_EQ(scheduler.LaunchGroup(common::kGroupFtp, 1), 1);
+  scheduler.ReadScanStates(0);
+  EXPECT_TRUE(scheduler.Flags(common::kGroupFtp).down);
+  EXPECT_FALSE(scheduler.Flags(common::kGroupFtp).busy);
+  EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kFtpTransfer, "files").failCount, 2);
+  std::vector<std::string> lines = AccountLines(pd.TodayLog());
+  ASSERT_EQ(lines.size(), 5u);
+  ExpectLine(lines[4], "-0912", "files",
+             "FTP Login Failed Error: FTP_AUTHFAILED Domain/IP: " + host);
 }
 
 }  // namespace
