@@ -343,7 +343,8 @@ bool GreetAndSignIn(int fd, const ScriptedServer& server) {
   return SendText(fd, "230 signed in\r\n");
 }
 
-void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer) {
+void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,
+                      const std::string& sizeReply) {
   int passiveFd = -1;
   int activePort = 0;
   for (;;) {
@@ -376,7 +377,7 @@ void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& 
       activePort = h[4] * 256 + h[5];
       SendText(fd, "200 PORT fine\r\n");
     } else if (verb == "SIZE") {
-      SendText(fd, "213 100000\r\n");
+      SendText(fd, sizeReply + "\r\n");
     } else if (verb == "STOR" || verb == "RETR") {
       int data = -1;
       if (passiveFd >= 0) {

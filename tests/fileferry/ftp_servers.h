@@ -90,7 +90,9 @@ bool GreetAndSignIn(int fd, const ScriptedServer& server);
 // data connection to `transfer`. Returns when the client quits or closes.
 using TransferStep = std::function<void(int control, int data, const std::string& command,
                                         const ScriptedServer& server)>;
-void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer);
+// `sizeReply` answers SIZE.
+void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,
+                      const std::string& sizeReply = "213 100000");
 
 // A port on 127.0.0.1 that nobody listens on (free a moment ago).
 int ClosedPort();

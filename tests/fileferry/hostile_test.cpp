@@ -54,9 +54,10 @@ ScriptedServer::Session AfterSignIn(std::function<void(int, const ScriptedServer
   };
 }
 
-ScriptedServer::Session Transfer(ftptest::TransferStep step) {
-  return AfterSignIn([step](int fd, const ScriptedServer& server) {
-    ftptest::ServeAfterSignIn(fd, server, step);
+ScriptedServer::Session Transfer(ftptest::TransferStep step,
+                                 const std::string& sizeReply = "213 100000") {
+  return AfterSignIn([step, sizeReply](int fd, const ScriptedServer& server) {
+    ftptest::ServeAfterSignIn(fd, server, step, sizeReply);
   });
 }
 
@@ -142,6 +143,15 @@ std::vector<HostileCase> AllCases() {
                      ::shutdown(data, SHUT_RDWR);
                      ftptest::WaitForClose(control, s);
                    }),
+                   Op::kDownload, -905});
+  // No size announced and no end: the download stops at its cap instead of filling the disk.
+  cases.push_back({"EndlessDownload",
+                   Transfer(
+                       [](int control, int data, const std::string&, const ScriptedServer& s) {
+                         SendText(control, "150 here it comes\r\n");
+                         Flood(data, s, std::string(65536, 'e'));
+                       },
+                       "502 SIZE not implemented"),
                    Op::kDownload, -905});
   cases.push_back({"NoFinalReplyAfterUpload",
                    Transfer([](int control, int data, const std::string&, const ScriptedServer& s) {
