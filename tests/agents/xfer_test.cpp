@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "common/account_key.h"
 #include "common/file_ops.h"
@@ -333,6 +336,41 @@ TEST(XferSentryFromTheConsole, SetupAccountScannedByTheFtpGroup) {
   ASSERT_EQ(lines.size(), 5u);
   ExpectLine(lines[4], "-0912", "files",
              "FTP Login Failed Error: FTP_AUTHFAILED Domain/IP: " + host);
+}
+
+// While a run is under way all three busy words read 1, so the console sees the FTP group
+// busy through every stage; a server that stalls after the sign-in costs each try one
+// time-out.
+TEST(XferSentryStall, BusyWhileRunningAndBoundedByTheTimeOut) {
+  ftptest::ScriptedServer stall([](int fd, const ftptest::ScriptedServer& server) {
+    if (ftptest::GreetAndSignIn(fd, server)) ftptest::WaitForClose(fd, server);
+  });
+  ProgramDir pd;
+  testkit::SetLogging(pd, common::kGroupFtp, true, false);
+  common::AccountFile account = FtpAccount("slow", stall.server(), "p");
+  account.record.ftpPortTimeout = 1;
+  testkit::AddAccount(pd, account, StatusFolder::kFtpTransfer);
+
+  const auto start = std::chrono::steady_clock::now();
+  std::atomic<bool> done{false};
+  std::thread agent([&] {
+    pd.RunAgent("XferSentry");
+    done = true;
+  });
+  bool sawAllBusy = false;
+  while (!done && !sawAllBusy) {
+    const std::string state = pd.Read("ftpPara.dat");
+    sawAllBusy = WordAt(state, 0) == 1 && WordAt(state, 4) == 1 && WordAt(state, 8) == 1;
+    ::usleep(10000);
+  }
+  agent.join();
+  EXPECT_TRUE(sawAllBusy);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  ExpectStateFile(pd, 0);
+  std::vector<std::string> lines = AccountLines(pd.TodayLog());
+  ASSERT_EQ(lines.size(), 1u) << pd.TodayLog();
+  ExpectLine(lines[0], "-0904", "slow",
+             "FTP Upload Failed Error: SEND_DATA Domain/IP: " + stall.server());
 }
 
 }  // namespace
