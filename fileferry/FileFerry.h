@@ -39,7 +39,8 @@ extern "C" {
  * replaces a file of that name there. Returns 1 uploaded; -902 the server refused the
  * upload (or the local file cannot be read, or the remote path is unusable); -904 an error
  * after the sign-in succeeded (time-out, lost or failed connection, garbled reply); -912 an
- * error before a signed-in connection existed (name lookup, connect, greeting, sign-in). */
+ * error before a signed-in connection existed (name lookup, connect, greeting, sign-in, or a
+ * server text, user name or password that cannot be used). */
 int32_t SendFileToHost(const char* server, const char* user, const char* password,
                        const char* localPath, const char* remotePath, int32_t timeoutMs,
                        char* errorText);
