@@ -84,6 +84,7 @@ std::string AddAccount(const std::string& dir, const json& a) {
   if (!name || !host || name->empty() || host->empty()) return "an account needs a name and a host";
   common::AccountFile account;
   common::AccountRecord& r = account.record;
+  r.type = common::kServer;
   char key[65] = {};
   std::snprintf(key, sizeof key, "%s", name->c_str());
   common::MakeAccountKey(key);
@@ -111,11 +112,25 @@ std::string AddAccount(const std::string& dir, const json& a) {
     }
     r.customOn = slot > 0;
   }
+  if (a.value("type", std::string("server")) == "ftp") {
+    // An FTP Transfer account: the round trip of a test file instead of the server checks.
+    auto user = Stored(a.value("ftpUser", json("")));
+    auto password = Stored(a.value("ftpPassword", json("")));
+    if (!user || !password) return "ftpUser, ftpPassword: text that CP932 cannot hold";
+    if (user->size() > 64 || password->size() > 15) {
+      return "ftpUser holds at most 64 bytes, ftpPassword at most 15";
+    }
+    r.type = common::kFtpTransfer;
+    r.isFtpTransfer = 1;
+    r.pingOn = r.httpPortOn = r.ftpPortOn = r.smtpPortOn = r.popPortOn = r.customOn = 0;
+    common::SetField(r.ftpUser, *user);
+    common::SetField(r.ftpPassword, *password);
+    r.ftpPortTimeout = static_cast<int16_t>(a.value("timeout", 0));
+  }
   r.useGlobalMailTemplates = 1;
   r.mailToGlobal = 1;
   r.useGlobalOnlineTemplates = 1;
   r.enabled = Flag(a, "enabled", true) ? 1 : 0;
-  r.type = common::kServer;
   const std::string path = common::AccountPath(dir, key);
   if (common::FileExists(path)) common::RemoveAccount(dir, key);
   if (!common::WriteAccount(path, account)) return "cannot write the account record";

@@ -12,7 +12,9 @@ namespace console {
 //   {"mailServer": "127.0.0.1", "to": "admin@localhost", "interval": 1, "sound": 1,
 //    "accounts": [{"name": "loopback", "host": "127.0.0.1", "ping": true,
 //                  "http": false, "ftp": false, "smtp": false, "pop": false,
-//                  "custom": [["console", 8650]], "enabled": true}]}
+//                  "custom": [["console", 8650]], "enabled": true},
+//                 {"name": "files", "host": "127.0.0.1", "type": "ftp", "ftpUser": "u",
+//                  "ftpPassword": "p", "timeout": 30}]}
 // Settings keys that are absent are left as they are. Returns an error text, "" when done.
 std::string ApplySetup(const std::string& programDir, const nlohmann::json& setup);
 

@@ -126,6 +126,12 @@ bool MarkCheckStarted(RunContext& run, common::StatusFolder folder, const std::s
 
 }  // namespace
 
+bool NoteStageStart(RunContext& run, AccountJob& job) {
+  const platform::SystemTime now = platform::LocalNow();
+  job.checkTime = StampOf(now);
+  return MarkCheckStarted(run, run.profile.folder, job.key, now, nullptr);
+}
+
 bool PairRecords(RunContext& run, const std::string& key) {
   if (!IsSafeKey(key)) return false;
   const bool account = platform::IsRegularFile(run.AccountPath(key));

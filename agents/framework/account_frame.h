@@ -41,6 +41,11 @@ void RecordSuccess(common::CheckStatus& status);
 // (that check was switched off) is left alone.
 bool PairRecords(RunContext& run, const std::string& key);
 
+// A later stage of a check that runs in stages: the current time stored as the time of the
+// last check (and as the job's check time), check in progress. False when the status
+// record is gone.
+bool NoteStageStart(RunContext& run, AccountJob& job);
+
 // "YYYYMMDDhhmmss".
 std::string StampOf(const platform::SystemTime& t);
 

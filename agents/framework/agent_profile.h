@@ -23,6 +23,9 @@ struct AgentProfile {
   bool authErrorTexts;
   // Tag of the Up mail record; empty means "[Up Mail Send: <tag word>]".
   const char* upMailTag = "";
+  // Number of busy words at the start of the state file (one per stage of the check);
+  // all are set and cleared together.
+  size_t busyWords = 1;
 };
 
 }  // namespace agents

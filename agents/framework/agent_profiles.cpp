@@ -92,4 +92,19 @@ const AgentProfile kPageProfile = {"PageSentry",
                                    common::kGroupHttp,
                                    true};
 
+// Three busy words: upload, download, delete.
+const AgentProfile kXferProfile = {"XferSentry",
+                                   "FTP Send/Rec Scan Process Skipped.",
+                                   StatusFolder::kFtpTransfer,
+                                   common::kFtpState,
+                                   28,
+                                   24,
+                                   "ftpscan.err",
+                                   "FTP Transfer",
+                                   "FTP Send/Rec",
+                                   common::kGroupFtp,
+                                   true,
+                                   "",
+                                   3};
+
 }  // namespace agents

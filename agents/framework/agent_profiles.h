@@ -12,5 +12,6 @@ extern const AgentProfile kMailInProfile;
 extern const AgentProfile kFilePortProfile;
 extern const AgentProfile kAnyPortProfile;
 extern const AgentProfile kPageProfile;
+extern const AgentProfile kXferProfile;
 
 }  // namespace agents

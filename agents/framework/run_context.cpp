@@ -13,7 +13,8 @@ RunContext::RunContext(const AgentProfile& agent, std::string dir, long number)
       n(number),
       fullRun(number != 0),
       retryPath(common::InDir(programDir, common::kTemp, agent.retryFile)),
-      state(common::InDir(programDir, agent.stateFile), agent.stateSize, agent.downOffset) {}
+      state(common::InDir(programDir, agent.stateFile), agent.stateSize, agent.downOffset,
+            agent.busyWords) {}
 
 std::string RunContext::AccountPath(const std::string& key) const {
   return common::AccountPath(programDir, key);

@@ -6,8 +6,12 @@
 
 namespace agents {
 
-ScanStateFile::ScanStateFile(std::string path, size_t size, size_t downOffset)
-    : path_(std::move(path)), downOffset_(downOffset), words_(size / 4, 0) {}
+ScanStateFile::ScanStateFile(std::string path, size_t size, size_t downOffset, size_t busyWords)
+    : path_(std::move(path)), downOffset_(downOffset), busyWords_(busyWords), words_(size / 4, 0) {}
+
+void ScanStateFile::SetBusy(uint32_t value) {
+  for (size_t i = 0; i < busyWords_; ++i) SetWord(i, value);
+}
 
 void ScanStateFile::Load() {
   std::lock_guard<std::mutex> hold(mutex_);
@@ -33,6 +37,15 @@ void ScanStateFile::SetWord(size_t index, uint32_t value) {
 
 bool ScanStateFile::WriteBusy(uint32_t value) {
   SetBusy(value);
+  return SaveIfChanged();
+}
+
+bool ScanStateFile::WriteWord(size_t index, uint32_t value) {
+  SetWord(index, value);
+  return SaveIfChanged();
+}
+
+bool ScanStateFile::SaveIfChanged() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (words_ == saved_) return true;

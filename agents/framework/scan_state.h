@@ -1,5 +1,6 @@
-// The scan state file an agent leaves for the console: 32-bit words, the busy word first
-// and the down word at the agent's offset; the other words are kept as read.
+// The scan state file an agent leaves for the console: 32-bit words, the busy words first
+// (one, or one per stage of the check) and the down word at the agent's offset; the other
+// words are kept as read.
 #pragma once
 
 #include <cstddef>
@@ -12,20 +13,23 @@ namespace agents {
 
 class ScanStateFile {
  public:
-  ScanStateFile(std::string path, size_t size, size_t downOffset);
+  ScanStateFile(std::string path, size_t size, size_t downOffset, size_t busyWords = 1);
 
   // Reads the file whole; a missing or short file reads as zeros.
   void Load();
   // Writes the words back whole (temporary file and rename).
   bool Save();
 
-  void SetBusy(uint32_t value) { SetWord(0, value); }
+  // Sets every busy word.
+  void SetBusy(uint32_t value);
   void SetDown(uint32_t value) { SetWord(downOffset_ / 4, value); }
   uint32_t Word(size_t index);
   void SetWord(size_t index, uint32_t value);
   // Busy field set and the file written at once, as the agents do at their marks. A write
   // that would not change the file's content since this run's last write is left out.
   bool WriteBusy(uint32_t value);
+  // One word set and the file written, left out as WriteBusy is.
+  bool WriteWord(size_t index, uint32_t value);
 
   // The words as a byte image, and their storage for a check that updates them itself.
   std::vector<char> Image();
@@ -34,9 +38,12 @@ class ScanStateFile {
   size_t size() const { return words_.size() * 4; }
 
  private:
+  bool SaveIfChanged();
+
   std::mutex mutex_;
   std::string path_;
   size_t downOffset_;
+  size_t busyWords_;
   std::vector<uint32_t> words_;
   std::vector<uint32_t> saved_;  // the content of this run's last write
 };

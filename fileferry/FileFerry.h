@@ -1,0 +1,75 @@
+/* FTP transfers of one file per call: each call opens its own session, connects to the
+ * server, signs in, does its one upload, download or delete in binary mode and closes
+ * everything again. Every function takes caller-owned, zero-terminated texts and buffers;
+ * nothing is allocated for the caller, no exception leaves the library and no call keeps
+ * state for the next one, so calls on different threads do not meet.
+ *
+ * Server: a host name or address, connected on port 21. "host:port" (or "[v6address]:port")
+ * names another port.
+ *
+ * Data connections are active (the server connects back to the address of the control
+ * connection) unless the environment variable VARN_FTP_PASSIVE is "1" when the call is made;
+ * then they are passive.
+ *
+ * Time-outs (the three long forms): `timeoutMs` bounds the connect, every wait for a reply
+ * of the server, the wait for the server to open an active data connection, and every
+ * stretch without data on the data connection; a server that stalls at any stage ends the
+ * call about `timeoutMs` after its last sign of life. 0 or below, and the two short forms,
+ * use 60000 ms. Reply lines are read into a fixed buffer (longer lines are cut) and a
+ * download stops with an error past 64 MB, so no server can make a call hold unbounded
+ * memory or disk.
+ *
+ * Error text (the long forms): `errorText` must hold 1024 bytes. It is written only when a
+ * result comes from an error of the transfer machinery (-912, -904, -905, -64): the
+ * machinery's message, cut to 1023 bytes and zero-terminated. Results 1 and -902 leave it
+ * untouched, as does a null `errorText`.
+ *
+ * The user name and password are sent only to the server, never written anywhere. A user
+ * name, password or remote path holding a control character (a line break could smuggle in
+ * FTP commands) is not sent at all. An empty user name signs in anonymously. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Uploads the local file `localPath` (a regular file) to `remotePath` on the server, which
+ * replaces a file of that name there. Returns 1 uploaded; -902 the server refused the
+ * upload (or the local file cannot be read, or the remote path is unusable); -904 an error
+ * after the sign-in succeeded (time-out, lost or failed connection, garbled reply); -912 an
+ * error before a signed-in connection existed (name lookup, connect, greeting, sign-in, or a
+ * server text, user name or password that cannot be used). */
+int32_t SendFileToHost(const char* server, const char* user, const char* password,
+                       const char* localPath, const char* remotePath, int32_t timeoutMs,
+                       char* errorText);
+
+/* Downloads `remotePath` into the new local file `localPath`, which must not exist yet (it
+ * is created with mode 0666 less the umask; a symbolic link there is not followed). A
+ * failed download leaves no local file behind. Returns 1 downloaded; -902 the download
+ * failed (the server has no such file or refused it, or the local file exists or cannot be
+ * created); -905 an error after the sign-in; -912 an error before a signed-in connection
+ * existed. */
+int32_t ReceiveFileFromHost(const char* server, const char* user, const char* password,
+                            const char* remotePath, const char* localPath, int32_t timeoutMs,
+                            char* errorText);
+
+/* Deletes `remotePath` on the server. Returns 1 deleted; -902 the server refused the
+ * deletion (no such file, no permission); -64 an error after the sign-in; -912 an error
+ * before a signed-in connection existed. */
+int32_t DeleteFileFromHost(const char* server, const char* user, const char* password,
+                           const char* remotePath, int32_t timeoutMs, char* errorText);
+
+/* SendFileToHost with the default time-out and without error text: 1 uploaded, else 0. */
+int32_t PutFileToRemoteHost(const char* server, const char* user, const char* password,
+                            const char* localPath, const char* remotePath);
+
+/* ReceiveFileFromHost with the default time-out and without error text: 1 downloaded,
+ * else 0. */
+int32_t GetFileFromRemoteHost(const char* server, const char* user, const char* password,
+                              const char* remotePath, const char* localPath);
+
+#ifdef __cplusplus
+}
+#endif
