@@ -27,6 +27,19 @@ bool AppendWithRetry(const std::string& path, const std::string& line) {
   return false;
 }
 
+// A log line is one line: a line break inside a field (a stored recipient list, a text a
+// server sent) becomes one blank, CR LF as a pair.
+std::string OneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    out += (c == '\r' || c == '\n') ? ' ' : c;
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string FormatLogLine(long code, const platform::SystemTime& time, std::string_view name,
@@ -38,11 +51,11 @@ std::string FormatLogLine(long code, const platform::SystemTime& time, std::stri
   std::snprintf(head, sizeof head, "%05ld %04d/%02d/%02d  %02d:%02d%s  ", code, time.year % 10000,
                 time.month % 100, time.day % 100, hour, time.minute % 100, half);
   std::string line = head;
-  std::string field(name.substr(0, kNameField));
+  std::string field = OneLine(name.substr(0, kNameField));
   field.resize(kNameField, ' ');
   line += field;
   line += ' ';
-  line += text;
+  line += OneLine(text);
   line += "\r\n";
   return line;
 }

@@ -128,9 +128,10 @@ json PaneJson(ConsoleApp& app, int first, int count) {
   json lines = json::array();
   const DisplayLog& pane = app.pane();
   for (int r = 0; r < count; ++r) {
-    std::string_view line = pane.PaneRow(static_cast<size_t>(std::max(first, 0)), r);
-    if (line.empty()) break;
-    PaneEntry e = ParsePaneLine(line);
+    std::optional<std::string_view> line =
+        pane.PaneRow(static_cast<size_t>(std::max(first, 0)), static_cast<size_t>(r));
+    if (!line) break;
+    PaneEntry e = ParsePaneLine(*line);
     static const char* kTones[] = {"normal", "failure", "event"};
     lines.push_back({{"time", ToUtf8(e.time)},
                      {"date", ToUtf8(e.date)},

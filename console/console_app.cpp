@@ -59,7 +59,7 @@ void ConsoleApp::StartUp() {
   list_.MakeStores();
   platform::MakeDirs(common::InDir(dir_, common::kTemp));
 
-  platform::MakeDirs(common::InDir(dir_, common::kSetting));
+  platform::MakePrivateDir(common::InDir(dir_, common::kSetting));
   settings_ = ReadSettingCopies(dir_);
   scheduler_.SetIntervals(settings_.scan);
   scheduler_.schedule() = settings_.schedule;
@@ -71,7 +71,7 @@ void ConsoleApp::StartUp() {
   DeleteOldLogs(log, start_, settings_.scan.keepLogDays);
   today_ = start_.day;
 
-  platform::MakeDirs(common::InDir(dir_, common::kAllData));
+  platform::MakePrivateDir(common::InDir(dir_, common::kAllData));
   Recount();
   DeleteScanStateFiles();
   RewriteStartMarkers();

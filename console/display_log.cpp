@@ -94,9 +94,9 @@ std::string_view DisplayLog::Line(size_t index) const {
   return std::string_view(text_).substr(begin, end - begin);
 }
 
-std::string_view DisplayLog::PaneRow(size_t first, size_t r) const {
+std::optional<std::string_view> DisplayLog::PaneRow(size_t first, size_t r) const {
   size_t count = starts_.size();
-  if (r + first >= count) return {};
+  if (r + first >= count) return std::nullopt;
   return Line(count - r - first - 1);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,8 +37,9 @@ class DisplayLog {
   size_t LineCount() const { return starts_.size(); }
   // Line `index` counted from the start of the file, without its line end.
   std::string_view Line(size_t index) const;
-  // Row r of the pane (newest first) below the first visible line `first`.
-  std::string_view PaneRow(size_t first, size_t r) const;
+  // Row r of the pane (newest first) below the first visible line `first`; nothing past
+  // the oldest line. An empty line of the file is an empty row, not the end.
+  std::optional<std::string_view> PaneRow(size_t first, size_t r) const;
 
  private:
   std::string path_;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -57,8 +58,16 @@ long LogCutoffDate(int year, int month, int day, int days) {
   return static_cast<long>(year) * 10000 + month * 100 + day;
 }
 
+int EffectiveLogDays(int stored) {
+  if (stored >= 1 && stored <= 5) return stored;
+  if (stored >= 10 && stored <= 160 && stored % 5 == 0) return stored;
+  return 5;
+}
+
 int DeleteOldLogs(const std::string& logFolder, const platform::SystemTime& today, int days) {
-  const long cutoff = LogCutoffDate(today.year, today.month, today.day, days);
+  const long todayDate = static_cast<long>(today.year) * 10000 + today.month * 100 + today.day;
+  const long cutoff = std::min(
+      LogCutoffDate(today.year, today.month, today.day, EffectiveLogDays(days)), todayDate - 1);
   int deleted = 0;
   for (const std::string& name : platform::ListFiles(logFolder)) {
     if (name.size() < 8 || name[0] == '.') continue;

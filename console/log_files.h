@@ -32,9 +32,14 @@ FileEntry EntryOf(const std::string& path);
 // leap year).
 long LogCutoffDate(int year, int month, int day, int days);
 
+// The retention that a stored day count stands for: a value of the 36-value list (1-5,
+// then 10 to 160 in steps of 5) as it is, anything else (0 included) as 5, the value the
+// Setup dialog shows for it.
+int EffectiveLogDays(int stored);
+
 // Deletes the plain files of the Log folder (not its subfolders, not names starting with
-// ".") whose names start with an eight-digit date on or before the cutoff. Returns the
-// number deleted.
+// ".") whose names start with an eight-digit date on or before the cutoff of
+// EffectiveLogDays(days); today's log is never among them. Returns the number deleted.
 int DeleteOldLogs(const std::string& logFolder, const platform::SystemTime& today, int days);
 
 }  // namespace console

@@ -118,11 +118,13 @@ int main(int argc, char** argv) {
     return ApplySetupAndEnd(dir, setup);
   }
 
-  // SIGTERM and SIGINT end the console like a shut-down; one thread waits for them.
+  // SIGTERM, SIGINT and SIGHUP (the terminal closed, the session ended: a log-off) end the
+  // console like a shut-down, with the exit writes; one thread waits for them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 

@@ -2,9 +2,17 @@
 
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "console/log_files.h"
 #include "platform/files.h"
+#include "platform/lock.h"
 
 namespace console {
+namespace {
+
+// The console's line for a busy mark that no running agent stands behind.
+constexpr long kStaleStateCode = 10011;
+
+}  // namespace
 
 using common::kGroupCount;
 
@@ -124,19 +132,45 @@ void ReadState(const std::string& path, ScanFlags& flags,
 
 }  // namespace
 
+bool Scheduler::StillRunning(const std::string& agent, bool& reported) {
+  // A running agent holds "<agent><n>" (n = 1 for a full run, 0 for a re-check run).
+  for (const char* n : {"1", "0"}) {
+    const std::string path = platform::NamedLockPath(programDir_, agent + n);
+    if (!platform::PathExists(path)) continue;
+    platform::FileLock probe;
+    if (!probe.TryAcquire(path)) {
+      reported = false;
+      return true;
+    }
+  }
+  if (!reported) {
+    reported = true;
+    WriteLogLine(programDir_, kStaleStateCode, "[Scan State Cleared]",
+                 agent + " left its busy mark behind without running; its group can scan again.");
+  }
+  return false;
+}
+
 void Scheduler::ReadScanStates(long emailFiles) {
   using namespace common;
+  // The port state files in their order (HTTP, FTP, SMTP, POP, custom) and their agents.
+  static const std::array<const char*, 5> kPortAgentOf = {
+      "WebPortSentry", "FilePortSentry", "MailOutSentry", "MailInSentry", "AnyPortSentry"};
   ReadState<PingScanState>(InDir(programDir_, kPingState), ping_,
                            [](const PingScanState& s) { return s.busy == 1; });
+  if (ping_.busy) ping_.busy = StillRunning("EchoSentry", pingStale_);
   for (size_t i = 0; i < kPortStates.size(); ++i) {
     ReadState<PortScanState>(InDir(programDir_, kPortStates[i]), port_[i],
                              [](const PortScanState& s) { return s.busy == 1; });
+    if (port_[i].busy) port_[i].busy = StillRunning(kPortAgentOf[i], portStale_[i]);
   }
   ReadState<PortScanState>(InDir(programDir_, kHttpPageState), page_,
                            [](const PortScanState& s) { return s.busy == 1; });
+  if (page_.busy) page_.busy = StillRunning("PageSentry", pageStale_);
   ReadState<FtpScanState>(InDir(programDir_, kFtpState), ftp_, [](const FtpScanState& s) {
     return s.busy[0] == 1 || s.busy[1] == 1 || s.busy[2] == 1;
   });
+  if (ftp_.busy) ftp_.busy = StillRunning("XferSentry", ftpStale_);
   ScanFlags email;
   bool anyRead = false;
   for (long n = 0; n < emailFiles; ++n) {

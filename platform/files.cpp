@@ -74,6 +74,17 @@ bool MakeDirs(const std::string& path, mode_t mode) {
   return errno == EEXIST && IsDirectory(path);
 }
 
+bool MakePrivateDir(const std::string& path) {
+  if (!MakeDirs(path, 0700)) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, st.st_mode & 0700) == 0;
+  ::close(fd);
+  return ok;
+}
+
 std::vector<std::string> ListFiles(const std::string& dir) {
   return ListEntries(dir, false);
 }

@@ -21,6 +21,9 @@ std::string DirName(std::string_view path);
 
 // Creates the folder and every missing parent. True when it exists afterwards.
 bool MakeDirs(const std::string& path, mode_t mode = 0755);
+// A folder only its owner may enter (0700), made with its parents when missing; an
+// existing folder that is wider is tightened. A symbolic link is never followed.
+bool MakePrivateDir(const std::string& path);
 
 // Names of plain files in a folder, in no particular order; names starting with "." are
 // skipped. An unreadable folder lists as empty.

@@ -14,7 +14,7 @@ namespace agents {
 namespace {
 
 void ReadSettings(RunContext& run) {
-  platform::MakeDirs(common::InDir(run.programDir, common::kSetting));
+  platform::MakePrivateDir(common::InDir(run.programDir, common::kSetting));
   run.auth = common::ReadAlertAuth(run.programDir);
   run.alert = common::ReadAlert(run.programDir);
   run.scan = common::ReadScanSettings(run.programDir);
@@ -69,7 +69,7 @@ int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServe
   run.tempDir = AlertTempDir(dir);
   platform::MakeDirs(common::InDir(dir, "RelayKitLog"));
   platform::MakeDirs(run.DataDir());
-  platform::MakeDirs(common::InDir(dir, common::kAllData));
+  platform::MakePrivateDir(common::InDir(dir, common::kAllData));
   const std::string marker = common::InDir(run.DataDir(), common::kFirstRunMarker);
   if (platform::PathExists(marker)) {
     platform::RemoveFile(marker);

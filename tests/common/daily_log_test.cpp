@@ -52,6 +52,18 @@ TEST(LogLine, CodesAndNameFieldWidth) {
   EXPECT_EQ(line.substr(92), " text\r\n");
 }
 
+// A stored list with line breaks ("PC1,PC2\r\nPC3") never splits a log line.
+TEST(LogLine, LineBreaksInsideFieldsBecomeBlanks) {
+  platform::SystemTime t{};
+  t.year = 2026, t.month = 3, t.day = 9, t.hour = 14, t.minute = 2;
+  const std::string line =
+      FormatLogLine(10012, t, "[Down Message Sent:\nPING]", "PC1,PC2\r\nPC3\nPC4\rPC5\r\n");
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  EXPECT_EQ(line.find('\r'), line.size() - 2);
+  EXPECT_EQ(line.substr(27, 26), "[Down Message Sent: PING] ");
+  EXPECT_EQ(line.substr(93), "PC1,PC2 PC3 PC4 PC5 \r\n");
+}
+
 TEST(LogLine, BothFilesGetTheLineWithTheirNameForm) {
   TempDir dir;
   SystemTime t = At(14, 2);

@@ -43,15 +43,31 @@ TEST(DisplayLog, LoadsIncrementallyNewestFirstAndRestartsWhenTheFileShrinks) {
   platform::AppendToFile(path, "00014 partial line without end");
   ASSERT_TRUE(log.Load(path));
   EXPECT_EQ(log.LineCount(), 3u);  // the unfinished line waits
-  EXPECT_EQ(ParsePaneLine(log.PaneRow(0, 0)).message.substr(0, 6), "second");
-  EXPECT_EQ(ParsePaneLine(log.PaneRow(1, 0)).message.substr(0, 5), "first");
-  EXPECT_EQ(log.PaneRow(0, 3), "");
+  EXPECT_EQ(ParsePaneLine(*log.PaneRow(0, 0)).message.substr(0, 6), "second");
+  EXPECT_EQ(ParsePaneLine(*log.PaneRow(1, 0)).message.substr(0, 5), "first");
+  EXPECT_FALSE(log.PaneRow(0, 3));
   EXPECT_EQ(log.Line(0).back(), ' ');  // CR LF dropped, the blank before the text kept
   // A shorter file (a new day's file with the same name) loads from its first line.
   ASSERT_TRUE(platform::WriteFileAtomic(path, Line(10001, 0, "[Program Started]", "")));
   ASSERT_TRUE(log.Load(path));
   EXPECT_EQ(log.LineCount(), 1u);
-  EXPECT_EQ(ParsePaneLine(log.PaneRow(0, 0)).name, "[Program Started]");
+  EXPECT_EQ(ParsePaneLine(*log.PaneRow(0, 0)).name, "[Program Started]");
+}
+
+// An empty line in the middle of the file is an empty row; the older lines stay reachable.
+TEST(DisplayLog, EmptyLineDoesNotHideOlderLines) {
+  testsupport::TempDir dir;
+  const std::string path = dir / "log.txt";
+  ASSERT_TRUE(platform::WriteFileAtomic(
+      path, Line(1, 0, "a", "oldest") + "\r\n" + Line(2, 0, "b", "newest")));
+  DisplayLog log;
+  ASSERT_TRUE(log.Load(path));
+  ASSERT_EQ(log.LineCount(), 3u);
+  ASSERT_TRUE(log.PaneRow(0, 1));
+  EXPECT_EQ(*log.PaneRow(0, 1), "");
+  ASSERT_TRUE(log.PaneRow(0, 2));
+  EXPECT_EQ(ParsePaneLine(*log.PaneRow(0, 2)).message.substr(0, 6), "oldest");
+  EXPECT_FALSE(log.PaneRow(0, 3));
 }
 
 }  // namespace

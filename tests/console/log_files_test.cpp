@@ -46,5 +46,26 @@ TEST(DeleteOldLogs, DeletesDatedFilesOnOrBeforeTheCutoffOnly) {
   EXPECT_TRUE(platform::PathExists(dir / "Disp/20261101.log"));  // subfolders are not entered
 }
 
+// A stored day count outside the list (0 among them: Scan.dat can hold it) keeps five days
+// as the Setup dialog shows; today's log always stays.
+TEST(DeleteOldLogs, UnlistedRetentionKeepsFiveDaysAndTodaysLog) {
+  const struct {
+    int stored, effective;
+  } cases[] = {{0, 5}, {-3, 5}, {7, 5}, {161, 5}, {200, 5}, {1, 1}, {5, 5}, {10, 10}, {160, 160}};
+  for (const auto& c : cases) EXPECT_EQ(EffectiveLogDays(c.stored), c.effective) << c.stored;
+  for (int stored : {0, 7, 65535}) {
+    testsupport::TempDir dir;
+    for (const char* name : {"20261208.log", "20261207.log", "20261203.log", "20261202.log"}) {
+      testsupport::WriteFile(dir / name, "x");
+    }
+    platform::SystemTime today{};
+    today.year = 2026, today.month = 12, today.day = 8;
+    EXPECT_EQ(DeleteOldLogs(dir.path(), today, stored), 2) << stored;
+    EXPECT_TRUE(platform::PathExists(dir / "20261208.log")) << stored;
+    EXPECT_TRUE(platform::PathExists(dir / "20261207.log")) << stored;
+    EXPECT_FALSE(platform::PathExists(dir / "20261203.log")) << stored;
+  }
+}
+
 }  // namespace
 }  // namespace console

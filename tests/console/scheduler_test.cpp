@@ -5,6 +5,8 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/console_app.h"
+#include "platform/files.h"
+#include "platform/lock.h"
 #include "support/temp_dir.h"
 
 namespace console {
@@ -114,6 +116,9 @@ TEST_F(SchedulerTest, RunNowSkipsBusyGroupsAndRestartsTheInterval) {
   Programs();
   common::PingScanState busy{1, 0};
   ASSERT_EQ(common::WriteWholeFile(dir_ / "pingPara.dat", &busy, sizeof busy), 1);
+  platform::MakeDirs(dir_ / "temp/locks");
+  platform::FileLock running;  // the ping agent is in its run
+  ASSERT_TRUE(running.TryAcquire(platform::NamedLockPath(dir_.path(), "EchoSentry1")));
   scheduler_.ReadScanStates(0);
   EXPECT_TRUE(scheduler_.Flags(common::kGroupPing).busy);
   scheduler_.RunNow(1000);
@@ -126,6 +131,44 @@ TEST_F(SchedulerTest, RunNowSkipsBusyGroupsAndRestartsTheInterval) {
   std::vector<std::string> tick = Programs();
   ASSERT_EQ(tick.size(), 1u);
   EXPECT_EQ(tick[0], "/bin-dir/EchoSentry " + dir_.path() + " 1");
+}
+
+// An agent killed in its run leaves its busy word at 1; without a process holding its run
+// guard the group is not busy, and the daily log says so once.
+TEST_F(SchedulerTest, BusyWordOfAKilledAgentDoesNotBlockItsGroup) {
+  platform::MakeDirs(dir_ / "temp/locks");
+  common::PingScanState ping{1, 0};
+  ASSERT_EQ(common::WriteWholeFile(dir_ / "pingPara.dat", &ping, sizeof ping), 1);
+  common::PortScanState port{};
+  port.busy = 1;
+  ASSERT_EQ(common::WriteWholeFile(dir_ / "portSMTPPara.dat", &port, sizeof port), 1);
+  // A lock file left by the dead run, held by nobody.
+  testsupport::WriteFile(dir_ / "temp/locks/EchoSentry1", "");
+  auto staleLines = [&] {
+    std::string log;
+    for (const std::string& name : platform::ListFiles(dir_ / "Log")) {
+      log += testsupport::ReadFile(dir_ / ("Log/" + name));
+    }
+    size_t count = 0;
+    for (size_t at = 0; (at = log.find("[Scan State Cleared]", at)) != std::string::npos; ++at) {
+      ++count;
+    }
+    return count;
+  };
+  for (int second = 0; second < 3; ++second) {
+    scheduler_.ReadScanStates(0);
+    EXPECT_FALSE(scheduler_.Flags(common::kGroupPing).busy);
+    EXPECT_FALSE(scheduler_.Flags(common::kGroupPort).busy);
+  }
+  EXPECT_EQ(staleLines(), 2u);  // EchoSentry and MailOutSentry, once each
+  scheduler_.RunNow(1000);
+  EXPECT_EQ(Programs().size(), 9u);  // no group skipped
+  // A live re-check run (n = 0) keeps the group busy.
+  platform::FileLock recheck;
+  ASSERT_TRUE(recheck.TryAcquire(platform::NamedLockPath(dir_.path(), "MailOutSentry0")));
+  scheduler_.ReadScanStates(0);
+  EXPECT_TRUE(scheduler_.Flags(common::kGroupPort).busy);
+  EXPECT_EQ(staleLines(), 2u);
 }
 
 TEST_F(SchedulerTest, ScanStatesKeepDownWhenUnreadable) {

@@ -45,6 +45,28 @@ TEST(Files, NewFilesGetTheirModeWhateverTheUmaskAndExistingFilesKeepTheirs) {
   EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST(Files, PrivateFoldersAreMadeAndTightenedButLinksAreNotFollowed) {
+  testsupport::TempDir dir;
+  const mode_t old = ::umask(0);
+  EXPECT_TRUE(platform::MakePrivateDir(dir / "new/inner"));
+  ::umask(old);
+  auto modeOf = [](const std::string& p) {
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 ? (st.st_mode & 0777) : 07777u;
+  };
+  EXPECT_EQ(modeOf(dir / "new/inner"), 0700u);
+  ASSERT_TRUE(platform::MakeDirs(dir / "wide", 0755));
+  ::chmod((dir / "wide").c_str(), 0775);
+  EXPECT_TRUE(platform::MakePrivateDir(dir / "wide"));
+  EXPECT_EQ(modeOf(dir / "wide"), 0700u);
+  // A link to a shared folder is refused and the folder keeps its mode.
+  ASSERT_TRUE(platform::MakeDirs(dir / "shared", 0755));
+  ::chmod((dir / "shared").c_str(), 0755);
+  ASSERT_EQ(::symlink((dir / "shared").c_str(), (dir / "link").c_str()), 0);
+  EXPECT_FALSE(platform::MakePrivateDir(dir / "link"));
+  EXPECT_EQ(modeOf(dir / "shared"), 0755u);
+}
+
 TEST(Files, ListingsPassOverDotNamesAndSeparateFilesFromFolders) {
   TempDir dir;
   WriteFile(dir / "a", "");

@@ -147,3 +147,19 @@ test('one console per program directory; SIGTERM ends it with the exit writes', 
   assert.equal(disp.split('\r\n').filter(Boolean).length, 1);
   assert.match(disp, /^10001 /);
 });
+
+test('SIGHUP (a closed terminal, an ended session) ends the console with the exit writes too', async () => {
+  await c.stop();
+  fs.rmSync(path.join(dir, 'Setting', 'Schedule.dat'));
+  // Folders that hold passwords are tightened at start if someone widened them.
+  fs.chmodSync(path.join(dir, 'AllData'), 0o755);
+  fs.chmodSync(path.join(dir, 'Setting'), 0o775);
+  c = await h.startConsole(dir, { agents });
+  assert.equal(fs.statSync(path.join(dir, 'AllData')).mode & 0o777, 0o700);
+  assert.equal(fs.statSync(path.join(dir, 'Setting')).mode & 0o777, 0o700);
+  c.child.kill('SIGHUP');
+  const end = await c.exited;
+  assert.deepEqual(end, { code: 0, signal: null });
+  assert.equal(fs.statSync(path.join(dir, 'Setting', 'Schedule.dat')).size, 20);
+  assert.match(c.output(), /console stopped/);
+});

@@ -62,8 +62,16 @@ test('lamps: yellow after one failure, red after two, green again', async () => 
 });
 
 test('last check and error times use the 12-hour clock with am/pm', async () => {
-  h.writeStatus(dir, 'PINGData', 'bravo', h.checkStatus({ lastCheck: '20261208120500', errorDetected: '20261208000700', failCount: 3 }));
-  h.writeStatus(dir, 'PINGData', 'charlie', h.checkStatus({ lastCheck: '20261208233000' }));
+  // Stamps relative to today, so the test reads the same at any hour: bravo was checked
+  // yesterday, charlie carries tomorrow's 23:30 and so is the newest whatever the time is.
+  const day = (offset, hour, minute) => {
+    const d = new Date();
+    d.setDate(d.getDate() + offset);
+    d.setHours(hour, minute, 0, 0);
+    return h.stamp(d);
+  };
+  h.writeStatus(dir, 'PINGData', 'bravo', h.checkStatus({ lastCheck: day(-1, 12, 5), errorDetected: day(-1, 0, 7), failCount: 3 }));
+  h.writeStatus(dir, 'PINGData', 'charlie', h.checkStatus({ lastCheck: day(1, 23, 30) }));
   await h.appendDisplayLine(dir, '00002', 'bravo', '2ms');
   await h.waitFor(async () => (await rowOf('bravo').locator('.cell[data-column="5"]').textContent()) === ' 00:05pm');
   assert.equal(await rowOf('bravo').locator('.cell[data-column="6"]').textContent(), ' 00:07am');
