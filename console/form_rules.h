@@ -51,7 +51,8 @@ std::string CutCp932(std::string text, size_t limit);
 // remembered as the first failure (with the label key of its control) and reads as "".
 class FormReader {
  public:
-  explicit FormReader(const nlohmann::json& body) : body_(body) {}
+  // Keeps its own copy of the request's object, so a temporary may be passed.
+  explicit FormReader(nlohmann::json body) : body_(std::move(body)) {}
   std::string Text(const char* key, size_t limit, const char* labelKey);
   // A password field: nothing when the request leaves the stored password as it is.
   std::optional<std::string> Password(const char* key, size_t limit, const char* labelKey);
@@ -62,7 +63,7 @@ class FormReader {
 
  private:
   std::string Convert(const nlohmann::json& value, size_t limit, const char* labelKey);
-  const nlohmann::json& body_;
+  nlohmann::json body_;
   std::string failedLabel_;
 };
 
