@@ -48,6 +48,24 @@ void RemoveDroppedCustomRows(const std::string& dir, const std::string& key,
   }
 }
 
+// The index lines of `key` found by reading the store: for a record that cannot be read,
+// whose domain and custom services are unknown.
+void RemoveIndexLinesOf(const std::string& dir, const std::string& key) {
+  const std::string store = common::ListViewDir(dir);
+  std::vector<std::string> lines;
+  const int n = HowManyRecordInDB(store.c_str());
+  for (int i = 0; i < n; ++i) {
+    char buf[400] = {};
+    if (!GetRecordWithOffset(store.c_str(), buf, i)) continue;
+    const std::string line(buf);
+    if (line.compare(0, key.size(), key) == 0 && line.size() > key.size() &&
+        (line[key.size()] == '\t' || line[key.size()] == '(')) {
+      lines.push_back(line);
+    }
+  }
+  for (const std::string& line : lines) AddDelDat(2, store.c_str(), line.c_str());
+}
+
 }  // namespace
 
 std::string AccountStoreLockPath(const std::string& dir) {
@@ -144,6 +162,9 @@ bool DeleteAccount(const std::string& dir, const std::string& key) {
   platform::FileLock lock;
   lock.Acquire(AccountStoreLockPath(dir));
   if (!platform::IsRegularFile(common::AccountPath(dir, key))) return false;
+  bool whole = false;
+  common::ReadAccount(common::AccountPath(dir, key), &whole);
+  if (!whole) RemoveIndexLinesOf(dir, key);
   common::RemoveAccount(dir, key);
   common::TouchSettingUpdate(dir);
   WriteLogLine(dir, 10009, "[Account Removed]", common::DecodeKey(key));

@@ -142,6 +142,8 @@ export class Form {
         if (input.value !== '') out[item.id] = input.value;
         else if (!this.stored[item.id]) out[item.id] = '';
       } else if (item.kind === 'select') out[item.id] = Number(input.value);
+      // Multi-line texts keep the files' CR LF line ends (a browser hands back LF only).
+      else if (item.kind === 'textarea') out[item.id] = input.value.replace(/\r?\n/g, '\r\n');
       else out[item.id] = input.value;
     }
     return out;

@@ -457,6 +457,13 @@ TEST(AccountEditingTest, DeleteRemovesRecordStatusAndRowsAndLogs) {
   EXPECT_NE(DisplayLogText(d).find("10009"), std::string::npos);
   EXPECT_FALSE(DeleteAccount(d, key));
   EXPECT_FALSE(DeleteAccount(d, "../x"));
+
+  // A record too short to read still takes its rows with it, whatever its domain was.
+  ASSERT_TRUE(SaveAccount(d, form, {}, "").written);
+  testsupport::WriteFile(d + "/AllData/" + key, "short");
+  EXPECT_EQ(IndexLines(d).size(), 2u);
+  EXPECT_TRUE(DeleteAccount(d, key));
+  EXPECT_TRUE(IndexLines(d).empty());
 }
 
 TEST(AccountFormTest, EditFormCarriesNoPassword) {

@@ -85,6 +85,10 @@ test('Setup from an empty directory: refusals in order, then the commands that n
   const auth = fs.readFileSync(path.join(dir, 'Setting', 'Alert2.dat'));
   assert.equal(auth.subarray(66, 66 + CANARY.length).toString('latin1'), CANARY);
   assert.equal(fs.readFileSync(path.join(dir, 'Setting', 'Scan.dat')).readUInt16LE(0), 10);
+  // Multi-line texts are stored with CR LF; the default templates are stored whole.
+  const text = alert.toString('latin1');
+  assert.equal(text.slice(1008, 1008 + 33), 'ops@example.org\r\nlead@example.org');
+  assert.ok(text.includes('Server Down\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E\0'));
   for (const f of ['messagealert.dat', 'onlinealert.dat']) assert.ok(fs.existsSync(path.join(dir, 'temp', f)), f);
 });
 
