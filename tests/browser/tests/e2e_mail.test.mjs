@@ -43,7 +43,8 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
   for (const program of ['AnyPortSentry', 'VarnPost', 'EchoSentry']) {
     if (!fs.existsSync(path.join(BIN, program))) return t.skip(`${program} is not built`);
   }
-  const maildir = fs.mkdtempSync(path.join(os.tmpdir(), 'varn-maildir-'));
+  const mailroot = fs.mkdtempSync(path.join(os.tmpdir(), 'varn-maildir-'));
+  const maildir = path.join(mailroot, 'box');  // the handler makes the maildir itself
   const smtp = startSmtp(maildir);
   const up = await h.waitFor(smtpListening, 10000).catch(() => false);
   if (!up) {
@@ -67,21 +68,24 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
 
     const port = await closedPort();
     await h.waitFor(async () => !(await page.locator('#toolbar button[data-cmd="1076"]').isDisabled()));
-    await page.locator('#toolbar button[data-cmd="1076"]').click();
-    const add = page.locator('.dialog[aria-label="ADD PORT ITEM"]');
-    await add.getByLabel('Server Name:').fill('closed port');
-    await add.getByLabel('Domain or IP:').fill('127.0.0.1');
-    await add.getByLabel('PING').uncheck();
-    await add.getByLabel('Custom Port').check();
-    await add.getByRole('button', { name: 'Setting', exact: true }).click();
-    const custom = page.locator('.dialog[aria-label="Custom Port Settings"]');
-    await custom.getByLabel('Service Name 1:').fill('dead');
-    await custom.getByLabel('Port 1:').fill(String(port));
-    await custom.getByRole('button', { name: 'OK', exact: true }).click();
-    await custom.waitFor({ state: 'detached' });
-    await add.getByRole('button', { name: 'Add', exact: true }).click();
-    await h.waitFor(async () => (await add.getByLabel('Server Name:').inputValue()) === '');
-    await add.getByRole('button', { name: 'Close', exact: true }).click();
+    // One account for the closed port, one for the SMTP server's open port.
+    for (const [name, host, service, servicePort] of [['closed port', '127.0.0.1', 'dead', port], ['open port', SMTP_HOST, 'smtp', 25]]) {
+      await page.locator('#toolbar button[data-cmd="1076"]').click();
+      const add = page.locator('.dialog[aria-label="ADD PORT ITEM"]');
+      await add.getByLabel('Server Name:').fill(name);
+      await add.getByLabel('Domain or IP:').fill(host);
+      await add.getByLabel('PING').uncheck();
+      await add.getByLabel('Custom Port').check();
+      await add.getByRole('button', { name: 'Setting', exact: true }).click();
+      const custom = page.locator('.dialog[aria-label="Custom Port Settings"]');
+      await custom.getByLabel('Service Name 1:').fill(service);
+      await custom.getByLabel('Port 1:').fill(String(servicePort));
+      await custom.getByRole('button', { name: 'OK', exact: true }).click();
+      await custom.waitFor({ state: 'detached' });
+      await add.getByRole('button', { name: 'Add', exact: true }).click();
+      await h.waitFor(async () => (await add.getByLabel('Server Name:').inputValue()) === '');
+      await add.getByRole('button', { name: 'Close', exact: true }).click();
+    }
     await page.locator('#list .list-row').first().waitFor();
 
     // Two failed scans in a row raise the Down alert.
@@ -94,15 +98,21 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
       await h.waitFor(async () => (await page.locator('#list .list-row .cell[data-column="5"]').first().textContent()).trim() !== '', 20000);
       await new Promise((r) => setTimeout(r, 4000));
     }
-    const mail = await h.waitFor(() => mails()[0], 60000);
+    const mail = await h.waitFor(() => mails()[0], 60000).catch(() => {
+      const listing = fs.readdirSync(dir, { recursive: true }).join(' ');
+      throw new Error(`no mail arrived; log:\n${h.fullLog(dir)}\nfiles: ${listing}\nsmtp: ${smtp.errors()}\nconsole: ${c.errors()}`);
+    });
     assert.match(mail, /Subject: Server Down: closed port/);
     assert.match(mail, /To: .*ops@example\.org/);
-    assert.equal(await page.locator('#list .list-row img.lamp').first().getAttribute('alt'), 'red');
+    const row = (name) => page.locator('#list .list-row', { hasText: name });
+    await h.waitFor(async () => (await row('closed port').locator('img.lamp').getAttribute('alt')) === 'red');
+    assert.equal(await row('open port').locator('img.lamp').getAttribute('alt'), 'green');
+    assert.notEqual((await row('open port').locator('.cell[data-column="5"]').textContent()).trim(), '');
     await h.screenshot(page, 'e2e-down');
   } finally {
     await browser.close();
     await c.stop();
     smtp.child.kill();
-    fs.rmSync(maildir, { recursive: true, force: true });
+    fs.rmSync(mailroot, { recursive: true, force: true });
   }
 });
