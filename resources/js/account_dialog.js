@@ -124,7 +124,12 @@ class AccountDialog {
   }
 
   async submit() {
-    const answer = await act('account-save', { form: this.values(), originalKey: this.originalKey });
+    let answer;
+    try {
+      answer = await act('account-save', { form: this.values(), originalKey: this.originalKey });
+    } catch {
+      answer = { ok: false };  // refused before it reached the console (too large, say)
+    }
     if (!answer.ok) {
       await messageBox(answer.message ?? t('msgBadRequest'), { icon: '\u2715' });
       return;

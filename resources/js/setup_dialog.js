@@ -168,7 +168,12 @@ class SetupDialog {
   }
 
   async submit() {
-    const answer = await act('setup-save', { form: fromValues(this.form.get()) });
+    let answer;
+    try {
+      answer = await act('setup-save', { form: fromValues(this.form.get()) });
+    } catch {
+      answer = { ok: false };  // refused before it reached the console (too large, say)
+    }
     if (!answer.ok) {
       await messageBox(answer.message ?? t('msgBadRequest'), { icon: '\u2715' });
       return;

@@ -224,6 +224,50 @@ test('add an e-mail account; its passwords never come back to the page', async (
   for (const body of bodies) assert.ok(!body.includes(CANARY), `a response held the password: ${body.slice(0, 200)}`);
 });
 
+test('HTTP Page Check and FTP Transfer accounts through their forms', async () => {
+  await page.locator('#toolbar button[data-cmd="1091"]').click();
+  const http = dialog('ADD HTTP ITEM');
+  assert.equal(await http.getByLabel('Time Out:').inputValue(), '120');
+  await http.getByLabel('Server Name:').fill('docs');
+  await http.getByLabel('Page URL: http://').fill('127.0.0.1:8080\\docs/index.html');
+  await http.getByLabel('Scan links in the downloaded page').check();
+  await http.getByRole('button', { name: 'Add', exact: true }).click();
+  await h.waitFor(async () => (await http.getByLabel('Server Name:').inputValue()) === '');
+  await http.getByRole('button', { name: 'Close', exact: true }).click();
+  const page1 = fs.readFileSync(path.join(dir, 'AllData', h.hexKey('docs')));
+  assert.equal(page1.subarray(65, 65 + 14).toString('latin1'), '127.0.0.1:8080');
+  assert.equal(page1.subarray(195, 195 + 16).toString('latin1'), '/docs/index.html');
+  assert.deepEqual([page1[464], page1[465], page1.readUInt16LE(456), page1[1805]], [1, 1, 120, 1]);
+
+  await page.locator('#toolbar button[data-cmd="1065"]').click();
+  const ftp = dialog('ADD FTP ITEM');
+  await ftp.getByLabel('Server Name:').fill('drop');
+  await ftp.getByLabel('Domain or IP:').fill('127.0.0.1');
+  await ftp.getByRole('button', { name: 'Add', exact: true }).click();
+  assert.equal(await answerBox('OK'), 'FTP User is blank. Please enter FTP User.');
+  await ftp.getByLabel('FTP Account:').fill('up');
+  await ftp.getByLabel('Password:', { exact: true }).fill(CANARY);
+  await ftp.getByLabel('Destination Directory:').fill('/incoming');
+  await ftp.getByRole('button', { name: 'Add', exact: true }).click();
+  await h.waitFor(async () => (await ftp.getByLabel('Server Name:').inputValue()) === '');
+  await ftp.getByRole('button', { name: 'Close', exact: true }).click();
+  const drop = fs.readFileSync(path.join(dir, 'AllData', h.hexKey('drop')));
+  assert.equal(drop.subarray(997, 999).toString('latin1'), 'up');
+  assert.equal(drop.subarray(1062, 1062 + CANARY.length).toString('latin1'), CANARY);
+  assert.equal(drop.subarray(737, 746).toString('latin1'), '/incoming');
+  assert.deepEqual([drop[476], drop[1805]], [1, 2]);
+  for (const name of ['docs', 'drop']) {
+    await page.locator('#toolbar button[data-cmd="1081"]').click();
+    const list = dialog('Edit/Delete');
+    await list.locator('.ed-row', { hasText: name }).click();
+    await list.locator('.ed-list').press('Delete');
+    await answerBox('Yes');
+    await h.waitFor(async () => (await list.locator('.ed-row', { hasText: name }).count()) === 0);
+    await list.getByRole('button', { name: 'Close', exact: true }).click();
+  }
+  for (const body of bodies) assert.ok(!body.includes(CANARY), 'a response held the password');
+});
+
 test('Edit/Delete: keyboard, the question, and the selection after a delete', async () => {
   await page.locator('#toolbar button[data-cmd="1081"]').click();
   const list = dialog('Edit/Delete');
