@@ -100,8 +100,21 @@ test('Setup again: the stored password stays untouched and only shows as stored'
   const pw = setup.getByLabel('Password:', { exact: true });
   assert.equal(await pw.inputValue(), '');
   assert.equal(await pw.getAttribute('placeholder'), '(a password is stored)');
+  // Browse uploads the chosen file into Wave; a file that is no wave is refused.
+  await setup.getByLabel('Sound Local Alarm').check();
+  await setup.getByLabel('Use .wav File').check();
+  const chooser = setup.locator('input[type="file"]');
+  await chooser.setInputFiles({ name: 'notes.wav', mimeType: 'audio/wav', buffer: Buffer.from('plain text') });
+  assert.equal(await answerBox('OK'), 'The file is not a wave file (RIFF/WAVE).');
+  assert.equal(await setup.getByLabel('Sound File:').inputValue(), '');
+  await setup.getByRole('button', { name: 'OK', exact: true }).click();
+  assert.equal(await answerBox('OK'), 'Sound File is blank');
+  const wave = Buffer.concat([Buffer.from('RIFF'), Buffer.alloc(4), Buffer.from('WAVEfmt '), Buffer.alloc(32)]);
+  await chooser.setInputFiles({ name: 'siren.wav', mimeType: 'audio/wav', buffer: wave });
+  await h.waitFor(async () => (await setup.getByLabel('Sound File:').inputValue()) === 'siren.wav');
   await setup.getByRole('button', { name: 'OK', exact: true }).click();
   await setup.waitFor({ state: 'detached' });
+  assert.deepEqual(fs.readdirSync(path.join(dir, 'Wave')), ['siren.wav']);
   const auth = fs.readFileSync(path.join(dir, 'Setting', 'Alert2.dat'));
   assert.equal(auth.subarray(66, 66 + CANARY.length).toString('latin1'), CANARY);
 });
@@ -121,7 +134,7 @@ test('a wave upload with a bad name or a body that is no wave file is refused', 
     assert.equal(answer.ok, false, name);
     assert.match(answer.message, message, name);
   }
-  assert.deepEqual(fs.readdirSync(path.join(dir, 'Wave')), []);
+  assert.deepEqual(fs.readdirSync(path.join(dir, 'Wave')), ['siren.wav']);
   const good = await (await post('alarm.wav', wave)).json();
   assert.deepEqual(good, { ok: true, name: 'alarm.wav' });
   assert.deepEqual(fs.readFileSync(path.join(dir, 'Wave', 'alarm.wav')), wave);
