@@ -119,10 +119,7 @@ CheckCounts CountChecks(const std::string& dir) {
   return c;
 }
 
-bool RemoveAccount(const std::string& dir, const std::string& key) {
-  bool whole = false;
-  AccountFile account = ReadAccount(AccountPath(dir, key), &whole);
-  const AccountRecord& r = account.record;
+void RemoveAccountChecks(const std::string& dir, const std::string& key, const AccountRecord& r) {
   const std::string host = FieldText(r.host);
   for (int f = 0; f < static_cast<int>(kStatusFolderNames.size()); ++f) {
     auto folder = static_cast<StatusFolder>(f);
@@ -138,6 +135,13 @@ bool RemoveAccount(const std::string& dir, const std::string& key) {
       Index(dir, kIndexDelete, IndexLine(key, folder, host));
     }
   }
+}
+
+bool RemoveAccount(const std::string& dir, const std::string& key) {
+  bool whole = false;
+  AccountFile account = ReadAccount(AccountPath(dir, key), &whole);
+  // Rows go before the record, so a removal cut short never leaves a row without a record.
+  RemoveAccountChecks(dir, key, account.record);
   platform::RemoveFile(AccountPath(dir, key));
   return whole;
 }

@@ -36,6 +36,11 @@ CheckCounts RegisterAccountChecks(const std::string& programDir, const AccountRe
 // Counts the status files of every group.
 CheckCounts CountChecks(const std::string& programDir);
 
+// Removes every status file and index line of an account whose record is `record`, and
+// leaves the record itself.
+void RemoveAccountChecks(const std::string& programDir, const std::string& key,
+                         const AccountRecord& record);
+
 // Removes an account completely: every status file and index line, then its record.
 // False when the record could not be read.
 bool RemoveAccount(const std::string& programDir, const std::string& key);

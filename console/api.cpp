@@ -1,10 +1,15 @@
 #include "console/api.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
+#include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "console/account_editing.h"
+#include "console/setup_form.h"
+#include "console/ui_text.h"
 #include "platform/codepage.h"
 
 namespace console {
@@ -150,10 +155,77 @@ int IntOf(const json& body, const char* key, int fallback) {
   return it->get<int>();
 }
 
+std::string StringOf(const json& body, const char* key) {
+  auto it = body.find(key);
+  return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// A refused form: its message in the console's language.
+json Refusal(ConsoleApp& app, const FormError& e) {
+  const std::string& language = app.windowKeys().language;
+  std::string arg = e.arg.empty() ? "" : MessageText(language, e.arg);
+  while (!arg.empty() && (arg.back() == ':' || arg.back() == ' ')) arg.pop_back();
+  while (!arg.empty() && arg.front() == ' ') arg.erase(0, 1);
+  return {{"ok", false}, {"key", e.key}, {"message", MessageText(language, e.key, arg)}};
+}
+
+json Damaged(ConsoleApp& app) {
+  return {{"ok", false},
+          {"damaged", true},
+          {"message", MessageText(app.windowKeys().language, "damaged")}};
+}
+
+// The Edit/Delete rows first..first+count-1: name, domain and service of each record.
+json EditRows(ConsoleApp& app, int first, int count, bool refresh) {
+  const std::vector<std::string>& keys = app.EditList(refresh);
+  json rows = json::array();
+  const int total = static_cast<int>(keys.size());
+  for (int i = std::max(first, 0); i < total && i < first + count; ++i) {
+    common::AccountRecord r{};
+    const int read =
+        common::ReadFixedFile(common::AccountPath(app.programDir(), keys[i]), &r, sizeof r);
+    if (read != 1) {
+      rows.push_back({{"index", i}, {"key", keys[i]}, {"readable", false}});
+      continue;
+    }
+    rows.push_back({{"index", i},
+                    {"key", keys[i]},
+                    {"readable", true},
+                    {"damaged", r.type > common::kEmail},
+                    {"name", ToUtf8(common::DecodeKey(common::FieldText(r.key)))},
+                    {"domain", ToUtf8(common::FieldText(r.host))},
+                    {"service", ServiceSummary(r)}});
+  }
+  return {{"ok", true}, {"rows", rows}, {"total", total}};
+}
+
+json LoadAccount(ConsoleApp& app, const std::string& key) {
+  if (key.empty() || key.size() > 62 ||
+      key.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    return {{"ok", false}};
+  }
+  bool whole = false;
+  common::AccountFile account =
+      common::ReadAccount(common::AccountPath(app.programDir(), key), &whole);
+  if (!whole || account.record.type > common::kEmail) return Damaged(app);
+  json form = AccountFormJson(account);
+  form["key"] = key;
+  return {{"ok", true}, {"form", form}};
+}
+
 }  // namespace
 
-json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit) {
-  *quit = false;
+json Upload(ConsoleApp& app, const std::string& kind, const std::string& name, std::string body) {
+  if (kind != "wave") return Refusal(app, {"msgBadRequest", ""});
+  std::string stored;
+  FormError e = StoreWave(app.programDir(), name, body, &stored);
+  if (!e.ok()) return Refusal(app, e);
+  return {{"ok", true}, {"name", ToUtf8(stored)}};
+}
+
+namespace {
+
+json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool* quit) {
   if (action == "command") {
     bool ok = app.RunCommand(IntOf(body, "id", 0), quit);
     return {{"ok", ok}};
@@ -175,7 +247,64 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
   }
   if (action == "open") {
     ConsoleApp::OpenResult r = app.OpenRow(IntOf(body, "row", -1));
-    return {{"ok", r.found}, {"damaged", r.damaged}, {"name", ToUtf8(r.name)}, {"type", r.type}};
+    json answer = {{"ok", r.found},
+                   {"damaged", r.damaged},
+                   {"name", ToUtf8(r.name)},
+                   {"key", r.key},
+                   {"type", r.type}};
+    if (r.damaged) answer["message"] = MessageText(app.windowKeys().language, "damaged");
+    return answer;
+  }
+  if (action == "account-new") {
+    int type = IntOf(body, "type", -1);
+    if (type < common::kServer || type > common::kEmail) return {{"ok", false}};
+    return {{"ok", true}, {"form", NewAccountFormJson(type, app.settings().alert)}};
+  }
+  if (action == "account-load") return LoadAccount(app, StringOf(body, "key"));
+  if (action == "account-save") {
+    const json& form = body.value("form", json::object());
+    if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
+    SaveOutcome out =
+        SaveAccount(app.programDir(), form, app.settings().alert, StringOf(body, "originalKey"));
+    if (!out.error.ok()) return Refusal(app, out.error);
+    app.AccountsChanged();
+    app.EditList(true);
+    return {{"ok", true}, {"key", out.key}};
+  }
+  if (action == "custom-check") {
+    FormError e;
+    CustomRows rows = ParseCustomRows(body.value("customRows", json::array()), &e);
+    if (e.ok()) e = ValidateCustomRows(rows);
+    return e.ok() ? json{{"ok", true}} : Refusal(app, e);
+  }
+  if (action == "account-delete") {
+    bool ok = DeleteAccount(app.programDir(), StringOf(body, "key"));
+    app.AccountsChanged();
+    const int total = static_cast<int>(app.EditList(true).size());
+    return {{"ok", ok}, {"total", total}};
+  }
+  if (action == "accounts-list") {
+    return EditRows(app, IntOf(body, "first", 0), std::clamp(IntOf(body, "count", 40), 0, 500),
+                    body.contains("refresh") && body["refresh"] == true);
+  }
+  if (action == "setup-load") {
+    return {{"ok", true}, {"setup", SetupJson(app.programDir(), app.settings())}};
+  }
+  if (action == "setup-save") {
+    const json& form = body.value("form", json::object());
+    if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
+    SettingCopies next = app.settings();
+    FormError e = SaveSetup(app.programDir(), form, &next);
+    if (e.key == "msgWriteFailed" || e.ok()) {
+      app.settingsForSetup() = next;
+      app.SettingsReplaced();
+    }
+    return e.ok() ? json{{"ok", true}} : Refusal(app, e);
+  }
+  if (action == "templates-save") {
+    FormError e = SaveGlobalTemplates(app.programDir(), StringOf(body, "kind"),
+                                      body.value("texts", json::array()));
+    return e.ok() ? json{{"ok", true}} : Refusal(app, e);
   }
   if (action == "window") {
     app.SetWindowRect(IntOf(body, "left", 0), IntOf(body, "top", 0), IntOf(body, "right", 0),
@@ -186,6 +315,18 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
     return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
   }
   return {{"ok", false}};
+}
+
+}  // namespace
+
+json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit) {
+  *quit = false;
+  try {
+    return Dispatch(app, action, body, quit);
+  } catch (const json::exception&) {
+    // A request whose values have the wrong types changes nothing.
+    return {{"ok", false}};
+  }
 }
 
 }  // namespace console

@@ -21,4 +21,10 @@ nlohmann::json PaneJson(ConsoleApp& app, int first, int count);
 nlohmann::json Act(ConsoleApp& app, const std::string& action, const nlohmann::json& body,
                    bool* quit);
 
+// An upload of the page (raw body, at most 10 MB). kind "wave": a sound file for the local
+// alarm (see StoreWave). The answer carries "ok" and, on success, the stored "name", else
+// the refusal's "message".
+nlohmann::json Upload(ConsoleApp& app, const std::string& kind, const std::string& name,
+                      std::string body);
+
 }  // namespace console

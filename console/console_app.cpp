@@ -1,5 +1,7 @@
 #include "console/console_app.h"
 
+#include <algorithm>
+
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/daily_log.h"
@@ -296,6 +298,25 @@ bool ConsoleApp::ToggleEnable(int row) {
   return changed;
 }
 
+void ConsoleApp::AccountsChanged() {
+  Recount();
+  list_.ResetSort();
+  ++listVersion_;
+}
+
+const std::vector<std::string>& ConsoleApp::EditList(bool refresh) {
+  if (refresh || editKeys_.empty()) {
+    editKeys_ = common::ListAccounts(dir_);
+    std::sort(editKeys_.begin(), editKeys_.end());
+  }
+  return editKeys_;
+}
+
+void ConsoleApp::SettingsReplaced() {
+  scheduler_.SetIntervals(settings_.scan);
+  ++listVersion_;
+}
+
 ConsoleApp::OpenResult ConsoleApp::OpenRow(int row) {
   OpenResult r;
   std::optional<ListRecord> rec = list_.RecordAt(row);
@@ -303,6 +324,7 @@ ConsoleApp::OpenResult ConsoleApp::OpenRow(int row) {
   r.found = true;
   const std::string key = rec->nameField.substr(0, rec->nameField.find('('));
   r.name = common::DecodeKey(key);
+  r.key = key;
   bool whole = false;
   common::AccountFile account = common::ReadAccount(common::AccountPath(dir_, key), &whole);
   r.type = whole ? account.record.type : -1;

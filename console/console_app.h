@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "console/column_layout.h"
 #include "console/display_log.h"
@@ -73,9 +74,19 @@ class ConsoleApp {
     bool found = false;
     bool damaged = false;
     std::string name;
+    std::string key;
     int type = -1;
   };
   OpenResult OpenRow(int row);
+
+  // After an account was added, changed or removed: the counts again, the list back to the
+  // server order, and a refresh of the page's list.
+  void AccountsChanged();
+  // The accounts of the Edit/Delete dialog (keys in name order), taken again when `refresh`.
+  const std::vector<std::string>& EditList(bool refresh);
+  // "Setup" OK replaced the settings: the scheduler takes the new intervals.
+  SettingCopies& settingsForSetup() { return settings_; }
+  void SettingsReplaced();
 
   // The pane.
   const DisplayLog& pane() const { return pane_; }
@@ -123,6 +134,7 @@ class ConsoleApp {
   bool firstPromptShown_ = false;
   bool alarmActive_ = false;
   int lastRepaintSecond_ = -1, lastRepaintMinute_ = -1;
+  std::vector<std::string> editKeys_;
   uint64_t listVersion_ = 1, paneVersion_ = 1, alarmCount_ = 0;
 };
 

@@ -6,7 +6,9 @@
 #include "common/layout.h"
 #include "console/api.h"
 #include "console/resources.h"
+#include "console/setup_form.h"
 #include "console/web_security.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 
 namespace console {
@@ -76,7 +78,8 @@ void WebServer::Routes() {
   s.set_default_headers({{"Content-Security-Policy", kPolicy},
                          {"X-Content-Type-Options", "nosniff"},
                          {"Referrer-Policy", "no-referrer"}});
-  s.set_payload_max_length(64 * 1024);
+  // Wave uploads may be 10 MB; every other request is held to 64 KB below.
+  s.set_payload_max_length(kMaxWaveBytes + 1);
 
   // Every request: the right Host, a request not started by another site, and the token
   // (the first page load may bring it in the query instead of the cookie).
@@ -140,11 +143,15 @@ void WebServer::Routes() {
     if (!body) return Refuse(res, 503);
     SendJson(res, *body);
   });
-  s.Get("/api/wave", [this](const httplib::Request&, httplib::Response& res) {
-    auto name =
-        loop_.Call([this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
+  s.Get("/api/wave", [this](const httplib::Request& req, httplib::Response& res) {
+    // "name": a file just uploaded for the Sound Test of Setup (UTF-8, CP932 on disk).
+    std::optional<std::string> asked;
+    if (req.has_param("name")) asked = platform::Utf8ToCp932(req.get_param_value("name"));
+    auto name = asked ? std::optional<std::string>(*asked) : loop_.Call([this] {
+      return common::FieldText(app_.settings().alert.settings.waveFile);
+    });
     // The file is named relative to the Wave folder; nothing may climb out of it.
-    if (!name || name->empty() || name->find('/') != std::string::npos ||
+    if (!name || name->empty() || name->find('/') != std::string::npos || (*name)[0] == '.' ||
         name->find("..") != std::string::npos) {
       res.status = 404;
       return;
@@ -156,7 +163,18 @@ void WebServer::Routes() {
     }
     res.set_content(*data, "audio/wav");
   });
+  // A raw upload: /api/upload?kind=wave&name=... with the file as the body (the server
+  // refuses bodies beyond 10 MB + 1 byte; StoreWave refuses the last byte).
+  s.Post("/api/upload", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::string kind = req.get_param_value("kind");
+    const std::string name = req.get_param_value("name");
+    auto answer =
+        loop_.Call([this, kind, name, &req] { return Upload(app_, kind, name, req.body); });
+    if (!answer) return Refuse(res, 503);
+    SendJson(res, *answer);
+  });
   s.Post("/api/act", [this](const httplib::Request& req, httplib::Response& res) {
+    if (req.body.size() > 64 * 1024) return Refuse(res, 413);
     nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
     if (body.is_discarded() || !body.is_object() || !body.contains("action") ||
         !body["action"].is_string()) {

@@ -24,3 +24,22 @@ export async function act(action, fields = {}) {
 }
 
 export const command = (id) => act('command', { id });
+
+// A raw upload (a wave file for the alarm); the console answers with JSON.
+export async function upload(kind, name, blob) {
+  const query = new URLSearchParams({ kind, name });
+  const response = await fetch(`/api/upload?${query}`, {
+    method: 'POST',
+    credentials: 'same-origin',
+    headers: { 'Content-Type': 'application/octet-stream', 'X-Varn-Token': csrf },
+    body: blob,
+  });
+  if (response.status === 413) return { ok: false, tooBig: true };
+  if (!response.ok) throw new Error(`HTTP ${response.status}`);
+  return response.json();
+}
+
+// The address of a sound file of the Wave folder (the stored one when no name is given).
+export function waveUrl(name) {
+  return name ? `/api/wave?${new URLSearchParams({ name })}` : '/api/wave';
+}

@@ -3,6 +3,7 @@
 import { act, getJson } from './api.js';
 import { t } from './messages.js';
 import { messageBox } from './dialogs.js';
+import { openEditDialog } from './account_dialog.js';
 
 const ROW_H = 20;
 // Columns whose keys are stored reversed: their arrow is drawn the other way round, so
@@ -209,7 +210,7 @@ export class AccountList {
     if (answer.damaged) {
       await messageBox(t('damaged'));
     } else {
-      await messageBox(`${t('editAccount', answer.name)}\n\n${t('notYet')}`, { icon: 'i' });
+      await openEditDialog(answer.key, () => this.onChanged());
     }
   }
 

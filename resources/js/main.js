@@ -7,6 +7,9 @@ import { messageBox } from './dialogs.js';
 import { AccountList, compactScreen } from './list.js';
 import { ActivityPane } from './pane.js';
 import { Alarm } from './alarm.js';
+import { ADD_COMMANDS, openAddDialog } from './account_dialog.js';
+import { EditDeleteDialog } from './edit_delete.js';
+import { openSetupDialog } from './setup_dialog.js';
 
 // Toolbar buttons in their order, with their icons.
 const TOOLS = [
@@ -23,7 +26,7 @@ const MENUS = [
 // Commands that need a configured mail server.
 const NEED_MAIL = new Set([1265, 1269, 1071, 1076, 1091, 1065, 1077, 1083, 1081, 1285, 1289]);
 // Dialogs that come with a later version of the web console.
-const LATER = new Set([1149, 1265, 1269, 1076, 1091, 1065, 1077, 1081, 1083, 1287]);
+const LATER = new Set([1265, 1269, 1083, 1287]);
 const GROUPS = [
   [1140, 'ALL'], [1109, 'PING'], [1148, 'PORT'], [1093, 'HTTP'], [1097, 'FTP'], [1095, 'EMAIL'],
 ];
@@ -44,6 +47,9 @@ async function runCommand(id) {
   if (state && NEED_MAIL.has(id) && !state.mailConfigured) return;
   if (id === 1017) return confirmQuit();
   if (id === 1153) return showSplash(true);
+  if (id === 1149) return openSetupDialog(poll);
+  if (id in ADD_COMMANDS) return openAddDialog(ADD_COMMANDS[id], poll);
+  if (id === 1081) return new EditDeleteDialog(poll).closed;
   if (LATER.has(id)) return messageBox(`${commandLabel(id)}\n\n${t('notYet')}`, { icon: 'i' });
   await command(id);
   await poll();
@@ -325,7 +331,7 @@ async function start() {
   const first = await act('first-prompt');
   if (first.show) {
     await messageBox(t('firstRun'));
-    await messageBox(`${t('cmd1149')}\n\n${t('notYet')}`, { icon: 'i' });
+    await openSetupDialog(poll);
   }
 }
 

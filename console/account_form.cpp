@@ -1,0 +1,345 @@
+#include "console/account_form.h"
+
+#include <algorithm>
+
+#include "common/account_key.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "console/api.h"
+#include "console/form_rules.h"
+
+namespace console {
+namespace {
+
+using nlohmann::json;
+
+FormError Fail(const char* key) {
+  return {key, ""};
+}
+
+bool Blank(const std::optional<std::string>& typed, const char* storedField) {
+  if (typed) return typed->empty();
+  return storedField == nullptr || storedField[0] == '\0';
+}
+
+uint16_t TimeoutOf(const std::string& text) {
+  return static_cast<uint16_t>(std::min<long>(DecimalOf(text), 65535));
+}
+
+json Utf8Array(std::initializer_list<const std::string*> texts) {
+  json a = json::array();
+  for (const std::string* t : texts) a.push_back(ToUtf8(*t));
+  return a;
+}
+
+}  // namespace
+
+CustomRows ParseCustomRows(const json& rows, FormError* error) {
+  CustomRows out;
+  if (!rows.is_array()) return out;
+  for (size_t i = 0; i < rows.size() && i < out.size(); ++i) {
+    if (!rows[i].is_object()) continue;
+    FormReader r(rows[i]);
+    out[i].name = r.Text("name", 64, "lblServiceName");
+    const json& port = rows[i].value("port", json());
+    if (port.is_string()) {
+      out[i].port = DecimalOf(port.get<std::string>());
+    } else if (port.is_number_integer()) {
+      out[i].port = std::clamp<long long>(port.get<long long>(), 0, 99999);
+    }
+    if (!r.failedLabel().empty() && error->ok()) *error = {"msgNotCp932", r.failedLabel()};
+  }
+  return out;
+}
+
+FormError ParseAccountForm(const json& body, AccountForm* f) {
+  FormReader r(body);
+  FormError error;
+  auto it = body.find("type");
+  f->type = it != body.end() && it->is_number_integer() ? it->get<int>() : -1;
+  if (f->type < common::kServer || f->type > common::kEmail) return {"msgBadRequest", ""};
+  const int t = f->type;
+  f->name = r.Text("name", 31, "lblServerName");
+  f->domain = r.Text("domain", t == common::kHttpPage ? 255 : 64, "lblDomain");
+  f->enabled = r.Flag("enabled", true);
+  f->useDefaultMessage = r.Flag("useDefaultMessage", true);
+  f->useDefaultOnline = r.Flag("useDefaultOnline", true);
+  f->defaultEmail = r.Flag("defaultEmail", true);
+  f->additionalEmails = r.Flag("additionalEmails");
+  f->additionalEmailsText = r.Text("additionalEmailsText", kMaxLongText, "lblAdditionalEmails");
+  f->defaultDest = r.Flag("defaultDest", true);
+  f->additionalDest = r.Flag("additionalDest");
+  f->additionalDestText = r.Text("additionalDestText", kMaxLongText, "lblAdditionalDest");
+  if (auto m = body.find("mailTemplates"); m != body.end() && m->is_array() && m->size() == 4) {
+    FormReader tr(json::object({{"0", (*m)[0]}, {"1", (*m)[1]}, {"2", (*m)[2]}, {"3", (*m)[3]}}));
+    f->mailTemplates = {tr.Text("0", kMaxLongText, "titleNotification"),
+                        tr.Text("1", kMaxLongText, "titleNotification"),
+                        tr.Text("2", kMaxLongText, "titleNotification"),
+                        tr.Text("3", kMaxLongText, "titleNotification")};
+    if (!tr.failedLabel().empty()) error = {"msgNotCp932", tr.failedLabel()};
+  }
+  if (auto o = body.find("onlineTemplates"); o != body.end() && o->is_array() && o->size() == 2) {
+    FormReader tr(json::object({{"0", (*o)[0]}, {"1", (*o)[1]}}));
+    f->onlineTemplates = {tr.Text("0", kMaxLongText, "titleOnline"),
+                          tr.Text("1", kMaxLongText, "titleOnline")};
+    if (!tr.failedLabel().empty() && error.ok()) error = {"msgNotCp932", tr.failedLabel()};
+  }
+  // The controls of each type's dialog; the others stay empty or off.
+  f->ping = f->http = f->ftp = f->smtp = f->pop = f->custom = false;
+  if (t == common::kServer) {
+    f->ping = r.Flag("ping", true);
+    f->http = r.Flag("http");
+    f->ftp = r.Flag("ftp");
+    f->smtp = r.Flag("smtp");
+    f->pop = r.Flag("pop");
+    f->custom = r.Flag("custom");
+    if (body.contains("customRows")) f->rows = ParseCustomRows(body["customRows"], &error);
+  }
+  if (t == common::kHttpPage) {
+    f->httpTimeout = r.Text("httpTimeout", 5, "lblTimeOut");
+    f->checkLinks = r.Flag("checkLinks");
+  }
+  if (t == common::kFtpTransfer) {
+    f->ftpUser = r.Text("ftpUser", 64, "lblFtpAccount");
+    f->ftpPassword = r.Password("ftpPassword", 15, "lblFtpPassword");
+    f->remoteDir = r.Text("remoteDir", 259, "lblDestDir");
+  }
+  if (t == common::kEmail) {
+    f->popServer = r.Text("popServer", 64, "lblPopServer");
+    f->emailTimeout = r.Text("emailTimeout", 5, "lblTimeOut");
+    f->testRecipient = r.Text("testRecipient", 149, "lblSendTestTo");
+    f->smtpAuth = r.Flag("smtpAuth");
+    f->smtpUser = r.Text("smtpUser", 64, "lblSmtpId");
+    f->smtpPassword = r.Password("smtpPassword", 15, "lblSmtpPassword");
+    f->popUser = r.Text("popUser", 64, "lblPopId");
+    f->popPassword = r.Password("popPassword", 15, "lblPopPassword");
+  }
+  if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
+  return error;
+}
+
+FormError ValidateCustomRows(const CustomRows& rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const CustomRow& row = rows[i];
+    if (!row.name.empty() && row.port == 0) return Fail("msgPortZero");
+    if (row.port != 0 && row.name.empty()) return Fail("msgServiceBlank");
+    for (size_t j = i + 1; j < rows.size(); ++j) {
+      if (!row.name.empty() && row.name == rows[j].name) return Fail("msgServiceDup");
+      if (row.port != 0 && row.port == rows[j].port) return Fail("msgPortDup");
+    }
+  }
+  return {};
+}
+
+FormError ValidateAccountForm(const AccountForm& f, const common::AccountFile* stored) {
+  const common::AccountRecord* s = stored ? &stored->record : nullptr;
+  const std::string host = f.type == common::kHttpPage ? SplitPageUrl(f.domain).host : f.domain;
+  if (HasHighByte(host) || HasHighByte(f.popServer)) return Fail("msgDomainDbcs");
+  if (f.name.empty()) return Fail("msgNameBlank");
+  if (host.empty()) return Fail("msgDomainBlank");
+  if (f.additionalEmails && f.additionalEmailsText.empty()) return Fail("msgAddEmailBlank");
+  if (f.additionalEmails && !AddressListValid(f.additionalEmailsText))
+    return Fail("msgAddEmailBad");
+  if (f.additionalDest && f.additionalDestText.empty()) return Fail("msgAddDestBlank");
+  if (f.type == common::kFtpTransfer && f.ftpUser.empty()) return Fail("msgFtpUserBlank");
+  if (f.type == common::kEmail) {
+    if (f.testRecipient.empty()) return Fail("msgRecipientBlank");
+    if (f.popUser.empty()) return Fail("msgPopUserBlank");
+    if (Blank(f.popPassword, s ? s->popPassword : nullptr)) return Fail("msgPopPasswordBlank");
+    if (f.smtpAuth && f.smtpUser.empty()) return Fail("msgSmtpUserBlank");
+    if (f.smtpAuth && Blank(f.smtpPassword, s ? s->smtpPassword : nullptr)) {
+      return Fail("msgSmtpPasswordBlank");
+    }
+  }
+  if (f.type == common::kServer) {
+    if (f.custom) {
+      bool named = false;
+      for (const CustomRow& row : f.rows) {
+        if (!row.name.empty() && row.port == 0) return Fail("msgCustomPortBlank");
+        named = named || !row.name.empty();
+      }
+      if (!named) return Fail("msgCustomNameBlank");
+    }
+    // The sub-dialog never lets such rows through; a request that skipped it gets its answer.
+    FormError rows = ValidateCustomRows(f.rows);
+    if (!rows.ok()) return rows;
+  }
+  return {};
+}
+
+common::AccountFile BuildAccount(const AccountForm& f, const std::string& dir,
+                                 const common::AlertFile& alert,
+                                 const common::AccountFile* stored) {
+  common::AccountFile a;
+  common::AccountRecord& r = a.record;
+  common::SetField(r.key, common::HexKey(f.name));
+  if (f.type == common::kHttpPage) {
+    PageUrl url = SplitPageUrl(f.domain);
+    common::SetField(r.host, url.host);
+    common::SetField(r.pagePath, url.path);
+    r.httpTimeout = TimeoutOf(f.httpTimeout);
+  } else {
+    common::SetField(r.host, f.domain);
+  }
+  common::SetField(r.popServer, f.popServer);
+  r.pingOn = f.ping;
+  r.pingTimeout = 0;
+  r.httpPortOn = f.http;
+  r.httpPort = 80;
+  r.isHttpPage = f.type == common::kHttpPage;
+  r.checkLinks = f.checkLinks;
+  r.ftpPortOn = f.ftp;
+  r.ftpPort = 21;
+  r.isFtpTransfer = f.type == common::kFtpTransfer;
+  common::SetField(r.localTestFile, common::InDir(dir, common::kTemp, "FTP_test.text"));
+  common::SetField(r.remoteDir, f.remoteDir);
+  common::SetField(r.ftpUser, f.ftpUser);
+  const common::AccountRecord* s = stored ? &stored->record : nullptr;
+  auto password = [](const std::optional<std::string>& typed, const char* kept) {
+    return typed ? *typed : std::string(kept ? kept : "");
+  };
+  common::SetField(r.ftpPassword, password(f.ftpPassword, s ? s->ftpPassword : nullptr));
+  r.smtpPortOn = f.smtp;
+  r.smtpPort = 25;
+  r.popPortOn = f.pop;
+  if (f.type == common::kEmail) r.sendReceiveTimeout = TimeoutOf(f.emailTimeout);
+  r.popPort = 110;
+  r.isEmail = f.type == common::kEmail;
+  common::SetField(r.testRecipient, f.testRecipient);
+  r.smtpAuth = f.smtpAuth;
+  common::SetField(r.smtpUser, f.smtpUser);
+  common::SetField(r.smtpPassword, password(f.smtpPassword, s ? s->smtpPassword : nullptr));
+  common::SetField(r.popUser, f.popUser);
+  common::SetField(r.popPassword, password(f.popPassword, s ? s->popPassword : nullptr));
+  r.customOn = f.custom;
+  for (size_t i = 0; i < f.rows.size(); ++i) {
+    common::SetField(r.customNames[i], f.rows[i].name);
+    r.customPorts[i] = static_cast<uint32_t>(f.rows[i].port);
+  }
+  r.useGlobalMailTemplates = f.useDefaultMessage;
+  r.mailToGlobal = f.defaultEmail;
+  r.mailToAccount = f.additionalEmails;
+  r.useGlobalOnlineTemplates = f.useDefaultOnline;
+  r.onlineToGlobal = f.defaultDest;
+  r.onlineToAccount = f.additionalDest;
+  r.enabled = f.enabled ? 1 : 0;
+  r.type = static_cast<uint8_t>(f.type);
+
+  if (f.mailTemplates) {
+    a.downSubject = (*f.mailTemplates)[0];
+    a.upSubject = (*f.mailTemplates)[1];
+    a.downBody = (*f.mailTemplates)[2];
+    a.upBody = (*f.mailTemplates)[3];
+  } else if (stored) {
+    a.downSubject = stored->downSubject;
+    a.upSubject = stored->upSubject;
+    a.downBody = stored->downBody;
+    a.upBody = stored->upBody;
+  } else {
+    a.downSubject = alert.downSubject;
+    a.upSubject = alert.upSubject;
+    a.downBody = alert.downBody;
+    a.upBody = alert.upBody;
+  }
+  if (f.onlineTemplates) {
+    a.downOnline = (*f.onlineTemplates)[0];
+    a.upOnline = (*f.onlineTemplates)[1];
+  } else if (stored) {
+    a.downOnline = stored->downOnline;
+    a.upOnline = stored->upOnline;
+  } else {
+    a.downOnline = alert.downOnline;
+    a.upOnline = alert.upOnline;
+  }
+  a.mailAddresses = f.additionalEmailsText;
+  a.netSendAddresses = f.additionalDestText;
+  return a;
+}
+
+json AccountFormJson(const common::AccountFile& a) {
+  const common::AccountRecord& r = a.record;
+  std::string domain = common::FieldText(r.host);
+  if (r.type == common::kHttpPage && common::FieldText(r.pagePath) != "/") {
+    domain += common::FieldText(r.pagePath);
+  }
+  json rows = json::array();
+  for (int i = 0; i < 5; ++i) {
+    rows.push_back({{"name", ToUtf8(common::FieldText(r.customNames[i]))},
+                    {"port", r.customPorts[i] ? std::to_string(r.customPorts[i]) : ""}});
+  }
+  return {
+      {"type", r.type},
+      {"key", common::FieldText(r.key)},
+      {"name", ToUtf8(common::DecodeKey(common::FieldText(r.key)))},
+      {"domain", ToUtf8(domain)},
+      {"popServer", ToUtf8(common::FieldText(r.popServer))},
+      {"httpTimeout", std::to_string(r.httpTimeout)},
+      {"emailTimeout", std::to_string(r.sendReceiveTimeout)},
+      {"ping", r.pingOn != 0},
+      {"http", r.httpPortOn != 0},
+      {"ftp", r.ftpPortOn != 0},
+      {"smtp", r.smtpPortOn != 0},
+      {"pop", r.popPortOn != 0},
+      {"custom", r.customOn != 0},
+      {"customRows", rows},
+      {"checkLinks", r.checkLinks != 0},
+      {"ftpUser", ToUtf8(common::FieldText(r.ftpUser))},
+      {"ftpPasswordStored", r.ftpPassword[0] != '\0'},
+      {"remoteDir", ToUtf8(common::FieldText(r.remoteDir))},
+      {"testRecipient", ToUtf8(common::FieldText(r.testRecipient))},
+      {"smtpAuth", r.smtpAuth != 0},
+      {"smtpUser", ToUtf8(common::FieldText(r.smtpUser))},
+      {"smtpPasswordStored", r.smtpPassword[0] != '\0'},
+      {"popUser", ToUtf8(common::FieldText(r.popUser))},
+      {"popPasswordStored", r.popPassword[0] != '\0'},
+      {"useDefaultMessage", r.useGlobalMailTemplates != 0},
+      {"mailTemplates", Utf8Array({&a.downSubject, &a.upSubject, &a.downBody, &a.upBody})},
+      {"useDefaultOnline", r.useGlobalOnlineTemplates != 0},
+      {"onlineTemplates", Utf8Array({&a.downOnline, &a.upOnline})},
+      {"defaultEmail", r.mailToGlobal != 0},
+      {"additionalEmails", r.mailToAccount != 0},
+      {"additionalEmailsText", ToUtf8(a.mailAddresses)},
+      {"defaultDest", r.onlineToGlobal != 0},
+      {"additionalDest", r.onlineToAccount != 0},
+      {"additionalDestText", ToUtf8(a.netSendAddresses)},
+      {"enabled", r.enabled == 1},
+  };
+}
+
+json NewAccountFormJson(int type, const common::AlertFile& alert) {
+  AccountForm f;
+  f.type = type;
+  common::AccountFile a = BuildAccount(f, "", alert, nullptr);
+  json form = AccountFormJson(a);
+  form["key"] = "";
+  form["httpTimeout"] = "120";
+  form["emailTimeout"] = "240";
+  return form;
+}
+
+std::string ServiceSummary(const common::AccountRecord& r) {
+  switch (r.type) {
+    case common::kHttpPage:
+      return "HTTP Page Check";
+    case common::kFtpTransfer:
+      return "FTP File Transfer";
+    case common::kEmail:
+      return "Email Send/Receive";
+    case common::kServer:
+      break;
+    default:
+      return "";
+  }
+  std::string s;
+  if (r.pingOn) s += "PING";
+  if (r.httpPortOn) s += ",HTTP";
+  if (r.ftpPortOn) s += ",FTP";
+  if (r.isFtpTransfer) s += ",FTP Transfer";
+  if (r.smtpPortOn) s += ",SMTP";
+  if (r.popPortOn) s += ",POP";
+  if (r.isEmail) s += ",SMTP Send,POP Receive";
+  if (r.customOn) s += ",CUSTOM";
+  return s;
+}
+
+}  // namespace console

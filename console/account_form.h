@@ -1,0 +1,82 @@
+// The account dialogs' form: what the page sends, its validation in the fixed order with
+// the fixed messages, the record it makes, and the form the edit dialog shows (which never
+// carries a password).
+#pragma once
+
+#include <array>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "common/record_texts.h"
+
+namespace console {
+
+// A refused form: the message key of the first failing test ("" when all passed) and the
+// text for its "%s".
+struct FormError {
+  std::string key;
+  std::string arg;
+  bool ok() const { return key.empty(); }
+};
+
+struct CustomRow {
+  std::string name;  // CP932, at most 64 bytes
+  long port = 0;     // as the five-digit field reads it
+};
+using CustomRows = std::array<CustomRow, 5>;
+
+// Every control of the four account dialogs, as CP932 texts and flags. Controls that the
+// type's dialog does not have read as empty or off.
+struct AccountForm {
+  int type = common::kServer;
+  std::string name, domain, popServer;
+  std::string httpTimeout = "120", emailTimeout = "240";
+  bool ping = true, http = false, ftp = false, smtp = false, pop = false, custom = false;
+  CustomRows rows;
+  bool checkLinks = false;
+  std::string ftpUser, remoteDir, testRecipient, smtpUser, popUser;
+  // Passwords: nothing means "keep the stored one".
+  std::optional<std::string> ftpPassword, smtpPassword, popPassword;
+  bool smtpAuth = false;
+  bool useDefaultMessage = true, useDefaultOnline = true;
+  // The account's own templates; nothing means "not edited in this dialog".
+  std::optional<std::array<std::string, 4>> mailTemplates;  // down subj, up subj, down, up
+  std::optional<std::array<std::string, 2>> onlineTemplates;
+  bool defaultEmail = true, additionalEmails = false;
+  std::string additionalEmailsText;
+  bool defaultDest = true, additionalDest = false;
+  std::string additionalDestText;
+  bool enabled = true;
+};
+
+// Reads the page's form. Fails with "msgNotCp932" (and the control's label key) when a text
+// cannot be stored.
+FormError ParseAccountForm(const nlohmann::json& body, AccountForm* form);
+// The custom rows of the page's "customRows": [{"name", "port"}] (at most five read).
+CustomRows ParseCustomRows(const nlohmann::json& rows, FormError* error);
+
+// The custom port sub-dialog's checks on "OK", row by row.
+FormError ValidateCustomRows(const CustomRows& rows);
+
+// The dialog's checks after the existence test, in their order: double-byte domain and POP
+// server, blank name, blank domain, additional e-mails (blank, address list), additional
+// destinations, FTP user, test recipient, POP user and password, SMTP user and password,
+// custom ports (then the sub-dialog's own checks, for a request that skipped it). `stored`
+// is the account being edited: a password left untouched counts as its stored one.
+FormError ValidateAccountForm(const AccountForm& form, const common::AccountFile* stored);
+
+// The record the form makes. Templates the dialog did not edit come from `stored` when
+// editing, else from the global templates of `alert`; passwords left untouched from `stored`.
+common::AccountFile BuildAccount(const AccountForm& form, const std::string& programDir,
+                                 const common::AlertFile& alert, const common::AccountFile* stored);
+
+// The form of an existing record for the edit dialog (UTF-8; passwords only as "stored").
+nlohmann::json AccountFormJson(const common::AccountFile& account);
+// A new form: the defaults, with the global templates for the message editors.
+nlohmann::json NewAccountFormJson(int type, const common::AlertFile& alert);
+
+// The Edit/Delete dialog's "Service" column.
+std::string ServiceSummary(const common::AccountRecord& record);
+
+}  // namespace console

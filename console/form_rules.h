@@ -1,0 +1,73 @@
+// The text rules of the account and Setup dialogs: the address-list rule, the host-name rule
+// of the mail server fields, the split of a page URL, the 36-value interval lists, and the
+// reading of the page's texts (UTF-8) into the files' code page.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+namespace console {
+
+// Additional e-mail addresses, From and To: items cut at line feeds (a CR before one is
+// dropped) and commas, a last item shorter than 3 characters ignored, each item an address,
+// optionally with a display name and the address in angle brackets and with parenthesised
+// comments. True when every item is valid.
+bool AddressListValid(std::string_view text);
+// One address without display name or comments.
+bool AddressValid(std::string_view address);
+
+// Mail server names: no leading "."; only letters, digits, ".", "_" and "-"; none of ".",
+// "_", "-" followed by another of them; at least one ".".
+bool HostNameValid(std::string_view name);
+
+// "Page URL: http://" field of an HTTP Page Check: the host is everything before the first
+// "/" or "\" (at most 64 bytes), the path "/" plus everything after it (at most 254 bytes
+// after the "/"), or just "/" without a separator.
+struct PageUrl {
+  std::string host;
+  std::string path;
+};
+PageUrl SplitPageUrl(std::string_view url);
+
+// True when a byte lies above 0x80 (a double-byte character in a host field).
+bool HasHighByte(std::string_view text);
+
+// The interval and day-count lists: 1, 2, 3, 4, 5, 10, 15, ..., 160.
+constexpr int kListValues = 36;
+int ListValue(int position);
+// The position of a stored value; 4 (the value 5) when it is not in the list.
+int ListPosition(int value);
+
+// A decimal number as the dialogs read it: leading digits only, anything else 0; at most
+// `digits` digits are read (the field's limit).
+long DecimalOf(std::string_view text, int digits = 5);
+
+// Cuts CP932 text to at most `limit` bytes without splitting a double-byte character.
+std::string CutCp932(std::string text, size_t limit);
+
+// Reads the texts of a request. Each text arrives as UTF-8 and is stored as CP932, cut to
+// the control's limit; a text CP932 cannot hold, or a value that is not a string, is
+// remembered as the first failure (with the label key of its control) and reads as "".
+class FormReader {
+ public:
+  // Keeps its own copy of the request's object, so a temporary may be passed.
+  explicit FormReader(nlohmann::json body) : body_(std::move(body)) {}
+  std::string Text(const char* key, size_t limit, const char* labelKey);
+  // A password field: nothing when the request leaves the stored password as it is.
+  std::optional<std::string> Password(const char* key, size_t limit, const char* labelKey);
+  bool Flag(const char* key, bool fallback = false) const;
+  const nlohmann::json& body() const { return body_; }
+  // The label key of the first text that could not be read ("" when all were fine).
+  const std::string& failedLabel() const { return failedLabel_; }
+
+ private:
+  std::string Convert(const nlohmann::json& value, size_t limit, const char* labelKey);
+  nlohmann::json body_;
+  std::string failedLabel_;
+};
+
+// The longest multi-line text (addresses, templates) a request may store.
+constexpr size_t kMaxLongText = 32 * 1024;
+
+}  // namespace console

@@ -1,0 +1,294 @@
+#include "console/setup_form.h"
+
+#include <cstdio>
+
+#include "common/accounts.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "console/api.h"
+#include "console/form_rules.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+
+namespace console {
+namespace {
+
+using nlohmann::json;
+
+// The interval boxes and log options of the dialog, with their group in the files.
+struct GroupControl {
+  const char* name;
+  int group;      // interval index in Scan.dat
+  int logFamily;  // log flag index in Scan.dat
+};
+constexpr GroupControl kGroupControls[] = {
+    {"PING", common::kGroupPing, 0},   {"PORT", common::kGroupPort, 4},
+    {"HTTP", common::kGroupHttp, 1},   {"FTP", common::kGroupFtp, 3},
+    {"EMAIL", common::kGroupEmail, 2},
+};
+
+json Utf8List(const std::vector<std::string>& texts) {
+  json a = json::array();
+  for (const std::string& t : texts) a.push_back(ToUtf8(t));
+  return a;
+}
+
+FormError Fail(const char* key) {
+  return {key, ""};
+}
+
+}  // namespace
+
+const std::array<const char*, 4> kDefaultMailTemplates = {
+    "Server Down: %S", "Server Up: %S",
+    "Server Down\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E",
+    "Server Up\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T"};
+const std::array<const char*, 2> kDefaultOnlineTemplates = {
+    "Server Down, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E",
+    "Server Up, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T"};
+
+std::string GlobalMailScratchPath(const std::string& dir) {
+  return common::InDir(dir, common::kTemp, "messagealert.dat");
+}
+std::string GlobalOnlineScratchPath(const std::string& dir) {
+  return common::InDir(dir, common::kTemp, "onlinealert.dat");
+}
+
+bool WriteScratch(const std::string& path, const std::vector<std::string>& texts) {
+  std::vector<char> image = common::EncodeTextBlocks(texts);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (common::WriteWholeFile(path, image.data(), image.size(), 0600) == 1) return true;
+    platform::SleepMs(10);
+  }
+  std::fprintf(stderr, "KTVarnock: cannot write %s\n", path.c_str());
+  return false;
+}
+
+std::vector<std::string> ReadScratch(const std::string& path) {
+  auto data = platform::ReadWholeFile(path, 1u << 20);
+  if (!data) return {};
+  return common::DecodeTextBlocks(std::vector<char>(data->begin(), data->end()));
+}
+
+json SetupJson(const std::string& dir, const SettingCopies& c) {
+  const common::AlertFile& a = c.alert;
+  const common::AlertSettings& s = a.settings;
+  const std::string mailPath = GlobalMailScratchPath(dir);
+  const std::string onlinePath = GlobalOnlineScratchPath(dir);
+  const bool mailEmpty =
+      a.downSubject.empty() && a.upSubject.empty() && a.downBody.empty() && a.upBody.empty();
+  if (mailEmpty) {
+    WriteScratch(mailPath, {kDefaultMailTemplates.begin(), kDefaultMailTemplates.end()});
+  } else if (!platform::IsRegularFile(mailPath)) {
+    // The stored templates stay what the editor shows when its file went missing.
+    WriteScratch(mailPath, {a.downSubject, a.upSubject, a.downBody, a.upBody});
+  }
+  if (a.downOnline.empty() && a.upOnline.empty()) {
+    WriteScratch(onlinePath, {kDefaultOnlineTemplates.begin(), kDefaultOnlineTemplates.end()});
+  } else if (!platform::IsRegularFile(onlinePath)) {
+    WriteScratch(onlinePath, {a.downOnline, a.upOnline});
+  }
+  std::vector<std::string> mail = ReadScratch(mailPath);
+  std::vector<std::string> online = ReadScratch(onlinePath);
+  // A template the file does not hold shows its default.
+  for (size_t i = mail.size(); i < 4; ++i) mail.push_back(kDefaultMailTemplates[i]);
+  for (size_t i = online.size(); i < 2; ++i) online.push_back(kDefaultOnlineTemplates[i]);
+  mail.resize(4);
+  online.resize(2);
+
+  const bool firstSetup = s.primaryServer[0] == '\0';
+  common::CheckCounts counts = common::CountChecks(dir);
+  json groups = json::object();
+  for (const GroupControl& g : kGroupControls) {
+    groups[g.name] = {{"interval", ListPosition(c.scan.intervals[g.group])},
+                      {"logOn", firstSetup || c.scan.logOn[g.logFamily] != 0},
+                      {"logAll", firstSetup || c.scan.logAll[g.logFamily] != 0}};
+  }
+  groups["PING"]["items"] = counts.ping;
+  groups["PORT"]["items"] = counts.port;
+  groups["HTTP"]["items"] = counts.httpPage;
+  groups["FTP"]["items"] = counts.ftpTransfer;
+  groups["EMAIL"]["items"] = counts.email;
+  return {
+      {"primaryServer", ToUtf8(common::FieldText(s.primaryServer))},
+      {"primaryAuth", c.auth.primaryAuth != 0},
+      {"primaryUser", ToUtf8(common::FieldText(c.auth.primaryUser))},
+      {"primaryPasswordStored", c.auth.primaryPassword[0] != '\0'},
+      {"alternateServer", ToUtf8(common::FieldText(s.alternateServer))},
+      {"alternateAuth", c.auth.alternateAuth != 0},
+      {"alternateUser", ToUtf8(common::FieldText(c.auth.alternateUser))},
+      {"alternatePasswordStored", c.auth.alternatePassword[0] != '\0'},
+      {"from", ToUtf8(common::FieldText(s.fromAddress))},
+      {"to", ToUtf8(a.toAddresses)},
+      {"netSend", ToUtf8(a.netSendAddresses)},
+      {"soundAlarm", s.soundAlarm != 0},
+      {"playWave", s.playWave == 1},
+      {"waveFile", ToUtf8(common::FieldText(s.waveFile))},
+      {"groups", groups},
+      {"keepDays", ListPosition(c.scan.keepLogDays)},
+      {"mailTemplates", Utf8List(mail)},
+      {"onlineTemplates", Utf8List(online)},
+      {"defaultMailTemplates",
+       json(std::vector<std::string>(kDefaultMailTemplates.begin(), kDefaultMailTemplates.end()))},
+      {"defaultOnlineTemplates", json(std::vector<std::string>(kDefaultOnlineTemplates.begin(),
+                                                               kDefaultOnlineTemplates.end()))},
+  };
+}
+
+FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* current) {
+  FormReader r(body);
+  const std::string primary = r.Text("primaryServer", 149, "lblOutgoing");
+  const bool primaryAuth = r.Flag("primaryAuth");
+  const std::string primaryUser = r.Text("primaryUser", 64, "lblPrimaryId");
+  const std::optional<std::string> primaryPassword =
+      r.Password("primaryPassword", 15, "lblPrimaryPassword");
+  const std::string alternate = r.Text("alternateServer", 149, "lblAltOutgoing");
+  const bool alternateAuth = r.Flag("alternateAuth");
+  const std::string alternateUser = r.Text("alternateUser", 64, "lblAltId");
+  const std::optional<std::string> alternatePassword =
+      r.Password("alternatePassword", 15, "lblAltPassword");
+  const std::string from = r.Text("from", 149, "lblFrom");
+  const std::string to = r.Text("to", kMaxLongText, "lblTo");
+  const std::string netSend = r.Text("netSend", kMaxLongText, "lblNetSend");
+  const bool soundAlarm = r.Flag("soundAlarm");
+  const bool playWave = r.Flag("playWave");
+  const std::string wave = r.Text("waveFile", 259, "lblSoundFile");
+  if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
+
+  const common::AlertAuth& was = current->auth;
+  auto blank = [](const std::optional<std::string>& typed, const char* stored) {
+    return typed ? typed->empty() : stored[0] == '\0';
+  };
+  if (primary.empty()) return Fail("msgPrimaryBlank");
+  if (from.empty()) return Fail("msgFromBlank");
+  if (to.empty()) return Fail("msgToBlank");
+  if (!HostNameValid(primary)) return Fail("msgPrimaryBad");
+  if (primaryAuth && primaryUser.empty()) return Fail("msgPrimaryUserBlank");
+  if (primaryAuth && blank(primaryPassword, was.primaryPassword)) {
+    return Fail("msgPrimaryPasswordBlank");
+  }
+  if (!alternate.empty() && !HostNameValid(alternate)) return Fail("msgAlternateBad");
+  if (alternateAuth && alternateUser.empty()) return Fail("msgAlternateUserBlank");
+  if (alternateAuth && blank(alternatePassword, was.alternatePassword)) {
+    return Fail("msgAlternatePasswordBlank");
+  }
+  if (alternate.empty() && alternateAuth) return Fail("msgAlternateBlank");
+  if (!AddressListValid(from)) return Fail("msgFromBad");
+  if (!AddressListValid(to)) return Fail("msgToBad");
+  if (playWave && soundAlarm && wave.empty()) return Fail("msgSoundBlank");
+
+  // Every test passed: the Wave folder keeps only the chosen sound file.
+  const std::string waveDir = common::InDir(dir, "Wave");
+  for (const std::string& name : platform::ListFiles(waveDir)) {
+    if (name != wave) platform::RemoveFile(platform::JoinPath(waveDir, name));
+  }
+
+  common::AlertFile alert;
+  common::AlertSettings& s = alert.settings;
+  common::SetField(s.primaryServer, primary);
+  s.soundAlarm = soundAlarm;
+  s.playWave = playWave;
+  common::SetField(s.alternateServer, alternate);
+  common::SetField(s.fromAddress, from);
+  common::SetField(s.waveFile, wave);
+  alert.toAddresses = to;
+  alert.netSendAddresses = netSend;
+  std::vector<std::string> mail = ReadScratch(GlobalMailScratchPath(dir));
+  std::vector<std::string> online = ReadScratch(GlobalOnlineScratchPath(dir));
+  mail.resize(4);
+  online.resize(2);
+  alert.downSubject = mail[0];
+  alert.upSubject = mail[1];
+  alert.downBody = mail[2];
+  alert.upBody = mail[3];
+  alert.downOnline = online[0];
+  alert.upOnline = online[1];
+
+  common::ScanSettings scan = current->scan;
+  const json& groups = body.value("groups", json::object());
+  for (const GroupControl& g : kGroupControls) {
+    const json& box = groups.is_object() ? groups.value(g.name, json::object()) : json::object();
+    if (!box.is_object()) continue;
+    FormReader gr(box);
+    auto pos = box.find("interval");
+    if (pos != box.end() && pos->is_number_integer()) {
+      scan.intervals[g.group] = static_cast<uint16_t>(ListValue(pos->get<int>()));
+    }
+    scan.logOn[g.logFamily] = gr.Flag("logOn", true);
+    scan.logAll[g.logFamily] = gr.Flag("logAll", true);
+  }
+  if (auto days = body.find("keepDays"); days != body.end() && days->is_number_integer()) {
+    scan.keepLogDays = static_cast<uint16_t>(ListValue(days->get<int>()));
+  }
+
+  common::AlertAuth auth{};
+  auth.primaryAuth = primaryAuth;
+  auth.alternateAuth = alternateAuth;
+  if (primaryAuth) {
+    common::SetField(auth.primaryUser, primaryUser);
+    common::SetField(auth.primaryPassword,
+                     primaryPassword ? *primaryPassword : common::FieldText(was.primaryPassword));
+  }
+  if (alternateAuth) {
+    common::SetField(auth.alternateUser, alternateUser);
+    common::SetField(auth.alternatePassword, alternatePassword
+                                                 ? *alternatePassword
+                                                 : common::FieldText(was.alternatePassword));
+  }
+
+  bool ok = common::WriteScanSettings(dir, scan);
+  ok = common::WriteAlert(dir, alert) && ok;
+  ok = common::WriteAlertAuth(dir, auth) && ok;
+  if (!ok) {
+    std::fprintf(stderr, "KTVarnock: cannot write the Setting files in %s\n", dir.c_str());
+  }
+  current->scan = scan;
+  current->alert = common::ReadAlert(dir);
+  if (!ok) current->alert = alert;
+  current->auth = auth;
+  current->mailConfigured = common::MailConfigured(alert.settings);
+  return ok ? FormError{} : Fail("msgWriteFailed");
+}
+
+FormError SaveGlobalTemplates(const std::string& dir, const std::string& kind, const json& texts) {
+  const size_t n = kind == "mail" ? 4 : kind == "online" ? 2 : 0;
+  if (n == 0 || !texts.is_array() || texts.size() != n) return Fail("msgBadRequest");
+  json object = json::object();
+  for (size_t i = 0; i < n; ++i) object[std::to_string(i)] = texts[i];
+  FormReader r(object);
+  std::vector<std::string> list;
+  for (size_t i = 0; i < n; ++i) {
+    list.push_back(r.Text(std::to_string(i).c_str(), kMaxLongText,
+                          n == 4 ? "titleGlobalNotification" : "titleGlobalOnline"));
+  }
+  if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
+  const std::string path = n == 4 ? GlobalMailScratchPath(dir) : GlobalOnlineScratchPath(dir);
+  return WriteScratch(path, list) ? FormError{} : Fail("msgWriteFailed");
+}
+
+FormError StoreWave(const std::string& dir, const std::string& name, const std::string& body,
+                    std::string* storedName) {
+  if (name.empty() || name.size() > 259 || name.front() == '.' ||
+      name.find_first_of("/\\") != std::string::npos || name.find("..") != std::string::npos) {
+    return Fail("msgWaveBadName");
+  }
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7f) return Fail("msgWaveBadName");
+  }
+  std::optional<std::string> cp932 = platform::Utf8ToCp932(name);
+  if (!cp932 || cp932->size() > 259) return Fail("msgWaveBadName");
+  if (body.size() > kMaxWaveBytes) return Fail("msgWaveTooBig");
+  if (body.size() < 12 || body.compare(0, 4, "RIFF") != 0 || body.compare(8, 4, "WAVE") != 0) {
+    return Fail("msgWaveNotWave");
+  }
+  const std::string path = common::InDir(dir, "Wave", *cp932);
+  if (!platform::WriteFileAtomic(path, body.data(), body.size())) {
+    std::fprintf(stderr, "KTVarnock: cannot write %s\n", path.c_str());
+    return Fail("msgWriteFailed");
+  }
+  *storedName = *cp932;
+  return {};
+}
+
+}  // namespace console

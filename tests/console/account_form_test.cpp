@@ -1,0 +1,482 @@
+// The account dialogs' console side: every check in its order with its message in both
+// languages, the text rules, the record bytes of each type, and the edit paths on disk.
+#include "console/account_form.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/account_key.h"
+#include "common/accounts.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "console/account_editing.h"
+#include "console/form_rules.h"
+#include "console/ui_text.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+#include "varnindex/VarnIndex.h"
+
+using namespace console;
+using nlohmann::json;
+using testsupport::TempDir;
+
+namespace {
+
+json ServerForm(const std::string& name, const std::string& domain) {
+  return {{"type", 0}, {"name", name}, {"domain", domain}, {"ping", true}};
+}
+
+json EmailForm() {
+  return {{"type", 3},
+          {"name", "mail"},
+          {"domain", "smtp.example.org"},
+          {"popServer", "pop.example.org"},
+          {"testRecipient", "rt@example.org"},
+          {"popUser", "rt"},
+          {"popPassword", "pw"}};
+}
+
+std::string Check(const json& body, const common::AccountFile* stored = nullptr) {
+  AccountForm form;
+  FormError e = ParseAccountForm(body, &form);
+  if (!e.ok()) return e.key;
+  return ValidateAccountForm(form, stored).key;
+}
+
+std::vector<std::string> IndexLines(const std::string& dir) {
+  std::vector<std::string> lines;
+  const std::string store = common::ListViewDir(dir);
+  int n = HowManyRecordInDB(store.c_str());
+  for (int i = 0; i < n; ++i) {
+    char buf[200];
+    if (GetRecordWithOffset(store.c_str(), buf, i)) lines.emplace_back(buf);
+  }
+  return lines;
+}
+
+std::string DisplayLogText(const std::string& dir) {
+  std::string all;
+  for (const std::string& f : platform::ListFiles(dir + "/Log/Disp")) {
+    all += testsupport::ReadFile(dir + "/Log/Disp/" + f);
+  }
+  return all;
+}
+
+}  // namespace
+
+// One row per test of the dialog, in the order it runs: each form passes every earlier test
+// and fails exactly this one.
+TEST(AccountFormTest, ChecksRunInOrderWithTheirMessagesInBothLanguages) {
+  struct Case {
+    json form;
+    const char* key;
+    const char* english;
+  };
+  json dbcs = ServerForm("", "");
+  dbcs["domain"] = "ホスト";
+  json dbcsPop = EmailForm();
+  dbcsPop["name"] = "";
+  dbcsPop["popServer"] = "ぽっぷ";
+  json addBlank = ServerForm("a", "h");
+  addBlank["additionalEmails"] = true;
+  json addBad = addBlank;
+  addBad["additionalEmailsText"] = "a@@b.org";
+  json destBlank = ServerForm("a", "h");
+  destBlank["additionalDest"] = true;
+  json ftp = {{"type", 2}, {"name", "f"}, {"domain", "ftp.example.org"}};
+  json recipient = EmailForm();
+  recipient.erase("testRecipient");
+  json popUser = EmailForm();
+  popUser.erase("popUser");
+  json popPassword = EmailForm();
+  popPassword["popPassword"] = "";
+  json smtpUser = EmailForm();
+  smtpUser["smtpAuth"] = true;
+  json smtpPassword = smtpUser;
+  smtpPassword["smtpUser"] = "u";
+  json customPort = ServerForm("a", "h");
+  customPort["custom"] = true;
+  customPort["customRows"] = {{{"name", "ssh"}, {"port", ""}}};
+  json customName = ServerForm("a", "h");
+  customName["custom"] = true;
+  json dupPort = ServerForm("a", "h");
+  dupPort["customRows"] = {
+      {{"name", "a"}, {"port", "22"}}, {}, {}, {}, {{"name", "b"}, {"port", "22"}}};
+  const Case cases[] = {
+      {dbcs, "msgDomainDbcs", "Double-byte characters cannot be used for Domain/IP address."},
+      {dbcsPop, "msgDomainDbcs", "Double-byte characters cannot be used for Domain/IP address."},
+      {ServerForm("", "h"), "msgNameBlank", "Server Name is blank. Please enter Server Name."},
+      {ServerForm("a", ""), "msgDomainBlank", "Domain/IP is blank. Please enter Server IP."},
+      {addBlank, "msgAddEmailBlank",
+       "Additional Email address is blank. Please enter Additional Email Address."},
+      {addBad, "msgAddEmailBad",
+       "Additional Email address is incorrect. Please enter correct Additional Email Address."},
+      {destBlank, "msgAddDestBlank",
+       "Additional Destinations is blank. Please enter Additional Destinations."},
+      {ftp, "msgFtpUserBlank", "FTP User is blank. Please enter FTP User."},
+      {recipient, "msgRecipientBlank",
+       "Test Email recipient address is blank. Please enter Test Email recipient Address."},
+      {popUser, "msgPopUserBlank", "POP User ID is blank. Please enter POP User ID."},
+      {popPassword, "msgPopPasswordBlank",
+       "POP User Password is blank. Please enter POP User Password."},
+      {smtpUser, "msgSmtpUserBlank", "SMTP User ID is blank. Please enter SMTP User ID."},
+      {smtpPassword, "msgSmtpPasswordBlank",
+       "SMTP User Password is blank. Please enter SMTP User Password."},
+      {customPort, "msgCustomPortBlank",
+       "Custom Port Number is blank. Please enter Custom Port Number."},
+      {customName, "msgCustomNameBlank",
+       "Custom Port Service Name is blank. Please enter Custom Port Service Name."},
+      {dupPort, "msgPortDup", "Port number is duplicated. Please check again."},
+      {ServerForm("a", "h"), "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form.dump());
+    EXPECT_EQ(Check(c.form), c.key);
+    if (*c.key == '\0') continue;
+    EXPECT_EQ(MessageText("0", c.key), c.english);
+    const std::string japanese = MessageText("1", c.key);
+    EXPECT_NE(japanese, c.key);
+    EXPECT_NE(japanese, c.english);
+  }
+}
+
+TEST(AccountFormTest, StoredPasswordCountsAsPresentUntilClearedOnPurpose) {
+  common::AccountFile stored;
+  common::SetField(stored.record.popPassword, "kept");
+  json untouched = EmailForm();
+  untouched.erase("popPassword");
+  EXPECT_EQ(Check(untouched, &stored), "");
+  EXPECT_EQ(Check(untouched, nullptr), "msgPopPasswordBlank");
+  json cleared = EmailForm();
+  cleared["popPassword"] = "";
+  EXPECT_EQ(Check(cleared, &stored), "msgPopPasswordBlank");
+  AccountForm form;
+  ASSERT_TRUE(ParseAccountForm(untouched, &form).ok());
+  common::AccountFile built = BuildAccount(form, "/p", {}, &stored);
+  EXPECT_EQ(common::FieldText(built.record.popPassword), "kept");
+}
+
+TEST(AccountFormTest, TextThatCp932CannotHoldIsRefusedWithItsLabel) {
+  AccountForm form;
+  FormError e = ParseAccountForm(ServerForm("caf\xC3\xA9 \xF0\x9F\x98\x80", "h"), &form);
+  EXPECT_EQ(e.key, "msgNotCp932");
+  EXPECT_EQ(e.arg, "lblServerName");
+  EXPECT_TRUE(ParseAccountForm(ServerForm("日本語サーバー", "h"), &form).ok());
+  EXPECT_EQ(form.name, "\x93\xfa\x96\x7b\x8c\xea\x83\x54\x81\x5b\x83\x6f\x81\x5b");
+}
+
+TEST(AccountFormTest, CustomSubDialogChecks) {
+  struct Case {
+    std::vector<std::pair<std::string, long>> rows;
+    const char* key;
+  };
+  const Case cases[] = {
+      {{{"ssh", 0}}, "msgPortZero"},
+      {{{"", 22}}, "msgServiceBlank"},
+      {{{"web", 80}, {"web", 81}}, "msgServiceDup"},
+      {{{"a", 22}, {}, {}, {}, {"b", 22}}, "msgPortDup"},
+      {{{"Web", 80}, {"web", 81}}, ""},  // names compare case-sensitively
+      {{}, ""},
+  };
+  for (const Case& c : cases) {
+    CustomRows rows;
+    for (size_t i = 0; i < c.rows.size(); ++i) rows[i] = {c.rows[i].first, c.rows[i].second};
+    EXPECT_EQ(ValidateCustomRows(rows).key, c.key);
+  }
+  EXPECT_EQ(MessageText("0", "msgPortZero"), "Port is 0. Please enter Port.");
+  EXPECT_EQ(MessageText("1", "msgPortZero"), "ポートが0です。ポートを入力してください。");
+}
+
+TEST(FormRulesTest, AddressListRule) {
+  const std::pair<const char*, bool> cases[] = {
+      {"a@example.org, b@example.org", true},
+      {"Ops Team <ops@example.org>", true},
+      {"a@example.org\r\nb@example.org", true},
+      {"a@example.org,", true},
+      {"ops@example.org (night shift)", true},
+      {"a@example.org\nx", true},  // a last item under 3 characters is ignored
+      {"a..b@example.org", false},
+      {"a@b@example.org", false},
+      {"a@example.org.", false},
+      {"@example.org", false},
+      {"a@example.org\nb@@example.org", false},
+      {"a_-b@example.org", false},
+      {"a b@example.org", false},
+      {"ab", true},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(AddressListValid(text), valid) << text;
+}
+
+TEST(FormRulesTest, HostNameRule) {
+  const std::pair<const char*, bool> cases[] = {
+      {"mail.example.org", true},   {"mail_1.example-2.org", true},
+      {"mailhost", false},          {".example.org", false},
+      {"mail..example.org", false}, {"mail.-x.org", false},
+      {"mail example.org", false},  {"", false},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(HostNameValid(text), valid) << text;
+}
+
+TEST(FormRulesTest, PageUrlSplitAndLists) {
+  struct Case {
+    const char* url;
+    const char* host;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"www.example.org", "www.example.org", "/"},
+      {"www.example.org/a/b.html", "www.example.org", "/a/b.html"},
+      {"www.example.org\\a/b", "www.example.org", "/a/b"},
+      {"www.example.org/", "www.example.org", "/"},
+  };
+  for (const Case& c : cases) {
+    PageUrl u = SplitPageUrl(c.url);
+    EXPECT_EQ(u.host, c.host);
+    EXPECT_EQ(u.path, c.path);
+  }
+  EXPECT_EQ(SplitPageUrl(std::string(300, 'h')).host.size(), 64u);
+  EXPECT_EQ(SplitPageUrl("h/" + std::string(300, 'p')).path.size(), 255u);
+  EXPECT_EQ(ListValue(0), 1);
+  EXPECT_EQ(ListValue(4), 5);
+  EXPECT_EQ(ListValue(5), 10);
+  EXPECT_EQ(ListValue(35), 160);
+  EXPECT_EQ(ListPosition(160), 35);
+  EXPECT_EQ(ListPosition(7), 4);
+  EXPECT_EQ(DecimalOf("80x"), 80);
+  EXPECT_EQ(DecimalOf("x80"), 0);
+  EXPECT_EQ(DecimalOf("1234567"), 12345);
+}
+
+// The bytes of each type's record, field by field.
+TEST(AccountFormTest, RecordBytesOfEachType) {
+  common::AlertFile global;
+  global.downSubject = "G down";
+  global.upOnline = "G up online";
+  struct Case {
+    json form;
+    std::function<void(const common::AccountFile&)> check;
+  };
+  json server = ServerForm("Web", "10.0.0.1");
+  server.update({{"http", true},
+                 {"pop", true},
+                 {"custom", true},
+                 {"customRows", {{{"name", "ssh"}, {"port", "22"}}}},
+                 {"enabled", false},
+                 {"additionalEmails", true},
+                 {"additionalEmailsText", "x@example.org"}});
+  json page = {{"type", 1},
+               {"name", "pg"},
+               {"domain", "www.example.org\\docs"},
+               {"httpTimeout", "99999"},
+               {"checkLinks", true},
+               {"ping", true}};
+  json ftp = {{"type", 2},
+              {"name", "f"},
+              {"domain", "ftp.example.org"},
+              {"ftpUser", "up"},
+              {"ftpPassword", "secret"},
+              {"remoteDir", "/in"},
+              {"useDefaultMessage", false},
+              {"mailTemplates", {"d", "u", "db", "ub"}}};
+  json mail = EmailForm();
+  mail.update(
+      {{"smtpAuth", true}, {"smtpUser", "su"}, {"smtpPassword", "sp"}, {"emailTimeout", "300"}});
+  const Case cases[] = {
+      {server,
+       [](const common::AccountFile& a) {
+         const common::AccountRecord& r = a.record;
+         EXPECT_EQ(common::FieldText(r.key), "576562");
+         EXPECT_EQ(common::FieldText(r.host), "10.0.0.1");
+         EXPECT_EQ(r.pingOn, 1);
+         EXPECT_EQ(r.httpPortOn, 1);
+         EXPECT_EQ(r.ftpPortOn, 0);
+         EXPECT_EQ(r.popPortOn, 1);
+         EXPECT_EQ(r.httpTimeout, 0);
+         EXPECT_EQ(r.customOn, 1);
+         EXPECT_EQ(common::FieldText(r.customNames[0]), "ssh");
+         EXPECT_EQ(r.customPorts[0], 22u);
+         EXPECT_EQ(r.enabled, 0);
+         EXPECT_EQ(r.type, 0);
+         EXPECT_EQ(r.mailToAccount, 1);
+         EXPECT_EQ(a.mailAddresses, "x@example.org");
+         EXPECT_EQ(a.downSubject, "G down");
+         EXPECT_EQ(a.upOnline, "G up online");
+       }},
+      {page,
+       [](const common::AccountFile& a) {
+         const common::AccountRecord& r = a.record;
+         EXPECT_EQ(common::FieldText(r.host), "www.example.org");
+         EXPECT_EQ(common::FieldText(r.pagePath), "/docs");
+         EXPECT_EQ(r.httpTimeout, 65535);
+         EXPECT_EQ(r.isHttpPage, 1);
+         EXPECT_EQ(r.checkLinks, 1);
+         EXPECT_EQ(r.pingOn, 0);  // the page dialog has no ping box
+         EXPECT_EQ(r.type, 1);
+       }},
+      {ftp,
+       [](const common::AccountFile& a) {
+         const common::AccountRecord& r = a.record;
+         EXPECT_EQ(r.isFtpTransfer, 1);
+         EXPECT_EQ(common::FieldText(r.ftpUser), "up");
+         EXPECT_EQ(common::FieldText(r.ftpPassword), "secret");
+         EXPECT_EQ(common::FieldText(r.remoteDir), "/in");
+         EXPECT_EQ(r.useGlobalMailTemplates, 0);
+         EXPECT_EQ(a.downSubject, "d");
+         EXPECT_EQ(a.upBody, "ub");
+         EXPECT_EQ(r.type, 2);
+       }},
+      {mail,
+       [](const common::AccountFile& a) {
+         const common::AccountRecord& r = a.record;
+         EXPECT_EQ(common::FieldText(r.popServer), "pop.example.org");
+         EXPECT_EQ(r.sendReceiveTimeout, 300);
+         EXPECT_EQ(r.isEmail, 1);
+         EXPECT_EQ(r.smtpAuth, 1);
+         EXPECT_EQ(common::FieldText(r.smtpUser), "su");
+         EXPECT_EQ(common::FieldText(r.smtpPassword), "sp");
+         EXPECT_EQ(common::FieldText(r.popPassword), "pw");
+         EXPECT_EQ(r.type, 3);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form.dump());
+    AccountForm form;
+    ASSERT_TRUE(ParseAccountForm(c.form, &form).ok());
+    ASSERT_EQ(ValidateAccountForm(form, nullptr).key, "");
+    common::AccountFile a = BuildAccount(form, "/prog", global, nullptr);
+    // Fixed for every type.
+    EXPECT_EQ(a.record.httpPort, 80u);
+    EXPECT_EQ(a.record.ftpPort, 21u);
+    EXPECT_EQ(a.record.smtpPort, 25u);
+    EXPECT_EQ(a.record.popPort, 110u);
+    EXPECT_EQ(a.record.pingTimeout, 0);
+    EXPECT_EQ(common::FieldText(a.record.localTestFile), "/prog/temp/FTP_test.text");
+    c.check(a);
+    // The image: fixed part, then the eight texts in their order at their offsets.
+    std::vector<char> image = common::EncodeAccount(a);
+    uint32_t offset = 0;
+    std::memcpy(&offset, image.data() + 1764, 4);
+    EXPECT_EQ(offset, 1808u);
+    EXPECT_EQ(std::string(image.data() + offset), a.downSubject);
+    std::memcpy(&offset, image.data() + 1800, 4);
+    EXPECT_EQ(std::string(image.data() + offset), a.netSendAddresses);
+    EXPECT_EQ(image.size(), offset + a.netSendAddresses.size() + 1);
+  }
+}
+
+TEST(AccountEditingTest, AddRefusesAnExistingNameEvenWithEveryOtherFieldEmpty) {
+  TempDir dir;
+  ASSERT_TRUE(SaveAccount(dir.path(), ServerForm("alpha", "127.0.0.1"), {}, "").written);
+  SaveOutcome again = SaveAccount(dir.path(), {{"type", 0}, {"name", "alpha"}}, {}, "");
+  EXPECT_EQ(again.error.key, "msgExists");
+  EXPECT_EQ(MessageText("0", "msgExists"), "Specified Server Name already exists.");
+  // An empty name is blank, not "existing" (AllData itself is no account).
+  EXPECT_EQ(SaveAccount(dir.path(), {{"type", 0}, {"name", ""}}, {}, "").error.key, "msgNameBlank");
+}
+
+TEST(AccountEditingTest, EditPathsKeepOrRenewStatusFilesAndLogThem) {
+  TempDir dir;
+  const std::string d = dir.path();
+  const std::string key = common::HexKey("alpha");
+  ASSERT_TRUE(SaveAccount(d, ServerForm("alpha", "127.0.0.1"), {}, "").written);
+  const std::string status = d + "/PINGData/" + key;
+  // Mark the status file so a rewrite shows.
+  std::string marked = testsupport::ReadFile(status);
+  marked[43] = 1;
+  testsupport::WriteFile(status, marked);
+
+  // Same name and domain, no custom ports: the status file stays.
+  json same = ServerForm("alpha", "127.0.0.1");
+  same["http"] = true;
+  ASSERT_TRUE(SaveAccount(d, same, {}, key).written);
+  EXPECT_EQ(testsupport::ReadFile(status)[43], 1);
+  EXPECT_TRUE(platform::IsRegularFile(d + "/HTTPData/" + key));
+  EXPECT_EQ(DisplayLogText(d).find("10009"), std::string::npos);
+
+  // Same name and domain with custom ports: everything starts over.
+  json custom = same;
+  custom["custom"] = true;
+  custom["customRows"] = {{{"name", "ssh"}, {"port", "22"}}};
+  ASSERT_TRUE(SaveAccount(d, custom, {}, key).written);
+  EXPECT_EQ(testsupport::ReadFile(status)[43], 0);
+  EXPECT_EQ(DisplayLogText(d).find("10009"), std::string::npos);
+
+  // Custom ports switched off again: their row goes.
+  ASSERT_TRUE(SaveAccount(d, same, {}, key).written);
+  for (const std::string& line : IndexLines(d)) EXPECT_EQ(line.find("CustData"), std::string::npos);
+
+  // Domain changed: the old rows go, the new ones carry the new domain; 10009 then 10008.
+  ASSERT_TRUE(SaveAccount(d, ServerForm("alpha", "127.0.0.9"), {}, key).written);
+  std::vector<std::string> lines = IndexLines(d);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], key + "\t\tpingdata\t\t127.0.0.9");  // the store folds case
+  EXPECT_NE(DisplayLogText(d).find("10009"), std::string::npos);
+
+  // Renamed: the new account exists completely, the old one is gone.
+  ASSERT_TRUE(SaveAccount(d, ServerForm("beta", "127.0.0.9"), {}, key).written);
+  const std::string beta = common::HexKey("beta");
+  EXPECT_FALSE(platform::PathExists(d + "/AllData/" + key));
+  EXPECT_FALSE(platform::PathExists(status));
+  EXPECT_TRUE(platform::IsRegularFile(d + "/AllData/" + beta));
+  EXPECT_TRUE(platform::IsRegularFile(d + "/PINGData/" + beta));
+  lines = IndexLines(d);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(0, beta.size()), beta);
+  const std::string log = DisplayLogText(d);
+  EXPECT_NE(log.find("10008"), std::string::npos);
+  EXPECT_GT(log.rfind("10008"), log.rfind("10009"));
+}
+
+TEST(AccountEditingTest, RenameOntoAnotherAccountIsRefusedAndLosesNothing) {
+  TempDir dir;
+  const std::string d = dir.path();
+  ASSERT_TRUE(SaveAccount(d, ServerForm("alpha", "10.0.0.1"), {}, "").written);
+  ASSERT_TRUE(SaveAccount(d, ServerForm("beta", "10.0.0.2"), {}, "").written);
+  const std::string before = testsupport::ReadFile(d + "/AllData/" + common::HexKey("beta"));
+  SaveOutcome out = SaveAccount(d, ServerForm("beta", "10.0.0.1"), {}, common::HexKey("alpha"));
+  EXPECT_EQ(out.error.key, "msgExists");
+  EXPECT_FALSE(out.written);
+  EXPECT_EQ(testsupport::ReadFile(d + "/AllData/" + common::HexKey("beta")), before);
+  EXPECT_TRUE(platform::IsRegularFile(d + "/AllData/" + common::HexKey("alpha")));
+  EXPECT_EQ(IndexLines(d).size(), 2u);
+}
+
+TEST(AccountEditingTest, DeleteRemovesRecordStatusAndRowsAndLogs) {
+  TempDir dir;
+  const std::string d = dir.path();
+  json form = ServerForm("gamma", "10.0.0.3");
+  form.update({{"custom", true}, {"customRows", {{{"name", "ssh"}, {"port", "22"}}}}});
+  ASSERT_TRUE(SaveAccount(d, form, {}, "").written);
+  const std::string key = common::HexKey("gamma");
+  EXPECT_EQ(IndexLines(d).size(), 2u);
+  EXPECT_TRUE(DeleteAccount(d, key));
+  EXPECT_TRUE(IndexLines(d).empty());
+  EXPECT_FALSE(platform::PathExists(d + "/AllData/" + key));
+  EXPECT_FALSE(platform::PathExists(d + "/CustData/" + key));
+  EXPECT_NE(DisplayLogText(d).find("10009"), std::string::npos);
+  EXPECT_FALSE(DeleteAccount(d, key));
+  EXPECT_FALSE(DeleteAccount(d, "../x"));
+
+  // A record too short to read still takes its rows with it, whatever its domain was.
+  ASSERT_TRUE(SaveAccount(d, form, {}, "").written);
+  testsupport::WriteFile(d + "/AllData/" + key, "short");
+  EXPECT_EQ(IndexLines(d).size(), 2u);
+  EXPECT_TRUE(DeleteAccount(d, key));
+  EXPECT_TRUE(IndexLines(d).empty());
+}
+
+TEST(AccountFormTest, EditFormCarriesNoPassword) {
+  AccountForm form;
+  json body = EmailForm();
+  body["smtpAuth"] = true;
+  body["smtpUser"] = "u";
+  body["smtpPassword"] = "Secret-Canary";
+  ASSERT_TRUE(ParseAccountForm(body, &form).ok());
+  json shown = AccountFormJson(BuildAccount(form, "/p", {}, nullptr));
+  EXPECT_EQ(shown.dump().find("Secret-Canary"), std::string::npos);
+  EXPECT_EQ(shown.dump().find("\"pw\""), std::string::npos);
+  EXPECT_TRUE(shown["smtpPasswordStored"].get<bool>());
+  EXPECT_TRUE(shown["popPasswordStored"].get<bool>());
+  EXPECT_FALSE(shown["ftpPasswordStored"].get<bool>());
+}

@@ -1,0 +1,200 @@
+// "Setup" on the console side: its checks in order (English and Japanese), the files it
+// writes, the Wave folder clean-up, the global template scratch files, and wave uploads.
+#include "console/setup_form.h"
+
+#include <gtest/gtest.h>
+
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "console/ui_text.h"
+#include "platform/files.h"
+#include "support/temp_dir.h"
+
+using namespace console;
+using nlohmann::json;
+using testsupport::TempDir;
+
+namespace {
+
+json Valid() {
+  return {{"primaryServer", "mail.example.org"},
+          {"from", "varnock@example.org"},
+          {"to", "ops@example.org\nlead@example.org"},
+          {"groups",
+           {{"PING", {{"interval", 5}, {"logOn", true}, {"logAll", false}}},
+            {"PORT", {{"interval", 35}, {"logOn", false}, {"logAll", true}}}}},
+          {"keepDays", 0}};
+}
+
+std::string WaveBody() {
+  std::string b = "RIFF";
+  b += std::string(4, '\0');
+  b += "WAVEfmt ";
+  b += std::string(20, '\0');
+  return b;
+}
+
+}  // namespace
+
+TEST(SetupFormTest, ChecksRunInOrderWithTheirMessagesInBothLanguages) {
+  struct Case {
+    json change;  // applied to a valid form
+    const char* key;
+    const char* english;
+  };
+  const Case cases[] = {
+      {{{"primaryServer", ""}, {"from", ""}},
+       "msgPrimaryBlank",
+       "Primary SMTP is blank. Please enter SMTP."},
+      {{{"from", ""}, {"to", ""}},
+       "msgFromBlank",
+       "From Address is blank. Please enter From Address."},
+      {{{"to", ""}, {"primaryServer", "nodot"}},
+       "msgToBlank",
+       "To Address is blank. Please enter To Address."},
+      {{{"primaryServer", "nodot"}, {"primaryAuth", true}},
+       "msgPrimaryBad",
+       "Primary SMTP is incorrect. Please enter correct SMTP."},
+      {{{"primaryAuth", true}}, "msgPrimaryUserBlank", "Primary SMTP User ID is blank."},
+      {{{"primaryAuth", true}, {"primaryUser", "u"}},
+       "msgPrimaryPasswordBlank",
+       "Primary SMTP User Password is blank."},
+      {{{"alternateServer", "alt"}},
+       "msgAlternateBad",
+       "Alternate SMTP is incorrect. Please enter correct SMTP."},
+      {{{"alternateAuth", true}}, "msgAlternateUserBlank", "Alternate SMTP User ID is blank."},
+      {{{"alternateServer", "alt.example.org"}, {"alternateAuth", true}, {"alternateUser", "u"}},
+       "msgAlternatePasswordBlank",
+       "Alternate SMTP User Password is blank."},
+      {{{"alternateAuth", true}, {"alternateUser", "u"}, {"alternatePassword", "p"}},
+       "msgAlternateBlank",
+       "Alternate SMTP is blank."},
+      {{{"from", "a@@example.org"}},
+       "msgFromBad",
+       "From Address is incorrect. Please enter correct From Address."},
+      {{{"to", "ops@example.org\nx@y@example.org"}},
+       "msgToBad",
+       "To Address is incorrect. Please enter correct To Address."},
+      {{{"soundAlarm", true}, {"playWave", true}}, "msgSoundBlank", "Sound File is blank"},
+      {{{"soundAlarm", false}, {"playWave", true}}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change.dump());
+    TempDir dir;
+    SettingCopies copies;
+    json form = Valid();
+    form.update(c.change);
+    EXPECT_EQ(SaveSetup(dir.path(), form, &copies).key, c.key);
+    if (*c.key == '\0') continue;
+    EXPECT_FALSE(platform::PathExists(common::AlertPath(dir.path()))) << "nothing written";
+    EXPECT_FALSE(platform::PathExists(common::ScanSettingsPath(dir.path())));
+    EXPECT_EQ(MessageText("0", c.key), c.english);
+    EXPECT_NE(MessageText("1", c.key), c.english);
+    EXPECT_NE(MessageText("1", c.key), c.key);
+  }
+}
+
+TEST(SetupFormTest, OkWritesTheThreeFilesAndKeepsOnlyTheChosenWave) {
+  TempDir dir;
+  const std::string d = dir.path();
+  testsupport::WriteFile(d + "/Wave/old.wav", "x");
+  testsupport::WriteFile(d + "/Wave/alarm.wav", WaveBody());
+  SettingCopies copies;
+  SetupJson(d, copies);  // seeds the scratch files with the defaults
+  json form = Valid();
+  form.update({{"primaryAuth", true},
+               {"primaryUser", "alerts"},
+               {"primaryPassword", "pw1"},
+               {"soundAlarm", true},
+               {"playWave", true},
+               {"waveFile", "alarm.wav"},
+               {"netSend", "ops"}});
+  ASSERT_TRUE(SaveSetup(d, form, &copies).ok());
+  EXPECT_EQ(platform::ListFiles(d + "/Wave"), std::vector<std::string>{"alarm.wav"});
+
+  common::AlertFile alert = common::ReadAlert(d);
+  EXPECT_EQ(common::FieldText(alert.settings.primaryServer), "mail.example.org");
+  EXPECT_EQ(common::FieldText(alert.settings.fromAddress), "varnock@example.org");
+  EXPECT_EQ(common::FieldText(alert.settings.waveFile), "alarm.wav");
+  EXPECT_EQ(alert.settings.soundAlarm, 1);
+  EXPECT_EQ(alert.settings.playWave, 1);
+  EXPECT_EQ(alert.settings.toOffset, 1008u);
+  EXPECT_EQ(alert.toAddresses, "ops@example.org\nlead@example.org");
+  EXPECT_EQ(alert.netSendAddresses, "ops");
+  EXPECT_EQ(alert.downSubject, "Server Down: %S");
+  EXPECT_EQ(alert.upOnline, "Server Up, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T");
+  EXPECT_TRUE(copies.mailConfigured);
+
+  common::ScanSettings scan = common::ReadScanSettings(d);
+  EXPECT_EQ(scan.intervals[common::kGroupPing], 10);   // position 5
+  EXPECT_EQ(scan.intervals[common::kGroupPort], 160);  // position 35
+  EXPECT_EQ(scan.logOn[0], 1);
+  EXPECT_EQ(scan.logAll[0], 0);
+  EXPECT_EQ(scan.logOn[4], 0);  // the PORT box is the custom port family
+  EXPECT_EQ(scan.keepLogDays, 1);
+
+  common::AlertAuth auth = common::ReadAlertAuth(d);
+  EXPECT_EQ(common::FieldText(auth.primaryPassword), "pw1");
+  EXPECT_EQ(platform::FileSize(common::AlertAuthPath(d)), 164);
+
+  // Untouched password fields keep the stored password; SetupJson never shows it.
+  json again = Valid();
+  again.update({{"primaryAuth", true}, {"primaryUser", "alerts"}});
+  ASSERT_TRUE(SaveSetup(d, again, &copies).ok());
+  EXPECT_EQ(common::FieldText(common::ReadAlertAuth(d).primaryPassword), "pw1");
+  json shown = SetupJson(d, copies);
+  EXPECT_EQ(shown.dump().find("pw1"), std::string::npos);
+  EXPECT_TRUE(shown["primaryPasswordStored"].get<bool>());
+}
+
+TEST(SetupFormTest, FirstSetupShowsDefaultsAndKeepsTheScratchFilesAfterwards) {
+  TempDir dir;
+  const std::string d = dir.path();
+  SettingCopies copies = ReadSettingCopies(d);
+  json shown = SetupJson(d, copies);
+  EXPECT_EQ(shown["mailTemplates"][0], "Server Down: %S");
+  EXPECT_EQ(shown["onlineTemplates"][1],
+            "Server Up, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T");
+  for (const char* g : {"PING", "PORT", "HTTP", "FTP", "EMAIL"}) {
+    EXPECT_TRUE(shown["groups"][g]["logOn"].get<bool>()) << g;
+    EXPECT_TRUE(shown["groups"][g]["logAll"].get<bool>()) << g;
+  }
+  // An edited global template is what "OK" stores, and stays in its file afterwards.
+  ASSERT_TRUE(SaveGlobalTemplates(d, "mail", {"D %S", "U %S", "db", "ub"}).ok());
+  EXPECT_EQ(SaveGlobalTemplates(d, "mail", {"only", "three", "texts"}).key, "msgBadRequest");
+  ASSERT_TRUE(SaveSetup(d, Valid(), &copies).ok());
+  EXPECT_EQ(common::ReadAlert(d).downSubject, "D %S");
+  EXPECT_EQ(ReadScratch(GlobalMailScratchPath(d))[1], "U %S");
+  // A missing scratch file is seeded from the stored templates when Setup opens.
+  platform::RemoveFile(GlobalMailScratchPath(d));
+  shown = SetupJson(d, copies);
+  EXPECT_EQ(shown["mailTemplates"][0], "D %S");
+  EXPECT_EQ(shown["keepDays"], 0);
+}
+
+TEST(SetupFormTest, WaveUploadsAreBounded) {
+  TempDir dir;
+  const std::string d = dir.path();
+  struct Case {
+    std::string name;
+    std::string body;
+    const char* key;
+  };
+  const Case cases[] = {
+      {"../x.wav", WaveBody(), "msgWaveBadName"},
+      {"a/b.wav", WaveBody(), "msgWaveBadName"},
+      {"a\\b.wav", WaveBody(), "msgWaveBadName"},
+      {".hidden.wav", WaveBody(), "msgWaveBadName"},
+      {"", WaveBody(), "msgWaveBadName"},
+      {"\xF0\x9F\x94\x94.wav", WaveBody(), "msgWaveBadName"},
+      {"text.wav", "hello, this is not a wave", "msgWaveNotWave"},
+      {"big.wav", WaveBody() + std::string(kMaxWaveBytes, '\0'), "msgWaveTooBig"},
+      {"ベル.wav", WaveBody(), ""},
+  };
+  for (const Case& c : cases) {
+    std::string stored;
+    EXPECT_EQ(StoreWave(d, c.name, c.body, &stored).key, c.key) << c.name;
+  }
+  EXPECT_EQ(platform::ListFiles(d + "/Wave").size(), 1u);
+  EXPECT_EQ(MessageText("0", "msgWaveNotWave"), "The file is not a wave file (RIFF/WAVE).");
+}
