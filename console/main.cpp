@@ -98,9 +98,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // One console per program directory.
+  // One console per program directory. A lock file that exists is tried at once; a missing
+  // one is made only after the port is ours, so a console that cannot listen leaves the
+  // program directory as it found it.
+  const std::string lockPath = platform::NamedLockPath(dir, "KTVARNOCK");
   platform::FileLock instance;
-  if (!instance.TryAcquire(platform::NamedLockPath(dir, "KTVARNOCK"))) {
+  const bool serving = !opt.initDemo && opt.setupFile.empty();
+  if ((platform::PathExists(lockPath) || !serving) && !instance.TryAcquire(lockPath)) {
     std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
     return 0;
   }
@@ -133,21 +137,27 @@ int main(int argc, char** argv) {
                           [](const std::string& program, const std::vector<std::string>& args) {
                             return platform::SpawnDetached(program, args);
                           });
+  console::MainLoop loop;
+  const std::string token = console::NewAccessToken();
+  console::WebServer web(loop, app, token);
+  if (!web.Bind(opt.listen, opt.port)) {
+    std::fprintf(stderr,
+                 "KTVarnock: cannot listen on %s port %d: the port is in use or not allowed; "
+                 "choose another with --port\n",
+                 opt.listen.c_str(), opt.port);
+    return 1;
+  }
+  if (!instance.held() && !instance.TryAcquire(lockPath)) {
+    std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
+    return 0;
+  }
   app.StartUp();
 
-  console::MainLoop loop;
   loop.AddTimer(1000, [&app] { app.PollScanState(); });
   loop.AddTimer(10000, [&app] { app.SchedulerTick(); });
   // Right after start-up every group with an interval is due.
   loop.Post([&app] { app.SchedulerTick(); });
 
-  const std::string token = console::NewAccessToken();
-  console::WebServer web(loop, app, token);
-  if (!web.Bind(opt.listen, opt.port)) {
-    std::fprintf(stderr, "KTVarnock: cannot listen on %s port %d\n", opt.listen.c_str(), opt.port);
-    app.Exit();
-    return 1;
-  }
   const std::string line = web.Address() + "\n";
   platform::WriteFileAtomic(common::InDir(dir, common::kTemp, "console-address.txt"), line, 0600);
   std::printf("KT.Varnock 2.0 console: open %s", line.c_str());

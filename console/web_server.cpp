@@ -1,6 +1,9 @@
 #include "console/web_server.h"
 
 #include <httplib.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include "common/file_ops.h"
 #include "common/layout.h"
@@ -45,6 +48,18 @@ WebServer::WebServer(MainLoop& loop, ConsoleApp& app, std::string token)
       app_(app),
       token_(std::move(token)),
       server_(std::make_unique<httplib::Server>()) {
+  // A port in use is an error, never shared: the library's default also sets SO_REUSEPORT,
+  // with which a second console on the same port would take half of the first one's
+  // connections.
+  // Answers go out at once: with Nagle's rule a kept-alive request waited for the browser's
+  // delayed acknowledgement between the head and the body of each answer (about 40 ms).
+  // Accepted connections inherit the option from the listening socket.
+  server_->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  });
+  server_->set_tcp_nodelay(true);
   Routes();
 }
 
