@@ -28,8 +28,9 @@ int32_t Ping(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t coun
 /* 1 when a TCP connection to host:port opens and the server sends a first line, closes, or
  * sends 4096 bytes without a line feed. The connect and each wait for data are bounded by
  * `timeoutMs` (0 means 10000), so a greeting trickled byte by byte passes while every byte
- * comes in time, up to an overall deadline of 10 x the time-out (at most 5 minutes). Else -900 (no socket), -901 (host cannot be resolved), -902 (connect or
- * read failed, or the connect did not complete in time), -906 (a wait ran out). */
+ * comes in time, up to an overall deadline of 10 x the time-out (at most 5 minutes). Else -900 (no
+ * socket), -901 (host cannot be resolved), -902 (connect or read failed, or the connect did not
+ * complete in time), -906 (a wait ran out). */
 int32_t IsMailPortOpen(const char* host, int32_t port, int32_t timeoutMs);
 
 /* IsMailPortOpen after sending the 51-byte probe
@@ -66,12 +67,12 @@ int32_t ReceiveWebPageAndCheck(const char* host, int32_t port, const char* path,
  * failure message and the error text or page error entries), the state image written over
  * `stateFile` (when given) and the status image written over `statusFile` (when given)
  * after its first word is taken from the stored record. Text from a server (status lines,
- * error entries, link hosts) reaches the log lines with its control bytes written as ^X. With `logMode` 2 passing checks are
- * logged too, with the success message. At most 1000 links are followed per call; a page
- * with more gets one line "HTTP Web LinkCheck Stopped: only the first 1000 links in page
- * were checked" (code 1) in both logs, whatever `logMode` says. Returns 1 when the page and every link passed, the
- * page's code when the page failed, -1 when the page passed but its file cannot be read or
- * is empty, else the code of the last failing link. */
+ * error entries, link hosts) reaches the log lines with its control bytes written as ^X. With
+ * `logMode` 2 passing checks are logged too, with the success message. At most 1000 links are
+ * followed per call; a page with more gets one line "HTTP Web LinkCheck Stopped: only the first
+ * 1000 links in page were checked" (code 1) in both logs, whatever `logMode` says. Returns 1 when
+ * the page and every link passed, the page's code when the page failed, -1 when the page passed but
+ * its file cannot be read or is empty, else the code of the last failing link. */
 int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* path,
                                   const char* pageFile, int32_t timeoutMs, int32_t* w1, int32_t* w2,
                                   int32_t* w3, int32_t* w4, int32_t* w5, const char* logDir,

@@ -74,11 +74,10 @@ void RecordFailure(const LinkCheckOutput& out) {
 }
 
 void WriteLinkLimitLine(const LinkCheckOutput& out, int32_t code) {
-  common::AppendDailyLogInFolder(out.logDir, code, platform::LocalNow(),
-                                 common::DecodeKey(out.accountName), out.accountName,
-                                 "HTTP Web LinkCheck Stopped: only the first " +
-                                     std::to_string(kMaxLinksPerRun) +
-                                     " links in page were checked");
+  common::AppendDailyLogInFolder(
+      out.logDir, code, platform::LocalNow(), common::DecodeKey(out.accountName), out.accountName,
+      "HTTP Web LinkCheck Stopped: only the first " + std::to_string(kMaxLinksPerRun) +
+          " links in page were checked");
 }
 
 void ReportOutcome(const LinkCheckOutput& out, int32_t code, const std::string& pageFile,

@@ -236,7 +236,7 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
   log.Step("Connecting to host (address:" + std::string(dotted) + ", port:" + std::to_string(port) +
            ")");
   if (!ConnectWithin(socket.get(), *address, static_cast<uint16_t>(port),
-                    Bounded(timeoutMs, deadline))) {
+                     Bounded(timeoutMs, deadline))) {
     log.Error("Unable to connect to host.");
     log.Step("Close Socket.");
     result.code = kConnect;

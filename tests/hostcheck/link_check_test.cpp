@@ -1,7 +1,6 @@
 // ReceiveWebPageAndCheckAll against a real web server on loopback: which links are
 // fetched, the log lines of each checked link, and the state and status files.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstring>
@@ -244,8 +243,8 @@ TEST(LinkCheck, RunStopsAfterAThousandLinks) {
     for (size_t i = 0; i <= kMaxLinksPerRun; ++i) {
       body += "<a href=\"/l" + std::to_string(i) + "\">x</a>\n";
     }
-    hostchecktest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " +
-                                   std::to_string(body.size()) + "\r\n\r\n" + body);
+    hostchecktest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                   "\r\n\r\n" + body);
   };
   for (int32_t logMode : {0, 1}) {
     SCOPED_TRACE(logMode);
@@ -255,9 +254,9 @@ TEST(LinkCheck, RunStopsAfterAThousandLinks) {
     ProgressWords words(nullptr, nullptr, nullptr, nullptr, nullptr);
     std::string page = dir / "page.htm";
     size_t before = site.Paths().size();
-    EXPECT_EQ(CheckPageAndLinks("127.0.0.1", site.server.port(), "/p", page.c_str(), 2000, words,
-                                out),
-              1);
+    EXPECT_EQ(
+        CheckPageAndLinks("127.0.0.1", site.server.port(), "/p", page.c_str(), 2000, words, out),
+        1);
     std::vector<std::string> paths = site.Paths();
     ASSERT_EQ(paths.size() - before, 1 + kMaxLinksPerRun);
     EXPECT_EQ(paths.back(), "/l999");

@@ -116,8 +116,8 @@ TEST(PageFetch, ResultsAndPageFiles) {
        200, "K", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
       // A length past the counter's range stays at its top; the close ends the body.
       {"length beyond any count",
-       Answer("HTTP/1.1 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\nhello"), 200,
-       "hello", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+       Answer("HTTP/1.1 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\nhello"), 200, "hello",
+       "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
       {"length, body in many blocks",
        [](int fd, const std::atomic<bool>& stopping) {
          ReadRequestHead(fd);
