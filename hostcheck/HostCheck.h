@@ -16,7 +16,9 @@ extern "C" {
  * `pauseMs` apart. Each request carries `dataSize` bytes of "E" (below 32 means 32, above
  * 500 means 500). Each send and each wait for a reply may take up to `timeoutMs` (0 means
  * 10000). Uses a raw ICMP socket where the process may open one, else the unprivileged ping
- * socket. Returns the truncated average round trip in milliseconds (0 or more), or:
+ * socket. Each counted echo (with the replies for other processes it waits past) ends
+ * after at most 10 x `timeoutMs` + `pauseMs`, at most 5 minutes plus the pause, with -906.
+ * Returns the truncated average round trip in milliseconds (0 or more), or:
  * -900 neither socket could be opened; -901 the host cannot be resolved; -90 no memory;
  * -906 a send or a reply wait ran out; -908 an ICMP message that is no echo reply came
  * (destination unreachable and the like); -909 the reply is too short; -910 the request
@@ -26,8 +28,9 @@ int32_t Ping(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t coun
 /* 1 when a TCP connection to host:port opens and the server sends a first line, closes, or
  * sends 4096 bytes without a line feed. The connect and each wait for data are bounded by
  * `timeoutMs` (0 means 10000), so a greeting trickled byte by byte passes while every byte
- * comes in time. Else -900 (no socket), -901 (host cannot be resolved), -902 (connect or
- * read failed, or the connect did not complete in time), -906 (a wait ran out). */
+ * comes in time, up to an overall deadline of 10 x the time-out (at most 5 minutes). Else -900 (no
+ * socket), -901 (host cannot be resolved), -902 (connect or read failed, or the connect did not
+ * complete in time), -906 (a wait ran out). */
 int32_t IsMailPortOpen(const char* host, int32_t port, int32_t timeoutMs);
 
 /* IsMailPortOpen after sending the 51-byte probe
@@ -43,7 +46,11 @@ int32_t IsWebPortOpen(const char* host, int32_t port, int32_t timeoutMs);
  * an entry to "<pageFile>.err" (deleted first). `timeoutMs` (0 means 10000) bounds the
  * connect and each wait for data. Negative results: -1 empty host or page file; -900 no
  * socket; -902 the host cannot be resolved or the connect failed; -904 the request was not
- * sent whole; -906 a send or receive failed, ran out of time, or the answer passed 64 MB.
+ * sent whole; -906 a send or receive failed, ran out of time, or the answer passed 64 MB
+ * or its overall deadline (10 x the time-out, at most 5 minutes). The first block gathers
+ * what arrives within 500 ms (an answer without Content-Length ends with it); only a body
+ * complete by its Content-Length, or a close, ends it sooner. Every body byte counts
+ * toward Content-Length; a Content-Length beyond 2^63 - 1 counts as 2^63 - 1.
  * Progress words (any may be null): w1..w5 = 1,0,0,0,0 at the start; 2,1,1,0,request
  * length once connected; 2,1,0,1,bytes received after each block; w3..w5 = 0 at the end.
  * A caller treats a negative result, 404 and 405 as a failed page. */
@@ -59,10 +66,13 @@ int32_t ReceiveWebPageAndCheck(const char* host, int32_t port, const char* path,
  * "<logDir>/Disp/YYYYMMDD.log", decoded from hex in "<logDir>/YYYYMMDD.log", text the
  * failure message and the error text or page error entries), the state image written over
  * `stateFile` (when given) and the status image written over `statusFile` (when given)
- * after its first word is taken from the stored record. With `logMode` 2 passing checks are
- * logged too, with the success message. Returns 1 when the page and every link passed, the
- * page's code when the page failed, -1 when the page passed but its file cannot be read or
- * is empty, else the code of the last failing link. */
+ * after its first word is taken from the stored record. Text from a server (status lines,
+ * error entries, link hosts) reaches the log lines with its control bytes written as ^X. With
+ * `logMode` 2 passing checks are logged too, with the success message. At most 1000 links are
+ * followed per call; a page with more gets one line "HTTP Web LinkCheck Stopped: only the first
+ * 1000 links in page were checked" (code 1) in both logs, whatever `logMode` says. Returns 1 when
+ * the page and every link passed, the page's code when the page failed, -1 when the page passed but
+ * its file cannot be read or is empty, else the code of the last failing link. */
 int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* path,
                                   const char* pageFile, int32_t timeoutMs, int32_t* w1, int32_t* w2,
                                   int32_t* w3, int32_t* w4, int32_t* w5, const char* logDir,

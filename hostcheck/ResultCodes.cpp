@@ -50,4 +50,18 @@ std::string FormatErrorText(int32_t code, const std::string& host) {
   return FillHost(format ? format : kUnlisted, host);
 }
 
+std::string EscapeControlBytes(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      out += '^';
+      out += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace hostcheck

@@ -35,4 +35,9 @@ const char* ErrorTextFor(int32_t code);
 // "Unreachable Domain/IP: <host>"; "" for a code of 0 or more.
 std::string FormatErrorText(int32_t code, const std::string& host);
 
+// Text that came from a server (status lines, error entries, link hosts) as a log line may
+// hold it: every control byte is written as ^X (0x00-0x1F as ^@ to ^_, DEL as ^?), so no
+// answer can break a log line or steer a terminal that shows it.
+std::string EscapeControlBytes(const std::string& text);
+
 }  // namespace hostcheck

@@ -18,6 +18,12 @@ int32_t EffectiveTimeout(int32_t timeoutMs) {
   return timeoutMs > 0 ? timeoutMs : 10000;
 }
 
+int64_t OverallDeadlineMs(int32_t timeoutMs) {
+  constexpr int64_t kCapMs = 5 * 60 * 1000;
+  int64_t budget = int64_t{10} * (timeoutMs > 0 ? timeoutMs : 0);
+  return budget < kCapMs ? budget : kCapMs;
+}
+
 bool IsDottedText(const char* host) {
   for (const char* p = host; *p; ++p) {
     if ((*p < '0' || *p > '9') && *p != '.') return false;

@@ -12,6 +12,11 @@ namespace hostcheck {
 // 0 (and any negative value) means 10000 ms.
 int32_t EffectiveTimeout(int32_t timeoutMs);
 
+// The overall deadline of one check with this time-out: 10 times the time-out, at most 5
+// minutes. Each wait keeps its own time-out; a peer that answers every wait just in time
+// (one byte at a time) is cut off here.
+int64_t OverallDeadlineMs(int32_t timeoutMs);
+
 // True when the text holds only the digits 0-9 and ".", the form that is converted as a
 // dotted IPv4 address and never looked up by name.
 bool IsDottedText(const char* host);

@@ -34,22 +34,6 @@ std::string TakePageErrors(const std::string& pageFile) {
   return detail;
 }
 
-// Server text reaches the logs with its control bytes written as ^X, so no answer can
-// break a log line or steer a terminal that shows it.
-std::string EscapeControlBytes(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      out += '^';
-      out += static_cast<char>(c == 0x7F ? '?' : c + 0x40);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 void WriteLogLines(const LinkCheckOutput& out, int32_t code, const std::string& message,
                    const std::string& detail, const std::string& checkedHost) {
   std::string text =
@@ -87,6 +71,13 @@ void RecordFailure(const LinkCheckOutput& out) {
     if (got >= 4 && out.statusLength >= 4) std::memcpy(out.statusImage, record, 4);
     common::WriteWholeFile(out.statusFile, out.statusImage, static_cast<size_t>(out.statusLength));
   }
+}
+
+void WriteLinkLimitLine(const LinkCheckOutput& out, int32_t code) {
+  common::AppendDailyLogInFolder(
+      out.logDir, code, platform::LocalNow(), common::DecodeKey(out.accountName), out.accountName,
+      "HTTP Web LinkCheck Stopped: only the first " + std::to_string(kMaxLinksPerRun) +
+          " links in page were checked");
 }
 
 void ReportOutcome(const LinkCheckOutput& out, int32_t code, const std::string& pageFile,
@@ -132,7 +123,14 @@ int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, cons
 
   result = 1;
   std::string tempDir = platform::JoinPath(out.logDir, "Temp");
-  for (const PageLink& link : FindPageLinks(*page, pageHost)) {
+  std::vector<PageLink> links = FindPageLinks(*page, pageHost);
+  if (links.size() > kMaxLinksPerRun) {
+    // A page of endless links would hold the run for ever: the rest waits for a run that
+    // finds fewer, and the log says where this one stopped.
+    links.resize(kMaxLinksPerRun);
+    WriteLinkLimitLine(out, result);
+  }
+  for (const PageLink& link : links) {
     platform::MakeDirs(tempDir);
     std::string linkFile = platform::MakeTempFile(tempDir, "VNK");
     int32_t code =

@@ -29,8 +29,12 @@ struct LinkCheckOutput {
   int32_t statusLength = 0;
 };
 
-// The page, then every link found in it. 1 when all passed, else the code of the failing
-// page or of the last failing link.
+// The most links one run follows; a page with more has its first ones checked and a log
+// line (whatever the log mode) saying the run stopped there.
+constexpr size_t kMaxLinksPerRun = 1000;
+
+// The page, then every link found in it (at most kMaxLinksPerRun). 1 when all passed, else
+// the code of the failing page or of the last failing link.
 int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, const char* pageFile,
                           int32_t timeoutMs, ProgressWords& words, const LinkCheckOutput& out);
 

@@ -135,12 +135,15 @@ ssize_t SendRequest(int fd, const uint8_t* message, size_t length, const sockadd
   return sent;
 }
 
-// Reads until a datagram that is an answer of some kind arrives, or `retries` waits of
-// 10 ms each have passed. Each wait polls, so a reply that is there is taken at once.
-int32_t ReceiveReply(const IcmpSocket& s, uint8_t* buffer, uint16_t identifier, int retries) {
+// Reads until a datagram that is an answer of some kind arrives, `retries` waits of 10 ms
+// each have passed, or the echo's deadline has. Each wait polls, so a reply that is there
+// is taken at once.
+int32_t ReceiveReply(const IcmpSocket& s, uint8_t* buffer, uint16_t identifier, int retries,
+                     int64_t deadline) {
   int waits = 0;
   int64_t slotEnd = platform::MonotonicMs();
   for (;;) {
+    if (platform::MonotonicMs() >= deadline) return kTimeout;
     size_t size = 0;
     ReadOutcome outcome = ReadOnce(s, buffer, &size);
     if (outcome == ReadOutcome::kIcmpError) return kNotEchoReply;
@@ -202,6 +205,9 @@ int32_t PingHost(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t 
   uint16_t sequence = 0;
   int64_t total = 0;
   int32_t counted = 0;
+  // Replies for other processes (or a flood of echo requests) never end the wait for our
+  // own; each counted echo still has an overall deadline.
+  int64_t echoDeadline = platform::MonotonicMs() + OverallDeadlineMs(timeoutMs) + pauseMs;
   for (;;) {
     StampEchoRequest(request.get(), length, sequence++, platform::TickCount());
     ssize_t sent = SendRequest(s.fd, request.get(), length, to, retries);
@@ -210,8 +216,9 @@ int32_t PingHost(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t 
     // The datagram socket's replies carry the identifier the kernel gave the socket.
     uint16_t expected = s.raw ? identifier : BoundIdentifier(s.fd, identifier);
 
-    int32_t result = ReceiveReply(s, reply.get(), expected, retries);
+    int32_t result = ReceiveReply(s, reply.get(), expected, retries, echoDeadline);
     if (result == kSomebodyElseSocket) {
+      if (platform::MonotonicMs() >= echoDeadline) return kTimeout;
       platform::SleepMs(pauseMs);
       continue;
     }
@@ -219,6 +226,7 @@ int32_t PingHost(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t 
     total += result;
     if (++counted == count) break;
     platform::SleepMs(pauseMs);
+    echoDeadline = platform::MonotonicMs() + OverallDeadlineMs(timeoutMs) + pauseMs;
   }
   return static_cast<int32_t>(total / count);
 }

@@ -8,6 +8,7 @@
 
 #include "hostcheck/ResultCodes.h"
 #include "hostcheck/net_util.h"
+#include "platform/clock.h"
 
 namespace hostcheck {
 namespace {
@@ -39,6 +40,7 @@ ReadStep ReadSome(int fd, size_t* received) {
 
 int32_t CheckPort(const char* host, int32_t port, int32_t timeoutMs, PortProbe probe) {
   const int32_t timeout = EffectiveTimeout(timeoutMs);
+  const int64_t start = platform::MonotonicMs();
   SocketHandle socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!socket.valid()) return kOpenSocket;
 
@@ -57,10 +59,13 @@ int32_t CheckPort(const char* host, int32_t port, int32_t timeoutMs, PortProbe p
   }
 
   // Each wait has the whole time-out, so a greeting trickled byte by byte keeps the check
-  // alive as long as every byte comes in time.
+  // alive as long as every byte comes in time, up to the check's overall deadline.
+  const int64_t deadline = start + OverallDeadlineMs(timeout);
   size_t received = 0;
   for (;;) {
-    int events = WaitFor(socket.get(), POLLIN, timeout);
+    int64_t left = deadline - platform::MonotonicMs();
+    if (left <= 0) return kTimeout;
+    int events = WaitFor(socket.get(), POLLIN, static_cast<int>(left < timeout ? left : timeout));
     if (events == 0) return kTimeout;
     if (events < 0) return kConnect;
     switch (ReadSome(socket.get(), &received)) {

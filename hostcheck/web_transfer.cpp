@@ -54,7 +54,8 @@ class PageFile {
 };
 
 // The number after "Content-Length: " in the first block (at most 19 characters, up to
-// CR or LF); 0 when the header is missing or holds no number.
+// CR or LF); 0 when the header is missing or holds no number. A number past the range of
+// the count stays at its top: such a body ends at the response cap, not in overflow.
 int64_t ContentLengthOf(const char* block, size_t size) {
   const size_t keyLength = sizeof kContentLength - 1;
   const void* at = ::memmem(block, size, kContentLength, keyLength);
@@ -71,7 +72,12 @@ int64_t ContentLengthOf(const char* block, size_t size) {
   for (; pos < size && taken < 19; ++pos, ++taken) {
     char c = block[pos];
     if (c < '0' || c > '9') break;
-    value = value * 10 + (c - '0');
+    const int digit = c - '0';
+    if (value > (INT64_MAX - digit) / 10) {
+      value = INT64_MAX;
+      continue;
+    }
+    value = value * 10 + digit;
   }
   return negative ? -value : value;
 }
@@ -88,7 +94,16 @@ size_t BodyStartOf(const char* block, size_t size) {
   return 0;
 }
 
-bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, size_t* sentOut) {
+// The milliseconds a wait of `waitMs` may take before the transfer's deadline (0 once it
+// has passed).
+int Bounded(int64_t waitMs, int64_t deadlineMs) {
+  int64_t left = deadlineMs - platform::MonotonicMs();
+  if (left < waitMs) waitMs = left;
+  return waitMs > 0 ? static_cast<int>(waitMs) : 0;
+}
+
+bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, int64_t deadlineMs,
+                 size_t* sentOut) {
   // A send that fails is tried again up to timeout / 100 + 1 times, 100 ms apart.
   const int retries = timeoutMs / kRetryPauseMs + 1;
   for (int attempt = 0;; ++attempt) {
@@ -96,7 +111,7 @@ bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, size_t* 
     bool failed = false;
     while (sent < request.size()) {
       // The request is small; waiting for room is bounded by the time-out all the same.
-      if (WaitFor(fd, POLLOUT, timeoutMs) <= 0) break;
+      if (WaitFor(fd, POLLOUT, Bounded(timeoutMs, deadlineMs)) <= 0) break;
       ssize_t n =
           ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0) {
@@ -110,26 +125,28 @@ bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, size_t* 
       *sentOut = sent;
       return true;
     }
-    if (attempt >= retries) return false;
+    if (attempt >= retries || Bounded(kRetryPauseMs, deadlineMs) < kRetryPauseMs) return false;
     platform::SleepMs(kRetryPauseMs);
   }
 }
 
-// A first block is incomplete while its head has not ended, or while it has neither a
-// Content-Length nor body bytes yet: such an answer ends with its first block.
-bool FirstBlockIncomplete(const char* block, size_t size) {
+// Waiting out the first block's 500 ms cannot change the answer once the head is complete
+// and the body its Content-Length announces is all there.
+bool FirstBlockComplete(const char* block, size_t size) {
   size_t bodyStart = BodyStartOf(block, size);
-  if (bodyStart == 0) return true;
-  return ::memmem(block, size, kContentLength, sizeof kContentLength - 1) == nullptr &&
-         size - bodyStart <= 2;
+  if (bodyStart == 0) return false;
+  if (::memmem(block, size, kContentLength, sizeof kContentLength - 1) == nullptr) return false;
+  return static_cast<int64_t>(size - bodyStart) >= ContentLengthOf(block, size);
 }
 
-// Adds to the first block what arrives before `untilMs` while it is incomplete. True when
-// the server closed meanwhile.
+// Adds to the first block what arrives before `untilMs`, up to the block size, unless the
+// block is already complete. True when the server closed meanwhile.
 bool GatherFirstBlock(int fd, char* block, size_t* size, int64_t untilMs) {
-  while (*size < kBlockSize && FirstBlockIncomplete(block, *size)) {
+  while (*size < kBlockSize && !FirstBlockComplete(block, *size)) {
     int64_t left = untilMs - platform::MonotonicMs();
-    if (left <= 0 || WaitFor(fd, POLLIN, static_cast<int>(left)) <= 0) return false;
+    if (left <= 0) return false;
+    int events = WaitFor(fd, POLLIN, static_cast<int>(left));
+    if (events <= 0) return false;
     ssize_t n = ::recv(fd, block + *size, kBlockSize - *size, MSG_DONTWAIT);
     if (n == 0) return true;
     if (n < 0) {
@@ -143,10 +160,12 @@ bool GatherFirstBlock(int fd, char* block, size_t* size, int64_t untilMs) {
 
 enum class BlockRead { kData, kClosed, kTimedOut, kFailed };
 
-// Waits for the next block up to the time-out (the budget of the receive retries) and
-// reads it.
-BlockRead ReceiveBlock(int fd, int32_t timeoutMs, char* buffer, size_t* size) {
+// Waits for the next block up to the time-out (the budget of the receive retries), never
+// past the transfer's deadline, and reads it.
+BlockRead ReceiveBlock(int fd, int32_t timeoutMs, int64_t transferDeadlineMs, char* buffer,
+                       size_t* size) {
   int64_t deadline = platform::MonotonicMs() + timeoutMs + kRetryPauseMs;
+  if (deadline > transferDeadlineMs) deadline = transferDeadlineMs;
   for (;;) {
     int64_t left = deadline - platform::MonotonicMs();
     if (left <= 0) return BlockRead::kTimedOut;
@@ -196,6 +215,8 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
                            int32_t timeoutMs, ProgressWords& words) {
   TransferResult result;
+  // However each wait is answered, the whole transfer ends by this time.
+  const int64_t deadline = platform::MonotonicMs() + OverallDeadlineMs(timeoutMs);
   words.Set(1, 0, 0, 0, 0);
   log.Step("Checking Winsock Version...");
   log.Step("Opening socket...");
@@ -214,7 +235,8 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
   ::inet_ntop(AF_INET, &*address, dotted, sizeof dotted);
   log.Step("Connecting to host (address:" + std::string(dotted) + ", port:" + std::to_string(port) +
            ")");
-  if (!ConnectWithin(socket.get(), *address, static_cast<uint16_t>(port), timeoutMs)) {
+  if (!ConnectWithin(socket.get(), *address, static_cast<uint16_t>(port),
+                     Bounded(timeoutMs, deadline))) {
     log.Error("Unable to connect to host.");
     log.Step("Close Socket.");
     result.code = kConnect;
@@ -225,7 +247,7 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
   words.Set(2, 1, 1, 0, static_cast<int32_t>(request.size()));
   log.Step("Sending data to host...");
   size_t sent = 0;
-  if (!SendRequest(socket.get(), request, timeoutMs, &sent)) {
+  if (!SendRequest(socket.get(), request, timeoutMs, deadline, &sent)) {
     log.Error("Unable to send data to host.");
     log.Step("Close Socket.");
     result.code = kTimeout;
@@ -248,17 +270,19 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
   int64_t contentLength = 0;
   while (!closed) {
     size_t size = 0;
-    // The first block is given up to 500 ms to gather a whole head and the start of the
-    // body, as a pause before reading would; an answer that is complete is taken at once.
+    // The first block gathers what arrives within 500 ms, as a pause before reading would:
+    // an answer without Content-Length ends with it. Only a body complete by its
+    // Content-Length, or a closed connection, is taken sooner.
     int64_t gatherUntil = platform::MonotonicMs() + kFirstAnswerWaitMs;
-    BlockRead read = ReceiveBlock(socket.get(), timeoutMs, block, &size);
+    if (gatherUntil > deadline) gatherUntil = deadline;
+    BlockRead read = ReceiveBlock(socket.get(), timeoutMs, deadline, block, &size);
     if (read == BlockRead::kClosed) break;
     if (read == BlockRead::kData && first) {
       closed = GatherFirstBlock(socket.get(), block, &size, gatherUntil);
     }
     if (read != BlockRead::kData) {
       // A connection that failed does not heal, and a silent one had its whole retry
-      // budget: either way the receive failed.
+      // budget (or the transfer its deadline): either way the receive failed.
       log.Error("Unable to receive data from host.");
       log.Step("Close Socket.");
       result.code = kTimeout;
@@ -281,12 +305,12 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
       result.statusText.assign(block, textLength);
       contentLength = ContentLengthOf(block, size);
       size_t bodyStart = BodyStartOf(block, size);
-      if (page.given() && size - bodyStart > 2) {
-        page.Write(block + bodyStart, size - bodyStart);
-        bodyBytes += static_cast<int64_t>(size - bodyStart);
-      }
-    } else if (page.given()) {
-      page.Write(block, size);
+      // Every body byte counts toward the length; a first block of at most 2 body bytes
+      // is not written to the page file.
+      bodyBytes += static_cast<int64_t>(size - bodyStart);
+      if (page.given() && size - bodyStart > 2) page.Write(block + bodyStart, size - bodyStart);
+    } else {
+      if (page.given()) page.Write(block, size);
       bodyBytes += static_cast<int64_t>(size);
     }
     if (bodyBytes >= contentLength) break;

@@ -36,7 +36,8 @@ struct TransferResult {
 };
 
 // Runs the transfer. `pageFile` may be empty (the body is then dropped). `timeoutMs` bounds
-// the connect, each send retry budget and each wait for the next block.
+// the connect, each send retry budget and each wait for the next block; the whole transfer
+// ends by OverallDeadlineMs(timeoutMs) (see net_util.h) with a failed receive.
 TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
                            int32_t timeoutMs, ProgressWords& words);

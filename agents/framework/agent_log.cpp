@@ -2,6 +2,7 @@
 
 #include "common/account_key.h"
 #include "common/daily_log.h"
+#include "hostcheck/ResultCodes.h"
 
 namespace agents {
 
@@ -12,8 +13,9 @@ void WriteAccountLine(const RunContext& run, long code, const std::string& store
   if (run.scan.logOn[g] != 1) return;
   if (!countsAsFailure && run.scan.logAll[g] != 1) return;
   std::string key = storedName.substr(0, 64);
+  // The error text may carry what a server sent (a status line, a reason text).
   common::AppendDailyLog(run.programDir, code, platform::LocalNow(), common::DecodeKey(key), key,
-                         message + errorText);
+                         message + hostcheck::EscapeControlBytes(errorText));
 }
 
 void WriteFrameworkLine(const std::string& programDir, long code, const std::string& tag,

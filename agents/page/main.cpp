@@ -11,6 +11,7 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/status_update.h"
+#include "hostcheck/ResultCodes.h"
 #include "page_files.h"
 #include "platform/files.h"
 
@@ -122,7 +123,9 @@ class PageCheck : public agents::AccountCheck {
     r.writeLine = singlePage;
     r.message = ok ? kOkMessage : kFailedMessage;
     std::string detail;
-    if (!ok) detail = pagesentry::TakePageRetryText(pageFile);
+    // The retry text quotes the server's status line: it reaches the logs and the alert
+    // with its control bytes escaped.
+    if (!ok) detail = hostcheck::EscapeControlBytes(pagesentry::TakePageRetryText(pageFile));
     if (result < 101 || result == 200) {
       r.logCode = result;
       r.errorText = agents::ErrorText(result, job.host, run.profile.authErrorTexts);

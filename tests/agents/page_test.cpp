@@ -6,6 +6,7 @@
 
 #include "common/account_key.h"
 #include "common/file_ops.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "testkit.h"
 
@@ -324,6 +325,94 @@ TEST_F(PageLinksTest, EveryLinkIsLoggedAndABrokenOneTakesTheAccountDown) {
   ASSERT_EQ(lan.size(), 2u);
   EXPECT_FALSE(platform::PathExists(pd_ / "temp/httpscan.err"));
   EXPECT_EQ(pd_.Read("httpPara.dat").substr(16, 4), std::string(4, '\0'));
+}
+
+// A server that misbehaves on purpose: "hostile" answers with a status line full of
+// terminal control bytes, "trickle" sends a long body one byte every 500 ms.
+constexpr const char* kRawServer = R"(
+import socketserver, sys, time
+mode = sys.argv[1]
+class Handler(socketserver.BaseRequestHandler):
+    def handle(self):
+        data = b''
+        while b'\r\n\r\n' not in data:
+            more = self.request.recv(4096)
+            if not more:
+                return
+            data += more
+        if mode == 'hostile':
+            self.request.sendall(b'HTTP/1.1 404 \x1b[2J\x1b]0;pwned\x07\r\nContent-Length: 0\r\n\r\n')
+            return
+        self.request.sendall(b'HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n')
+        try:
+            for _ in range(600):
+                time.sleep(0.5)
+                self.request.sendall(b'x')
+        except OSError:
+            pass
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+server = Server(('127.0.0.1', 0), Handler)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+)";
+
+common::AccountFile PageAccount(const std::string& name, int port, int timeoutSeconds) {
+  common::AccountFile a = testkit::ServerAccount(name, "127.0.0.1");
+  a.record.type = common::kHttpPage;
+  a.record.isHttpPage = 1;
+  common::SetField(a.record.pagePath, "/x");
+  a.record.httpPort = static_cast<uint32_t>(port);
+  a.record.httpTimeout = static_cast<uint32_t>(timeoutSeconds);
+  return a;
+}
+
+// Whatever a server sends reaches both daily logs (and so the activity pane) with its
+// control bytes escaped.
+TEST(PageSentryHostile, ServerControlBytesAreEscapedInTheLogs) {
+  testkit::PythonServer server(kRawServer, {"hostile"});
+  if (!server.ok()) GTEST_SKIP() << "python3 not available";
+  ProgramDir pd;
+  testkit::SetLogging(pd, common::kGroupHttp, true, true);
+  testkit::AddAccount(pd, PageAccount("evil", server.port(), 5), StatusFolder::kHttpPage);
+  ASSERT_EQ(pd.RunAgent("PageSentry"), 0);
+  for (bool display : {false, true}) {
+    SCOPED_TRACE(display);
+    std::string log = pd.TodayLog(display);
+    EXPECT_NE(log.find(" HTTP Web Failed Error: \"404 ^[[2J^[]0;pwned^G\" Domain/IP: "
+                       "\"127.0.0.1\" Page: \"/x\"\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find_first_of(std::string("\x1b\x07", 2)), std::string::npos);
+  }
+}
+
+// A body trickled one byte every 500 ms answers every 1 s wait in time. The fetch ends at
+// its overall deadline (10 s, twice: the failed page is asked again), and the next account
+// of the run is still checked.
+TEST(PageSentryHostile, TricklingServerCostsOneAccountItsDeadline) {
+  testkit::PythonServer slow(kRawServer, {"trickle"});
+  testsupport::TempDir site;
+  testsupport::WriteFile(site / "x", "<html>fine</html>");
+  testkit::PythonServer fine(kFileServer, {site.path()});
+  if (!slow.ok() || !fine.ok()) GTEST_SKIP() << "python3 not available";
+  ProgramDir pd;
+  testkit::SetLogging(pd, common::kGroupHttp, true, false);
+  testkit::AddAccount(pd, PageAccount("slow", slow.port(), 1), StatusFolder::kHttpPage);
+  testkit::AddAccount(pd, PageAccount("fine", fine.port(), 1), StatusFolder::kHttpPage);
+  int64_t start = platform::MonotonicMs();
+  ASSERT_EQ(pd.RunAgent("PageSentry"), 0);
+  int64_t took = platform::MonotonicMs() - start;
+  EXPECT_GE(took, 19000);
+  EXPECT_LT(took, 60000);
+  common::CheckStatus s = testkit::ReadStatus(pd, StatusFolder::kHttpPage, "slow");
+  EXPECT_EQ(s.failCount, 1);
+  common::CheckStatus f = testkit::ReadStatus(pd, StatusFolder::kHttpPage, "fine");
+  EXPECT_EQ(f.failCount, 0);
+  EXPECT_EQ(std::strlen(f.lastCheck), 14u) << "the next account was checked";
+  std::string log = pd.TodayLog();
+  EXPECT_EQ(log.substr(0, 6), "-0906 ") << log;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // ReceiveWebPageAndCheckAll against a real web server on loopback: which links are
 // fetched, the log lines of each checked link, and the state and status files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <functional>
+#include <mutex>
 
 #include "common/account_key.h"
 #include "common/daily_log.h"
@@ -181,6 +184,89 @@ TEST(LinkCheck, FailingPageStopsBeforeTheLinks) {
   // An empty page passes its own check but has no links to read.
   testsupport::WriteFile(site.web / "empty.htm", "");
   EXPECT_EQ(CheckAll(site, server.port(), "/empty.htm", 0, state, status, "").result, -1);
+}
+
+// Answers the page request with `page` (written by `writePage`), every other request with a
+// short page, and notes each requested path.
+struct RecordingSite {
+  std::mutex lock;
+  std::vector<std::string> paths;
+  std::function<void(int fd)> writePage;
+  hostchecktest::ScriptedServer server{[this](int fd, const std::atomic<bool>&) {
+    std::string head = hostchecktest::ReadRequestHead(fd);
+    std::string path = head.substr(4, head.find(' ', 4) - 4);
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      paths.push_back(path);
+    }
+    if (path == "/p") return writePage(fd);
+    hostchecktest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  }};
+  std::vector<std::string> Paths() {
+    std::lock_guard<std::mutex> hold(lock);
+    return paths;
+  }
+};
+
+LinkCheckOutput FailuresOnly(testsupport::TempDir& dir) {
+  LinkCheckOutput out;
+  out.logDir = dir / "Log";
+  out.accountName = common::HexKey(kName);
+  out.failureMessage = kFailure;
+  out.logMode = 1;
+  return out;
+}
+
+// A close-delimited page written in two parts within the first 500 ms is read whole: both
+// of its links are checked.
+TEST(LinkCheck, PageInTwoWritesHasAllItsLinksChecked) {
+  RecordingSite site;
+  site.writePage = [](int fd) {
+    hostchecktest::SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n<a href=\"/one.htm\">one</a>\n");
+    ::usleep(100 * 1000);
+    hostchecktest::SendAll(fd, "<a href=\"/two.htm\">two</a>\n");
+  };
+  testsupport::TempDir dir;
+  ProgressWords words(nullptr, nullptr, nullptr, nullptr, nullptr);
+  std::string page = dir / "page.htm";
+  EXPECT_EQ(CheckPageAndLinks("127.0.0.1", site.server.port(), "/p", page.c_str(), 2000, words,
+                              FailuresOnly(dir)),
+            1);
+  EXPECT_EQ(site.Paths(), (std::vector<std::string>{"/p", "/one.htm", "/two.htm"}));
+}
+
+// A run follows at most 1000 links and says so in the log, whatever the log mode.
+TEST(LinkCheck, RunStopsAfterAThousandLinks) {
+  RecordingSite site;
+  site.writePage = [](int fd) {
+    std::string body;
+    for (size_t i = 0; i <= kMaxLinksPerRun; ++i) {
+      body += "<a href=\"/l" + std::to_string(i) + "\">x</a>\n";
+    }
+    hostchecktest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                   "\r\n\r\n" + body);
+  };
+  for (int32_t logMode : {0, 1}) {
+    SCOPED_TRACE(logMode);
+    testsupport::TempDir dir;
+    LinkCheckOutput out = FailuresOnly(dir);
+    out.logMode = logMode;
+    ProgressWords words(nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::string page = dir / "page.htm";
+    size_t before = site.Paths().size();
+    EXPECT_EQ(
+        CheckPageAndLinks("127.0.0.1", site.server.port(), "/p", page.c_str(), 2000, words, out),
+        1);
+    std::vector<std::string> paths = site.Paths();
+    ASSERT_EQ(paths.size() - before, 1 + kMaxLinksPerRun);
+    EXPECT_EQ(paths.back(), "/l999");
+    std::vector<std::string> lines =
+        Lines(testsupport::ReadFile(common::FullLogPath(dir.path(), platform::LocalNow())));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "00001 " + Field(kName) +
+                         " HTTP Web LinkCheck Stopped: only the first 1000 links in page were "
+                         "checked"}));
+  }
 }
 
 // A server's text reaches the log with its control bytes escaped: one line per check.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "hostcheck/net_util.h"
 #include "hostcheck/page_check.h"
 #include "hostcheck/page_status.h"
 #include "loopback_servers.h"
@@ -75,6 +76,39 @@ TEST(PageFetch, ResultsAndPageFiles) {
          SendAll(fd, "body");
        },
        200, "body", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      // Within the first 500 ms every write counts, whatever the framing.
+      {"no length, body in two writes within 500 ms",
+       [](int fd, const std::atomic<bool>& stopping) {
+         ReadRequestHead(fd);
+         SendAll(fd, "HTTP/1.0 200 OK\r\n\r\nfirst part;");
+         ::usleep(100 * 1000);
+         SendAll(fd, "second part");
+         WaitForPeerClose(fd, stopping);
+       },
+       200, "first part;second part", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      {"chunked body in two writes within 500 ms",
+       [](int fd, const std::atomic<bool>& stopping) {
+         ReadRequestHead(fd);
+         SendAll(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n6\r\nfirst;\r\n");
+         ::usleep(100 * 1000);
+         SendAll(fd, "6\r\nsecond\r\n0\r\n\r\n");
+         WaitForPeerClose(fd, stopping);
+       },
+       200, "6\r\nfirst;\r\n6\r\nsecond\r\n0\r\n\r\n",
+       "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      // A body of one or two bytes completes its length on a kept-alive connection (such a
+      // short first block is not written to the page file).
+      {"two-byte body, connection kept",
+       [](int fd, const std::atomic<bool>& stopping) {
+         ReadRequestHead(fd);
+         SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK");
+         WaitForPeerClose(fd, stopping);
+       },
+       200, "", "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
+      // A length past the counter's range stays at its top; the close ends the body.
+      {"length beyond any count",
+       Answer("HTTP/1.1 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\nhello"), 200, "hello",
+       "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
       {"length, body in many blocks",
        [](int fd, const std::atomic<bool>& stopping) {
          ReadRequestHead(fd);
@@ -154,6 +188,29 @@ TEST(PageFetch, LargeAndEndlessAnswersStayBounded) {
     EXPECT_EQ(Fetch(server.port(), page), -906) << "an endless answer is a failed receive";
     EXPECT_LE(platform::FileSize(page), kResponseCap);
   }
+}
+
+// A body trickled a byte every 50 ms meets each wait of a 300 ms time-out; the fetch still
+// ends at its overall deadline of 10 times the time-out.
+TEST(PageFetch, TrickledBodyEndsAtTheOverallDeadline) {
+  ScriptedServer server([](int fd, const std::atomic<bool>& stopping) {
+    ReadRequestHead(fd);
+    SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+    int64_t until = platform::MonotonicMs() + 20000;
+    while (!stopping && platform::MonotonicMs() < until) {
+      if (::send(fd, "b", 1, MSG_NOSIGNAL) <= 0) return;
+      ::usleep(50 * 1000);
+    }
+  });
+  testsupport::TempDir dir;
+  std::string page = dir / "page.htm";
+  int64_t start = platform::MonotonicMs();
+  EXPECT_EQ(Fetch(server.port(), page, 300), -906);
+  int64_t took = platform::MonotonicMs() - start;
+  EXPECT_GE(took, 2900);
+  EXPECT_LT(took, 8000);
+  EXPECT_EQ(OverallDeadlineMs(300), 3000);
+  EXPECT_EQ(OverallDeadlineMs(60000), 300000) << "never more than 5 minutes";
 }
 
 TEST(PageFetch, RequestAndProgressWords) {

@@ -29,7 +29,8 @@ using hostchecktest::RunInNetLab;
 using hostchecktest::TunAnswer;
 
 // What the tun device answers for the echo requests it sees.
-enum class Responder { kSilent, kReply, kForeignThenReply, kUnreachable };
+// kForeignOnly answers each request with a reply for another process, for 5 s.
+enum class Responder { kSilent, kReply, kForeignThenReply, kUnreachable, kForeignOnly };
 
 // The facts one Ping call leaves: its result, its duration and the requests on the wire.
 struct PingRecord {
@@ -71,6 +72,7 @@ PingRecord PingThroughTun(LabContext& lab, Responder responder, const char* host
   PingRecord record;
   std::atomic<bool> done{false};
   std::thread answerer([&] {
+    const int64_t foreignUntil = platform::MonotonicMs() + 5000;
     while (!done) {
       std::optional<std::string> packet = ReadTunPacket(lab.tunFd, 50);
       if (!packet || packet->size() < 28) continue;
@@ -90,6 +92,11 @@ PingRecord PingThroughTun(LabContext& lab, Responder responder, const char* host
           break;
         case Responder::kUnreachable:
           AnswerEcho(lab.tunFd, *packet, TunAnswer::kUnreachable);
+          break;
+        case Responder::kForeignOnly:
+          if (platform::MonotonicMs() < foreignUntil) {
+            AnswerEcho(lab.tunFd, *packet, TunAnswer::kForeignReply);
+          }
           break;
       }
     }
@@ -118,6 +125,9 @@ const Scenario kScenarios[] = {
     {"no answer", Responder::kSilent, "10.200.0.3", 300, 32, 1, 0},
     {"another process's reply first", Responder::kForeignThenReply, "10.200.0.2", 3000, 32, 1, 0},
     {"destination unreachable", Responder::kUnreachable, "10.200.0.2", 3000, 32, 1, 0},
+    // Each foreign reply comes in time and the request is sent again; the echo still ends
+    // at its overall deadline, 10 times the time-out.
+    {"only replies for another process", Responder::kForeignOnly, "10.200.0.2", 100, 32, 1, 0},
 };
 
 std::vector<PingRecord> RunScenarios(bool withoutRawSocket, std::string* skip) {
@@ -194,6 +204,10 @@ void CheckScenarios(bool withoutRawSocket) {
   EXPECT_GE(foreign.requests.size(), 1u);
 
   EXPECT_EQ(records[5].result, -908);
+
+  const PingRecord& flood = records[6];
+  EXPECT_EQ(flood.result, -906);
+  EXPECT_LT(flood.elapsedMs, 3000) << "ends by its deadline, not when the replies stop";
 }
 
 TEST(Ping, AnswersThroughTheRawSocket) {

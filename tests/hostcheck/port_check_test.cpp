@@ -98,6 +98,27 @@ TEST(PortCheck, ResultsByServerBehaviour) {
   }
 }
 
+// A byte every 50 ms meets each 200 ms wait, but the check as a whole ends at its overall
+// deadline (10 times the time-out) instead of after the 8 s the trickle lasts.
+TEST(PortCheck, TricklingPeerEndsAtTheOverallDeadline) {
+  ScriptedServer server([](int fd, const std::atomic<bool>& stopping) {
+    int64_t until = platform::MonotonicMs() + 8000;
+    while (!stopping && platform::MonotonicMs() < until) {
+      if (::send(fd, "x", 1, MSG_NOSIGNAL) <= 0) return;
+      ::usleep(50 * 1000);
+    }
+    SendAll(fd, "\n");
+    WaitForPeerClose(fd, stopping);
+  });
+  for (PortProbe probe : {PortProbe::kGreeting, PortProbe::kWebRequest}) {
+    int64_t start = platform::MonotonicMs();
+    EXPECT_EQ(CheckPort("127.0.0.1", server.port(), 200, probe), -906);
+    int64_t took = platform::MonotonicMs() - start;
+    EXPECT_GE(took, 1900);
+    EXPECT_LT(took, 6000);
+  }
+}
+
 TEST(PortCheck, RefusedAndNamedHosts) {
   int port = hostchecktest::UnusedPort();
   EXPECT_EQ(CheckPort("127.0.0.1", port, 1000, PortProbe::kGreeting), -902);
