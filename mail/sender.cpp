@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "common/daily_log.h"
 #include "mail/addresses.h"
 #include "mail/compose.h"
 #include "platform/files.h"
@@ -217,10 +218,24 @@ void AlertSender::Log(int result) {
   }
 }
 
+// An alert mail of the monitor (mailer "KT.Varnock", log folder "<program dir>/RelayKitLog")
+// that is not sent in the end leaves a line in the monitor's daily logs, so the activity
+// pane shows it; the mail log alone is easily missed.
+void AlertSender::NoteNotSent(const std::string& reason) const {
+  const size_t slash = log_.dir.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? log_.dir : log_.dir.substr(slash + 1);
+  if (log_.mailer != "KT.Varnock" || folder != "RelayKitLog") return;
+  const std::string programDir = platform::DirName(log_.dir);
+  if (!platform::IsDirectory(platform::JoinPath(programDir, "Log"))) return;
+  common::AppendEventLog(programDir, kMailNotSentCode, platform::LocalNow(), "[Mail Not Sent]",
+                         reason + ": To " + job_.to + ", Subject " + job_.subject);
+}
+
 void AlertSender::Terminate(int signal) {
   if (done_) return;
   terminated_ = true;
   std::cerr << "VarnPost: ended by signal " << signal << "; the mail job is kept\n";
+  NoteNotSent("the mail sender was stopped before the mail went out; its job file is kept");
   if (timer_ != 0) EventLoop::Instance().KillTimer(timer_);
   timer_ = 0;
   if (smtp_) smtp_->Abort(false);
@@ -267,6 +282,7 @@ void AlertSender::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) {
     StartAttempt();
     return;
   }
+  NoteNotSent("given up after " + std::to_string(attempts_) + " failed attempts");
   done_ = true;
   EventLoop::Instance().Quit();
 }

@@ -95,6 +95,10 @@ class AlertSender : public CWinsockEventCallback {
   void Complete(int result);
   void Log(int result);
   void Terminate(int signal);
+  void NoteNotSent(const std::string& reason) const;
+
+  // The monitor's daily log code of an alert mail that was not sent.
+  static constexpr long kMailNotSentCode = 10013;
 
   MailJob job_;
   std::string user_;

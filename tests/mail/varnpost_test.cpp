@@ -47,6 +47,7 @@ struct Site {
   std::string tmp = dir / "tmp";
   Site(const std::string& settings = "") {
     platform::MakeDirs(tmp);
+    platform::MakeDirs(dir / "Log/Disp");  // the monitor's program directory
     testsupport::WriteFile(etc + "/RELAYKIT3.INI", "[PROGRAM]\n" + settings);
   }
   std::map<std::string, std::string> Env(int pauseMs = 20, int boundMs = 10000) const {
@@ -68,6 +69,14 @@ struct Site {
     return out;
   }
 };
+
+// The monitor's daily log file of today.
+std::string DailyLogName() {
+  const platform::SystemTime t = platform::LocalNow();
+  char name[16];
+  std::snprintf(name, sizeof name, "%04d%02d%02d.log", t.year, t.month, t.day);
+  return name;
+}
 
 std::string TodayLogName() {
   const platform::SystemTime t = platform::LocalNow();
@@ -278,6 +287,16 @@ TEST(VarnPost, FailedAttemptsAreLoggedRetriedAndGivenUp) {
     EXPECT_EQ(count, static_cast<size_t>(c.entries));
     EXPECT_NE(log.find("SMTP:127.0.0.1 Error:RESULT_FAILURE]\r\nDescription:"), std::string::npos);
     EXPECT_FALSE(platform::PathExists(jobPath));
+    // The monitor's activity log says that the alert mail was given up, once.
+    const std::string daily = testsupport::ReadFile(site.dir / ("Log/" + DailyLogName()));
+    EXPECT_EQ(daily.rfind("10013 ", 0), 0u) << daily;
+    EXPECT_NE(daily.find("[Mail Not Sent]"), std::string::npos);
+    EXPECT_NE(daily.find("given up after " + std::to_string(c.entries) + " failed attempts: To " +
+                         job.to),
+              std::string::npos)
+        << daily;
+    EXPECT_EQ(daily.find("\r\n"), daily.size() - 2);
+    platform::RemoveFile(site.dir / ("Log/" + DailyLogName()));
   }
 }
 
@@ -346,6 +365,10 @@ TEST(VarnPost, TerminationIsLoggedAndKeepsTheJob) {
   EXPECT_TRUE(platform::PathExists(jobPath));
   EXPECT_TRUE(platform::PathExists(files / "dump.bin"));
   EXPECT_TRUE(platform::ListFiles(site.tmp).empty());  // no composed message left behind
+  const std::string daily = testsupport::ReadFile(site.dir / ("Log/" + DailyLogName()));
+  EXPECT_NE(daily.find("[Mail Not Sent]"), std::string::npos) << daily;
+  EXPECT_NE(daily.find("stopped before the mail went out; its job file is kept"),
+            std::string::npos);
 }
 
 TEST(VarnPostParts, MailLogFileIsNumberedByWeekOfMonth) {
