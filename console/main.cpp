@@ -1,12 +1,13 @@
 // KTVarnock: the monitor console. Started in its program directory; serves its main window
 // to a browser on the loopback address.
 //
-//   KTVarnock [--port N] [--listen ADDRESS] [--agents DIR]
+//   KTVarnock [--dir DIR] [--init] [--port N] [--listen ADDRESS] [--agents DIR]
 //   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -36,6 +37,8 @@ struct Options {
   bool initDemo = false;
   int demoListener = 8651;
   std::string setupFile;
+  std::string dir;    // the program directory; the current folder when empty
+  bool init = false;  // use a folder that is neither empty nor a program directory
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -47,10 +50,11 @@ bool ParseInt(const char* text, int lo, int hi, int* out) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: KTVarnock [--port N] [--listen ADDRESS] [--agents DIR]\n"
-               "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
-               "       KTVarnock --setup FILE\n");
+  std::fprintf(
+      stderr,
+      "usage: KTVarnock [--dir DIR] [--init] [--port N] [--listen ADDRESS] [--agents DIR]\n"
+      "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
+      "       KTVarnock --setup FILE\n");
   return 2;
 }
 
@@ -58,6 +62,16 @@ std::string CurrentDir() {
   char buf[4096];
   if (::getcwd(buf, sizeof buf) == nullptr) return ".";
   return buf;
+}
+
+// A folder the console may use as its program directory: an empty one, or one that already
+// holds a program directory's files. Anything else (a home folder, a source tree) would get
+// some twenty-five folders and files mixed into it.
+bool UsableProgramDir(const std::string& dir) {
+  for (const char* mark : {"Varnock.ini", "Setting", "AllData", "Log", "temp", "Wave"}) {
+    if (platform::PathExists(platform::JoinPath(dir, mark))) return true;
+  }
+  return platform::ListFiles(dir).empty() && platform::ListDirs(dir).empty();
 }
 
 int ApplySetupAndEnd(const std::string& dir, const nlohmann::json& setup) {
@@ -88,11 +102,31 @@ int main(int argc, char** argv) {
       if (!ParseInt(argv[++i], 1, 65535, &opt.demoListener)) return Usage();
     } else if (a == "--setup" && hasValue) {
       opt.setupFile = argv[++i];
+    } else if (a == "--dir" && hasValue) {
+      opt.dir = argv[++i];
+    } else if (a == "--init") {
+      opt.init = true;
     } else {
       return Usage();
     }
   }
+  if (!opt.dir.empty()) {
+    platform::MakeDirs(opt.dir, 0755);
+    if (::chdir(opt.dir.c_str()) != 0) {
+      std::fprintf(stderr, "KTVarnock: cannot use %s as the program directory: %s\n",
+                   opt.dir.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
   const std::string dir = CurrentDir();
+  if (!opt.init && !UsableProgramDir(dir)) {
+    std::fprintf(stderr,
+                 "KTVarnock: %s is not empty and is not a program directory. Start the console "
+                 "in an empty folder or name one with --dir DIR; add --init to use this folder "
+                 "anyway.\n",
+                 dir.c_str());
+    return 1;
+  }
   if (dir.size() > 259) {
     std::fprintf(stderr, "KTVarnock: the program directory path is longer than 259 characters\n");
     return 1;

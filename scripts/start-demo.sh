@@ -16,7 +16,7 @@ home="$(cd "$home" && pwd)"
 cd "$home"
 if [ ! -f Setting/Alert.dat ]; then
   echo "Writing the demo setup into $home"
-  "$console" --init-demo --port "$port" --demo-listener "$listener_port"
+  "$console" --init-demo --init --port "$port" --demo-listener "$listener_port"
 fi
 
 # The demo listener: a tiny web server on loopback that the "Demo listener" account checks.
