@@ -20,6 +20,7 @@
 #include "fuzz_check.h"
 #include "fuzz_temp.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "varnindex/VarnIndex.h"
 
 namespace {
@@ -64,11 +65,12 @@ int Clamped(const nlohmann::json& body, const char* key, int fallback, int low, 
   return static_cast<int>(std::clamp<int64_t>(v, low, high));
 }
 
-void Handle(console::ConsoleApp& app, const std::string& text) {
+// One body of POST /api/act, as the web server takes it; false for a 400 answer.
+bool Handle(console::ConsoleApp& app, const std::string& text, nlohmann::json* last) {
   nlohmann::json body = nlohmann::json::parse(text, nullptr, false);
   if (body.is_discarded() || !body.is_object() || !body.contains("action") ||
       !body["action"].is_string()) {
-    return;  // 400 "bad request"
+    return false;
   }
   const std::string action = body["action"].get<std::string>();
   // The web server hands a copy of the body to the main loop.
@@ -77,24 +79,39 @@ void Handle(console::ConsoleApp& app, const std::string& text) {
   const nlohmann::json answer = console::Act(app, action, copy, &quit);
   FUZZ_CHECK(answer.is_object() && answer.contains("ok"));
   answer.dump();
-  const int first = Clamped(body, "first", 0, 0, 1 << 20);
-  const int count = Clamped(body, "count", 40, 0, 500);
-  console::RowsJson(app, first, count).dump();
-  console::PaneJson(app, first, count).dump();
-  console::StateJson(app).dump();
+  *last = std::move(body);
+  return true;
+}
+
+// Today's logs start empty for every input: the pane reads them again when they shrink,
+// and an input's outcome should not hang on what earlier inputs logged.
+void EmptyLogs(const std::string& dir) {
+  for (const std::string& folder : {common::InDir(dir, "Log"), common::InDir(dir, "Log/Disp")}) {
+    for (const std::string& name : platform::ListFiles(folder)) {
+      platform::TruncateFile(platform::JoinPath(folder, name), 0);
+    }
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   console::ConsoleApp& app = TheConsole();
+  EmptyLogs(app.programDir());
   const std::string input(reinterpret_cast<const char*>(data), size);
+  nlohmann::json last = nlohmann::json::object();
   size_t start = 0;
   for (size_t n = 0; n < kMaxBodies && start <= input.size(); ++n) {
     size_t end = input.find('\n', start);
     if (end == std::string::npos) end = input.size();
-    Handle(app, input.substr(start, end - start));
+    Handle(app, input.substr(start, end - start), &last);
     start = end + 1;
   }
+  // What the page reads next, with the numbers of the last body clamped as the query is.
+  const int first = Clamped(last, "first", 0, 0, 1 << 20);
+  const int count = Clamped(last, "count", 40, 0, 500);
+  console::RowsJson(app, first, count).dump();
+  console::PaneJson(app, first, count).dump();
+  console::StateJson(app).dump();
   return 0;
 }
