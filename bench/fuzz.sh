@@ -11,7 +11,8 @@
 # Per target the script prints executions, executions per second, coverage and crashes.
 #
 # Environment: FUZZ_BUILD (build-fuzz), FUZZ_RSS_MB (1024), FUZZ_TIMEOUT (15 s per input),
-# FUZZ_NICE (10), FUZZ_NO_BUILD=1 to run what is built.
+# FUZZ_NICE (10), FUZZ_NO_BUILD=1 to run what is built, FUZZ_ARGS for more libFuzzer flags
+# (for instance "-len_control=0" to try long inputs from the start).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -65,7 +66,7 @@ for t in "${targets[@]}"; do
     set +e
     nice -n "$niceness" "$program" "$work/corpus" -max_total_time="$left" \
       -rss_limit_mb="$rss" -timeout="$timeout" -max_len="$(max_len "$t")" \
-      -artifact_prefix="$work/artifacts/" -print_final_stats=1 >"$log" 2>&1
+      -artifact_prefix="$work/artifacts/" -print_final_stats=1 ${FUZZ_ARGS:-} >"$log" 2>&1
     status=$?
     set -e
     n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
