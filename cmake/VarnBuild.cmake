@@ -11,7 +11,11 @@ function(varn_add_shared_library name)
   add_library(${name} SHARED ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_options(${name} PRIVATE "-Wl,--version-script=${script}" "-Wl,--no-undefined")
+  target_link_options(${name} PRIVATE "-Wl,--version-script=${script}")
+  # With clang's sanitizers the runtime lives in the program, not in the library.
+  if(NOT VARN_FUZZ)
+    target_link_options(${name} PRIVATE "-Wl,--no-undefined")
+  endif()
   set_target_properties(${name} PROPERTIES LINK_DEPENDS ${script})
 endfunction()
 
