@@ -45,7 +45,9 @@ void ConsoleApp::StartUp() {
   start_ = platform::LocalNow();
   list_ = ListModel(dir_, start_);
   keys_ = ReadWindowKeys(dir_);
-  columns_ = RestoreColumns(keys_.columns, keys_.columns[8] > 0 ? keys_.columns[8] : 590);
+  columns_ = RestoreColumns(keys_.columns, keys_.columns[8] > 0
+                                               ? keys_.columns[8]
+                                               : DefaultColumns().right[kColumnCount - 1]);
   listWidth_ = columns_.right[kColumnCount - 1];
 
   // The activity pane shows only the lines of this run.

@@ -10,8 +10,9 @@ const table = (name) => JSON.parse(fs.readFileSync(path.join(resources, 'message
 const en = table('en');
 const ja = table('ja');
 
-// Texts that read the same in both languages: product names, group names, "OK".
-const SAME = new Set(['appTitle', 'caption', 'groupPING', 'groupPORT', 'groupHTTP', 'groupFTP', 'groupEMAIL', 'ok']);
+// Texts that read the same in both languages: product names, group and protocol names, "OK".
+const SAME = new Set(['appTitle', 'caption', 'groupPING', 'groupPORT', 'groupHTTP', 'groupFTP', 'groupEMAIL', 'ok',
+  'lblPing', 'lblHttpPort', 'lblFtpPort', 'lblSmtpPort', 'lblPopPort', 'lblSmtpId', 'lblPopId', 'lblPrimaryId']);
 
 test('the English and Japanese tables hold the same keys, none left untranslated', () => {
   assert.deepEqual(Object.keys(ja).filter((k) => !(k in en)), [], 'only in Japanese');
