@@ -188,4 +188,12 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
   return {{"ok", false}};
 }
 
+nlohmann::json Upload(ConsoleApp& app, const std::string& kind, const std::string& name,
+                      std::string body) {
+  (void)app;
+  (void)name;
+  (void)body;
+  return {{"ok", false}, {"message", "unknown upload kind: " + kind.substr(0, 64)}};
+}
+
 }  // namespace console

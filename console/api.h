@@ -21,4 +21,9 @@ nlohmann::json PaneJson(ConsoleApp& app, int first, int count);
 nlohmann::json Act(ConsoleApp& app, const std::string& action, const nlohmann::json& body,
                    bool* quit);
 
+// A file the page uploads (`kind` "wave": a wave file; "import": an import file) under
+// `name`; the answer carries "ok" and, on failure, "message".
+nlohmann::json Upload(ConsoleApp& app, const std::string& kind, const std::string& name,
+                      std::string body);
+
 }  // namespace console

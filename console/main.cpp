@@ -1,7 +1,7 @@
 // KTVarnock: the monitor console. Started in its program directory; serves its main window
 // to a browser on the loopback address.
 //
-//   KTVarnock [--port N] [--listen ADDRESS] [--agents DIR]
+//   KTVarnock [--port N] [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]
 //   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
 #include <signal.h>
@@ -36,6 +36,8 @@ struct Options {
   bool initDemo = false;
   int demoListener = 8651;
   std::string setupFile;
+  std::string tlsCert;
+  std::string tlsKey;
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -48,7 +50,8 @@ bool ParseInt(const char* text, int lo, int hi, int* out) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: KTVarnock [--port N] [--listen ADDRESS] [--agents DIR]\n"
+               "usage: KTVarnock [--port N] [--listen ADDRESS [--tls-cert FILE --tls-key FILE]]\n"
+               "                 [--agents DIR]\n"
                "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
                "       KTVarnock --setup FILE\n");
   return 2;
@@ -80,6 +83,10 @@ int main(int argc, char** argv) {
       if (!ParseInt(argv[++i], 0, 65535, &opt.port)) return Usage();
     } else if (a == "--listen" && hasValue) {
       opt.listen = argv[++i];
+    } else if (a == "--tls-cert" && hasValue) {
+      opt.tlsCert = argv[++i];
+    } else if (a == "--tls-key" && hasValue) {
+      opt.tlsKey = argv[++i];
     } else if (a == "--agents" && hasValue) {
       opt.agents = argv[++i];
     } else if (a == "--init-demo") {
@@ -96,6 +103,42 @@ int main(int argc, char** argv) {
   if (dir.size() > 259) {
     std::fprintf(stderr, "KTVarnock: the program directory path is longer than 259 characters\n");
     return 1;
+  }
+
+  // The listening socket comes first: a refused address or a port in use ends the console
+  // before it writes anything into the program directory.
+  const bool serving = !opt.initDemo && opt.setupFile.empty();
+  int listenFd = -1;
+  std::string tlsCert;
+  std::string tlsKey;
+  if (serving) {
+    if (opt.tlsCert.empty() != opt.tlsKey.empty()) {
+      std::fprintf(stderr, "KTVarnock: --tls-cert and --tls-key go together\n");
+      return 2;
+    }
+    if (!opt.tlsCert.empty()) {
+      auto cert = platform::ReadWholeFile(opt.tlsCert, 1u << 20);
+      auto key = platform::ReadWholeFile(opt.tlsKey, 1u << 20);
+      if (!cert || !key) {
+        std::fprintf(stderr, "KTVarnock: cannot read the TLS certificate or key\n");
+        return 1;
+      }
+      tlsCert = std::move(*cert);
+      tlsKey = std::move(*key);
+    } else if (!console::IsLoopbackAddress(opt.listen)) {
+      std::fprintf(stderr,
+                   "KTVarnock: %s is not a loopback address; without --tls-cert and --tls-key "
+                   "the console listens on loopback only. To reach it from another machine, use "
+                   "an SSH tunnel (ssh -L %d:127.0.0.1:%d HOST) or give a TLS certificate.\n",
+                   opt.listen.c_str(), opt.port, opt.port);
+      return 1;
+    }
+    std::string error;
+    listenFd = console::OpenListenSocket(opt.listen, opt.port, &error);
+    if (listenFd < 0) {
+      std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());
+      return 1;
+    }
   }
 
   // One console per program directory.
@@ -142,9 +185,10 @@ int main(int argc, char** argv) {
   loop.Post([&app] { app.SchedulerTick(); });
 
   const std::string token = console::NewAccessToken();
-  console::WebServer web(loop, app, token);
-  if (!web.Bind(opt.listen, opt.port)) {
-    std::fprintf(stderr, "KTVarnock: cannot listen on %s port %d\n", opt.listen.c_str(), opt.port);
+  console::WebServer web(loop, app, token, std::move(tlsCert), std::move(tlsKey));
+  std::string error;
+  if (!web.Start(listenFd, opt.listen, &error)) {
+    std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());
     app.Exit();
     return 1;
   }
@@ -153,7 +197,6 @@ int main(int argc, char** argv) {
   std::printf("KT.Varnock 2.0 console: open %s", line.c_str());
   std::fflush(stdout);
 
-  std::thread server([&web] { web.Serve(); });
   std::thread signals([&loop, stopSignals] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
@@ -163,7 +206,6 @@ int main(int argc, char** argv) {
 
   loop.Run();
   web.Stop();
-  server.join();
   app.Exit();
   platform::RemoveFile(common::InDir(dir, common::kTemp, "console-address.txt"));
   std::printf("KT.Varnock 2.0 console stopped.\n");

@@ -1,7 +1,7 @@
 // The main window: menu, toolbar with hover captions, group check boxes, the "Current
 // Activity" buttons, the activity pane and the account list. The page follows the console
 // by reading its state twice a second.
-import { act, command, getJson, setToken } from './api.js';
+import { act, command, getJson, loadToken } from './api.js';
 import { applyStaticTexts, loadMessages, t } from './messages.js';
 import { messageBox } from './dialogs.js';
 import { AccountList, compactScreen } from './list.js';
@@ -261,7 +261,6 @@ async function poll() {
   try {
     state = await getJson('/api/state');
     failures = 0;
-    setToken(state.csrf);
     enableCommands(state);
     showGroups(state);
     alarm.update(state);
@@ -295,6 +294,7 @@ function showSplash(about) {
 }
 
 async function start() {
+  loadToken();
   try {
     state = await getJson('/api/state');
   } catch {
@@ -303,7 +303,6 @@ async function start() {
     document.body.textContent = t('refused');
     return;
   }
-  setToken(state.csrf);
   await loadMessages(state.language);
   document.title = t('appTitle');
   applyStaticTexts();
