@@ -55,9 +55,9 @@ std::string CookieValue(std::string_view header, std::string_view name) {
   return "";
 }
 
-bool OriginAllowed(std::string_view origin, std::string_view host) {
+bool OriginAllowed(std::string_view origin, std::string_view host, bool tls) {
   if (origin.empty()) return true;
-  return origin == "http://" + std::string(host);
+  return origin == (tls ? "https://" : "http://") + std::string(host);
 }
 
 bool FetchSiteAllowed(std::string_view site) {

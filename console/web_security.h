@@ -22,8 +22,8 @@ bool HostAllowed(std::string_view hostHeader, const std::string& listenHost, int
 // The value of one cookie in a Cookie header ("" when absent).
 std::string CookieValue(std::string_view cookieHeader, std::string_view name);
 
-// Origin of a state-changing request: absent, or exactly "http://" + the Host header.
-bool OriginAllowed(std::string_view origin, std::string_view hostHeader);
+// Origin of an API request: absent, or exactly "http://" (with TLS "https://") + the Host header.
+bool OriginAllowed(std::string_view origin, std::string_view hostHeader, bool tls = false);
 
 // Sec-Fetch-Site, when the browser sends it: a request started by another site is refused.
 bool FetchSiteAllowed(std::string_view fetchSite);

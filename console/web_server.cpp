@@ -264,7 +264,7 @@ int Send(MHD_Connection* c, const Reply& reply) {
 // The checks made once the headers are in; a refusal is answered before any body is read.
 std::optional<Reply> CheckHeaders(MHD_Connection* c, const std::string& url,
                                   const std::string& method, const std::string& host, int port,
-                                  const std::string& token, size_t limit) {
+                                  const std::string& token, size_t limit, bool tls) {
   if (url.size() > WebLimits::kLineBytes) return Text(MHD_HTTP_URI_TOO_LONG, "URI too long\n");
   HeaderScan scan;
   MHD_get_connection_values(c, MHD_HEADER_KIND, &ScanHeader, &scan);
@@ -280,9 +280,9 @@ std::optional<Reply> CheckHeaders(MHD_Connection* c, const std::string& url,
     return Text(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
   }
   if (api) {
-    // Every data and action route needs the token; an action must also come from the page.
+    // Every data and action route needs the token, and no other site may start it.
     if (!SameToken(Header(c, kTokenHeader), token)) return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
-    if (method == "POST" && !OriginAllowed(Header(c, "Origin"), Header(c, "Host"))) {
+    if (!OriginAllowed(Header(c, "Origin"), Header(c, "Host"), tls)) {
       return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
     }
   } else if (method == "POST") {
@@ -321,7 +321,8 @@ int WebServer::Handle(MHD_Connection* c, const char* url, const char* method,
       limit = kind && *kind == "import" ? WebLimits::kImportBytes : WebLimits::kWaveBytes;
     }
     r->limit = limit;
-    if (auto refusal = CheckHeaders(c, r->path, r->method, host_, port_, token_, limit)) {
+    if (auto refusal = CheckHeaders(c, r->path, r->method, host_, port_, token_, limit,
+                                    !tlsCert_.empty())) {
       r->refused = true;
       return Send(c, *refusal);
     }

@@ -41,6 +41,8 @@ TEST(WebSecurity, TokensCookiesOriginsAndFetchSites) {
   EXPECT_TRUE(OriginAllowed("http://127.0.0.1:1", "127.0.0.1:1"));
   EXPECT_FALSE(OriginAllowed("http://evil.example", "127.0.0.1:1"));
   EXPECT_FALSE(OriginAllowed("null", "127.0.0.1:1"));
+  EXPECT_TRUE(OriginAllowed("https://127.0.0.2:1", "127.0.0.2:1", true));
+  EXPECT_FALSE(OriginAllowed("http://127.0.0.2:1", "127.0.0.2:1", true));
   EXPECT_TRUE(FetchSiteAllowed(""));
   EXPECT_TRUE(FetchSiteAllowed("same-origin"));
   EXPECT_FALSE(FetchSiteAllowed("cross-site"));
