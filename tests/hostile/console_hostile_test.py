@@ -118,6 +118,23 @@ def raw(port, data, read=True, timeout=10, host='127.0.0.1'):
     return got
 
 
+def flood(port, head, piece, total):
+    """Sends `head`, then `piece` again and again up to `total` bytes or until the server
+    stops taking them; returns the bytes it took."""
+    s = socket.create_connection(('127.0.0.1', port), timeout=10)
+    sent = 0
+    try:
+        s.sendall(head)
+        while sent < total:
+            s.sendall(piece)
+            sent += len(piece)
+    except OSError:
+        pass
+    finally:
+        s.close()
+    return sent
+
+
 def status_of(answer):
     m = re.match(rb'HTTP/1\.[01] (\d{3})', answer)
     return int(m.group(1)) if m else None
@@ -205,6 +222,25 @@ class HostileClients(unittest.TestCase):
         answer = self.keep(raw(c.port, b'POST /api/upload?kind=import&name=x HTTP/1.1\r\nHost: ' + hp +
                                b'\r\nX-Varn-Token: ' + tok + b'\r\nContent-Length: 52428801\r\n\r\n'))
         self.assertEqual(status_of(answer), 413)
+        self.assertIsNone(c.proc.poll())
+
+    def test_floods_are_cut_off_and_memory_stays_flat(self):
+        c = self.c
+        hp = c.hostport().encode()
+        start = vm(c.proc.pid, 'VmRSS')
+        cases = {
+            'small headers': (b'GET / HTTP/1.1\r\nHost: ' + hp + b'\r\n', b'X-A: b\r\n' * 8192),
+            'one request line': (b'GET /', b'a' * 65536),
+            'chunked body': (b'POST /api/act HTTP/1.1\r\nHost: ' + hp + b'\r\nX-Varn-Token: ' + c.token.encode() +
+                             b'\r\nTransfer-Encoding: chunked\r\n\r\n', b'ffff\r\n' + b'[' * 65535 + b'\r\n'),
+        }
+        for name, (head, piece) in cases.items():
+            with self.subTest(name):
+                taken = flood(c.port, head, piece, 200 << 20)
+                self.assertLess(taken, 50 << 20, 'the server stopped reading long before the end')
+        grown = vm(c.proc.pid, 'VmRSS') - start
+        print(f'floods: RSS grew by {grown >> 20} MB', file=sys.stderr)
+        self.assertLess(grown, 32 << 20)
         self.assertIsNone(c.proc.poll())
 
     def test_deep_json_is_refused_without_a_crash(self):
