@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "common/layout.h"
+#include "common/status_update.h"
 #include "console/console_app.h"
 #include "console/demo_setup.h"
 #include "console/main_loop.h"
@@ -171,6 +172,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  // The console answers a page: a status folder held by another process makes an action
+  // fail after a bounded wait instead of hanging every request.
+  common::SetStatusLockWait(2000);
   const std::string binDir = opt.agents.empty() ? platform::ExecutableDir() : opt.agents;
   console::ConsoleApp app(dir, binDir,
                           [](const std::string& program, const std::vector<std::string>& args) {

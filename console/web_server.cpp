@@ -15,6 +15,7 @@
 
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/status_update.h"
 #include "console/api.h"
 #include "console/resources.h"
 #include "console/web_security.h"
@@ -24,6 +25,9 @@ namespace console {
 namespace {
 
 constexpr const char* kTokenHeader = "X-Varn-Token";
+// The longest a request waits for the main loop; then it is answered "console busy".
+constexpr int kWaitMs = 4000;
+constexpr const char* kBusyFiles = "the status files are busy; try again";
 constexpr const char* kPolicy = "default-src 'self'; frame-ancestors 'none'";
 
 // What one answer is made of, built on the handler's side and sent in one piece.
@@ -348,21 +352,21 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
   const std::string& path = r.path;
   if (r.method != "POST") {
     if (path == "/api/state") {
-      auto body = loop_.Call([this] { return StateJson(app_); });
+      auto body = loop_.CallWithin(kWaitMs, [this] { return StateJson(app_); });
       return Send(c, body ? Json(*body) : Busy());
     }
     if (path == "/api/rows" || path == "/api/pane") {
       const int first = QueryInt(c, "first", 0, 0, 1 << 20);
       const int count = QueryInt(c, "count", 40, 0, 500);
       const bool rows = path == "/api/rows";
-      auto body = loop_.Call([this, rows, first, count] {
+      auto body = loop_.CallWithin(kWaitMs, [this, rows, first, count] {
         return rows ? RowsJson(app_, first, count) : PaneJson(app_, first, count);
       });
       return Send(c, body ? Json(*body) : Busy());
     }
     if (path == "/api/wave") {
       auto name =
-          loop_.Call([this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
+          loop_.CallWithin(kWaitMs, [this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
       if (!name) return Send(c, Busy());
       // The file is named relative to the Wave folder; nothing may climb out of it.
       if (name->empty() || name->find('/') != std::string::npos ||
@@ -397,9 +401,12 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
       return Send(c, Json({{"ok", false}, {"error", "bad request"}}, MHD_HTTP_BAD_REQUEST));
     }
     const std::string action = body["action"].get<std::string>();
-    auto answer = loop_.Call([this, action, body = std::move(body)] {
+    auto answer = loop_.CallWithin(kWaitMs, [this, action, body = std::move(body)] {
       bool quit = false;
+      common::ResetStatusLockTimedOut();
       nlohmann::json a = Act(app_, action, body, &quit);
+      // Another process held a status folder's lock past the console's bound.
+      if (common::StatusLockTimedOut()) a = {{"ok", false}, {"message", kBusyFiles}};
       if (quit) loop_.Quit();
       return a;
     });
@@ -408,7 +415,7 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
   if (path == "/api/upload") {
     const std::string kind = Query(c, "kind").value_or("");
     const std::string name = Query(c, "name").value_or("");
-    auto answer = loop_.Call([this, kind, name, body = std::move(r.body)]() mutable {
+    auto answer = loop_.CallWithin(kWaitMs, [this, kind, name, body = std::move(r.body)]() mutable {
       return Upload(app_, kind, name, std::move(body));
     });
     return Send(c, answer ? Json(*answer) : Busy());

@@ -30,8 +30,16 @@ function headers(extra = {}) {
   return { 'X-Varn-Token': token, ...extra };
 }
 
+// The console could not do it now (its main loop or the status files are held elsewhere);
+// the page tells the user with the console's own text.
+const BUSY_FILES = 'the status files are busy; try again';
+function reportBusy(message) {
+  window.dispatchEvent(new CustomEvent('varn-busy', { detail: message }));
+}
+
 // An error whose message names the HTTP status; 503 means the console is busy.
 function failure(response) {
+  if (response.status === 503) reportBusy('console busy');
   const error = new Error(`HTTP ${response.status}`);
   error.status = response.status;
   return error;
@@ -59,10 +67,13 @@ export async function act(action, fields = {}) {
   });
   if (response.status === 503) {
     const body = await response.json().catch(() => ({}));
+    reportBusy(body.message || 'console busy');
     return { ok: false, message: body.message || 'console busy' };
   }
   if (!response.ok) throw failure(response);
-  return response.json();
+  const answer = await response.json();
+  if (answer.ok === false && answer.message === BUSY_FILES) reportBusy(answer.message);
+  return answer;
 }
 
 export const command = (id) => act('command', { id });

@@ -293,6 +293,15 @@ function showSplash(about) {
   });
 }
 
+// One notice at a time when the console cannot act now.
+let busyShown = false;
+window.addEventListener('varn-busy', async (event) => {
+  if (busyShown) return;
+  busyShown = true;
+  await messageBox(event.detail);
+  busyShown = false;
+});
+
 async function start() {
   loadToken();
   try {

@@ -4,6 +4,7 @@
 Usage: console_hostile_test.py KTVarnock [unittest arguments]
 Traffic goes to 127.0.0.0/8 only.
 """
+import fcntl
 import glob
 import http.client
 import json
@@ -313,6 +314,33 @@ class HostileClients(unittest.TestCase):
         print(f'kept-alive request: median {median * 1000:.2f} ms', file=sys.stderr)
         # A stall on delayed acknowledgements costs 40 ms on every request.
         self.assertLess(median, 0.030)
+
+    def test_a_held_status_lock_makes_an_action_fail_soon(self):
+        c = self.c
+        record = os.path.join(c.dir, 'PINGData', 'kilo')
+        before = open(record, 'rb').read() if os.path.exists(record) else None
+        lock_path = os.path.join(c.dir, 'temp', 'locks', 'PINGData.lock')
+        os.makedirs(os.path.dirname(lock_path), exist_ok=True)
+        rows = json.loads(c.request('GET', '/api/rows?first=0&count=5')[1])
+        row = next(i for i, r in enumerate(rows['rows']) if 'kilo' in json.dumps(r))
+        with open(lock_path, 'a') as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX)
+            start = time.monotonic()
+            status, data = self.keep(c.request('POST', '/api/act', body=json.dumps({'action': 'toggle', 'row': row}),
+                                               headers={'Content-Type': 'application/json'}))
+            took = time.monotonic() - start
+            # Reads take no lock: the page keeps answering meanwhile.
+            self.assertEqual(c.request('GET', '/api/state')[0], 200)
+            fcntl.flock(holder, fcntl.LOCK_UN)
+        print(f'action under a held lock answered in {took:.2f} s', file=sys.stderr)
+        self.assertLess(took, 5.0)
+        self.assertGreater(took, 1.0, 'it waited for the lock a while first')
+        self.assertIn(status, (200, 503))
+        answer = json.loads(data)
+        self.assertFalse(answer['ok'])
+        self.assertIn(answer['message'], ('the status files are busy; try again', 'console busy'))
+        after = open(record, 'rb').read() if os.path.exists(record) else None
+        self.assertEqual(before, after, 'nothing written')
 
     def test_zz_memory_stays_bounded_and_no_secret_leaks(self):
         c = self.c
