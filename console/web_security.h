@@ -2,10 +2,9 @@
 // access token (a header on every data and action request) and the origin.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 namespace console {
 

@@ -102,9 +102,13 @@ bool IsUploadRoute(const std::string& method, const std::string& path) {
 struct WebServer::Request {
   std::string method;
   std::string path;
-  size_t limit = 0;     // largest body taken
-  bool refused = false; // answered before the body; the body is skipped
+  size_t limit = 0;                    // largest body taken
+  bool refused = false;                // answered before the body; the body is skipped
+  std::atomic<int>* upload = nullptr;  // the count of uploads this one is part of
   std::string body;
+  ~Request() {
+    if (upload != nullptr) --*upload;
+  }
 };
 
 int OpenListenSocket(const std::string& host, int port, std::string* error) {
@@ -167,8 +171,8 @@ WebServer::~WebServer() {
 
 namespace {
 
-MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
-                     const char*, const char* uploadData, size_t* uploadSize, void** context) {
+MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                     const char* uploadData, size_t* uploadSize, void** context) {
   return static_cast<WebServer*>(cls)->Handle(c, url, method, uploadData, uploadSize, context) != 0
              ? MHD_YES
              : MHD_NO;
@@ -223,9 +227,9 @@ bool WebServer::Start(int listenFd, const std::string& host, std::string* error)
       {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(tlsKey_.c_str())},
       {MHD_OPTION_END, 0, nullptr},
   };
-  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this,
-                             MHD_OPTION_EXTERNAL_LOGGER, &LogError, nullptr, MHD_OPTION_ARRAY,
-                             options, MHD_OPTION_END);
+  daemon_ =
+      MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+                       &LogError, nullptr, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
   if (daemon_ == nullptr) {
     ::close(listenFd);
     *error = "the web server did not start";
@@ -325,10 +329,19 @@ int WebServer::Handle(MHD_Connection* c, const char* url, const char* method,
       limit = kind && *kind == "import" ? WebLimits::kImportBytes : WebLimits::kWaveBytes;
     }
     r->limit = limit;
-    if (auto refusal = CheckHeaders(c, r->path, r->method, host_, port_, token_, limit,
-                                    !tlsCert_.empty())) {
+    if (auto refusal =
+            CheckHeaders(c, r->path, r->method, host_, port_, token_, limit, !tlsCert_.empty())) {
       r->refused = true;
       return Send(c, *refusal);
+    }
+    if (IsUploadRoute(r->method, r->path)) {
+      // Large bodies are held in memory: only a few at a time.
+      if (++uploads_ > WebLimits::kUploads) {
+        --uploads_;
+        r->refused = true;
+        return Send(c, Busy());
+      }
+      r->upload = &uploads_;
     }
     return 1;
   }
@@ -365,8 +378,8 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
       return Send(c, body ? Json(*body) : Busy());
     }
     if (path == "/api/wave") {
-      auto name =
-          loop_.CallWithin(kWaitMs, [this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
+      auto name = loop_.CallWithin(
+          kWaitMs, [this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
       if (!name) return Send(c, Busy());
       // The file is named relative to the Wave folder; nothing may climb out of it.
       if (name->empty() || name->find('/') != std::string::npos ||
@@ -382,9 +395,8 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
       reply.body = std::move(*data);
       return Send(c, reply);
     }
-    const Resource* res = path.rfind("/api/", 0) == 0
-                              ? nullptr
-                              : FindResource(path == "/" ? "/index.html" : path);
+    const Resource* res =
+        path.rfind("/api/", 0) == 0 ? nullptr : FindResource(path == "/" ? "/index.html" : path);
     if (res == nullptr) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
     Reply reply;
     reply.type = ContentTypeOf(path == "/" ? "/index.html" : path);

@@ -4,6 +4,7 @@
 // main loop and wait for its result.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "console/console_app.h"
@@ -16,14 +17,15 @@ namespace console {
 
 // Bounds of what a client may send.
 struct WebLimits {
-  static constexpr size_t kLineBytes = 8 * 1024;         // request line, and each header
-  static constexpr size_t kHeaders = 100;                // header fields per request
-  static constexpr size_t kJsonBytes = 64 * 1024;        // body of a JSON route
-  static constexpr size_t kWaveBytes = 10u << 20;        // upload of a wave file
-  static constexpr size_t kImportBytes = 50u << 20;      // upload of an import file
-  static constexpr unsigned kTimeoutSeconds = 10;        // an idle connection is closed
-  static constexpr unsigned kConnections = 512;          // open connections at once
-  static constexpr unsigned kThreads = 4;                // the server's thread pool
+  static constexpr size_t kLineBytes = 8 * 1024;     // request line, and each header
+  static constexpr size_t kHeaders = 100;            // header fields per request
+  static constexpr size_t kJsonBytes = 64 * 1024;    // body of a JSON route
+  static constexpr size_t kWaveBytes = 10u << 20;    // upload of a wave file
+  static constexpr size_t kImportBytes = 50u << 20;  // upload of an import file
+  static constexpr unsigned kTimeoutSeconds = 10;    // an idle connection is closed
+  static constexpr unsigned kConnections = 512;      // open connections at once
+  static constexpr unsigned kThreads = 4;            // the server's thread pool
+  static constexpr int kUploads = 2;                 // uploads read at the same time
 };
 
 // A listening TCP socket on host:port (port 0: any free port), made before anything is
@@ -67,6 +69,7 @@ class WebServer {
   std::string host_;
   int port_ = 0;
   MHD_Daemon* daemon_ = nullptr;
+  std::atomic<int> uploads_{0};
 };
 
 }  // namespace console

@@ -30,10 +30,11 @@ TEST(MainLoop, CallWithinGivesUpOnABusyLoopAndTheTaskNeverRuns) {
   EXPECT_EQ(ran, 0);
 
   // A task that has started is waited for to its end, even past the bound.
-  EXPECT_EQ(loop.CallWithin(1000, [] {
-    std::this_thread::sleep_for(1500ms);
-    return 3;
-  }),
+  EXPECT_EQ(loop.CallWithin(1000,
+                            [] {
+                              std::this_thread::sleep_for(1500ms);
+                              return 3;
+                            }),
             3);
   loop.Quit();
   runner.join();

@@ -53,8 +53,8 @@ TEST(WebSecurity, OnlyLoopbackAddressesCountAsLoopback) {
   for (const char* yes : {"127.0.0.1", "127.0.0.2", "127.255.255.254", "::1"}) {
     EXPECT_TRUE(IsLoopbackAddress(yes)) << yes;
   }
-  for (const char* no : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "localhost", "", "::ffff:127.0.0.1",
-                         "127.0.0.1 ", "fe80::1"}) {
+  for (const char* no : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "localhost", "",
+                         "::ffff:127.0.0.1", "127.0.0.1 ", "fe80::1"}) {
     EXPECT_FALSE(IsLoopbackAddress(no)) << no;
   }
 }

@@ -244,6 +244,27 @@ class HostileClients(unittest.TestCase):
         self.assertLess(grown, 32 << 20)
         self.assertIsNone(c.proc.poll())
 
+    def test_only_a_few_uploads_are_held_at_once(self):
+        c = self.c
+        head = (f'POST /api/upload?kind=import&name=x HTTP/1.1\r\nHost: {c.hostport()}\r\n'
+                f'X-Varn-Token: {c.token}\r\nContent-Length: {5 << 20}\r\n\r\n').encode()
+        held = []
+        try:
+            for _ in range(2):
+                s = socket.create_connection(('127.0.0.1', c.port), timeout=10)
+                s.sendall(head + b'x' * 1000)
+                held.append(s)
+            time.sleep(0.3)
+            answer = self.keep(raw(c.port, head + b'x' * 1000))
+            self.assertEqual(status_of(answer), 503)
+        finally:
+            for s in held:
+                s.close()
+        # Once those are gone, an upload is taken again.
+        time.sleep(0.3)
+        status, _ = c.request('POST', '/api/upload?kind=wave&name=a.wav', body=b'RIFF')
+        self.assertEqual(status, 200)
+
     def test_deep_json_is_refused_without_a_crash(self):
         head = (f'POST /api/act HTTP/1.1\r\nHost: {self.c.hostport()}\r\nX-Varn-Token: {self.c.token}\r\n'
                 f'Content-Length: 1000000\r\nConnection: close\r\n\r\n').encode()
