@@ -2,7 +2,9 @@
 // nothing and get no data.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import http from 'node:http';
+import path from 'node:path';
 import * as h from '../lib/console.mjs';
 
 let dir;
@@ -10,7 +12,9 @@ let c;
 
 before(async () => {
   dir = h.newProgramDir();
-  h.applySetup(dir, { mailServer: '127.0.0.1', interval: 0, accounts: [{ name: 'kilo', host: '127.0.0.1', ping: true }] });
+  h.applySetup(dir, { mailServer: '127.0.0.1', interval: 0, wave: 'chime.wav', accounts: [{ name: 'kilo', host: '127.0.0.1', ping: true }] });
+  fs.mkdirSync(path.join(dir, 'Wave'), { recursive: true });
+  fs.writeFileSync(path.join(dir, 'Wave', 'chime.wav'), Buffer.alloc(4000, 7));
   c = await h.startConsole(dir, { agents: h.makeAgents() });
 });
 
@@ -100,6 +104,9 @@ test('the page takes the token out of the address and keeps it for this tab only
     assert.equal(new URL(page.url()).hash, '', 'the address bar no longer shows the token');
     assert.equal(await page.evaluate(() => sessionStorage.getItem('varnToken')), c.token);
     assert.deepEqual(await browser.context.cookies(), []);
+    // The wave file is a data route: the page fetches it with the token, into memory.
+    const bytes = await page.evaluate(async () => (await (await import('/js/api.js')).getBytes('/api/wave')).byteLength);
+    assert.equal(bytes, 4000);
     // A reload in the same tab still works without the token in the address.
     await page.reload();
     await page.locator('#list .list-row').first().waitFor();
