@@ -1,5 +1,7 @@
 #include "common/status_update.h"
 
+#include <atomic>
+
 #include "common/file_ops.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -7,11 +9,23 @@
 namespace common {
 namespace {
 
+std::atomic<int> lockWaitMs{-1};
+thread_local bool lockTimedOut = false;
+
+bool LockFolder(platform::FileLock& lock, const std::string& programDir, StatusFolder folder) {
+  const int wait = lockWaitMs.load();
+  if (wait < 0) return lock.Acquire(StatusLockPath(programDir, folder));
+  bool timedOut = false;
+  if (lock.AcquireWithin(StatusLockPath(programDir, folder), wait, &timedOut)) return true;
+  if (timedOut) lockTimedOut = true;
+  return false;
+}
+
 template <typename Record>
 bool Update(const std::string& programDir, StatusFolder folder, const std::string& key,
             const std::function<bool(Record&, bool)>& change) {
   platform::FileLock lock;
-  if (!lock.Acquire(StatusLockPath(programDir, folder))) return false;
+  if (!LockFolder(lock, programDir, folder)) return false;
   const std::string path = StatusPath(programDir, folder, key);
   Record record{};
   bool exists = ReadFixedFile(path, &record, sizeof record) == 1;
@@ -34,8 +48,18 @@ bool UpdateCustomStatus(const std::string& programDir, const std::string& key,
 bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder,
                         const std::string& key) {
   platform::FileLock lock;
-  lock.Acquire(StatusLockPath(programDir, folder));
+  if (!LockFolder(lock, programDir, folder)) return false;
   return platform::RemoveFile(StatusPath(programDir, folder, key));
+}
+
+void SetStatusLockWait(int ms) {
+  lockWaitMs = ms;
+}
+bool StatusLockTimedOut() {
+  return lockTimedOut;
+}
+void ResetStatusLockTimedOut() {
+  lockTimedOut = false;
 }
 
 CheckStatus NewCheckStatus(const platform::SystemTime& now) {

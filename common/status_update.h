@@ -22,6 +22,14 @@ bool UpdateCustomStatus(const std::string& programDir, const std::string& key,
 // Deletes a status record under the folder's lock.
 bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder, const std::string& key);
 
+// How long this process waits for a status folder's lock: forever (negative, the default;
+// agents wait as long as it takes) or at most `ms` milliseconds (the console, whose callers
+// are waiting for an answer). A change that timed out writes nothing and returns false.
+void SetStatusLockWait(int ms);
+// True when a status change of this thread timed out on a lock since the last reset.
+bool StatusLockTimedOut();
+void ResetStatusLockTimedOut();
+
 // A fresh status block: enabled, the statistics start at `now`, all else zero.
 CheckStatus NewCheckStatus(const platform::SystemTime& now);
 

@@ -1,7 +1,8 @@
 // KTVarnock: the monitor console. Started in its program directory; serves its main window
 // to a browser on the loopback address.
 //
-//   KTVarnock [--dir DIR] [--init] [--port N] [--listen ADDRESS] [--agents DIR]
+//   KTVarnock [--dir DIR] [--init] [--port N] [--listen ADDRESS [--tls-cert FILE
+//             --tls-key FILE]] [--agents DIR]
 //   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include <thread>
 
 #include "common/layout.h"
+#include "common/status_update.h"
 #include "console/console_app.h"
 #include "console/demo_setup.h"
 #include "console/main_loop.h"
@@ -37,6 +39,8 @@ struct Options {
   bool initDemo = false;
   int demoListener = 8651;
   std::string setupFile;
+  std::string tlsCert;
+  std::string tlsKey;
   std::string dir;    // the program directory; the current folder when empty
   bool init = false;  // use a folder that is neither empty nor a program directory
 };
@@ -52,7 +56,8 @@ bool ParseInt(const char* text, int lo, int hi, int* out) {
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: KTVarnock [--dir DIR] [--init] [--port N] [--listen ADDRESS] [--agents DIR]\n"
+      "usage: KTVarnock [--dir DIR] [--init] [--port N]\n"
+      "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n");
   return 2;
@@ -94,6 +99,10 @@ int main(int argc, char** argv) {
       if (!ParseInt(argv[++i], 0, 65535, &opt.port)) return Usage();
     } else if (a == "--listen" && hasValue) {
       opt.listen = argv[++i];
+    } else if (a == "--tls-cert" && hasValue) {
+      opt.tlsCert = argv[++i];
+    } else if (a == "--tls-key" && hasValue) {
+      opt.tlsKey = argv[++i];
     } else if (a == "--agents" && hasValue) {
       opt.agents = argv[++i];
     } else if (a == "--init-demo") {
@@ -132,13 +141,45 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // One console per program directory. A lock file that exists is tried at once; a missing
-  // one is made only after the port is ours, so a console that cannot listen leaves the
-  // program directory as it found it.
-  const std::string lockPath = platform::NamedLockPath(dir, "KTVARNOCK");
-  platform::FileLock instance;
+  // The listening socket comes first: a refused address or a port in use ends the console
+  // before it writes anything into the program directory.
   const bool serving = !opt.initDemo && opt.setupFile.empty();
-  if ((platform::PathExists(lockPath) || !serving) && !instance.TryAcquire(lockPath)) {
+  int listenFd = -1;
+  std::string tlsCert;
+  std::string tlsKey;
+  if (serving) {
+    if (opt.tlsCert.empty() != opt.tlsKey.empty()) {
+      std::fprintf(stderr, "KTVarnock: --tls-cert and --tls-key go together\n");
+      return 2;
+    }
+    if (!opt.tlsCert.empty()) {
+      auto cert = platform::ReadWholeFile(opt.tlsCert, 1u << 20);
+      auto key = platform::ReadWholeFile(opt.tlsKey, 1u << 20);
+      if (!cert || !key) {
+        std::fprintf(stderr, "KTVarnock: cannot read the TLS certificate or key\n");
+        return 1;
+      }
+      tlsCert = std::move(*cert);
+      tlsKey = std::move(*key);
+    } else if (!console::IsLoopbackAddress(opt.listen)) {
+      std::fprintf(stderr,
+                   "KTVarnock: %s is not a loopback address; without --tls-cert and --tls-key "
+                   "the console listens on loopback only. To reach it from another machine, use "
+                   "an SSH tunnel (ssh -L %d:127.0.0.1:%d HOST) or give a TLS certificate.\n",
+                   opt.listen.c_str(), opt.port, opt.port);
+      return 1;
+    }
+    std::string error;
+    listenFd = console::OpenListenSocket(opt.listen, opt.port, &error);
+    if (listenFd < 0) {
+      std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());
+      return 1;
+    }
+  }
+
+  // One console per program directory.
+  platform::FileLock instance;
+  if (!instance.TryAcquire(platform::NamedLockPath(dir, "KTVARNOCK"))) {
     std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
     return 0;
   }
@@ -166,38 +207,35 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  // The console answers a page: a status folder held by another process makes an action
+  // fail after a bounded wait instead of hanging every request.
+  common::SetStatusLockWait(2000);
   const std::string binDir = opt.agents.empty() ? platform::ExecutableDir() : opt.agents;
   console::ConsoleApp app(dir, binDir,
                           [](const std::string& program, const std::vector<std::string>& args) {
                             return platform::SpawnDetached(program, args);
                           });
-  console::MainLoop loop;
-  const std::string token = console::NewAccessToken();
-  console::WebServer web(loop, app, token);
-  if (!web.Bind(opt.listen, opt.port)) {
-    std::fprintf(stderr,
-                 "KTVarnock: cannot listen on %s port %d: the port is in use or not allowed; "
-                 "choose another with --port\n",
-                 opt.listen.c_str(), opt.port);
-    return 1;
-  }
-  if (!instance.held() && !instance.TryAcquire(lockPath)) {
-    std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
-    return 0;
-  }
   app.StartUp();
 
+  console::MainLoop loop;
   loop.AddTimer(1000, [&app] { app.PollScanState(); });
   loop.AddTimer(10000, [&app] { app.SchedulerTick(); });
   // Right after start-up every group with an interval is due.
   loop.Post([&app] { app.SchedulerTick(); });
 
+  const std::string token = console::NewAccessToken();
+  console::WebServer web(loop, app, token, std::move(tlsCert), std::move(tlsKey));
+  std::string error;
+  if (!web.Start(listenFd, opt.listen, &error)) {
+    std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());
+    app.Exit();
+    return 1;
+  }
   const std::string line = web.Address() + "\n";
   platform::WriteFileAtomic(common::InDir(dir, common::kTemp, "console-address.txt"), line, 0600);
   std::printf("KT.Varnock 2.0 console: open %s", line.c_str());
   std::fflush(stdout);
 
-  std::thread server([&web] { web.Serve(); });
   std::thread signals([&loop, stopSignals] {
     int sig = 0;
     sigwait(&stopSignals, &sig);
@@ -207,7 +245,6 @@ int main(int argc, char** argv) {
 
   loop.Run();
   web.Stop();
-  server.join();
   app.Exit();
   platform::RemoveFile(common::InDir(dir, common::kTemp, "console-address.txt"));
   std::printf("KT.Varnock 2.0 console stopped.\n");

@@ -2,6 +2,8 @@
 // run in order like window messages. Only tasks and timer callbacks touch console state.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -33,6 +35,33 @@ class MainLoop {
     }
     // A loop that ends before running the task breaks the promise.
     try {
+      return result.get();
+    } catch (const std::future_error&) {
+      return std::nullopt;
+    }
+  }
+
+  // Like Call, but waits at most `timeoutMs` for the task to start. A task that has not
+  // started by then never runs (nothing when the loop is busy or has ended); one that has
+  // started is waited for to its end, so it is never half done behind the caller's back.
+  template <typename F>
+  auto CallWithin(int timeoutMs, F task) -> std::optional<decltype(task())> {
+    using R = decltype(task());
+    // 0: waiting, 1: started, 2: given up by the caller.
+    auto stage = std::make_shared<std::atomic<int>>(0);
+    auto promise = std::make_shared<std::promise<R>>();
+    std::future<R> result = promise->get_future();
+    if (!Post([stage, promise, task = std::move(task)]() mutable {
+          int waiting = 0;
+          if (stage->compare_exchange_strong(waiting, 1)) promise->set_value(task());
+        })) {
+      return std::nullopt;
+    }
+    try {
+      if (result.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+        int waiting = 0;
+        if (stage->compare_exchange_strong(waiting, 2)) return std::nullopt;
+      }
       return result.get();
     } catch (const std::future_error&) {
       return std::nullopt;

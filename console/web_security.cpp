@@ -1,5 +1,6 @@
 #include "console/web_security.h"
 
+#include <arpa/inet.h>
 #include <sys/random.h>
 
 #include <cstdio>
@@ -54,13 +55,44 @@ std::string CookieValue(std::string_view header, std::string_view name) {
   return "";
 }
 
-bool OriginAllowed(std::string_view origin, std::string_view host) {
+bool OriginAllowed(std::string_view origin, std::string_view host, bool tls) {
   if (origin.empty()) return true;
-  return origin == "http://" + std::string(host);
+  return origin == (tls ? "https://" : "http://") + std::string(host);
 }
 
 bool FetchSiteAllowed(std::string_view site) {
   return site.empty() || site == "same-origin" || site == "none";
+}
+
+bool IsLoopbackAddress(const std::string& host) {
+  in_addr v4{};
+  if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+    return (ntohl(v4.s_addr) >> 24) == 127;
+  }
+  in6_addr v6{};
+  return ::inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+nlohmann::json ParsePageJson(std::string_view text) {
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (inString) {
+      if (ch == '\\') {
+        ++i;
+      } else if (ch == '"') {
+        inString = false;
+      }
+    } else if (ch == '"') {
+      inString = true;
+    } else if (ch == '[' || ch == '{') {
+      if (++depth > kJsonDepthLimit) return nlohmann::json(nlohmann::json::value_t::discarded);
+    } else if (ch == ']' || ch == '}') {
+      --depth;
+    }
+  }
+  return nlohmann::json::parse(text, nullptr, false);
 }
 
 }  // namespace console

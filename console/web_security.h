@@ -1,7 +1,8 @@
 // The checks every request passes before it reaches the console: the Host header, the
-// access token (cookie, and a header on state-changing requests) and the origin.
+// access token (a header on every data and action request) and the origin.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
@@ -20,10 +21,21 @@ bool HostAllowed(std::string_view hostHeader, const std::string& listenHost, int
 // The value of one cookie in a Cookie header ("" when absent).
 std::string CookieValue(std::string_view cookieHeader, std::string_view name);
 
-// Origin of a state-changing request: absent, or exactly "http://" + the Host header.
-bool OriginAllowed(std::string_view origin, std::string_view hostHeader);
+// Origin of an API request: absent, or exactly "http://" (with TLS "https://") + the Host header.
+bool OriginAllowed(std::string_view origin, std::string_view hostHeader, bool tls = false);
 
 // Sec-Fetch-Site, when the browser sends it: a request started by another site is refused.
 bool FetchSiteAllowed(std::string_view fetchSite);
+
+// True for 127.0.0.0/8 and ::1, written as numeric addresses.
+bool IsLoopbackAddress(const std::string& host);
+
+// Nesting allowed in JSON from the page.
+constexpr int kJsonDepthLimit = 32;
+
+// Parses JSON from the page. Anything malformed or nested deeper than kJsonDepthLimit gives
+// a discarded value (is_discarded()); the depth is checked before parsing, so no input can
+// make the parser or the value's destruction recurse deeply.
+nlohmann::json ParsePageJson(std::string_view text);
 
 }  // namespace console

@@ -1,15 +1,23 @@
 #include "console/web_server.h"
 
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <microhttpd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
 
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/status_update.h"
 #include "console/api.h"
 #include "console/resources.h"
-#include "console/setup_form.h"
 #include "console/web_security.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -17,196 +25,424 @@
 namespace console {
 namespace {
 
-constexpr const char* kCookie = "varn_token";
 constexpr const char* kTokenHeader = "X-Varn-Token";
+// The longest a request waits for the main loop; then it is answered "console busy".
+constexpr int kWaitMs = 4000;
+constexpr const char* kBusyFiles = "the status files are busy; try again";
 constexpr const char* kPolicy = "default-src 'self'; frame-ancestors 'none'";
 
-void Refuse(httplib::Response& res, int status = 403) {
-  res.status = status;
-  res.set_content("Forbidden\n", "text/plain; charset=utf-8");
+// What one answer is made of, built on the handler's side and sent in one piece.
+struct Reply {
+  unsigned status = MHD_HTTP_OK;
+  std::string type = "text/plain; charset=utf-8";
+  std::string body;
+  std::string cacheControl;
+};
+
+Reply Text(unsigned status, std::string text) {
+  Reply r;
+  r.status = status;
+  r.body = std::move(text);
+  return r;
 }
 
-void SendJson(httplib::Response& res, const nlohmann::json& body) {
-  res.set_header("Cache-Control", "no-store");
-  res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                  "application/json; charset=utf-8");
+Reply Json(const nlohmann::json& body, unsigned status = MHD_HTTP_OK) {
+  Reply r;
+  r.status = status;
+  r.type = "application/json; charset=utf-8";
+  r.cacheControl = "no-store";
+  r.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  return r;
 }
 
-int QueryInt(const httplib::Request& req, const char* name, int fallback, int lo, int hi) {
-  if (!req.has_param(name)) return fallback;
-  try {
-    return std::clamp(std::stoi(req.get_param_value(name)), lo, hi);
-  } catch (...) {
-    return fallback;
-  }
+Reply Busy() {
+  return Json({{"ok", false}, {"message", "console busy"}}, MHD_HTTP_SERVICE_UNAVAILABLE);
+}
+
+std::string Header(MHD_Connection* c, const char* name) {
+  const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
+  return v == nullptr ? std::string() : std::string(v);
+}
+
+std::optional<std::string> Query(MHD_Connection* c, const char* name) {
+  const char* v = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
+  if (v == nullptr) return std::nullopt;
+  return std::string(v);
+}
+
+int QueryInt(MHD_Connection* c, const char* name, int fallback, int lo, int hi) {
+  auto text = Query(c, name);
+  if (!text) return fallback;
+  char* end = nullptr;
+  errno = 0;
+  long v = std::strtol(text->c_str(), &end, 10);
+  if (end == text->c_str() || *end != '\0' || errno != 0) return fallback;
+  return static_cast<int>(std::clamp<long>(v, lo, hi));
+}
+
+// Counts the header fields and finds the longest.
+struct HeaderScan {
+  size_t count = 0;
+  size_t longest = 0;
+};
+
+MHD_Result ScanHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  auto* scan = static_cast<HeaderScan*>(cls);
+  ++scan->count;
+  size_t len = std::strlen(key) + (value == nullptr ? 0 : std::strlen(value)) + 2;
+  scan->longest = std::max(scan->longest, len);
+  return MHD_YES;
+}
+
+bool IsUploadRoute(const std::string& method, const std::string& path) {
+  return method == "POST" && path == "/api/upload";
 }
 
 }  // namespace
 
-WebServer::WebServer(MainLoop& loop, ConsoleApp& app, std::string token)
+struct WebServer::Request {
+  std::string method;
+  std::string path;
+  size_t limit = 0;                    // largest body taken
+  bool refused = false;                // answered before the body; the body is skipped
+  std::atomic<int>* upload = nullptr;  // the count of uploads this one is part of
+  std::string body;
+  ~Request() {
+    if (upload != nullptr) --*upload;
+  }
+};
+
+int OpenListenSocket(const std::string& host, int port, std::string* error) {
+  sockaddr_storage addr{};
+  socklen_t len = 0;
+  int family = AF_INET;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    len = sizeof *v4;
+  } else if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    family = AF_INET6;
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    len = sizeof *v6;
+  } else {
+    *error = "cannot listen on " + host + ": not a numeric IP address";
+    return -1;
+  }
+  int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    *error = std::string("cannot open a socket: ") + std::strerror(errno);
+    return -1;
+  }
+  // Only lingering old connections may share the port; never a second listener.
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 || ::listen(fd, 128) != 0) {
+    const int e = errno;
+    ::close(fd);
+    *error = "cannot listen on " + host + " port " + std::to_string(port) + ": " +
+             (e == EADDRINUSE ? std::string("the port is in use") : std::strerror(e));
+    return -1;
+  }
+  return fd;
+}
+
+int BoundPort(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+WebServer::WebServer(MainLoop& loop, ConsoleApp& app, std::string token, std::string tlsCert,
+                     std::string tlsKey)
     : loop_(loop),
       app_(app),
       token_(std::move(token)),
-      server_(std::make_unique<httplib::Server>()) {
-  // A port in use is an error, never shared: the library's default also sets SO_REUSEPORT,
-  // with which a second console on the same port would take half of the first one's
-  // connections.
-  // Answers go out at once: with Nagle's rule a kept-alive request waited for the browser's
-  // delayed acknowledgement between the head and the body of each answer (about 40 ms).
-  // Accepted connections inherit the option from the listening socket.
-  server_->set_socket_options([](socket_t sock) {
-    int yes = 1;
-    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-  });
-  server_->set_tcp_nodelay(true);
-  Routes();
+      tlsCert_(std::move(tlsCert)),
+      tlsKey_(std::move(tlsKey)) {}
+
+WebServer::~WebServer() {
+  Stop();
 }
 
-WebServer::~WebServer() = default;
+namespace {
 
-bool WebServer::Bind(const std::string& host, int port) {
+MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method, const char*,
+                     const char* uploadData, size_t* uploadSize, void** context) {
+  return static_cast<WebServer*>(cls)->Handle(c, url, method, uploadData, uploadSize, context) != 0
+             ? MHD_YES
+             : MHD_NO;
+}
+
+void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+  delete static_cast<WebServer::Request*>(*context);
+  *context = nullptr;
+}
+
+// Answers at once and in one write: a kept-alive request must not wait for the
+// acknowledgement of the previous one.
+void OnConnection(void*, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
+  if (code != MHD_CONNECTION_NOTIFY_STARTED) return;
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
+  if (info == nullptr) return;
+  int one = 1;
+  ::setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+void LogError(void*, const char* format, va_list ap) {
+  std::fprintf(stderr, "KTVarnock: web server: ");
+  std::vfprintf(stderr, format, ap);
+}
+
+}  // namespace
+
+bool WebServer::Start(int listenFd, const std::string& host, std::string* error) {
   host_ = host;
-  if (port == 0) {
-    port_ = server_->bind_to_any_port(host);
-    return port_ > 0;
+  port_ = BoundPort(listenFd);
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
+  if (host.find(':') != std::string::npos) flags |= MHD_USE_IPv6;
+  const bool tls = !tlsCert_.empty();
+  if (tls) {
+    if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+      ::close(listenFd);
+      *error = "this build of the web server library has no TLS";
+      return false;
+    }
+    flags |= MHD_USE_TLS;
   }
-  if (!server_->bind_to_port(host, port)) return false;
-  port_ = port;
+  MHD_OptionItem options[] = {
+      {MHD_OPTION_LISTEN_SOCKET, listenFd, nullptr},
+      {MHD_OPTION_THREAD_POOL_SIZE, WebLimits::kThreads, nullptr},
+      {MHD_OPTION_CONNECTION_LIMIT, WebLimits::kConnections, nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, WebLimits::kTimeoutSeconds, nullptr},
+      // Request line and headers are read into this pool; beyond it the request is refused.
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), nullptr},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), nullptr},
+      {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0, const_cast<char*>(tlsCert_.c_str())},
+      {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(tlsKey_.c_str())},
+      {MHD_OPTION_END, 0, nullptr},
+  };
+  daemon_ =
+      MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
+                       &LogError, nullptr, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    ::close(listenFd);
+    *error = "the web server did not start";
+    return false;
+  }
   return true;
+}
+
+void WebServer::Stop() {
+  if (daemon_ == nullptr) return;
+  // Closes the listening socket too.
+  MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
 }
 
 std::string WebServer::Address() const {
   std::string host = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
-  return "http://" + host + ":" + std::to_string(port_) + "/?token=" + token_;
+  return std::string(tlsCert_.empty() ? "http" : "https") + "://" + host + ":" +
+         std::to_string(port_) + "/#token=" + token_;
 }
 
-void WebServer::Serve() {
-  server_->listen_after_bind();
-}
-void WebServer::Stop() {
-  server_->stop();
+namespace {
+
+int Send(MHD_Connection* c, const Reply& reply) {
+  MHD_Response* res = MHD_create_response_from_buffer(
+      reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+  if (res == nullptr) return 0;
+  MHD_add_response_header(res, "Content-Security-Policy", kPolicy);
+  MHD_add_response_header(res, "X-Content-Type-Options", "nosniff");
+  MHD_add_response_header(res, "Referrer-Policy", "no-referrer");
+  MHD_add_response_header(res, "Content-Type", reply.type.c_str());
+  if (!reply.cacheControl.empty()) {
+    MHD_add_response_header(res, "Cache-Control", reply.cacheControl.c_str());
+  }
+  MHD_Result ok = MHD_queue_response(c, reply.status, res);
+  MHD_destroy_response(res);
+  return ok == MHD_YES ? 1 : 0;
 }
 
-void WebServer::Routes() {
-  httplib::Server& s = *server_;
-  s.set_default_headers({{"Content-Security-Policy", kPolicy},
-                         {"X-Content-Type-Options", "nosniff"},
-                         {"Referrer-Policy", "no-referrer"}});
-  // Wave uploads may be 10 MB; every other request is held to 64 KB below.
-  s.set_payload_max_length(kMaxWaveBytes + 1);
-
-  // Every request: the right Host, a request not started by another site, and the token
-  // (the first page load may bring it in the query instead of the cookie).
-  s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    if (!HostAllowed(req.get_header_value("Host"), host_, port_) ||
-        !FetchSiteAllowed(req.get_header_value("Sec-Fetch-Site"))) {
-      Refuse(res);
-      return httplib::Server::HandlerResponse::Handled;
+// The checks made once the headers are in; a refusal is answered before any body is read.
+std::optional<Reply> CheckHeaders(MHD_Connection* c, const std::string& url,
+                                  const std::string& method, const std::string& host, int port,
+                                  const std::string& token, size_t limit, bool tls) {
+  if (url.size() > WebLimits::kLineBytes) return Text(MHD_HTTP_URI_TOO_LONG, "URI too long\n");
+  HeaderScan scan;
+  MHD_get_connection_values(c, MHD_HEADER_KIND, &ScanHeader, &scan);
+  if (scan.count > WebLimits::kHeaders || scan.longest > WebLimits::kLineBytes) {
+    return Text(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request header fields too large\n");
+  }
+  if (!HostAllowed(Header(c, "Host"), host, port) ||
+      !FetchSiteAllowed(Header(c, "Sec-Fetch-Site"))) {
+    return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
+  }
+  const bool api = url.rfind("/api/", 0) == 0;
+  if (method != "GET" && method != "HEAD" && method != "POST") {
+    return Text(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
+  }
+  if (api) {
+    // Every data and action route needs the token, and no other site may start it.
+    if (!SameToken(Header(c, kTokenHeader), token)) return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
+    if (!OriginAllowed(Header(c, "Origin"), Header(c, "Host"), tls)) {
+      return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
     }
-    const bool cookieOk = SameToken(CookieValue(req.get_header_value("Cookie"), kCookie), token_);
-    if (req.method == "GET") {
-      if (cookieOk) return httplib::Server::HandlerResponse::Unhandled;
-      if (req.path == "/" && req.has_param("token") &&
-          SameToken(req.get_param_value("token"), token_)) {
-        res.set_header("Set-Cookie",
-                       std::string(kCookie) + "=" + token_ + "; HttpOnly; SameSite=Strict; Path=/");
-        return httplib::Server::HandlerResponse::Unhandled;
+  } else if (method == "POST") {
+    return Text(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
+  }
+  // Bodies are taken as sent: nothing is decompressed.
+  const std::string encoding = Header(c, "Content-Encoding");
+  if (!encoding.empty() && encoding != "identity") {
+    return Text(MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "Content-Encoding not supported\n");
+  }
+  const std::string length = Header(c, "Content-Length");
+  if (!length.empty()) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long n = std::strtoull(length.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || n > limit) {
+      return Text(MHD_HTTP_CONTENT_TOO_LARGE, "Payload too large\n");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int WebServer::Handle(MHD_Connection* c, const char* url, const char* method,
+                      const char* uploadData, size_t* uploadSize, void** context) {
+  auto* r = static_cast<Request*>(*context);
+  if (r == nullptr) {
+    r = new Request;
+    *context = r;
+    r->method = method;
+    r->path = url;
+    size_t limit = r->method == "POST" ? WebLimits::kJsonBytes : 0;
+    if (IsUploadRoute(r->method, r->path)) {
+      const auto kind = Query(c, "kind");
+      limit = kind && *kind == "import" ? WebLimits::kImportBytes : WebLimits::kWaveBytes;
+    }
+    r->limit = limit;
+    if (auto refusal =
+            CheckHeaders(c, r->path, r->method, host_, port_, token_, limit, !tlsCert_.empty())) {
+      r->refused = true;
+      return Send(c, *refusal);
+    }
+    if (IsUploadRoute(r->method, r->path)) {
+      // Large bodies are held in memory: only a few at a time.
+      if (++uploads_ > WebLimits::kUploads) {
+        --uploads_;
+        r->refused = true;
+        return Send(c, Busy());
       }
-      Refuse(res);
-      return httplib::Server::HandlerResponse::Handled;
+      r->upload = &uploads_;
     }
-    if (req.method == "POST" && cookieOk && SameToken(req.get_header_value(kTokenHeader), token_) &&
-        OriginAllowed(req.get_header_value("Origin"), req.get_header_value("Host"))) {
-      return httplib::Server::HandlerResponse::Unhandled;
+    return 1;
+  }
+  if (*uploadSize != 0) {
+    if (r->refused) {
+      *uploadSize = 0;
+      return 1;
     }
-    Refuse(res);
-    return httplib::Server::HandlerResponse::Handled;
-  });
+    // A body sent without a length (chunked) is bounded here: beyond the limit the
+    // connection is closed.
+    if (r->body.size() + *uploadSize > r->limit) return 0;
+    r->body.append(uploadData, *uploadSize);
+    *uploadSize = 0;
+    return 1;
+  }
+  if (r->refused) return 1;
+  return Answer(c, *r);
+}
 
-  auto page = [](const httplib::Request& req, httplib::Response& res) {
-    std::string path = req.path == "/" ? "/index.html" : req.path;
-    const Resource* r = FindResource(path);
-    if (r == nullptr) {
-      res.status = 404;
-      res.set_content("Not found\n", "text/plain; charset=utf-8");
-      return;
+int WebServer::Answer(MHD_Connection* c, Request& r) {
+  const std::string& path = r.path;
+  if (r.method != "POST") {
+    if (path == "/api/state") {
+      auto body = loop_.CallWithin(kWaitMs, [this] { return StateJson(app_); });
+      return Send(c, body ? Json(*body) : Busy());
     }
-    res.set_header("Cache-Control", "no-cache");
-    res.set_content(reinterpret_cast<const char*>(r->data), r->size, ContentTypeOf(path));
-  };
-  s.Get("/", page);
-  for (const Resource& r : Resources()) s.Get(r.path, page);
+    if (path == "/api/rows" || path == "/api/pane") {
+      const int first = QueryInt(c, "first", 0, 0, 1 << 20);
+      const int count = QueryInt(c, "count", 40, 0, 500);
+      const bool rows = path == "/api/rows";
+      auto body = loop_.CallWithin(kWaitMs, [this, rows, first, count] {
+        return rows ? RowsJson(app_, first, count) : PaneJson(app_, first, count);
+      });
+      return Send(c, body ? Json(*body) : Busy());
+    }
+    if (path == "/api/wave") {
+      // "name": a file just uploaded for the Sound Test of Setup (UTF-8, CP932 on disk);
+      // without it the stored alarm sound.
+      std::optional<std::string> name;
+      if (auto asked = Query(c, "name")) {
+        name = platform::Utf8ToCp932(*asked);
+        if (!name) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
+      } else {
+        name = loop_.CallWithin(kWaitMs, [this] {
+          return common::FieldText(app_.settings().alert.settings.waveFile);
+        });
+        if (!name) return Send(c, Busy());
+      }
+      // The file is named relative to the Wave folder; nothing may climb out of it.
+      if (name->empty() || name->find('/') != std::string::npos || (*name)[0] == '.' ||
+          name->find("..") != std::string::npos) {
+        return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
+      }
+      auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), "Wave", *name),
+                                          WebLimits::kWaveBytes);
+      if (!data) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
+      Reply reply;
+      reply.type = "audio/wav";
+      reply.cacheControl = "no-store";
+      reply.body = std::move(*data);
+      return Send(c, reply);
+    }
+    const Resource* res =
+        path.rfind("/api/", 0) == 0 ? nullptr : FindResource(path == "/" ? "/index.html" : path);
+    if (res == nullptr) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
+    Reply reply;
+    reply.type = ContentTypeOf(path == "/" ? "/index.html" : path);
+    reply.cacheControl = "no-cache";
+    reply.body.assign(reinterpret_cast<const char*>(res->data), res->size);
+    return Send(c, reply);
+  }
 
-  s.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
-    auto body = loop_.Call([this] { return StateJson(app_); });
-    if (!body) return Refuse(res, 503);
-    (*body)["csrf"] = token_;
-    SendJson(res, *body);
-  });
-  s.Get("/api/rows", [this](const httplib::Request& req, httplib::Response& res) {
-    int first = QueryInt(req, "first", 0, 0, 1 << 20);
-    int count = QueryInt(req, "count", 40, 0, 500);
-    auto body = loop_.Call([this, first, count] { return RowsJson(app_, first, count); });
-    if (!body) return Refuse(res, 503);
-    SendJson(res, *body);
-  });
-  s.Get("/api/pane", [this](const httplib::Request& req, httplib::Response& res) {
-    int first = QueryInt(req, "first", 0, 0, 1 << 20);
-    int count = QueryInt(req, "count", 40, 0, 500);
-    auto body = loop_.Call([this, first, count] { return PaneJson(app_, first, count); });
-    if (!body) return Refuse(res, 503);
-    SendJson(res, *body);
-  });
-  s.Get("/api/wave", [this](const httplib::Request& req, httplib::Response& res) {
-    // "name": a file just uploaded for the Sound Test of Setup (UTF-8, CP932 on disk).
-    std::optional<std::string> asked;
-    if (req.has_param("name")) asked = platform::Utf8ToCp932(req.get_param_value("name"));
-    auto name = asked ? std::optional<std::string>(*asked) : loop_.Call([this] {
-      return common::FieldText(app_.settings().alert.settings.waveFile);
-    });
-    // The file is named relative to the Wave folder; nothing may climb out of it.
-    if (!name || name->empty() || name->find('/') != std::string::npos || (*name)[0] == '.' ||
-        name->find("..") != std::string::npos) {
-      res.status = 404;
-      return;
-    }
-    auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), "Wave", *name), 16u << 20);
-    if (!data) {
-      res.status = 404;
-      return;
-    }
-    res.set_content(*data, "audio/wav");
-  });
-  // A raw upload: /api/upload?kind=wave&name=... with the file as the body (the server
-  // refuses bodies beyond 10 MB + 1 byte; StoreWave refuses the last byte).
-  s.Post("/api/upload", [this](const httplib::Request& req, httplib::Response& res) {
-    const std::string kind = req.get_param_value("kind");
-    const std::string name = req.get_param_value("name");
-    auto answer =
-        loop_.Call([this, kind, name, &req] { return Upload(app_, kind, name, req.body); });
-    if (!answer) return Refuse(res, 503);
-    SendJson(res, *answer);
-  });
-  s.Post("/api/act", [this](const httplib::Request& req, httplib::Response& res) {
-    if (req.body.size() > 64 * 1024) return Refuse(res, 413);
-    nlohmann::json body = nlohmann::json::parse(req.body, nullptr, false);
+  if (path == "/api/act") {
+    nlohmann::json body = ParsePageJson(r.body);
+    r.body.clear();
     if (body.is_discarded() || !body.is_object() || !body.contains("action") ||
         !body["action"].is_string()) {
-      res.status = 400;
-      SendJson(res, {{"ok", false}, {"error", "bad request"}});
-      return;
+      return Send(c, Json({{"ok", false}, {"error", "bad request"}}, MHD_HTTP_BAD_REQUEST));
     }
     const std::string action = body["action"].get<std::string>();
-    auto answer = loop_.Call([this, action, body] {
+    auto answer = loop_.CallWithin(kWaitMs, [this, action, body = std::move(body)] {
       bool quit = false;
+      common::ResetStatusLockTimedOut();
       nlohmann::json a = Act(app_, action, body, &quit);
+      // Another process held a status folder's lock past the console's bound.
+      if (common::StatusLockTimedOut()) a = {{"ok", false}, {"message", kBusyFiles}};
       if (quit) loop_.Quit();
       return a;
     });
-    if (!answer) return Refuse(res, 503);
-    SendJson(res, *answer);
-  });
+    return Send(c, answer ? Json(*answer) : Busy());
+  }
+  if (path == "/api/upload") {
+    const std::string kind = Query(c, "kind").value_or("");
+    const std::string name = Query(c, "name").value_or("");
+    auto answer = loop_.CallWithin(kWaitMs, [this, kind, name, body = std::move(r.body)]() mutable {
+      return Upload(app_, kind, name, std::move(body));
+    });
+    return Send(c, answer ? Json(*answer) : Busy());
+  }
+  return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
 }
 
 }  // namespace console

@@ -1,44 +1,75 @@
 // The console's web server: the page and its files, the JSON API, and the checks of
-// web_security.h in front of everything. Handlers run on the server's threads and hand
-// every piece of console work to the main loop, waiting for its result.
+// web_security.h in front of everything. A small fixed pool of event-driven threads reads
+// requests with bounded memory and time; handlers hand every piece of console work to the
+// main loop and wait for its result.
 #pragma once
 
-#include <memory>
+#include <atomic>
 #include <string>
 
 #include "console/console_app.h"
 #include "console/main_loop.h"
 
-namespace httplib {
-class Server;
-}
+struct MHD_Daemon;
+struct MHD_Connection;
 
 namespace console {
 
+// Bounds of what a client may send.
+struct WebLimits {
+  static constexpr size_t kLineBytes = 8 * 1024;     // request line, and each header
+  static constexpr size_t kHeaders = 100;            // header fields per request
+  static constexpr size_t kJsonBytes = 64 * 1024;    // body of a JSON route
+  static constexpr size_t kWaveBytes = 10u << 20;    // upload of a wave file
+  static constexpr size_t kImportBytes = 50u << 20;  // upload of an import file
+  static constexpr unsigned kTimeoutSeconds = 10;    // an idle connection is closed
+  static constexpr unsigned kConnections = 512;      // open connections at once
+  static constexpr unsigned kThreads = 4;            // the server's thread pool
+  static constexpr int kUploads = 2;                 // uploads read at the same time
+};
+
+// A listening TCP socket on host:port (port 0: any free port), made before anything is
+// written, so that a port in use ends the console first. -1 with `error` set on failure.
+int OpenListenSocket(const std::string& host, int port, std::string* error);
+// The port a socket is bound to.
+int BoundPort(int fd);
+
 class WebServer {
  public:
-  WebServer(MainLoop& loop, ConsoleApp& app, std::string token);
+  // `tlsCert`/`tlsKey`: PEM texts; both empty for plain HTTP.
+  WebServer(MainLoop& loop, ConsoleApp& app, std::string token, std::string tlsCert = "",
+            std::string tlsKey = "");
   ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
 
-  // Binds to host:port (port 0: any free port). False when the address is taken.
-  bool Bind(const std::string& host, int port);
+  // Serves on a socket of OpenListenSocket (the server owns it from here); requests are
+  // answered on the server's own threads until Stop. False with `error` when it cannot start.
+  bool Start(int listenFd, const std::string& host, std::string* error);
   int port() const { return port_; }
-  // "http://127.0.0.1:PORT/?token=..."
+  // "http://127.0.0.1:PORT/#token=..." (https with TLS). The token travels in the fragment,
+  // which the browser never sends; the page keeps it for its requests.
   std::string Address() const;
 
-  // Serves until Stop (blocking; run it on its own thread).
-  void Serve();
   void Stop();
 
+  // One request; public for the C callback only.
+  struct Request;
+  int Handle(MHD_Connection* c, const char* url, const char* method, const char* uploadData,
+             size_t* uploadSize, void** context);
+
  private:
-  void Routes();
+  int Answer(MHD_Connection* c, Request& r);
 
   MainLoop& loop_;
   ConsoleApp& app_;
   std::string token_;
+  std::string tlsCert_;
+  std::string tlsKey_;
   std::string host_;
   int port_ = 0;
-  std::unique_ptr<httplib::Server> server_;
+  MHD_Daemon* daemon_ = nullptr;
+  std::atomic<int> uploads_{0};
 };
 
 }  // namespace console

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "platform/files.h"
 
@@ -43,6 +45,19 @@ bool FileLock::Acquire(const std::string& path) {
 }
 bool FileLock::TryAcquire(const std::string& path) {
   return Open(path, false);
+}
+
+bool FileLock::AcquireWithin(const std::string& path, int timeoutMs, bool* timedOut) {
+  if (timedOut != nullptr) *timedOut = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (true) {
+    if (Open(path, false)) return true;
+    if (errno != EWOULDBLOCK) return false;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (timedOut != nullptr) *timedOut = true;
+  return false;
 }
 
 void FileLock::Release() {

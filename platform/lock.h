@@ -20,6 +20,9 @@ class FileLock {
   bool Acquire(const std::string& path);
   // Takes the lock only when nobody holds it.
   bool TryAcquire(const std::string& path);
+  // Tries every few milliseconds for up to `timeoutMs`; false when the lock stayed taken
+  // (`timedOut` then set) or the file cannot be opened.
+  bool AcquireWithin(const std::string& path, int timeoutMs, bool* timedOut = nullptr);
   void Release();
   bool held() const { return fd_ >= 0; }
 

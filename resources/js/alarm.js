@@ -2,6 +2,7 @@
 // sound per count: the chosen wave file, or a 500 Hz tone of 300 ms. Browsers play sound
 // only after the user touched the page, so the first click unlocks it; the alarm also
 // shows in the page title and the group lamps, so it is never silent and unseen.
+import { getBytes } from './api.js';
 import { t } from './messages.js';
 
 export class Alarm {
@@ -9,6 +10,7 @@ export class Alarm {
     this.context = null;
     this.lastCount = null;
     this.audio = null;
+    this.playing = false;
     this.baseTitle = document.title;
     this.flash = false;
     const unlock = () => this.unlock();
@@ -42,11 +44,28 @@ export class Alarm {
     return true;
   }
 
+  // The wave file is a data route: fetched with the token and played from memory.
   playWave() {
     // A sound still playing is not interrupted.
-    if (this.audio && !this.audio.paused && !this.audio.ended) return true;
-    this.audio = new Audio('/api/wave');
-    this.audio.play().catch(() => {});
+    if (this.playing) return true;
+    if (!this.unlocked) return false;
+    this.playing = true;
+    const ctx = this.context;
+    getBytes('/api/wave')
+      .then((bytes) => ctx.decodeAudioData(bytes))
+      .then((buffer) => {
+        const source = ctx.createBufferSource();
+        source.buffer = buffer;
+        source.connect(ctx.destination);
+        source.onended = () => {
+          this.playing = false;
+        };
+        source.start();
+      })
+      .catch(() => {
+        this.playing = false;
+        this.beep();
+      });
     return true;
   }
 

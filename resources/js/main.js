@@ -1,7 +1,7 @@
 // The main window: menu, toolbar with hover captions, group check boxes, the "Current
 // Activity" buttons, the activity pane and the account list. The page follows the console
 // by reading its state twice a second.
-import { act, command, getJson, setToken } from './api.js';
+import { act, command, getJson, loadToken } from './api.js';
 import { applyStaticTexts, loadMessages, t } from './messages.js';
 import { messageBox } from './dialogs.js';
 import { AccountList, compactScreen } from './list.js';
@@ -267,7 +267,6 @@ async function poll() {
   try {
     state = await getJson('/api/state');
     failures = 0;
-    setToken(state.csrf);
     enableCommands(state);
     showGroups(state);
     alarm.update(state);
@@ -300,7 +299,17 @@ function showSplash(about) {
   });
 }
 
+// One notice at a time when the console cannot act now.
+let busyShown = false;
+window.addEventListener('varn-busy', async (event) => {
+  if (busyShown) return;
+  busyShown = true;
+  await messageBox(event.detail);
+  busyShown = false;
+});
+
 async function start() {
+  loadToken();
   try {
     state = await getJson('/api/state');
   } catch {
@@ -309,7 +318,6 @@ async function start() {
     document.body.textContent = t('refused');
     return;
   }
-  setToken(state.csrf);
   await loadMessages(state.language);
   document.title = t('appTitle');
   applyStaticTexts();

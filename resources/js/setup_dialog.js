@@ -1,7 +1,7 @@
 // "Setup": the alert mail servers, From and To, net-send destinations, the local alarm, the
 // scan intervals and the log options, with the two global template editors. The console
 // runs the checks of "OK" in their order and writes the settings only when all pass.
-import { act, upload, waveUrl } from './api.js';
+import { act, getBytes, upload, waveUrl } from './api.js';
 import { messageBox } from './dialogs.js';
 import { Form, button, el, openDialog } from './form.js';
 import { editTemplates } from './message_editor.js';
@@ -144,19 +144,31 @@ class SetupDialog {
     this.form.refresh();
   }
 
-  soundTest(form) {
+  async soundTest(form) {
     const v = form.get();
-    if (v.soundKind === 'wave') {
-      if (!v.waveFile) return;
-      // A sound still playing is not cut off.
-      if (this.audio && !this.audio.paused && !this.audio.ended) return;
-      this.audio = new Audio(waveUrl(v.waveFile));
-      this.audio.play().catch(() => {});
-      return;
-    }
     const Context = window.AudioContext || window.webkitAudioContext;
     if (!Context) return;
     this.context ??= new Context();
+    if (v.soundKind === 'wave') {
+      if (!v.waveFile) return;
+      // A sound still playing is not cut off.
+      if (this.playing) return;
+      // The file is a data route: fetched with the token, played from memory.
+      this.playing = true;
+      try {
+        const buffer = await this.context.decodeAudioData(await getBytes(waveUrl(v.waveFile)));
+        const source = this.context.createBufferSource();
+        source.buffer = buffer;
+        source.connect(this.context.destination);
+        source.onended = () => {
+          this.playing = false;
+        };
+        source.start();
+      } catch {
+        this.playing = false;
+      }
+      return;
+    }
     const osc = this.context.createOscillator();
     const gain = this.context.createGain();
     osc.type = 'square';

@@ -41,10 +41,44 @@ TEST(WebSecurity, TokensCookiesOriginsAndFetchSites) {
   EXPECT_TRUE(OriginAllowed("http://127.0.0.1:1", "127.0.0.1:1"));
   EXPECT_FALSE(OriginAllowed("http://evil.example", "127.0.0.1:1"));
   EXPECT_FALSE(OriginAllowed("null", "127.0.0.1:1"));
+  EXPECT_TRUE(OriginAllowed("https://127.0.0.2:1", "127.0.0.2:1", true));
+  EXPECT_FALSE(OriginAllowed("http://127.0.0.2:1", "127.0.0.2:1", true));
   EXPECT_TRUE(FetchSiteAllowed(""));
   EXPECT_TRUE(FetchSiteAllowed("same-origin"));
   EXPECT_FALSE(FetchSiteAllowed("cross-site"));
   EXPECT_FALSE(FetchSiteAllowed("same-site"));
+}
+
+TEST(WebSecurity, OnlyLoopbackAddressesCountAsLoopback) {
+  for (const char* yes : {"127.0.0.1", "127.0.0.2", "127.255.255.254", "::1"}) {
+    EXPECT_TRUE(IsLoopbackAddress(yes)) << yes;
+  }
+  for (const char* no : {"0.0.0.0", "::", "10.0.0.1", "128.0.0.1", "localhost", "",
+                         "::ffff:127.0.0.1", "127.0.0.1 ", "fe80::1"}) {
+    EXPECT_FALSE(IsLoopbackAddress(no)) << no;
+  }
+}
+
+TEST(WebSecurity, PageJsonIsBoundedInDepth) {
+  const auto nested = [](int depth, char open, char close) {
+    return std::string(depth, open) + std::string(depth, close);
+  };
+  EXPECT_FALSE(ParsePageJson(nested(kJsonDepthLimit, '[', ']')).is_discarded());
+  EXPECT_TRUE(ParsePageJson(nested(kJsonDepthLimit + 1, '[', ']')).is_discarded());
+  // A million levels, closed or not, are refused without parsing them.
+  EXPECT_TRUE(ParsePageJson(std::string(1000000, '[')).is_discarded());
+  EXPECT_TRUE(ParsePageJson(nested(1000000, '[', ']')).is_discarded());
+  std::string objects;
+  for (int i = 0; i <= kJsonDepthLimit; ++i) objects += "{\"a\":";
+  objects += "1" + std::string(kJsonDepthLimit + 1, '}');
+  EXPECT_TRUE(ParsePageJson(objects).is_discarded());
+  // Brackets inside strings, escaped quotes included, are text, not nesting.
+  const std::string text = "{\"action\":\"x\",\"s\":\"\\\"" + std::string(100, '[') + "\"}";
+  const nlohmann::json parsed = ParsePageJson(text);
+  ASSERT_FALSE(parsed.is_discarded());
+  EXPECT_EQ(parsed["s"].get<std::string>().size(), 101u);
+  EXPECT_TRUE(ParsePageJson("{\"action\":").is_discarded());
+  EXPECT_TRUE(ParsePageJson("").is_discarded());
 }
 
 }  // namespace

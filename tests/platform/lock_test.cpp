@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/temp_dir.h"
 
 using testsupport::TempDir;
@@ -55,4 +58,28 @@ TEST(FileLock, MovedLockStaysHeldOnce) {
   EXPECT_TRUE(b.held());
   platform::FileLock other;
   EXPECT_FALSE(other.TryAcquire(dir / "l"));  // a second open file description is refused
+}
+
+TEST(FileLock, BoundedWaitGivesUpOrTakesTheLockWhenFreed) {
+  TempDir dir;
+  const std::string path = dir / "held";
+  pid_t holder = HoldLockInChild(path);
+  platform::FileLock lock;
+  bool timedOut = false;
+  EXPECT_FALSE(lock.AcquireWithin(path, 100, &timedOut));
+  EXPECT_TRUE(timedOut);
+  EXPECT_FALSE(lock.held());
+  // Freed while waiting: taken within the bound.
+  std::thread killer([holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::kill(holder, SIGKILL);
+  });
+  EXPECT_TRUE(lock.AcquireWithin(path, 30000, &timedOut));
+  EXPECT_FALSE(timedOut);
+  killer.join();
+  ::waitpid(holder, nullptr, 0);
+  // A lock file that cannot be made is a failure, not a time-out.
+  platform::FileLock other;
+  EXPECT_FALSE(other.AcquireWithin("/proc/none/lock", 100, &timedOut));
+  EXPECT_FALSE(timedOut);
 }

@@ -142,7 +142,7 @@ export async function startConsole(dir, { agents, env = {} } = {}) {
     child, dir, address, exited,
     origin: url.origin,
     port: Number(url.port),
-    token: url.searchParams.get('token'),
+    token: /token=([0-9a-f]+)/.exec(url.hash)?.[1],
     output: () => out,
     errors: () => err,
     async stop() {

@@ -79,20 +79,20 @@ test('a confirmed failure sounds the alarm visibly; pause stops launches and sil
   fs.writeFileSync(path.join(dir, 'portSMTPPara.dat'), down);
   await h.waitFor(async () => /ALARM/.test(await page.title()), 5000);
   await h.waitFor(async () => (await page.locator('.group[data-group="PORT"] img').getAttribute('src')).includes('red'));
-  const state1 = await (await page.request.get(`${c.origin}/api/state`)).json();
+  const state1 = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
   await new Promise((r) => setTimeout(r, 2200));
-  const state2 = await (await page.request.get(`${c.origin}/api/state`)).json();
+  const state2 = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
   assert.ok(state2.alarm.count >= state1.alarm.count + 1, 'the alarm repeats every second');
   await h.screenshot(page, 'alarm');
 
   await page.locator('#btn-scan').click();
   await h.waitFor(() => /Scan Pause Clicked\s+Scan Disabled\./.test(h.fullLog(dir)));
   await h.waitFor(async () => !/ALARM/.test(await page.title()));
-  const paused = await (await page.request.get(`${c.origin}/api/state`)).json();
+  const paused = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
   assert.equal(paused.paused, true);
   assert.equal(paused.alarm.active, false);
   await new Promise((r) => setTimeout(r, 1500));
-  const still = await (await page.request.get(`${c.origin}/api/state`)).json();
+  const still = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
   assert.equal(still.alarm.count, paused.alarm.count, 'no alarm while paused');
   const before = h.startedAgents(agents).length;
   await page.locator('#toolbar button[data-cmd="1071"]').click();

@@ -158,7 +158,7 @@ test('a boundary dragged far left keeps 15 px per column and survives a restart'
   await page.mouse.move(0, box.y + 8, { steps: 4 });
   await page.mouse.up();
   const state = await h.waitFor(async () => {
-    const s = await (await page.request.get(`${c.origin}/api/state`)).json();
+    const s = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
     return s.columns.left[5] < 200 ? s : null;
   });
   for (let i = 0; i < 8; i++) {
@@ -170,7 +170,7 @@ test('a boundary dragged far left keeps 15 px per column and survives a restart'
   assert.equal(Number(h.iniValue(dir, 'LASTLIST5')), state.columns.left[5]);
   c = await h.startConsole(dir, { agents });
   page = await h.openConsole(browser.context, c, 5);
-  const again = await (await page.request.get(`${c.origin}/api/state`)).json();
+  const again = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
   assert.deepEqual(again.columns.left.slice(3, 7), state.columns.left.slice(3, 7));
   const shown = await page.locator('#list-header .col-title[data-column="5"]').boundingBox();
   const header = await page.locator('#list-header').boundingBox();

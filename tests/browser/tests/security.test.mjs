@@ -2,7 +2,9 @@
 // nothing and get no data.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
+import fs from 'node:fs';
 import http from 'node:http';
+import path from 'node:path';
 import * as h from '../lib/console.mjs';
 
 let dir;
@@ -10,7 +12,9 @@ let c;
 
 before(async () => {
   dir = h.newProgramDir();
-  h.applySetup(dir, { mailServer: '127.0.0.1', interval: 0, accounts: [{ name: 'kilo', host: '127.0.0.1', ping: true }] });
+  h.applySetup(dir, { mailServer: '127.0.0.1', interval: 0, wave: 'chime.wav', accounts: [{ name: 'kilo', host: '127.0.0.1', ping: true }] });
+  fs.mkdirSync(path.join(dir, 'Wave'), { recursive: true });
+  fs.writeFileSync(path.join(dir, 'Wave', 'chime.wav'), Buffer.alloc(4000, 7));
   c = await h.startConsole(dir, { agents: h.makeAgents() });
 });
 
@@ -33,31 +37,33 @@ function request({ method = 'GET', path = '/', headers = {}, body } = {}) {
 }
 
 const host = () => `127.0.0.1:${c.port}`;
-const cookie = () => `varn_token=${c.token}`;
 const toggle = JSON.stringify({ action: 'toggle', row: 0 });
 const enabled = () => h.readStatus(dir, 'PINGData', 'kilo').readUInt32LE(0);
+const withToken = () => ({ Host: host(), 'X-Varn-Token': c.token });
 
-test('the first page load sets an HttpOnly SameSite=Strict cookie and a strict policy', async () => {
-  const r = await request({ path: `/?token=${c.token}`, headers: { Host: host() } });
+test('the page needs no token and sets no cookie; the data routes need the token header', async () => {
+  const r = await request({ path: '/', headers: { Host: host() } });
   assert.equal(r.status, 200);
-  assert.match(r.headers['set-cookie'][0], /varn_token=[0-9a-f]{32}; HttpOnly; SameSite=Strict/);
+  assert.equal(r.headers['set-cookie'], undefined);
   assert.equal(r.headers['content-security-policy'], "default-src 'self'; frame-ancestors 'none'");
   assert.equal(r.headers['access-control-allow-origin'], undefined);
-  const ok = await request({ path: '/api/state', headers: { Host: host(), Cookie: cookie() } });
+  const ok = await request({ path: '/api/state', headers: withToken() });
   assert.equal(ok.status, 200);
   assert.equal(JSON.parse(ok.body).rows, 1);
+  assert.doesNotMatch(ok.body, new RegExp(c.token), 'the state does not hand out the token');
+  assert.equal(ok.headers['set-cookie'], undefined);
 });
 
 test('reads without the token, with a wrong token or another Host get no data', async () => {
   const cases = [
     { path: '/api/state', headers: { Host: host() } },
-    { path: '/api/rows?first=0&count=5', headers: { Host: host(), Cookie: 'varn_token=0123456789abcdef0123456789abcdef' } },
-    { path: '/', headers: { Host: host() } },
-    { path: '/?token=wrong', headers: { Host: host() } },
-    { path: '/js/main.js', headers: { Host: host() } },
-    { path: '/api/state', headers: { Host: `evil.example:${c.port}`, Cookie: cookie() } },
-    { path: `/?token=${c.token}`, headers: { Host: 'attacker.test' } },
-    { path: '/api/pane', headers: { Host: host(), Cookie: cookie(), 'Sec-Fetch-Site': 'cross-site' } },
+    { path: '/api/rows?first=0&count=5', headers: { Host: host(), Cookie: `varn_token=${c.token}` } },
+    { path: '/api/rows?first=0&count=5', headers: { Host: host(), 'X-Varn-Token': '0123456789abcdef0123456789abcdef' } },
+    { path: `/api/state?token=${c.token}`, headers: { Host: host() } },
+    { path: '/api/wave', headers: { Host: host() } },
+    { path: '/api/state', headers: { ...withToken(), Host: `evil.example:${c.port}` } },
+    { path: '/', headers: { Host: 'attacker.test' } },
+    { path: '/api/pane', headers: { ...withToken(), 'Sec-Fetch-Site': 'cross-site' } },
   ];
   for (const req of cases) {
     const r = await request(req);
@@ -67,12 +73,12 @@ test('reads without the token, with a wrong token or another Host get no data', 
   }
 });
 
-test('state changes need the cookie, the token header and the own origin', async () => {
-  const base = { 'Content-Type': 'application/json', Host: host(), Cookie: cookie(), 'X-Varn-Token': c.token };
+test('state changes need the token header and the own origin', async () => {
+  const base = { 'Content-Type': 'application/json', ...withToken() };
   const refused = [
-    { ...base, Cookie: '' },
     { ...base, 'X-Varn-Token': '' },
     { ...base, 'X-Varn-Token': 'f'.repeat(32) },
+    { ...base, 'X-Varn-Token': '', Cookie: `varn_token=${c.token}` },
     { ...base, Origin: 'http://evil.example' },
     { ...base, Host: `localhost.evil:${c.port}` },
     { ...base, 'Sec-Fetch-Site': 'cross-site' },
@@ -91,6 +97,24 @@ test('state changes need the cookie, the token header and the own origin', async
   assert.equal(enabled(), 0);
 });
 
+test('the page takes the token out of the address and keeps it for this tab only', async () => {
+  const browser = await h.launchBrowser();
+  try {
+    const page = await h.openConsole(browser.context, c, 1);
+    assert.equal(new URL(page.url()).hash, '', 'the address bar no longer shows the token');
+    assert.equal(await page.evaluate(() => sessionStorage.getItem('varnToken')), c.token);
+    assert.deepEqual(await browser.context.cookies(), []);
+    // The wave file is a data route: the page fetches it with the token, into memory.
+    const bytes = await page.evaluate(async () => (await (await import('/js/api.js')).getBytes('/api/wave')).byteLength);
+    assert.equal(bytes, 4000);
+    // A reload in the same tab still works without the token in the address.
+    await page.reload();
+    await page.locator('#list .list-row').first().waitFor();
+  } finally {
+    await browser.close();
+  }
+});
+
 test('a page of another origin cannot drive the console from the browser', async () => {
   const browser = await h.launchBrowser();
   const evil = http.createServer((req, res) => {
@@ -103,14 +127,18 @@ test('a page of another origin cannot drive the console from the browser', async
   await new Promise((r) => evil.listen(0, '127.0.0.1', r));
   try {
     const page = await browser.context.newPage();
-    // The browser holds the console's cookie, as a real administrator's would.
+    // The browser has the console open in this tab, as a real administrator's would.
     await page.goto(c.address);
-    await page.goto(`http://localhost:${evil.address().port}/`);
+    await page.locator('#window:not([hidden])').waitFor();
+    await page.goto(`http://127.0.0.1:${evil.address().port}/`);
     await h.waitFor(async () => (await page.title()) !== '', 5000);
     assert.doesNotMatch(await page.title(), /read:.*rows/);
+    assert.equal(await page.evaluate(() => sessionStorage.getItem('varnToken')), null);
+    assert.deepEqual(await browser.context.cookies(), []);
     await page.evaluate(() => document.getElementById('f').submit());
     await new Promise((r) => setTimeout(r, 1000));
     assert.equal(c.child.exitCode, null, 'the console is still running');
+    assert.equal(enabled(), 0, 'nothing changed');
   } finally {
     evil.close();
     await browser.close();
