@@ -144,37 +144,3 @@ test('a page of another origin cannot drive the console from the browser', async
     await browser.close();
   }
 });
-
-test('a port in use is refused: a second console says so, exits non-zero and writes nothing', async () => {
-  const { spawnSync } = await import('node:child_process');
-  const fs = await import('node:fs');
-  const other = h.newProgramDir();
-  const second = spawnSync(h.KTVARNOCK, ['--port', String(c.port)], { cwd: other, encoding: 'utf8', timeout: 15000 });
-  assert.notEqual(second.status, 0);
-  assert.match(second.stderr, new RegExp(`cannot listen on 127\\.0\\.0\\.1 port ${c.port}: the port is in use`));
-  assert.deepEqual(fs.readdirSync(other), []);
-  // The first console still answers every request itself.
-  for (let i = 0; i < 20; i += 1) {
-    const res = await request({ path: '/api/state', headers: { Host: host(), Cookie: cookie(), 'X-Varn-Token': c.token } });
-    assert.equal(res.status, 200);
-  }
-});
-
-test('kept-alive requests are answered at once, not after a delayed acknowledgement', async () => {
-  const agent = new http.Agent({ keepAlive: true, maxSockets: 1 });
-  const get = () => new Promise((resolve, reject) => {
-    const req = http.get({ host: '127.0.0.1', port: c.port, path: '/api/state', agent,
-      headers: { Host: host(), Cookie: cookie(), 'X-Varn-Token': c.token } },
-      (res) => { res.resume(); res.on('end', () => resolve(res.statusCode)); });
-    req.on('error', reject);
-  });
-  await get();
-  const count = 50;
-  const started = Date.now();
-  for (let i = 0; i < count; i += 1) assert.equal(await get(), 200);
-  const took = Date.now() - started;
-  agent.destroy();
-  // With the head and body held back for the peer's acknowledgement each answer costs about
-  // 40 ms (2 s for fifty); without it a few milliseconds.
-  assert.ok(took < 1200, `${count} kept-alive requests took ${took} ms`);
-});
