@@ -2,7 +2,7 @@
 // to a browser on the loopback address.
 //
 //   KTVarnock [--dir DIR] [--init] [--port N] [--listen ADDRESS [--tls-cert FILE
-//             --tls-key FILE]] [--agents DIR]
+//             --tls-key FILE]] [--agents DIR] [--new-token]
 //   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
 #include <signal.h>
@@ -43,6 +43,7 @@ struct Options {
   std::string tlsKey;
   std::string dir;    // the program directory; the current folder when empty
   bool init = false;  // use a folder that is neither empty nor a program directory
+  bool newToken = false;  // replace the kept access token (the old address stops working)
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -56,7 +57,7 @@ bool ParseInt(const char* text, int lo, int hi, int* out) {
 int Usage() {
   std::fprintf(
       stderr,
-      "usage: KTVarnock [--dir DIR] [--init] [--port N]\n"
+      "usage: KTVarnock [--dir DIR] [--init] [--port N] [--new-token]\n"
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n");
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
       opt.dir = argv[++i];
     } else if (a == "--init") {
       opt.init = true;
+    } else if (a == "--new-token") {
+      opt.newToken = true;
     } else {
       return Usage();
     }
@@ -223,7 +226,16 @@ int main(int argc, char** argv) {
   // Right after start-up every group with an interval is due.
   loop.Post([&app] { app.SchedulerTick(); });
 
-  const std::string token = console::NewAccessToken();
+  // The token, and with it the address, lasts from one start to the next.
+  const std::string tokenFile = common::InDir(dir, common::kSetting, "console.token");
+  bool tokenKept = false;
+  const std::string token = console::KeptAccessToken(tokenFile, opt.newToken, &tokenKept);
+  if (!tokenKept) {
+    std::fprintf(stderr,
+                 "KTVarnock: cannot keep the access token in %s; the address changes at the "
+                 "next start\n",
+                 tokenFile.c_str());
+  }
   console::WebServer web(loop, app, token, std::move(tlsCert), std::move(tlsKey));
   std::string error;
   if (!web.Start(listenFd, opt.listen, &error)) {

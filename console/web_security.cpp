@@ -1,9 +1,14 @@
 #include "console/web_security.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+
+#include "platform/files.h"
 
 namespace console {
 
@@ -21,6 +26,51 @@ std::string NewAccessToken() {
     hex += pair;
   }
   return hex;
+}
+
+namespace {
+
+bool IsTokenText(std::string_view text) {
+  if (text.size() != 32) return false;
+  for (char ch : text) {
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'))) return false;
+  }
+  return true;
+}
+
+// The token of a file that only its owner, this user, can read; "" otherwise.
+std::string ReadPrivateToken(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return "";
+  struct stat st {};
+  char buf[64];
+  ssize_t n = -1;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+      (st.st_mode & 077) == 0) {
+    n = ::read(fd, buf, sizeof buf);
+  }
+  ::close(fd);
+  if (n <= 0) return "";
+  std::string_view text(buf, static_cast<size_t>(n));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  return IsTokenText(text) ? std::string(text) : "";
+}
+
+}  // namespace
+
+std::string KeptAccessToken(const std::string& path, bool renew, bool* kept) {
+  if (!renew) {
+    std::string token = ReadPrivateToken(path);
+    if (!token.empty()) {
+      *kept = true;
+      return token;
+    }
+  }
+  std::string token = NewAccessToken();
+  // A file left readable by others must not pass its permissions on to the new token.
+  platform::RemoveFile(path);
+  *kept = platform::WriteFileAtomic(path, token + "\n", 0600);
+  return token;
 }
 
 bool SameToken(std::string_view a, std::string_view b) {

@@ -11,6 +11,12 @@ namespace console {
 // A new random token of 128 bits as 32 hex digits.
 std::string NewAccessToken();
 
+// The token kept in `path` (a 0600 file of the program directory), so that the console's
+// address and a bookmark of it outlive a restart. A new token replaces it when `renew` is
+// set or when the file is missing, malformed, not a plain file of this user, or readable by
+// others. `*kept` tells whether the token could be stored for the next start.
+std::string KeptAccessToken(const std::string& path, bool renew, bool* kept);
+
 // Compares without an early exit, so the time taken tells nothing about the token.
 bool SameToken(std::string_view a, std::string_view b);
 

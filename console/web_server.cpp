@@ -26,6 +26,10 @@ namespace console {
 namespace {
 
 constexpr const char* kTokenHeader = "X-Varn-Token";
+// The whole answer to a request without a valid token: where the right address is found.
+constexpr const char* kNoTokenText =
+    "No valid access token. Open the address that the console printed when it started; it is "
+    "also kept in temp/console-address.txt of the console's program directory.\n";
 // The longest a request waits for the main loop; then it is answered "console busy".
 constexpr int kWaitMs = 4000;
 constexpr const char* kBusyFiles = "the status files are busy; try again";
@@ -290,7 +294,7 @@ std::optional<Reply> CheckHeaders(MHD_Connection* c, const std::string& url,
   }
   if (api) {
     // Every data and action route needs the token, and no other site may start it.
-    if (!SameToken(Header(c, kTokenHeader), token)) return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
+    if (!SameToken(Header(c, kTokenHeader), token)) return Text(MHD_HTTP_FORBIDDEN, kNoTokenText);
     if (!OriginAllowed(Header(c, "Origin"), Header(c, "Host"), tls)) {
       return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
     }

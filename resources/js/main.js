@@ -63,7 +63,8 @@ async function confirmQuit() {
   } catch {
     // The console may end before its answer arrives.
   }
-  showStopped(t('stopped'));
+  showStopped(`${t('stopped')}\n${t('waitingForConsole')}`);
+  awaitReturn();
 }
 
 function showStopped(text) {
@@ -274,11 +275,39 @@ async function poll() {
     list.update(state);
     document.getElementById('status-rows').textContent = t('accounts', state.rows);
     document.getElementById('status-dir').textContent = state.programDir;
-  } catch {
-    if (++failures >= 4) showStopped(t('lostConnection'));
+  } catch (error) {
+    if (error.status === 403) {
+      showStopped(t('refused'));
+    } else if (++failures >= 4) {
+      showStopped(t('waitingForConsole'));
+      awaitReturn();
+    }
   } finally {
     polling = false;
   }
+}
+
+// While the console is away the page asks every two seconds; when it answers again the page
+// starts afresh with the token this tab keeps, and a console that no longer knows the token
+// gets the refusal text.
+let awaiting = false;
+function awaitReturn() {
+  if (awaiting) return;
+  awaiting = true;
+  const ask = async () => {
+    try {
+      await getJson('/api/state');
+      window.location.reload();
+      return;
+    } catch (error) {
+      if (error.status === 403) {
+        document.getElementById('stopped-text').textContent = t('refused');
+        return;
+      }
+    }
+    setTimeout(ask, 2000);
+  };
+  setTimeout(ask, 2000);
 }
 
 // The splash at start and the About window share one place; a click or a key closes it.
@@ -308,14 +337,25 @@ window.addEventListener('varn-busy', async (event) => {
   busyShown = false;
 });
 
+// A new address pasted into this tab changes only the fragment, which loads nothing: the page
+// starts afresh so that the new token is taken.
+window.addEventListener('hashchange', () => {
+  if (/token=/.test(window.location.hash)) window.location.reload();
+});
+
 async function start() {
   loadToken();
   try {
     state = await getJson('/api/state');
-  } catch {
+  } catch (error) {
     // Without the console's state the language is the browser's.
     await loadMessages(navigator.language?.startsWith('ja') ? '1' : '0').catch(() => {});
-    document.body.textContent = t('refused');
+    if (error.status === 403) {
+      document.body.textContent = t('refused');
+    } else {
+      showStopped(t('waitingForConsole'));
+      awaitReturn();
+    }
     return;
   }
   await loadMessages(state.language);

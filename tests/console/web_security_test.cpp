@@ -1,6 +1,10 @@
 #include "console/web_security.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/temp_dir.h"
 
 namespace console {
 namespace {
@@ -79,6 +83,65 @@ TEST(WebSecurity, PageJsonIsBoundedInDepth) {
   EXPECT_EQ(parsed["s"].get<std::string>().size(), 101u);
   EXPECT_TRUE(ParsePageJson("{\"action\":").is_discarded());
   EXPECT_TRUE(ParsePageJson("").is_discarded());
+}
+
+// The kept token survives a restart only when its file is sound and private: anything that
+// may have been read or planted by someone else gives a new token, stored 0600.
+TEST(WebSecurity, KeptTokenIsReusedOnlyFromAPrivateSoundFile) {
+  const std::string good = "0123456789abcdef0123456789abcdef";
+  struct Case {
+    const char* what;
+    std::string content;  // empty: no file
+    mode_t mode;
+    bool symlink;
+    bool renew;
+    bool reused;
+  } cases[] = {
+      {"no file yet", "", 0600, false, false, false},
+      {"sound file", good + "\n", 0600, false, false, true},
+      {"sound file without a line end", good, 0600, false, false, true},
+      {"--new-token", good + "\n", 0600, false, true, false},
+      {"readable by others", good + "\n", 0644, false, false, false},
+      {"upper-case digits", "0123456789ABCDEF0123456789ABCDEF\n", 0600, false, false, false},
+      {"too short", good.substr(1) + "\n", 0600, false, false, false},
+      {"two tokens", good + good + "\n", 0600, false, false, false},
+      {"a symbolic link to a token", good + "\n", 0600, true, false, false},
+  };
+  for (const Case& c : cases) {
+    testsupport::TempDir dir;
+    const std::string path = dir / "console.token";
+    if (!c.content.empty()) {
+      const std::string target = c.symlink ? dir / "elsewhere" : path;
+      testsupport::WriteFile(target, c.content);
+      ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
+      if (c.symlink) {
+        ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+      }
+    }
+    bool kept = false;
+    const std::string token = KeptAccessToken(path, c.renew, &kept);
+    EXPECT_TRUE(kept) << c.what;
+    EXPECT_EQ(token == good, c.reused) << c.what;
+    EXPECT_EQ(token.size(), 32u) << c.what;
+    // A reused file stays as it was; a new token is stored for the next start.
+    EXPECT_EQ(testsupport::ReadFile(path), c.reused ? c.content : token + "\n") << c.what;
+    struct stat st {};
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << c.what;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << c.what;
+    bool again = false;
+    EXPECT_EQ(KeptAccessToken(path, false, &again), token) << c.what;
+    // The file a link pointed at is left alone.
+    if (c.symlink) {
+      EXPECT_EQ(testsupport::ReadFile(dir / "elsewhere"), c.content) << c.what;
+    }
+  }
+  // A folder that cannot hold the file still gives a token, and says it was not kept.
+  testsupport::TempDir dir;
+  testsupport::WriteFile(dir / "Setting", "a file, not a folder");
+  bool kept = true;
+  EXPECT_EQ(KeptAccessToken(dir / "Setting/console.token", false, &kept).size(), 32u);
+  EXPECT_FALSE(kept);
 }
 
 }  // namespace

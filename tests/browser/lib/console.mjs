@@ -121,8 +121,8 @@ export async function waitFor(predicate, timeoutMs = 10000, stepMs = 100) {
 }
 
 // Starts the console in `dir`; resolves with its address once it printed it.
-export async function startConsole(dir, { agents, env = {} } = {}) {
-  const args = ['--port', '0'];
+export async function startConsole(dir, { agents, env = {}, port = 0, extraArgs = [] } = {}) {
+  const args = ['--port', String(port), ...extraArgs];
   if (agents) args.push('--agents', agents);
   const child = spawn(KTVARNOCK, args, {
     cwd: dir,
