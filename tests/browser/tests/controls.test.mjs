@@ -74,6 +74,9 @@ test('Run Scan Now starts every agent with the program directory and 1', async (
 });
 
 test('a confirmed failure sounds the alarm visibly; pause stops launches and silences it', async () => {
+  const buttonHeights = () => page.locator('#btn-scan, #btn-sound')
+    .evaluateAll((buttons) => buttons.map((b) => b.getBoundingClientRect().height));
+  const calmHeights = await buttonHeights();
   const down = Buffer.alloc(20);
   down.writeUInt32LE(1, 16);
   fs.writeFileSync(path.join(dir, 'portSMTPPara.dat'), down);
@@ -84,6 +87,14 @@ test('a confirmed failure sounds the alarm visibly; pause stops launches and sil
   const state2 = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
   assert.ok(state2.alarm.count >= state1.alarm.count + 1, 'the alarm repeats every second');
   await h.screenshot(page, 'alarm');
+  // The banner never wraps the activity buttons, also on a narrow desktop window.
+  const size = page.viewportSize();
+  for (const width of [size.width, 760]) {
+    await page.setViewportSize({ width, height: size.height });
+    assert.ok(await page.locator('#status-note.alarm-note').isVisible(), `banner at ${width} px`);
+    assert.deepEqual(await buttonHeights(), calmHeights, `button heights at ${width} px`);
+  }
+  await page.setViewportSize(size);
 
   await page.locator('#btn-scan').click();
   await h.waitFor(() => /Scan Pause Clicked\s+Scan Disabled\./.test(h.fullLog(dir)));

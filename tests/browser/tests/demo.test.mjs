@@ -3,7 +3,7 @@
 // the listener comes back and an Up mail follows. Needs root for the mail catcher's port 25.
 import { test, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -20,8 +20,13 @@ after(async () => {
   if (demo && demo.exitCode === null) {
     process.kill(-demo.pid, 'SIGTERM');
     await new Promise((resolve) => demo.once('exit', resolve));
+    // The console ends after the script: its last exit write removes the address file.
+    await h.waitFor(() => !fs.existsSync(path.join(home, 'temp', 'console-address.txt')), 20000)
+      .catch(() => {});
   }
-  fs.rmSync(home, { recursive: true, force: true });
+  // Agents started by the last scan run on by themselves until their checks end.
+  await h.waitFor(() => spawnSync('pgrep', ['-f', home]).status !== 0, 60000, 250).catch(() => {});
+  fs.rmSync(home, { recursive: true, force: true, maxRetries: 5 });
 });
 
 function freePort() {
@@ -47,7 +52,8 @@ async function port25Free() {
 function caught() {
   const folder = path.join(home, 'caught-mail');
   if (!fs.existsSync(folder)) return [];
-  return fs.readdirSync(folder).filter((n) => n.endsWith('.eml')).sort()
+  // The catcher writes a hidden file first and renames it when the mail is whole.
+  return fs.readdirSync(folder).filter((n) => n.endsWith('.eml') && !n.startsWith('.')).sort()
     .map((n) => [n, fs.readFileSync(path.join(folder, n), 'latin1')]);
 }
 
