@@ -1,9 +1,12 @@
 #include "agents/roundtrip/round_trip.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "agents/framework/account_frame.h"
 #include "agents/framework/agent_log.h"
@@ -101,6 +104,7 @@ class RoundTrip {
   const Params& params_;
   const Services& services_;
   platform::SystemTime sendTime_{};
+  std::time_t sentAt_ = 0;
   std::string subject_;
 };
 
@@ -164,6 +168,7 @@ bool RoundTrip::SendPhase() {
   if (!agents::NoteStageStart(run_, job)) return false;
   run_.state.WriteWord(kSendBusy, 1);
   sendTime_ = platform::LocalNow();
+  sentAt_ = std::time(nullptr);
   subject_ = TestSubject(sendTime_, static_cast<long>(::getpid()));
 
   mail::MailJob mailJob;
@@ -193,42 +198,77 @@ bool RoundTrip::SendPhase() {
   return true;
 }
 
+namespace {
+
+bool HoldsText(const std::string& path, const std::string& text) {
+  std::string head(kMatchBytes, '\0');
+  const long n = platform::ReadPrefix(path, head.data(), head.size());
+  head.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return head.find(text) != std::string::npos;
+}
+
+bool IsMessageFile(const std::string& name) {
+  return name.size() > 4 && name[0] != '.' && name.compare(name.size() - 4, 4, ".eml") == 0;
+}
+
+// Moves a fetched message into `dir` under its own name or, when that is taken, with
+// "_2", "_3", ... before ".eml": a kept message never replaces another (link() fails on an
+// existing name, where rename() would replace it).
+void KeepIn(const std::string& path, const std::string& dir, const std::string& name) {
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (int i = 1; i < 1000; ++i) {
+    const std::string target =
+        platform::JoinPath(dir, i == 1 ? name : stem + "_" + std::to_string(i) + ".eml");
+    if (::link(path.c_str(), target.c_str()) == 0) break;
+    if (errno != EEXIST) break;
+  }
+  ::unlink(path.c_str());
+}
+
+}  // namespace
+
 bool RoundTrip::Match(const std::string& mailbox) {
   bool found = false;
   for (const std::string& name : platform::ListFiles(mailbox)) {
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".eml") != 0) continue;
+    if (!IsMessageFile(name)) continue;
     const std::string path = platform::JoinPath(mailbox, name);
-    if (!found) {
-      std::string head(kMatchBytes, '\0');
-      const long n = platform::ReadPrefix(path, head.data(), head.size());
-      head.resize(n > 0 ? static_cast<size_t>(n) : 0);
-      if (head.find(subject_) != std::string::npos) {
-        platform::RemoveFile(path);
-        found = true;
-        continue;
-      }
+    if (!found && HoldsText(path, subject_)) {
+      platform::RemoveFile(path);
+      found = true;
+      continue;
     }
-    // Someone else's mail (or an earlier run's test message) is kept, never replaced.
-    const std::string target = platform::JoinPath(params_.mailboxDir, name);
-    std::string free = target;
-    for (int i = 2; platform::PathExists(free) && i < 1000; ++i)
-      free = target.substr(0, target.size() - 4) + "_" + std::to_string(i) + ".eml";
-    if (!platform::PathExists(free)) platform::RenamePath(path, free);
+    // Someone else's mail, or an earlier run's test message, is kept.
+    KeepIn(path, params_.mailboxDir, name);
   }
   for (const std::string& name : platform::ListFiles(mailbox))
     platform::RemoveFile(platform::JoinPath(mailbox, name));
   ::rmdir(mailbox.c_str());
-  return found;
+  if (found) return true;
+  // Another account on the same POP3 mailbox may have fetched this run's message and kept
+  // it in the mailbox folder: it still came back. Only files kept since the send count.
+  for (const std::string& name : platform::ListFiles(params_.mailboxDir)) {
+    if (!IsMessageFile(name)) continue;
+    const std::string path = platform::JoinPath(params_.mailboxDir, name);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_mtime + 1 < sentAt_) continue;
+    if (HoldsText(path, subject_)) {
+      platform::RemoveFile(path);
+      return true;
+    }
+  }
+  return false;
 }
 
 int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found) {
   const std::string popHost = common::FieldText(record.popServer);
   const std::string user = common::FieldText(record.popUser);
   const std::string password = common::FieldText(record.popPassword);
+  // A folder of this account's own: two accounts with one POP3 user name (on one server or
+  // two) must not take each other's messages out of a shared folder while both run.
   std::string folder = user;
   for (char& c : folder)
     if (c == '/') c = '_';
-  if (folder.empty() || folder[0] == '.') folder = "_" + folder;
+  folder = "_" + folder + "." + params_.accountFile;
   const std::string mailbox = platform::JoinPath(params_.mailboxDir, folder);
   platform::MakeDirs(params_.mailboxDir, 0700);
   platform::MakeDirs(mailbox, 0700);

@@ -398,6 +398,23 @@ TEST_F(RoundTripTest, OneLaunchThreeAccounts) {
   EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).down);
 }
 
+// Two accounts on one POP3 mailbox run side by side: whichever fetches the other's test
+// message keeps it in the mailbox folder, where the other still finds it.
+TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
+  Alerts(pd_, "");
+  for (const char* name : {"shared-1", "shared-2"}) {
+    testkit::AddAccount(pd_, MailAccount(name, smtp_.port(), pop_.port(), "bob", kPassword),
+                        StatusFolder::kEmail);
+  }
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  int received = 0;
+  for (const std::string& line : AccountLines(pd_.TodayLog()))
+    received += line.find("Mail Receive OK") != std::string::npos;
+  EXPECT_EQ(received, 2) << pd_.TodayLog();
+  EXPECT_TRUE(platform::ListFiles(pd_ / "Mailbox").empty()) << "both test messages were taken";
+  EXPECT_TRUE(platform::ListDirs(pd_ / "Mailbox").empty());
+}
+
 // An Email Send/Receive account as the console's dialog makes it (SMTP on 25, POP3 on 110)
 // turns green against the local servers, and red with one Down mail once the POP3 server
 // is stopped.
