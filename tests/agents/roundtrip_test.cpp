@@ -15,6 +15,7 @@
 #include "common/file_ops.h"
 #include "console/account_form.h"
 #include "console/scheduler.h"
+#include "console/status_cells.h"
 #include "mail_servers.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -392,6 +393,7 @@ TEST_F(RoundTripTest, OneLaunchThreeAccounts) {
         testkit::ReadStatus(pd_, StatusFolder::kEmail, std::string("box-") + user);
     EXPECT_EQ(s.failCount, 0) << user;
     EXPECT_EQ(std::strlen(s.lastCheck), 14u) << user;
+    EXPECT_EQ(console::LampOf(s), console::Lamp::kGreen) << user;
   }
   scheduler.ReadScanStates(common::CountFiles(pd_ / "EmailData"));
   EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).busy);
@@ -467,6 +469,7 @@ TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
   common::CheckStatus s = testkit::ReadStatus(pd, StatusFolder::kEmail, "mail service");
   EXPECT_EQ(s.failCount, 0) << pd.TodayLog();
   EXPECT_EQ(std::strlen(s.lastCheck), 14u);
+  EXPECT_EQ(console::LampOf(s), console::Lamp::kGreen);
   scheduler.ReadScanStates(1);
   EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).down);
 
@@ -477,6 +480,7 @@ TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
   }
   s = testkit::ReadStatus(pd, StatusFolder::kEmail, "mail service");
   EXPECT_EQ(s.failCount, 2);
+  EXPECT_EQ(console::LampOf(s), console::Lamp::kRed);
   scheduler.ReadScanStates(1);
   EXPECT_TRUE(scheduler.Flags(common::kGroupEmail).down);
   const std::vector<std::string> lines = AccountLines(pd.TodayLog());
