@@ -400,6 +400,36 @@ TEST_F(RoundTripTest, OneLaunchThreeAccounts) {
   EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).down);
 }
 
+// A re-check run (n = 0) takes the retry file and runs only the accounts listed there; an
+// account whose round trip is switched off sends nothing and writes nothing.
+TEST_F(RoundTripTest, RecheckRunTakesOnlyTheListedAccounts) {
+  Alerts(pd_, "");
+  testkit::AddAccount(pd_, MailAccount("good", smtp_.port(), pop_.port(), "alice", kPassword),
+                      StatusFolder::kEmail);
+  testkit::AddAccount(pd_, MailAccount("bad", smtp_.port(), pop_.port(), "bob", "wrong"),
+                      StatusFolder::kEmail);
+  common::AccountFile off = MailAccount("off", smtp_.port(), pop_.port(), "carol", kPassword);
+  off.record.isEmail = 0;
+  testkit::AddAccount(pd_, off, StatusFolder::kEmail);
+
+  ASSERT_EQ(LaunchEmail(pd_, 1), 0);
+  EXPECT_EQ(AccountLines(pd_.TodayLog()).size(), 4u) << pd_.TodayLog();
+  const std::string key = common::HexKey("bad");
+  EXPECT_EQ(pd_.Read("temp/emailscan.err"),
+            pd_ / ("AllData/" + key) + "," + pd_ / ("EmailData/" + key) + "," + key + "\r\n");
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "off").lastCheck[0], '\0');
+
+  ASSERT_EQ(LaunchEmail(pd_, 0), 0);
+  const std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 6u) << pd_.TodayLog();
+  EXPECT_NE(lines[4].find("bad "), std::string::npos) << lines[4];
+  EXPECT_NE(lines[5].find("POP Auth Failed Error"), std::string::npos) << lines[5];
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "bad").failCount, 2);
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "good").failCount, 0);
+  // Its own failure listed it again for the next re-check.
+  EXPECT_TRUE(platform::PathExists(pd_ / "temp/emailscan.err"));
+}
+
 // Two accounts on one POP3 mailbox run side by side: whichever fetches the other's test
 // message keeps it in the mailbox folder, where the other still finds it.
 TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
