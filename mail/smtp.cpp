@@ -108,6 +108,8 @@ bool CSMTP::Start(const std::string& host, uint16_t port, const std::string& mes
   esmtp_ = false;
   notify_ = true;
   result_ = kResultFailure;
+  failedIn_ = kIdle;
+  timedOut_ = false;
   SetState(kConnect);
   Drive(kEvNone);
   return true;
@@ -133,6 +135,7 @@ void CSMTP::ArmBound() {
 }
 
 void CSMTP::Fail(State next) {
+  if (result_ != kResultSuccess && failedIn_ == kIdle) failedIn_ = state_;
   result_ = kResultFailure;
   SetState(next);
 }
@@ -146,7 +149,11 @@ void CSMTP::Drive(int event) {
     event = kEvNone;
   } else if (event == kEvClosed || event == kEvTimeout) {
     // After QUIT the result is already settled; a close or silence there changes nothing.
-    if (state_ != kWaitAfterQuit && state_ != kFinish) result_ = kResultFailure;
+    if (state_ != kWaitAfterQuit && state_ != kFinish) {
+      result_ = kResultFailure;
+      if (failedIn_ == kIdle) failedIn_ = state_;
+      timedOut_ = event == kEvTimeout;
+    }
     if (trace_) trace_(event == kEvClosed ? "connection closed" : "time-out");
     SetState(kFinish);
     event = kEvNone;

@@ -91,6 +91,11 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
 
   int result() const { return result_; }
   State state() const { return state_; }
+  // The state the dialogue was in when it failed (kIdle while nothing failed): kAuth for a
+  // refused login, kAwaitConnection for a failed connect.
+  State failedIn() const { return failedIn_; }
+  // Whether the failure was a bound that ran out.
+  bool timedOut() const { return timedOut_; }
   int lastError() const { return lastError_; }
   static const char* StateName(State state);
 
@@ -155,6 +160,8 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   bool notify_ = true;
   int lastError_ = 0;
   State state_ = kIdle;
+  State failedIn_ = kIdle;
+  bool timedOut_ = false;
   int result_ = kResultFailure;
   int64_t boundMs_ = kDefaultBoundMs;
   uintptr_t timer_ = 0;

@@ -117,6 +117,33 @@ TEST(Kanjimap, CorpusConvertsToShiftJis) {
   EXPECT_EQ(converted, 9 * 10);
 }
 
+// Received mail as the e-mail agent reads it: a block of ASCII headers, then a Japanese
+// body in one of the encodings mail comes in. The headers' weight must not hide the body's
+// encoding: every such mail converts to the headers and the Shift-JIS body.
+TEST(Kanjimap, ReceivedMailsInTheMailEncodings) {
+  const std::string dir = std::string(VARN_SOURCE_DIR) + "/tests/kanjimap/corpus";
+  const std::string headers =
+      "Return-Path: <monitor@test.local>\r\nReceived: from host (127.0.0.1) by test.local\r\n"
+      "Message-ID: <1209045530123.0.4950575448.127.0.0.1@127.0.0.1>\r\n"
+      "Subject: KT.Varnock POP Checking ID: 2026/12/09 04:55:30:123:4711\r\n"
+      "MIME-Version: 1.0\r\nContent-Type: text/plain\r\n\r\n";
+  int checked = 0;
+  for (const char* name : {"text", "mixed", "lines", "level2", "fullwidth", "voiced"}) {
+    const std::string sjis = testsupport::ReadFile(dir + "/" + name + ".sjis");
+    ASSERT_FALSE(sjis.empty()) << name;
+    for (const char* encoding : {"iso2022jp", "sjis", "eucjp", "utf8"}) {
+      SCOPED_TRACE(std::string(name) + "." + encoding);
+      const std::string body = testsupport::ReadFile(dir + "/" + name + "." + encoding);
+      ASSERT_FALSE(body.empty());
+      int32_t length = 0;
+      EXPECT_EQ(headers + sjis + "\r\n",
+                ConvertCopy(headers + body + "\r\n", ConvertToSjis3, &length));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 24);
+}
+
 TEST(Kanjimap, GivenEncodings) {
   struct Given {
     const char* what;

@@ -1,0 +1,434 @@
+#include "agents/roundtrip/round_trip.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "agents/framework/account_frame.h"
+#include "agents/framework/agent_log.h"
+#include "agents/framework/alert_dispatch.h"
+#include "agents/framework/error_text.h"
+#include "agents/framework/retry_file.h"
+#include "agents/roundtrip/launcher.h"
+#include "agents/roundtrip/param_file.h"
+#include "common/elapsed.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/record_texts.h"
+#include "common/status_update.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "platform/process.h"
+
+namespace roundtrip {
+namespace {
+
+constexpr const char* kSendOk = "Mail Send OK";
+constexpr const char* kSendFailed = "Mail Send Failed Error: ";
+constexpr const char* kSmtpAuthFailed = "SMTP Auth Failed Error: ";
+constexpr const char* kReceiveOk = "Mail Receive OK";
+constexpr const char* kReceiveFailed = "Mail Receive Failed Error: ";
+constexpr const char* kPopAuthFailed = "POP Auth Failed Error: ";
+constexpr const char* kNotReceived = "Mail Receive Failed Error: Not Received from SMTP  ";
+constexpr const char* kSendWord = "SMTP Send";
+constexpr const char* kReceiveWord = "POP Receive";
+constexpr int32_t kSmtpAuthCode = -911;
+constexpr int32_t kPopAuthCode = -17;
+constexpr int32_t kTimeoutCode = -906;
+constexpr int kMaxAttempts = 100;
+constexpr int64_t kRetryPauseMs = 500;
+constexpr size_t kMatchBytes = 3000;
+constexpr size_t kSendBusy = 0;
+constexpr size_t kReceiveBusy = 1;
+
+// The e-mail agent's words. The state file is the run's numbered one.
+agents::AgentProfile MakeProfile(const char* stateFile) {
+  agents::AgentProfile p{};
+  p.programName = "RoundTripSentry";
+  p.skippedText = "Email Scan Process Skipped: %s";
+  p.folder = common::StatusFolder::kEmail;
+  p.stateFile = stateFile;
+  p.stateSize = 24;
+  p.downOffset = 20;
+  p.retryFile = kRetryFile;
+  p.typeWord = kSendWord;
+  p.tagWord = "Email";
+  p.logGroup = common::kGroupEmail;
+  p.authErrorTexts = true;
+  p.busyWords = 2;
+  return p;
+}
+
+// Removes the parameter file however the run ends.
+struct ParamFileRemover {
+  std::string path;
+  ~ParamFileRemover() { platform::RemoveFile(path); }
+};
+
+std::string PassedText(const char* word, int64_t seconds) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", word, static_cast<long>(seconds));
+  return text;
+}
+
+enum class Attempt { kNotYet, kFound, kFailed, kStop };
+
+class RoundTrip {
+ public:
+  RoundTrip(agents::RunContext& run, const Params& params, const Services& services)
+      : run_(run), params_(params), services_(services) {}
+
+  bool SendPhase();
+  Attempt ReceiveAttempt();
+  void Poll();
+
+ private:
+  bool ReadJob(agents::AccountJob* job);
+  // The failure step of a stage: state file, retry file, account line, counter, down time
+  // and the Down alert.
+  void Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
+              const std::string& message, const std::string& errorText,
+              const std::string& alertMessage);
+  // The fetch into the account's own mailbox and the search for this run's message.
+  int32_t Fetch(const common::AccountRecord& record, bool* found);
+  bool Match(const std::string& mailbox);
+  int64_t SecondsSinceSend() const {
+    return common::ElapsedSeconds(sendTime_, platform::LocalNow());
+  }
+
+  agents::RunContext& run_;
+  const Params& params_;
+  const Services& services_;
+  platform::SystemTime sendTime_{};
+  std::time_t sentAt_ = 0;
+  std::string subject_;
+};
+
+bool RoundTrip::ReadJob(agents::AccountJob* job) {
+  job->key = params_.accountFile;
+  common::ReadFixedFile(params_.statusPath, &job->status, sizeof job->status);
+  job->alertDue = job->status.errorDetected[0] == '\0';
+  bool whole = false;
+  job->account = common::ReadAccount(params_.accountPath, &whole);
+  return whole;
+}
+
+void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
+                       const std::string& message, const std::string& errorText,
+                       const std::string& alertMessage) {
+  common::CheckStatus current{};
+  common::ReadFixedFile(params_.statusPath, &current, sizeof current);
+  if (current.failCount > 0) {
+    run_.state.SetDown(1);
+    run_.runDown = true;
+  }
+  run_.state.SetWord(busyWord, 1);
+  run_.state.Save();
+  agents::AppendRetryLine(run_.retryPath, params_.accountPath, params_.statusPath, job.key);
+  agents::WriteAccountLine(run_, code, common::FieldText(job.account.record.key), message,
+                           errorText, true);
+  const platform::SystemTime now = platform::LocalNow();
+  bool raise = false;
+  common::UpdateCheckStatus(run_.programDir, common::StatusFolder::kEmail, job.key,
+                            [&](common::CheckStatus& s, bool exists) {
+                              if (!exists) return false;
+                              raise = agents::RecordFailure(s, now, job.alertDue, run_.firstRun);
+                              return true;
+                            });
+  if (raise) {
+    agents::RaiseAlert(
+        run_, job.account,
+        agents::Alert{agents::AlertKind::kDown, alertMessage, job.checkTime, typeWord});
+  }
+}
+
+bool RoundTrip::SendPhase() {
+  agents::AccountJob job;
+  job.key = params_.accountFile;
+  if (run_.firstRun) {
+    common::UpdateCheckStatus(run_.programDir, common::StatusFolder::kEmail, job.key,
+                              [&](common::CheckStatus& s, bool exists) {
+                                if (!exists) return false;
+                                agents::ResetStatusBlock(s, run_.startTime);
+                                return true;
+                              });
+  }
+  const bool whole = ReadJob(&job);
+  if (!run_.fullRun && job.status.lastFailure[0] == '\0') return false;
+  const common::AccountRecord& record = job.account.record;
+  const std::string smtpHost = common::FieldText(record.host);
+  if (!whole || record.enabled != 1 || smtpHost.empty() || job.status.enabled == 0) return false;
+  // An account whose round trip is switched off is neither sent to nor polled.
+  if (record.isEmail == 0) return false;
+
+  if (!agents::NoteStageStart(run_, job)) return false;
+  run_.state.WriteWord(kSendBusy, 1);
+  sendTime_ = platform::LocalNow();
+  sentAt_ = std::time(nullptr);
+  subject_ = TestSubject(sendTime_, static_cast<long>(::getpid()));
+
+  mail::MailJob mailJob;
+  mailJob.charset = 0;  // the test message is plain ASCII
+  mailJob.smtpHost = smtpHost;
+  mailJob.smtpPort = static_cast<int32_t>(record.smtpPort);
+  mailJob.to = common::FieldText(record.testRecipient);
+  mailJob.from = common::FieldText(run_.alert.settings.fromAddress);
+  mailJob.subject = subject_;
+  mailJob.body = TestBody(smtpHost, common::FieldText(record.popServer));
+  const int64_t boundMs = record.smtpPortTimeout > 0 ? record.smtpPortTimeout * 1000LL : 2000;
+  const std::string user = common::FieldText(record.smtpUser);
+  const std::string password = common::FieldText(record.smtpPassword);
+  const std::string tempDir = common::InDir(run_.programDir, common::kTemp);
+  int32_t code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs));
+  if (code < 0) {
+    services_.pause(kRetryPauseMs);
+    code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs));
+  }
+  const std::string errorText = agents::ErrorText(code, smtpHost, true);
+  if (code < 0) {
+    const std::string message = code == kSmtpAuthCode ? kSmtpAuthFailed : kSendFailed;
+    Failed(job, kSendBusy, kSendWord, code, message, errorText, message + errorText);
+    return false;
+  }
+  agents::WriteAccountLine(run_, code, common::FieldText(record.key), kSendOk, errorText, false);
+  return true;
+}
+
+namespace {
+
+bool HoldsText(const std::string& path, const std::string& text) {
+  std::string head(kMatchBytes, '\0');
+  const long n = platform::ReadPrefix(path, head.data(), head.size());
+  head.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return head.find(text) != std::string::npos;
+}
+
+bool IsMessageFile(const std::string& name) {
+  return name.size() > 4 && name[0] != '.' && name.compare(name.size() - 4, 4, ".eml") == 0;
+}
+
+// Moves a fetched message into `dir` under its own name or, when that is taken, with
+// "_2", "_3", ... before ".eml": a kept message never replaces another (link() fails on an
+// existing name, where rename() would replace it).
+void KeepIn(const std::string& path, const std::string& dir, const std::string& name) {
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (int i = 1; i < 1000; ++i) {
+    const std::string target =
+        platform::JoinPath(dir, i == 1 ? name : stem + "_" + std::to_string(i) + ".eml");
+    if (::link(path.c_str(), target.c_str()) == 0) break;
+    if (errno != EEXIST) break;
+  }
+  ::unlink(path.c_str());
+}
+
+}  // namespace
+
+bool RoundTrip::Match(const std::string& mailbox) {
+  bool found = false;
+  for (const std::string& name : platform::ListFiles(mailbox)) {
+    if (!IsMessageFile(name)) continue;
+    const std::string path = platform::JoinPath(mailbox, name);
+    if (!found && HoldsText(path, subject_)) {
+      platform::RemoveFile(path);
+      found = true;
+      continue;
+    }
+    // Someone else's mail, or an earlier run's test message, is kept.
+    KeepIn(path, params_.mailboxDir, name);
+  }
+  for (const std::string& name : platform::ListFiles(mailbox))
+    platform::RemoveFile(platform::JoinPath(mailbox, name));
+  ::rmdir(mailbox.c_str());
+  if (found) return true;
+  // Another account on the same POP3 mailbox may have fetched this run's message and kept
+  // it in the mailbox folder: it still came back. Only files kept since the send count.
+  for (const std::string& name : platform::ListFiles(params_.mailboxDir)) {
+    if (!IsMessageFile(name)) continue;
+    const std::string path = platform::JoinPath(params_.mailboxDir, name);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_mtime + 1 < sentAt_) continue;
+    if (HoldsText(path, subject_)) {
+      platform::RemoveFile(path);
+      return true;
+    }
+  }
+  return false;
+}
+
+int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found) {
+  const std::string popHost = common::FieldText(record.popServer);
+  const std::string user = common::FieldText(record.popUser);
+  const std::string password = common::FieldText(record.popPassword);
+  // A folder of this account's own: two accounts with one POP3 user name (on one server or
+  // two) must not take each other's messages out of a shared folder while both run.
+  std::string folder = user;
+  for (char& c : folder)
+    if (c == '/') c = '_';
+  folder = "_" + folder + "." + params_.accountFile;
+  const std::string mailbox = platform::JoinPath(params_.mailboxDir, folder);
+  platform::MakeDirs(params_.mailboxDir, 0700);
+  platform::MakeDirs(mailbox, 0700);
+  // The whole timeout, not only its low 16 bits: a wait of more than 65 s stays that long.
+  const int32_t timeoutMs = record.popPortTimeout > 0 ? record.popPortTimeout * 1000 : 0;
+  const int32_t code =
+      services_.retrieve(popHost.c_str(), user.c_str(), password.c_str(), mailbox.c_str(), ".eml",
+                         1, 0, "", static_cast<int32_t>(record.popPort), timeoutMs);
+  *found = Match(mailbox);
+  return code;
+}
+
+Attempt RoundTrip::ReceiveAttempt() {
+  if (!agents::PairRecords(run_, params_.accountFile)) return Attempt::kStop;
+  agents::AccountJob job;
+  const bool whole = ReadJob(&job);
+  const common::AccountRecord& record = job.account.record;
+  const std::string popHost = common::FieldText(record.popServer);
+  if (!whole || record.enabled != 1 || popHost.empty() || job.status.enabled == 0 ||
+      record.isEmail == 0) {
+    return Attempt::kStop;
+  }
+  run_.state.WriteWord(kReceiveBusy, 1);
+  if (!agents::NoteStageStart(run_, job)) return Attempt::kStop;
+
+  bool found = false;
+  int32_t code = Fetch(record, &found);
+  if (code < 0 && !found) {
+    services_.pause(kRetryPauseMs);
+    code = Fetch(record, &found);
+  }
+  if (found) {
+    agents::WriteAccountLine(run_, 1, common::FieldText(record.key),
+                             PassedText(kReceiveOk, SecondsSinceSend()),
+                             agents::ErrorText(1, popHost, true), false);
+    if (job.status.failCount > 1 && !job.alertDue) {
+      agents::RaiseAlert(run_, job.account,
+                         agents::Alert{agents::AlertKind::kUp, "", job.checkTime, kReceiveWord});
+    }
+    common::UpdateCheckStatus(run_.programDir, common::StatusFolder::kEmail, job.key,
+                              [&](common::CheckStatus& s, bool exists) {
+                                if (!exists) return false;
+                                agents::RecordSuccess(s);
+                                return true;
+                              });
+    return Attempt::kFound;
+  }
+  if (code < 0) {
+    code = MapReceiveCode(code);
+    const std::string message = code == kPopAuthCode ? kPopAuthFailed : kReceiveFailed;
+    const std::string errorText = agents::ErrorText(code, popHost, true);
+    Failed(job, kReceiveBusy, kReceiveWord, code, message, errorText, message + errorText);
+    return Attempt::kFailed;
+  }
+  const int64_t elapsed = SecondsSinceSend();
+  if (static_cast<int64_t>(record.sendReceiveTimeout) < elapsed + 10) {
+    const std::string message = PassedText(kNotReceived, elapsed);
+    const std::string errorText = agents::ErrorText(kTimeoutCode, popHost, true);
+    Failed(job, kReceiveBusy, kReceiveWord, kTimeoutCode, message, errorText, message + errorText);
+    return Attempt::kFailed;
+  }
+  return Attempt::kNotYet;
+}
+
+void RoundTrip::Poll() {
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    if (ReceiveAttempt() != Attempt::kNotYet) return;
+    services_.pause(services_.pollPauseMs);
+  }
+}
+
+}  // namespace
+
+std::string GuardName(const std::string& accountFile) {
+  return "RoundTripSentryOne" + accountFile;
+}
+
+std::string TestSubject(const platform::SystemTime& t, long pid) {
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "KT.Varnock POP Checking ID: %04d/%02d/%02d %02d:%02d:%02d:%03d:%03ld", t.year,
+                t.month, t.day, t.hour, t.minute, t.second, t.milliseconds, pid);
+  return text;
+}
+
+std::string TestBody(const std::string& smtpHost, const std::string& popHost) {
+  return "KT.Varnock POP Checking SMTP: " + smtpHost + ", POP: " + popHost;
+}
+
+int32_t SendCode(const mail::OneMailResult& result) {
+  switch (result.outcome) {
+    case mail::OneMailOutcome::kSent:
+      return 1;
+    case mail::OneMailOutcome::kLoginRefused:
+      return kSmtpAuthCode;
+    case mail::OneMailOutcome::kConnectFailed:
+      return -902;
+    case mail::OneMailOutcome::kTimedOut:
+      return kTimeoutCode;
+    default:
+      return -904;
+  }
+}
+
+int32_t MapReceiveCode(int32_t code) {
+  if (code == -5) return -900;
+  if (code == -1) return -902;
+  return code;
+}
+
+int RunAccount(const std::string& paramPath, const Services& services) {
+  const platform::SystemTime start = platform::LocalNow();
+  ParamFileRemover remover{paramPath};
+  const Params params = ReadParamFile(paramPath);
+  if (params.accountPath.empty() || params.statusPath.empty() || params.accountFile.empty() ||
+      params.baseDir.empty() || !agents::IsSafeKey(params.accountFile)) {
+    return 0;
+  }
+  const std::string& dir = params.baseDir;
+  platform::MakeDirs(common::InDir(dir, common::kLog));
+  const std::string lockPath = platform::NamedLockPath(dir, GuardName(params.accountFile));
+  platform::FileLock guard;
+  if (!guard.TryAcquire(lockPath)) {
+    if (platform::PathExists(lockPath)) {
+      agents::WriteFrameworkLine(dir, agents::kSkippedCode, "[Skipped]",
+                                 "Email Scan Process Skipped: " + params.accountFile);
+    }
+    return 0;
+  }
+
+  // The numbered state file lives in the program directory beside the others.
+  std::string stateName = params.statePath.substr(params.statePath.find_last_of('/') + 1);
+  if (stateName.empty() || stateName[0] == '.') stateName = "emailPara.dat";
+  const agents::AgentProfile profile = MakeProfile(stateName.c_str());
+  agents::RunContext run(profile, dir, params.fullRun ? 1 : 0);
+  run.startTime = start;
+  run.firstRun = params.firstRun;
+  run.probes = services.probes;
+  run.binDir = platform::ExecutableDir();
+  run.tempDir = agents::AlertTempDir(dir);
+  platform::MakeDirs(common::InDir(dir, "RelayKitLog"));
+  platform::MakeDirs(run.DataDir());
+  platform::MakePrivateDir(common::InDir(dir, common::kAllData));
+  platform::MakePrivateDir(common::InDir(dir, common::kSetting));
+  run.auth = common::ReadAlertAuth(dir);
+  run.alert = common::ReadAlert(dir);
+  run.scan = common::ReadScanSettings(dir);
+
+  run.state.Load();
+  run.state.SetWord(kSendBusy, 1);
+  run.runDown = false;
+  run.state.Save();
+
+  RoundTrip trip(run, params, services);
+  if (trip.SendPhase()) trip.Poll();
+
+  run.state.SetBusy(0);
+  run.state.SetDown(run.runDown ? 1 : 0);
+  run.state.Save();
+  return 0;
+}
+
+}  // namespace roundtrip

@@ -1,0 +1,47 @@
+// One e-mail account's round trip: a marked test message sent through the account's SMTP
+// server, then its POP3 mailbox polled until the message comes back or the account's
+// waiting time runs out. Two stages with their own words: "SMTP Send" and "POP Receive".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "agents/framework/run_context.h"
+#include "mail/one_mail.h"
+
+namespace roundtrip {
+
+inline constexpr const char* kRetryFile = "emailscan.err";
+
+// The run guard of one account: "RoundTripSentryOne<account file name>".
+std::string GuardName(const std::string& accountFile);
+
+// What the run calls outside itself; tests replace the pauses.
+struct Services {
+  agents::MailServerProbes probes;
+  int32_t (*retrieve)(const char* server, const char* user, const char* password,
+                      const char* targetDir, const char* extension, int32_t deleteAfter,
+                      int32_t logLevel, const char* logFile, int32_t port,
+                      int32_t timeoutMs) = nullptr;
+  std::function<void(int64_t ms)> pause;
+  int64_t pollPauseMs = 10000;  // between receive attempts
+};
+
+// "KT.Varnock POP Checking ID: YYYY/MM/DD hh:mm:ss:mmm:<pid>" (pid printed as %03ld).
+std::string TestSubject(const platform::SystemTime& t, long pid);
+// "KT.Varnock POP Checking SMTP: <smtp host>, POP: <pop host>".
+std::string TestBody(const std::string& smtpHost, const std::string& popHost);
+
+// The result code of a send: 1 sent; -911 login refused; -902 no connection; -906 a wait
+// ran out; -904 anything else (refused, broken, nothing to send).
+int32_t SendCode(const mail::OneMailResult& result);
+
+// The receive call's negative results as the logs know them: -5 is -900, -1 is -902.
+int32_t MapReceiveCode(int32_t code);
+
+// The whole run for the parameter file at `paramPath`, which is deleted on every path.
+// Returns the exit code (always 0).
+int RunAccount(const std::string& paramPath, const Services& services);
+
+}  // namespace roundtrip

@@ -1,0 +1,61 @@
+/* POP3 retrieval: one call logs in to a POP3 server, stores every new message as a file in
+ * a directory, optionally deletes the stored messages on the server, and logs out. Every
+ * function takes caller-owned, zero-terminated texts; nothing is allocated for the caller,
+ * no exception leaves the library and no call keeps state for the next one apart from the
+ * known-message list file it writes.
+ *
+ * Message files: "<target>/<id><suffix><extension>". <id> is the message's Message-ID
+ * header (from "TOP n 0") without its angle brackets and with every character that is not
+ * an ASCII letter or digit removed; a message without one gets a generated ID. <suffix> is
+ * empty for the first file of that ID and "_002", "_003", ... while the name is taken. A
+ * message is written to a hidden file (".pop3-*") first and gets its name only once it has
+ * arrived whole, so a name without the leading "." always holds a complete message: the
+ * server's text after the "+OK" line of RETR up to the end marker, lines as sent (CR LF),
+ * dot-stuffed lines un-stuffed, the end marker not stored.
+ *
+ * Known-message list (servers that offer UIDL): "<target>/<user>@<server>.uid", one line
+ * per message ("<number> <unique id>") of the last listing. A message whose unique ID is
+ * on the list is not fetched again. "/" in the user or server name becomes "_" there.
+ *
+ * Bounds, whatever the server does:
+ * - each wait for the connection, a reply or more data: `timeoutMs` (0 or below: 60000 ms);
+ * - the whole call: ten times that wait, at most 300000 ms;
+ * - a reply line: 8 KB (a longer one fails the call);
+ * - a listing (UIDL): 100000 lines; message headers (TOP): 256 KB;
+ * - a message: 16 MB. A larger message is not stored and the log says
+ *   "Message %d: larger than %d bytes, not stored"; the call goes on with the next one.
+ * A wait, a cap or the whole-call bound that runs out, a connection closed mid-answer, or
+ * an answer that is not "+OK" where one is needed ends the call with -16 (or -1 before
+ * the greeting arrived); files of messages that had not arrived whole are removed.
+ *
+ * Log (when `logFile` names a file and `logLevel` is 1 or 2): one line per entry,
+ * "<yy/mm/dd hh:mm:ss>\t<call number %08d>\tHost:<server>\tUser:<user>\t<text>". Level 1
+ * writes failures, level 2 every command and reply too. The password is shown only as
+ * "PASS [xxxxx]"; control bytes of server texts are written as ^X. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Fetches every new message of `user` on `server`:`port` into `targetDir` (created when
+ * missing). `extension` is appended to every file name (".eml"). `deleteAfter` non-zero
+ * deletes each stored message on the server ("DELE n"; a refusal is no error) and removes
+ * the known-message list. `timeoutMs`: see the bounds above.
+ *
+ * Returns the number of messages stored (0 or more); -1 no connection (the host cannot be
+ * resolved or reached, or its greeting is not "+OK"); -5 no socket could be made; -16 the
+ * USER command was refused, or a later answer was missing, broken, over a bound or not
+ * "+OK" where one is needed; -17 the PASS command was refused. Messages stored before a
+ * failure stay in `targetDir`. A user name or password holding CR or LF is not sent (-16,
+ * -17). */
+int32_t POP3_RetrieveAllWithPort(const char* server, const char* user, const char* password,
+                                 const char* targetDir, const char* extension, int32_t deleteAfter,
+                                 int32_t logLevel, const char* logFile, int32_t port,
+                                 int32_t timeoutMs);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,46 @@
+// One retrieval call: the POP3 dialogue (USER/PASS, STAT, UIDL when offered, TOP, RETR,
+// DELE when asked, QUIT) and its log. The bounds are described in InboxPull.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace inboxpull {
+
+constexpr int32_t kNoConnection = -1;
+constexpr int32_t kNoSocket = -5;
+constexpr int32_t kRefused = -16;
+constexpr int32_t kLoginRefused = -17;
+
+struct Limits {
+  size_t lineBytes = 8 * 1024;
+  size_t listingLines = 100000;
+  size_t headerBytes = 256 * 1024;
+  int64_t messageBytes = 16 << 20;
+  int64_t defaultWaitMs = 60000;
+  int64_t callMs = 300000;  // the whole call: ten waits, at most this
+};
+
+struct Request {
+  std::string server;
+  std::string user;
+  std::string password;
+  std::string targetDir;
+  std::string extension;
+  bool deleteAfter = false;
+  int logLevel = 0;
+  std::string logFile;
+  int port = 110;
+  int64_t timeoutMs = 0;
+  Limits limits;
+};
+
+int32_t Retrieve(const Request& request);
+
+// The text of a log entry: the command as sent ("PASS [xxxxx]" for the password) or the
+// server's reply with control bytes written as ^X.
+std::string LogCommandText(const std::string& command);
+std::string LogReplyText(const std::string& reply);
+
+}  // namespace inboxpull

@@ -1,0 +1,524 @@
+// RoundTripSentry from its own bin folder against aiosmtpd delivering into Maildirs that a
+// private dovecot serves over POP3, all on loopback: the launch per account, the two
+// stages and their lines, the state files, the Down/Up alerts, and the console's view.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "agents/roundtrip/param_file.h"
+#include "common/account_key.h"
+#include "common/accounts.h"
+#include "common/file_ops.h"
+#include "console/account_form.h"
+#include "console/scheduler.h"
+#include "console/status_cells.h"
+#include "mail_servers.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "testkit.h"
+
+namespace {
+
+using common::StatusFolder;
+using mailtest::Dovecot;
+using mailtest::MaildirSmtp;
+using testkit::ProgramDir;
+
+constexpr const char* kPassword = "Pop-Test-3xK";
+
+std::vector<std::string> Lines(const std::string& log) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(log.substr(start, end - start));
+  return lines;
+}
+
+std::vector<std::string> AccountLines(const std::string& log) {
+  std::vector<std::string> out;
+  for (const std::string& line : Lines(log))
+    if (line.rfind("1000", 0) != 0 && line.rfind("1001", 0) != 0) out.push_back(line);
+  return out;
+}
+
+// Code, name and text of a log line; "#" in `text` stands for a number of seconds.
+void ExpectLine(const std::string& line, const std::string& code, const std::string& name,
+                const std::string& text) {
+  ASSERT_GE(line.size(), 92u) << line;
+  EXPECT_EQ(line.substr(0, 5), code) << line;
+  std::string field = name;
+  field.resize(65, ' ');
+  EXPECT_EQ(line.substr(27, 65), field) << line;
+  const std::string got = line.substr(92), want = " " + text;
+  const size_t hash = want.find('#');
+  if (hash == std::string::npos) {
+    EXPECT_EQ(got, want) << line;
+    return;
+  }
+  size_t digits = hash;
+  while (digits < got.size() && std::isdigit(static_cast<unsigned char>(got[digits]))) ++digits;
+  EXPECT_GT(digits, hash) << line;
+  EXPECT_EQ(got.substr(0, hash), want.substr(0, hash)) << line;
+  EXPECT_EQ(got.substr(digits), want.substr(hash + 1)) << line;
+}
+
+uint32_t WordAt(const std::string& image, size_t offset) {
+  uint32_t v = 0;
+  if (image.size() >= offset + 4) std::memcpy(&v, image.data() + offset, 4);
+  return v;
+}
+
+void ExpectStateFile(const ProgramDir& pd, int n, uint32_t down) {
+  const std::string state = pd.Read("emailPara.dat" + std::to_string(n));
+  ASSERT_EQ(state.size(), 24u) << n;
+  EXPECT_EQ(WordAt(state, 0), 0u);
+  EXPECT_EQ(WordAt(state, 4), 0u);
+  EXPECT_EQ(WordAt(state, 20), down);
+}
+
+std::vector<std::string> ParamFiles(const ProgramDir& pd) {
+  std::vector<std::string> out;
+  for (const std::string& name : platform::ListFiles(pd / "temp"))
+    if (name.rfind("EML", 0) == 0) out.push_back(name);
+  return out;
+}
+
+// Every account run of a launch has ended once its parameter file is gone.
+bool WaitForRuns(const ProgramDir& pd, int seconds = 120) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    if (ParamFiles(pd).empty()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+int LaunchEmail(ProgramDir& pd, long n = 1) {
+  const int rc = pd.RunAgent("RoundTripSentry", n);
+  EXPECT_TRUE(WaitForRuns(pd)) << "the account runs did not end";
+  return rc;
+}
+
+common::AccountFile MailAccount(const std::string& name, int smtpPort, int popPort,
+                                const std::string& user, const std::string& password,
+                                int waitSeconds = 60) {
+  common::AccountFile a = testkit::ServerAccount(name, "127.0.0.1");
+  common::AccountRecord& r = a.record;
+  r.type = common::kEmail;
+  r.isEmail = 1;
+  common::SetField(r.popServer, "127.0.0.1");
+  r.smtpPort = static_cast<uint32_t>(smtpPort);
+  r.popPort = static_cast<uint32_t>(popPort);
+  r.smtpPortTimeout = 5;
+  r.popPortTimeout = 5;
+  r.sendReceiveTimeout = static_cast<uint16_t>(waitSeconds);
+  common::SetField(r.testRecipient, user + "@test.local");
+  common::SetField(r.popUser, user);
+  common::SetField(r.popPassword, password);
+  r.mailToGlobal = 1;
+  r.useGlobalMailTemplates = 1;
+  return a;
+}
+
+void Rewrite(const ProgramDir& pd, const common::AccountFile& account) {
+  common::WriteAccount(common::AccountPath(pd.dir(), common::FieldText(account.record.key)),
+                       account);
+}
+
+// The test message's sender, and alert mails to a stand-in mail server on port 25 of
+// `address` (nullptr when that port cannot be had).
+std::unique_ptr<testkit::LineServer> Alerts(const ProgramDir& pd, const std::string& address) {
+  common::AlertFile alert;
+  common::SetField(alert.settings.fromAddress, "monitor@test.local");
+  alert.toAddresses = "ops@test.local";
+  alert.downSubject = "%S %C down";
+  alert.downBody = "%S (%I): %E";
+  alert.upSubject = "%S %C up";
+  alert.upBody = "%S is back";
+  std::unique_ptr<testkit::LineServer> server;
+  if (!address.empty()) {
+    server = std::make_unique<testkit::LineServer>("220 ready\r\n", false, address, 25);
+    if (!server->ok()) server.reset();
+    if (server) common::SetField(alert.settings.primaryServer, address);
+  }
+  common::WriteAlert(pd.dir(), alert);
+  return server;
+}
+
+std::string JobSubject(const std::string& job) {
+  const uint32_t offset = WordAt(job, 64), length = WordAt(job, 68);
+  return length > 0 && offset + length <= job.size() ? job.substr(offset, length - 1) : "<bad>";
+}
+
+class RoundTripTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!pop_.ok()) GTEST_SKIP() << pop_.skipReason();
+    ASSERT_TRUE(smtp_.ok()) << "aiosmtpd (python3-aiosmtpd) did not start";
+    testkit::SetLogging(pd_, common::kGroupEmail, true, true);
+    ::setenv("VARN_ROUNDTRIP_TEST_PAUSE_MS", "1000", 1);
+  }
+
+  Dovecot pop_{{{"alice", kPassword}, {"bob", kPassword}, {"carol", kPassword}}};
+  MaildirSmtp smtp_{pop_};
+  ProgramDir pd_;
+};
+
+TEST_F(RoundTripTest, SentFoundAndDeleted) {
+  Alerts(pd_, "");
+  // Someone else's mail in the mailbox is kept, in the mailbox folder.
+  pop_.Deliver("alice", "Message-ID: <foreign@h>\r\nSubject: not ours\r\n\r\nhello\r\n");
+  testkit::AddAccount(pd_, MailAccount("mail1", smtp_.port(), pop_.port(), "alice", kPassword),
+                      StatusFolder::kEmail);
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+
+  std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLine(lines[0], "00001", "mail1", "Mail Send OK Domain/IP: 127.0.0.1");
+  ExpectLine(lines[1], "00001", "mail1", "Mail Receive OK Passed Time: #sec Domain/IP: 127.0.0.1");
+  EXPECT_EQ(pd_.TodayLog().find(kPassword), std::string::npos);
+  common::CheckStatus s = testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail1");
+  EXPECT_EQ(s.failCount, 0);
+  EXPECT_EQ(s.checking, 0);
+  EXPECT_EQ(std::strlen(s.lastCheck), 14u);
+  ExpectStateFile(pd_, 0, 0);
+  EXPECT_EQ(pop_.MessageCount("alice"), 0) << "fetched messages are deleted on the server";
+  EXPECT_EQ(platform::ListFiles(pd_ / "Mailbox"), std::vector<std::string>{"foreignh.eml"});
+  EXPECT_TRUE(platform::ListDirs(pd_ / "Mailbox").empty()) << "the account's folder is removed";
+  EXPECT_FALSE(platform::PathExists(pd_ / "temp/emailscan.err"));
+}
+
+// Failures of the send stage end the run; the receive stage is not tried.
+TEST_F(RoundTripTest, SendFailures) {
+  Alerts(pd_, "");
+  mailtest::SmtpOptions login;
+  login.user = "sender";
+  login.password = "right";
+  MaildirSmtp authSmtp(pop_, login);
+  ASSERT_TRUE(authSmtp.ok());
+  struct Case {
+    const char* name;
+    int smtpPort;
+    const char* smtpPassword;
+    const char* code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"nobody listens", mailtest::FreePort(), "", "-0902",
+       "Mail Send Failed Error: CONNECT Domain/IP: 127.0.0.1"},
+      {"wrong login", authSmtp.port(), "wrong", "-0911",
+       "SMTP Auth Failed Error: SMTP_AUTHFAILED Domain/IP: 127.0.0.1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProgramDir pd;
+    Alerts(pd, "");
+    testkit::SetLogging(pd, common::kGroupEmail, true, true);
+    common::AccountFile a = MailAccount("mail2", c.smtpPort, pop_.port(), "bob", kPassword);
+    common::SetField(a.record.smtpUser, "sender");
+    common::SetField(a.record.smtpPassword, c.smtpPassword);
+    testkit::AddAccount(pd, a, StatusFolder::kEmail);
+    ASSERT_EQ(LaunchEmail(pd), 0);
+    std::vector<std::string> lines = AccountLines(pd.TodayLog());
+    ASSERT_EQ(lines.size(), 1u) << pd.TodayLog();
+    ExpectLine(lines[0], c.code, "mail2", c.text);
+    EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kEmail, "mail2").failCount, 1);
+    const std::string key = common::HexKey("mail2");
+    EXPECT_EQ(pd.Read("temp/emailscan.err"),
+              pd / ("AllData/" + key) + "," + pd / ("EmailData/" + key) + "," + key + "\r\n");
+  }
+}
+
+TEST_F(RoundTripTest, WrongPopPassword) {
+  Alerts(pd_, "");
+  testkit::AddAccount(pd_, MailAccount("mail3", smtp_.port(), pop_.port(), "carol", "nope"),
+                      StatusFolder::kEmail);
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLine(lines[1], "-0017", "mail3",
+             "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail3").failCount, 1);
+  ExpectStateFile(pd_, 0, 0);
+}
+
+// The message never comes back: the waiting time runs out (Failing), the next run is the
+// second failure in a row (Down, one Down mail), and a working server brings it Up.
+TEST_F(RoundTripTest, NeverArrivesThenDownThenUp) {
+  auto mail = Alerts(pd_, "127.0.79.11");
+  if (!mail) GTEST_SKIP() << "cannot listen on 127.0.79.11:25";
+  mailtest::SmtpOptions drop;
+  drop.drop = true;
+  MaildirSmtp dropping(pop_, drop);
+  ASSERT_TRUE(dropping.ok());
+  common::AccountFile account =
+      MailAccount("mail4", dropping.port(), pop_.port(), "alice", kPassword, 12);
+  testkit::AddAccount(pd_, account, StatusFolder::kEmail);
+  const std::string notReceived =
+      "Mail Receive Failed Error: Not Received from SMTP   Passed Time: #secTIMEOUT Domain/IP: "
+      "127.0.0.1";
+
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLine(lines[1], "-0906", "mail4", notReceived);
+  common::CheckStatus s = testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail4");
+  EXPECT_EQ(s.failCount, 1);
+  EXPECT_EQ(s.errorDetected[0], '\0');
+  ExpectStateFile(pd_, 0, 0);
+  EXPECT_TRUE(pd_.Calls("VarnPost").empty());
+
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  s = testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail4");
+  EXPECT_EQ(s.failCount, 2);
+  EXPECT_EQ(std::strlen(s.errorDetected), 14u);
+  ExpectStateFile(pd_, 0, 1);
+  std::vector<ProgramDir::Call> mails = pd_.WaitForCalls("VarnPost", 1);
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(JobSubject(mails[0].file), "mail4 POP Receive down");
+
+  account.record.smtpPort = static_cast<uint32_t>(smtp_.port());
+  Rewrite(pd_, account);
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail4").failCount, 0);
+  ExpectStateFile(pd_, 0, 0);
+  mails = pd_.WaitForCalls("VarnPost", 2);
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_EQ(pd_.Calls("VarnPost").size(), 2u) << "one Down and one Up mail";
+  int ups = 0;
+  for (const ProgramDir::Call& call : mails) ups += JobSubject(call.file) == "mail4 POP Receive up";
+  EXPECT_EQ(ups, 1);
+}
+
+// A second start for an account whose run is going on writes one "[Skipped]" line and
+// deletes its own parameter file; a parameter file without the account texts is deleted
+// without a line.
+TEST(RoundTripSentryGuard, SecondStartIsSkipped) {
+  ProgramDir pd;
+  pd.AddProgram("RoundTripSentry");
+  const std::string key = common::HexKey("busy");
+  platform::FileLock held;
+  ASSERT_TRUE(held.TryAcquire(platform::NamedLockPath(pd.dir(), "RoundTripSentryOne" + key)));
+  roundtrip::Params p;
+  p.accountPath = pd / ("AllData/" + key);
+  p.statusPath = pd / ("EmailData/" + key);
+  p.accountFile = key;
+  p.baseDir = pd.dir();
+  p.statePath = pd / "emailPara.dat0";
+  const std::vector<char> bytes = roundtrip::EncodeParams(p);
+  const std::string param = pd / "temp/EMLguard.tmp";
+  testsupport::WriteFile(param, std::string(bytes.begin(), bytes.end()));
+  ASSERT_EQ(testkit::RunProgram(pd.bin() + "/RoundTripSentry", {param}), 0);
+  EXPECT_FALSE(platform::PathExists(param));
+  const std::vector<std::string> lines = Lines(pd.TodayLog());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("[Skipped]"), std::string::npos);
+  EXPECT_EQ(lines[0].substr(92), " Email Scan Process Skipped: " + key);
+  EXPECT_FALSE(platform::PathExists(pd / "emailPara.dat0"));
+
+  testsupport::WriteFile(param, std::string(bytes.begin(), bytes.begin() + 300));
+  ASSERT_EQ(testkit::RunProgram(pd.bin() + "/RoundTripSentry", {param}), 0);
+  EXPECT_FALSE(platform::PathExists(param));
+  EXPECT_EQ(Lines(pd.TodayLog()).size(), 1u);
+}
+
+TEST(RoundTripParamFile, FieldsAtTheirOffsets) {
+  roundtrip::Params p;
+  p.firstRun = true;
+  p.fullRun = false;
+  p.accountPath = "/d/AllData/6b";
+  p.statusPath = "/d/EmailData/6b";
+  p.accountFile = "6b";
+  p.logDir = "/d/Log";
+  p.baseDir = "/d";
+  p.statePath = "/d/emailPara.dat3";
+  p.mailboxDir = "/d/Mailbox";
+  p.mailLogDir = "/d/RelayKitLog";
+  const std::vector<char> b = roundtrip::EncodeParams(p);
+  ASSERT_EQ(b.size(), 2502u);
+  const std::string image(b.begin(), b.end());
+  EXPECT_EQ(WordAt(image, 0), 0u);
+  EXPECT_EQ(WordAt(image, 4), 1u);
+  EXPECT_EQ(WordAt(image, 8), 0u);
+  const struct {
+    size_t offset;
+    const char* text;
+  } fields[] = {{12, "/d/AllData/6b"}, {272, "/d/EmailData/6b"},
+                {532, "6b"},           {682, "/d/Log"},
+                {942, "/d"},           {1202, "/d/emailPara.dat3"},
+                {1722, "/d/Mailbox"},  {2242, "/d/RelayKitLog"}};
+  for (const auto& f : fields) EXPECT_STREQ(image.c_str() + f.offset, f.text) << f.offset;
+  // A short file: the fields not read whole are empty.
+  const roundtrip::Params cut = roundtrip::DecodeParams(b.data(), 700);
+  EXPECT_TRUE(cut.firstRun);
+  EXPECT_EQ(cut.accountFile, "6b");
+  EXPECT_EQ(cut.logDir, "");
+  EXPECT_EQ(cut.baseDir, "");
+  // A text that fills its field is cut, never run into the next one.
+  p.accountFile = std::string(400, 'k');
+  const std::vector<char> full = roundtrip::EncodeParams(p);
+  EXPECT_EQ(roundtrip::DecodeParams(full.data(), full.size()).accountFile, std::string(149, 'k'));
+}
+
+// The console's EMAIL group: one launch, one run per account, every parameter file gone,
+// the numbered state files read by the console's poll, every lamp green.
+TEST_F(RoundTripTest, OneLaunchThreeAccounts) {
+  Alerts(pd_, "");
+  pd_.AddProgram("RoundTripSentry");
+  for (const char* user : {"alice", "bob", "carol"}) {
+    testkit::AddAccount(
+        pd_, MailAccount(std::string("box-") + user, smtp_.port(), pop_.port(), user, kPassword),
+        StatusFolder::kEmail);
+  }
+  console::Scheduler scheduler(
+      pd_.dir(), pd_.bin(), [&](const std::string& program, const std::vector<std::string>& args) {
+        return testkit::RunProgram(program, args) == 0;
+      });
+  scheduler.schedule().groupOn[common::kGroupEmail] = 1;
+  ASSERT_EQ(scheduler.LaunchGroup(common::kGroupEmail, 1), 1);
+  ASSERT_TRUE(WaitForRuns(pd_));
+  EXPECT_TRUE(ParamFiles(pd_).empty());
+  const std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  EXPECT_EQ(lines.size(), 6u) << pd_.TodayLog();
+  int received = 0;
+  for (const std::string& line : lines)
+    received += line.find("Mail Receive OK") != std::string::npos;
+  EXPECT_EQ(received, 3);
+  for (int n = 0; n < 3; ++n) ExpectStateFile(pd_, n, 0);
+  for (const char* user : {"alice", "bob", "carol"}) {
+    const common::CheckStatus s =
+        testkit::ReadStatus(pd_, StatusFolder::kEmail, std::string("box-") + user);
+    EXPECT_EQ(s.failCount, 0) << user;
+    EXPECT_EQ(std::strlen(s.lastCheck), 14u) << user;
+    EXPECT_EQ(console::LampOf(s), console::Lamp::kGreen) << user;
+  }
+  scheduler.ReadScanStates(common::CountFiles(pd_ / "EmailData"));
+  EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).busy);
+  EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).down);
+}
+
+// A re-check run (n = 0) takes the retry file and runs only the accounts listed there; an
+// account whose round trip is switched off sends nothing and writes nothing.
+TEST_F(RoundTripTest, RecheckRunTakesOnlyTheListedAccounts) {
+  Alerts(pd_, "");
+  testkit::AddAccount(pd_, MailAccount("good", smtp_.port(), pop_.port(), "alice", kPassword),
+                      StatusFolder::kEmail);
+  testkit::AddAccount(pd_, MailAccount("bad", smtp_.port(), pop_.port(), "bob", "wrong"),
+                      StatusFolder::kEmail);
+  common::AccountFile off = MailAccount("off", smtp_.port(), pop_.port(), "carol", kPassword);
+  off.record.isEmail = 0;
+  testkit::AddAccount(pd_, off, StatusFolder::kEmail);
+
+  ASSERT_EQ(LaunchEmail(pd_, 1), 0);
+  EXPECT_EQ(AccountLines(pd_.TodayLog()).size(), 4u) << pd_.TodayLog();
+  const std::string key = common::HexKey("bad");
+  EXPECT_EQ(pd_.Read("temp/emailscan.err"),
+            pd_ / ("AllData/" + key) + "," + pd_ / ("EmailData/" + key) + "," + key + "\r\n");
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "off").lastCheck[0], '\0');
+
+  ASSERT_EQ(LaunchEmail(pd_, 0), 0);
+  const std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 6u) << pd_.TodayLog();
+  EXPECT_NE(lines[4].find("bad "), std::string::npos) << lines[4];
+  EXPECT_NE(lines[5].find("POP Auth Failed Error"), std::string::npos) << lines[5];
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "bad").failCount, 2);
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "good").failCount, 0);
+  // Its own failure listed it again for the next re-check.
+  EXPECT_TRUE(platform::PathExists(pd_ / "temp/emailscan.err"));
+}
+
+// Two accounts on one POP3 mailbox run side by side: whichever fetches the other's test
+// message keeps it in the mailbox folder, where the other still finds it.
+TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
+  Alerts(pd_, "");
+  for (const char* name : {"shared-1", "shared-2"}) {
+    testkit::AddAccount(pd_, MailAccount(name, smtp_.port(), pop_.port(), "bob", kPassword),
+                        StatusFolder::kEmail);
+  }
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  int received = 0;
+  for (const std::string& line : AccountLines(pd_.TodayLog()))
+    received += line.find("Mail Receive OK") != std::string::npos;
+  EXPECT_EQ(received, 2) << pd_.TodayLog();
+  // Both runs may fetch both messages (POP3 sessions on one mailbox do not exclude each
+  // other): what is left in the mailbox folder are copies of test messages only.
+  for (const std::string& name : platform::ListFiles(pd_ / "Mailbox")) {
+    EXPECT_NE(pd_.Read("Mailbox/" + name).find("KT.Varnock POP Checking ID: "), std::string::npos)
+        << name;
+  }
+  EXPECT_TRUE(platform::ListDirs(pd_ / "Mailbox").empty());
+}
+
+// An Email Send/Receive account as the console's dialog makes it (SMTP on 25, POP3 on 110)
+// turns green against the local servers, and red with one Down mail once the POP3 server
+// is stopped.
+TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
+  const std::string address = "127.0.79.21";
+  auto pop = std::make_unique<Dovecot>(std::vector<mailtest::MailUser>{{"watch", kPassword}},
+                                       address, 110);
+  if (!pop->ok()) GTEST_SKIP() << pop->skipReason();
+  mailtest::SmtpOptions options;
+  options.address = address;
+  options.port = 25;
+  MaildirSmtp smtp(*pop, options);
+  if (!smtp.ok()) GTEST_SKIP() << "cannot listen on " << address << ":25";
+  ProgramDir pd;
+  pd.AddProgram("RoundTripSentry");
+  auto alerts = Alerts(pd, "127.0.79.22");
+  if (!alerts) GTEST_SKIP() << "cannot listen on 127.0.79.22:25";
+  testkit::SetLogging(pd, common::kGroupEmail, true, true);
+
+  console::AccountForm form;
+  form.type = common::kEmail;
+  form.name = "mail service";
+  form.domain = address;
+  form.popServer = address;
+  form.ping = false;
+  form.testRecipient = "watch@test.local";
+  form.popUser = "watch";
+  form.popPassword = kPassword;
+  form.emailTimeout = "60";
+  ASSERT_EQ(console::ValidateAccountForm(form, nullptr).key, "");
+  const common::AccountFile account =
+      console::BuildAccount(form, pd.dir(), common::ReadAlert(pd.dir()), nullptr);
+  const std::string key = common::FieldText(account.record.key);
+  ASSERT_TRUE(common::WriteAccount(common::AccountPath(pd.dir(), key), account));
+  common::RegisterAccountChecks(pd.dir(), account.record);
+  ASSERT_TRUE(platform::IsRegularFile(pd / ("EmailData/" + key)));
+
+  console::Scheduler scheduler(
+      pd.dir(), pd.bin(), [&](const std::string& program, const std::vector<std::string>& args) {
+        return testkit::RunProgram(program, args) == 0;
+      });
+  scheduler.schedule().groupOn[common::kGroupEmail] = 1;
+  ASSERT_EQ(scheduler.LaunchGroup(common::kGroupEmail, 1), 1);
+  ASSERT_TRUE(WaitForRuns(pd));
+  common::CheckStatus s = testkit::ReadStatus(pd, StatusFolder::kEmail, "mail service");
+  EXPECT_EQ(s.failCount, 0) << pd.TodayLog();
+  EXPECT_EQ(std::strlen(s.lastCheck), 14u);
+  EXPECT_EQ(console::LampOf(s), console::Lamp::kGreen);
+  scheduler.ReadScanStates(1);
+  EXPECT_FALSE(scheduler.Flags(common::kGroupEmail).down);
+
+  pop->Stop();
+  for (int run = 0; run < 2; ++run) {
+    ASSERT_EQ(scheduler.LaunchGroup(common::kGroupEmail, 1), 1);
+    ASSERT_TRUE(WaitForRuns(pd));
+  }
+  s = testkit::ReadStatus(pd, StatusFolder::kEmail, "mail service");
+  EXPECT_EQ(s.failCount, 2);
+  EXPECT_EQ(console::LampOf(s), console::Lamp::kRed);
+  scheduler.ReadScanStates(1);
+  EXPECT_TRUE(scheduler.Flags(common::kGroupEmail).down);
+  const std::vector<std::string> lines = AccountLines(pd.TodayLog());
+  ASSERT_FALSE(lines.empty());
+  ExpectLine(lines.back(), "-0902", "mail service",
+             "Mail Receive Failed Error: CONNECT Domain/IP: " + address);
+  EXPECT_EQ(pd.WaitForCalls("VarnPost", 1).size(), 1u);
+  EXPECT_EQ(pd.Calls("VarnPost").size(), 1u) << "one Down mail";
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// Mail servers for the POP3 library's and the e-mail agent's tests, all on 127.0.0.1: a
+// private dovecot serving Maildirs over POP3, an aiosmtpd that delivers into the same
+// Maildirs, and a scripted POP3 server for answers a real one will not give.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace mailtest {
+
+struct MailUser {
+  std::string name;
+  std::string password;
+};
+
+// dovecot from Debian with a configuration of its own in a fresh folder (own base_dir,
+// state_dir and log, users from a passwd-file, mail in "<root>/<user>" Maildirs owned by
+// nobody), listening for POP3 on a free port of 127.0.0.1. Nothing of the system's
+// dovecot is touched. ok() is false with skipReason() when it cannot run here.
+class Dovecot {
+ public:
+  // `port` 0 picks a free one.
+  explicit Dovecot(const std::vector<MailUser>& users, const std::string& address = "127.0.0.1",
+                   int port = 0);
+  ~Dovecot();
+  Dovecot(const Dovecot&) = delete;
+  Dovecot& operator=(const Dovecot&) = delete;
+
+  bool ok() const { return pid_ > 0; }
+  const std::string& skipReason() const { return skipReason_; }
+  int port() const { return port_; }
+  // The folder holding one Maildir per user.
+  const std::string& mailRoot() const { return mailRoot_; }
+  // The Maildir owner, "uid:gid".
+  std::string owner() const;
+  // Puts a message into the user's Maildir as the SMTP server would.
+  void Deliver(const std::string& user, const std::string& text) const;
+  // The messages in the user's Maildir (new and cur).
+  int MessageCount(const std::string& user) const;
+  // Stops the server (the port then refuses connections).
+  void Stop();
+
+ private:
+  bool Start(const std::vector<MailUser>& users);
+
+  std::string base_, mailRoot_, address_;
+  int fixedPort_ = 0;
+  int pid_ = -1;
+  int port_ = 0;
+  unsigned uid_ = 65534, gid_ = 65534;
+  std::string skipReason_;
+};
+
+struct SmtpOptions {
+  double delaySeconds = 0;  // deliver that much later
+  bool drop = false;        // accept mail, never deliver it
+  std::string user, password;
+  std::string address = "127.0.0.1";
+  int port = 0;  // 0: a free one
+};
+
+// aiosmtpd (python3-aiosmtpd) delivering into the Maildirs of `dovecot`.
+class MaildirSmtp {
+ public:
+  MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options = {});
+  ~MaildirSmtp();
+  bool ok() const { return port_ > 0; }
+  int port() const { return port_; }
+
+ private:
+  int pid_ = -1;
+  int port_ = 0;
+};
+
+// A listener on 127.0.0.1 that runs `session` on every connection, each on its own
+// thread; the socket is closed when the session returns. Sessions should return once
+// `stopping()` is true.
+class ScriptedPop3 {
+ public:
+  using Session = std::function<void(int fd, const ScriptedPop3& server)>;
+  explicit ScriptedPop3(Session session);
+  ~ScriptedPop3();
+  int port() const { return port_; }
+  bool stopping() const { return stop_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  Session session_;
+  std::atomic<bool> stop_{false};
+  std::thread acceptor_;
+  std::vector<std::thread> sessions_;
+};
+
+// Session helpers: a whole send (false when the peer is gone), and one command line (""
+// when the peer closed, the server stops or 10 s passed).
+bool Send(int fd, const std::string& text);
+std::string ReadCommand(int fd, const ScriptedPop3& server);
+// Greets and accepts USER and PASS; true when the client got past PASS.
+bool GreetAndLogIn(int fd, const ScriptedPop3& server);
+
+// A port of 127.0.0.1 that nobody listens on (free a moment ago).
+int FreePort();
+
+// This process's peak resident memory (kB) and a reset of the peak.
+long PeakMemoryKb();
+void ResetPeakMemory();
+
+}  // namespace mailtest
