@@ -139,11 +139,11 @@ std::string AccountCsvLine(const common::AccountFile& account) {
   return line;
 }
 
-std::vector<std::string_view> SplitCsvLines(std::string_view text) {
-  std::vector<std::string_view> lines;
+std::optional<std::string_view> NextCsvLine(std::string_view text, size_t* pos) {
+  const size_t start = *pos;
+  if (start >= text.size()) return std::nullopt;
   bool quoted = false;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = start; i < text.size(); ++i) {
     const char c = text[i];
     if (IsLead(c)) {
       ++i;  // the trail byte is part of the character
@@ -154,11 +154,18 @@ std::vector<std::string_view> SplitCsvLines(std::string_view text) {
     } else if (c == '\n' && !quoted) {
       size_t end = i;
       if (end > start && text[end - 1] == '\r') --end;
-      lines.push_back(text.substr(start, end - start));
-      start = i + 1;
+      *pos = i + 1;
+      return text.substr(start, end - start);
     }
   }
-  if (start < text.size()) lines.push_back(text.substr(start));
+  *pos = text.size();
+  return text.substr(start);
+}
+
+std::vector<std::string_view> SplitCsvLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (auto line = NextCsvLine(text, &pos)) lines.push_back(*line);
   return lines;
 }
 

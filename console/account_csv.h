@@ -16,6 +16,7 @@
 // additional destinations, 50 enabled, 51 account type.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,9 @@ std::string AccountCsvLine(const common::AccountFile& account);
 // dropped. The second byte of a Shift-JIS character is never taken for a quote or an LF.
 // Text after the last LF is a line when it is not empty.
 std::vector<std::string_view> SplitCsvLines(std::string_view text);
+// The same one line at a time: the line that starts at `*pos`, which then moves past it;
+// nothing when no line is left.
+std::optional<std::string_view> NextCsvLine(std::string_view text, size_t* pos);
 
 // Splits a line into its fields. A field that starts with a double quote runs to the next
 // lone double quote ("" stands for one); text between that quote and the next "," is

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "common/account_key.h"
 #include "common/accounts.h"
@@ -170,27 +171,38 @@ bool AccountImport::Start(std::string text, std::string* errorKey) {
     *errorKey = "msgImportNotCp932";
     return false;
   }
+  // Lines are counted here and found again one at a time: a file of nothing but line ends
+  // costs no table of lines.
+  size_t lines = 0;
+  for (size_t pos = 0; NextCsvLine(text, &pos);) {
+    if (++lines > kMaxImportLines) {
+      *errorKey = "msgImportTooManyLines";
+      return false;
+    }
+  }
   text_ = std::move(text);
-  lines_ = SplitCsvLines(text_);
-  next_ = 0;
+  pos_ = 0;
+  total_ = lines;
+  done_ = 0;
   rejected_ = 0;
   running_ = true;
   return true;
 }
 
 bool AccountImport::Step(const std::string& dir, const platform::SystemTime& now) {
-  if (!running_ || next_ >= lines_.size()) return false;
-  if (!ImportCsvLine(dir, lines_[next_], now).empty()) ++rejected_;
-  ++next_;
+  if (!running_) return false;
+  std::optional<std::string_view> line = NextCsvLine(text_, &pos_);
+  if (!line) return false;
+  if (!ImportCsvLine(dir, *line, now).empty()) ++rejected_;
+  ++done_;
   return true;
 }
 
 void AccountImport::Finish() {
   running_ = false;
-  lines_.clear();
-  lines_.shrink_to_fit();
   text_.clear();
   text_.shrink_to_fit();
+  pos_ = 0;
 }
 
 int ExportFromCommandLine(const std::string& dir, const std::string& path) {
@@ -214,10 +226,15 @@ int ImportFromCommandLine(const std::string& dir, const std::string& path) {
   AccountImport job;
   std::string errorKey;
   if (!job.Start(std::move(*text), &errorKey)) {
-    std::fprintf(stderr,
-                 "KTVarnock: %s is UTF-8 text with characters that cannot be stored (only ASCII "
-                 "and Shift-JIS text can); nothing was imported\n",
-                 path.c_str());
+    if (errorKey == "msgImportTooManyLines") {
+      std::fprintf(stderr, "KTVarnock: %s holds more than %zu lines; nothing was imported\n",
+                   path.c_str(), kMaxImportLines);
+    } else {
+      std::fprintf(stderr,
+                   "KTVarnock: %s is UTF-8 text with characters that cannot be stored (only "
+                   "ASCII and Shift-JIS text can); nothing was imported\n",
+                   path.c_str());
+    }
     return 1;
   }
   platform::MakePrivateDir(common::InDir(dir, common::kAllData));

@@ -14,6 +14,9 @@ namespace console {
 
 // The largest file an import reads, from the page or from a path.
 constexpr size_t kMaxImportBytes = 50u << 20;
+// The most lines an import takes (the list holds at most 30,000 accounts); a file with
+// more is refused before anything is imported.
+constexpr size_t kMaxImportLines = 100000;
 // The pause between two imported lines.
 constexpr int kImportPacingMs = 30;
 
@@ -45,22 +48,23 @@ std::string ImportCsvLine(const std::string& programDir, std::string_view line,
 class AccountImport {
  public:
   // Takes a file's bytes. False with a message key when the text cannot be used (a UTF-8
-  // file with characters CP932 cannot hold).
+  // file with characters CP932 cannot hold, more than kMaxImportLines lines).
   bool Start(std::string text, std::string* errorKey);
   // Imports the next line. False when every line was done.
   bool Step(const std::string& programDir, const platform::SystemTime& now);
 
   bool running() const { return running_; }
-  size_t total() const { return lines_.size(); }
-  size_t done() const { return next_; }
+  size_t total() const { return total_; }
+  size_t done() const { return done_; }
   size_t rejected() const { return rejected_; }
   // Ends the import after the line in hand (the file is let go).
   void Finish();
 
  private:
   std::string text_;
-  std::vector<std::string_view> lines_;
-  size_t next_ = 0;
+  size_t pos_ = 0;  // where the next line starts
+  size_t total_ = 0;
+  size_t done_ = 0;
   size_t rejected_ = 0;
   bool running_ = false;
 };

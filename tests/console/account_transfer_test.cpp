@@ -227,6 +227,11 @@ TEST(AccountTransfer, SpreadsheetFileIsImported) {
   std::string errorKey;
   EXPECT_FALSE(job.Start("\xEF\xBB\xBFx \xF0\x9F\x98\x80,127.0.0.1\r\n", &errorKey));
   EXPECT_EQ(errorKey, "msgImportNotCp932");
+  // A file of bare line ends is bounded by its line count, not by memory or time.
+  EXPECT_FALSE(job.Start(std::string(kMaxImportLines + 1, '\n'), &errorKey));
+  EXPECT_EQ(errorKey, "msgImportTooManyLines");
+  ASSERT_TRUE(job.Start(std::string(kMaxImportLines, '\n'), &errorKey));
+  EXPECT_EQ(job.total(), kMaxImportLines);
 }
 
 TEST(AccountTransfer, ExportReplacesOnlyARegularFile) {
