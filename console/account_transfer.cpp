@@ -174,7 +174,12 @@ bool AccountImport::Start(std::string text, std::string* errorKey) {
   // Lines are counted here and found again one at a time: a file of nothing but line ends
   // costs no table of lines.
   size_t lines = 0;
-  for (size_t pos = 0; NextCsvLine(text, &pos);) {
+  size_t pos = 0;
+  while (std::optional<std::string_view> line = NextCsvLine(text, &pos)) {
+    if (line->size() > kMaxImportLineBytes) {
+      *errorKey = "msgImportLineTooLong";
+      return false;
+    }
     if (++lines > kMaxImportLines) {
       *errorKey = "msgImportTooManyLines";
       return false;
@@ -229,6 +234,11 @@ int ImportFromCommandLine(const std::string& dir, const std::string& path) {
     if (errorKey == "msgImportTooManyLines") {
       std::fprintf(stderr, "KTVarnock: %s holds more than %zu lines; nothing was imported\n",
                    path.c_str(), kMaxImportLines);
+    } else if (errorKey == "msgImportLineTooLong") {
+      std::fprintf(stderr,
+                   "KTVarnock: %s has a line longer than 1 MB, so it is no account list; nothing "
+                   "was imported\n",
+                   path.c_str());
     } else {
       std::fprintf(stderr,
                    "KTVarnock: %s is UTF-8 text with characters that cannot be stored (only "

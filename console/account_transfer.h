@@ -17,6 +17,9 @@ constexpr size_t kMaxImportBytes = 50u << 20;
 // The most lines an import takes (the list holds at most 30,000 accounts); a file with
 // more is refused before anything is imported.
 constexpr size_t kMaxImportLines = 100000;
+// The longest line an import takes: an exported line stays far below it (its texts are
+// bounded), so a longer one means the file is no account list.
+constexpr size_t kMaxImportLineBytes = 1u << 20;
 // The pause between two imported lines.
 constexpr int kImportPacingMs = 30;
 
@@ -48,7 +51,8 @@ std::string ImportCsvLine(const std::string& programDir, std::string_view line,
 class AccountImport {
  public:
   // Takes a file's bytes. False with a message key when the text cannot be used (a UTF-8
-  // file with characters CP932 cannot hold, more than kMaxImportLines lines).
+  // file with characters CP932 cannot hold, more than kMaxImportLines lines, a line longer
+  // than kMaxImportLineBytes).
   bool Start(std::string text, std::string* errorKey);
   // Imports the next line. False when every line was done.
   bool Step(const std::string& programDir, const platform::SystemTime& now);

@@ -14,6 +14,9 @@ export function openLogsDialog(onView) {
   open = true;
   return new Promise((resolve) => {
     const d = openDialog(t('titleLogs'), { width: 320, className: 'logs-dialog' });
+    // The pane behind shows what View chose: the dialog keeps to the right to leave it readable.
+    d.dialog.style.left = 'auto';
+    d.dialog.style.right = '24px';
     const list = el('select', { class: 'logs-list', size: '12', 'aria-label': t('titleLogs') });
     d.body.append(list);
 

@@ -232,6 +232,9 @@ TEST(AccountTransfer, SpreadsheetFileIsImported) {
   EXPECT_EQ(errorKey, "msgImportTooManyLines");
   ASSERT_TRUE(job.Start(std::string(kMaxImportLines, '\n'), &errorKey));
   EXPECT_EQ(job.total(), kMaxImportLines);
+  EXPECT_FALSE(job.Start("a,b\r\n" + std::string(kMaxImportLineBytes + 1, 'x'), &errorKey));
+  EXPECT_EQ(errorKey, "msgImportLineTooLong");
+  ASSERT_TRUE(job.Start(std::string(kMaxImportLineBytes, 'x') + "\r\n", &errorKey));
 }
 
 TEST(AccountTransfer, ExportReplacesOnlyARegularFile) {
