@@ -84,6 +84,13 @@ void ConsoleApp::StartUp() {
 }
 
 void ConsoleApp::Exit() {
+  if (import_.running()) {
+    // The lines imported so far stay; the account set changed all the same.
+    std::fprintf(stderr, "KTVarnock: the import ended with the console after %zu of %zu lines\n",
+                 import_.done(), import_.total());
+    import_.Finish();
+    common::TouchSettingUpdate(dir_);
+  }
   settings_.schedule = scheduler_.schedule();
   common::WriteSchedule(dir_, settings_.schedule);
   keys_.columns = SaveColumns(columns_);
