@@ -250,6 +250,8 @@ int ImportFromCommandLine(const std::string& dir, const std::string& path) {
   platform::MakePrivateDir(common::InDir(dir, common::kAllData));
   platform::MakeDirs(common::InDir(dir, common::kListView));
   const platform::SystemTime start = platform::LocalNow();
+  std::fprintf(stderr, "KTVarnock: importing %zu lines, one every %d ms (at least %zu s)\n",
+               job.total(), kImportPacingMs, job.total() * kImportPacingMs / 1000);
   for (bool first = true; job.done() < job.total(); first = false) {
     if (!first) platform::SleepMs(kImportPacingMs);
     job.Step(dir, platform::LocalNow());
