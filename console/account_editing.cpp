@@ -48,6 +48,12 @@ void RemoveDroppedCustomRows(const std::string& dir, const std::string& key,
   }
 }
 
+}  // namespace
+
+std::string AccountStoreLockPath(const std::string& dir) {
+  return platform::NamedLockPath(dir, "AccountStore");
+}
+
 // The index lines of `key` found by reading the store: for a record that cannot be read,
 // whose domain and custom services are unknown.
 void RemoveIndexLinesOf(const std::string& dir, const std::string& key) {
@@ -64,12 +70,6 @@ void RemoveIndexLinesOf(const std::string& dir, const std::string& key) {
     }
   }
   for (const std::string& line : lines) AddDelDat(2, store.c_str(), line.c_str());
-}
-
-}  // namespace
-
-std::string AccountStoreLockPath(const std::string& dir) {
-  return platform::NamedLockPath(dir, "AccountStore");
 }
 
 SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,

@@ -14,6 +14,10 @@ namespace console {
 // The lock every change of the account set takes ("<dir>/temp/locks/AccountStore").
 std::string AccountStoreLockPath(const std::string& programDir);
 
+// Removes every list index line of `key`, found by reading the store: for a record that
+// cannot be read, whose domain and custom services are unknown.
+void RemoveIndexLinesOf(const std::string& programDir, const std::string& key);
+
 struct SaveOutcome {
   FormError error;  // the refusal, or empty when written
   std::string key;  // the key of the account written

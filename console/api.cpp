@@ -2,15 +2,19 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/account_editing.h"
+#include "console/account_transfer.h"
 #include "console/setup_form.h"
 #include "console/ui_text.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 namespace console {
 
@@ -68,6 +72,26 @@ bool GroupEmpty(ConsoleApp& app, int group) {
   return empty[group];
 }
 
+namespace {
+
+// The import in progress (lines done of total, rejected so far) and the outcome of the last.
+json ImportJson(ConsoleApp& app) {
+  const AccountImport& job = app.import();
+  const ConsoleApp::ImportOutcome& last = app.lastImport();
+  return {{"running", job.running()},
+          {"serial", app.importSerial()},
+          {"done", job.done()},
+          {"total", job.total()},
+          {"rejected", job.rejected()},
+          {"last",
+           {{"serial", last.serial},
+            {"total", last.total},
+            {"rejected", last.rejected},
+            {"report", ToUtf8(last.report)}}}};
+}
+
+}  // namespace
+
 json StateJson(ConsoleApp& app) {
   const Scheduler& s = app.scheduler();
   json groups = json::object();
@@ -87,6 +111,8 @@ json StateJson(ConsoleApp& app) {
       {"listVersion", app.listVersion()},
       {"paneVersion", app.paneVersion()},
       {"paneLines", app.pane().LineCount()},
+      {"paneLog", ToUtf8(app.viewedLog())},
+      {"import", ImportJson(app)},
       {"rows", app.list().RowCount()},
       {"accounts", app.accountCount()},
       {"mailConfigured", app.mailConfigured()},
@@ -136,7 +162,7 @@ json PaneJson(ConsoleApp& app, int first, int count) {
     std::optional<std::string_view> line =
         pane.PaneRow(static_cast<size_t>(std::max(first, 0)), static_cast<size_t>(r));
     if (!line) break;
-    PaneEntry e = ParsePaneLine(*line);
+    PaneEntry e = ParsePaneLine(*line, app.viewedLog().empty());
     static const char* kTones[] = {"normal", "failure", "event"};
     lines.push_back({{"time", ToUtf8(e.time)},
                      {"date", ToUtf8(e.date)},
@@ -215,7 +241,72 @@ json LoadAccount(ConsoleApp& app, const std::string& key) {
 
 }  // namespace
 
+namespace {
+
+json ImportStarted(ConsoleApp& app, std::string text) {
+  const std::string refused = app.StartImport(std::move(text));
+  if (!refused.empty()) return Refusal(app, {refused, ""});
+  return {{"ok", true}, {"serial", app.importSerial()}, {"total", app.import().total()}};
+}
+
+// A path typed in the page: CP932 on disk; a relative path lies in the program directory.
+std::optional<std::string> LocalPath(ConsoleApp& app, const std::string& utf8) {
+  auto path = platform::Utf8ToCp932(utf8);
+  if (!path) return std::nullopt;
+  if (!path->empty() && (*path)[0] != '/') *path = platform::JoinPath(app.programDir(), *path);
+  return path;
+}
+
+json Export(ConsoleApp& app, const std::string& utf8) {
+  if (utf8.empty()) return Refusal(app, {"msgPathBlank", ""});
+  auto path = LocalPath(app, utf8);
+  if (!path) return Refusal(app, {"msgNotCp932", "lblFilePath"});
+  ExportResult r = ExportAccounts(app.programDir(), *path);
+  const std::string& language = app.windowKeys().language;
+  if (!r.ok) {
+    std::fprintf(stderr, "KTVarnock: nothing was exported to %s: %s\n", path->c_str(),
+                 r.error.c_str());
+    return {{"ok", false}, {"message", MessageText(language, "msgExportFailed", ToUtf8(r.error))}};
+  }
+  return {{"ok", true},
+          {"accounts", r.accounts},
+          {"path", ToUtf8(*path)},
+          {"message", MessageText(language, "msgExportDone", ToUtf8(*path))}};
+}
+
+json ImportFromPath(ConsoleApp& app, const std::string& utf8) {
+  if (utf8.empty()) return Refusal(app, {"msgPathBlank", ""});
+  auto path = LocalPath(app, utf8);
+  if (!path) return Refusal(app, {"msgNotCp932", "lblFilePath"});
+  if (platform::FileSize(*path) > static_cast<int64_t>(kMaxImportBytes)) {
+    return Refusal(app, {"msgImportTooBig", ""});
+  }
+  auto text = platform::IsRegularFile(*path) ? platform::ReadWholeFile(*path, kMaxImportBytes)
+                                             : std::nullopt;
+  if (!text) {
+    return {{"ok", false},
+            {"message", MessageText(app.windowKeys().language, "msgImportUnreadable", utf8)}};
+  }
+  return ImportStarted(app, std::move(*text));
+}
+
+json LogList(ConsoleApp& app) {
+  json names = json::array();
+  for (const std::string& name : app.LogNames()) names.push_back(ToUtf8(name));
+  return {{"ok", true}, {"names", names}};
+}
+
+// A log name of the page: only a name of the Log folder's listing is ever used.
+std::string LogName(const json& body) {
+  auto it = body.find("name");
+  if (it == body.end() || !it->is_string()) return "";
+  return platform::Utf8ToCp932(it->get<std::string>()).value_or("");
+}
+
+}  // namespace
+
 json Upload(ConsoleApp& app, const std::string& kind, const std::string& name, std::string body) {
+  if (kind == "import") return ImportStarted(app, std::move(body));
   if (kind != "wave") return Refusal(app, {"msgBadRequest", ""});
   std::string stored;
   FormError e = StoreWave(app.programDir(), name, body, &stored);
@@ -311,6 +402,20 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
                       IntOf(body, "bottom", 0));
     return {{"ok", true}};
   }
+  if (action == "language") return {{"ok", app.SetLanguage(StringOf(body, "language"))}};
+  if (action == "logs-list") return LogList(app);
+  if (action == "log-view") {
+    bool ok = app.ViewLog(LogName(body));
+    return {{"ok", ok}, {"paneVersion", app.paneVersion()}};
+  }
+  if (action == "log-delete") {
+    bool ok = app.DeleteLog(LogName(body));
+    json answer = LogList(app);
+    answer["ok"] = ok;
+    return answer;
+  }
+  if (action == "export") return Export(app, StringOf(body, "path"));
+  if (action == "import-path") return ImportFromPath(app, StringOf(body, "path"));
   if (action == "first-prompt") {
     return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
   }

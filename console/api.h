@@ -21,9 +21,11 @@ nlohmann::json PaneJson(ConsoleApp& app, int first, int count);
 nlohmann::json Act(ConsoleApp& app, const std::string& action, const nlohmann::json& body,
                    bool* quit);
 
-// An upload of the page (raw body, at most 10 MB). kind "wave": a sound file for the local
-// alarm (see StoreWave). The answer carries "ok" and, on success, the stored "name", else
-// the refusal's "message".
+// An upload of the page (raw body, at most 10 MB for a wave file, 50 MB for an import).
+// kind "wave": a sound file for the local alarm (see StoreWave); the answer carries "ok"
+// and, on success, the stored "name", else the refusal's "message". kind "import": an
+// account list (CSV) to import; the answer carries the import's "serial" and line "total",
+// and the page follows its progress in the state's "import".
 nlohmann::json Upload(ConsoleApp& app, const std::string& kind, const std::string& name,
                       std::string body);
 

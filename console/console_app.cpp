@@ -1,6 +1,7 @@
 #include "console/console_app.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "common/account_key.h"
 #include "common/accounts.h"
@@ -83,6 +84,13 @@ void ConsoleApp::StartUp() {
 }
 
 void ConsoleApp::Exit() {
+  if (import_.running()) {
+    // The lines imported so far stay; the account set changed all the same.
+    std::fprintf(stderr, "KTVarnock: the import ended with the console after %zu of %zu lines\n",
+                 import_.done(), import_.total());
+    import_.Finish();
+    common::TouchSettingUpdate(dir_);
+  }
   settings_.schedule = scheduler_.schedule();
   common::WriteSchedule(dir_, settings_.schedule);
   keys_.columns = SaveColumns(columns_);
@@ -165,7 +173,90 @@ void ConsoleApp::RefreshOnLogChange() {
 }
 
 void ConsoleApp::ReloadPane() {
-  if (pane_.Load(common::DisplayLogPath(dir_, platform::LocalNow()))) ++paneVersion_;
+  if (pane_.Load(common::DisplayLogPath(dir_, platform::LocalNow())) && viewedLog_.empty()) {
+    ++paneVersion_;
+  }
+}
+
+void ConsoleApp::ShowTodaysLog() {
+  viewedLog_.clear();
+  viewed_.Clear();
+  ReloadPane();
+  ++paneVersion_;
+}
+
+std::vector<std::string> ConsoleApp::LogNames() const {
+  std::vector<std::string> names = platform::ListFiles(common::InDir(dir_, common::kLog));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+namespace {
+
+bool Listed(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+}  // namespace
+
+bool ConsoleApp::ViewLog(const std::string& name) {
+  if (!Listed(LogNames(), name)) return false;
+  viewed_.Clear();
+  if (!viewed_.Load(common::InDir(dir_, common::kLog, name))) {
+    std::fprintf(stderr, "KTVarnock: cannot read the log %s\n", name.c_str());
+    viewed_.Clear();
+    return false;
+  }
+  viewedLog_ = name;
+  ++paneVersion_;
+  return true;
+}
+
+bool ConsoleApp::DeleteLog(const std::string& name) {
+  if (!Listed(LogNames(), name)) return false;
+  if (platform::RemoveFile(common::InDir(dir_, common::kLog, name))) return true;
+  std::fprintf(stderr, "KTVarnock: cannot delete the log %s\n", name.c_str());
+  return false;
+}
+
+bool ConsoleApp::SetLanguage(const std::string& language) {
+  if (language != "0" && language != "1") return false;
+  keys_.language = language;
+  // Kept at exit as well; written now so that a console that is killed keeps it too.
+  if (!platform::IniSetString(common::IniPath(dir_), common::kIniSection, "LANGUAGE", language)) {
+    std::fprintf(stderr, "KTVarnock: cannot write LANGUAGE to %s\n", common::IniPath(dir_).c_str());
+  }
+  return true;
+}
+
+std::string ConsoleApp::StartImport(std::string text) {
+  if (import_.running()) return "msgImportRunning";
+  std::string errorKey;
+  if (!import_.Start(std::move(text), &errorKey)) return errorKey;
+  platform::MakePrivateDir(common::InDir(dir_, common::kAllData));
+  list_.MakeStores();
+  ++importSerial_;
+  importStart_ = platform::LocalNow();
+  importNextMs_ = 0;
+  return "";
+}
+
+void ConsoleApp::ImportTick() {
+  if (!import_.running()) return;
+  const int64_t now = platform::MonotonicMs();
+  if (importPaced_ && now < importNextMs_) return;
+  importNextMs_ = now + kImportPacingMs;
+  for (;;) {
+    import_.Step(dir_, platform::LocalNow());
+    if (import_.done() >= import_.total()) break;
+    if (importPaced_) return;
+  }
+  lastImport_ = {importSerial_, import_.total(), import_.rejected(),
+                 ImportReportPath(dir_, importStart_)};
+  import_.Finish();
+  common::TouchSettingUpdate(dir_);
+  editKeys_.clear();
+  AccountsChanged();
 }
 
 bool ConsoleApp::TakeFirstPrompt() {
@@ -255,7 +346,7 @@ bool ConsoleApp::RunCommand(int id, bool* quit) {
       ToggleSound();
       return true;
     case kCmdReloadPane:
-      ReloadPane();
+      ShowTodaysLog();
       return true;
     case kCmdRefreshList:
       Recount();

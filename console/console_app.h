@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "console/account_transfer.h"
 #include "console/column_layout.h"
 #include "console/display_log.h"
 #include "console/list_model.h"
@@ -33,6 +34,7 @@ enum Command : int {
   kCmdPauseScan = 1301,
   kCmdPauseSound = 1129,
   kCmdReloadPane = 1260,
+  kCmdShowLogFile = 1258,  // a day's log in the pane: the page sends it with the name ("log-view")
   kCmdRefreshList = 1345,
 };
 
@@ -88,9 +90,40 @@ class ConsoleApp {
   SettingCopies& settingsForSetup() { return settings_; }
   void SettingsReplaced();
 
-  // The pane.
-  const DisplayLog& pane() const { return pane_; }
+  // The pane: today's display log, or a day's log chosen in "View/Erase Logs".
+  const DisplayLog& pane() const { return viewedLog_.empty() ? pane_ : viewed_; }
+  // The log file the pane shows instead of today's display log ("" for today's).
+  const std::string& viewedLog() const { return viewedLog_; }
+  // Loads the new lines of today's display log (the pane shows them unless a day's log is
+  // being viewed).
   void ReloadPane();
+  // Back to today's display log.
+  void ShowTodaysLog();
+
+  // "View/Erase Logs": the plain files of the Log folder in name order. Only a name of this
+  // listing is ever viewed or deleted.
+  std::vector<std::string> LogNames() const;
+  bool ViewLog(const std::string& name);
+  bool DeleteLog(const std::string& name);
+
+  // The language option ("0" English, "1" Japanese), in effect at once.
+  bool SetLanguage(const std::string& language);
+
+  // The import: one line per kImportPacingMs on the main loop (ImportTick), then the list
+  // refresh. Start answers "" or the message key of the refusal.
+  std::string StartImport(std::string text);
+  void ImportTick();
+  const AccountImport& import() const { return import_; }
+  // Counts of the import that ended last; its serial is 0 before the first.
+  struct ImportOutcome {
+    uint64_t serial = 0;
+    size_t total = 0, rejected = 0;
+    std::string report;  // the report file of its rejected lines
+  };
+  const ImportOutcome& lastImport() const { return lastImport_; }
+  uint64_t importSerial() const { return importSerial_; }
+  // Benchmarks only: every line at once, without the pause.
+  void SetImportPacing(bool paced) { importPaced_ = paced; }
 
   // Read by the page.
   const std::string& programDir() const { return dir_; }
@@ -124,6 +157,14 @@ class ConsoleApp {
   ColumnEdges columns_;
   int listWidth_ = 0;
   DisplayLog pane_;
+  DisplayLog viewed_;
+  std::string viewedLog_;
+  AccountImport import_;
+  int64_t importNextMs_ = 0;
+  bool importPaced_ = true;
+  uint64_t importSerial_ = 0;
+  platform::SystemTime importStart_{};
+  ImportOutcome lastImport_;
   FileEntry paneEntry_;
   int today_ = 0;
   int accounts_ = 0;

@@ -22,14 +22,19 @@ std::string_view Cut(std::string_view line, size_t from, size_t count) {
 
 }  // namespace
 
-PaneEntry ParsePaneLine(std::string_view line) {
+PaneEntry ParsePaneLine(std::string_view line, bool keyNames) {
   PaneEntry e;
   e.date = Cut(line, 6, 10);
   e.time = Cut(line, 18, 7);
   std::string_view field = Cut(line, 27, 65);
-  size_t blank = field.find(' ');
-  if (blank != std::string_view::npos) field = field.substr(0, blank);
-  e.name = common::DecodeKey(field);
+  if (keyNames) {
+    size_t blank = field.find(' ');
+    if (blank != std::string_view::npos) field = field.substr(0, blank);
+    e.name = common::DecodeKey(field);
+  } else {
+    size_t end = field.find_last_not_of(' ');
+    e.name = field.substr(0, end == std::string_view::npos ? 0 : end + 1);
+  }
   e.message = Cut(line, 93, 98);
   if (!line.empty() && line[0] == '-') {
     e.tone = PaneEntry::Tone::kFailure;

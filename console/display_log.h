@@ -18,12 +18,15 @@ struct PaneEntry {
   std::string time;     // columns 18-24
   std::string date;     // columns 6-15
   std::string name;     // the name field up to its first blank, decoded from its key form
+                        // (or the readable name of a full log)
   std::string message;  // at most 98 characters from column 93
   Tone tone = Tone::kNormal;
 };
 
-// Splits a display log line into its cells (the line without CR LF).
-PaneEntry ParsePaneLine(std::string_view line);
+// Splits a display log line into its cells (the line without CR LF). A full log (a day
+// chosen in "View/Erase Logs") holds readable names, which may contain blanks: with
+// `keyNames` false the name field is shown as written, without its padding.
+PaneEntry ParsePaneLine(std::string_view line, bool keyNames = true);
 
 class DisplayLog {
  public:

@@ -5,6 +5,7 @@
 //             --tls-key FILE]] [--agents DIR] [--new-token]
 //   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
+//   KTVarnock [--dir DIR] --export FILE | --import FILE     the account list as CSV
 #include <signal.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 
 #include "common/layout.h"
 #include "common/status_update.h"
+#include "console/account_transfer.h"
 #include "console/console_app.h"
 #include "console/demo_setup.h"
 #include "console/main_loop.h"
@@ -41,9 +43,11 @@ struct Options {
   std::string setupFile;
   std::string tlsCert;
   std::string tlsKey;
-  std::string dir;    // the program directory; the current folder when empty
-  bool init = false;  // use a folder that is neither empty nor a program directory
+  std::string dir;        // the program directory; the current folder when empty
+  bool init = false;      // use a folder that is neither empty nor a program directory
   bool newToken = false;  // replace the kept access token (the old address stops working)
+  std::string exportFile;
+  std::string importFile;
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -60,7 +64,8 @@ int Usage() {
       "usage: KTVarnock [--dir DIR] [--init] [--port N] [--new-token]\n"
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
-      "       KTVarnock --setup FILE\n");
+      "       KTVarnock --setup FILE\n"
+      "       KTVarnock [--dir DIR] --export FILE | --import FILE\n");
   return 2;
 }
 
@@ -118,6 +123,11 @@ int main(int argc, char** argv) {
       opt.init = true;
     } else if (a == "--new-token") {
       opt.newToken = true;
+    } else if ((a == "--export" || a == "--import") && hasValue) {
+      // Named from the folder the command was given in, before --dir changes it.
+      std::string file = argv[++i];
+      if (!file.empty() && file[0] != '/') file = platform::JoinPath(CurrentDir(), file);
+      (a == "--export" ? opt.exportFile : opt.importFile) = file;
     } else {
       return Usage();
     }
@@ -146,7 +156,9 @@ int main(int argc, char** argv) {
 
   // The listening socket comes first: a refused address or a port in use ends the console
   // before it writes anything into the program directory.
-  const bool serving = !opt.initDemo && opt.setupFile.empty();
+  const bool transfer = !opt.exportFile.empty() || !opt.importFile.empty();
+  if (!opt.exportFile.empty() && !opt.importFile.empty()) return Usage();
+  const bool serving = !opt.initDemo && opt.setupFile.empty() && !transfer;
   int listenFd = -1;
   std::string tlsCert;
   std::string tlsKey;
@@ -183,10 +195,19 @@ int main(int argc, char** argv) {
   // One console per program directory.
   platform::FileLock instance;
   if (!instance.TryAcquire(platform::NamedLockPath(dir, "KTVARNOCK"))) {
+    if (transfer) {
+      std::fprintf(stderr,
+                   "KTVarnock: a console is running on %s; nothing was changed. Use its File "
+                   "menu, or stop it first.\n",
+                   dir.c_str());
+      return 1;
+    }
     std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
     return 0;
   }
 
+  if (!opt.exportFile.empty()) return console::ExportFromCommandLine(dir, opt.exportFile);
+  if (!opt.importFile.empty()) return console::ImportFromCommandLine(dir, opt.importFile);
   if (opt.initDemo) return ApplySetupAndEnd(dir, console::DemoSetup(opt.port, opt.demoListener));
   if (!opt.setupFile.empty()) {
     std::ifstream in(opt.setupFile);
@@ -223,6 +244,7 @@ int main(int argc, char** argv) {
   console::MainLoop loop;
   loop.AddTimer(1000, [&app] { app.PollScanState(); });
   loop.AddTimer(10000, [&app] { app.SchedulerTick(); });
+  loop.AddTimer(console::kImportPacingMs, [&app] { app.ImportTick(); });
   // Right after start-up every group with an interval is due.
   loop.Post([&app] { app.SchedulerTick(); });
 

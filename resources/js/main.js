@@ -10,6 +10,9 @@ import { Alarm } from './alarm.js';
 import { ADD_COMMANDS, openAddDialog } from './account_dialog.js';
 import { EditDeleteDialog } from './edit_delete.js';
 import { openSetupDialog } from './setup_dialog.js';
+import { openOptionDialog } from './option_dialog.js';
+import { openLogsDialog } from './logs_dialog.js';
+import { openExportDialog, openImportDialog } from './transfer_dialogs.js';
 
 // Toolbar buttons in their order, with their icons.
 const TOOLS = [
@@ -25,8 +28,6 @@ const MENUS = [
 ];
 // Commands that need a configured mail server.
 const NEED_MAIL = new Set([1265, 1269, 1071, 1076, 1091, 1065, 1077, 1083, 1081, 1285, 1289]);
-// Dialogs that come with a later version of the web console.
-const LATER = new Set([1265, 1269, 1083, 1287]);
 const GROUPS = [
   [1140, 'ALL'], [1109, 'PING'], [1148, 'PORT'], [1093, 'HTTP'], [1097, 'FTP'], [1095, 'EMAIL'],
 ];
@@ -50,7 +51,10 @@ async function runCommand(id) {
   if (id === 1149) return openSetupDialog(poll);
   if (id in ADD_COMMANDS) return openAddDialog(ADD_COMMANDS[id], poll);
   if (id === 1081) return new EditDeleteDialog(poll).closed;
-  if (LATER.has(id)) return messageBox(`${commandLabel(id)}\n\n${t('notYet')}`, { icon: 'i' });
+  if (id === 1287) return openOptionDialog(state.language, applyLanguage);
+  if (id === 1083) return openLogsDialog(poll);
+  if (id === 1269) return openExportDialog(state.programDir);
+  if (id === 1265) return openImportDialog(poll);
   await command(id);
   await poll();
 }
@@ -65,6 +69,22 @@ async function confirmQuit() {
   }
   showStopped(`${t('stopped')}\n${t('waitingForConsole')}`);
   awaitReturn();
+}
+
+// The Option dialog chose another language: every text of the page changes at once.
+async function applyLanguage(language) {
+  await loadMessages(language);
+  document.title = t('appTitle');
+  applyStaticTexts();
+  buildMenus();
+  buildToolbar();
+  for (const label of document.querySelectorAll('#groups .group')) {
+    label.querySelector('span').textContent = t(`group${label.dataset.group}`);
+  }
+  document.getElementById('pane-head').title = t('showActivity');
+  list.shownKey = '';
+  pane.shownKey = '';
+  await poll();
 }
 
 function showStopped(text) {

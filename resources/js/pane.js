@@ -1,6 +1,7 @@
 // The activity pane: today's display log, newest line at the top, three cells per row.
-import { getJson } from './api.js';
+import { command, getJson } from './api.js';
 import { entryPopup } from './dialogs.js';
+import { t } from './messages.js';
 
 const ROW_H = 20;
 
@@ -30,6 +31,9 @@ export class ActivityPane {
       if (event.key === 'ArrowDown') this.scrollBy(1);
       if (event.key === 'ArrowUp') this.scrollBy(-1);
     });
+    // A day's log from "View/Erase Logs" stays in the pane until the way back is taken.
+    this.viewing = document.getElementById('pane-viewing');
+    document.getElementById('pane-today').addEventListener('click', () => command(1260));
     this.pane.addEventListener('dblclick', (event) => {
       const y = event.clientY - this.pane.getBoundingClientRect().top;
       const entry = this.entries[Math.floor(y / ROW_H)];
@@ -52,6 +56,14 @@ export class ActivityPane {
   }
 
   update(state) {
+    this.viewing.hidden = !state.paneLog;
+    this.pane.classList.toggle('viewing-log', Boolean(state.paneLog));
+    if (state.paneLog) document.getElementById('pane-viewing-text').textContent = t('paneViewing', state.paneLog);
+    if (state.paneLog !== this.log) {
+      this.log = state.paneLog;
+      this.first = 0;
+      this.scroll.scrollTop = 0;
+    }
     this.total = state.paneLines;
     this.version = state.paneVersion;
     this.scrollSize.style.height = `${this.total * ROW_H + (this.pane.clientHeight % ROW_H)}px`;

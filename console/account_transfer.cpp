@@ -1,0 +1,274 @@
+#include "console/account_transfer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "common/account_key.h"
+#include "common/accounts.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/record_texts.h"
+#include "console/account_csv.h"
+#include "console/account_editing.h"
+#include "platform/files.h"
+#include "platform/lock.h"
+#include "varnindex/VarnIndex.h"
+
+namespace console {
+namespace {
+
+std::string SystemError(const char* what, int err) {
+  return std::string(what) + ": " + std::strerror(err);
+}
+
+// Opens the export target for writing from its start, or -1 with `error` set.
+int OpenExportTarget(const std::string& path, std::string* error) {
+  // O_NONBLOCK: a FIFO without a reader must not hang the console; it is refused below.
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(path.c_str(), flags, 0600);
+  if (fd < 0 && errno == ENOENT) {
+    platform::MakeDirs(platform::DirName(path));
+    fd = ::open(path.c_str(), flags, 0600);
+  }
+  if (fd < 0) {
+    *error = errno == ELOOP ? "the path is a symbolic link" : SystemError("cannot create", errno);
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
+    *error = "the path is not a regular file";
+    ::close(fd);
+    return -1;
+  }
+  if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
+    *error = SystemError("cannot write", errno);
+    ::close(fd);
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, O_WRONLY);
+  return fd;
+}
+
+bool WriteAllTo(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void Report(const std::string& dir, const platform::SystemTime& now, const std::string& reason,
+            std::string_view line) {
+  char head[16];
+  std::snprintf(head, sizeof head, "\r\n%02d:%02d:%02d ", now.hour % 100, now.minute % 100,
+                now.second % 100);
+  std::string entry = head + reason;
+  entry.append(line);
+  // The rejected line may carry passwords.
+  const std::string path = ImportReportPath(dir, now);
+  if (!platform::AppendToFile(path, entry, 0600)) {
+    std::fprintf(stderr, "KTVarnock: cannot write the import report %s\n", path.c_str());
+  }
+}
+
+}  // namespace
+
+ExportResult ExportAccounts(const std::string& dir, const std::string& path) {
+  ExportResult result;
+  const std::string folder = common::InDir(dir, common::kAllData);
+  if (!platform::IsDirectory(folder)) {
+    result.error = "the program directory has no AllData folder";
+    return result;
+  }
+  platform::FileLock lock;
+  lock.Acquire(AccountStoreLockPath(dir));
+  const int fd = OpenExportTarget(path, &result.error);
+  if (fd < 0) return result;
+  std::string chunk;
+  bool ok = true;
+  for (const std::string& name : platform::ListFiles(folder)) {
+    bool whole = false;
+    std::vector<char> image =
+        common::ReadRecordImage(common::InDir(folder, name), sizeof(common::AccountRecord), &whole);
+    if (whole) chunk += AccountCsvLine(common::DecodeAccount(image));
+    chunk += "\r\n";
+    ++result.accounts;
+    if (chunk.size() >= (1u << 20)) {
+      ok = ok && WriteAllTo(fd, chunk);
+      chunk.clear();
+    }
+  }
+  ok = ok && WriteAllTo(fd, chunk);
+  if (::close(fd) != 0) ok = false;
+  if (!ok) {
+    result.error = SystemError("cannot write", errno);
+    return result;
+  }
+  result.ok = true;
+  return result;
+}
+
+std::string ImportReportPath(const std::string& dir, const platform::SystemTime& now) {
+  char name[24];
+  std::snprintf(name, sizeof name, "%04d%02d%02d.log", now.year % 10000, now.month % 100,
+                now.day % 100);
+  return common::InDir(dir, "uploadlog", name);
+}
+
+std::string ImportCsvLine(const std::string& dir, std::string_view line,
+                          const platform::SystemTime& now) {
+  const std::vector<std::string> fields = SplitCsvFields(line);
+  std::string reason = CsvRejection(fields);
+  if (!reason.empty()) {
+    Report(dir, now, reason, line);
+    return reason;
+  }
+  const common::AccountFile account = AccountFromCsv(fields, dir);
+  const std::string key = common::FieldText(account.record.key);
+  const std::string path = common::AccountPath(dir, key);
+
+  platform::FileLock lock;
+  lock.Acquire(AccountStoreLockPath(dir));
+  if (platform::IsRegularFile(path)) {
+    bool whole = false;
+    const common::AccountFile old = common::ReadAccount(path, &whole);
+    if (!whole) {
+      RemoveIndexLinesOf(dir, key);
+    } else if (common::FieldText(old.record.host) != common::FieldText(account.record.host)) {
+      // Rows carry the domain: rows of the old domain would stay beside the new ones.
+      common::RemoveAccountChecks(dir, key, old.record);
+    } else {
+      for (int slot = 0; slot < 5; ++slot) {
+        const std::string service = common::FieldText(old.record.customNames[slot]);
+        if (service.empty() || old.record.customPorts[slot] == 0) continue;
+        const std::string row =
+            common::CustomIndexLine(key, service, common::FieldText(old.record.host));
+        AddDelDat(2, common::ListViewDir(dir).c_str(), row.c_str());
+      }
+    }
+  }
+  if (!common::WriteAccount(path, account)) {
+    std::fprintf(stderr, "KTVarnock: cannot write the account record %s\n", path.c_str());
+    reason = "Account could not be written:";
+    Report(dir, now, reason, line);
+    return reason;
+  }
+  common::RegisterAccountChecks(dir, account.record);
+  return "";
+}
+
+bool AccountImport::Start(std::string text, std::string* errorKey) {
+  if (!CsvTextToCp932(&text)) {
+    *errorKey = "msgImportNotCp932";
+    return false;
+  }
+  // Lines are counted here and found again one at a time: a file of nothing but line ends
+  // costs no table of lines.
+  size_t lines = 0;
+  size_t pos = 0;
+  while (std::optional<std::string_view> line = NextCsvLine(text, &pos)) {
+    if (line->size() > kMaxImportLineBytes) {
+      *errorKey = "msgImportLineTooLong";
+      return false;
+    }
+    if (++lines > kMaxImportLines) {
+      *errorKey = "msgImportTooManyLines";
+      return false;
+    }
+  }
+  text_ = std::move(text);
+  pos_ = 0;
+  total_ = lines;
+  done_ = 0;
+  rejected_ = 0;
+  running_ = true;
+  return true;
+}
+
+bool AccountImport::Step(const std::string& dir, const platform::SystemTime& now) {
+  if (!running_) return false;
+  std::optional<std::string_view> line = NextCsvLine(text_, &pos_);
+  if (!line) return false;
+  if (!ImportCsvLine(dir, *line, now).empty()) ++rejected_;
+  ++done_;
+  return true;
+}
+
+void AccountImport::Finish() {
+  running_ = false;
+  text_.clear();
+  text_.shrink_to_fit();
+  pos_ = 0;
+}
+
+int ExportFromCommandLine(const std::string& dir, const std::string& path) {
+  ExportResult r = ExportAccounts(dir, path);
+  if (!r.ok) {
+    std::fprintf(stderr, "KTVarnock: nothing was exported to %s: %s\n", path.c_str(),
+                 r.error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "KTVarnock: %d accounts exported to %s\n", r.accounts, path.c_str());
+  return 0;
+}
+
+int ImportFromCommandLine(const std::string& dir, const std::string& path) {
+  auto text = platform::ReadWholeFile(path, kMaxImportBytes);
+  if (!text) {
+    std::fprintf(stderr, "KTVarnock: cannot read %s (missing, unreadable or over 50 MB)\n",
+                 path.c_str());
+    return 1;
+  }
+  AccountImport job;
+  std::string errorKey;
+  if (!job.Start(std::move(*text), &errorKey)) {
+    if (errorKey == "msgImportTooManyLines") {
+      std::fprintf(stderr, "KTVarnock: %s holds more than %zu lines; nothing was imported\n",
+                   path.c_str(), kMaxImportLines);
+    } else if (errorKey == "msgImportLineTooLong") {
+      std::fprintf(stderr,
+                   "KTVarnock: %s has a line longer than 1 MB, so it is no account list; nothing "
+                   "was imported\n",
+                   path.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "KTVarnock: %s is UTF-8 text with characters that cannot be stored (only "
+                   "ASCII and Shift-JIS text can); nothing was imported\n",
+                   path.c_str());
+    }
+    return 1;
+  }
+  platform::MakePrivateDir(common::InDir(dir, common::kAllData));
+  platform::MakeDirs(common::InDir(dir, common::kListView));
+  const platform::SystemTime start = platform::LocalNow();
+  std::fprintf(stderr, "KTVarnock: importing %zu lines, one every %d ms (at least %zu s)\n",
+               job.total(), kImportPacingMs, job.total() * kImportPacingMs / 1000);
+  for (bool first = true; job.done() < job.total(); first = false) {
+    if (!first) platform::SleepMs(kImportPacingMs);
+    job.Step(dir, platform::LocalNow());
+    if (job.done() % 500 == 0 || job.done() == job.total()) {
+      std::fprintf(stderr, "\rKTVarnock: %zu of %zu lines, %zu rejected", job.done(), job.total(),
+                   job.rejected());
+    }
+  }
+  if (job.total() > 0) std::fprintf(stderr, "\n");
+  common::TouchSettingUpdate(dir);
+  std::fprintf(stderr, "KTVarnock: Import processing was successful. %zu of %zu lines imported",
+               job.total() - job.rejected(), job.total());
+  if (job.rejected() > 0) {
+    std::fprintf(stderr, "; the rejected lines are in %s", ImportReportPath(dir, start).c_str());
+  }
+  std::fprintf(stderr, "\n");
+  return 0;
+}
+
+}  // namespace console
