@@ -244,7 +244,9 @@ int main(int argc, char** argv) {
   console::MainLoop loop;
   loop.AddTimer(1000, [&app] { app.PollScanState(); });
   loop.AddTimer(10000, [&app] { app.SchedulerTick(); });
-  loop.AddTimer(console::kImportPacingMs, [&app] { app.ImportTick(); });
+  loop.AddTimer(
+      console::kImportPacingMs, [&app] { app.ImportTick(); },
+      [&app] { return app.import().running(); });
   // Right after start-up every group with an interval is due.
   loop.Post([&app] { app.SchedulerTick(); });
 

@@ -7,9 +7,11 @@
 
 namespace console {
 
-void MainLoop::AddTimer(int periodMs, std::function<void()> callback) {
+void MainLoop::AddTimer(int periodMs, std::function<void()> callback,
+                        std::function<bool()> active) {
   std::lock_guard<std::mutex> lock(mutex_);
-  timers_.push_back({periodMs, platform::MonotonicMs() + periodMs, std::move(callback)});
+  timers_.push_back(
+      {periodMs, platform::MonotonicMs() + periodMs, std::move(callback), std::move(active)});
 }
 
 bool MainLoop::Post(std::function<void()> task) {
@@ -44,6 +46,10 @@ void MainLoop::Run() {
     int64_t now = platform::MonotonicMs();
     int64_t next = now + 60000;
     for (Timer& t : timers_) {
+      if (t.active && !t.active()) {
+        t.dueMs = now + t.periodMs;
+        continue;
+      }
       if (t.dueMs <= now) {
         // A late timer fires once and is re-armed from now, never in a burst.
         t.dueMs = now + t.periodMs;

@@ -18,8 +18,11 @@ namespace console {
 
 class MainLoop {
  public:
-  // Adds a periodic timer (monotonic clock). Call before Run.
-  void AddTimer(int periodMs, std::function<void()> callback);
+  // Adds a periodic timer (monotonic clock). Call before Run. A timer with an `active` test
+  // fires only while the test holds, and an idle one never wakes the loop; the test is asked
+  // again after every task, so a task that gives the timer work arms it.
+  void AddTimer(int periodMs, std::function<void()> callback,
+                std::function<bool()> active = nullptr);
 
   // Queues a task from any thread. False once the loop has ended (the task is dropped).
   bool Post(std::function<void()> task);
@@ -78,6 +81,7 @@ class MainLoop {
     int periodMs;
     int64_t dueMs;
     std::function<void()> callback;
+    std::function<bool()> active;
   };
   std::mutex mutex_;
   std::condition_variable wake_;

@@ -41,5 +41,38 @@ TEST(MainLoop, CallWithinGivesUpOnABusyLoopAndTheTaskNeverRuns) {
   EXPECT_FALSE(loop.CallWithin(100, [] { return 1; }).has_value());
 }
 
+// A timer with nothing to do sleeps: it neither fires nor wakes the loop, and the task that
+// gives it work arms it at once.
+TEST(MainLoop, AnIdleTimerSleepsUntilATaskGivesItWork) {
+  MainLoop loop;
+  bool working = false;  // touched on the loop only
+  std::atomic<int> fired{0}, asked{0};
+  loop.AddTimer(
+      10, [&fired] { ++fired; },
+      [&working, &asked] {
+        ++asked;
+        return working;
+      });
+  std::thread runner([&loop] { loop.Run(); });
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(fired, 0);
+  EXPECT_LT(asked, 5) << "an idle timer must not wake the loop every period";
+  loop.Post([&working] { working = true; });
+  for (int i = 0; i < 500 && fired < 5; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_GE(fired, 5);
+  EXPECT_EQ(loop.CallWithin(5000,
+                            [&working, &fired] {
+                              working = false;
+                              return fired.load();
+                            })
+                .has_value(),
+            true);
+  const int stoppedAt = fired;
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(fired, stoppedAt);
+  loop.Quit();
+  runner.join();
+}
+
 }  // namespace
 }  // namespace console
