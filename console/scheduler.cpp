@@ -151,6 +151,26 @@ bool Scheduler::StillRunning(const std::string& agent, bool& reported) {
   return false;
 }
 
+bool Scheduler::AnyEmailRunHeld() {
+  static constexpr std::string_view kGuard = "RoundTripSentryOne";
+  const std::string locks = platform::DirName(platform::NamedLockPath(programDir_, "x"));
+  for (const std::string& name : platform::ListFiles(locks)) {
+    if (name.compare(0, kGuard.size(), kGuard) != 0) continue;
+    platform::FileLock probe;
+    if (!probe.TryAcquire(platform::JoinPath(locks, name))) {
+      emailStale_ = false;
+      return true;
+    }
+  }
+  if (!emailStale_) {
+    emailStale_ = true;
+    WriteLogLine(programDir_, kStaleStateCode, "[Scan State Cleared]",
+                 "RoundTripSentry left its busy mark behind without running; its group can scan "
+                 "again.");
+  }
+  return false;
+}
+
 void Scheduler::ReadScanStates(long emailFiles) {
   using namespace common;
   // The port state files in their order (HTTP, FTP, SMTP, POP, custom) and their agents.
@@ -180,7 +200,7 @@ void Scheduler::ReadScanStates(long emailFiles) {
     email.busy = email.busy || s.busy[0] == 1 || s.busy[1] == 1;
     email.down = email.down || s.down != 0;
   }
-  email_.busy = email.busy;
+  email_.busy = email.busy && AnyEmailRunHeld();
   if (anyRead) email_.down = email.down;
 }
 

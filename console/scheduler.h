@@ -81,11 +81,13 @@ class Scheduler {
   // A busy word of 1 counts only while some process holds the agent's run guard: an agent
   // killed in its run leaves the word behind. Such a word is said once in the daily log.
   bool StillRunning(const std::string& agent, bool& reported);
+  // The e-mail group runs one agent per account, each holding "RoundTripSentryOne<key>".
+  bool AnyEmailRunHeld();
 
   // Per state file: ping, the five port files, page, transfer; e-mail as a whole.
   ScanFlags ping_, page_, ftp_, email_;
   std::array<ScanFlags, 5> port_{};
-  bool pingStale_ = false, pageStale_ = false, ftpStale_ = false;
+  bool pingStale_ = false, pageStale_ = false, ftpStale_ = false, emailStale_ = false;
   std::array<bool, 5> portStale_{};
 };
 

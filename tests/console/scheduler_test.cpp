@@ -142,8 +142,12 @@ TEST_F(SchedulerTest, BusyWordOfAKilledAgentDoesNotBlockItsGroup) {
   common::PortScanState port{};
   port.busy = 1;
   ASSERT_EQ(common::WriteWholeFile(dir_ / "portSMTPPara.dat", &port, sizeof port), 1);
-  // A lock file left by the dead run, held by nobody.
+  common::EmailScanState mail{};
+  mail.busy[0] = 1;  // an e-mail account's run killed while sending
+  ASSERT_EQ(common::WriteWholeFile(dir_ / "emailPara.dat1", &mail, sizeof mail), 1);
+  // Lock files left by the dead runs, held by nobody.
   testsupport::WriteFile(dir_ / "temp/locks/EchoSentry1", "");
+  testsupport::WriteFile(dir_ / "temp/locks/RoundTripSentryOne6b696c6f", "");
   auto staleLines = [&] {
     std::string log;
     for (const std::string& name : platform::ListFiles(dir_ / "Log")) {
@@ -156,19 +160,24 @@ TEST_F(SchedulerTest, BusyWordOfAKilledAgentDoesNotBlockItsGroup) {
     return count;
   };
   for (int second = 0; second < 3; ++second) {
-    scheduler_.ReadScanStates(0);
+    scheduler_.ReadScanStates(2);
     EXPECT_FALSE(scheduler_.Flags(common::kGroupPing).busy);
     EXPECT_FALSE(scheduler_.Flags(common::kGroupPort).busy);
+    EXPECT_FALSE(scheduler_.Flags(common::kGroupEmail).busy);
   }
-  EXPECT_EQ(staleLines(), 2u);  // EchoSentry and MailOutSentry, once each
+  EXPECT_EQ(staleLines(), 3u);  // EchoSentry, MailOutSentry and RoundTripSentry, once each
   scheduler_.RunNow(1000);
   EXPECT_EQ(Programs().size(), 9u);  // no group skipped
   // A live re-check run (n = 0) keeps the group busy.
   platform::FileLock recheck;
   ASSERT_TRUE(recheck.TryAcquire(platform::NamedLockPath(dir_.path(), "MailOutSentry0")));
-  scheduler_.ReadScanStates(0);
+  // So does any e-mail account's run in progress.
+  platform::FileLock account;
+  ASSERT_TRUE(account.TryAcquire(platform::NamedLockPath(dir_.path(), "RoundTripSentryOne6b")));
+  scheduler_.ReadScanStates(2);
   EXPECT_TRUE(scheduler_.Flags(common::kGroupPort).busy);
-  EXPECT_EQ(staleLines(), 2u);
+  EXPECT_TRUE(scheduler_.Flags(common::kGroupEmail).busy);
+  EXPECT_EQ(staleLines(), 3u);
 }
 
 TEST_F(SchedulerTest, ScanStatesKeepDownWhenUnreadable) {
@@ -178,6 +187,9 @@ TEST_F(SchedulerTest, ScanStatesKeepDownWhenUnreadable) {
   common::EmailScanState mail{};
   mail.busy[1] = 1;
   ASSERT_EQ(common::WriteWholeFile(dir_ / "emailPara.dat1", &mail, sizeof mail), 1);
+  platform::MakeDirs(dir_ / "temp/locks");
+  platform::FileLock running;  // that account's run is in progress
+  ASSERT_TRUE(running.TryAcquire(platform::NamedLockPath(dir_.path(), "RoundTripSentryOne6b")));
   scheduler_.ReadScanStates(2);
   EXPECT_TRUE(scheduler_.Flags(common::kGroupPort).down);
   EXPECT_TRUE(scheduler_.Flags(common::kGroupEmail).busy);
