@@ -1,6 +1,10 @@
 #include "common/daily_log.h"
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "common/account_key.h"
 #include "platform/files.h"
@@ -19,9 +23,30 @@ std::string DayFile(const std::string& folder, const platform::SystemTime& day) 
   return platform::JoinPath(folder, name);
 }
 
+// The log files kept open: a handful at most (two per day; a run that passes midnight
+// opens two more), so the oldest is closed when a fifth comes.
+constexpr size_t kKeptLogs = 4;
+std::atomic<bool> keepLogsOpen{false};
+std::mutex keptMutex;
+std::vector<std::unique_ptr<platform::AppendHandle>> keptLogs;
+
+bool AppendKept(const std::string& path, const std::string& line) {
+  std::lock_guard<std::mutex> hold(keptMutex);
+  platform::AppendHandle* handle = nullptr;
+  for (auto& kept : keptLogs) {
+    if (kept->path() == path) handle = kept.get();
+  }
+  if (handle == nullptr) {
+    if (keptLogs.size() >= kKeptLogs) keptLogs.erase(keptLogs.begin());
+    keptLogs.push_back(std::make_unique<platform::AppendHandle>(path));
+    handle = keptLogs.back().get();
+  }
+  return handle->Append(line);
+}
+
 bool AppendWithRetry(const std::string& path, const std::string& line) {
   for (int attempt = 0; attempt < kAppendTries; ++attempt) {
-    if (platform::AppendToFile(path, line)) return true;
+    if (keepLogsOpen ? AppendKept(path, line) : platform::AppendToFile(path, line)) return true;
     platform::SleepMs(kAppendPauseMs);
   }
   return false;
@@ -75,6 +100,10 @@ bool AppendDailyLog(const std::string& programDir, long code, const platform::Sy
   bool disp =
       AppendWithRetry(DisplayLogPath(programDir, time), FormatLogLine(code, time, keyName, text));
   return full && disp;
+}
+
+void KeepDailyLogsOpen() {
+  keepLogsOpen = true;
 }
 
 bool AppendEventLog(const std::string& programDir, long code, const platform::SystemTime& time,

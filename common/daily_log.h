@@ -26,6 +26,11 @@ std::string DisplayLogPath(const std::string& programDir, const platform::System
 bool AppendDailyLog(const std::string& programDir, long code, const platform::SystemTime& time,
                     std::string_view plainName, std::string_view keyName, std::string_view text);
 
+// From now on this process keeps the daily log files it writes open from line to line
+// (an agent, for its run), instead of opening them for every line. Each line is still one
+// write on an append-only descriptor; a log deleted meanwhile is created afresh.
+void KeepDailyLogsOpen();
+
 // For events whose name is a readable title (console events, agent framework lines): the
 // display log gets the title's hex key.
 bool AppendEventLog(const std::string& programDir, long code, const platform::SystemTime& time,

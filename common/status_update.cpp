@@ -1,6 +1,7 @@
 #include "common/status_update.h"
 
 #include <atomic>
+#include <cstring>
 
 #include "common/file_ops.h"
 #include "platform/files.h"
@@ -12,13 +13,30 @@ namespace {
 std::atomic<int> lockWaitMs{-1};
 thread_local bool lockTimedOut = false;
 
-bool LockFolder(platform::FileLock& lock, const std::string& programDir, StatusFolder folder) {
+bool LockPath(platform::FileLock& lock, const std::string& path, bool shared) {
   const int wait = lockWaitMs.load();
-  if (wait < 0) return lock.Acquire(StatusLockPath(programDir, folder));
+  if (wait < 0) return shared ? lock.AcquireShared(path) : lock.Acquire(path);
   bool timedOut = false;
-  if (lock.AcquireWithin(StatusLockPath(programDir, folder), wait, &timedOut)) return true;
+  if (lock.AcquireWithin(path, wait, &timedOut, shared)) return true;
   if (timedOut) lockTimedOut = true;
   return false;
+}
+
+bool LockFolder(platform::FileLock& lock, const std::string& programDir, StatusFolder folder) {
+  return LockPath(lock, StatusLockPath(programDir, folder), false);
+}
+
+// The lock file of the status folder that holds `statusPath`; "" when it is none.
+std::string LockPathOf(const std::string& statusPath) {
+  const std::string folder = platform::DirName(statusPath);
+  const std::string name = CanonicalFolderName(
+      folder.substr(folder.rfind('/') == std::string::npos ? 0 : folder.rfind('/') + 1));
+  for (size_t i = 0; i < kStatusFolderNames.size(); ++i) {
+    if (name == kStatusFolderNames[i]) {
+      return StatusLockPath(platform::DirName(folder), static_cast<StatusFolder>(i));
+    }
+  }
+  return "";
 }
 
 template <typename Record>
@@ -30,6 +48,7 @@ bool Update(const std::string& programDir, StatusFolder folder, const std::strin
   Record record{};
   bool exists = ReadFixedFile(path, &record, sizeof record) == 1;
   if (!change(record, exists)) return false;
+  if (exists) return platform::WriteAt(path, 0, &record, sizeof record);
   return WriteWholeFile(path, &record, sizeof record) == 1;
 }
 
@@ -43,6 +62,16 @@ bool UpdateCheckStatus(const std::string& programDir, StatusFolder folder, const
 bool UpdateCustomStatus(const std::string& programDir, const std::string& key,
                         const std::function<bool(CustomStatus&, bool)>& change) {
   return Update<CustomStatus>(programDir, StatusFolder::kCustom, key, change);
+}
+
+int ReadStatusRecord(const std::string& statusPath, void* buffer, size_t size) {
+  const std::string lockPath = LockPathOf(statusPath);
+  platform::FileLock lock;
+  if (!lockPath.empty() && !LockPath(lock, lockPath, true)) {
+    std::memset(buffer, 0, size);
+    return 0;
+  }
+  return ReadFixedFile(statusPath, buffer, size);
 }
 
 bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder,

@@ -1,6 +1,8 @@
 // Read-modify-write of status records. Agents and the console both change these files, so
-// every change holds the folder's stable lock file from before the read until after the
-// write: a change made by another process in between is never lost. Readers take no lock.
+// every change holds the folder's stable lock file (exclusively) from before the read until
+// after the write: a change made by another process in between is never lost. An existing
+// record is rewritten in place, which costs a fraction of a new file and a rename, so every
+// reader takes the same lock shared (ReadStatusRecord) and never sees half a write.
 #pragma once
 
 #include <functional>
@@ -12,12 +14,18 @@
 namespace common {
 
 // Locks the folder, reads the record (zeroed when missing or short; `exists` tells), calls
-// `change`, and writes the record back (temporary file and rename) when `change` returns
-// true. Returns true when the record was written.
+// `change`, and writes the record back when `change` returns true: in place over a record
+// that was read whole, else as a new file (temporary file and rename). Returns true when
+// the record was written.
 bool UpdateCheckStatus(const std::string& programDir, StatusFolder folder, const std::string& key,
                        const std::function<bool(CheckStatus& status, bool exists)>& change);
 bool UpdateCustomStatus(const std::string& programDir, const std::string& key,
                         const std::function<bool(CustomStatus& status, bool exists)>& change);
+
+// Reads a status record (`statusPath` inside a status folder of a program directory) under
+// its folder's shared lock: 1 when `size` bytes were read, else 0 with the buffer zeroed,
+// as ReadFixedFile. A file outside the status folders is read without a lock.
+int ReadStatusRecord(const std::string& statusPath, void* buffer, size_t size);
 
 // Deletes a status record under the folder's lock.
 bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder, const std::string& key);

@@ -110,11 +110,12 @@ std::optional<RowStatus> ReadRowStatus(const std::string& dir, const ListRecord&
   const std::string statusPath = common::InDir(dir, rec.dataDir, key);
   RowStatus out;
   if (!IsCustom(rec)) {
-    if (common::ReadFixedFile(statusPath, &out.status, sizeof out.status) != 1) return std::nullopt;
+    if (common::ReadStatusRecord(statusPath, &out.status, sizeof out.status) != 1)
+      return std::nullopt;
     return out;
   }
   common::CustomStatus custom{};
-  if (common::ReadFixedFile(statusPath, &custom, sizeof custom) != 1) return std::nullopt;
+  if (common::ReadStatusRecord(statusPath, &custom, sizeof custom) != 1) return std::nullopt;
   const std::string service = ServiceOf(rec.nameField);
   for (int i = 0; i < 5; ++i) {
     std::string name = common::FieldText(custom.names[i]);

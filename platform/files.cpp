@@ -229,6 +229,28 @@ bool AppendToFile(const std::string& path, std::string_view data, mode_t mode) {
   return ok;
 }
 
+AppendHandle::~AppendHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool AppendHandle::Append(std::string_view data) {
+  if (fd_ >= 0) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || st.st_nlink == 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  if (fd_ < 0) {
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode_);
+    if (fd_ < 0 && errno == ENOENT && MakeDirs(DirName(path_))) {
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode_);
+    }
+    if (fd_ < 0) return false;
+  }
+  return WriteAll(fd_, data.data(), data.size());
+}
+
 std::string MakeTempFile(const std::string& dir, const std::string& prefix) {
   std::string tmpl = JoinPath(dir, prefix + "XXXXXX.tmp");
   int fd = ::mkstemps(tmpl.data(), 4);

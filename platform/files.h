@@ -73,6 +73,26 @@ bool TruncateFile(const std::string& path, int64_t size);
 // processes never interleave. Creates the file (and its folders) when missing.
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);
 
+// An append-only descriptor kept open from line to line: each Append is one write() on an
+// O_APPEND descriptor, as AppendToFile does, without opening the file every time. A file
+// deleted since the last line (the console erasing a log) is created afresh, with its
+// folders, so no later line goes to a file nobody can see.
+class AppendHandle {
+ public:
+  explicit AppendHandle(std::string path, mode_t mode = 0644)
+      : path_(std::move(path)), mode_(mode) {}
+  ~AppendHandle();
+  AppendHandle(const AppendHandle&) = delete;
+  AppendHandle& operator=(const AppendHandle&) = delete;
+  bool Append(std::string_view data);
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  mode_t mode_;
+  int fd_ = -1;
+};
+
 // Creates a new empty file "<dir>/<prefix>XXXXXX.tmp" with a unique name, readable and
 // writable by its owner only. Returns its path, or "" on failure.
 std::string MakeTempFile(const std::string& dir, const std::string& prefix);

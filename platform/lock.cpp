@@ -21,7 +21,7 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
   return *this;
 }
 
-bool FileLock::Open(const std::string& path, bool wait) {
+bool FileLock::Open(const std::string& path, bool wait, bool shared) {
   Release();
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0 && errno == ENOENT && MakeDirs(DirName(path))) {
@@ -30,7 +30,7 @@ bool FileLock::Open(const std::string& path, bool wait) {
   if (fd < 0) return false;
   int rc;
   do {
-    rc = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+    rc = ::flock(fd, (shared ? LOCK_SH : LOCK_EX) | (wait ? 0 : LOCK_NB));
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     ::close(fd);
@@ -46,12 +46,15 @@ bool FileLock::Acquire(const std::string& path) {
 bool FileLock::TryAcquire(const std::string& path) {
   return Open(path, false);
 }
+bool FileLock::AcquireShared(const std::string& path) {
+  return Open(path, true, true);
+}
 
-bool FileLock::AcquireWithin(const std::string& path, int timeoutMs, bool* timedOut) {
+bool FileLock::AcquireWithin(const std::string& path, int timeoutMs, bool* timedOut, bool shared) {
   if (timedOut != nullptr) *timedOut = false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
-    if (Open(path, false)) return true;
+    if (Open(path, false, shared)) return true;
     if (errno != EWOULDBLOCK) return false;
     if (std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -20,14 +20,18 @@ class FileLock {
   bool Acquire(const std::string& path);
   // Takes the lock only when nobody holds it.
   bool TryAcquire(const std::string& path);
+  // The shared lock: held by any number of readers at once, never while a writer holds the
+  // exclusive one. Waits as Acquire does.
+  bool AcquireShared(const std::string& path);
   // Tries every few milliseconds for up to `timeoutMs`; false when the lock stayed taken
   // (`timedOut` then set) or the file cannot be opened.
-  bool AcquireWithin(const std::string& path, int timeoutMs, bool* timedOut = nullptr);
+  bool AcquireWithin(const std::string& path, int timeoutMs, bool* timedOut = nullptr,
+                     bool shared = false);
   void Release();
   bool held() const { return fd_ >= 0; }
 
  private:
-  bool Open(const std::string& path, bool wait);
+  bool Open(const std::string& path, bool wait, bool shared = false);
   int fd_ = -1;
 };
 

@@ -28,8 +28,10 @@ agents::CheckResult CheckPort(agents::RunContext& run, agents::AccountJob& job, 
 }  // namespace
 
 int main(int argc, char** argv) {
-  return agents::RunAgent(argc, argv, agents::kAnyPortProfile, {&Ping, &IsMailPortOpen},
-                          [](agents::RunContext& run, const std::string& key) {
-                            agents::CheckCustomAccount(run, &CheckPort, key);
-                          });
+  return agents::RunAgent(
+      argc, argv, agents::kAnyPortProfile, {&Ping, &IsMailPortOpen},
+      [](agents::RunContext& run, const std::string& key) {
+        agents::CheckCustomAccount(run, &CheckPort, key);
+      },
+      agents::Concurrently());
 }

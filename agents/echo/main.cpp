@@ -1,11 +1,15 @@
-// EchoSentry: is each server's host answering an ICMP echo, and how fast.
+// EchoSentry: is each server's host answering an ICMP echo, and how fast. All echoes of a
+// run go through one ICMP socket, so hosts are pinged side by side, each with its own
+// attempts, pauses and time-outs.
 #include <cstdio>
+#include <memory>
 
 #include "HostCheck.h"
 #include "agents/framework/account_frame.h"
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
 #include "agents/framework/port_check.h"
+#include "hostcheck/echo_socket.h"
 
 namespace {
 
@@ -13,24 +17,40 @@ class EchoCheck : public agents::AccountCheck {
  public:
   bool Enabled(const common::AccountRecord& record) const override { return record.pingOn != 0; }
 
+  // Opens the run's socket; when none opens, every attempt goes through Ping, which then
+  // reports why (-900).
+  void OpenSocket() { socket_ = hostcheck::EchoSocket::Open(); }
+
   agents::CheckResult Check(agents::RunContext& run, agents::AccountJob& job) override {
     int32_t seconds = job.account.record.pingTimeout;
     if (seconds == 0) seconds = 1;
     bool ok = false;
-    int32_t code =
-        agents::TryPing([&] { return Ping(job.host.c_str(), seconds * 1000, 32, 1, 0); }, &ok);
+    int32_t code = agents::TryPing(
+        [&] {
+          return socket_ ? socket_->Echo(job.host.c_str(), seconds * 1000, 32)
+                         : Ping(job.host.c_str(), seconds * 1000, 32, 1, 0);
+        },
+        &ok);
     char okMessage[64];
     std::snprintf(okMessage, sizeof okMessage, "%s time=%ldms", "Ping OK", static_cast<long>(code));
     return agents::PortResult(run, job, code, ok, okMessage, "Ping DOWN ");
   }
+
+ private:
+  std::unique_ptr<hostcheck::EchoSocket> socket_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
   EchoCheck check;
-  return agents::RunAgent(argc, argv, agents::kEchoProfile, {&Ping, &IsMailPortOpen},
-                          [&](agents::RunContext& run, const std::string& key) {
-                            agents::CheckAccount(run, check, key);
-                          });
+  agents::RunOptions options;
+  options.concurrent = true;
+  options.beforeAccounts = [&](agents::RunContext&) { check.OpenSocket(); };
+  return agents::RunAgent(
+      argc, argv, agents::kEchoProfile, {&Ping, &IsMailPortOpen},
+      [&](agents::RunContext& run, const std::string& key) {
+        agents::CheckAccount(run, check, key);
+      },
+      options);
 }

@@ -17,12 +17,14 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
   const std::string accountPath = run.AccountPath(job.key);
   const std::string statusPath = run.StatusPath(job.key);
   common::CheckStatus current{};
-  common::ReadFixedFile(statusPath, &current, sizeof current);
+  common::ReadStatusRecord(statusPath, &current, sizeof current);
   if (current.failCount > 0) {
     run.state.SetDown(1);
     run.runDown = true;
   }
-  run.state.WriteBusy(check.FailureBusy());
+  // Side by side, the busy word is the whole run's: one account's failure step must not
+  // clear it while others are still being checked.
+  run.state.WriteBusy(run.parallel > 1 ? 1 : check.FailureBusy());
   AppendRetryLine(run.retryPath, accountPath, statusPath, job.key);
   if (result.writeLine) {
     WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
@@ -156,7 +158,7 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
                                 return true;
                               });
   } else {
-    common::ReadFixedFile(run.StatusPath(key), &status, sizeof status);
+    common::ReadStatusRecord(run.StatusPath(key), &status, sizeof status);
   }
   check.AfterStatusRead(run);
   if (!run.fullRun && status.lastFailure[0] == '\0') return;

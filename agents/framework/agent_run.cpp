@@ -2,9 +2,11 @@
 
 #include <set>
 
+#include "agents/framework/account_pool.h"
 #include "agents/framework/agent_log.h"
 #include "agents/framework/command_line.h"
 #include "agents/framework/retry_file.h"
+#include "common/daily_log.h"
 #include "common/layout.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -20,22 +22,29 @@ void ReadSettings(RunContext& run) {
   run.scan = common::ReadScanSettings(run.programDir);
 }
 
-void CheckAll(RunContext& run, const AccountVisitor& visit) {
+// The accounts of this run in the order the folder listing or the retry file gives them.
+std::vector<std::string> AccountsOfRun(RunContext& run) {
+  std::vector<std::string> keys;
   if (run.fullRun) {
     platform::RemoveFile(run.retryPath);
-    for (const std::string& name : platform::ListFiles(run.DataDir())) {
-      if (name == common::kFirstRunMarker) continue;
-      visit(run, name);
+    for (std::string& name : platform::ListFiles(run.DataDir())) {
+      if (name != common::kFirstRunMarker) keys.push_back(std::move(name));
     }
-    return;
+    return keys;
   }
   // An account is listed once per failed check: the custom agent lists it once per failed
   // port. One re-check per account and run is enough; a second would count the same
   // outage twice within seconds.
   std::set<std::string> seen;
-  for (const RetryEntry& entry : TakeRetryFile(run.retryPath)) {
-    if (seen.insert(entry.key).second) visit(run, entry.key);
+  for (RetryEntry& entry : TakeRetryFile(run.retryPath)) {
+    if (seen.insert(entry.key).second) keys.push_back(std::move(entry.key));
   }
+  return keys;
+}
+
+void CheckAll(RunContext& run, const AccountVisitor& visit) {
+  ForEachAccount(AccountsOfRun(run), run.parallel,
+                 [&](const std::string& key) { visit(run, key); });
 }
 
 }  // namespace
@@ -45,7 +54,7 @@ std::string GuardName(const AgentProfile& profile, long n) {
 }
 
 int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServerProbes& probes,
-             const AccountVisitor& visit) {
+             const AccountVisitor& visit, const RunOptions& options) {
   const platform::SystemTime start = platform::LocalNow();
   std::optional<AgentCommand> command = SplitCommandLine(platform::JoinArguments(argc, argv));
   if (!command) return 0;
@@ -62,6 +71,7 @@ int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServe
     return 0;
   }
 
+  common::KeepDailyLogsOpen();
   RunContext run(profile, dir, command->n);
   run.startTime = start;
   run.probes = probes;
@@ -76,6 +86,8 @@ int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServe
     run.firstRun = true;
   }
   ReadSettings(run);
+  run.parallel = options.concurrent ? ReadScanParallel(dir) : 1;
+  if (options.beforeAccounts) options.beforeAccounts(run);
 
   run.state.Load();
   run.state.SetBusy(1);

@@ -13,9 +13,25 @@ namespace agents {
 // Checks one account, given its key.
 using AccountVisitor = std::function<void(RunContext& run, const std::string& key)>;
 
+// How a run may check its accounts.
+struct RunOptions {
+  // Accounts may be checked side by side, up to SCANPARALLEL at a time. Off for a check
+  // whose accounts share a file of their own (the FTP round trip's test and download files).
+  bool concurrent = false;
+  // Called once the settings are read, before the first account (a shared socket, ...).
+  std::function<void(RunContext& run)> beforeAccounts;
+};
+
+// The options of an agent whose accounts may be checked side by side.
+inline RunOptions Concurrently() {
+  RunOptions options;
+  options.concurrent = true;
+  return options;
+}
+
 // The whole run; returns the process's exit code (always 0).
 int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServerProbes& probes,
-             const AccountVisitor& visit);
+             const AccountVisitor& visit, const RunOptions& options = {});
 
 // The guard's name for run number n: the program name followed by n.
 std::string GuardName(const AgentProfile& profile, long n);

@@ -32,7 +32,7 @@ void CheckSlot(RunContext& run, const SlotCheck& check, AccountJob& job, int k) 
   const std::string storedName = common::FieldText(record.key);
   if (result.failed) {
     common::CustomStatus current{};
-    common::ReadFixedFile(run.StatusPath(key), &current, sizeof current);
+    common::ReadStatusRecord(run.StatusPath(key), &current, sizeof current);
     if (current.slots[k].failCount > 0) {
       run.state.SetDown(1);
       run.runDown = true;
@@ -79,7 +79,7 @@ void CheckCustomAccount(RunContext& run, const SlotCheck& check, const std::stri
       return true;
     });
   } else {
-    common::ReadFixedFile(run.StatusPath(key), &status, sizeof status);
+    common::ReadStatusRecord(run.StatusPath(key), &status, sizeof status);
   }
 
   AccountJob job;

@@ -18,16 +18,17 @@ int32_t TryPortTwice(const std::function<int32_t()>& attempt, int32_t firstSucce
   return result;
 }
 
-int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok) {
+int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok,
+                const std::function<void(int)>& pause) {
   int32_t result = -1;
-  for (int round = 0; round < 2; ++round) {
-    for (int i = 0; i < 3; ++i) {
-      result = attempt();
-      if (result >= 0) {
-        *ok = true;
-        return result;
-      }
-      platform::SleepMs(kRetryPauseMs);
+  for (int i = 0; i < kPingAttempts; ++i) {
+    // The pause only spaces the attempts: after the last failed one it would just delay
+    // the run.
+    if (i > 0) pause ? pause(kRetryPauseMs) : platform::SleepMs(kRetryPauseMs);
+    result = attempt();
+    if (result >= 0) {
+      *ok = true;
+      return result;
     }
   }
   *ok = false;
@@ -50,7 +51,7 @@ CheckResult PortCheck::Check(RunContext& run, AccountJob& job) {
   const common::AccountRecord& record = job.account.record;
   const int32_t timeoutMs = words_.timeoutSeconds(record) * 1000;
   const int32_t port = words_.port(record);
-  if (words_.busyOffWhileProbing) run.state.WriteBusy(0);
+  if (words_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
   bool ok = false;
   int32_t code = TryPortTwice([&] { return words_.probe(job.host.c_str(), port, timeoutMs); },
                               words_.firstSuccessFrom, words_.secondSuccessFrom, &ok);

@@ -20,9 +20,13 @@ constexpr int kRetryPauseMs = 500;
 int32_t TryPortTwice(const std::function<int32_t()>& attempt, int32_t firstSuccessFrom,
                      int32_t secondSuccessFrom, bool* ok);
 
-// Up to six ping attempts (two rounds of three) with a 500 ms pause after every failed one;
-// any result of 0 or more is a success.
-int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok);
+constexpr int kPingAttempts = 6;
+
+// Up to six ping attempts (two rounds of three) with a 500 ms pause between a failed one and
+// the next; any result of 0 or more is a success. `pause` (a sleep when empty) waits the
+// given milliseconds.
+int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok,
+                const std::function<void(int)>& pause = {});
 
 // The check of the HTTP, SMTP, POP and FTP port agents.
 struct PortCheckWords {
@@ -34,7 +38,8 @@ struct PortCheckWords {
   int32_t secondSuccessFrom = 0;
   const char* okMessage = "";
   const char* downMessage = "";
-  // The HTTP port agent clears its busy word right before the probe and in the failure step.
+  // The HTTP port agent clears its busy word right before the probe and in the failure step
+  // (only when its accounts are checked one after another).
   bool busyOffWhileProbing = false;
 };
 

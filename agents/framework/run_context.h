@@ -31,6 +31,8 @@ struct RunContext {
   bool fullRun;
   bool firstRun = false;
   platform::SystemTime startTime{};
+  // Accounts checked at a time; 1 is the one-after-another order.
+  size_t parallel = 1;
 
   common::ScanSettings scan{};
   common::AlertFile alert;

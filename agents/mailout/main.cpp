@@ -19,8 +19,10 @@ int main(int argc, char** argv) {
   words.downMessage = "SMTP Port 25 DOWN Error: ";
   words.busyOffWhileProbing = false;
   agents::PortCheck check(words);
-  return agents::RunAgent(argc, argv, agents::kMailOutProfile, {&Ping, &IsMailPortOpen},
-                          [&](agents::RunContext& run, const std::string& key) {
-                            agents::CheckAccount(run, check, key);
-                          });
+  return agents::RunAgent(
+      argc, argv, agents::kMailOutProfile, {&Ping, &IsMailPortOpen},
+      [&](agents::RunContext& run, const std::string& key) {
+        agents::CheckAccount(run, check, key);
+      },
+      agents::Concurrently());
 }

@@ -27,6 +27,28 @@ bool PageFailed(int32_t result) {
   return result < 0 || result == 404 || result == 405;
 }
 
+// The state words the page check updates as it goes. One after another it updates the
+// run's words themselves; side by side each check gets words of its own, and only its
+// progress words 1 to 3 are taken over at the end (the busy word stays the run's).
+class ProgressWords {
+ public:
+  explicit ProgressWords(agents::RunContext& run) : run_(run), own_(run.parallel > 1) {
+    for (size_t i = 0; i < 4; ++i) words_[i] = static_cast<int32_t>(run.state.Word(i));
+  }
+  int32_t* At(size_t i) { return own_ ? &words_[i] : run_.state.WordAddress(i); }
+  void Keep() {
+    if (!own_) return;
+    for (size_t i = 1; i < 4; ++i) run_.state.SetWord(i, static_cast<uint32_t>(words_[i]));
+  }
+  // The state file the link check writes itself; side by side only the frame writes it.
+  std::string StateFile() const { return own_ ? "" : run_.state.path(); }
+
+ private:
+  agents::RunContext& run_;
+  bool own_;
+  int32_t words_[4];
+};
+
 class PageCheck : public agents::AccountCheck {
  public:
   bool Enabled(const common::AccountRecord&) const override { return true; }
@@ -47,18 +69,19 @@ class PageCheck : public agents::AccountCheck {
       int32_t result = CheckAllLinks(run, job, path, pageFile, port, timeoutMs);
       return Finish(run, job, result, pageFile, false);
     }
+    ProgressWords words(run);
     auto fetch = [&] {
       int32_t unused = 0;
       return ReceiveWebPageAndCheck(job.host.c_str(), port, path.c_str(), pageFile.c_str(),
-                                    timeoutMs, &unused, run.state.WordAddress(0),
-                                    run.state.WordAddress(1), run.state.WordAddress(2),
-                                    run.state.WordAddress(3));
+                                    timeoutMs, &unused, words.At(0), words.At(1), words.At(2),
+                                    words.At(3));
     };
     int32_t result = fetch();
     if (PageFailed(result)) {
       platform::SleepMs(agents::kRetryPauseMs);
       result = fetch();
     }
+    words.Keep();
     return Finish(run, job, result, pageFile, true);
   }
 
@@ -83,14 +106,16 @@ class PageCheck : public agents::AccountCheck {
       statusPath = run.StatusPath(job.key);
     }
     std::vector<char> image = common::EncodeAccount(job.account);
+    ProgressWords words(run);
+    const std::string stateFile = words.StateFile();
     int32_t unused = 0;
     int32_t result = ReceiveWebPageAndCheckAll(
-        job.host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused,
-        run.state.WordAddress(0), run.state.WordAddress(1), run.state.WordAddress(2),
-        run.state.WordAddress(3), common::InDir(run.programDir, common::kLog).c_str(), image.data(),
-        kLinkFailedMessage, kLinkOkMessage, logMode, run.state.path().c_str(), stateImage.data(),
-        static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
+        job.host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused, words.At(0),
+        words.At(1), words.At(2), words.At(3), common::InDir(run.programDir, common::kLog).c_str(),
+        image.data(), kLinkFailedMessage, kLinkOkMessage, logMode, stateFile.c_str(),
+        stateImage.data(), static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
         reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
+    words.Keep();
     if (!statusPath.empty() && PageFailed(result)) TakeBackLinkMark(run, job, prepared);
     return result;
   }
@@ -149,8 +174,10 @@ class PageCheck : public agents::AccountCheck {
 
 int main(int argc, char** argv) {
   PageCheck check;
-  return agents::RunAgent(argc, argv, agents::kPageProfile, {&Ping, &IsMailPortOpen},
-                          [&](agents::RunContext& run, const std::string& key) {
-                            agents::CheckAccount(run, check, key);
-                          });
+  return agents::RunAgent(
+      argc, argv, agents::kPageProfile, {&Ping, &IsMailPortOpen},
+      [&](agents::RunContext& run, const std::string& key) {
+        agents::CheckAccount(run, check, key);
+      },
+      agents::Concurrently());
 }

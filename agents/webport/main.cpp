@@ -19,8 +19,10 @@ int main(int argc, char** argv) {
   words.downMessage = "HTTP Port 80 DOWN Error: ";
   words.busyOffWhileProbing = true;
   agents::PortCheck check(words);
-  return agents::RunAgent(argc, argv, agents::kWebPortProfile, {&Ping, &IsMailPortOpen},
-                          [&](agents::RunContext& run, const std::string& key) {
-                            agents::CheckAccount(run, check, key);
-                          });
+  return agents::RunAgent(
+      argc, argv, agents::kWebPortProfile, {&Ping, &IsMailPortOpen},
+      [&](agents::RunContext& run, const std::string& key) {
+        agents::CheckAccount(run, check, key);
+      },
+      agents::Concurrently());
 }

@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include "agents/framework/account_frame.h"
+#include "agents/framework/account_pool.h"
 #include "agents/framework/alert_dispatch.h"
 #include "agents/framework/alert_text.h"
 #include "agents/framework/command_line.h"
@@ -20,6 +25,7 @@
 #include "common/file_ops.h"
 #include "common/status_update.h"
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "support/temp_dir.h"
 
 namespace agents {
@@ -219,7 +225,15 @@ TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
     auto attempt = [&] { return c.answers.at(asked++); };
     bool ok = !c.ok;
     const auto start = std::chrono::steady_clock::now();
-    int32_t result = c.firstFrom < 0 ? TryPing(attempt, &ok)
+    // The ping's pauses are counted: each must come between two attempts, none after the
+    // last.
+    size_t pingPauses = 0;
+    auto pause = [&](int ms) {
+      EXPECT_EQ(ms, 500) << c.what;
+      EXPECT_EQ(pingPauses + 1, asked) << c.what;
+      ++pingPauses;
+    };
+    int32_t result = c.firstFrom < 0 ? TryPing(attempt, &ok, pause)
                                      : TryPortTwice(attempt, c.firstFrom, c.secondFrom, &ok);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
@@ -227,9 +241,13 @@ TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
     EXPECT_EQ(asked, c.asked) << c.what;
     EXPECT_EQ(result, c.result) << c.what;
     EXPECT_EQ(ok, c.ok) << c.what;
-    // 500 ms after every failed attempt (the ping's last one included); a lower bound only.
-    size_t pauses = c.firstFrom < 0 ? (c.ok ? c.asked - 1 : c.asked) : c.asked - 1;
-    EXPECT_GE(ms, static_cast<long>(pauses) * 450) << c.what;
+    // 500 ms between a failed attempt and the next, none after the last (a lower bound
+    // only for the port agents' real sleep).
+    if (c.firstFrom < 0) {
+      EXPECT_EQ(pingPauses, c.asked - 1) << c.what;
+    } else {
+      EXPECT_GE(ms, static_cast<long>(c.asked - 1) * 450) << c.what;
+    }
   }
 }
 
@@ -387,3 +405,48 @@ TEST(Keys, OnlyPlainFileNamesAreChecked) {
 
 }  // namespace
 }  // namespace agents
+
+using agents::ForEachAccount;
+using agents::ReadScanParallel;
+
+// The bound of a run: from the settings file, the default for anything unusable, capped.
+TEST(AccountPool, BoundFromTheSettingsFile) {
+  const std::pair<const char*, size_t> table[] = {
+      {nullptr, 64}, {"1", 1}, {"128", 128}, {"0", 64}, {"-3", 64}, {"many", 64}, {"5000", 1024},
+  };
+  for (const auto& [text, bound] : table) {
+    testsupport::TempDir dir;
+    if (text) platform::IniSetString(common::IniPath(dir.path()), "PROGRAM", "SCANPARALLEL", text);
+    EXPECT_EQ(ReadScanParallel(dir.path()), bound) << (text ? text : "(none)");
+  }
+}
+
+// A bound of 1 works the accounts in their order in the calling thread; a larger one has at
+// most that many in flight and works every account exactly once.
+TEST(AccountPool, EveryAccountOnceWithinTheBound) {
+  std::vector<std::string> keys;
+  for (int i = 0; i < 40; ++i) keys.push_back("k" + std::to_string(i));
+  std::vector<std::string> order;
+  const std::thread::id caller = std::this_thread::get_id();
+  ForEachAccount(keys, 1, [&](const std::string& key) {
+    EXPECT_EQ(std::this_thread::get_id(), caller);
+    order.push_back(key);
+  });
+  EXPECT_EQ(order, keys);
+
+  std::mutex mutex;
+  std::multiset<std::string> seen;
+  std::atomic<int> inFlight{0}, most{0};
+  ForEachAccount(keys, 8, [&](const std::string& key) {
+    int now = ++inFlight;
+    for (int m = most; now > m && !most.compare_exchange_weak(m, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    --inFlight;
+    std::lock_guard<std::mutex> hold(mutex);
+    seen.insert(key);
+  });
+  EXPECT_EQ(seen, std::multiset<std::string>(keys.begin(), keys.end()));
+  EXPECT_LE(most.load(), 8);
+  EXPECT_GT(most.load(), 1) << "the accounts were worked one after another";
+}

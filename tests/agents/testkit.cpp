@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -90,6 +91,10 @@ ProgramDir::ProgramDir() {
   }
   // Alert files go to a folder of the test's own.
   platform::IniSetString(common::IniPath(dir_), "PROGRAM", "TEMPDIR", temp_ / "alerts");
+  // The whole suite runs once more with the accounts checked one after another.
+  if (const char* parallel = std::getenv("VARN_TEST_SCANPARALLEL")) {
+    platform::IniSetString(common::IniPath(dir_), "PROGRAM", "SCANPARALLEL", parallel);
+  }
 }
 
 std::string ProgramDir::operator/(const std::string& relative) const {
@@ -194,7 +199,8 @@ void AddAccount(const ProgramDir& pd, const common::AccountFile& account,
 common::CheckStatus ReadStatus(const ProgramDir& pd, common::StatusFolder folder,
                                const std::string& name) {
   common::CheckStatus s{};
-  common::ReadFixedFile(common::StatusPath(pd.dir(), folder, common::HexKey(name)), &s, sizeof s);
+  common::ReadStatusRecord(common::StatusPath(pd.dir(), folder, common::HexKey(name)), &s,
+                           sizeof s);
   return s;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/temp_dir.h"
 
 using common::FormatLogLine;
@@ -76,4 +78,20 @@ TEST(LogLine, BothFilesGetTheLineWithTheirNameForm) {
             "10007 2026/03/09  02:02pm  " + Padded("5b4163636f756e7420437265617465645d") +
                 " srv\r\n" + "00012 2026/03/09  02:02pm  " + Padded("737276") +
                 "  Domain/IP: h\r\n");
+}
+
+// An agent keeps its logs open for the run: the lines are the same, and a log that the
+// console erases in between is started afresh rather than written into the deleted file.
+TEST(LogLine, LogsKeptOpenFollowAnErasedFile) {
+  TempDir dir;
+  common::KeepDailyLogsOpen();
+  SystemTime t = At(9, 30);
+  ASSERT_TRUE(common::AppendDailyLog(dir.path(), 1, t, "srv", "737276", "first"));
+  ASSERT_EQ(std::remove((dir / "Log/20260309.log").c_str()), 0);
+  ASSERT_TRUE(common::AppendDailyLog(dir.path(), 2, t, "srv", "737276", "second"));
+  EXPECT_EQ(ReadFile(dir / "Log/20260309.log"),
+            "00002 2026/03/09  09:30am  " + Padded("srv") + " second\r\n");
+  EXPECT_EQ(ReadFile(dir / "Log/Disp/20260309.log"),
+            "00001 2026/03/09  09:30am  " + Padded("737276") + " first\r\n" +
+                "00002 2026/03/09  09:30am  " + Padded("737276") + " second\r\n");
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -105,6 +106,45 @@ TEST(Files, AppendsFromManyProcessesNeverInterleave) {
     ++count;
   }
   EXPECT_EQ(count, kProcs * kLines);
+}
+
+// Handles kept open by several threads (an agent's workers) and plain appends of another
+// process: every line whole; a file deleted meanwhile is made again for the next line.
+TEST(Files, KeptAppendHandlesNeverInterleaveAndFollowADeletedFile) {
+  TempDir dir;
+  const std::string path = dir / "Log/day.log";
+  constexpr int kThreads = 4, kLines = 300;
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::string line(120, 'z');
+    for (int i = 0; i < kLines; ++i) platform::AppendToFile(path, line + "\r\n");
+    ::_exit(0);
+  }
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      platform::AppendHandle handle(path);
+      std::string line(120, static_cast<char>('a' + t));
+      for (int i = 0; i < kLines; ++i) EXPECT_TRUE(handle.Append(line + "\r\n"));
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  ::waitpid(child, nullptr, 0);
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  int count = 0;
+  while (std::getline(in, line)) {
+    ASSERT_EQ(line.size(), 121u);
+    EXPECT_EQ(std::count(line.begin(), line.end(), line[0]), 120);
+    ++count;
+  }
+  EXPECT_EQ(count, (kThreads + 1) * kLines);
+
+  platform::AppendHandle handle(path);
+  ASSERT_TRUE(handle.Append("one\r\n"));
+  std::filesystem::remove_all(dir / "Log");
+  ASSERT_TRUE(handle.Append("two\r\n"));
+  EXPECT_EQ(ReadFile(path), "two\r\n");
 }
 
 TEST(Files, TemporaryFilesAreUniqueAndPrivate) {
