@@ -152,7 +152,9 @@ bool Scheduler::StillRunning(const std::string& agent, bool& reported) {
 }
 
 bool Scheduler::AnyEmailRunHeld() {
-  static constexpr std::string_view kGuard = "RoundTripSentryOne";
+  // The launch holds "RoundTripSentry<n>" while its account runs go on; each run holds
+  // "RoundTripSentryOne<key>".
+  static constexpr std::string_view kGuard = "RoundTripSentry";
   const std::string locks = platform::DirName(platform::NamedLockPath(programDir_, "x"));
   for (const std::string& name : platform::ListFiles(locks)) {
     if (name.compare(0, kGuard.size(), kGuard) != 0) continue;

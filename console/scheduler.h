@@ -81,7 +81,8 @@ class Scheduler {
   // A busy word of 1 counts only while some process holds the agent's run guard: an agent
   // killed in its run leaves the word behind. Such a word is said once in the daily log.
   bool StillRunning(const std::string& agent, bool& reported);
-  // The e-mail group runs one agent per account, each holding "RoundTripSentryOne<key>".
+  // The e-mail group runs one agent per account under a launch; any of them holding its
+  // run guard keeps the group busy.
   bool AnyEmailRunHeld();
 
   // Per state file: ping, the five port files, page, transfer; e-mail as a whole.

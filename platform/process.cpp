@@ -21,9 +21,18 @@ void WriteAllIgnoringErrors(int fd, const std::string& data) {
   }
 }
 
-// Runs in the grandchild: wire up the standard descriptors and exec.
-[[noreturn]] void ExecChild(const std::string& program, const std::vector<std::string>& args,
-                            int stdinFd, int errorFd) {
+// The argument vector for execv, made before fork: a child of a threaded process should
+// not allocate.
+std::vector<char*> ArgVector(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Runs in the (grand)child: wire up the standard descriptors and exec.
+[[noreturn]] void ExecChild(const char* program, char* const* argv, int stdinFd, int errorFd) {
   int devnull = ::open("/dev/null", O_RDWR);
   ::dup2(stdinFd >= 0 ? stdinFd : devnull, 0);
   ::dup2(devnull, 1);
@@ -37,11 +46,7 @@ void WriteAllIgnoringErrors(int fd, const std::string& data) {
   sigprocmask(SIG_SETMASK, &none, nullptr);
   ::signal(SIGPIPE, SIG_DFL);
   ::signal(SIGCHLD, SIG_DFL);
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  ::execv(program.c_str(), argv.data());
+  ::execv(program, argv);
   int err = errno;
   (void)!::write(errorFd, &err, sizeof err);
   ::_exit(127);
@@ -58,12 +63,13 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
     if (inPipe[0] >= 0) ::close(inPipe[0]), ::close(inPipe[1]);
     return false;
   }
+  std::vector<char*> argv = ArgVector(program, args);
   pid_t child = ::fork();
   if (child == 0) {
     ::setsid();
     pid_t grandchild = ::fork();
     if (grandchild != 0) ::_exit(grandchild < 0 ? 1 : 0);
-    ExecChild(program, args, inPipe[0], errPipe[1]);
+    ExecChild(program.c_str(), argv.data(), inPipe[0], errPipe[1]);
   }
   if (inPipe[0] >= 0) ::close(inPipe[0]);
   ::close(errPipe[1]);
@@ -95,6 +101,32 @@ bool SpawnDetached(const std::string& program, const std::vector<std::string>& a
     }
     ::close(inPipe[1]);
   }
+  return started;
+}
+
+bool RunAndWait(const std::string& program, const std::vector<std::string>& args) {
+  int errPipe[2] = {-1, -1};
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) return false;
+  std::vector<char*> argv = ArgVector(program, args);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    ExecChild(program.c_str(), argv.data(), -1, errPipe[1]);
+  }
+  ::close(errPipe[1]);
+  bool started = false;
+  if (child > 0) {
+    int err = 0;
+    ssize_t n;
+    do {
+      n = ::read(errPipe[0], &err, sizeof err);
+    } while (n < 0 && errno == EINTR);
+    started = (n == 0);  // end of file: the exec went through
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  ::close(errPipe[0]);
   return started;
 }
 

@@ -1,4 +1,4 @@
-// Starting programs hidden and never waited for.
+// Starting programs hidden: detached and never waited for, or waited for to their end.
 #pragma once
 
 #include <optional>
@@ -14,6 +14,10 @@ namespace platform {
 // inherited. True when the program was started (its executable could be run).
 bool SpawnDetached(const std::string& program, const std::vector<std::string>& args,
                    const std::optional<std::string>& stdinData = std::nullopt);
+
+// Starts `program` like SpawnDetached, in a session of its own with no descriptor of the
+// caller, but waits for its end. True when the program was started.
+bool RunAndWait(const std::string& program, const std::vector<std::string>& args);
 
 // Joins a program's arguments with single blanks, as the suite's command lines are read.
 std::string JoinArguments(int argc, char** argv, int first = 1);

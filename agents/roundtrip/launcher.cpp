@@ -1,9 +1,11 @@
 #include "agents/roundtrip/launcher.h"
 
+#include <atomic>
 #include <map>
 #include <set>
 
 #include "agents/framework/account_frame.h"
+#include "agents/framework/account_pool.h"
 #include "agents/framework/agent_log.h"
 #include "agents/framework/retry_file.h"
 #include "agents/roundtrip/param_file.h"
@@ -31,8 +33,8 @@ std::string MailboxDir(const std::string& programDir) {
   return common::InDir(programDir, "Mailbox");
 }
 
-int LaunchAccounts(const std::string& programDir, long n, const std::string& self,
-                   const Spawner& spawn) {
+int LaunchAccounts(const std::string& programDir, long n, const std::string& self, size_t parallel,
+                   const Runner& run) {
   const std::string dataDir =
       common::InDir(programDir, common::FolderName(common::StatusFolder::kEmail));
   const std::string tempDir = common::InDir(programDir, common::kTemp);
@@ -42,6 +44,15 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
   platform::MakeDirs(dataDir);
   platform::MakeDirs(tempDir);
   platform::MakePrivateDir(MailboxDir(programDir));
+
+  // One launch of each kind at a time, held as the other agents hold "<agent><n>".
+  platform::FileLock launch;
+  const std::string launchGuard = "RoundTripSentry" + std::to_string(n != 0 ? 1 : 0);
+  if (!launch.TryAcquire(platform::NamedLockPath(programDir, launchGuard))) {
+    agents::WriteFrameworkLine(programDir, agents::kSkippedCode, "[Skipped]",
+                               "Email Scan Process Skipped: the previous launch is still running");
+    return 0;
+  }
 
   const std::string marker = common::InDir(dataDir, common::kFirstRunMarker);
   const bool firstRun = platform::PathExists(marker);
@@ -71,9 +82,9 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
     }
   }
 
-  int started = 0;
-  for (const std::string& key : chosen) {
-    if (!agents::IsSafeKey(key)) continue;
+  std::atomic<int> started{0};
+  agents::ForEachAccount(chosen, parallel, [&](const std::string& key) {
+    if (!agents::IsSafeKey(key)) return;
     Params p;
     p.firstRun = firstRun;
     p.fullRun = n != 0;
@@ -82,7 +93,7 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
     p.accountFile = key;
     p.logDir = common::InDir(programDir, common::kLog);
     p.baseDir = programDir;
-    p.statePath = common::EmailStatePath(programDir, index[key]);
+    p.statePath = common::EmailStatePath(programDir, index.at(key));
     p.mailboxDir = MailboxDir(programDir);
     p.mailLogDir = common::InDir(programDir, "RelayKitLog");
     const std::vector<char> bytes = EncodeParams(p);
@@ -93,18 +104,21 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
       agents::WriteFrameworkLine(
           programDir, kNotStartedCode, "[Skipped]",
           "Email Scan Process Not Started: " + key + " (no parameter file in " + tempDir + ")");
-      continue;
+      return;
     }
-    if (!spawn(self, {path})) {
+    if (!run(self, {path})) {
       platform::RemoveFile(path);
       agents::WriteFrameworkLine(
           programDir, kNotStartedCode, "[Skipped]",
           "Email Scan Process Not Started: " + key + " (" + self + " cannot be started)");
-      continue;
+      return;
     }
+    // The run deletes its parameter file on every path it takes; one that was killed
+    // cannot, so the launch makes sure.
+    platform::RemoveFile(path);
     ++started;
-  }
-  return started;
+  });
+  return started.load();
 }
 
 }  // namespace roundtrip

@@ -1,7 +1,8 @@
 // The e-mail group's launch: the console starts this program with "<dir> n" like every
 // other agent; it writes one parameter file per e-mail account and starts itself once per
 // account with that file's path, so each account's round trip runs on its own and the
-// console's poll of the numbered state files "emailPara.dat<i>" sees each run.
+// console's poll of the numbered state files "emailPara.dat<i>" sees each run. At most
+// SCANPARALLEL runs go on at a time; the launch ends when the last one has.
 #pragma once
 
 #include <functional>
@@ -10,8 +11,8 @@
 
 namespace roundtrip {
 
-// Starts `program` with `args`, never waiting; true when it started.
-using Spawner =
+// Runs `program` with `args` to its end; true when it started.
+using Runner =
     std::function<bool(const std::string& program, const std::vector<std::string>& args)>;
 
 // The folder whose per-account subfolders receive the fetched mail ("<dir>/Mailbox"); mail
@@ -23,8 +24,9 @@ std::string MailboxDir(const std::string& programDir);
 // re-check run (n = 0) takes the retry file and starts the accounts listed in it whose
 // run is not still going on. Account i of the folder listing gets the state file
 // "emailPara.dat<i>". A parameter file that cannot be written or a run that cannot be
-// started is said in the daily log. Returns the number of runs started.
-int LaunchAccounts(const std::string& programDir, long n, const std::string& self,
-                   const Spawner& spawn);
+// started is said in the daily log. A launch while another launch of the same kind is
+// still going on is skipped with a line in the daily log. Returns the number of runs started.
+int LaunchAccounts(const std::string& programDir, long n, const std::string& self, size_t parallel,
+                   const Runner& run);
 
 }  // namespace roundtrip

@@ -7,6 +7,7 @@
 
 #include "HostCheck.h"
 #include "InboxPull.h"
+#include "agents/framework/account_pool.h"
 #include "agents/framework/command_line.h"
 #include "agents/roundtrip/launcher.h"
 #include "agents/roundtrip/round_trip.h"
@@ -20,8 +21,9 @@ int main(int argc, char** argv) {
   if (command && platform::IsDirectory(command->programDir)) {
     const std::string self = platform::JoinPath(platform::ExecutableDir(), "RoundTripSentry");
     roundtrip::LaunchAccounts(command->programDir, command->n, self,
+                              agents::ReadScanParallel(command->programDir),
                               [](const std::string& program, const std::vector<std::string>& args) {
-                                return platform::SpawnDetached(program, args);
+                                return platform::RunAndWait(program, args);
                               });
     return 0;
   }

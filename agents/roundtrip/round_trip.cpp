@@ -110,7 +110,7 @@ class RoundTrip {
 
 bool RoundTrip::ReadJob(agents::AccountJob* job) {
   job->key = params_.accountFile;
-  common::ReadFixedFile(params_.statusPath, &job->status, sizeof job->status);
+  common::ReadStatusRecord(params_.statusPath, &job->status, sizeof job->status);
   job->alertDue = job->status.errorDetected[0] == '\0';
   bool whole = false;
   job->account = common::ReadAccount(params_.accountPath, &whole);
@@ -121,7 +121,7 @@ void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typ
                        const std::string& message, const std::string& errorText,
                        const std::string& alertMessage) {
   common::CheckStatus current{};
-  common::ReadFixedFile(params_.statusPath, &current, sizeof current);
+  common::ReadStatusRecord(params_.statusPath, &current, sizeof current);
   if (current.failCount > 0) {
     run_.state.SetDown(1);
     run_.runDown = true;

@@ -2,13 +2,16 @@
 // private dovecot serves over POP3, all on loopback: the launch per account, the two
 // stages and their lines, the state files, the Down/Up alerts, and the console's view.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
+#include "agents/roundtrip/launcher.h"
 #include "agents/roundtrip/param_file.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
@@ -519,6 +522,71 @@ TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
              "Mail Receive Failed Error: CONNECT Domain/IP: " + address);
   EXPECT_EQ(pd.WaitForCalls("VarnPost", 1).size(), 1u);
   EXPECT_EQ(pd.Calls("VarnPost").size(), 1u) << "one Down mail";
+}
+
+// The launch keeps at most the bound of account runs going at once, writes each its private
+// parameter file, leaves none behind, and refuses to run twice at the same time.
+TEST(RoundTripLaunch, BoundedRunsAndOneLaunchAtATime) {
+  ProgramDir pd;
+  platform::MakeDirs(pd / "EmailData");
+  for (int i = 0; i < 10; ++i) {
+    testsupport::WriteFile(pd / ("EmailData/" + common::HexKey("mail" + std::to_string(i))), "");
+  }
+  struct Case {
+    size_t parallel;
+  } cases[] = {{1}, {3}, {64}};
+  for (const Case& c : cases) {
+    std::mutex mutex;
+    int inFlight = 0, most = 0;
+    std::vector<std::string> states;  // the state file of each run, in the order started
+    const auto runner = [&](const std::string& program, const std::vector<std::string>& args) {
+      EXPECT_EQ(program, "/bin/RoundTripSentry");
+      EXPECT_EQ(args.size(), 1u);
+      struct stat st {};
+      EXPECT_EQ(::stat(args[0].c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file names a mailbox";
+      const roundtrip::Params params = roundtrip::ReadParamFile(args[0]);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        most = std::max(most, ++inFlight);
+        states.push_back(params.statePath.substr(params.statePath.rfind('/') + 1));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      std::lock_guard<std::mutex> lock(mutex);
+      --inFlight;
+      return true;  // a run killed on its way: its parameter file is still there
+    };
+    EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", c.parallel, runner),
+              10);
+    EXPECT_LE(most, static_cast<int>(c.parallel));
+    EXPECT_GE(most, std::min(2, static_cast<int>(c.parallel)));
+    ASSERT_EQ(states.size(), 10u);
+    if (c.parallel == 1) {
+      for (int i = 0; i < 10; ++i) EXPECT_EQ(states[i], "emailPara.dat" + std::to_string(i));
+    }
+    EXPECT_TRUE(ParamFiles(pd).empty()) << "parallel " << c.parallel;
+  }
+
+  // A launch while the previous one still holds its guard starts nothing and says so.
+  platform::FileLock previous;
+  ASSERT_TRUE(previous.TryAcquire(platform::NamedLockPath(pd.dir(), "RoundTripSentry1")));
+  int calls = 0;
+  const auto counting = [&](const std::string&, const std::vector<std::string>&) {
+    ++calls;
+    return true;
+  };
+  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", 4, counting), 0);
+  EXPECT_EQ(calls, 0);
+  EXPECT_NE(pd.TodayLog().find("Email Scan Process Skipped: the previous launch is still running"),
+            std::string::npos);
+  previous.Release();
+
+  // A run that cannot be started leaves no parameter file and a line for its account.
+  const auto failing = [](const std::string&, const std::vector<std::string>&) { return false; };
+  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", 4, failing), 0);
+  EXPECT_TRUE(ParamFiles(pd).empty());
+  EXPECT_NE(pd.TodayLog().find("Email Scan Process Not Started: " + common::HexKey("mail7")),
+            std::string::npos);
 }
 
 }  // namespace
