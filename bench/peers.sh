@@ -26,7 +26,7 @@ SIZES=("$@")
 if [ -z "${VARN_PEERS_INSIDE:-}" ]; then
   # Peers and tools from Debian's archive.
   missing=()
-  for pkg in $(sed 's/#.*//' "$ROOT/scripts/apt/bench.txt"); do
+  for pkg in $(sed 's/#.*//' "$ROOT/scripts/apt/test-only/bench.txt"); do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
       missing+=("$pkg")
   done

@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --tests
 build="${VARN_TEST_BUILD:-build-test}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_SANITIZE=ON -DVARN_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"
