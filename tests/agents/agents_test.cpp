@@ -15,6 +15,7 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/status_update.h"
+#include "log_lines.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -25,52 +26,25 @@ namespace {
 using common::StatusFolder;
 using testkit::ProgramDir;
 
-// Splits a log file into its lines (each ended by CR LF).
-std::vector<std::string> Lines(const std::string& log) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(log.substr(start, end - start));
-  }
-  return lines;
-}
+using testkit::LogLines;
+using testkit::WordAt;
 
-// A log line: code, today's date, a 12-hour time, the 65-character name field, the text.
+// A log line of today: code, the date, a 12-hour time, the 65-character name field, the text.
 void ExpectLine(const std::string& line, const std::string& code, const std::string& name,
                 const std::string& text) {
-  ASSERT_GE(line.size(), 92u) << line;
-  // "CCCCC YYYY/MM/DD  hh:mmxm  "
-  const std::string head = line.substr(0, 27);
-  const std::string shape = "##### ####/##/##  ##:####  ";
-  for (size_t i = 0; i < shape.size(); ++i) {
-    if (shape[i] == '#') continue;
-    ASSERT_EQ(head[i], shape[i]) << line;
-  }
-  EXPECT_EQ(head.substr(0, 5), code) << line;
+  testkit::ExpectLogLine(line, code, name, text);
   platform::SystemTime now = platform::LocalNow();
   char date[32];
   std::snprintf(date, sizeof date, "%04d/%02d/%02d", now.year, now.month, now.day);
-  EXPECT_EQ(head.substr(6, 10), date) << line;
-  EXPECT_LT(std::stoi(head.substr(18, 2)), 12) << line;
-  EXPECT_TRUE(head.substr(23, 2) == "am" || head.substr(23, 2) == "pm") << line;
-  std::string field = name.substr(0, 65);
-  field.resize(65, ' ');
-  EXPECT_EQ(line.substr(27, 65), field) << line;
-  EXPECT_EQ(line.substr(92), " " + text) << line;
+  EXPECT_EQ(line.substr(6, 10), date) << line;
 }
 
 std::vector<std::string> LinesWith(const std::string& log, const std::string& part) {
   std::vector<std::string> out;
-  for (const std::string& line : Lines(log)) {
+  for (const std::string& line : LogLines(log)) {
     if (line.find(part) != std::string::npos) out.push_back(line);
   }
   return out;
-}
-
-uint32_t WordAt(const std::string& image, size_t offset) {
-  uint32_t v = 0;
-  if (image.size() >= offset + 4) std::memcpy(&v, image.data() + offset, 4);
-  return v;
 }
 
 // The texts of a mail job file, in their order.
@@ -166,10 +140,10 @@ TEST(WebPortSentry, UpFailingDownUpWithOneAlertEach) {
   EXPECT_EQ(WordAt(state, 16), 0u);
   EXPECT_EQ(pd.Read("temp/httpportscan.err"),
             pd / ("AllData/" + key) + "," + pd / ("HTTPData/" + key) + "," + key + "\r\n");
-  std::vector<std::string> lines = Lines(pd.TodayLog());
+  std::vector<std::string> lines = LogLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 1u);
   ExpectLine(lines[0], "-0902", "web1", "HTTP Port 80 DOWN Error: CONNECT Domain/IP: 127.0.0.1");
-  std::vector<std::string> disp = Lines(pd.TodayLog(true));
+  std::vector<std::string> disp = LogLines(pd.TodayLog(true));
   ASSERT_EQ(disp.size(), 1u);
   ExpectLine(disp[0], "-0902", key, "HTTP Port 80 DOWN Error: CONNECT Domain/IP: 127.0.0.1");
 
@@ -534,7 +508,7 @@ TEST(Logging, SwitchesOfTheAgentsGroup) {
     a.record.smtpPort = static_cast<uint32_t>(c.fail ? closed : smtp.port());
     testkit::AddAccount(pd, a, StatusFolder::kSmtpPort);
     ASSERT_EQ(pd.RunAgent("MailOutSentry"), 0);
-    std::vector<std::string> lines = Lines(pd.TodayLog());
+    std::vector<std::string> lines = LogLines(pd.TodayLog());
     ASSERT_EQ(lines.size(), c.written ? 1u : 0u) << c.on << c.all << c.fail;
     if (!c.written) continue;
     if (c.fail) {
@@ -555,10 +529,10 @@ TEST(Guard, SecondRunWithTheSameNumberIsSkipped) {
   platform::FileLock held;
   ASSERT_TRUE(held.TryAcquire(platform::NamedLockPath(pd.dir(), "WebPortSentry7")));
   ASSERT_EQ(pd.RunAgent("WebPortSentry", 7), 0);
-  std::vector<std::string> lines = Lines(pd.TodayLog());
+  std::vector<std::string> lines = LogLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 1u);
   ExpectLine(lines[0], "10003", "[Skipped]", "HTTP Port Scan Process Skipped.");
-  std::vector<std::string> disp = Lines(pd.TodayLog(true));
+  std::vector<std::string> disp = LogLines(pd.TodayLog(true));
   ASSERT_EQ(disp.size(), 1u);
   ExpectLine(disp[0], "10003", common::HexKey("[Skipped]"), "HTTP Port Scan Process Skipped.");
   EXPECT_FALSE(platform::PathExists(pd / "portHTTPPara.dat"));
@@ -577,7 +551,7 @@ TEST(EchoSentry, PingsLoopback) {
   a.record.pingTimeout = 0;  // taken as one second
   testkit::AddAccount(pd, a, StatusFolder::kPing);
   ASSERT_EQ(pd.RunAgent("EchoSentry"), 0);
-  std::vector<std::string> lines = Lines(pd.TodayLog());
+  std::vector<std::string> lines = LogLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 1u);
   if (lines[0].find("Ping OK") == std::string::npos) {
     GTEST_SKIP() << "no ICMP socket here: " << lines[0];
@@ -628,7 +602,7 @@ TEST(AnyPortSentry, OnlyTheFailingSlotAlerts) {
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(JobTexts(mails[0].file)[6], "box rdp down");
   const std::string port = std::to_string(closed);
-  std::vector<std::string> lines = Lines(pd.TodayLog());
+  std::vector<std::string> lines = LogLines(pd.TodayLog());
   // Failures only: two account lines for the closed slot, one alert record.
   ASSERT_EQ(lines.size(), 3u);
   ExpectLine(lines[0], "-0902", "box",
@@ -645,7 +619,7 @@ TEST(AnyPortSentry, OnlyTheFailingSlotAlerts) {
   ASSERT_EQ(common::ReadFixedFile(path, &s, sizeof s), 1);
   EXPECT_EQ(s.slots[2].failCount, 0);
   EXPECT_EQ(pd.WaitForCalls("VarnPost", 2).size(), 2u);
-  lines = Lines(pd.TodayLog());
+  lines = LogLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 4u);
   ExpectLine(lines[3], "10012", "[Up Mail Sent: Custom]",
              "ops1@x.example,ops2@x.example,own@x.example");

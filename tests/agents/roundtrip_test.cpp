@@ -19,6 +19,7 @@
 #include "console/account_form.h"
 #include "console/scheduler.h"
 #include "console/status_cells.h"
+#include "log_lines.h"
 #include "mail_servers.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -33,47 +34,10 @@ using testkit::ProgramDir;
 
 constexpr const char* kPassword = "Pop-Test-3xK";
 
-std::vector<std::string> Lines(const std::string& log) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(log.substr(start, end - start));
-  return lines;
-}
-
-std::vector<std::string> AccountLines(const std::string& log) {
-  std::vector<std::string> out;
-  for (const std::string& line : Lines(log))
-    if (line.rfind("1000", 0) != 0 && line.rfind("1001", 0) != 0) out.push_back(line);
-  return out;
-}
-
-// Code, name and text of a log line; "#" in `text` stands for a number of seconds.
-void ExpectLine(const std::string& line, const std::string& code, const std::string& name,
-                const std::string& text) {
-  ASSERT_GE(line.size(), 92u) << line;
-  EXPECT_EQ(line.substr(0, 5), code) << line;
-  std::string field = name;
-  field.resize(65, ' ');
-  EXPECT_EQ(line.substr(27, 65), field) << line;
-  const std::string got = line.substr(92), want = " " + text;
-  const size_t hash = want.find('#');
-  if (hash == std::string::npos) {
-    EXPECT_EQ(got, want) << line;
-    return;
-  }
-  size_t digits = hash;
-  while (digits < got.size() && std::isdigit(static_cast<unsigned char>(got[digits]))) ++digits;
-  EXPECT_GT(digits, hash) << line;
-  EXPECT_EQ(got.substr(0, hash), want.substr(0, hash)) << line;
-  EXPECT_EQ(got.substr(digits), want.substr(hash + 1)) << line;
-}
-
-uint32_t WordAt(const std::string& image, size_t offset) {
-  uint32_t v = 0;
-  if (image.size() >= offset + 4) std::memcpy(&v, image.data() + offset, 4);
-  return v;
-}
+using testkit::AccountLines;
+using testkit::ExpectLogLine;
+using testkit::LogLines;
+using testkit::WordAt;
 
 void ExpectStateFile(const ProgramDir& pd, int n, uint32_t down) {
   const std::string state = pd.Read("emailPara.dat" + std::to_string(n));
@@ -180,8 +144,9 @@ TEST_F(RoundTripTest, SentFoundAndDeleted) {
 
   std::vector<std::string> lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
-  ExpectLine(lines[0], "00001", "mail1", "Mail Send OK Domain/IP: 127.0.0.1");
-  ExpectLine(lines[1], "00001", "mail1", "Mail Receive OK Passed Time: #sec Domain/IP: 127.0.0.1");
+  ExpectLogLine(lines[0], "00001", "mail1", "Mail Send OK Domain/IP: 127.0.0.1");
+  ExpectLogLine(lines[1], "00001", "mail1",
+                "Mail Receive OK Passed Time: #sec Domain/IP: 127.0.0.1");
   EXPECT_EQ(pd_.TodayLog().find(kPassword), std::string::npos);
   common::CheckStatus s = testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail1");
   EXPECT_EQ(s.failCount, 0);
@@ -227,7 +192,7 @@ TEST_F(RoundTripTest, SendFailures) {
     ASSERT_EQ(LaunchEmail(pd), 0);
     std::vector<std::string> lines = AccountLines(pd.TodayLog());
     ASSERT_EQ(lines.size(), 1u) << pd.TodayLog();
-    ExpectLine(lines[0], c.code, "mail2", c.text);
+    ExpectLogLine(lines[0], c.code, "mail2", c.text);
     EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kEmail, "mail2").failCount, 1);
     const std::string key = common::HexKey("mail2");
     EXPECT_EQ(pd.Read("temp/emailscan.err"),
@@ -242,8 +207,8 @@ TEST_F(RoundTripTest, WrongPopPassword) {
   ASSERT_EQ(LaunchEmail(pd_), 0);
   std::vector<std::string> lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
-  ExpectLine(lines[1], "-0017", "mail3",
-             "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
+  ExpectLogLine(lines[1], "-0017", "mail3",
+                "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
   EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail3").failCount, 1);
   ExpectStateFile(pd_, 0, 0);
 }
@@ -267,7 +232,7 @@ TEST_F(RoundTripTest, NeverArrivesThenDownThenUp) {
   ASSERT_EQ(LaunchEmail(pd_), 0);
   std::vector<std::string> lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
-  ExpectLine(lines[1], "-0906", "mail4", notReceived);
+  ExpectLogLine(lines[1], "-0906", "mail4", notReceived);
   common::CheckStatus s = testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail4");
   EXPECT_EQ(s.failCount, 1);
   EXPECT_EQ(s.errorDetected[0], '\0');
@@ -316,7 +281,7 @@ TEST(RoundTripSentryGuard, SecondStartIsSkipped) {
   testsupport::WriteFile(param, std::string(bytes.begin(), bytes.end()));
   ASSERT_EQ(testkit::RunProgram(pd.bin() + "/RoundTripSentry", {param}), 0);
   EXPECT_FALSE(platform::PathExists(param));
-  const std::vector<std::string> lines = Lines(pd.TodayLog());
+  const std::vector<std::string> lines = LogLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("[Skipped]"), std::string::npos);
   EXPECT_EQ(lines[0].substr(92), " Email Scan Process Skipped: " + key);
@@ -325,7 +290,7 @@ TEST(RoundTripSentryGuard, SecondStartIsSkipped) {
   testsupport::WriteFile(param, std::string(bytes.begin(), bytes.begin() + 300));
   ASSERT_EQ(testkit::RunProgram(pd.bin() + "/RoundTripSentry", {param}), 0);
   EXPECT_FALSE(platform::PathExists(param));
-  EXPECT_EQ(Lines(pd.TodayLog()).size(), 1u);
+  EXPECT_EQ(LogLines(pd.TodayLog()).size(), 1u);
 }
 
 TEST(RoundTripParamFile, FieldsAtTheirOffsets) {
@@ -518,8 +483,8 @@ TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
   EXPECT_TRUE(scheduler.Flags(common::kGroupEmail).down);
   const std::vector<std::string> lines = AccountLines(pd.TodayLog());
   ASSERT_FALSE(lines.empty());
-  ExpectLine(lines.back(), "-0902", "mail service",
-             "Mail Receive Failed Error: CONNECT Domain/IP: " + address);
+  ExpectLogLine(lines.back(), "-0902", "mail service",
+                "Mail Receive Failed Error: CONNECT Domain/IP: " + address);
   EXPECT_EQ(pd.WaitForCalls("VarnPost", 1).size(), 1u);
   EXPECT_EQ(pd.Calls("VarnPost").size(), 1u) << "one Down mail";
 }

@@ -15,6 +15,7 @@
 #include "console/demo_setup.h"
 #include "console/scheduler.h"
 #include "ftp_servers.h"
+#include "log_lines.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "testkit.h"
@@ -26,52 +27,10 @@ using testkit::ProgramDir;
 
 constexpr const char* kTestText = "This is a FTP test file used by KT.Varnock 2.0";
 
-std::vector<std::string> Lines(const std::string& log) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    lines.push_back(log.substr(start, end - start));
-  }
-  return lines;
-}
-
-// The account lines of the log (framework lines start with 1000x).
-std::vector<std::string> AccountLines(const std::string& log) {
-  std::vector<std::string> out;
-  for (const std::string& line : Lines(log)) {
-    if (line.rfind("1000", 0) != 0 && line.rfind("1001", 0) != 0) out.push_back(line);
-  }
-  return out;
-}
-
-// Code, name field and text of a log line; in `text`, "#" stands for a number of seconds.
-void ExpectLine(const std::string& line, const std::string& code, const std::string& name,
-                const std::string& text) {
-  ASSERT_GE(line.size(), 92u) << line;
-  EXPECT_EQ(line.substr(0, 5), code) << line;
-  std::string field = name;
-  field.resize(65, ' ');
-  EXPECT_EQ(line.substr(27, 65), field) << line;
-  const std::string got = line.substr(92);
-  const std::string want = " " + text;
-  const size_t hash = want.find('#');
-  if (hash == std::string::npos) {
-    EXPECT_EQ(got, want) << line;
-    return;
-  }
-  size_t digits = hash;
-  while (digits < got.size() && std::isdigit(static_cast<unsigned char>(got[digits]))) ++digits;
-  EXPECT_GT(digits, hash) << line;
-  EXPECT_LE(digits - hash, 2u) << "a round trip on loopback takes seconds, not minutes: " << line;
-  EXPECT_EQ(got.substr(0, hash), want.substr(0, hash)) << line;
-  EXPECT_EQ(got.substr(digits), want.substr(hash + 1)) << line;
-}
-
-uint32_t WordAt(const std::string& image, size_t offset) {
-  uint32_t v = 0;
-  if (image.size() >= offset + 4) std::memcpy(&v, image.data() + offset, 4);
-  return v;
-}
+using testkit::AccountLines;
+using testkit::ExpectLogLine;
+using testkit::LogLines;
+using testkit::WordAt;
 
 // ftpPara.dat after a run: 28 bytes, the three busy words clear, the down word as given.
 void ExpectStateFile(const ProgramDir& pd, uint32_t down) {
@@ -149,12 +108,12 @@ TEST_F(XferSentryTest, RoundTripWritesThreeTimedLines) {
   std::vector<std::string> lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 3u) << pd_.TodayLog();
   const std::string tail = " Passed Time: #sec Domain/IP: " + host;
-  ExpectLine(lines[0], "00001", "ftp1", "FTP Upload OK" + tail);
-  ExpectLine(lines[1], "00001", "ftp1", "FTP Download OK" + tail);
-  ExpectLine(lines[2], "00001", "ftp1", "FTP Delete OK" + tail);
+  ExpectLogLine(lines[0], "00001", "ftp1", "FTP Upload OK" + tail);
+  ExpectLogLine(lines[1], "00001", "ftp1", "FTP Download OK" + tail);
+  ExpectLogLine(lines[2], "00001", "ftp1", "FTP Delete OK" + tail);
   std::vector<std::string> disp = AccountLines(pd_.TodayLog(true));
   ASSERT_EQ(disp.size(), 3u);
-  ExpectLine(disp[2], "00001", common::HexKey("ftp1"), "FTP Delete OK" + tail);
+  ExpectLogLine(disp[2], "00001", common::HexKey("ftp1"), "FTP Delete OK" + tail);
 
   // The test file went up whole, came back whole, and is gone from the server.
   const std::string serverLog = ftp_.Log();
@@ -202,7 +161,7 @@ TEST_F(XferSentryTest, UpFailingDownUpWithOneDownAlert) {
   ASSERT_EQ(pd_.RunAgent("XferSentry"), 0);
   std::vector<std::string> lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 1u) << pd_.TodayLog();
-  ExpectLine(lines[0], "-0912", "ftp2", loginFailed);
+  ExpectLogLine(lines[0], "-0912", "ftp2", loginFailed);
   common::CheckStatus s = testkit::ReadStatus(pd_, StatusFolder::kFtpTransfer, "ftp2");
   EXPECT_EQ(s.failCount, 1);
   EXPECT_EQ(s.errorDetected[0], '\0');
@@ -220,7 +179,8 @@ TEST_F(XferSentryTest, UpFailingDownUpWithOneDownAlert) {
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(JobSubject(mails[0].file), "ftp2 FTP Transfer down");
   EXPECT_EQ(JobBody(mails[0].file), "ftp2 (" + host + "): " + loginFailed);
-  EXPECT_EQ(Lines(pd_.TodayLog()).back().substr(27, 65).find("[Down Mail Sent: FTP Send/Rec]"), 0u);
+  EXPECT_EQ(LogLines(pd_.TodayLog()).back().substr(27, 65).find("[Down Mail Sent: FTP Send/Rec]"),
+            0u);
 
   // Run 3: still down; no second alert.
   ASSERT_EQ(pd_.RunAgent("XferSentry"), 0);
@@ -244,7 +204,7 @@ TEST_F(XferSentryTest, UpFailingDownUpWithOneDownAlert) {
   EXPECT_EQ(ups, 1);
   lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 6u);
-  ExpectLine(lines[5], "00001", "ftp2", "FTP Delete OK Passed Time: #sec Domain/IP: " + host);
+  ExpectLogLine(lines[5], "00001", "ftp2", "FTP Delete OK Passed Time: #sec Domain/IP: " + host);
 }
 
 // A refused upload ends the round; a failure at another stage in the next run is the
@@ -266,8 +226,8 @@ TEST_F(XferSentryTest, FailuresAtDifferentStagesCountTogether) {
   ASSERT_EQ(pd_.RunAgent("XferSentry"), 0);
   std::vector<std::string> lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 1u) << pd_.TodayLog();
-  ExpectLine(lines[0], "-0902", "ftp3",
-             "FTP Upload Failed Error: CONNECT Domain/IP: " + readOnly.server());
+  ExpectLogLine(lines[0], "-0902", "ftp3",
+                "FTP Upload Failed Error: CONNECT Domain/IP: " + readOnly.server());
   EXPECT_EQ(testsupport::ReadFile(ownTestFile), kTestText);
   EXPECT_EQ(pd_.Read("samplerc.dat"), "kept");
   EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kFtpTransfer, "ftp3").failCount, 1);
@@ -279,10 +239,10 @@ TEST_F(XferSentryTest, FailuresAtDifferentStagesCountTogether) {
   ASSERT_EQ(pd_.RunAgent("XferSentry"), 0);
   lines = AccountLines(pd_.TodayLog());
   ASSERT_EQ(lines.size(), 3u) << pd_.TodayLog();
-  ExpectLine(lines[1], "00001", "ftp3",
-             "FTP Upload OK Passed Time: #sec Domain/IP: " + writeOnly.server());
+  ExpectLogLine(lines[1], "00001", "ftp3",
+                "FTP Upload OK Passed Time: #sec Domain/IP: " + writeOnly.server());
   const std::string failed = "FTP Download Failed Error: CONNECT Domain/IP: " + writeOnly.server();
-  ExpectLine(lines[2], "-0902", "ftp3", failed);
+  ExpectLogLine(lines[2], "-0902", "ftp3", failed);
   EXPECT_FALSE(platform::PathExists(pd_ / "samplerc.dat")) << "deleted before the download";
   EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kFtpTransfer, "ftp3").failCount, 2);
   ExpectStateFile(pd_, 1);
@@ -334,8 +294,8 @@ TEST(XferSentryFromTheConsole, SetupAccountScannedByTheFtpGroup) {
   EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kFtpTransfer, "files").failCount, 2);
   std::vector<std::string> lines = AccountLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 5u);
-  ExpectLine(lines[4], "-0912", "files",
-             "FTP Login Failed Error: FTP_AUTHFAILED Domain/IP: " + host);
+  ExpectLogLine(lines[4], "-0912", "files",
+                "FTP Login Failed Error: FTP_AUTHFAILED Domain/IP: " + host);
 }
 
 // While a run is under way all three busy words read 1, so the console sees the FTP group
@@ -369,8 +329,8 @@ TEST(XferSentryStall, BusyWhileRunningAndBoundedByTheTimeOut) {
   ExpectStateFile(pd, 0);
   std::vector<std::string> lines = AccountLines(pd.TodayLog());
   ASSERT_EQ(lines.size(), 1u) << pd.TodayLog();
-  ExpectLine(lines[0], "-0904", "slow",
-             "FTP Upload Failed Error: SEND_DATA Domain/IP: " + stall.server());
+  ExpectLogLine(lines[0], "-0904", "slow",
+                "FTP Upload Failed Error: SEND_DATA Domain/IP: " + stall.server());
 }
 
 }  // namespace
