@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_accounts.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/daily_log.h"
@@ -62,16 +63,6 @@ void Populate(const std::string& dir, int rows) {
   const platform::SystemTime now = platform::LocalNow();
   const std::string index = common::ListViewDir(dir);
   for (int i = 0; i < rows; ++i) {
-    char name[40], host[32];
-    std::snprintf(name, sizeof name, "server-%05d", (i * 7919) % rows);
-    std::snprintf(host, sizeof host, "10.%d.%d.%d", i / 65536 % 256, i / 256 % 256, i % 256);
-    common::AccountFile a;
-    const std::string key = common::HexKey(name);
-    common::SetField(a.record.key, key);
-    common::SetField(a.record.host, host);
-    a.record.pingOn = 1;
-    a.record.enabled = 1;
-    common::WriteAccount(common::AccountPath(dir, key), a);
     common::CheckStatus s = common::NewCheckStatus(now);
     if (i % 3 != 0) {
       std::snprintf(s.lastCheck, sizeof s.lastCheck, "20261208%02d%02d%02d", i % 24, i % 60,
@@ -82,8 +73,8 @@ void Populate(const std::string& dir, int rows) {
       std::strcpy(s.errorDetected, s.lastCheck);
       s.downSeconds = static_cast<uint32_t>(i % 5000);
     }
-    common::WriteWholeFile(common::StatusPath(dir, common::StatusFolder::kPing, key), &s, sizeof s);
-    AddDelDat(1, index.c_str(), common::IndexLine(key, common::StatusFolder::kPing, host).c_str());
+    bench::WritePingAccount(dir, index, bench::ServerName((i * 7919) % rows), bench::ServerHost(i),
+                            {}, s);
   }
 }
 

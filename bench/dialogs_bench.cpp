@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_accounts.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
@@ -44,19 +45,8 @@ void Populate(const std::string& dir, int count) {
   const platform::SystemTime now = platform::LocalNow();
   const std::string index = common::ListViewDir(dir);
   for (int i = 0; i < count; ++i) {
-    char name[40], host[32];
-    std::snprintf(name, sizeof name, "server-%05d", (i * 7919) % count);
-    std::snprintf(host, sizeof host, "10.%d.%d.%d", i / 65536 % 256, i / 256 % 256, i % 256);
-    common::AccountFile a;
-    const std::string key = common::HexKey(name);
-    common::SetField(a.record.key, key);
-    common::SetField(a.record.host, host);
-    a.record.pingOn = 1;
-    a.record.enabled = 1;
-    common::WriteAccount(common::AccountPath(dir, key), a);
-    common::CheckStatus s = common::NewCheckStatus(now);
-    common::WriteWholeFile(common::StatusPath(dir, common::StatusFolder::kPing, key), &s, sizeof s);
-    AddDelDat(1, index.c_str(), common::IndexLine(key, common::StatusFolder::kPing, host).c_str());
+    bench::WritePingAccount(dir, index, bench::ServerName((i * 7919) % count), bench::ServerHost(i),
+                            {}, common::NewCheckStatus(now));
   }
 }
 

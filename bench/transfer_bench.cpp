@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_accounts.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
@@ -54,28 +55,18 @@ void Populate(const std::string& dir, int count) {
   const std::string index = common::ListViewDir(dir);
   platform::MakeDirs(index);
   for (int i = 0; i < count; ++i) {
-    char name[40], host[32];
-    std::snprintf(name, sizeof name, "server-%05d", i);
-    std::snprintf(host, sizeof host, "10.%d.%d.%d", i / 65536 % 256, i / 256 % 256, i % 256);
     common::AccountFile a;
-    const std::string key = common::HexKey(name);
-    common::SetField(a.record.key, key);
-    common::SetField(a.record.host, host);
     common::SetField(a.record.localTestFile, common::InDir(dir, common::kTemp, "FTP_test.text"));
     a.record.httpPort = 80;
     a.record.ftpPort = 21;
     a.record.smtpPort = 25;
     a.record.popPort = 110;
-    a.record.pingOn = 1;
-    a.record.enabled = 1;
     a.downSubject = "Server Down: %S";
     a.downBody = "Server Down\r\nServer: %S, Domain/IP: %I, \"Scan Type\": %C, Time: %T";
     a.upBody = "Server Up\r\nServer: %S, Domain/IP: %I";
     a.mailAddresses = "ops@localhost";
-    common::WriteAccount(common::AccountPath(dir, key), a);
-    common::CheckStatus s = common::NewCheckStatus(now);
-    common::WriteWholeFile(common::StatusPath(dir, common::StatusFolder::kPing, key), &s, sizeof s);
-    AddDelDat(1, index.c_str(), common::IndexLine(key, common::StatusFolder::kPing, host).c_str());
+    bench::WritePingAccount(dir, index, bench::ServerName(i), bench::ServerHost(i), a,
+                            common::NewCheckStatus(now));
   }
 }
 
