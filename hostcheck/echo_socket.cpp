@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
+#include <condition_variable>
 #include <cstring>
 
 #include "hostcheck/ResultCodes.h"
@@ -118,6 +118,7 @@ std::unique_ptr<EchoSocket> EchoSocket::Open() {
 
 EchoSocket::~EchoSocket() {
   if (receiver_.joinable()) {
+    stopping_ = true;
     uint64_t one = 1;
     if (::write(wake_, &one, sizeof one) < 0) {
       // The thread looks at the descriptor at least every poll period anyway.
@@ -131,14 +132,53 @@ EchoSocket::~EchoSocket() {
 void EchoSocket::Receive() {
   for (;;) {
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-    int n = ::poll(fds, 2, 1000);
+    int n = ::poll(fds, 2, NextWaitMs());
     if (n < 0 && errno != EINTR) return;
-    if (fds[1].revents != 0) return;
-    if (n <= 0) continue;
-    if (fds[0].revents & POLLIN) DrainReplies();
-    if (!raw_ && (fds[0].revents & POLLERR)) DrainErrors();
-    if (fds[0].revents & POLLNVAL) return;
+    if (n > 0 && fds[1].revents != 0) {
+      uint64_t count;
+      if (::read(wake_, &count, sizeof count) < 0) {
+        // Nothing to take: another look at the deadlines is all that was asked.
+      }
+      if (stopping_) return;
+    }
+    if (n > 0 && (fds[0].revents & POLLIN)) DrainReplies();
+    if (n > 0 && !raw_ && (fds[0].revents & POLLERR)) DrainErrors();
+    if (n > 0 && (fds[0].revents & POLLNVAL)) return;
+    ExpireDue();
   }
+}
+
+// Until the nearest deadline, and at least once a second a look at the wake descriptor.
+int EchoSocket::NextWaitMs() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (deadlines_.empty()) return 1000;
+  int64_t left = deadlines_.begin()->first - platform::MonotonicMs();
+  if (left <= 0) return 0;
+  return left < 1000 ? static_cast<int>(left) : 1000;
+}
+
+void EchoSocket::ExpireDue() {
+  std::vector<Done> expired;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const int64_t now = platform::MonotonicMs();
+    while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
+      uint16_t sequence = deadlines_.begin()->second;
+      expired.push_back(Settle(sequence));
+    }
+  }
+  for (Done& done : expired) {
+    if (done) done(kTimeout);
+  }
+}
+
+EchoSocket::Done EchoSocket::Settle(uint16_t sequence) {
+  auto it = waiting_.find(sequence);
+  if (it == waiting_.end()) return {};
+  Done done = std::move(it->second.done);
+  if (it->second.deadline != deadlines_.end()) deadlines_.erase(it->second.deadline);
+  waiting_.erase(it);
+  return done;
 }
 
 void EchoSocket::DrainReplies() {
@@ -193,34 +233,56 @@ void EchoSocket::DrainErrors() {
 }
 
 void EchoSocket::Deliver(const Answer& answer) {
-  std::lock_guard<std::mutex> hold(mutex_);
-  // Only the address a sequence number was sent to may answer it.
-  if (sentTo_[answer.sequence] != answer.address) return;
-  Waiter* waiter = nullptr;
-  auto it = waiting_.find(answer.sequence);
-  if (it != waiting_.end()) {
-    waiter = it->second;
-  } else if (answer.result >= 0) {
-    // A late reply to an earlier, given-up request: the host is there after all, which is
-    // what the request now waiting for that address wants to know.
-    for (auto& [sequence, w] : waiting_) {
-      if (w->address == answer.address && !w->done) {
-        waiter = w;
-        break;
+  Done done;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    // Only the address a sequence number was sent to may answer it.
+    if (sentTo_[answer.sequence] != answer.address) return;
+    if (waiting_.count(answer.sequence) != 0) {
+      done = Settle(answer.sequence);
+    } else if (answer.result >= 0) {
+      // A late reply to an earlier, given-up request: the host is there after all, which is
+      // what the request now waiting for that address wants to know.
+      for (auto& [sequence, waiter] : waiting_) {
+        if (waiter.address == answer.address) {
+          done = Settle(sequence);
+          break;
+        }
       }
     }
   }
-  if (waiter == nullptr || waiter->done) return;
-  waiter->done = true;
-  waiter->result = answer.result;
-  waiter->answered.notify_one();
+  if (done) done(answer.result);
+}
+
+size_t EchoSocket::waiting() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return waiting_.size();
 }
 
 int32_t EchoSocket::Echo(const char* host, int32_t timeoutMs, int32_t dataSize) {
+  std::mutex mutex;
+  std::condition_variable answered;
+  bool over = false;
+  int32_t result = 0;
+  EchoAsync(host, timeoutMs, dataSize, [&](int32_t r) {
+    std::lock_guard<std::mutex> hold(mutex);
+    result = r;
+    over = true;
+    answered.notify_one();  // under the lock: the waiter's frame outlives the call
+  });
+  std::unique_lock<std::mutex> hold(mutex);
+  answered.wait(hold, [&] { return over; });
+  return result;
+}
+
+void EchoSocket::EchoAsync(const char* host, int32_t timeoutMs, int32_t dataSize, Done done) {
   const int32_t timeout = EffectiveTimeout(timeoutMs);
   std::optional<in_addr> address = ResolveHost(host);
   if (!address) address = ConvertDotted(host);
-  if (!address) return kInitSocket;
+  if (!address) {
+    done(kInitSocket);
+    return;
+  }
 
   uint8_t request[kIcmpBufferSize] = {};
   const size_t length = PrepareEchoRequest(request, EchoDataSize(dataSize), identifier_);
@@ -228,18 +290,25 @@ int32_t EchoSocket::Echo(const char* host, int32_t timeoutMs, int32_t dataSize) 
   to.sin_family = AF_INET;
   to.sin_addr = *address;
 
-  Waiter waiter;
-  waiter.address = address->s_addr;
+  // Filed before the send, so that an answer quicker than this thread finds its waiter.
   uint16_t sequence;
+  Done stale;
   {
     std::lock_guard<std::mutex> hold(mutex_);
     sequence = nextSequence_++;
-    sentTo_[sequence] = waiter.address;
-    waiting_[sequence] = &waiter;
+    // After 65536 requests a sequence number comes round again: its old waiter is long over.
+    stale = Settle(sequence);
+    sentTo_[sequence] = address->s_addr;
+    waiting_[sequence] = Waiter{address->s_addr, std::move(done), deadlines_.end()};
   }
-  auto forget = [&] {
-    std::lock_guard<std::mutex> hold(mutex_);
-    waiting_.erase(sequence);
+  if (stale) stale(kTimeout);
+  auto fail = [&](int32_t code) {
+    Done own;
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      own = Settle(sequence);
+    }
+    if (own) own(code);
   };
 
   // The send is retried 10 ms apart up to the time-out, as Ping does.
@@ -253,21 +322,27 @@ int32_t EchoSocket::Echo(const char* host, int32_t timeoutMs, int32_t dataSize) 
     } while (sent < 0 && errno == EINTR);
     if (sent >= 0) break;
   }
-  if (sent < 0) {
-    forget();
-    return kTimeout;
-  }
-  if (static_cast<size_t>(sent) < length) {
-    forget();
-    return kTooFewBytesSent;
-  }
+  if (sent < 0) return fail(kTimeout);
+  if (static_cast<size_t>(sent) < length) return fail(kTooFewBytesSent);
 
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(retries * kRetryPauseMs);
-  std::unique_lock<std::mutex> hold(mutex_);
-  waiter.answered.wait_until(hold, deadline, [&] { return waiter.done; });
-  waiting_.erase(sequence);
-  return waiter.done ? waiter.result : kTimeout;
+  bool filed = false;
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = waiting_.find(sequence);
+    // Already answered while the send returned: nothing to wait for.
+    if (it != waiting_.end()) {
+      it->second.deadline =
+          deadlines_.emplace(platform::MonotonicMs() + retries * kRetryPauseMs, sequence);
+      filed = it->second.deadline == deadlines_.begin();
+    }
+  }
+  // A deadline nearer than the receiving thread's current wait: let it look again.
+  if (filed) {
+    uint64_t one = 1;
+    if (::write(wake_, &one, sizeof one) < 0) {
+      // It looks at the deadlines at least once a second anyway.
+    }
+  }
 }
 
 }  // namespace hostcheck

@@ -10,8 +10,10 @@
 
 #include <netinet/in.h>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -36,6 +38,16 @@ class EchoSocket {
   // reply to an earlier request to the same address counts as well, as it does for Ping.
   int32_t Echo(const char* host, int32_t timeoutMs, int32_t dataSize);
 
+  // The same echo without waiting for it: `done` gets what Echo would return, exactly once,
+  // on the calling thread before this returns when the echo ends before any wait (an
+  // unresolvable host, a failed send), else on the socket's receiving thread. `done` must
+  // be quick; it may start another echo.
+  using Done = std::function<void(int32_t)>;
+  void EchoAsync(const char* host, int32_t timeoutMs, int32_t dataSize, Done done);
+
+  // Echoes sent and not yet answered or given up.
+  size_t waiting();
+
   bool raw() const { return raw_; }
 
   // What a received datagram is, for the receiving thread (and the tests): the sequence
@@ -52,26 +64,32 @@ class EchoSocket {
  private:
   struct Waiter {
     in_addr_t address;
-    bool done = false;
-    int32_t result = 0;
-    std::condition_variable answered;
+    Done done;
+    // Where its deadline is filed once the request is out (deadlines_.end() before).
+    std::multimap<int64_t, uint16_t>::iterator deadline;
   };
 
   EchoSocket() = default;
   void Receive();
+  int NextWaitMs();
+  void ExpireDue();
   void Deliver(const Answer& answer);
+  // Ends the waiter of `sequence` under the lock and returns its callback (empty when none).
+  Done Settle(uint16_t sequence);
   void DrainReplies();
   void DrainErrors();
 
   int fd_ = -1;
-  int wake_ = -1;  // eventfd that ends the receiving thread
+  int wake_ = -1;  // eventfd: look at the deadlines again, or end (stopping_)
+  std::atomic<bool> stopping_{false};
   bool raw_ = false;
   uint16_t identifier_ = 0;  // as stored in the request: in memory order
 
   std::mutex mutex_;
   uint16_t nextSequence_ = 0;
   std::vector<in_addr_t> sentTo_;  // the address of every sequence number, for late replies
-  std::unordered_map<uint16_t, Waiter*> waiting_;
+  std::unordered_map<uint16_t, Waiter> waiting_;
+  std::multimap<int64_t, uint16_t> deadlines_;  // monotonic ms -> sequence
   std::thread receiver_;
 };
 

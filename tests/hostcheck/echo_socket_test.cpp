@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -55,9 +57,10 @@ std::vector<Target> Targets() {
   return targets;
 }
 
-// Runs every target's echo at once, each from its own thread, three times over; prints
-// "<host> <result>" lines, then "wire <requests>" and the identifiers and sequences seen.
-std::string EchoAll(LabContext& lab) {
+// Runs every target's echo at once, three times over: each from its own thread through Echo,
+// or all begun from this thread through EchoAsync. Prints "<host> <result>" lines, then
+// "wire <requests>" and the identifiers and sequences seen.
+std::string EchoAll(LabContext& lab, bool withoutWaiting) {
   std::unique_ptr<EchoSocket> socket = EchoSocket::Open();
   if (!socket) return "no socket\n";
   std::atomic<bool> done{false};
@@ -79,19 +82,37 @@ std::string EchoAll(LabContext& lab) {
   std::vector<std::string> lines(targets.size() * 3);
   std::vector<std::thread> threads;
   const int64_t start = platform::MonotonicMs();
+  std::mutex mutex;
+  std::condition_variable answered;
+  size_t answers = 0, calls = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
-    threads.emplace_back([&, i] {
-      const Target& t = targets[i % targets.size()];
-      lines[i] = t.host + " " + std::to_string(socket->Echo(t.host.c_str(), 400, 32));
+    const Target& t = targets[i % targets.size()];
+    if (!withoutWaiting) {
+      threads.emplace_back([&, i] {
+        lines[i] = t.host + " " + std::to_string(socket->Echo(t.host.c_str(), 400, 32));
+      });
+      continue;
+    }
+    socket->EchoAsync(t.host.c_str(), 400, 32, [&, i](int32_t result) {
+      std::lock_guard<std::mutex> hold(mutex);
+      lines[i] += t.host + " " + std::to_string(result);
+      ++calls;
+      answered.notify_one();
     });
   }
   for (std::thread& t : threads) t.join();
+  if (withoutWaiting) {
+    std::unique_lock<std::mutex> hold(mutex);
+    answered.wait(hold, [&] { return calls == lines.size(); });
+    answers = socket->waiting();
+  }
   const int64_t elapsed = platform::MonotonicMs() - start;
   ::usleep(100 * 1000);
   done = true;
   answerer.join();
   std::string out;
   for (const std::string& line : lines) out += line + "\n";
+  if (answers != 0) out += "still waiting " + std::to_string(answers) + "\n";
   out += "elapsed " + std::to_string(elapsed) + "\n";
   out += "pid " + std::to_string(::getpid() & 0xFFFF) + "\n";
   for (const std::string& m : requests) {
@@ -100,11 +121,11 @@ std::string EchoAll(LabContext& lab) {
   return out;
 }
 
-void CheckEchoAll(bool withoutRawSocket) {
+void CheckEchoAll(bool withoutRawSocket, bool withoutWaiting = false) {
   LabOptions options;
   options.tun = true;
   options.withoutRawSocket = withoutRawSocket;
-  LabRun run = RunInNetLab(options, EchoAll);
+  LabRun run = RunInNetLab(options, [&](LabContext& lab) { return EchoAll(lab, withoutWaiting); });
   if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
   ASSERT_FALSE(run.crashed) << run.output;
   ASSERT_NE(run.output, "no socket\n");
@@ -158,6 +179,13 @@ TEST(EchoSocket, ManyEchoesAtOnceThroughTheRawSocket) {
 
 TEST(EchoSocket, ManyEchoesAtOnceThroughThePingSocket) {
   CheckEchoAll(true);
+}
+
+// Begun without waiting, from one thread: each answer (or time-out) comes exactly once, on
+// its own, and nothing is left waiting.
+TEST(EchoSocket, EchoesBegunWithoutWaitingEachEndOnce) {
+  CheckEchoAll(false, true);
+  CheckEchoAll(true, true);
 }
 
 // The reading of received datagrams: replies by identifier, errors by the request they quote.
