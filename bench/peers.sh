@@ -11,15 +11,16 @@
 #
 # Usage: bash bench/peers.sh [SIZE...]        (default: 200 1000)
 #   REPS=n          runs per side and scenario (default 3)
-#   PARALLEL=n      SCANPARALLEL of the agents' program directories (default 256; the
-#                   agents' own default is 64, printed as an extra row for the dead-host
-#                   scenarios)
+#   PARALLEL=n      SCANPARALLEL of the agents' program directories (default 64, the
+#                   agents' own default)
+#   ONLY=regex      only the scenarios whose label matches (e.g. ONLY=ping)
 #   VARN_BENCH_BUILD=dir   build folder (default build-bench, a Release build)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${VARN_BENCH_BUILD:-$ROOT/build-bench}"
 REPS="${REPS:-3}"
-PARALLEL="${PARALLEL:-256}"
+PARALLEL="${PARALLEL:-64}"
+ONLY="${ONLY:-.}"
 SIZES=("$@")
 [ ${#SIZES[@]} -gt 0 ] || SIZES=(200 1000)
 
@@ -167,6 +168,7 @@ printf '%-44s %10s %10s %7s %9s\n' scenario "agent ms" "peer ms" ratio "agent KB
 scenario() { # label program kind targetsFile parallel peerFunction
   local label=$1 program=$2 kind=$3 file=$4 parallel=$5 peer=$6
   local agentTimes=() peerTimes=() mems=() r out
+  [[ "$label" =~ $ONLY ]] || return 0
   for ((r = 0; r < REPS; r++)); do
     out=$(run_agent "$program" "$kind" "$file" "$parallel")
     agentTimes+=("${out% *}")
@@ -191,9 +193,7 @@ for size in "${SIZES[@]}"; do
 
   fping_hosts() { peer_fping "$WORK/ping-dead"; }
   scenario "ping $size hosts, 10% dead vs fping" EchoSentry ping "$WORK/ping-dead.t" "$PARALLEL" fping_hosts
-  scenario "  same, SCANPARALLEL=64" EchoSentry ping "$WORK/ping-dead.t" 64 fping_hosts
   scenario "TCP $size ports, 10% dead vs blackbox" WebPortSentry port "$WORK/tcp-dead.t" "$PARALLEL" peer_blackbox
-  scenario "  same, SCANPARALLEL=64" WebPortSentry port "$WORK/tcp-dead.t" 64 peer_blackbox
   floor() { sleep "$(awk -v f=$FLOOR_MS 'BEGIN {print f / 1000}')"; }
   scenario "TCP $size ports, 10% dead vs time-out floor" WebPortSentry port "$WORK/tcp-dead.t" "$PARALLEL" floor
   scenario "TCP $size ports, all alive vs blackbox" WebPortSentry port "$WORK/tcp-alive.t" "$PARALLEL" peer_blackbox

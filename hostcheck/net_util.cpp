@@ -55,6 +55,11 @@ SocketHandle::~SocketHandle() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+void SocketHandle::Reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
 int WaitFor(int fd, short events, int timeoutMs) {
   int64_t deadline = platform::MonotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
   for (;;) {

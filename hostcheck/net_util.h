@@ -37,6 +37,8 @@ class SocketHandle {
   SocketHandle& operator=(const SocketHandle&) = delete;
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Closes the descriptor held so far and holds `fd` instead.
+  void Reset(int fd = -1);
 
  private:
   int fd_;

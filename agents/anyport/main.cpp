@@ -11,18 +11,22 @@
 
 namespace {
 
-agents::CheckResult CheckPort(agents::RunContext& run, agents::AccountJob& job, int slot) {
+agents::PortProber prober;
+
+void CheckPort(agents::RunContext& run, agents::AccountJob& job, int slot,
+               agents::AccountCheck::Finish finish) {
   const common::AccountRecord& record = job.account.record;
   const int32_t timeoutMs = static_cast<int32_t>(record.customTimeout) * 1000;
   const int32_t port = static_cast<int32_t>(record.customPorts[slot]);
-  bool ok = false;
-  int32_t code = agents::TryPortTwice(
-      [&] { return IsWebPortOpen(job.host.c_str(), port, timeoutMs); }, 1, 0, &ok);
-  char okMessage[64], downMessage[64];
-  std::snprintf(okMessage, sizeof okMessage, "CUSTOM Port %ld OK", static_cast<long>(port));
-  std::snprintf(downMessage, sizeof downMessage,
-                "CUSTOM Port %ld DOWN Error: ", static_cast<long>(port));
-  return agents::PortResult(run, job, code, ok, okMessage, downMessage);
+  prober.TryTwice(run, job.host, port, timeoutMs, &IsWebPortOpen, hostcheck::PortProbe::kWebRequest,
+                  1, 0, [&run, &job, port, finish](int32_t code, bool ok) {
+                    char okMessage[64], downMessage[64];
+                    std::snprintf(okMessage, sizeof okMessage, "CUSTOM Port %ld OK",
+                                  static_cast<long>(port));
+                    std::snprintf(downMessage, sizeof downMessage,
+                                  "CUSTOM Port %ld DOWN Error: ", static_cast<long>(port));
+                    finish(agents::PortResult(run, job, code, ok, okMessage, downMessage));
+                  });
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // run go through one ICMP socket, so hosts are pinged side by side, each with its own
 // attempts, pauses and time-outs.
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "HostCheck.h"
@@ -22,21 +23,47 @@ class EchoCheck : public agents::AccountCheck {
   void OpenSocket() { socket_ = hostcheck::EchoSocket::Open(); }
 
   agents::CheckResult Check(agents::RunContext& run, agents::AccountJob& job) override {
-    int32_t seconds = job.account.record.pingTimeout;
-    if (seconds == 0) seconds = 1;
+    const int32_t timeoutMs = TimeoutMs(job);
     bool ok = false;
     int32_t code = agents::TryPing(
         [&] {
-          return socket_ ? socket_->Echo(job.host.c_str(), seconds * 1000, 32)
-                         : Ping(job.host.c_str(), seconds * 1000, 32, 1, 0);
+          return socket_ ? socket_->Echo(job.host.c_str(), timeoutMs, 32)
+                         : Ping(job.host.c_str(), timeoutMs, 32, 1, 0);
         },
         &ok);
+    return Result(run, job, code, ok);
+  }
+
+  // Side by side, a host's echoes wait on the socket, not on a worker: a dead host's
+  // attempts cost it their time-outs, not the run.
+  void Begin(agents::RunContext& run, agents::AccountJob& job, Finish finish) override {
+    if (run.parallel == 1 || !socket_ || run.pool == nullptr) {
+      finish(Check(run, job));
+      return;
+    }
+    hostcheck::EchoSocket& socket = *socket_;
+    const int32_t timeoutMs = TimeoutMs(job);
+    agents::TryPingLater(
+        *run.pool,
+        [&socket, &job, timeoutMs](std::function<void(int32_t)> done) {
+          socket.EchoAsync(job.host.c_str(), timeoutMs, 32, std::move(done));
+        },
+        [&run, &job, finish](int32_t code, bool ok) { finish(Result(run, job, code, ok)); });
+  }
+
+ private:
+  static int32_t TimeoutMs(const agents::AccountJob& job) {
+    int32_t seconds = job.account.record.pingTimeout;
+    return (seconds == 0 ? 1 : seconds) * 1000;
+  }
+
+  static agents::CheckResult Result(agents::RunContext& run, const agents::AccountJob& job,
+                                    int32_t code, bool ok) {
     char okMessage[64];
     std::snprintf(okMessage, sizeof okMessage, "%s time=%ldms", "Ping OK", static_cast<long>(code));
     return agents::PortResult(run, job, code, ok, okMessage, "Ping DOWN ");
   }
 
- private:
   std::unique_ptr<hostcheck::EchoSocket> socket_;
 };
 

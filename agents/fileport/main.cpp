@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   };
   words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.ftpPort); };
   words.probe = &IsWebPortOpen;
+  words.sideBySide = hostcheck::PortProbe::kWebRequest;
   words.firstSuccessFrom = 0;
   words.secondSuccessFrom = 0;
   words.okMessage = "FTP Port 21 OK";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "agents/framework/run_context.h"
@@ -38,6 +39,11 @@ class AccountCheck {
   // The agent's own enable byte (and any other per-type condition).
   virtual bool Enabled(const common::AccountRecord& record) const = 0;
   virtual CheckResult Check(RunContext& run, AccountJob& job) = 0;
+  // Starts the check and hands the result to `finish` on one of the run's workers. `job`
+  // lives as long as `finish` does. A check that waits on the network may leave its worker
+  // meanwhile (run.pool: Hold, then Resume); the default checks at once.
+  using Finish = std::function<void(const CheckResult&)>;
+  virtual void Begin(RunContext& run, AccountJob& job, Finish finish) { finish(Check(run, job)); }
   // Marks: right after the status record was read, and after the enable tests passed.
   virtual void AfterStatusRead(RunContext&) {}
   virtual void AfterEnableTests(RunContext&) {}

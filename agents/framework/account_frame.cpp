@@ -1,6 +1,7 @@
 #include "agents/framework/account_frame.h"
 
 #include <cstring>
+#include <memory>
 
 #include "agents/framework/agent_log.h"
 #include "agents/framework/alert_dispatch.h"
@@ -163,29 +164,30 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
   check.AfterStatusRead(run);
   if (!run.fullRun && status.lastFailure[0] == '\0') return;
 
-  AccountJob job;
-  job.key = key;
-  job.alertDue = status.errorDetected[0] == '\0';
+  auto job = std::make_shared<AccountJob>();
+  job->key = key;
+  job->alertDue = status.errorDetected[0] == '\0';
   bool whole = false;
-  job.account = common::ReadAccount(run.AccountPath(key), &whole);
-  const common::AccountRecord& record = job.account.record;
-  job.host = common::FieldText(record.host);
-  if (!whole || record.enabled != 1 || job.host.empty() || status.enabled != 1 ||
+  job->account = common::ReadAccount(run.AccountPath(key), &whole);
+  const common::AccountRecord& record = job->account.record;
+  job->host = common::FieldText(record.host);
+  if (!whole || record.enabled != 1 || job->host.empty() || status.enabled != 1 ||
       !check.Enabled(record)) {
     return;
   }
   check.AfterEnableTests(run);
 
   const platform::SystemTime now = platform::LocalNow();
-  job.checkTime = StampOf(now);
-  if (!MarkCheckStarted(run, run.profile.folder, key, now, &job.status)) return;
+  job->checkTime = StampOf(now);
+  if (!MarkCheckStarted(run, run.profile.folder, key, now, &job->status)) return;
 
-  CheckResult result = check.Check(run, job);
-  if (result.failed) {
-    Failed(run, check, job, result);
-  } else {
-    Succeeded(run, job, result);
-  }
+  check.Begin(run, *job, [&run, &check, job](const CheckResult& result) {
+    if (result.failed) {
+      Failed(run, check, *job, result);
+    } else {
+      Succeeded(run, *job, result);
+    }
+  });
 }
 
 }  // namespace agents

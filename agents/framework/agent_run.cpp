@@ -1,5 +1,7 @@
 #include "agents/framework/agent_run.h"
 
+#include <sys/resource.h>
+
 #include <set>
 
 #include "agents/framework/account_pool.h"
@@ -42,9 +44,33 @@ std::vector<std::string> AccountsOfRun(RunContext& run) {
   return keys;
 }
 
+// Accounts open at once: one at a time for the one-after-another order, else as many as
+// wait on the network side by side, each port probe holding a descriptor. The descriptor
+// limit is raised as far as the system allows; what it cannot give is left to the workers,
+// the daily logs and the files of the account steps.
+size_t OpenAccountLimit(size_t parallel) {
+  if (parallel <= 1) return 1;
+  size_t limit = parallel > kMaxOpenAccounts ? parallel : kMaxOpenAccounts;
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return parallel;
+  if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    ::getrlimit(RLIMIT_NOFILE, &files);
+  }
+  const rlim_t spare = 4 * parallel + 64;
+  if (files.rlim_cur != RLIM_INFINITY) {
+    size_t room = files.rlim_cur > spare ? static_cast<size_t>(files.rlim_cur - spare) : 0;
+    if (room < limit) limit = room;
+  }
+  return limit > parallel ? limit : parallel;
+}
+
 void CheckAll(RunContext& run, const AccountVisitor& visit) {
-  ForEachAccount(AccountsOfRun(run), run.parallel,
-                 [&](const std::string& key) { visit(run, key); });
+  AccountPool pool(run.parallel, OpenAccountLimit(run.parallel));
+  run.pool = &pool;
+  pool.Run(AccountsOfRun(run), [&](const std::string& key) { visit(run, key); });
+  run.pool = nullptr;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "agents/framework/custom_frame.h"
 
+#include <memory>
+
 #include "agents/framework/account_frame.h"
 #include "agents/framework/agent_log.h"
 #include "agents/framework/alert_dispatch.h"
@@ -10,25 +12,25 @@
 namespace agents {
 namespace {
 
-void CheckSlot(RunContext& run, const SlotCheck& check, AccountJob& job, int k) {
+// Marks slot `k` as being checked; false when the status file is gone.
+bool MarkSlot(RunContext& run, AccountJob& job, int k) {
+  const platform::SystemTime now = platform::LocalNow();
+  job.checkTime = StampOf(now);
+  return common::UpdateCustomStatus(run.programDir, job.key,
+                                    [&](common::CustomStatus& s, bool exists) {
+                                      if (!exists) return false;
+                                      job.alertDue = s.slots[k].errorDetected[0] == '\0';
+                                      common::SetField(s.slots[k].lastCheck, job.checkTime);
+                                      s.slots[k].checking = 1;
+                                      job.status = s.slots[k];
+                                      return true;
+                                    });
+}
+
+void SlotChecked(RunContext& run, AccountJob& job, int k, const CheckResult& result) {
   const std::string& key = job.key;
   const common::AccountRecord& record = job.account.record;
   const std::string typeWord = common::FieldText(record.customNames[k]);
-
-  const platform::SystemTime now = platform::LocalNow();
-  job.checkTime = StampOf(now);
-  bool marked =
-      common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
-        if (!exists) return false;
-        job.alertDue = s.slots[k].errorDetected[0] == '\0';
-        common::SetField(s.slots[k].lastCheck, job.checkTime);
-        s.slots[k].checking = 1;
-        job.status = s.slots[k];
-        return true;
-      });
-  if (!marked) return;
-
-  CheckResult result = check(run, job, k);
   const std::string storedName = common::FieldText(record.key);
   if (result.failed) {
     common::CustomStatus current{};
@@ -65,6 +67,31 @@ void CheckSlot(RunContext& run, const SlotCheck& check, AccountJob& job, int k) 
   });
 }
 
+// The slots of one account, one after another: the next begins when the last one's result
+// is in, which may be on another worker.
+struct SlotRun : std::enable_shared_from_this<SlotRun> {
+  RunContext& run;
+  SlotCheck check;  // a copy: the caller's may be gone when a later slot begins
+  AccountJob job;
+  common::CustomStatus status{};
+
+  SlotRun(RunContext& r, const SlotCheck& c) : run(r), check(c) {}
+
+  void From(int k) {
+    const common::AccountRecord& record = job.account.record;
+    for (; k < kCustomSlots; ++k) {
+      if (!run.fullRun && status.slots[k].lastFailure[0] == '\0') continue;
+      if (record.customPorts[k] == 0 || status.slots[k].enabled == 0) continue;
+      if (!MarkSlot(run, job, k)) continue;
+      check(run, job, k, [self = shared_from_this(), k](const CheckResult& result) {
+        SlotChecked(self->run, self->job, k, result);
+        self->From(k + 1);
+      });
+      return;
+    }
+  }
+};
+
 }  // namespace
 
 void CheckCustomAccount(RunContext& run, const SlotCheck& check, const std::string& key) {
@@ -82,19 +109,16 @@ void CheckCustomAccount(RunContext& run, const SlotCheck& check, const std::stri
     common::ReadStatusRecord(run.StatusPath(key), &status, sizeof status);
   }
 
-  AccountJob job;
+  auto slots = std::make_shared<SlotRun>(run, check);
+  slots->status = status;
+  AccountJob& job = slots->job;
   job.key = key;
   bool whole = false;
   job.account = common::ReadAccount(run.AccountPath(key), &whole);
   const common::AccountRecord& record = job.account.record;
   job.host = common::FieldText(record.host);
   if (!whole || record.enabled != 1 || job.host.empty() || record.customOn == 0) return;
-
-  for (int k = 0; k < kCustomSlots; ++k) {
-    if (!run.fullRun && status.slots[k].lastFailure[0] == '\0') continue;
-    if (record.customPorts[k] == 0 || status.slots[k].enabled == 0) continue;
-    CheckSlot(run, check, job, k);
-  }
+  slots->From(0);
 }
 
 }  // namespace agents

@@ -13,8 +13,11 @@ namespace agents {
 
 constexpr int kCustomSlots = 5;
 
-// Checks the port of slot `slot` of the account.
-using SlotCheck = std::function<CheckResult(RunContext& run, AccountJob& job, int slot)>;
+// Checks the port of slot `slot` of the account and hands the result to `finish` on one of
+// the run's workers (`job` lives as long as `finish`). The slots of an account are checked
+// one after another, each after the last one's result.
+using SlotCheck =
+    std::function<void(RunContext& run, AccountJob& job, int slot, AccountCheck::Finish finish)>;
 
 void CheckCustomAccount(RunContext& run, const SlotCheck& check, const std::string& key);
 

@@ -1,5 +1,7 @@
 #include "agents/framework/port_check.h"
 
+#include <memory>
+
 #include "agents/framework/error_text.h"
 #include "platform/clock.h"
 
@@ -35,6 +37,54 @@ int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok,
   return result;
 }
 
+namespace {
+
+// Attempts one after another with pauses between failed ones, none holding a worker while
+// it waits: each attempt holds the pool open until its answer is resumed on a worker.
+struct Attempts : std::enable_shared_from_this<Attempts> {
+  AccountPool& pool;
+  AttemptLater attempt;
+  int count;
+  std::function<bool(int index, int32_t result)> success;
+  Decided decided;
+  int index = 0;
+
+  Attempts(AccountPool& p, AttemptLater a, int n, std::function<bool(int, int32_t)> s, Decided d)
+      : pool(p), attempt(std::move(a)), count(n), success(std::move(s)), decided(std::move(d)) {}
+
+  void Next() {
+    pool.Hold();
+    attempt([self = shared_from_this()](int32_t result) {
+      self->pool.Resume([self, result] { self->Answered(result); });
+    });
+  }
+
+  void Answered(int32_t result) {
+    bool ok = success(index, result);
+    if (ok || ++index == count) {
+      decided(result, ok);
+      return;
+    }
+    pool.After(kRetryPauseMs, [self = shared_from_this()] { self->Next(); });
+  }
+};
+
+}  // namespace
+
+void TryPortTwiceLater(AccountPool& pool, AttemptLater attempt, int32_t firstSuccessFrom,
+                       int32_t secondSuccessFrom, Decided decided) {
+  auto success = [firstSuccessFrom, secondSuccessFrom](int index, int32_t result) {
+    return result >= (index == 0 ? firstSuccessFrom : secondSuccessFrom);
+  };
+  std::make_shared<Attempts>(pool, std::move(attempt), 2, success, std::move(decided))->Next();
+}
+
+void TryPingLater(AccountPool& pool, AttemptLater attempt, Decided decided) {
+  auto success = [](int, int32_t result) { return result >= 0; };
+  std::make_shared<Attempts>(pool, std::move(attempt), kPingAttempts, success, std::move(decided))
+      ->Next();
+}
+
 CheckResult PortResult(const RunContext& run, const AccountJob& job, int32_t code, bool ok,
                        const std::string& okMessage, const std::string& downMessage) {
   CheckResult r;
@@ -56,6 +106,41 @@ CheckResult PortCheck::Check(RunContext& run, AccountJob& job) {
   int32_t code = TryPortTwice([&] { return words_.probe(job.host.c_str(), port, timeoutMs); },
                               words_.firstSuccessFrom, words_.secondSuccessFrom, &ok);
   return PortResult(run, job, code, ok, words_.okMessage, words_.downMessage);
+}
+
+void PortProber::TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
+                          PortProbe probe, hostcheck::PortProbe sideBySide,
+                          int32_t firstSuccessFrom, int32_t secondSuccessFrom, Decided decided) {
+  if (run.parallel > 1) {
+    std::call_once(loopOpened_, [&] { loop_ = hostcheck::PortProbeLoop::Start(); });
+  }
+  if (run.parallel == 1 || !loop_ || run.pool == nullptr) {
+    bool ok = false;
+    int32_t code = TryPortTwice([&] { return probe(host.c_str(), port, timeoutMs); },
+                                firstSuccessFrom, secondSuccessFrom, &ok);
+    decided(code, ok);
+    return;
+  }
+  hostcheck::PortProbeLoop& loop = *loop_;
+  TryPortTwiceLater(
+      *run.pool,
+      [&loop, &host, port, timeoutMs, sideBySide](std::function<void(int32_t)> done) {
+        loop.Begin(host.c_str(), port, timeoutMs, sideBySide, std::move(done));
+      },
+      firstSuccessFrom, secondSuccessFrom, std::move(decided));
+}
+
+void PortCheck::Begin(RunContext& run, AccountJob& job, Finish finish) {
+  if (run.parallel == 1) {
+    finish(Check(run, job));
+    return;
+  }
+  const common::AccountRecord& record = job.account.record;
+  prober_.TryTwice(run, job.host, words_.port(record), words_.timeoutSeconds(record) * 1000,
+                   words_.probe, words_.sideBySide, words_.firstSuccessFrom,
+                   words_.secondSuccessFrom, [this, &run, &job, finish](int32_t code, bool ok) {
+                     finish(PortResult(run, job, code, ok, words_.okMessage, words_.downMessage));
+                   });
 }
 
 }  // namespace agents

@@ -3,9 +3,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "agents/framework/account_check.h"
+#include "agents/framework/account_pool.h"
+#include "hostcheck/port_probe.h"
 
 namespace agents {
 
@@ -28,12 +32,43 @@ constexpr int kPingAttempts = 6;
 int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok,
                 const std::function<void(int)>& pause = {});
 
+// One attempt that does not hold its caller: it calls `done` with the result, at once or
+// later from another thread.
+using AttemptLater = std::function<void(std::function<void(int32_t)> done)>;
+// What a sequence of attempts decided: the deciding result and whether it is a success.
+using Decided = std::function<void(int32_t result, bool ok)>;
+
+// TryPortTwice and TryPing with attempts that wait without a worker of the run's pool: the
+// pauses are the pool's timers, and `decided` runs on a worker.
+void TryPortTwiceLater(AccountPool& pool, AttemptLater attempt, int32_t firstSuccessFrom,
+                       int32_t secondSuccessFrom, Decided decided);
+void TryPingLater(AccountPool& pool, AttemptLater attempt, Decided decided);
+
+// Port probes with their two attempts for the accounts of a run: on the calling worker when
+// the accounts are checked one after another, else in one loop of the run (opened at the
+// first probe) where a probe waits without holding a worker.
+class PortProber {
+ public:
+  // `probe` is the probe of one after another, `sideBySide` the same probe in the loop.
+  // `host` must live until `decided` has run.
+  void TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
+                PortProbe probe, hostcheck::PortProbe sideBySide, int32_t firstSuccessFrom,
+                int32_t secondSuccessFrom, Decided decided);
+
+ private:
+  std::once_flag loopOpened_;
+  std::unique_ptr<hostcheck::PortProbeLoop> loop_;
+};
+
 // The check of the HTTP, SMTP, POP and FTP port agents.
 struct PortCheckWords {
   std::function<bool(const common::AccountRecord&)> enabled;
   std::function<int32_t(const common::AccountRecord&)> timeoutSeconds;
   std::function<int32_t(const common::AccountRecord&)> port;
   PortProbe probe = nullptr;
+  // The same probe on the run's side-by-side loop, used when accounts are checked side by
+  // side.
+  hostcheck::PortProbe sideBySide = hostcheck::PortProbe::kGreeting;
   int32_t firstSuccessFrom = 0;
   int32_t secondSuccessFrom = 0;
   const char* okMessage = "";
@@ -50,12 +85,14 @@ class PortCheck : public AccountCheck {
     return words_.enabled(record);
   }
   CheckResult Check(RunContext& run, AccountJob& job) override;
+  void Begin(RunContext& run, AccountJob& job, Finish finish) override;
   void AfterStatusRead(RunContext& run) override { run.state.WriteBusy(1); }
   void AfterEnableTests(RunContext& run) override { run.state.WriteBusy(1); }
   uint32_t FailureBusy() const override { return words_.busyOffWhileProbing ? 0 : 1; }
 
  private:
   PortCheckWords words_;
+  PortProber prober_;
 };
 
 // Fills the messages, texts and codes of a finished check.

@@ -15,6 +15,8 @@
 
 namespace agents {
 
+class AccountPool;
+
 // The network checks the alert dispatch uses to test a mail server.
 struct MailServerProbes {
   int32_t (*ping)(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count,
@@ -33,6 +35,9 @@ struct RunContext {
   platform::SystemTime startTime{};
   // Accounts checked at a time; 1 is the one-after-another order.
   size_t parallel = 1;
+  // The workers of the run, while its accounts are checked: a check that waits on the
+  // network leaves its worker through it.
+  AccountPool* pool = nullptr;
 
   common::ScanSettings scan{};
   common::AlertFile alert;

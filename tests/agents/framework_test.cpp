@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/status_update.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 #include "support/temp_dir.h"
@@ -200,15 +202,17 @@ TEST(MailJob, CharsetFromLanguageName) {
 
 // Attempts of the checks: each case scripts the probe's answers and expects how many were
 // asked, the deciding result and the verdict.
-TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
-  struct Case {
-    const char* what;
-    int32_t firstFrom, secondFrom;  // -1, -1: the ping rule
-    std::vector<int32_t> answers;
-    size_t asked;
-    int32_t result;
-    bool ok;
-  } cases[] = {
+struct AttemptCase {
+  const char* what;
+  int32_t firstFrom, secondFrom;  // -1, -1: the ping rule
+  std::vector<int32_t> answers;
+  size_t asked;
+  int32_t result;
+  bool ok;
+};
+
+std::vector<AttemptCase> AttemptCases() {
+  return {
       {"http up", 0, 0, {0}, 1, 0, true},
       {"http second", 0, 0, {-902, 1}, 2, 1, true},
       {"http down", 0, 0, {-902, -906}, 2, -906, false},
@@ -220,7 +224,10 @@ TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
       {"ping fourth", -1, -1, {-906, -906, -906, 12}, 4, 12, true},
       {"ping down", -1, -1, {-906, -906, -906, -906, -906, -907}, 6, -907, false},
   };
-  for (const Case& c : cases) {
+}
+
+TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
+  for (const AttemptCase& c : AttemptCases()) {
     size_t asked = 0;
     auto attempt = [&] { return c.answers.at(asked++); };
     bool ok = !c.ok;
@@ -247,6 +254,58 @@ TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
       EXPECT_EQ(pingPauses, c.asked - 1) << c.what;
     } else {
       EXPECT_GE(ms, static_cast<long>(c.asked - 1) * 450) << c.what;
+    }
+  }
+}
+
+// The same rules with attempts that answer later, from another thread or at once, and the
+// pauses on the pool's clock: all cases side by side on two workers.
+TEST(Attempts, TheSameRulesWithoutHoldingAWorker) {
+  const std::vector<AttemptCase> cases = AttemptCases();
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < cases.size(); ++i) keys.push_back(std::to_string(i));
+  struct Outcome {
+    std::vector<int64_t> askedAt;
+    int32_t result = 1234;
+    bool ok = false;
+    int decided = 0;
+  };
+  std::vector<Outcome> outcomes(cases.size());
+  std::vector<std::thread> answerers;
+  std::mutex mutex;
+  agents::AccountPool pool(2, 100);
+  pool.Run(keys, [&](const std::string& key) {
+    const size_t i = std::stoul(key);
+    const AttemptCase& c = cases[i];
+    Outcome& out = outcomes[i];
+    agents::AttemptLater attempt = [&, i](std::function<void(int32_t)> done) {
+      int32_t answer = c.answers.at(out.askedAt.size());
+      out.askedAt.push_back(platform::MonotonicMs());
+      if (i % 2 == 0) return done(answer);
+      std::lock_guard<std::mutex> hold(mutex);
+      answerers.emplace_back([done, answer] { done(answer); });
+    };
+    agents::Decided decided = [&out](int32_t result, bool ok) {
+      out.result = result;
+      out.ok = ok;
+      ++out.decided;
+    };
+    if (c.firstFrom < 0) {
+      agents::TryPingLater(pool, attempt, decided);
+    } else {
+      agents::TryPortTwiceLater(pool, attempt, c.firstFrom, c.secondFrom, decided);
+    }
+  });
+  for (std::thread& t : answerers) t.join();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const AttemptCase& c = cases[i];
+    const Outcome& out = outcomes[i];
+    EXPECT_EQ(out.decided, 1) << c.what;
+    EXPECT_EQ(out.askedAt.size(), c.asked) << c.what;
+    EXPECT_EQ(out.result, c.result) << c.what;
+    EXPECT_EQ(out.ok, c.ok) << c.what;
+    for (size_t a = 1; a < out.askedAt.size(); ++a) {
+      EXPECT_GE(out.askedAt[a] - out.askedAt[a - 1], 490) << c.what << " pause " << a;
     }
   }
 }
@@ -449,4 +508,66 @@ TEST(AccountPool, EveryAccountOnceWithinTheBound) {
   EXPECT_EQ(seen, std::multiset<std::string>(keys.begin(), keys.end()));
   EXPECT_LE(most.load(), 8);
   EXPECT_GT(most.load(), 1) << "the accounts were worked one after another";
+}
+
+// Accounts whose checks wait outside the workers: each account's steps keep their order,
+// with one worker and one open account the accounts follow one another whole, and with more
+// the waits run side by side up to the open limit.
+TEST(AccountPool, WaitsLeaveTheWorkers) {
+  struct Case {
+    size_t workers, openLimit, accounts;
+  };
+  for (const Case c : {Case{1, 1, 8}, Case{2, 10, 40}, Case{2, 200, 40}}) {
+    agents::AccountPool pool(c.workers, c.openLimit);
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < c.accounts; ++i) keys.push_back(std::to_string(i));
+    std::mutex mutex;
+    std::vector<std::string> steps;
+    std::vector<std::thread> network;
+    int open = 0, mostOpen = 0;
+    auto step = [&](const std::string& what, int change) {
+      std::lock_guard<std::mutex> hold(mutex);
+      steps.push_back(what);
+      open += change;
+      mostOpen = std::max(mostOpen, open);
+    };
+    const int64_t start = platform::MonotonicMs();
+    pool.Run(keys, [&](const std::string& key) {
+      step("begin " + key, 1);
+      pool.Hold();
+      std::lock_guard<std::mutex> hold(mutex);
+      // An answer 200 ms later from another thread, then a pause on the pool's clock.
+      network.emplace_back([&, key] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        pool.Resume([&, key] {
+          step("answer " + key, 0);
+          pool.After(20, [&, key] { step("end " + key, -1); });
+        });
+      });
+    });
+    const int64_t elapsed = platform::MonotonicMs() - start;
+    for (std::thread& t : network) t.join();
+    ASSERT_EQ(steps.size(), 3 * keys.size()) << c.openLimit;
+    for (const std::string& key : keys) {
+      auto at = [&](const std::string& what) {
+        return std::find(steps.begin(), steps.end(), what + " " + key) - steps.begin();
+      };
+      EXPECT_LT(at("begin"), at("answer")) << key;
+      EXPECT_LT(at("answer"), at("end")) << key;
+    }
+    EXPECT_EQ(open, 0);
+    EXPECT_LE(mostOpen, static_cast<int>(c.openLimit));
+    if (c.openLimit == 1) {
+      for (size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(steps[3 * i], "begin " + keys[i]);
+        EXPECT_EQ(steps[3 * i + 2], "end " + keys[i]);
+      }
+    } else {
+      EXPECT_EQ(mostOpen, static_cast<int>(std::min<size_t>(c.openLimit, keys.size())));
+    }
+    if (c.openLimit == 200) {
+      // Two workers holding 200 ms waits would take 4 s; side by side it is one wait.
+      EXPECT_LT(elapsed, 2500) << "the waits held the workers";
+    }
+  }
 }

@@ -3,14 +3,18 @@
 #include "hostcheck/port_check.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 
 #include "hostcheck/page_check.h"
+#include "hostcheck/port_probe.h"
 #include "loopback_servers.h"
 #include "net_lab.h"
 #include "platform/clock.h"
@@ -65,16 +69,17 @@ void AnswersAfterRequest(int fd, const std::atomic<bool>& stopping) {
   WaitForPeerClose(fd, stopping);
 }
 
-TEST(PortCheck, ResultsByServerBehaviour) {
-  struct Case {
-    const char* name;
-    Behaviour behaviour;
-    int32_t timeoutMs;
-    int32_t mail;
-    int32_t web;
-    int32_t webOtherwise = 0;  // a second correct result when timing decides between two
-  };
-  const Case cases[] = {
+struct BehaviourCase {
+  const char* name;
+  Behaviour behaviour;
+  int32_t timeoutMs;
+  int32_t mail;
+  int32_t web;
+  int32_t webOtherwise = 0;  // a second correct result when timing decides between two
+};
+
+std::vector<BehaviourCase> BehaviourCases() {
+  return {
       {"greeting line", Greets, 2000, 1, 1},
       {"silent after accept", StaysSilent, 300, -906, -906},
       {"closes at once", ClosesAtOnce, 2000, 1, 1},
@@ -86,7 +91,10 @@ TEST(PortCheck, ResultsByServerBehaviour) {
       {"endless bytes without a line feed", StreamsWithoutLineFeed, 2000, 1, 1},
       {"answers only a request", AnswersAfterRequest, 300, -906, 1},
   };
-  for (const Case& c : cases) {
+}
+
+TEST(PortCheck, ResultsByServerBehaviour) {
+  for (const BehaviourCase& c : BehaviourCases()) {
     SCOPED_TRACE(c.name);
     ScriptedServer server(c.behaviour);
     int64_t start = platform::MonotonicMs();
@@ -179,6 +187,205 @@ TEST(PortCheck, UnresolvableNameAndUnansweredConnect) {
   EXPECT_EQ(pageConnect, -902);
   EXPECT_GE(elapsed, 3 * 500 - 20) << "each connect waits its time-out";
   EXPECT_LT(elapsed, 15000) << "and no longer";
+}
+
+// ---- the loop that runs many probes at once ----
+
+// Begins one probe on the loop and waits for its result.
+int32_t ProbeInLoop(PortProbeLoop& loop, const char* host, int port, int32_t timeoutMs,
+                    PortProbe probe) {
+  std::mutex mutex;
+  std::condition_variable answered;
+  int calls = 0;
+  int32_t result = 0;
+  loop.Begin(host, port, timeoutMs, probe, [&](int32_t r) {
+    std::lock_guard<std::mutex> hold(mutex);
+    result = r;
+    ++calls;
+    answered.notify_one();
+  });
+  std::unique_lock<std::mutex> hold(mutex);
+  answered.wait(hold, [&] { return calls > 0; });
+  return result;
+}
+
+TEST(PortProbeLoop, SameResultsAsTheProbeOnTheCallingThread) {
+  std::unique_ptr<PortProbeLoop> loop = PortProbeLoop::Start();
+  ASSERT_TRUE(loop);
+  for (const BehaviourCase& c : BehaviourCases()) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(c.behaviour);
+    EXPECT_EQ(ProbeInLoop(*loop, "127.0.0.1", server.port(), c.timeoutMs, PortProbe::kGreeting),
+              c.mail);
+    int32_t web =
+        ProbeInLoop(*loop, "127.0.0.1", server.port(), c.timeoutMs, PortProbe::kWebRequest);
+    if (c.webOtherwise != 0 && web == c.webOtherwise) web = c.web;
+    EXPECT_EQ(web, c.web);
+  }
+  const int refused = hostchecktest::UnusedPort();
+  EXPECT_EQ(ProbeInLoop(*loop, "127.0.0.1", refused, 1000, PortProbe::kGreeting), -902);
+  EXPECT_EQ(ProbeInLoop(*loop, "", 25, 1000, PortProbe::kGreeting), -901);
+  EXPECT_EQ(ProbeInLoop(*loop, "", 80, 1000, PortProbe::kWebRequest), -902);
+  EXPECT_EQ(loop->open(), 0u);
+}
+
+// A listener that takes connections but never accepts them: each probe is connected and
+// then waits for a first line that never comes.
+struct SilentListener {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int port = 0;
+  SilentListener() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 512);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+  }
+  ~SilentListener() { ::close(fd); }
+};
+
+// Greets every connection at once and closes it, many in a row.
+struct QuickGreeter : SilentListener {
+  std::atomic<bool> stopping{false};
+  std::thread thread{[this] {
+    while (!stopping) {
+      if (WaitFor(fd, POLLIN, 50) <= 0) continue;
+      int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (connection < 0) continue;
+      SendAll(connection, "220 ready\r\n");
+      ::close(connection);
+    }
+  }};
+  ~QuickGreeter() {
+    stopping = true;
+    thread.join();
+  }
+};
+
+size_t OpenDescriptors() {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                           std::filesystem::directory_iterator()));
+}
+
+// Two hundred probes begun from four threads against greeting, silent and refusing ports:
+// each gets its own result exactly once, and the silent ones wait side by side.
+TEST(PortProbeLoop, ManyProbesAtOnceEachEndOnce) {
+  std::unique_ptr<PortProbeLoop> loop = PortProbeLoop::Start();
+  ASSERT_TRUE(loop);
+  QuickGreeter greeter;
+  SilentListener silent;
+  const int refused = hostchecktest::UnusedPort();
+  struct Target {
+    int port;
+    int32_t timeoutMs;
+    int32_t expect;
+  };
+  const Target targets[] = {{greeter.port, 5000, 1},
+                            {silent.port, 300, -906},
+                            {refused, 300, -902},
+                            {greeter.port, 5000, 1}};
+  constexpr int kProbes = 200;
+  std::mutex mutex;
+  std::condition_variable answered;
+  std::vector<int> calls(kProbes, 0);
+  std::vector<int32_t> results(kProbes, 0);
+  int total = 0;
+  const int64_t start = platform::MonotonicMs();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; i < kProbes; i += 4) {
+        const Target& target = targets[i % 4];
+        loop->Begin("127.0.0.1", target.port, target.timeoutMs, PortProbe::kGreeting,
+                    [&, i](int32_t r) {
+                      std::lock_guard<std::mutex> hold(mutex);
+                      results[i] = r;
+                      ++calls[i];
+                      ++total;
+                      answered.notify_one();
+                    });
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  {
+    std::unique_lock<std::mutex> hold(mutex);
+    ASSERT_TRUE(
+        answered.wait_for(hold, std::chrono::seconds(30), [&] { return total >= kProbes; }));
+  }
+  const int64_t elapsed = platform::MonotonicMs() - start;
+  // A moment for a second, wrong call to show.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::lock_guard<std::mutex> hold(mutex);
+  for (int i = 0; i < kProbes; ++i) {
+    EXPECT_EQ(calls[i], 1) << i;
+    EXPECT_EQ(results[i], targets[i % 4].expect) << i;
+  }
+  EXPECT_EQ(loop->open(), 0u);
+  // 50 silent probes of 300 ms each: 15 s one after another.
+  EXPECT_LT(elapsed, 5000) << "the silent probes waited one after another";
+}
+
+// Ending the loop with probes still waiting closes their sockets and calls nobody.
+TEST(PortProbeLoop, EndingTheLoopClosesOpenProbes) {
+  SilentListener silent;
+  const size_t before = OpenDescriptors();
+  std::atomic<int> calls{0};
+  std::unique_ptr<PortProbeLoop> loop = PortProbeLoop::Start();
+  ASSERT_TRUE(loop);
+  for (int i = 0; i < 20; ++i) {
+    loop->Begin("127.0.0.1", silent.port, 10000, PortProbe::kWebRequest, [&](int32_t) { ++calls; });
+  }
+  EXPECT_EQ(loop->open(), 20u);
+  const int64_t start = platform::MonotonicMs();
+  loop.reset();
+  EXPECT_LT(platform::MonotonicMs() - start, 3000);
+  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Connects that a dead host never answers, in a namespace of the test's own: each ends at
+// its own time-out with the connect error, side by side.
+TEST(PortProbeLoop, UnansweredConnectsWaitSideBySide) {
+  hostchecktest::LabOptions options;
+  options.tun = true;
+  hostchecktest::LabRun run = hostchecktest::RunInNetLab(options, [&](hostchecktest::LabContext&) {
+    std::unique_ptr<PortProbeLoop> loop = PortProbeLoop::Start();
+    std::mutex mutex;
+    std::condition_variable answered;
+    std::ostringstream out;
+    int count = 0;
+    const int64_t start = platform::MonotonicMs();
+    for (int i = 0; i < 10; ++i) {
+      std::string host = "10.200.0." + std::to_string(2 + i);
+      loop->Begin(host.c_str(), 80, 500, PortProbe::kWebRequest, [&](int32_t r) {
+        std::lock_guard<std::mutex> hold(mutex);
+        out << r << ' ';
+        ++count;
+        answered.notify_one();
+      });
+    }
+    std::unique_lock<std::mutex> hold(mutex);
+    answered.wait(hold, [&] { return count == 10; });
+    out << "elapsed " << platform::MonotonicMs() - start;
+    return out.str();
+  });
+  if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;
+  std::istringstream in(run.output);
+  std::string word;
+  int results = 0;
+  while (in >> word && word != "elapsed") {
+    EXPECT_EQ(word, "-902");
+    ++results;
+  }
+  EXPECT_EQ(results, 10);
+  int64_t elapsed = 0;
+  in >> elapsed;
+  EXPECT_GE(elapsed, 480);
+  EXPECT_LT(elapsed, 2500) << "ten 500 ms connects waited one after another";
 }
 
 }  // namespace
