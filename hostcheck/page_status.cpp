@@ -17,11 +17,12 @@ constexpr size_t kEntryTextLimit = 800;
 
 class StatusScanner {
  public:
-  StatusScanner(std::string text, const std::string& pageFile, const std::string& host,
-                const std::string& path)
-      : text_(std::move(text)), errorFile_(PageErrorFilePath(pageFile)), host_(host), path_(path) {}
+  StatusScanner(std::string text, const std::string& host, const std::string& path)
+      : text_(std::move(text)), host_(host), path_(path) {}
 
   const std::string& text() const { return text_; }
+  // The entries recorded, in order: the page error file's new content.
+  const std::string& entries() const { return entries_; }
 
   // Reads the number at `pos` (after up to 19 spaces); when a non-digit (or the text's end)
   // comes within the first 20 characters, records the text from the number to its line end.
@@ -46,16 +47,13 @@ class StatusScanner {
       ++end;
     }
     if (end >= text_.size() || end - start >= kLineEndWithin) return;  // no line end in reach
-    std::string entry;
-    entry.reserve(end - start + host_.size() + path_.size() + 32);
-    entry.append("\"").append(text_, start, std::min(end - start, kEntryTextLimit));
-    entry.append("\" Domain/IP: \"").append(host_).append("\" Page: \"").append(path_);
-    entry.append("\"");
-    platform::AppendToFile(errorFile_, entry);
+    entries_.append("\"").append(text_, start, std::min(end - start, kEntryTextLimit));
+    entries_.append("\" Domain/IP: \"").append(host_).append("\" Page: \"").append(path_);
+    entries_.append("\"");
   }
 
   std::string text_;
-  std::string errorFile_;
+  std::string entries_;
   const std::string& host_;
   const std::string& path_;
 };
@@ -66,10 +64,9 @@ std::string PageErrorFilePath(const std::string& pageFile) {
   return pageFile + ".err";
 }
 
-int32_t EvaluatePageStatus(const std::string& statusText, const std::string& pageFile,
-                           const std::string& host, const std::string& path) {
-  platform::RemoveFile(PageErrorFilePath(pageFile));
-  StatusScanner scanner(statusText.substr(0, kEvaluatedLength), pageFile, host, path);
+namespace {
+
+int32_t Evaluate(StatusScanner& scanner) {
   const std::string& text = scanner.text();
   size_t space = text.find(' ');
   if (space != std::string::npos) {
@@ -79,6 +76,23 @@ int32_t EvaluatePageStatus(const std::string& statusText, const std::string& pag
   size_t error = text.find("Error");
   if (error != std::string::npos) return -scanner.NumberAt(error + 5);
   return space != std::string::npos ? 200 : 1;
+}
+
+}  // namespace
+
+int32_t EvaluatePageStatus(const std::string& statusText, const std::string& pageFile,
+                           const std::string& host, const std::string& path) {
+  StatusScanner scanner(statusText.substr(0, kEvaluatedLength), host, path);
+  const int32_t result = Evaluate(scanner);
+  // The file ends as if deleted and appended to entry by entry, but is rewritten in place:
+  // a page checked again and again then needs no file made or deleted in its folder.
+  const std::string errorFile = PageErrorFilePath(pageFile);
+  if (!scanner.entries().empty()) {
+    platform::OverwriteFile(errorFile, scanner.entries());
+  } else if (platform::PathExists(errorFile)) {
+    platform::RemoveFile(errorFile);
+  }
+  return result;
 }
 
 }  // namespace hostcheck

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,17 +25,24 @@ constexpr char kContentLength[] = "Content-Length: ";
 
 // The page file of one transfer: the first block with body bytes replaces the content,
 // later blocks are appended. A file that cannot be written silently loses the body.
+// The file is overwritten from its start and cut to the bytes written when the transfer
+// ends, not truncated when opened: a file truncated to nothing and written again is
+// flushed to the disk when it is closed, and every page would wait for that.
 class PageFile {
  public:
   explicit PageFile(const std::string& path) : path_(path) {}
   ~PageFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    if (sizeBefore_ > written_) (void)::ftruncate(fd_, written_);
+    ::close(fd_);
   }
   bool given() const { return !path_.empty(); }
   void Write(const char* data, size_t size) {
     if (!opened_) {
       opened_ = true;
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      struct stat st {};
+      if (fd_ >= 0 && ::fstat(fd_, &st) == 0) sizeBefore_ = st.st_size;
     }
     while (fd_ >= 0 && size > 0) {
       ssize_t n = ::write(fd_, data, size);
@@ -43,6 +51,7 @@ class PageFile {
         return;
       }
       data += n;
+      written_ += n;
       size -= static_cast<size_t>(n);
     }
   }
@@ -51,6 +60,8 @@ class PageFile {
   std::string path_;
   bool opened_ = false;
   int fd_ = -1;
+  off_t sizeBefore_ = 0;
+  off_t written_ = 0;
 };
 
 // The number after "Content-Length: " in the first block (at most 19 characters, up to

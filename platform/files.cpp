@@ -218,6 +218,27 @@ bool TruncateFile(const std::string& path, int64_t size) {
   return ::truncate(path.c_str(), static_cast<off_t>(size)) == 0;
 }
 
+bool EmptyFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  bool ok = ::ftruncate(fd, 0) == 0;
+  return (::close(fd) == 0) && ok;
+}
+
+bool OverwriteFile(const std::string& path, std::string_view data, mode_t mode) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode);
+  if (fd < 0 && errno == ENOENT && MakeDirs(DirName(path))) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, mode);
+  }
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && WriteAll(fd, data.data(), data.size());
+  if (ok && st.st_size > static_cast<off_t>(data.size())) {
+    ok = ::ftruncate(fd, static_cast<off_t>(data.size())) == 0;
+  }
+  return (::close(fd) == 0) && ok;
+}
+
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode) {
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
   if (fd < 0 && errno == ENOENT && MakeDirs(DirName(path))) {

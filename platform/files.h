@@ -69,6 +69,17 @@ bool WriteAt(const std::string& path, int64_t offset, const void* data, size_t s
 // Cuts or extends the file to `size` bytes.
 bool TruncateFile(const std::string& path, int64_t size);
 
+// Empties the file through a descriptor of its own; a missing file counts as emptied. A
+// file cut to nothing by its path stays marked on ext4 to be flushed to the disk at its
+// next close, so its next writer would wait for the disk; closing this descriptor takes
+// that flush while there is nothing to write.
+bool EmptyFile(const std::string& path);
+
+// Makes the file hold exactly `data`: written over its start and cut after it, never cut
+// to nothing first (for files rewritten often, see EmptyFile). Creates the file, and its
+// folders, when missing.
+bool OverwriteFile(const std::string& path, std::string_view data, mode_t mode = 0644);
+
 // Appends the bytes in one write() on an O_APPEND descriptor, so lines appended by several
 // processes never interleave. Creates the file (and its folders) when missing.
 bool AppendToFile(const std::string& path, std::string_view data, mode_t mode = 0644);

@@ -59,8 +59,7 @@ class PageCheck : public agents::AccountCheck {
     common::AccountRecord& record = job.account.record;
     if (record.pagePath[0] == '\0') common::SetField(record.pagePath, "/");
     const std::string tempDir = common::InDir(run.programDir, common::kTemp);
-    platform::MakeDirs(tempDir);
-    const std::string pageFile = platform::MakeTempFile(tempDir, "VNK");
+    const std::string pageFile = spares_.Take(tempDir);
     const int32_t timeoutMs = static_cast<int32_t>(static_cast<int16_t>(record.httpTimeout)) * 1000;
     const int32_t port = static_cast<int32_t>(record.httpPort);
     const std::string path = common::FieldText(record.pagePath);
@@ -160,7 +159,7 @@ class PageCheck : public agents::AccountCheck {
       r.countsAsFailure = true;
     }
     if (ok) {
-      pagesentry::DropPage(pageFile);
+      spares_.Give(pageFile);
     } else {
       pagesentry::KeepFailedPage(platform::DirName(pageFile), job.key, pageFile);
       r.alertMessage = singlePage ? std::string(kFailedMessage) + " " + r.errorText
@@ -168,6 +167,9 @@ class PageCheck : public agents::AccountCheck {
     }
     return r;
   }
+
+  // Emptied page files of passed checks, deleted when the check ends with the run.
+  pagesentry::SparePages spares_;
 };
 
 }  // namespace

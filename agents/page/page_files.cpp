@@ -49,4 +49,37 @@ void DropPage(const std::string& pageFile) {
   platform::RemoveFile(pageFile + ".err");
 }
 
+std::string SparePages::Take(const std::string& tempDir) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = spares_.size(); i-- > 0;) {
+      if (platform::DirName(spares_[i]) != tempDir) continue;
+      std::string spare = std::move(spares_[i]);
+      spares_.erase(spares_.begin() + static_cast<std::ptrdiff_t>(i));
+      return spare;
+    }
+  }
+  platform::MakeDirs(tempDir);
+  return platform::MakeTempFile(tempDir, "VNK");
+}
+
+void SparePages::Give(const std::string& pageFile) {
+  if (pageFile.empty()) return;
+  // Both are emptied rather than deleted: the next check writes them again, and every
+  // file made or deleted would lock the folder.
+  if (!platform::PathExists(pageFile) || !platform::EmptyFile(pageFile + ".err") ||
+      !platform::EmptyFile(pageFile)) {
+    DropPage(pageFile);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mutex_);
+  spares_.push_back(pageFile);
+}
+
+void SparePages::DropAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& spare : spares_) DropPage(spare);
+  spares_.clear();
+}
+
 }  // namespace pagesentry

@@ -44,6 +44,37 @@ TEST(PageFiles, RetryTextAndTheNewestFailedPage) {
   EXPECT_FALSE(platform::PathExists(second + ".err"));
 }
 
+// A spare handed to the next check must not hold the page or retry text of the last one:
+// that check may fail before it writes either, and would report them as its own.
+TEST(PageFiles, SparesComeBackEmptyAndGoWithTheRun) {
+  testsupport::TempDir tmp;
+  const std::string temp = tmp / "temp";
+  {
+    pagesentry::SparePages spares;
+    const std::string first = spares.Take(temp);  // the folder is made
+    const std::string second = spares.Take(temp);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(platform::DirName(first), temp);
+    EXPECT_NE(first, second);
+    testsupport::WriteFile(first, std::string(5000, 'p'));
+    testsupport::WriteFile(first + ".err", "\"200 OK\" Domain/IP: \"h\" Page: \"/\"");
+    spares.Give(first);
+    EXPECT_EQ(testsupport::ReadFile(first), "");
+    EXPECT_EQ(pagesentry::TakePageRetryText(first), "");
+    EXPECT_EQ(spares.Take(temp), first);
+
+    ASSERT_TRUE(platform::RemoveFile(second));  // gone meanwhile: never handed out again
+    spares.Give(second);
+    const std::string third = spares.Take(temp);
+    EXPECT_NE(third, second);
+    EXPECT_TRUE(platform::PathExists(third));
+    spares.Give(first);
+    spares.Give(third);
+    EXPECT_EQ(Entries(temp).size(), 2u);
+  }
+  EXPECT_TRUE(Entries(temp).empty());
+}
+
 TEST(PageFiles, WithoutAPageFileNothingInTheCurrentFolderIsTouched) {
   testsupport::TempDir cwd;
   testsupport::WriteFile(cwd / ".err", "someone else's");

@@ -48,6 +48,9 @@ TEST(PageFetch, ResultsAndPageFiles) {
   };
   const std::string bigHead =
       "HTTP/1.1 200 OK\r\nX-Big: " + std::string(1 << 20, 'h') + "\r\n\r\nbody";
+  // The page of an earlier fetch, longer than most answers here: a new page replaces it
+  // whole, a failed transfer leaves it.
+  const std::string earlier(700, 'o');
   const std::string notFoundEntry = "\"404 Not Found\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\"";
   const Case cases[] = {
       {"page with length", Answer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"), 200,
@@ -142,15 +145,15 @@ TEST(PageFetch, ResultsAndPageFiles) {
          pollfd p{fd, POLLIN, 0};
          ::poll(&p, 1, 5000);
        },
-       -906, "old", "left"},
-      {"silent", [](int fd, const std::atomic<bool>& s) { WaitForPeerClose(fd, s); }, -906, "old",
+       -906, earlier, "left"},
+      {"silent", [](int fd, const std::atomic<bool>& s) { WaitForPeerClose(fd, s); }, -906, earlier,
        "left"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testsupport::TempDir dir;
     std::string page = dir / "page.htm";
-    testsupport::WriteFile(page, "old");
+    testsupport::WriteFile(page, earlier);
     testsupport::WriteFile(PageErrorFilePath(page), "left");
     ScriptedServer server(c.server);
     int64_t start = platform::MonotonicMs();

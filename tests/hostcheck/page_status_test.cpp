@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/files.h"
 #include "support/temp_dir.h"
 
 namespace hostcheck {
@@ -42,9 +43,11 @@ TEST(PageStatus, StatusAndErrorEntries) {
     SCOPED_TRACE(c.name);
     testsupport::TempDir dir;
     std::string page = dir / "page.htm";
-    testsupport::WriteFile(PageErrorFilePath(page), "left from an earlier check");
+    // Left by an earlier check, and longer than any entry here: none of it may remain.
+    testsupport::WriteFile(PageErrorFilePath(page), std::string(600, 'L'));
     EXPECT_EQ(EvaluatePageStatus(c.statusText, page, "www.example.test", "/dir/p.htm"), c.result);
     EXPECT_EQ(testsupport::ReadFile(PageErrorFilePath(page)), c.errorFile);
+    EXPECT_EQ(platform::PathExists(PageErrorFilePath(page)), !c.errorFile.empty());
   }
 }
 
