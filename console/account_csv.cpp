@@ -5,6 +5,7 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "console/account_rules.h"
 #include "console/form_rules.h"
 #include "platform/codepage.h"
 
@@ -248,7 +249,7 @@ std::string CsvRejection(const std::vector<std::string>& f) {
   for (const auto& test : kTests) {
     if (test.rejected) return test.reason;
   }
-  return "";
+  return CsvRuleRejection(f);
 }
 
 common::AccountFile AccountFromCsv(const std::vector<std::string>& f, const std::string& dir) {

@@ -5,6 +5,7 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "console/account_rules.h"
 #include "console/api.h"
 #include "console/form_rules.h"
 
@@ -26,6 +27,14 @@ uint16_t TimeoutOf(const std::string& text) {
   return static_cast<uint16_t>(std::min<long>(DecimalOf(text), 65535));
 }
 
+// A digits-only field (time-out, port): empty reads 0; anything but digits, or a value above
+// `max`, is out of range (the field would otherwise store a cut or changed number).
+bool DigitsInRange(const std::string& text, long long max) {
+  if (text.empty()) return true;
+  return text.find_first_not_of("0123456789") == std::string::npos &&
+         DecimalIn(text, 0, max).valid();
+}
+
 json Utf8Array(std::initializer_list<const std::string*> texts) {
   json a = json::array();
   for (const std::string* t : texts) a.push_back(ToUtf8(*t));
@@ -44,8 +53,14 @@ CustomRows ParseCustomRows(const json& rows, FormError* error) {
     const json& port = rows[i].value("port", json());
     if (port.is_string()) {
       out[i].port = DecimalOf(port.get<std::string>());
-    } else if (port.is_number_integer()) {
-      out[i].port = std::clamp<long long>(port.get<long long>(), 0, 99999);
+      out[i].portInRange = DigitsInRange(port.get<std::string>(), kMaxPort);
+    } else if (!port.is_null()) {
+      const CheckedNumber n = NumberIn(port, 0, kMaxPort);
+      // A refused number still reads as set or unset for the sub-dialog's own checks.
+      out[i].port = n.valid()                      ? static_cast<long>(n.value)
+                    : port.is_number() && port > 0 ? 99999
+                                                   : 0;
+      out[i].portInRange = n.valid();
     }
     if (!r.failedLabel().empty() && error->ok()) *error = {"msgNotCp932", r.failedLabel()};
   }
@@ -55,9 +70,9 @@ CustomRows ParseCustomRows(const json& rows, FormError* error) {
 FormError ParseAccountForm(const json& body, AccountForm* f) {
   FormReader r(body);
   FormError error;
-  auto it = body.find("type");
-  f->type = it != body.end() && it->is_number_integer() ? it->get<int>() : -1;
-  if (f->type < common::kServer || f->type > common::kEmail) return {"msgBadRequest", ""};
+  const CheckedNumber type = NumberAt(body, "type", common::kServer, common::kEmail);
+  if (!type.valid()) return {"msgBadRequest", ""};
+  f->type = static_cast<int>(type.value);
   const int t = f->type;
   f->name = r.Text("name", 31, "lblServerName");
   f->domain = r.Text("domain", t == common::kHttpPage ? 255 : 64, "lblDomain");
@@ -128,42 +143,116 @@ FormError ValidateCustomRows(const CustomRows& rows) {
       if (row.port != 0 && row.port == rows[j].port) return Fail("msgPortDup");
     }
   }
+  for (const CustomRow& row : rows) {
+    if (!row.portInRange) return Fail("msgCustomPortRange");
+  }
   return {};
 }
 
+namespace {
+
+// What one test of the dialog looks at.
+struct FormView {
+  const AccountForm& f;
+  const common::AccountRecord* stored;
+  std::string host;  // the Domain/IP field; for an HTTP Page Check its host part
+  bool is(int type) const { return f.type == type; }
+};
+
+struct FormCheck {
+  bool (*fails)(const FormView&);
+  const char* key;
+};
+
+// The dialog's tests in their order; the first that fails gives the message.
+constexpr FormCheck kFormChecks[] = {
+    {[](const FormView& v) { return HasHighByte(v.host) || HasHighByte(v.f.popServer); },
+     "msgDomainDbcs"},
+    {[](const FormView& v) { return v.f.name.empty(); }, "msgNameBlank"},
+    {[](const FormView& v) { return v.host.empty(); }, "msgDomainBlank"},
+    {[](const FormView& v) { return v.f.additionalEmails && v.f.additionalEmailsText.empty(); },
+     "msgAddEmailBlank"},
+    {[](const FormView& v) {
+       return v.f.additionalEmails && !AddressListValid(v.f.additionalEmailsText);
+     },
+     "msgAddEmailBad"},
+    {[](const FormView& v) { return v.f.additionalDest && v.f.additionalDestText.empty(); },
+     "msgAddDestBlank"},
+    {[](const FormView& v) { return v.is(common::kFtpTransfer) && v.f.ftpUser.empty(); },
+     "msgFtpUserBlank"},
+    {[](const FormView& v) { return v.is(common::kEmail) && v.f.testRecipient.empty(); },
+     "msgRecipientBlank"},
+    {[](const FormView& v) { return v.is(common::kEmail) && v.f.popUser.empty(); },
+     "msgPopUserBlank"},
+    {[](const FormView& v) {
+       return v.is(common::kEmail) &&
+              Blank(v.f.popPassword, v.stored ? v.stored->popPassword : nullptr);
+     },
+     "msgPopPasswordBlank"},
+    {[](const FormView& v) { return v.is(common::kEmail) && v.f.smtpAuth && v.f.smtpUser.empty(); },
+     "msgSmtpUserBlank"},
+    {[](const FormView& v) {
+       return v.is(common::kEmail) && v.f.smtpAuth &&
+              Blank(v.f.smtpPassword, v.stored ? v.stored->smtpPassword : nullptr);
+     },
+     "msgSmtpPasswordBlank"},
+    {[](const FormView& v) {
+       if (!v.is(common::kServer) || !v.f.custom) return false;
+       for (const CustomRow& row : v.f.rows) {
+         if (!row.name.empty() && row.port == 0) return true;
+       }
+       return false;
+     },
+     "msgCustomPortBlank"},
+    {[](const FormView& v) {
+       if (!v.is(common::kServer) || !v.f.custom) return false;
+       for (const CustomRow& row : v.f.rows) {
+         if (!row.name.empty()) return false;
+       }
+       return true;
+     },
+     "msgCustomNameBlank"},
+};
+
+AccountFacts FactsOf(const AccountForm& f) {
+  AccountFacts a;
+  a.type = f.type;
+  a.name = f.name;
+  if (f.type == common::kHttpPage) {
+    PageUrl url = SplitPageUrl(f.domain);
+    a.host = url.host;
+    a.pagePath = url.path;
+  } else {
+    a.host = f.domain;
+  }
+  a.popServer = f.popServer;
+  a.remoteDir = f.remoteDir;
+  if (f.additionalEmails) a.additionalEmails = f.additionalEmailsText;
+  a.checksSomething =
+      f.type != common::kServer || f.ping || f.http || f.ftp || f.smtp || f.pop || f.custom;
+  for (const CustomRow& row : f.rows)
+    a.customPortsInRange = a.customPortsInRange && row.portInRange;
+  a.httpTimeoutInRange =
+      f.type != common::kHttpPage || DigitsInRange(f.httpTimeout, kMaxHttpTimeout);
+  a.emailTimeoutInRange =
+      f.type != common::kEmail || DigitsInRange(f.emailTimeout, kMaxEmailTimeout);
+  return a;
+}
+
+}  // namespace
+
 FormError ValidateAccountForm(const AccountForm& f, const common::AccountFile* stored) {
-  const common::AccountRecord* s = stored ? &stored->record : nullptr;
-  const std::string host = f.type == common::kHttpPage ? SplitPageUrl(f.domain).host : f.domain;
-  if (HasHighByte(host) || HasHighByte(f.popServer)) return Fail("msgDomainDbcs");
-  if (f.name.empty()) return Fail("msgNameBlank");
-  if (host.empty()) return Fail("msgDomainBlank");
-  if (f.additionalEmails && f.additionalEmailsText.empty()) return Fail("msgAddEmailBlank");
-  if (f.additionalEmails && !AddressListValid(f.additionalEmailsText))
-    return Fail("msgAddEmailBad");
-  if (f.additionalDest && f.additionalDestText.empty()) return Fail("msgAddDestBlank");
-  if (f.type == common::kFtpTransfer && f.ftpUser.empty()) return Fail("msgFtpUserBlank");
-  if (f.type == common::kEmail) {
-    if (f.testRecipient.empty()) return Fail("msgRecipientBlank");
-    if (f.popUser.empty()) return Fail("msgPopUserBlank");
-    if (Blank(f.popPassword, s ? s->popPassword : nullptr)) return Fail("msgPopPasswordBlank");
-    if (f.smtpAuth && f.smtpUser.empty()) return Fail("msgSmtpUserBlank");
-    if (f.smtpAuth && Blank(f.smtpPassword, s ? s->smtpPassword : nullptr)) {
-      return Fail("msgSmtpPasswordBlank");
-    }
+  const FormView view{f, stored ? &stored->record : nullptr,
+                      f.type == common::kHttpPage ? SplitPageUrl(f.domain).host : f.domain};
+  for (const FormCheck& check : kFormChecks) {
+    if (check.fails(view)) return Fail(check.key);
   }
   if (f.type == common::kServer) {
-    if (f.custom) {
-      bool named = false;
-      for (const CustomRow& row : f.rows) {
-        if (!row.name.empty() && row.port == 0) return Fail("msgCustomPortBlank");
-        named = named || !row.name.empty();
-      }
-      if (!named) return Fail("msgCustomNameBlank");
-    }
     // The sub-dialog never lets such rows through; a request that skipped it gets its answer.
     FormError rows = ValidateCustomRows(f.rows);
     if (!rows.ok()) return rows;
   }
+  if (const AccountRule* rule = FirstFailedRule(FactsOf(f))) return Fail(rule->messageKey);
   return {};
 }
 

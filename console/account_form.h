@@ -21,8 +21,9 @@ struct FormError {
 };
 
 struct CustomRow {
-  std::string name;  // CP932, at most 64 bytes
-  long port = 0;     // as the five-digit field reads it
+  std::string name;         // CP932, at most 64 bytes
+  long port = 0;            // as the five-digit field reads it
+  bool portInRange = true;  // false: the field held more than digits of a port 0-65535
 };
 using CustomRows = std::array<CustomRow, 5>;
 
@@ -56,14 +57,15 @@ FormError ParseAccountForm(const nlohmann::json& body, AccountForm* form);
 // The custom rows of the page's "customRows": [{"name", "port"}] (at most five read).
 CustomRows ParseCustomRows(const nlohmann::json& rows, FormError* error);
 
-// The custom port sub-dialog's checks on "OK", row by row.
+// The custom port sub-dialog's checks on "OK", row by row; then every port must be one.
 FormError ValidateCustomRows(const CustomRows& rows);
 
 // The dialog's checks after the existence test, in their order: double-byte domain and POP
 // server, blank name, blank domain, additional e-mails (blank, address list), additional
 // destinations, FTP user, test recipient, POP user and password, SMTP user and password,
-// custom ports (then the sub-dialog's own checks, for a request that skipped it). `stored`
-// is the account being edited: a password left untouched counts as its stored one.
+// custom ports (then the sub-dialog's own checks, for a request that skipped it), and then
+// the rules every way in for an account shares (account_rules.h). `stored` is the account
+// being edited: a password left untouched counts as its stored one.
 FormError ValidateAccountForm(const AccountForm& form, const common::AccountFile* stored);
 
 // The record the form makes. Templates the dialog did not edit come from `stored` when

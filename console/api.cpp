@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "common/layout.h"
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
+#include "console/form_rules.h"
 #include "console/setup_form.h"
 #include "console/ui_text.h"
 #include "platform/codepage.h"
@@ -175,10 +177,14 @@ json PaneJson(ConsoleApp& app, int first, int count) {
 
 namespace {
 
-int IntOf(const json& body, const char* key, int fallback) {
-  auto it = body.find(key);
-  if (it == body.end() || !it->is_number_integer()) return fallback;
-  return it->get<int>();
+// A number of the page that is present but not a whole number within [lo, hi]: the action is
+// refused as a whole (never wrapped onto another row, column or command).
+struct NumberRefused {};
+
+int IntOf(const json& body, const char* key, int fallback, int lo = INT_MIN, int hi = INT_MAX) {
+  const CheckedNumber n = NumberAt(body, key, lo, hi);
+  if (n.refused()) throw NumberRefused{};
+  return static_cast<int>(n.Or(fallback));
 }
 
 std::string StringOf(const json& body, const char* key) {
@@ -334,10 +340,10 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
     return {{"ok", true}};
   }
   if (action == "toggle") {
-    return {{"ok", app.ToggleEnable(IntOf(body, "row", -1))}};
+    return {{"ok", app.ToggleEnable(IntOf(body, "row", -1, 0))}};
   }
   if (action == "open") {
-    ConsoleApp::OpenResult r = app.OpenRow(IntOf(body, "row", -1));
+    ConsoleApp::OpenResult r = app.OpenRow(IntOf(body, "row", -1, 0));
     json answer = {{"ok", r.found},
                    {"damaged", r.damaged},
                    {"name", ToUtf8(r.name)},
@@ -347,8 +353,8 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
     return answer;
   }
   if (action == "account-new") {
-    int type = IntOf(body, "type", -1);
-    if (type < common::kServer || type > common::kEmail) return {{"ok", false}};
+    int type = IntOf(body, "type", -1, common::kServer, common::kEmail);
+    if (type < common::kServer) return {{"ok", false}};
     return {{"ok", true}, {"form", NewAccountFormJson(type, app.settings().alert)}};
   }
   if (action == "account-load") return LoadAccount(app, StringOf(body, "key"));
@@ -375,7 +381,7 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
     return {{"ok", ok}, {"total", total}};
   }
   if (action == "accounts-list") {
-    return EditRows(app, IntOf(body, "first", 0), std::clamp(IntOf(body, "count", 40), 0, 500),
+    return EditRows(app, IntOf(body, "first", 0, 0), std::min(IntOf(body, "count", 40, 0), 500),
                     body.contains("refresh") && body["refresh"] == true);
   }
   if (action == "setup-load") {
@@ -431,6 +437,8 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
   } catch (const json::exception&) {
     // A request whose values have the wrong types changes nothing.
     return {{"ok", false}};
+  } catch (const NumberRefused&) {
+    return Refusal(app, {"msgBadRequest", ""});
   }
 }
 

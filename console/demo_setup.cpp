@@ -5,7 +5,10 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/record_texts.h"
+#include "console/account_rules.h"
+#include "console/form_rules.h"
 #include "console/log_files.h"
+#include "console/ui_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 
@@ -20,9 +23,26 @@ std::optional<std::string> Stored(const json& value) {
   return platform::Utf8ToCp932(value.get<std::string>());
 }
 
+// A value of the description that cannot be used as it is; ends the setup with its text.
+struct Refused {
+  std::string text;
+};
+
+// A number of the description within [lo, hi]; `fallback` when the key is absent.
+long long NumberOf(const json& object, const char* key, long long lo, long long hi,
+                   long long fallback) {
+  const CheckedNumber n = NumberAt(object, key, lo, hi);
+  if (n.refused()) {
+    throw Refused{std::string(key) + ": a whole number from " + std::to_string(lo) + " to " +
+                  std::to_string(hi)};
+  }
+  return n.Or(fallback);
+}
+
 bool Flag(const json& account, const char* key, bool fallback = false) {
   auto it = account.find(key);
-  return it == account.end() ? fallback : it->is_boolean() ? it->get<bool>() : it->get<int>() != 0;
+  if (it != account.end() && it->is_boolean()) return it->get<bool>();
+  return NumberOf(account, key, 0, 255, fallback ? 1 : 0) != 0;
 }
 
 std::string ApplySettings(const std::string& dir, const json& setup) {
@@ -42,15 +62,17 @@ std::string ApplySettings(const std::string& dir, const json& setup) {
     if (setup.contains("mailServer")) {
       auto server = Stored(setup["mailServer"]);
       if (!server) return "mailServer: text that CP932 cannot hold";
+      if (HasControlByte(*server)) return "mailServer: a host name holds no control characters";
       common::SetField(alert.settings.primaryServer, *server);
       common::SetField(alert.settings.fromAddress, "varnock@localhost");
     }
     if (setup.contains("to")) {
       auto to = Stored(setup["to"]);
       if (!to) return "to: text that CP932 cannot hold";
+      if (!ListControlsValid(*to)) return "to: control characters other than line breaks";
       alert.toAddresses = *to;
     }
-    if (setup.contains("sound")) alert.settings.soundAlarm = setup["sound"].get<int>() ? 1 : 0;
+    if (setup.contains("sound")) alert.settings.soundAlarm = Flag(setup, "sound") ? 1 : 0;
     if (setup.contains("wave")) {
       auto wave = Stored(setup["wave"]);
       if (!wave) return "wave: text that CP932 cannot hold";
@@ -69,7 +91,8 @@ std::string ApplySettings(const std::string& dir, const json& setup) {
     bool ok = false;
     common::ScanSettings scan = common::ReadScanSettings(dir, &ok);
     if (!ok) scan = {{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}, {1, 1, 1, 1, 1}, 5};
-    for (auto& v : scan.intervals) v = static_cast<uint16_t>(setup["interval"].get<int>());
+    const auto minutes = static_cast<uint16_t>(NumberOf(setup, "interval", 0, 65535, 0));
+    for (auto& v : scan.intervals) v = minutes;
     if (!common::WriteScanSettings(dir, scan)) return "cannot write Setting/Scan.dat";
     common::ScanSchedule schedule{};
     for (auto& v : schedule.groupOn) v = 1;
@@ -107,7 +130,9 @@ std::string AddAccount(const std::string& dir, const json& a) {
       auto service = Stored(c[0]);
       if (!service) return "custom service: text that CP932 cannot hold";
       common::SetField(r.customNames[slot], *service);
-      r.customPorts[slot] = c[1].get<uint32_t>();
+      const CheckedNumber port = NumberIn(c[1], 1, kMaxPort);
+      if (!port.valid()) return "custom port: a whole number from 1 to 65535";
+      r.customPorts[slot] = static_cast<uint32_t>(port.value);
       ++slot;
     }
     r.customOn = slot > 0;
@@ -125,7 +150,17 @@ std::string AddAccount(const std::string& dir, const json& a) {
     r.pingOn = r.httpPortOn = r.ftpPortOn = r.smtpPortOn = r.popPortOn = r.customOn = 0;
     common::SetField(r.ftpUser, *user);
     common::SetField(r.ftpPassword, *password);
-    r.ftpPortTimeout = static_cast<int16_t>(a.value("timeout", 0));
+    r.ftpPortTimeout = static_cast<int16_t>(NumberOf(a, "timeout", 0, 32767, 0));
+  }
+  // The rules every way in for an account shares.
+  AccountFacts facts;
+  facts.type = r.type;
+  facts.name = *name;
+  facts.host = *host;
+  facts.checksSomething = r.type != common::kServer || r.pingOn || r.httpPortOn || r.ftpPortOn ||
+                          r.smtpPortOn || r.popPortOn || r.customOn;
+  if (const AccountRule* rule = FirstFailedRule(facts)) {
+    return *name + ": " + MessageText("0", rule->messageKey);
   }
   r.useGlobalMailTemplates = 1;
   r.mailToGlobal = 1;
@@ -155,6 +190,8 @@ std::string ApplySetup(const std::string& dir, const json& setup) {
     }
   } catch (const json::exception& e) {
     return std::string("bad setup: ") + e.what();
+  } catch (const Refused& r) {
+    return r.text;
   }
   return "";
 }

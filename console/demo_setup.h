@@ -15,7 +15,9 @@ namespace console {
 //                  "custom": [["console", 8650]], "enabled": true},
 //                 {"name": "files", "host": "127.0.0.1", "type": "ftp", "ftpUser": "u",
 //                  "ftpPassword": "p", "timeout": 30}]}
-// Settings keys that are absent are left as they are. Returns an error text, "" when done.
+// Settings keys that are absent are left as they are. An account the dialogs would refuse
+// (see account_rules.h), a number out of its range, or a control byte in a host or in "to"
+// ends the setup with an error text naming it; "" when done.
 std::string ApplySetup(const std::string& programDir, const nlohmann::json& setup);
 
 // The demo's setup: a mail server on 127.0.0.1, intervals of 1 minute, and accounts that

@@ -1,5 +1,7 @@
 #include "console/form_rules.h"
 
+#include <arpa/inet.h>
+
 #include <cctype>
 
 #include "platform/codepage.h"
@@ -90,6 +92,165 @@ bool HostNameValid(std::string_view name) {
     dot = dot || c == '.';
   }
   return dot;
+}
+
+namespace {
+
+bool Ipv4Valid(std::string_view s) {
+  int parts = 0;
+  size_t start = 0;
+  for (size_t i = 0; i <= s.size(); ++i) {
+    if (i < s.size() && s[i] != '.') continue;
+    std::string_view part = s.substr(start, i - start);
+    if (part.empty() || part.size() > 3 || DecimalOf(part, 3) > 255) return false;
+    ++parts;
+    start = i + 1;
+  }
+  return parts == 4;
+}
+
+bool NameValid(std::string_view s) {
+  if (!s.empty() && s.back() == '.') s.remove_suffix(1);  // an absolute name
+  if (s.empty()) return false;
+  size_t start = 0;
+  for (size_t i = 0; i <= s.size(); ++i) {
+    if (i < s.size() && s[i] != '.') {
+      unsigned char c = static_cast<unsigned char>(s[i]);
+      if (!std::isalnum(c) && c != '-' && c != '_') return false;
+      continue;
+    }
+    std::string_view label = s.substr(start, i - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
+      return false;
+    }
+    start = i + 1;
+  }
+  return true;
+}
+
+bool Ipv6Valid(std::string_view s) {
+  in6_addr address;
+  return inet_pton(AF_INET6, std::string(s).c_str(), &address) == 1;
+}
+
+// A name or an IPv4 address: a text of only digits and dots must be an IPv4 address.
+bool PlainHostValid(std::string_view s) {
+  if (s.find_first_not_of("0123456789.") == std::string_view::npos) return Ipv4Valid(s);
+  return NameValid(s);
+}
+
+bool PortValid(std::string_view s) {
+  return !s.empty() && s.find_first_not_of("0123456789") == std::string_view::npos &&
+         DecimalIn(s, 1, 65535).valid();
+}
+
+}  // namespace
+
+HostVerdict CheckHost(std::string_view host) {
+  for (char c : host) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7f) return HostVerdict::kBadHost;
+  }
+  std::string_view name = host;
+  std::string_view port;
+  bool hasPort = false;
+  if (!host.empty() && host.front() == '[') {
+    size_t close = host.find(']');
+    if (close == std::string_view::npos || !Ipv6Valid(host.substr(1, close - 1))) {
+      return HostVerdict::kBadHost;
+    }
+    std::string_view rest = host.substr(close + 1);
+    if (rest.empty()) return HostVerdict::kValid;
+    if (rest.front() != ':') return HostVerdict::kBadHost;
+    return PortValid(rest.substr(1)) ? HostVerdict::kValid : HostVerdict::kBadPort;
+  }
+  const size_t colon = host.find(':');
+  if (colon != std::string_view::npos && host.find(':', colon + 1) != std::string_view::npos) {
+    return Ipv6Valid(host) ? HostVerdict::kValid : HostVerdict::kBadHost;
+  }
+  if (colon != std::string_view::npos) {
+    name = host.substr(0, colon);
+    port = host.substr(colon + 1);
+    hasPort = true;
+  }
+  if (!PlainHostValid(name)) return HostVerdict::kBadHost;
+  if (hasPort && !PortValid(port)) return HostVerdict::kBadPort;
+  return HostVerdict::kValid;
+}
+
+bool HasControlByte(std::string_view text) {
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) return true;
+  }
+  return false;
+}
+
+bool ListControlsValid(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char u = static_cast<unsigned char>(text[i]);
+    if (u == '\n' || u == '\t') continue;
+    if (u == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (u < 0x20 || u == 0x7f) return false;
+  }
+  return true;
+}
+
+bool OnlyBlanks(std::string_view text) {
+  if (text.empty()) return false;
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == ' ' || text[i] == '\t') {
+      ++i;
+    } else if (text.compare(i, 2, "\x81\x40") == 0) {
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+CheckedNumber NumberIn(const nlohmann::json& value, long long lo, long long hi) {
+  CheckedNumber n;
+  if (value.is_null() || value.is_discarded()) return n;
+  n.status = CheckedNumber::kRefused;
+  if (value.is_number_unsigned()) {
+    const uint64_t v = value.get<uint64_t>();
+    if (hi >= 0 && v <= static_cast<uint64_t>(hi) && static_cast<long long>(v) >= lo) {
+      n = {CheckedNumber::kValid, static_cast<long long>(v)};
+    }
+  } else if (value.is_number_integer()) {
+    const int64_t v = value.get<int64_t>();
+    if (v >= lo && v <= hi) n = {CheckedNumber::kValid, v};
+  }
+  return n;
+}
+
+CheckedNumber NumberAt(const nlohmann::json& object, const char* key, long long lo, long long hi) {
+  if (!object.is_object()) return {};
+  auto it = object.find(key);
+  return it == object.end() ? CheckedNumber{} : NumberIn(*it, lo, hi);
+}
+
+CheckedNumber DecimalIn(std::string_view text, long long lo, long long hi) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (text.empty()) return {};
+  CheckedNumber refused{CheckedNumber::kRefused, 0};
+  bool negative = false;
+  if (text.front() == '-' || text.front() == '+') {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty() || text.size() > 18 ||
+      text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return refused;
+  }
+  long long v = 0;
+  for (char c : text) v = v * 10 + (c - '0');
+  if (negative) v = -v;
+  if (v < lo || v > hi) return refused;
+  return {CheckedNumber::kValid, v};
 }
 
 PageUrl SplitPageUrl(std::string_view url) {

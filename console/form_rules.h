@@ -1,9 +1,11 @@
 // The text rules of the account and Setup dialogs: the address-list rule, the host-name rule
-// of the mail server fields, the split of a page URL, the 36-value interval lists, and the
-// reading of the page's texts (UTF-8) into the files' code page.
+// of the mail server fields, the host rule of the account fields, the split of a page URL, the
+// 36-value interval lists, the checked reading of numbers, and the reading of the page's
+// texts (UTF-8) into the files' code page.
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +22,38 @@ bool AddressValid(std::string_view address);
 // Mail server names: no leading "."; only letters, digits, ".", "_" and "-"; none of ".",
 // "_", "-" followed by another of them; at least one ".".
 bool HostNameValid(std::string_view name);
+
+// The host of an account ("Domain or IP", POP server): a dotted IPv4 address of four parts
+// 0-255 (a text of only digits and dots is taken for one), or a name of labels made of
+// letters, digits, "-" and "_", separated by "." (no empty label, none starting or ending
+// with "-", at most 63 bytes each, one trailing "." allowed), or an IPv6 address (bare, or
+// in brackets). A name, IPv4 address or bracketed IPv6 address may be followed by ":port"
+// with a port of 1-65535. No blank, control byte or byte above 0x7F anywhere.
+enum class HostVerdict { kValid, kBadHost, kBadPort };
+HostVerdict CheckHost(std::string_view host);
+
+// True when the text holds a control byte (below 0x20, or 0x7F): never in a host or a path.
+bool HasControlByte(std::string_view text);
+// A multi-line address list (To, additional e-mails): LF and CR LF separate items, a tab is a
+// blank; any other control byte, or a CR that does not end a line, is refused.
+bool ListControlsValid(std::string_view text);
+// True when a non-empty text is only blanks (space, tab, the double-byte space 0x81 0x40).
+bool OnlyBlanks(std::string_view text);
+
+// A whole number the page or a file hands in, checked against its range before any use: a
+// value out of range, or one that is not a whole number, is refused (never wrapped or
+// clamped). Absent: no such key, a JSON null, or an empty text.
+struct CheckedNumber {
+  enum Status { kAbsent, kValid, kRefused } status = kAbsent;
+  long long value = 0;
+  bool valid() const { return status == kValid; }
+  bool refused() const { return status == kRefused; }
+  long long Or(long long fallback) const { return valid() ? value : fallback; }
+};
+CheckedNumber NumberIn(const nlohmann::json& value, long long lo, long long hi);
+CheckedNumber NumberAt(const nlohmann::json& object, const char* key, long long lo, long long hi);
+// Decimal text: blanks around it, an optional sign and at most 18 digits, nothing else.
+CheckedNumber DecimalIn(std::string_view text, long long lo, long long hi);
 
 // "Page URL: http://" field of an HTTP Page Check: the host is everything before the first
 // "/" or "\" (at most 64 bytes), the path "/" plus everything after it (at most 254 bytes

@@ -38,6 +38,81 @@ FormError Fail(const char* key) {
   return {key, ""};
 }
 
+// What one test of "OK" looks at.
+struct SetupView {
+  const std::string& primary;
+  bool primaryAuth;
+  const std::string& primaryUser;
+  const std::optional<std::string>& primaryPassword;
+  const std::string& alternate;
+  bool alternateAuth;
+  const std::string& alternateUser;
+  const std::optional<std::string>& alternatePassword;
+  const std::string& from;
+  const std::string& to;
+  bool soundAlarm, playWave;
+  const std::string& wave;
+  const json& body;
+  const common::AlertAuth& was;
+};
+
+bool Blank(const std::optional<std::string>& typed, const char* stored) {
+  return typed ? typed->empty() : stored[0] == '\0';
+}
+
+// A list position of the page that is present must be one of the list's.
+bool PositionRefused(const json& object, const char* key) {
+  return NumberAt(object, key, 0, kListValues - 1).refused();
+}
+
+struct SetupCheck {
+  bool (*fails)(const SetupView&);
+  const char* key;
+};
+
+// The tests of "OK" in their order; the first that fails gives the message.
+constexpr SetupCheck kSetupChecks[] = {
+    {[](const SetupView& v) { return v.primary.empty(); }, "msgPrimaryBlank"},
+    {[](const SetupView& v) { return v.from.empty(); }, "msgFromBlank"},
+    {[](const SetupView& v) { return v.to.empty(); }, "msgToBlank"},
+    {[](const SetupView& v) { return !HostNameValid(v.primary); }, "msgPrimaryBad"},
+    {[](const SetupView& v) { return v.primaryAuth && v.primaryUser.empty(); },
+     "msgPrimaryUserBlank"},
+    {[](const SetupView& v) {
+       return v.primaryAuth && Blank(v.primaryPassword, v.was.primaryPassword);
+     },
+     "msgPrimaryPasswordBlank"},
+    {[](const SetupView& v) { return !v.alternate.empty() && !HostNameValid(v.alternate); },
+     "msgAlternateBad"},
+    {[](const SetupView& v) { return v.alternateAuth && v.alternateUser.empty(); },
+     "msgAlternateUserBlank"},
+    {[](const SetupView& v) {
+       return v.alternateAuth && Blank(v.alternatePassword, v.was.alternatePassword);
+     },
+     "msgAlternatePasswordBlank"},
+    {[](const SetupView& v) { return v.alternate.empty() && v.alternateAuth; },
+     "msgAlternateBlank"},
+    {[](const SetupView& v) { return !AddressListValid(v.from); }, "msgFromBad"},
+    {[](const SetupView& v) { return !AddressListValid(v.to); }, "msgToBad"},
+    {[](const SetupView& v) { return v.playWave && v.soundAlarm && v.wave.empty(); },
+     "msgSoundBlank"},
+    // The From address is one header line: a line break or control byte would add headers.
+    {[](const SetupView& v) { return HasControlByte(v.from); }, "msgFromBad"},
+    // To addresses are lines; inside a line no control byte (a lone CR ends a header too).
+    {[](const SetupView& v) { return !ListControlsValid(v.to); }, "msgToBad"},
+    // List positions come from the page's lists; any other number is not a request of it.
+    {[](const SetupView& v) {
+       if (PositionRefused(v.body, "keepDays")) return true;
+       const json& groups = v.body.value("groups", json::object());
+       if (!groups.is_object()) return false;
+       for (const GroupControl& g : kGroupControls) {
+         if (PositionRefused(groups.value(g.name, json::object()), "interval")) return true;
+       }
+       return false;
+     },
+     "msgBadRequest"},
+};
+
 }  // namespace
 
 const std::array<const char*, 4> kDefaultMailTemplates = {
@@ -156,28 +231,17 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   const std::string wave = r.Text("waveFile", 259, "lblSoundFile");
   if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
 
-  const common::AlertAuth& was = current->auth;
-  auto blank = [](const std::optional<std::string>& typed, const char* stored) {
-    return typed ? typed->empty() : stored[0] == '\0';
-  };
-  if (primary.empty()) return Fail("msgPrimaryBlank");
-  if (from.empty()) return Fail("msgFromBlank");
-  if (to.empty()) return Fail("msgToBlank");
-  if (!HostNameValid(primary)) return Fail("msgPrimaryBad");
-  if (primaryAuth && primaryUser.empty()) return Fail("msgPrimaryUserBlank");
-  if (primaryAuth && blank(primaryPassword, was.primaryPassword)) {
-    return Fail("msgPrimaryPasswordBlank");
+  const SetupView v{primary,       primaryAuth,
+                    primaryUser,   primaryPassword,
+                    alternate,     alternateAuth,
+                    alternateUser, alternatePassword,
+                    from,          to,
+                    soundAlarm,    playWave,
+                    wave,          body,
+                    current->auth};
+  for (const SetupCheck& check : kSetupChecks) {
+    if (check.fails(v)) return Fail(check.key);
   }
-  if (!alternate.empty() && !HostNameValid(alternate)) return Fail("msgAlternateBad");
-  if (alternateAuth && alternateUser.empty()) return Fail("msgAlternateUserBlank");
-  if (alternateAuth && blank(alternatePassword, was.alternatePassword)) {
-    return Fail("msgAlternatePasswordBlank");
-  }
-  if (alternate.empty() && alternateAuth) return Fail("msgAlternateBlank");
-  if (!AddressListValid(from)) return Fail("msgFromBad");
-  if (!AddressListValid(to)) return Fail("msgToBad");
-  if (playWave && soundAlarm && wave.empty()) return Fail("msgSoundBlank");
-
   // Every test passed: the Wave folder keeps only the chosen sound file.
   const std::string waveDir = common::InDir(dir, "Wave");
   for (const std::string& name : platform::ListFiles(waveDir)) {
@@ -211,17 +275,15 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
     const json& box = groups.is_object() ? groups.value(g.name, json::object()) : json::object();
     if (!box.is_object()) continue;
     FormReader gr(box);
-    auto pos = box.find("interval");
-    if (pos != box.end() && pos->is_number_integer()) {
-      scan.intervals[g.group] = static_cast<uint16_t>(ListValue(pos->get<int>()));
-    }
+    const CheckedNumber pos = NumberAt(box, "interval", 0, kListValues - 1);
+    if (pos.valid()) scan.intervals[g.group] = static_cast<uint16_t>(ListValue(pos.value));
     scan.logOn[g.logFamily] = gr.Flag("logOn", true);
     scan.logAll[g.logFamily] = gr.Flag("logAll", true);
   }
-  if (auto days = body.find("keepDays"); days != body.end() && days->is_number_integer()) {
-    scan.keepLogDays = static_cast<uint16_t>(ListValue(days->get<int>()));
-  }
+  const CheckedNumber days = NumberAt(body, "keepDays", 0, kListValues - 1);
+  if (days.valid()) scan.keepLogDays = static_cast<uint16_t>(ListValue(days.value));
 
+  const common::AlertAuth& was = current->auth;
   common::AlertAuth auth{};
   auth.primaryAuth = primaryAuth;
   auth.alternateAuth = alternateAuth;

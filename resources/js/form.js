@@ -93,7 +93,8 @@ export class Form {
           inputmode: item.digits ? 'numeric' : undefined, autocomplete: item.kind === 'password' ? 'new-password' : 'off',
           spellcheck: 'false',
         });
-        if (item.digits) input.addEventListener('input', () => { input.value = input.value.replace(/\D/g, ''); });
+        // Digit fields keep what was typed: the console refuses a sign or other text with its
+        // message rather than the page turning "-5" into "5" without a word.
         wrap = el('div', { class: `form-field ${item.wide ? 'wide' : ''}` }, label, input);
         if (item.suffix) wrap.append(el('span', { class: 'form-suffix', text: t(item.suffix) }));
     }

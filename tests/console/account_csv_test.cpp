@@ -95,6 +95,8 @@ std::vector<std::string> Fields(std::initializer_list<std::pair<int, std::string
   }
   f[0] = "n";
   f[1] = "127.0.0.1";
+  f[2] = "pop.example.org";
+  f[4] = "1";  // a ping, so a server line checks something
   f[49] = "1";
   for (const auto& [no, value] : changes) f[no - 1] = value;
   return f;
@@ -129,6 +131,57 @@ TEST(AccountCsv, RejectionsComeInTheirOrder) {
       {Fields({{51, "4"}}), "Account type is not valid:"},
       {Fields({{51, "-1"}}), "Account type is not valid:"},
       {{"only a name"}, "Server IP is blank:"},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    for (const std::string& f : c.fields) line += f + ",";
+    EXPECT_EQ(CsvRejection(c.fields), c.reason) << line;
+  }
+}
+
+// After the described tests, the rules the dialogs apply, with reasons of their own; numbers
+// out of range are refused instead of wrapping into the record.
+TEST(AccountCsv, BadValuesAreRejectedAfterTheDescribedTests) {
+  const std::string email[] = {"3", "t@x", "pu", "pp"};
+  auto mail = [&](std::initializer_list<std::pair<int, std::string>> more) {
+    std::vector<std::string> f =
+        Fields({{18, "1"}, {51, email[0]}, {19, email[1]}, {23, email[2]}, {24, email[3]}});
+    for (const auto& [no, value] : more) f[no - 1] = value;
+    return f;
+  };
+  const struct {
+    std::vector<std::string> fields;
+    std::string reason;
+  } cases[] = {
+      {Fields({{1, ""}, {2, "999.1.1.1"}}), "Server name is blank:"},
+      {Fields({{1, "  "}}), "Server name is only blanks:"},
+      {Fields({{2, "999.1.1.1"}}), "Server IP is incorrect:"},
+      {Fields({{2, "not a host!!"}}), "Server IP is incorrect:"},
+      {Fields({{2, "127.0.0.1\r\nX: y"}}), "Server IP is incorrect:"},
+      {Fields({{2, "127.0.0.1:65536"}}), "Server IP port is out of range:"},
+      {Fields({{51, "1"}, {8, "1"}, {4, "/x HTTP/1.1\r\nX-Injected: yes"}}),
+       "Page path is incorrect:"},
+      {mail({{3, ""}}), "POP server is blank:"},
+      {mail({{3, "pop server"}}), "POP server is incorrect:"},
+      {Fields({{11, "1"}, {51, "2"}, {13, "u"}, {12, "/in\nDELE x"}}),
+       "Destination directory is incorrect:"},
+      {Fields({{44, "1"}, {45, "Ops\rBcc: s@x.org <o@x.org>"}}),
+       "Additional Email address is incorrect:"},
+      {Fields({{5, "0"}}), "No check is selected:"},
+      {Fields({{5, "0"}, {26, "ssh"}, {27, "22"}}), "No check is selected:"},  // custom off
+      {Fields({{27, "-1"}}), "Custom Port Number is out of range:"},
+      {Fields({{25, "1"}, {26, "ssh"}, {27, "70000"}}), "Custom Port Number is out of range:"},
+      {Fields({{25, "1"}, {26, "ssh"}, {27, "4294967318"}}), "Custom Port Number is out of range:"},
+      {Fields({{7, "-5"}}), "Time out is out of range:"},
+      {Fields({{7, "40000"}}), "Time out is out of range:"},
+      {mail({{17, "65536"}}), "Time out is out of range:"},
+      {Fields({{5, "257"}}), "A flag or the type is out of range:"},
+      {Fields({{50, "-1"}}), "A flag or the type is out of range:"},
+      {Fields({{43, "yes"}}), "A flag or the type is out of range:"},
+      // Accepted: the largest values, host:port, names with digits.
+      {Fields({{2, "ftp01.example.org:2121"}, {25, "1"}, {26, "ssh"}, {27, "65535"}}), ""},
+      {Fields({{5, "0"}, {15, "1"}, {7, "32767"}}), ""},
+      {mail({{17, "65535"}, {3, "localhost"}}), ""},
   };
   for (const auto& c : cases) {
     std::string line;

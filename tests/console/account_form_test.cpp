@@ -11,6 +11,8 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/account_editing.h"
+#include "console/api.h"
+#include "console/console_app.h"
 #include "console/form_rules.h"
 #include "console/ui_text.h"
 #include "platform/files.h"
@@ -141,6 +143,245 @@ TEST(AccountFormTest, ChecksRunInOrderWithTheirMessagesInBothLanguages) {
   }
 }
 
+// Input the described tests let through, refused after them with messages of their own: one
+// row per rule in the order they run, each form passing every earlier test.
+TEST(AccountFormTest, BadInputIsRefusedAfterTheDescribedChecks) {
+  struct Case {
+    json form;
+    const char* key;
+  };
+  auto server = [](json change) {
+    json f = ServerForm("a", "h");
+    f.update(change);
+    return f;
+  };
+  auto page = [](const char* url, const char* timeout) {
+    return json{{"type", 1}, {"name", "pg"}, {"domain", url}, {"httpTimeout", timeout}};
+  };
+  auto mail = [](json change) {
+    json f = EmailForm();
+    f.update(change);
+    return f;
+  };
+  json ftp = {{"type", 2}, {"name", "f"}, {"domain", "ftp.example.org"}, {"ftpUser", "u"}};
+  json ftpDir = ftp;
+  ftpDir["remoteDir"] = "/in\r\nDELE x";
+  json rows70000 = server(
+      {{"custom", true},
+       {"customRows", {{{"name", "ssh"}, {"port", "22"}}, {{"name", "web"}, {"port", "70000"}}}}});
+  json rows65536 = server({{"custom", true}, {"customRows", {{{"name", "web"}, {"port", 65536}}}}});
+  json rowsCut =
+      server({{"custom", true}, {"customRows", {{{"name", "web"}, {"port", "123456"}}}}});
+  const Case cases[] = {
+      // The described tests still come first.
+      {ServerForm("", "999.1.1.1"), "msgNameBlank"},
+      {server({{"ping", false}, {"additionalEmails", true}}), "msgAddEmailBlank"},
+      {server({{"name", "   "}}), "msgNameOnlyBlanks"},
+      {server({{"name", "\xE3\x80\x80 "}}), "msgNameOnlyBlanks"},  // a double-byte blank too
+      {server({{"domain", "999.1.1.1"}}), "msgDomainBad"},
+      {server({{"domain", "not a host!!"}}), "msgDomainBad"},
+      {server({{"domain", "10.0.0.1\r\nX-Injected: yes"}}), "msgDomainBad"},
+      {server({{"domain", "ftp.example.org:70000"}}), "msgDomainPortBad"},
+      {server({{"domain", "[::1]:65536"}}), "msgDomainPortBad"},
+      {page("127.0.0.1/ok/x HTTP/1.1\r\nX-Injected: yes\r\nHost: evil\r\n\r\nGET /second", "120"),
+       "msgPageUrlBad"},
+      {page("www.example.org/a\tb", "120"), "msgPageUrlBad"},
+      {mail({{"popServer", ""}}), "msgPopServerBlank"},
+      {mail({{"popServer", "pop..example.org"}}), "msgPopServerBad"},
+      {mail({{"popServer", "pop.example.org\n"}}), "msgPopServerBad"},
+      {ftpDir, "msgDestDirBad"},
+      {server({{"additionalEmails", true},
+               {"additionalEmailsText", "Ops\rBcc: spy@example.org <ops@example.org>"}}),
+       "msgAddEmailBad"},
+      {server({{"ping", false}}), "msgNoCheck"},
+      {rows70000, "msgCustomPortRange"},
+      {rows65536, "msgCustomPortRange"},
+      {rowsCut, "msgCustomPortRange"},
+      {page("www.example.org", "-5"), "msgHttpTimeoutRange"},
+      {page("www.example.org", "40000"), "msgHttpTimeoutRange"},
+      {page("www.example.org", "99999"), "msgHttpTimeoutRange"},
+      {mail({{"emailTimeout", "-240"}}), "msgEmailTimeoutRange"},
+      {mail({{"emailTimeout", "65536"}}), "msgEmailTimeoutRange"},
+      {server({{"type", 4294967296}}), "msgBadRequest"},
+      {server({{"type", -4294967296}}), "msgBadRequest"},
+      // Still accepted: names with digits, localhost, host:port, IPv6, the largest values.
+      {server({{"domain", "localhost"}}), ""},
+      {server({{"domain", "web01.example-2.org"}}), ""},
+      {server({{"domain", "ftp.example.org:2121"}}), ""},
+      {server({{"domain", "[::1]:65535"}}), ""},
+      {server({{"domain", "255.255.255.255"}}), ""},
+      {server({{"ping", false}, {"smtp", true}}), ""},
+      {server({{"custom", true}, {"customRows", {{{"name", "web"}, {"port", 65535}}}}}), ""},
+      {page("127.0.0.1/ok/x?a=1", "32767"), ""},
+      {page("www.example.org", ""), ""},
+      {mail({{"emailTimeout", "65535"}}), ""},
+      {ftp, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form.dump());
+    EXPECT_EQ(Check(c.form), c.key);
+    if (*c.key == '\0') continue;
+    const std::string english = MessageText("0", c.key);
+    const std::string japanese = MessageText("1", c.key);
+    EXPECT_NE(english, c.key);
+    EXPECT_NE(japanese, c.key);
+    EXPECT_NE(japanese, english);
+  }
+}
+
+TEST(AccountEditingTest, RefusedInputWritesNothing) {
+  TempDir dir;
+  json form = ServerForm("alpha", "999.1.1.1");
+  SaveOutcome out = SaveAccount(dir.path(), form, {}, "");
+  EXPECT_EQ(out.error.key, "msgDomainBad");
+  EXPECT_FALSE(out.written);
+  EXPECT_TRUE(platform::ListFiles(dir.path() + "/AllData").empty());
+  EXPECT_TRUE(IndexLines(dir.path()).empty());
+}
+
+TEST(AccountFormTest, CustomSubDialogRefusesPortsOutOfRange) {
+  const std::pair<json, const char*> cases[] = {
+      {json::array({{{"name", "web"}, {"port", "70000"}}}), "msgCustomPortRange"},
+      {json::array({{{"name", "web"}, {"port", "65536"}}}), "msgCustomPortRange"},
+      {json::array({{{"name", "web"}, {"port", 4294967318}}}), "msgCustomPortRange"},
+      {json::array({{{"name", "web"}, {"port", -1}}}), "msgPortZero"},  // reads as no port
+      {json::array({{{"name", "web"}, {"port", "22"}}, {}, {{"name", ""}, {"port", "x1"}}}),
+       "msgCustomPortRange"},
+      {json::array({{{"name", "web"}, {"port", "65535"}}, {{"name", "ssh"}, {"port", 22}}}), ""},
+  };
+  for (const auto& [rows, key] : cases) {
+    FormError e;
+    CustomRows parsed = ParseCustomRows(rows, &e);
+    ASSERT_TRUE(e.ok());
+    EXPECT_EQ(ValidateCustomRows(parsed).key, key) << rows.dump();
+  }
+}
+
+TEST(FormRulesTest, AccountHostRule) {
+  const std::pair<const char*, HostVerdict> cases[] = {
+      {"localhost", HostVerdict::kValid},
+      {"h", HostVerdict::kValid},
+      {"127.0.0.1", HostVerdict::kValid},
+      {"0.0.0.0", HostVerdict::kValid},
+      {"web01.example-2.org", HostVerdict::kValid},
+      {"my_host.lan", HostVerdict::kValid},
+      {"example.org.", HostVerdict::kValid},
+      {"1.2.3.4.example.org", HostVerdict::kValid},
+      {"::1", HostVerdict::kValid},
+      {"fe80::1", HostVerdict::kValid},
+      {"[::1]", HostVerdict::kValid},
+      {"[::1]:2121", HostVerdict::kValid},
+      {"127.0.0.1:1", HostVerdict::kValid},
+      {"ftp.example.org:65535", HostVerdict::kValid},
+      {"999.1.1.1", HostVerdict::kBadHost},
+      {"256.0.0.1", HostVerdict::kBadHost},
+      {"1.2.3", HostVerdict::kBadHost},
+      {"1.2.3.4.5", HostVerdict::kBadHost},
+      {"12345", HostVerdict::kBadHost},
+      {"not a host!!", HostVerdict::kBadHost},
+      {"-web.example.org", HostVerdict::kBadHost},
+      {"web-.example.org", HostVerdict::kBadHost},
+      {"web..example.org", HostVerdict::kBadHost},
+      {".example.org", HostVerdict::kBadHost},
+      {"", HostVerdict::kBadHost},
+      {"\x83\x7a\x83\x58\x83\x67", HostVerdict::kBadHost},
+      {"a\r\nb", HostVerdict::kBadHost},
+      {"a\x7f", HostVerdict::kBadHost},
+      {"[::1", HostVerdict::kBadHost},
+      {"[example.org]:21", HostVerdict::kBadHost},
+      {"1:2:3:x::", HostVerdict::kBadHost},
+      {"host:70000", HostVerdict::kBadPort},
+      {"host:65536", HostVerdict::kBadPort},
+      {"host:0", HostVerdict::kBadPort},
+      {"host:", HostVerdict::kBadPort},
+      {"host:-1", HostVerdict::kBadPort},
+      {"host:+21", HostVerdict::kBadPort},
+      {"[::1]:99999", HostVerdict::kBadPort},
+  };
+  for (const auto& [host, verdict] : cases) EXPECT_EQ(CheckHost(host), verdict) << host;
+}
+
+TEST(FormRulesTest, CheckedNumbersAreRefusedOutOfRangeNeverWrapped) {
+  struct Case {
+    CheckedNumber got;
+    CheckedNumber::Status status;
+    long long value;
+  };
+  const Case cases[] = {
+      {NumberIn(json(4294967296), 0, INT32_MAX), CheckedNumber::kRefused, 0},
+      {NumberIn(json(18446744073709551615u), 0, INT64_MAX), CheckedNumber::kRefused, 0},
+      {NumberIn(json(-1), 0, 65535), CheckedNumber::kRefused, 0},
+      {NumberIn(json(65535), 0, 65535), CheckedNumber::kValid, 65535},
+      {NumberIn(json(-7), -10, 10), CheckedNumber::kValid, -7},
+      {NumberIn(json(5.0), 0, 10), CheckedNumber::kRefused, 0},
+      {NumberIn(json("5"), 0, 10), CheckedNumber::kRefused, 0},
+      {NumberIn(json(true), 0, 10), CheckedNumber::kRefused, 0},
+      {NumberIn(json(), 0, 10), CheckedNumber::kAbsent, 0},
+      {NumberAt(json{{"a", 1}}, "b", 0, 10), CheckedNumber::kAbsent, 0},
+      {DecimalIn(" 22 ", 0, 65535), CheckedNumber::kValid, 22},
+      {DecimalIn("-1", 0, 65535), CheckedNumber::kRefused, 0},
+      {DecimalIn("-1", -5, 5), CheckedNumber::kValid, -1},
+      {DecimalIn("4294967295", 0, 65535), CheckedNumber::kRefused, 0},
+      {DecimalIn("99999999999999999999", 0, INT64_MAX), CheckedNumber::kRefused, 0},
+      {DecimalIn("1e3", 0, 65535), CheckedNumber::kRefused, 0},
+      {DecimalIn("12 3", 0, 65535), CheckedNumber::kRefused, 0},
+      {DecimalIn("-", 0, 65535), CheckedNumber::kRefused, 0},
+      {DecimalIn("", 0, 65535), CheckedNumber::kAbsent, 0},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(cases[i].got.status, cases[i].status) << "case " << i;
+    EXPECT_EQ(cases[i].got.value, cases[i].value) << "case " << i;
+  }
+  const std::pair<const char*, bool> lists[] = {
+      {"a@example.org\r\nb@example.org", true},
+      {"a@example.org\nb@example.org\t", true},
+      {"a\rb@example.org", false},
+      {"a@example.org\r", false},
+      {"a@example.org\x01", false},
+      {"a@example.org\x7f", false},
+  };
+  for (const auto& [text, ok] : lists) EXPECT_EQ(ListControlsValid(text), ok) << text;
+  EXPECT_TRUE(OnlyBlanks(" \t\x81\x40"));
+  EXPECT_FALSE(OnlyBlanks(" a "));
+  EXPECT_FALSE(OnlyBlanks(""));
+}
+
+bool NoAgent(const std::string&, const std::vector<std::string>&) {
+  return true;
+}
+
+// Numbers of the page outside their range refuse the action instead of wrapping onto row 0,
+// type 0 or the first list position.
+TEST(AccountApiTest, NumbersOutOfRangeRefuseTheAction) {
+  TempDir dir;
+  ConsoleApp app(dir.path(), "/none", NoAgent);
+  app.StartUp();
+  bool quit = false;
+  json saved = Act(app, "account-save", {{"form", ServerForm("alpha", "127.0.0.1")}}, &quit);
+  ASSERT_TRUE(saved["ok"].get<bool>()) << saved.dump();
+  ASSERT_TRUE(RowsJson(app, 0, 1)["rows"][0]["enabled"].get<bool>());
+
+  json bigType = ServerForm("beta", "127.0.0.2");
+  bigType["type"] = 4294967296;
+  const json refused[] = {
+      {{"action", "toggle"}, {"row", 4294967296}},
+      {{"action", "toggle"}, {"row", -4294967296}},
+      {{"action", "open"}, {"row", 4294967296}},
+      {{"action", "account-new"}, {"type", 4294967296}},
+      {{"action", "accounts-list"}, {"first", 4294967296}},
+      {{"action", "sort"}, {"column", 4294967298}},
+      {{"action", "account-save"}, {"form", bigType}},
+  };
+  for (const json& body : refused) {
+    json answer = Act(app, body["action"].get<std::string>(), body, &quit);
+    EXPECT_FALSE(answer["ok"].get<bool>()) << body.dump();
+  }
+  EXPECT_TRUE(RowsJson(app, 0, 1)["rows"][0]["enabled"].get<bool>()) << "row 0 untouched";
+  EXPECT_FALSE(platform::IsRegularFile(dir.path() + "/AllData/" + common::HexKey("beta")));
+  EXPECT_TRUE(Act(app, "toggle", {{"row", 0}}, &quit)["ok"].get<bool>());
+  EXPECT_FALSE(RowsJson(app, 0, 1)["rows"][0]["enabled"].get<bool>());
+}
+
 TEST(AccountFormTest, StoredPasswordCountsAsPresentUntilClearedOnPurpose) {
   common::AccountFile stored;
   common::SetField(stored.record.popPassword, "kept");
@@ -268,7 +509,7 @@ TEST(AccountFormTest, RecordBytesOfEachType) {
   json page = {{"type", 1},
                {"name", "pg"},
                {"domain", "www.example.org\\docs"},
-               {"httpTimeout", "99999"},
+               {"httpTimeout", "32767"},
                {"checkLinks", true},
                {"ping", true}};
   json ftp = {{"type", 2},
@@ -308,7 +549,7 @@ TEST(AccountFormTest, RecordBytesOfEachType) {
          const common::AccountRecord& r = a.record;
          EXPECT_EQ(common::FieldText(r.host), "www.example.org");
          EXPECT_EQ(common::FieldText(r.pagePath), "/docs");
-         EXPECT_EQ(r.httpTimeout, 65535);
+         EXPECT_EQ(r.httpTimeout, 32767);
          EXPECT_EQ(r.isHttpPage, 1);
          EXPECT_EQ(r.checkLinks, 1);
          EXPECT_EQ(r.pingOn, 0);  // the page dialog has no ping box

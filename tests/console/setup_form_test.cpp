@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "console/demo_setup.h"
 #include "console/ui_text.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
@@ -92,6 +94,76 @@ TEST(SetupFormTest, ChecksRunInOrderWithTheirMessagesInBothLanguages) {
     EXPECT_NE(MessageText("1", c.key), c.english);
     EXPECT_NE(MessageText("1", c.key), c.key);
   }
+}
+
+// After the described tests: line breaks and control bytes in From and To (they become mail
+// header lines) and list positions the lists do not have. Nothing is written.
+TEST(SetupFormTest, HeaderBreaksAndPositionsOutOfRangeAreRefused) {
+  const std::pair<json, const char*> cases[] = {
+      {{{"from", "varnock@example.org\r\nb@example.org"}}, "msgFromBad"},
+      {{{"from", "Varnock\r <varnock@example.org>"}}, "msgFromBad"},
+      {{{"to", "Ops\rBcc: spy@example.org <ops@example.org>"}}, "msgToBad"},
+      {{{"to", "ops@example.org\x01"}}, "msgToBad"},
+      {{{"keepDays", 4294967296}}, "msgBadRequest"},
+      {{{"keepDays", 36}}, "msgBadRequest"},
+      {{{"groups", {{"HTTP", {{"interval", -1}}}}}}, "msgBadRequest"},
+      {{{"groups", {{"PING", {{"interval", 4294967301}}}}}}, "msgBadRequest"},
+      // To keeps its lines; the primary server field already refuses any control byte.
+      {{{"to", "ops@example.org\r\nlead@example.org\r\n"}}, ""},
+      {{{"primaryServer", "mail.example.org\r\n"}}, "msgPrimaryBad"},
+  };
+  for (const auto& [change, key] : cases) {
+    SCOPED_TRACE(change.dump());
+    TempDir dir;
+    SettingCopies copies;
+    json form = Valid();
+    form.update(change);
+    EXPECT_EQ(SaveSetup(dir.path(), form, &copies).key, key);
+    if (*key == '\0') continue;
+    EXPECT_FALSE(platform::PathExists(common::AlertPath(dir.path()))) << "nothing written";
+    EXPECT_FALSE(platform::PathExists(common::ScanSettingsPath(dir.path())));
+  }
+}
+
+// --setup applies the account rules of the dialogs and range-checks its numbers; a refused
+// account is named in the error and not written.
+TEST(SetupFileTest, RefusesWhatTheDialogsRefuse) {
+  auto account = [](json change) {
+    json a = {{"name", "acct"}, {"host", "127.0.0.1"}, {"ping", true}};
+    a.update(change);
+    return json{{"accounts", json::array({a})}};
+  };
+  const std::pair<json, const char*> cases[] = {
+      {account({{"ping", false}}), "No check is selected."},
+      {account({{"name", "   "}}), "Server Name holds only blanks."},
+      {account({{"host", "999.1.1.1"}}), "Domain/IP is incorrect."},
+      {account({{"host", "not a host!!"}}), "Domain/IP is incorrect."},
+      {account({{"host", "127.0.0.1\r\nX: y"}}), "Domain/IP is incorrect."},
+      {account({{"host", "127.0.0.1:70000"}, {"type", "ftp"}}), "is out of range"},
+      {account({{"custom", json::array({json::array({"web", 70000})})}}), "custom port"},
+      {account({{"custom", json::array({json::array({"web", -1})})}}), "custom port"},
+      {account({{"ping", 4294967297}}), "ping: a whole number from 0 to 255"},
+      {account({{"type", "ftp"}, {"ftpUser", "u"}, {"timeout", -30}}), "timeout:"},
+      {{{"interval", 4294967297}}, "interval: a whole number from 0 to 65535"},
+      {{{"mailServer", "127.0.0.1\r\nRCPT TO:<x@y>"}}, "mailServer:"},
+      {{{"to", "a@example.org\rBcc: b@example.org"}}, "to:"},
+  };
+  for (const auto& [setup, error] : cases) {
+    SCOPED_TRACE(setup.dump());
+    TempDir dir;
+    const std::string got = ApplySetup(dir.path(), setup);
+    EXPECT_NE(got.find(error), std::string::npos) << got;
+    EXPECT_FALSE(platform::PathExists(common::AccountPath(dir.path(), common::HexKey("acct"))));
+  }
+  // What the demo and the tests hand in still works.
+  TempDir dir;
+  EXPECT_EQ(ApplySetup(dir.path(), DemoSetup(8650, 8651)), "");
+  EXPECT_EQ(ApplySetup(dir.path(), account({{"host", "127.0.0.1:2121"},
+                                            {"type", "ftp"},
+                                            {"ftpUser", "u"},
+                                            {"timeout", 30}})),
+            "");
+  EXPECT_EQ(ApplySetup(dir.path(), account({{"host", "localhost"}, {"ping", 1}})), "");
 }
 
 TEST(SetupFormTest, OkWritesTheThreeFilesAndKeepsOnlyTheChosenWave) {

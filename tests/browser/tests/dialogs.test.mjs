@@ -244,6 +244,12 @@ test('HTTP Page Check and FTP Transfer accounts through their forms', async () =
   await http.getByLabel('Server Name:').fill('docs');
   await http.getByLabel('Page URL: http://').fill('127.0.0.1:8080\\docs/index.html');
   await http.getByLabel('Scan links in the downloaded page').check();
+  // A sign is not dropped by the page: the console refuses the number as typed.
+  await http.getByLabel('Time Out:').fill('-5');
+  await http.getByRole('button', { name: 'Add', exact: true }).click();
+  assert.equal(await answerBox('OK'), 'Time Out is out of range. Please enter a number of seconds from 0 to 32767.');
+  assert.equal(fs.existsSync(path.join(dir, 'AllData', h.hexKey('docs'))), false);
+  await http.getByLabel('Time Out:').fill('120');
   await http.getByRole('button', { name: 'Add', exact: true }).click();
   await h.waitFor(async () => (await http.getByLabel('Server Name:').inputValue()) === '');
   await http.getByRole('button', { name: 'Close', exact: true }).click();
