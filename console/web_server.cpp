@@ -68,10 +68,17 @@ std::string Header(MHD_Connection* c, const char* name) {
   return v == nullptr ? std::string() : std::string(v);
 }
 
+// The whole decoded value, also past a NUL sent as "%00": a handler refuses such a value
+// instead of taking the part before it.
 std::optional<std::string> Query(MHD_Connection* c, const char* name) {
-  const char* v = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
-  if (v == nullptr) return std::nullopt;
-  return std::string(v);
+  const char* v = nullptr;
+  size_t size = 0;
+  if (MHD_lookup_connection_value_n(c, MHD_GET_ARGUMENT_KIND, name, std::strlen(name), &v, &size) !=
+          MHD_YES ||
+      v == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(v, size);
 }
 
 int QueryInt(MHD_Connection* c, const char* name, int fallback, int lo, int hi) {
@@ -396,8 +403,8 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
         if (!name) return Send(c, Busy());
       }
       // The file is named relative to the Wave folder; nothing may climb out of it.
-      if (name->empty() || name->find('/') != std::string::npos || (*name)[0] == '.' ||
-          name->find("..") != std::string::npos) {
+      if (name->empty() || name->find_first_of(std::string("/\0", 2)) != std::string::npos ||
+          (*name)[0] == '.' || name->find("..") != std::string::npos) {
         return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
       }
       auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), "Wave", *name),
