@@ -5,7 +5,8 @@
 // it sends, and an address may hold only so many waiting connections, all addresses
 // together only so many more. Over a bound, the oldest waiting connection is the one shut:
 // a new connection (the page's, even from a busy address) is always taken, and a request
-// that arrives in one piece is in before any later arrival could push it out.
+// sent in one piece is read long before enough later connections of its address arrive to
+// make it the oldest.
 //
 // A connection is shut through a duplicate of its socket that the guard owns until the
 // server reports the connection closed, so a socket number the server reused is never
