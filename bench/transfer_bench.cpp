@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
       }
     }));
     exported.push_back(TimeMs([&] {
-      console::ExportResult r = console::ExportAccounts(from, file);
+      console::ExportResult r = console::ExportAccounts(from, file, true);
       if (!r.ok || r.accounts != count) std::printf("export failed: %s\n", r.error.c_str());
     }));
   }

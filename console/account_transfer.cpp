@@ -16,6 +16,7 @@
 #include "common/record_texts.h"
 #include "console/account_csv.h"
 #include "console/account_editing.h"
+#include "console/export_target.h"
 #include "platform/files.h"
 #include "platform/lock.h"
 #include "varnindex/VarnIndex.h"
@@ -25,34 +26,6 @@ namespace {
 
 std::string SystemError(const char* what, int err) {
   return std::string(what) + ": " + std::strerror(err);
-}
-
-// Opens the export target for writing from its start, or -1 with `error` set.
-int OpenExportTarget(const std::string& path, std::string* error) {
-  // O_NONBLOCK: a FIFO without a reader must not hang the console; it is refused below.
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = ::open(path.c_str(), flags, 0600);
-  if (fd < 0 && errno == ENOENT) {
-    platform::MakeDirs(platform::DirName(path));
-    fd = ::open(path.c_str(), flags, 0600);
-  }
-  if (fd < 0) {
-    *error = errno == ELOOP ? "the path is a symbolic link" : SystemError("cannot create", errno);
-    return -1;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1) {
-    *error = "the path is not a regular file";
-    ::close(fd);
-    return -1;
-  }
-  if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0) {
-    *error = SystemError("cannot write", errno);
-    ::close(fd);
-    return -1;
-  }
-  ::fcntl(fd, F_SETFL, O_WRONLY);
-  return fd;
 }
 
 bool WriteAllTo(int fd, const std::string& data) {
@@ -82,7 +55,7 @@ void Report(const std::string& dir, const platform::SystemTime& now, const std::
 
 }  // namespace
 
-ExportResult ExportAccounts(const std::string& dir, const std::string& path) {
+ExportResult ExportAccounts(const std::string& dir, const std::string& path, bool replace) {
   ExportResult result;
   const std::string folder = common::InDir(dir, common::kAllData);
   if (!platform::IsDirectory(folder)) {
@@ -91,8 +64,13 @@ ExportResult ExportAccounts(const std::string& dir, const std::string& path) {
   }
   platform::FileLock lock;
   lock.Acquire(AccountStoreLockPath(dir));
-  const int fd = OpenExportTarget(path, &result.error);
-  if (fd < 0) return result;
+  ExportTarget target;
+  if (!target.Open(dir, path, replace)) {
+    result.exists = target.exists();
+    result.error = target.error();
+    return result;
+  }
+  const int fd = target.fd();
   std::string chunk;
   bool ok = true;
   for (const std::string& name : platform::ListFiles(folder)) {
@@ -108,9 +86,13 @@ ExportResult ExportAccounts(const std::string& dir, const std::string& path) {
     }
   }
   ok = ok && WriteAllTo(fd, chunk);
-  if (::close(fd) != 0) ok = false;
   if (!ok) {
+    // The target stays as it was; what was written is removed.
     result.error = SystemError("cannot write", errno);
+    return result;
+  }
+  if (!target.Commit()) {
+    result.error = target.error();
     return result;
   }
   result.ok = true;
@@ -210,8 +192,14 @@ void AccountImport::Finish() {
   pos_ = 0;
 }
 
-int ExportFromCommandLine(const std::string& dir, const std::string& path) {
-  ExportResult r = ExportAccounts(dir, path);
+int ExportFromCommandLine(const std::string& dir, const std::string& path, bool replace) {
+  ExportResult r = ExportAccounts(dir, path, replace);
+  if (r.exists) {
+    std::fprintf(stderr,
+                 "KTVarnock: %s exists; nothing was exported. Add --replace to replace it.\n",
+                 path.c_str());
+    return 1;
+  }
   if (!r.ok) {
     std::fprintf(stderr, "KTVarnock: nothing was exported to %s: %s\n", path.c_str(),
                  r.error.c_str());

@@ -25,16 +25,19 @@ constexpr int kImportPacingMs = 30;
 
 struct ExportResult {
   bool ok = false;
+  bool exists = false;  // the file is there and was not to be replaced; nothing written
   int accounts = 0;
   std::string error;  // why the file could not be written (CP932 path, system text)
 };
 
-// Writes one CSV line per plain file of AllData to `path` (a record that cannot be read
-// gives an empty line). The file holds passwords: it is created 0600, an existing file is
-// narrowed to 0600. The last part of the path is never followed when it is a symbolic
-// link, and only a regular file (with no other hard link) is ever replaced; missing
-// folders are created.
-ExportResult ExportAccounts(const std::string& programDir, const std::string& path);
+// Writes one CSV line per plain file of AllData to `path` (absolute; a record that cannot
+// be read gives an empty line). The file holds passwords: it is created 0600. The path is
+// refused when any part of it is a symbolic link, when it lies inside the program
+// directory (its own "export.csv" excepted), and when it names anything but a regular file
+// with no other hard link; an existing file is replaced only with `replace` (else `exists`),
+// by a new file renamed over it, so the old one's mode and content are never changed in
+// place. Missing folders are created.
+ExportResult ExportAccounts(const std::string& programDir, const std::string& path, bool replace);
 
 // The report file of imports made on local date `now`.
 std::string ImportReportPath(const std::string& programDir, const platform::SystemTime& now);
@@ -73,10 +76,11 @@ class AccountImport {
   bool running_ = false;
 };
 
-// The command-line forms (`KTVarnock --export FILE`, `--import FILE`) on a program
-// directory whose console is not running; messages go to standard error. The import keeps
-// the pacing of the console. Return the process's exit code.
-int ExportFromCommandLine(const std::string& programDir, const std::string& path);
+// The command-line forms (`KTVarnock --export FILE [--replace]`, `--import FILE`) on a
+// program directory whose console is not running; messages go to standard error. An
+// existing FILE is replaced only with --replace. The import keeps the pacing of the
+// console. Return the process's exit code.
+int ExportFromCommandLine(const std::string& programDir, const std::string& path, bool replace);
 int ImportFromCommandLine(const std::string& programDir, const std::string& path);
 
 }  // namespace console

@@ -263,12 +263,18 @@ std::optional<std::string> LocalPath(ConsoleApp& app, const std::string& utf8) {
   return path;
 }
 
-json Export(ConsoleApp& app, const std::string& utf8) {
+// `replace`: the page asked whether an existing file may be replaced, and it may.
+json Export(ConsoleApp& app, const std::string& utf8, bool replace) {
   if (utf8.empty()) return Refusal(app, {"msgPathBlank", ""});
   auto path = LocalPath(app, utf8);
   if (!path) return Refusal(app, {"msgNotCp932", "lblFilePath"});
-  ExportResult r = ExportAccounts(app.programDir(), *path);
+  ExportResult r = ExportAccounts(app.programDir(), *path, replace);
   const std::string& language = app.windowKeys().language;
+  if (r.exists) {
+    return {{"ok", false},
+            {"exists", true},
+            {"message", MessageText(language, "msgExportReplace", ToUtf8(*path))}};
+  }
   if (!r.ok) {
     std::fprintf(stderr, "KTVarnock: nothing was exported to %s: %s\n", path->c_str(),
                  r.error.c_str());
@@ -420,7 +426,9 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
     answer["ok"] = ok;
     return answer;
   }
-  if (action == "export") return Export(app, StringOf(body, "path"));
+  if (action == "export") {
+    return Export(app, StringOf(body, "path"), body.contains("replace") && body["replace"] == true);
+  }
   if (action == "import-path") return ImportFromPath(app, StringOf(body, "path"));
   if (action == "first-prompt") {
     return {{"ok", true}, {"show", app.TakeFirstPrompt()}};

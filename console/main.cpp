@@ -5,7 +5,9 @@
 //             --tls-key FILE]] [--agents DIR] [--new-token]
 //   KTVarnock --init-demo [--port N] [--demo-listener N]   writes the demo setup and ends
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
-//   KTVarnock [--dir DIR] --export FILE | --import FILE     the account list as CSV
+//   KTVarnock [--dir DIR] --export FILE [--replace]         the account list as CSV (an
+//                                                           existing FILE only with --replace)
+//   KTVarnock [--dir DIR] --import FILE
 #include <signal.h>
 #include <unistd.h>
 
@@ -47,6 +49,7 @@ struct Options {
   bool init = false;      // use a folder that is neither empty nor a program directory
   bool newToken = false;  // replace the kept access token (the old address stops working)
   std::string exportFile;
+  bool replace = false;  // --export may replace an existing file
   std::string importFile;
 };
 
@@ -65,7 +68,7 @@ int Usage() {
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n"
-      "       KTVarnock [--dir DIR] --export FILE | --import FILE\n");
+      "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE\n");
   return 2;
 }
 
@@ -123,6 +126,8 @@ int main(int argc, char** argv) {
       opt.init = true;
     } else if (a == "--new-token") {
       opt.newToken = true;
+    } else if (a == "--replace") {
+      opt.replace = true;
     } else if ((a == "--export" || a == "--import") && hasValue) {
       // Named from the folder the command was given in, before --dir changes it.
       std::string file = argv[++i];
@@ -158,6 +163,7 @@ int main(int argc, char** argv) {
   // before it writes anything into the program directory.
   const bool transfer = !opt.exportFile.empty() || !opt.importFile.empty();
   if (!opt.exportFile.empty() && !opt.importFile.empty()) return Usage();
+  if (opt.replace && opt.exportFile.empty()) return Usage();
   const bool serving = !opt.initDemo && opt.setupFile.empty() && !transfer;
   int listenFd = -1;
   std::string tlsCert;
@@ -206,7 +212,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (!opt.exportFile.empty()) return console::ExportFromCommandLine(dir, opt.exportFile);
+  if (!opt.exportFile.empty()) {
+    return console::ExportFromCommandLine(dir, opt.exportFile, opt.replace);
+  }
   if (!opt.importFile.empty()) return console::ImportFromCommandLine(dir, opt.importFile);
   if (opt.initDemo) return ApplySetupAndEnd(dir, console::DemoSetup(opt.port, opt.demoListener));
   if (!opt.setupFile.empty()) {

@@ -339,7 +339,7 @@ FormError StoreWave(const std::string& dir, const std::string& name, const std::
     if (c < 0x20 || c == 0x7f) return Fail("msgWaveBadName");
   }
   std::optional<std::string> cp932 = platform::Utf8ToCp932(name);
-  if (!cp932 || cp932->size() > 259) return Fail("msgWaveBadName");
+  if (!cp932 || cp932->size() > kMaxWaveNameBytes) return Fail("msgWaveBadName");
   if (body.size() > kMaxWaveBytes) return Fail("msgWaveTooBig");
   if (body.size() < 12 || body.compare(0, 4, "RIFF") != 0 || body.compare(8, 4, "WAVE") != 0) {
     return Fail("msgWaveNotWave");

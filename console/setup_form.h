@@ -40,9 +40,13 @@ FormError SaveGlobalTemplates(const std::string& programDir, const std::string& 
                               const nlohmann::json& texts);
 
 // A wave file for the alarm: at most 10 MB, a RIFF/WAVE header, and a name that is a plain
-// file name (no "/", "\", "..", no leading "."). Written to the Wave folder, replacing a
-// file of that name. `name` arrives as UTF-8.
+// file name (no "/", "\", "..", no leading ".", no control byte such as NUL, at most
+// kMaxWaveNameBytes in CP932). Written to the Wave folder, replacing a file of that name.
+// `name` arrives as UTF-8.
 constexpr size_t kMaxWaveBytes = 10u << 20;
+// The file is written through a companion ".NAME.XXXXXX" in the same folder, which must fit
+// the file system's 255-byte limit of a name.
+constexpr size_t kMaxWaveNameBytes = 255 - 8;
 FormError StoreWave(const std::string& programDir, const std::string& name, const std::string& body,
                     std::string* storedName);
 

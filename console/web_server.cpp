@@ -5,12 +5,15 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #include "common/file_ops.h"
@@ -68,10 +71,17 @@ std::string Header(MHD_Connection* c, const char* name) {
   return v == nullptr ? std::string() : std::string(v);
 }
 
+// The whole decoded value, also past a NUL sent as "%00": a handler refuses such a value
+// instead of taking the part before it.
 std::optional<std::string> Query(MHD_Connection* c, const char* name) {
-  const char* v = MHD_lookup_connection_value(c, MHD_GET_ARGUMENT_KIND, name);
-  if (v == nullptr) return std::nullopt;
-  return std::string(v);
+  const char* v = nullptr;
+  size_t size = 0;
+  if (MHD_lookup_connection_value_n(c, MHD_GET_ARGUMENT_KIND, name, std::strlen(name), &v, &size) !=
+          MHD_YES ||
+      v == nullptr) {
+    return std::nullopt;
+  }
+  return std::string(v, size);
 }
 
 int QueryInt(MHD_Connection* c, const char* name, int fallback, int lo, int hi) {
@@ -183,22 +193,87 @@ MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* 
              : MHD_NO;
 }
 
-void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+void OnCompleted(void* cls, MHD_Connection* c, void** context, MHD_RequestTerminationCode) {
   delete static_cast<WebServer::Request*>(*context);
   *context = nullptr;
+  static_cast<WebServer*>(cls)->guard().RequestDone(c);
 }
 
-// Answers at once and in one write: a kept-alive request must not wait for the
-// acknowledgement of the previous one.
-void OnConnection(void*, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
+// The bytes of the client's IP address; "" when unknown.
+std::string ClientAddress(MHD_Connection* c) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr) return "";
+  const sockaddr* sa = info->client_addr;
+  if (sa->sa_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(sa);
+    return std::string(reinterpret_cast<const char*>(&v4->sin_addr), sizeof v4->sin_addr);
+  }
+  if (sa->sa_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(sa);
+    return std::string(reinterpret_cast<const char*>(&v6->sin6_addr), sizeof v6->sin6_addr);
+  }
+  return "";
+}
+
+void OnConnection(void* cls, MHD_Connection* c, void**, MHD_ConnectionNotificationCode code) {
+  ConnectionGuard& guard = static_cast<WebServer*>(cls)->guard();
+  if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+    guard.Closed(c);
+    return;
+  }
   if (code != MHD_CONNECTION_NOTIFY_STARTED) return;
   const MHD_ConnectionInfo* info = MHD_get_connection_info(c, MHD_CONNECTION_INFO_CONNECTION_FD);
   if (info == nullptr) return;
+  // Answers at once and in one write: a kept-alive request must not wait for the
+  // acknowledgement of the previous one.
   int one = 1;
   ::setsockopt(info->connect_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (!guard.Opened(c, info->connect_fd, ClientAddress(c))) {
+    ::shutdown(info->connect_fd, SHUT_RDWR);
+  }
 }
 
+// Room for a duplicate of every connection's socket (ConnectionGuard) besides the
+// console's own files.
+void RaiseFileLimit() {
+  constexpr rlim_t kWanted = 2 * WebLimits::kConnections + 512;
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= kWanted) return;
+  files.rlim_cur = std::min<rlim_t>(kWanted, files.rlim_max);
+  if (::setrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < kWanted) {
+    std::fprintf(stderr,
+                 "KTVarnock: web server: only %llu files may be open; under many connections "
+                 "some are refused\n",
+                 static_cast<unsigned long long>(files.rlim_cur));
+  }
+}
+
+// The library writes a line for each connection it drops; a crowd of clients must not
+// flood the output, so at most kLogLines lines go out per kLogWindow, and the number left
+// out is said when the next window begins.
+constexpr int kLogLines = 20;
+constexpr auto kLogWindow = std::chrono::seconds(10);
+
 void LogError(void*, const char* format, va_list ap) {
+  static std::mutex mutex;
+  static std::chrono::steady_clock::time_point windowStart;
+  static int written = 0;
+  static int leftOut = 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  const auto now = std::chrono::steady_clock::now();
+  if (now - windowStart >= kLogWindow) {
+    if (leftOut > 0) {
+      std::fprintf(stderr, "KTVarnock: web server: %d more messages left out\n", leftOut);
+    }
+    windowStart = now;
+    written = 0;
+    leftOut = 0;
+  }
+  if (written >= kLogLines) {
+    ++leftOut;
+    return;
+  }
+  ++written;
   std::fprintf(stderr, "KTVarnock: web server: ");
   std::vfprintf(stderr, format, ap);
 }
@@ -226,16 +301,19 @@ bool WebServer::Start(int listenFd, const std::string& host, std::string* error)
       {MHD_OPTION_CONNECTION_TIMEOUT, WebLimits::kTimeoutSeconds, nullptr},
       // Request line and headers are read into this pool; beyond it the request is refused.
       {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
-      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), nullptr},
-      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), nullptr},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), this},
+      {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), this},
       {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0, const_cast<char*>(tlsCert_.c_str())},
       {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(tlsKey_.c_str())},
       {MHD_OPTION_END, 0, nullptr},
   };
+  RaiseFileLimit();
+  guard_.Start();
   daemon_ =
       MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
                        &LogError, nullptr, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
   if (daemon_ == nullptr) {
+    guard_.Stop();
     ::close(listenFd);
     *error = "the web server did not start";
     return false;
@@ -248,6 +326,7 @@ void WebServer::Stop() {
   // Closes the listening socket too.
   MHD_stop_daemon(daemon_);
   daemon_ = nullptr;
+  guard_.Stop();
 }
 
 std::string WebServer::Address() const {
@@ -339,6 +418,8 @@ int WebServer::Handle(MHD_Connection* c, const char* url, const char* method,
       r->refused = true;
       return Send(c, *refusal);
     }
+    // Past the checks, a data or action route carries the token.
+    guard_.RequestArrived(c, r->path.rfind("/api/", 0) == 0);
     if (IsUploadRoute(r->method, r->path)) {
       // Large bodies are held in memory: only a few at a time.
       if (++uploads_ > WebLimits::kUploads) {
@@ -390,14 +471,13 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
         name = platform::Utf8ToCp932(*asked);
         if (!name) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
       } else {
-        name = loop_.CallWithin(kWaitMs, [this] {
-          return common::FieldText(app_.settings().alert.settings.waveFile);
-        });
+        name = loop_.CallWithin(
+            kWaitMs, [this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
         if (!name) return Send(c, Busy());
       }
       // The file is named relative to the Wave folder; nothing may climb out of it.
-      if (name->empty() || name->find('/') != std::string::npos || (*name)[0] == '.' ||
-          name->find("..") != std::string::npos) {
+      if (name->empty() || name->find_first_of(std::string("/\0", 2)) != std::string::npos ||
+          (*name)[0] == '.' || name->find("..") != std::string::npos) {
         return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
       }
       auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), "Wave", *name),

@@ -1,12 +1,15 @@
 // The console's web server: the page and its files, the JSON API, and the checks of
 // web_security.h in front of everything. A small fixed pool of event-driven threads reads
 // requests with bounded memory and time; handlers hand every piece of console work to the
-// main loop and wait for its result.
+// main loop and wait for its result. Clients without the token are held to a time and a
+// share of connections (ConnectionGuard), so that a crowd of slow ones never keeps the page
+// out.
 #pragma once
 
 #include <atomic>
 #include <string>
 
+#include "console/connection_guard.h"
 #include "console/console_app.h"
 #include "console/main_loop.h"
 
@@ -24,8 +27,14 @@ struct WebLimits {
   static constexpr size_t kImportBytes = 50u << 20;  // upload of an import file
   static constexpr unsigned kTimeoutSeconds = 10;    // an idle connection is closed
   static constexpr unsigned kConnections = 512;      // open connections at once
-  static constexpr unsigned kThreads = 4;            // the server's thread pool
-  static constexpr int kUploads = 2;                 // uploads read at the same time
+  // A request's line and headers arrive within this time, however slowly they trickle;
+  // without the token its whole exchange, answer included, ends within it.
+  static constexpr unsigned kRequestSeconds = 10;
+  // Connections waiting for a request (see ConnectionGuard) of one address, and of all.
+  static constexpr size_t kWaitingPerAddress = 64;
+  static constexpr size_t kWaitingTotal = kConnections / 2;
+  static constexpr unsigned kThreads = 4;  // the server's thread pool
+  static constexpr int kUploads = 2;       // uploads read at the same time
 };
 
 // A listening TCP socket on host:port (port 0: any free port), made before anything is
@@ -57,6 +66,7 @@ class WebServer {
   struct Request;
   int Handle(MHD_Connection* c, const char* url, const char* method, const char* uploadData,
              size_t* uploadSize, void** context);
+  ConnectionGuard& guard() { return guard_; }
 
  private:
   int Answer(MHD_Connection* c, Request& r);
@@ -70,6 +80,8 @@ class WebServer {
   int port_ = 0;
   MHD_Daemon* daemon_ = nullptr;
   std::atomic<int> uploads_{0};
+  ConnectionGuard guard_{{std::chrono::seconds(WebLimits::kRequestSeconds),
+                          WebLimits::kWaitingPerAddress, WebLimits::kWaitingTotal}};
 };
 
 }  // namespace console

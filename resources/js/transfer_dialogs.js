@@ -43,7 +43,17 @@ export function openExportDialog(programDir) {
     const ok = async () => {
       if (busy) return;
       busy = true;
-      const answer = await act('export', { path: input.value }).finally(() => { busy = false; });
+      const path = input.value;
+      let answer = await act('export', { path }).finally(() => { busy = false; });
+      // An existing file is replaced only when the user says so.
+      if (answer.exists) {
+        if (await messageBox(answer.message, { buttons: ['yes', 'no'] }) !== 'yes') {
+          input.focus();
+          return;
+        }
+        busy = true;
+        answer = await act('export', { path, replace: true }).finally(() => { busy = false; });
+      }
       if (!answer.ok) {
         await messageBox(answer.message ?? t('msgBadRequest'));
         input.focus();

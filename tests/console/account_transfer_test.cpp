@@ -1,5 +1,6 @@
 #include "console/account_transfer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,8 +128,9 @@ TEST(AccountTransfer, ExportThenImportGivesTheSameRecordsByteForByte) {
   const std::vector<std::string> rowsBefore = IndexLines(dir.path());
   ASSERT_EQ(rowsBefore.size(), 8u);  // server: ping, 2 ports, 2 services; one per other type
 
-  const std::string file = dir / "new/folder/export.csv";
-  ExportResult out = ExportAccounts(dir.path(), file);
+  testsupport::TempDir elsewhere;
+  const std::string file = elsewhere / "new/folder/export.csv";
+  ExportResult out = ExportAccounts(dir.path(), file, false);
   ASSERT_TRUE(out.ok) << out.error;
   EXPECT_EQ(out.accounts, 4);
   struct stat st {};
@@ -239,30 +241,100 @@ TEST(AccountTransfer, SpreadsheetFileIsImported) {
 
 TEST(AccountTransfer, ExportReplacesOnlyARegularFile) {
   testsupport::TempDir dir;
+  testsupport::TempDir out;
   platform::MakeDirs(dir / "AllData");
-  testsupport::WriteFile(dir / "target", "keep");
-  ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link.csv").c_str()), 0);
-  ASSERT_EQ(::symlink((dir / "nothing").c_str(), (dir / "dangling.csv").c_str()), 0);
-  ASSERT_EQ(::mkfifo((dir / "fifo.csv").c_str(), 0600), 0);
-  ASSERT_EQ(::link((dir / "target").c_str(), (dir / "hardlink.csv").c_str()), 0);
-  platform::MakeDirs(dir / "folder.csv");
+  testsupport::WriteFile(out / "target", "keep");
+  ASSERT_EQ(::symlink((out / "target").c_str(), (out / "link.csv").c_str()), 0);
+  ASSERT_EQ(::symlink((out / "nothing").c_str(), (out / "dangling.csv").c_str()), 0);
+  ASSERT_EQ(::mkfifo((out / "fifo.csv").c_str(), 0600), 0);
+  ASSERT_EQ(::link((out / "target").c_str(), (out / "hardlink.csv").c_str()), 0);
+  platform::MakeDirs(out / "folder.csv");
   for (const char* refused :
        {"link.csv", "dangling.csv", "fifo.csv", "hardlink.csv", "folder.csv"}) {
-    ExportResult r = ExportAccounts(dir.path(), dir / refused);
-    EXPECT_FALSE(r.ok) << refused;
-    EXPECT_FALSE(r.error.empty()) << refused;
+    for (bool replace : {false, true}) {
+      ExportResult r = ExportAccounts(dir.path(), out / refused, replace);
+      EXPECT_FALSE(r.ok) << refused;
+      EXPECT_FALSE(r.exists) << refused;
+      EXPECT_FALSE(r.error.empty()) << refused;
+    }
   }
-  EXPECT_EQ(testsupport::ReadFile(dir / "target"), "keep");
-  EXPECT_FALSE(platform::PathExists(dir / "nothing"));
+  EXPECT_EQ(testsupport::ReadFile(out / "target"), "keep");
+  EXPECT_FALSE(platform::PathExists(out / "nothing"));
 
-  testsupport::WriteFile(dir / "old.csv", "old content that is longer");
-  ::chmod((dir / "old.csv").c_str(), 0644);
-  ExportResult r = ExportAccounts(dir.path(), dir / "old.csv");
+  // An existing file is replaced only when asked, and by a new file: the old one (still
+  // open here) keeps its mode and its content.
+  testsupport::WriteFile(out / "old.csv", "old content that is longer");
+  ::chmod((out / "old.csv").c_str(), 0644);
+  ExportResult asked = ExportAccounts(dir.path(), out / "old.csv", false);
+  EXPECT_FALSE(asked.ok);
+  EXPECT_TRUE(asked.exists);
+  EXPECT_EQ(testsupport::ReadFile(out / "old.csv"), "old content that is longer");
+  const int old = ::open((out / "old.csv").c_str(), O_RDONLY);
+  ASSERT_GE(old, 0);
+  ExportResult r = ExportAccounts(dir.path(), out / "old.csv", true);
   ASSERT_TRUE(r.ok) << r.error;
-  EXPECT_EQ(testsupport::ReadFile(dir / "old.csv"), "");  // no accounts: an empty list
+  EXPECT_EQ(testsupport::ReadFile(out / "old.csv"), "");  // no accounts: an empty list
   struct stat st {};
-  ASSERT_EQ(::stat((dir / "old.csv").c_str(), &st), 0);
+  ASSERT_EQ(::stat((out / "old.csv").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::fstat(old, &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  char was[8] = {};
+  EXPECT_EQ(::pread(old, was, 3, 0), 3);
+  EXPECT_STREQ(was, "old");
+  ::close(old);
+  std::vector<std::string> names = platform::ListFiles(out.path());
+  EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                          [](const std::string& n) { return n.rfind(".export-", 0) == 0; }),
+            0)
+      << "no temporary file is left";
+}
+
+TEST(AccountTransfer, ExportStaysOutOfTheProgramDirectoryAndOffLinks) {
+  testsupport::TempDir dir;
+  testsupport::TempDir out;
+  platform::MakeDirs(dir / "AllData");
+  testsupport::WriteFile(dir / "Setting/Alert.dat", "alert");
+  testsupport::WriteFile(dir / ("AllData/" + common::HexKey("kilo")), "record");
+  platform::MakeDirs(out / "real");
+  ASSERT_EQ(::symlink((out / "real").c_str(), (out / "linked").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.path().c_str(), (out / "program").c_str()), 0);
+  struct Case {
+    std::string path;
+    bool replace;
+    const char* error;  // part of the reason
+  };
+  const std::string base = out.path().substr(out.path().rfind('/') + 1);
+  const Case refused[] = {
+      {dir / "Setting/Alert.dat", true, "inside the program directory"},
+      {dir / ("AllData/" + common::HexKey("kilo")), true, "inside the program directory"},
+      {dir / "Setting/new.csv", false, "inside the program directory"},
+      {dir / "made/here/list.csv", false, "inside the program directory"},
+      {dir / "list.csv", false, "inside the program directory"},
+      {out / ("../" + base + "/program/export.csv"), true, "symbolic link"},
+      {out / "linked/list.csv", false, "symbolic link"},
+      {out / "linked/deeper/list.csv", false, "symbolic link"},
+      {out / "program/export.csv", true, "symbolic link"},
+      {"relative.csv", false, "not absolute"},
+      {out / "real/", false, "folder"},
+  };
+  for (const Case& c : refused) {
+    ExportResult r = ExportAccounts(dir.path(), c.path, c.replace);
+    EXPECT_FALSE(r.ok) << c.path;
+    EXPECT_NE(r.error.find(c.error), std::string::npos) << c.path << ": " << r.error;
+  }
+  EXPECT_EQ(testsupport::ReadFile(dir / "Setting/Alert.dat"), "alert");
+  EXPECT_EQ(testsupport::ReadFile(dir / ("AllData/" + common::HexKey("kilo"))), "record");
+  EXPECT_FALSE(platform::PathExists(dir / "made"));
+  EXPECT_FALSE(platform::PathExists(dir / "export.csv"));
+  EXPECT_TRUE(platform::ListFiles(out / "real").empty());
+  EXPECT_TRUE(platform::ListDirs(out / "real").empty());
+
+  // The program directory's own export.csv, also when the path takes a detour.
+  ExportResult own = ExportAccounts(dir.path(), dir / "Setting/../export.csv", false);
+  EXPECT_TRUE(own.ok) << own.error;
+  EXPECT_TRUE(ExportAccounts(dir.path(), dir / "export.csv", false).exists);
+  EXPECT_TRUE(ExportAccounts(dir.path(), dir / "export.csv", true).ok);
 }
 
 bool NoAgent(const std::string&, const std::vector<std::string>&) {

@@ -259,6 +259,10 @@ TEST(SetupFormTest, WaveUploadsAreBounded) {
       {".hidden.wav", WaveBody(), "msgWaveBadName"},
       {"", WaveBody(), "msgWaveBadName"},
       {"\xF0\x9F\x94\x94.wav", WaveBody(), "msgWaveBadName"},
+      {std::string("x\0y.wav", 7), WaveBody(), "msgWaveBadName"},
+      {std::string(244, 'l') + ".wav", WaveBody(), "msgWaveBadName"},  // 248 bytes
+      {std::string(255, 'l') + ".wav", WaveBody(), "msgWaveBadName"},  // 259 bytes
+      {std::string(243, 'l') + ".wav", WaveBody(), ""},                // 247 bytes
       {"text.wav", "hello, this is not a wave", "msgWaveNotWave"},
       {"big.wav", WaveBody() + std::string(kMaxWaveBytes, '\0'), "msgWaveTooBig"},
       {"ベル.wav", WaveBody(), ""},
@@ -267,6 +271,6 @@ TEST(SetupFormTest, WaveUploadsAreBounded) {
     std::string stored;
     EXPECT_EQ(StoreWave(d, c.name, c.body, &stored).key, c.key) << c.name;
   }
-  EXPECT_EQ(platform::ListFiles(d + "/Wave").size(), 1u);
+  EXPECT_EQ(platform::ListFiles(d + "/Wave").size(), 2u);
   EXPECT_EQ(MessageText("0", "msgWaveNotWave"), "The file is not a wave file (RIFF/WAVE).");
 }

@@ -6,6 +6,7 @@ Traffic goes to 127.0.0.0/8 only.
 """
 import fcntl
 import glob
+import hashlib
 import http.client
 import json
 import os
@@ -68,18 +69,21 @@ class Console:
     def hostport(self):
         return f'{self.host}:{self.port}'
 
-    def conn(self, timeout=10):
+    def conn(self, timeout=10, source=None):
+        """`source`: the local address to connect from (another 127.x address)."""
+        bind = (source, 0) if source else None
         if self.scheme == 'https':
             ctx = ssl.create_default_context(cafile=self.cafile)
-            return http.client.HTTPSConnection(self.host, self.port, timeout=timeout, context=ctx)
-        return http.client.HTTPConnection(self.host, self.port, timeout=timeout)
+            return http.client.HTTPSConnection(self.host, self.port, timeout=timeout, context=ctx,
+                                               source_address=bind)
+        return http.client.HTTPConnection(self.host, self.port, timeout=timeout, source_address=bind)
 
-    def request(self, method, path, headers=None, body=None, token=True):
+    def request(self, method, path, headers=None, body=None, token=True, source=None):
         h = {'Host': self.hostport()}
         if token:
             h['X-Varn-Token'] = self.token
         h.update(headers or {})
-        c = self.conn()
+        c = self.conn(source=source)
         try:
             c.request(method, path, body=body, headers=h)
             r = c.getresponse()
@@ -134,6 +138,26 @@ def flood(port, head, piece, total):
     finally:
         s.close()
     return sent
+
+
+def read_bytes(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def tree_digest(root):
+    """Path -> (mode, SHA-256) of every file below `root` but the console's logs and scratch."""
+    digest = {}
+    for folder, dirs, files in os.walk(root):
+        rel = os.path.relpath(folder, root)
+        if rel.split(os.sep)[0] in ('Log', 'temp'):
+            continue
+        for name in files:
+            path = os.path.join(folder, name)
+            with open(path, 'rb') as f:
+                digest[os.path.normpath(os.path.join(rel, name))] = (
+                    os.lstat(path).st_mode, hashlib.sha256(f.read()).hexdigest())
+    return digest
 
 
 def status_of(answer):
@@ -363,6 +387,102 @@ class HostileClients(unittest.TestCase):
         after = open(record, 'rb').read() if os.path.exists(record) else None
         self.assertEqual(before, after, 'nothing written')
 
+    def test_wave_names_that_cannot_be_stored_are_refused_by_name(self):
+        c = self.c
+        wave = b'RIFF\x04\x00\x00\x00WAVEfmt '
+        wave_dir = os.path.join(c.dir, 'Wave')
+        cases = {
+            '250 bytes': ('a' * 246 + '.wav', 'bad name'),
+            '255 bytes': ('b' * 251 + '.wav', 'bad name'),
+            '259 bytes': ('c' * 255 + '.wav', 'bad name'),
+            'NUL inside': ('x%00y.wav', 'bad name'),
+            'NUL at the end': ('z.wav%00', 'bad name'),
+            '247 bytes': ('d' * 243 + '.wav', 'stored'),
+        }
+        for label, (name, expected) in cases.items():
+            with self.subTest(label):
+                status, data = c.request('POST', f'/api/upload?kind=wave&name={name}', body=wave)
+                self.assertEqual(status, 200)
+                answer = json.loads(data)
+                if expected == 'stored':
+                    self.assertTrue(answer['ok'], answer)
+                    self.assertTrue(os.path.exists(os.path.join(wave_dir, answer['name'])))
+                else:
+                    self.assertFalse(answer['ok'])
+                    self.assertEqual(answer.get('key'), 'msgWaveBadName', answer)
+                    self.assertEqual(answer['message'], 'This file name cannot be used for a sound file.')
+        stored = os.listdir(wave_dir) if os.path.isdir(wave_dir) else []
+        for cut in ('x', 'z.wav'):
+            self.assertNotIn(cut, stored, 'the part before the NUL is never stored')
+        # Nor is a NUL in a name read back.
+        self.assertEqual(c.request('GET', '/api/wave?name=' + 'd' * 243 + '.wav%00x')[0], 404)
+
+    def test_export_writes_only_where_it_may(self):
+        c = self.c
+        out = tempfile.mkdtemp(prefix='varn-export-')
+        try:
+            os.mkdir(os.path.join(out, 'real'))
+            os.symlink(os.path.join(out, 'real'), os.path.join(out, 'linked'))
+            os.symlink(c.dir, os.path.join(out, 'program'))
+            keep = os.path.join(out, 'keep.csv')
+            with open(keep, 'w') as f:
+                f.write('keep me')
+            os.chmod(keep, 0o644)
+            record = sorted(os.listdir(os.path.join(c.dir, 'AllData')))[0]
+            before = tree_digest(c.dir)
+
+            def export(path, **extra):
+                status, data = c.request('POST', '/api/act', body=json.dumps({'action': 'export', 'path': path, **extra}),
+                                         headers={'Content-Type': 'application/json'})
+                self.assertEqual(status, 200)
+                return json.loads(data)
+
+            refused = {
+                'the mail settings': (os.path.join(c.dir, 'Setting', 'Alert.dat'), 'inside the program directory'),
+                'an account record': (os.path.join(c.dir, 'AllData', record), 'inside the program directory'),
+                'a relative path': ('Setting/Alert.dat', 'inside the program directory'),
+                'a new folder inside': ('made/list.csv', 'inside the program directory'),
+                'a link to a folder': (os.path.join(out, 'linked', 'list.csv'), 'symbolic link'),
+                'a link to the program': (os.path.join(out, 'program', 'Setting', 'Alert.dat'), 'symbolic link'),
+                'a link to its export': (os.path.join(out, 'program', 'export.csv'), 'symbolic link'),
+            }
+            for label, (path, reason) in refused.items():
+                with self.subTest(label):
+                    answer = export(path, replace=True)
+                    self.assertFalse(answer['ok'], answer)
+                    self.assertIn(reason, answer['message'])
+            self.assertEqual(tree_digest(c.dir), before, 'nothing in the program directory changed')
+            self.assertEqual(os.listdir(os.path.join(out, 'real')), [])
+
+            # An existing file: asked first, untouched until the answer is yes; then replaced by a
+            # new file, and the old one keeps its mode.
+            answer = export(keep)
+            self.assertFalse(answer['ok'])
+            self.assertTrue(answer['exists'])
+            self.assertEqual(answer['message'], f'{keep} exists. Replace it?')
+            self.assertEqual(read_bytes(keep), b'keep me')
+            self.assertEqual(os.stat(keep).st_mode & 0o777, 0o644)
+            with open(keep) as old:
+                self.assertTrue(export(keep, replace=True)['ok'])
+                self.assertEqual(os.fstat(old.fileno()).st_mode & 0o777, 0o644)
+                self.assertEqual(old.read(), 'keep me')
+            self.assertEqual(os.stat(keep).st_mode & 0o777, 0o600)
+            self.assertIn(b'kilo', read_bytes(keep))
+
+            # The program directory's own export.csv is the one file it may write there.
+            own = os.path.join(c.dir, 'export.csv')
+            self.assertTrue(export(own)['ok'])
+            self.assertTrue(export(own)['exists'])
+            self.assertTrue(export('export.csv', replace=True)['ok'])
+            after = tree_digest(c.dir)
+            after.pop('export.csv')
+            self.assertEqual(after, before)
+            self.assertEqual(os.stat(own).st_mode & 0o777, 0o600)
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
+            if os.path.exists(os.path.join(c.dir, 'export.csv')):
+                os.remove(os.path.join(c.dir, 'export.csv'))
+
     def test_zz_memory_stays_bounded_and_no_secret_leaks(self):
         c = self.c
         self.assertLess(vm(c.proc.pid, 'VmHWM'), 600 << 20)
@@ -384,6 +504,131 @@ class HostileClients(unittest.TestCase):
                         self.assertNotIn(CANARY.encode(), f.read(), name)
 
 
+class SlowCrowd(unittest.TestCase):
+    """Many connections without the token, each trickling its request, from one address."""
+
+    CROWD = 600
+    SLOW = '127.0.0.2'
+
+    @classmethod
+    def setUpClass(cls):
+        cls.c = Console(setup={'mailServer': '127.0.0.1', 'interval': 0, 'accounts': [
+            {'name': 'kilo', 'host': '127.0.0.1', 'ping': True}]})
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.c.stop()
+        shutil.rmtree(cls.c.dir, ignore_errors=True)
+
+    def open_crowd(self, count, source):
+        socks = []
+        for _ in range(count):
+            s = socket.socket()
+            s.settimeout(5)
+            s.bind((source, 0))
+            try:
+                s.connect((self.c.host, self.c.port))
+                s.sendall(b'GET / HTTP/1.1\r\nHost: ')
+            except OSError:
+                pass  # refused or closed at once: it holds nothing
+            socks.append(s)
+        return socks
+
+    def test_the_page_answers_while_600_connections_trickle_from_one_address(self):
+        c = self.c
+        socks = self.open_crowd(self.CROWD, self.SLOW)
+        stop = threading.Event()
+
+        def trickle():
+            while not stop.is_set():
+                for s in socks:
+                    try:
+                        s.send(b'a')
+                    except OSError:
+                        pass
+                stop.wait(1)
+
+        t = threading.Thread(target=trickle)
+        t.start()
+        times = {'another address': [], 'the same address': []}
+        failures = []
+        try:
+            # Longer than the time a request may take: the crowd keeps trickling past it.
+            end = time.monotonic() + 13
+            while time.monotonic() < end:
+                for label, source in (('another address', '127.0.0.3'), ('the same address', self.SLOW)):
+                    for path, token in (('/', False), ('/api/state', True)):
+                        start = time.monotonic()
+                        try:
+                            status, _ = c.request('GET', path, token=token, source=source)
+                        except OSError as e:
+                            status = repr(e)
+                        times[label].append(time.monotonic() - start)
+                        if status != 200:
+                            failures.append((label, path, status))
+                time.sleep(0.2)
+            # Every one of the crowd was closed by the server, though it never stopped sending.
+            still_open = 0
+            for s in socks:
+                s.setblocking(False)
+                try:
+                    if s.recv(1) != b'':
+                        still_open += 1
+                except BlockingIOError:
+                    still_open += 1
+                except OSError:
+                    pass
+        finally:
+            stop.set()
+            t.join()
+            for s in socks:
+                s.close()
+        for label, values in times.items():
+            print(f'page and state with {self.CROWD} trickling connections, from {label}: '
+                  f'median {statistics.median(values) * 1000:.1f} ms, longest {max(values) * 1000:.0f} ms, '
+                  f'{len(values)} requests', file=sys.stderr)
+        print(f'trickling connections still open after 13 s: {still_open}; failures: {len(failures)}',
+              file=sys.stderr)
+        self.assertEqual(failures, [])
+        for label, values in times.items():
+            with self.subTest(label):
+                self.assertLess(statistics.median(values), 0.100)
+                self.assertLess(max(values), 2.0)
+        self.assertEqual(still_open, 0)
+        output = c.output()
+        self.assertIn('connections that brought no whole request within 10 s', output,
+                      'the closed connections are logged')
+        self.assertLess(output.count('\n'), 200, 'but not one line each')
+        self.assertIsNone(c.proc.poll())
+
+    def test_a_request_trickled_within_the_idle_time_is_cut_at_its_deadline(self):
+        s = socket.socket()
+        s.settimeout(2)
+        s.bind(('127.0.0.4', 0))
+        s.connect((self.c.host, self.c.port))
+        start = time.monotonic()
+        closed = None
+        try:
+            s.sendall(b'GET / HTTP/1.1\r\nHost: ')
+            while time.monotonic() - start < 25:
+                try:
+                    s.sendall(b'a')
+                    if s.recv(1) == b'':
+                        closed = time.monotonic() - start
+                        break
+                except socket.timeout:
+                    continue
+                except OSError:
+                    closed = time.monotonic() - start
+                    break
+        finally:
+            s.close()
+        print(f'a trickled request was cut after {closed} s', file=sys.stderr)
+        self.assertIsNotNone(closed, 'the server never closed it')
+        self.assertGreater(closed, 8)
+        self.assertLess(closed, 15)
+
+
 class ListeningAddress(unittest.TestCase):
     def test_a_port_in_use_ends_the_second_console_before_it_writes(self):
         first = Console()
@@ -399,6 +644,41 @@ class ListeningAddress(unittest.TestCase):
             first.stop()
             shutil.rmtree(first.dir, ignore_errors=True)
             shutil.rmtree(second_dir, ignore_errors=True)
+
+    def test_export_from_the_command_line_follows_the_same_rules(self):
+        home = tempfile.mkdtemp(prefix='varn-hostile-')
+        out = tempfile.mkdtemp(prefix='varn-export-')
+        env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0')
+        try:
+            setup = os.path.join(out, 'setup.json')
+            with open(setup, 'w') as f:
+                json.dump({'accounts': [{'name': 'kilo', 'host': '127.0.0.1', 'ping': True}]}, f)
+            subprocess.run([KTVARNOCK, '--dir', home, '--setup', setup], check=True, env=env, capture_output=True)
+            os.mkdir(os.path.join(out, 'real'))
+            os.symlink(os.path.join(out, 'real'), os.path.join(out, 'linked'))
+            before = tree_digest(home)
+
+            def export(path, *flags):
+                return subprocess.run([KTVARNOCK, '--dir', home, '--export', path, *flags], env=env,
+                                      capture_output=True, text=True, timeout=20)
+
+            for path, reason in ((os.path.join(home, 'Setting', 'Alert.dat'), 'inside the program directory'),
+                                 (os.path.join(out, 'linked', 'list.csv'), 'symbolic link'),
+                                 (setup, 'exists')):
+                with self.subTest(path):
+                    r = export(path, '--replace') if reason != 'exists' else export(path)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn(reason, r.stderr)
+            self.assertEqual(tree_digest(home), before)
+            self.assertEqual(os.listdir(os.path.join(out, 'real')), [])
+            self.assertIn(b'"kilo"', read_bytes(setup))
+            r = export(setup, '--replace')
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn(b'kilo,127.0.0.1', read_bytes(setup))
+            self.assertEqual(os.stat(setup).st_mode & 0o777, 0o600)
+        finally:
+            shutil.rmtree(home, ignore_errors=True)
+            shutil.rmtree(out, ignore_errors=True)
 
     def test_other_addresses_need_tls(self):
         d = tempfile.mkdtemp(prefix='varn-hostile-')

@@ -169,7 +169,7 @@ test('View/Erase Logs: a day in the pane, the way back, Delete, crafted names re
   await page.locator('#pane .pane-row').filter({ hasText: '[Program Started]' }).first().waitFor();
 });
 
-test('Export writes the file on the console\'s machine, 0600, missing folders made', async () => {
+test('Export writes the file on the console\'s machine, 0600, missing folders made, asks before replacing', async () => {
   await menuCommand(1269);
   const box = dialog('Select file(s) To Export');
   const input = box.getByLabel('File path:');
@@ -177,12 +177,30 @@ test('Export writes the file on the console\'s machine, 0600, missing folders ma
   await input.fill('');
   await box.getByRole('button', { name: 'OK', exact: true }).click();
   assert.equal(await answerBox('OK'), 'File Path is blank. Please enter File Path.');
-  const target = path.join(dir, 'exports', 'today', 'list.csv');
+  // Inside the program directory only its own export.csv may be written.
+  await input.fill(path.join(dir, 'exports', 'list.csv'));
+  await box.getByRole('button', { name: 'OK', exact: true }).click();
+  assert.match(await answerBox('OK'), /^Nothing was exported: the path lies inside the program directory/);
+  assert.ok(!fs.existsSync(path.join(dir, 'exports')));
+  const target = path.join(h.newProgramDir(), 'exports', 'today', 'list.csv');
   await input.fill(target);
   await box.getByRole('button', { name: 'OK', exact: true }).click();
   assert.equal(await answerBox('OK'), `Export processing was successful.\nFile path is [${target}]`);
   assert.equal(fs.statSync(target).mode & 0o777, 0o600);
   assert.match(fs.readFileSync(target, 'latin1'), /^web server,127\.0\.0\.1,/);
+
+  // An existing file is replaced only after a Yes.
+  fs.writeFileSync(target, 'kept');
+  await menuCommand(1269);
+  await input.fill(target);
+  await box.getByRole('button', { name: 'OK', exact: true }).click();
+  assert.equal(await answerBox('No'), `${target} exists. Replace it?`);
+  assert.equal(fs.readFileSync(target, 'latin1'), 'kept');
+  await box.getByRole('button', { name: 'OK', exact: true }).click();
+  assert.equal(await answerBox('Yes'), `${target} exists. Replace it?`);
+  assert.equal(await answerBox('OK'), `Export processing was successful.\nFile path is [${target}]`);
+  assert.match(fs.readFileSync(target, 'latin1'), /^web server,127\.0\.0\.1,/);
+  assert.match(ja.msgExportReplace, /^%s .+置き換えますか/);
 });
 
 test('Import from a path: the list follows, rejected lines are counted', async () => {
