@@ -46,7 +46,9 @@ int32_t IsWebPortOpen(const char* host, int32_t port, int32_t timeoutMs);
  * an entry to "<pageFile>.err" (deleted first). `timeoutMs` (0 means 10000) bounds the
  * connect and each wait for data. Negative results: -1 empty host or page file; -900 no
  * socket; -902 the host cannot be resolved or the connect failed; -904 the request was not
- * sent whole; -906 a send or receive failed, ran out of time, or the answer passed 64 MB
+ * sent whole; -906 a send or receive failed (a connection closed or reset before the first
+ * byte of an answer included: the same verdict whichever of the two arrives), ran out of
+ * time, or the answer passed 64 MB
  * or its overall deadline (10 x the time-out, at most 5 minutes). The first block gathers
  * what arrives within 500 ms (an answer without Content-Length ends with it); only a body
  * complete by its Content-Length, or a close, ends it sooner. Every body byte counts
