@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -200,6 +201,13 @@ BlockRead ReceiveBlock(int fd, int32_t timeoutMs, int64_t transferDeadlineMs, ch
 
 }  // namespace
 
+bool HoldsControlByte(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 std::string BuildGetRequest(const std::string& path, const std::string& host) {
   std::string request;
   request.reserve(2 * (path.size() + host.size()) + 520);
@@ -228,10 +236,11 @@ void ProgressWords::ClearLastThree() {
 
 TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
-                           int32_t timeoutMs, ProgressWords& words) {
+                           int32_t timeoutMs, ProgressWords& words, int64_t callerDeadlineMs) {
   TransferResult result;
   // However each wait is answered, the whole transfer ends by this time.
-  const int64_t deadline = platform::MonotonicMs() + OverallDeadlineMs(timeoutMs);
+  const int64_t deadline =
+      std::min(platform::MonotonicMs() + OverallDeadlineMs(timeoutMs), callerDeadlineMs);
   words.Set(1, 0, 0, 0, 0);
   log.Step("Checking Winsock Version...");
   log.Step("Opening socket...");
