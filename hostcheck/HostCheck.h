@@ -46,11 +46,14 @@ int32_t IsWebPortOpen(const char* host, int32_t port, int32_t timeoutMs);
  * an entry to "<pageFile>.err" (deleted first). `timeoutMs` (0 means 10000) bounds the
  * connect and each wait for data. Negative results: -1 empty host or page file; -900 no
  * socket; -902 the host cannot be resolved or the connect failed; -904 the request was not
- * sent whole; -906 a send or receive failed, ran out of time, or the answer passed 64 MB
- * or its overall deadline (10 x the time-out, at most 5 minutes). The first block gathers
- * what arrives within 500 ms (an answer without Content-Length ends with it); only a body
- * complete by its Content-Length, or a close, ends it sooner. Every body byte counts
- * toward Content-Length; a Content-Length beyond 2^63 - 1 counts as 2^63 - 1.
+ * sent whole, or not sent at all because the host or path holds a control byte (CR, LF or
+ * any other byte below 0x20, or DEL: it would inject headers or a second request); -906 a
+ * send or receive failed (a connection closed or reset before the first byte of an answer
+ * included: the same verdict whichever of the two arrives), ran out of time, or the answer
+ * passed 64 MB or its overall deadline (10 x the time-out, at most 5 minutes). The first
+ * block gathers what arrives within 500 ms (an answer without Content-Length ends with it);
+ * only a body complete by its Content-Length, or a close, ends it sooner. Every body byte
+ * counts toward Content-Length; a Content-Length beyond 2^63 - 1 counts as 2^63 - 1.
  * Progress words (any may be null): w1..w5 = 1,0,0,0,0 at the start; 2,1,1,0,request
  * length once connected; 2,1,0,1,bytes received after each block; w3..w5 = 0 at the end.
  * A caller treats a negative result, 404 and 405 as a failed page. */
@@ -70,9 +73,15 @@ int32_t ReceiveWebPageAndCheck(const char* host, int32_t port, const char* path,
  * error entries, link hosts) reaches the log lines with its control bytes written as ^X. With
  * `logMode` 2 passing checks are logged too, with the success message. At most 1000 links are
  * followed per call; a page with more gets one line "HTTP Web LinkCheck Stopped: only the first
- * 1000 links in page were checked" (code 1) in both logs, whatever `logMode` says. Returns 1 when
- * the page and every link passed, the page's code when the page failed, -1 when the page passed but
- * its file cannot be read or is empty, else the code of the last failing link. */
+ * 1000 links in page were checked" (code 1) in both logs, whatever `logMode` says. The links are
+ * fetched up to 8 at a time; their lines follow the page's order of links. The whole call, page
+ * and links, ends by one overall deadline (10 x the time-out, at most 5 minutes): a link still
+ * being fetched then fails with -906, and when links were never started the call ends with one
+ * line "HTTP Web LinkCheck Stopped: out of time, N of M links in page were not checked" (code
+ * -906) in both logs, whatever `logMode` says; those links count neither as passed nor as
+ * failed. Returns 1 when the page and every link passed, the page's code when the page failed,
+ * -1 when the page passed but its file cannot be read or is empty, else the code of the last
+ * failing link. */
 int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* path,
                                   const char* pageFile, int32_t timeoutMs, int32_t* w1, int32_t* w2,
                                   int32_t* w3, int32_t* w4, int32_t* w5, const char* logDir,
@@ -85,8 +94,9 @@ int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* pa
  * stores the answer's body in `answerFile` and appends a debug log of `logLevel` (0 none,
  * 1 error lines, 2 and above every step) to `logFile`, with a header block before the first
  * line of the call. 0 when the answer was received (whatever its status); -2 one of the four
- * texts is empty; -661 the log cannot be opened; else a transfer code as for
- * ReceiveWebPageAndCheck (-900, -902, -904, -906). */
+ * texts is empty; -661 the log cannot be opened; -904 with the error line "Request refused: the
+ * host or path holds a control byte." (nothing sent, the request not logged); else a transfer
+ * code as for ReceiveWebPageAndCheck (-900, -902, -904, -906). */
 int32_t SendMessageToWeb(const char* host, const char* path, const char* answerFile,
                          const char* logFile, int32_t logLevel);
 

@@ -1,6 +1,12 @@
 #include "hostcheck/page_check.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "common/account_key.h"
 #include "common/daily_log.h"
@@ -8,6 +14,7 @@
 #include "common/layout.h"
 #include "hostcheck/ResultCodes.h"
 #include "hostcheck/link_scan.h"
+#include "hostcheck/net_util.h"
 #include "hostcheck/page_status.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -80,29 +87,122 @@ void WriteLinkLimitLine(const LinkCheckOutput& out, int32_t code) {
           " links in page were checked");
 }
 
-void ReportOutcome(const LinkCheckOutput& out, int32_t code, const std::string& pageFile,
+void WriteOutOfTimeLine(const LinkCheckOutput& out, size_t notChecked, size_t links) {
+  common::AppendDailyLogInFolder(out.logDir, kTimeout, platform::LocalNow(),
+                                 common::DecodeKey(out.accountName), out.accountName,
+                                 "HTTP Web LinkCheck Stopped: out of time, " +
+                                     std::to_string(notChecked) + " of " + std::to_string(links) +
+                                     " links in page were not checked");
+}
+
+void ReportOutcome(const LinkCheckOutput& out, int32_t code, const std::string& detail,
                    const std::string& checkedHost) {
   if (IsFailedPage(code)) {
     if (out.logMode <= 0) return;
-    WriteLogLines(out, code, out.failureMessage, TakePageErrors(pageFile), checkedHost);
+    WriteLogLines(out, code, out.failureMessage, detail, checkedHost);
     RecordFailure(out);
   } else if (out.logMode >= 2) {
-    WriteLogLines(out, code, out.successMessage, TakePageErrors(pageFile), checkedHost);
+    WriteLogLines(out, code, out.successMessage, detail, checkedHost);
   }
 }
+
+// Whether the page's own outcome gets reported: only then is its page error file taken.
+bool Reported(const LinkCheckOutput& out, int32_t code) {
+  return IsFailedPage(code) ? out.logMode > 0 : out.logMode >= 2;
+}
+
+// One link's fetch, done on whichever thread takes it; reported later in link order.
+struct LinkOutcome {
+  bool checked = false;
+  int32_t code = 0;
+  std::string detail;     // its page error entries
+  int32_t words[5] = {};  // the progress words as its fetch left them
+};
+
+// Fetches the links side by side, each at most once, none started after `deadlineMs`.
+// An exception on a helper thread (no memory) is passed on to the caller's thread.
+class LinkFetcher {
+ public:
+  LinkFetcher(const std::vector<PageLink>& links, int32_t port, int32_t timeoutMs,
+              int64_t deadlineMs, const std::string& tempDir)
+      : links_(links),
+        outcomes_(links.size()),
+        port_(port),
+        timeoutMs_(timeoutMs),
+        deadlineMs_(deadlineMs),
+        tempDir_(tempDir) {}
+
+  std::vector<LinkOutcome>& Run() {
+    std::vector<std::thread> helpers;
+    const size_t wanted = std::min(kLinkFetchesAtOnce, links_.size());
+    for (size_t i = 1; i < wanted; ++i) {
+      try {
+        helpers.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads: the links are still all taken, by those that run
+      }
+    }
+    Work();
+    for (std::thread& helper : helpers) helper.join();
+    if (failure_) std::rethrow_exception(failure_);
+    return outcomes_;
+  }
+
+ private:
+  void Work() {
+    try {
+      for (size_t i = next_++; i < links_.size(); i = next_++) {
+        if (stop_ || platform::MonotonicMs() >= deadlineMs_) return;
+        Fetch(links_[i], outcomes_[i]);
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(failureLock_);
+      if (!failure_) failure_ = std::current_exception();
+      stop_ = true;
+    }
+  }
+
+  void Fetch(const PageLink& link, LinkOutcome& outcome) {
+    platform::MakeDirs(tempDir_);
+    std::string linkFile = platform::MakeTempFile(tempDir_, "VNK");
+    ProgressWords words(&outcome.words[0], &outcome.words[1], &outcome.words[2], &outcome.words[3],
+                        &outcome.words[4]);
+    outcome.code = CheckPage(link.host.c_str(), port_, link.path.c_str(), linkFile.c_str(),
+                             timeoutMs_, words, deadlineMs_);
+    outcome.detail = TakePageErrors(linkFile);
+    if (!linkFile.empty()) platform::RemoveFile(linkFile);
+    outcome.checked = true;
+  }
+
+  const std::vector<PageLink>& links_;
+  std::vector<LinkOutcome> outcomes_;
+  const int32_t port_;
+  const int32_t timeoutMs_;
+  const int64_t deadlineMs_;
+  const std::string tempDir_;
+  std::atomic<size_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::mutex failureLock_;
+  std::exception_ptr failure_;
+};
 
 }  // namespace
 
 int32_t CheckPage(const char* host, int32_t port, const char* path, const char* pageFile,
-                  int32_t timeoutMs, ProgressWords& words) {
+                  int32_t timeoutMs, ProgressWords& words, int64_t deadlineMs) {
   if (!host || !*host || !pageFile || !*pageFile) return -1;
   words.Set(1, 0, 0, 0, 0);
   std::string hostText = Limited(host, kMaxHostLength);
   std::string pathText = (path && *path) ? std::string(path) : std::string("/");
+  if (HoldsControlByte(hostText) || HoldsControlByte(pathText)) {
+    // Nothing is sent: the request would carry whatever the text injects.
+    words.ClearLastThree();
+    return kSendData;
+  }
   std::string request = BuildGetRequest(pathText, hostText);
   DebugLog noLog(-1, 0);
   TransferResult transfer = RunTransfer(hostText, port, noLog, request, pageFile,
-                                        timeoutMs > 0 ? timeoutMs : 10000, words);
+                                        EffectiveTimeout(timeoutMs), words, deadlineMs);
   words.ClearLastThree();
   if (transfer.code < 0) return transfer.code;
   return EvaluatePageStatus(transfer.statusText, pageFile, hostText, pathText);
@@ -110,19 +210,21 @@ int32_t CheckPage(const char* host, int32_t port, const char* path, const char* 
 
 int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, const char* pageFile,
                           int32_t timeoutMs, ProgressWords& words, const LinkCheckOutput& out) {
-  int32_t result = CheckPage(host, port, path, pageFile, timeoutMs, words);
+  // One deadline for the page and all its links: however many links a page lists and
+  // however slowly their servers answer, the account's check ends by then.
+  const int64_t deadline = platform::MonotonicMs() + OverallDeadlineMs(EffectiveTimeout(timeoutMs));
+  int32_t result = CheckPage(host, port, path, pageFile, timeoutMs, words, deadline);
   std::string pageHost = Limited(host, kMaxHostLength);
-  if (IsFailedPage(result)) {
-    if (out.logMode > 0) ReportOutcome(out, result, pageFile ? pageFile : "", pageHost);
-    return result;
+  const std::string pageFileText = pageFile ? pageFile : "";
+  if (Reported(out, result)) {
+    ReportOutcome(out, result, TakePageErrors(pageFileText), pageHost);
   }
-  ReportOutcome(out, result, pageFile, pageHost);
+  if (IsFailedPage(result)) return result;
 
   std::optional<std::string> page = platform::ReadWholeFile(pageFile, kResponseCap);
   if (!page || page->empty()) return -1;
 
   result = 1;
-  std::string tempDir = platform::JoinPath(out.logDir, "Temp");
   std::vector<PageLink> links = FindPageLinks(*page, pageHost);
   if (links.size() > kMaxLinksPerRun) {
     // A page of endless links would hold the run for ever: the rest waits for a run that
@@ -130,18 +232,23 @@ int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, cons
     links.resize(kMaxLinksPerRun);
     WriteLinkLimitLine(out, result);
   }
-  for (const PageLink& link : links) {
-    platform::MakeDirs(tempDir);
-    std::string linkFile = platform::MakeTempFile(tempDir, "VNK");
-    int32_t code =
-        CheckPage(link.host.c_str(), port, link.path.c_str(), linkFile.c_str(), timeoutMs, words);
-    if (IsFailedPage(code)) result = code;
-    ReportOutcome(out, code, linkFile, link.host);
-    if (!linkFile.empty()) {
-      platform::RemoveFile(linkFile);
-      platform::RemoveFile(PageErrorFilePath(linkFile));
+  LinkFetcher fetcher(links, port, timeoutMs, deadline, platform::JoinPath(out.logDir, "Temp"));
+  std::vector<LinkOutcome>& outcomes = fetcher.Run();
+  size_t notChecked = 0;
+  const LinkOutcome* last = nullptr;
+  for (size_t i = 0; i < links.size(); ++i) {
+    const LinkOutcome& outcome = outcomes[i];
+    if (!outcome.checked) {
+      ++notChecked;
+      continue;
     }
+    last = &outcome;
+    if (IsFailedPage(outcome.code)) result = outcome.code;
+    ReportOutcome(out, outcome.code, outcome.detail, links[i].host);
   }
+  // The words as fetching the links one after another would have left them.
+  if (last) words.Set(last->words[0], last->words[1], 0, 0, 0);
+  if (notChecked > 0) WriteOutOfTimeLine(out, notChecked, links.size());
   return result;
 }
 

@@ -10,9 +10,11 @@
 namespace hostcheck {
 
 // Fetches the page into `pageFile` and judges its status (see EvaluatePageStatus).
-// -1 for an empty host or page file; a transfer code when the fetch failed.
+// -1 for an empty host or page file; -904 (nothing sent) when the host or path holds a
+// control byte; a transfer code when the fetch failed. The fetch ends by its own overall
+// deadline or by `deadlineMs` (monotonic time), whichever comes first.
 int32_t CheckPage(const char* host, int32_t port, const char* path, const char* pageFile,
-                  int32_t timeoutMs, ProgressWords& words);
+                  int32_t timeoutMs, ProgressWords& words, int64_t deadlineMs = kNoCallerDeadline);
 
 // What the link check writes when a page or link fails (or passes, with log mode 2).
 struct LinkCheckOutput {
@@ -33,8 +35,15 @@ struct LinkCheckOutput {
 // line (whatever the log mode) saying the run stopped there.
 constexpr size_t kMaxLinksPerRun = 1000;
 
-// The page, then every link found in it (at most kMaxLinksPerRun). 1 when all passed, else
-// the code of the failing page or of the last failing link.
+// How many links of one page are fetched side by side.
+constexpr size_t kLinkFetchesAtOnce = 8;
+
+// The page, then every link found in it (at most kMaxLinksPerRun), kLinkFetchesAtOnce at a
+// time. The whole check, page and links, ends by one overall deadline (OverallDeadlineMs of
+// the time-out): a link still being fetched then fails with -906, and the links not started
+// by then are left for the next run with one log line (whatever the log mode) saying how
+// many. The log lines of the links follow the page's order of links. 1 when all passed,
+// else the code of the failing page or of the last failing link.
 int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, const char* pageFile,
                           int32_t timeoutMs, ProgressWords& words, const LinkCheckOutput& out);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "hostcheck/ResultCodes.h"
 #include "hostcheck/debug_log.h"
 #include "hostcheck/net_util.h"
 #include "hostcheck/web_transfer.h"
@@ -36,6 +37,13 @@ int32_t PostMessageToWebOnPort(const char* host, const char* path, const char* a
   DebugLog log(fd, logLevel);
   log.Step("Start to send message.");
   std::string hostText(host, ::strnlen(host, kPostHostLength));
+  if (HoldsControlByte(hostText) || HoldsControlByte(path)) {
+    // Neither sent nor logged as a request: its CR LF would inject headers or a second
+    // request, and break the log's lines.
+    log.Error("Request refused: the host or path holds a control byte.");
+    log.Step("Leave SendMessageToWeb module");
+    return kSendData;
+  }
   std::string request = BuildGetRequest(path, hostText);
   log.Step(request);
   ProgressWords noWords(nullptr, nullptr, nullptr, nullptr, nullptr);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -115,7 +116,8 @@ int Bounded(int64_t waitMs, int64_t deadlineMs) {
 
 bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, int64_t deadlineMs,
                  size_t* sentOut) {
-  // A send that fails is tried again up to timeout / 100 + 1 times, 100 ms apart.
+  // A send that fails is tried again up to timeout / 100 + 1 times, 100 ms apart, unless
+  // the connection is gone.
   const int retries = timeoutMs / kRetryPauseMs + 1;
   for (int attempt = 0;; ++attempt) {
     size_t sent = 0;
@@ -127,6 +129,9 @@ bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, int64_t 
           ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0) {
         if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+        // A connection the server reset or closed does not heal: trying it again only
+        // makes the same failure take the whole retry budget instead of a moment.
+        if (errno == ECONNRESET || errno == EPIPE) return false;
         failed = sent == 0;
         break;
       }
@@ -196,6 +201,13 @@ BlockRead ReceiveBlock(int fd, int32_t timeoutMs, int64_t transferDeadlineMs, ch
 
 }  // namespace
 
+bool HoldsControlByte(const std::string& text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 std::string BuildGetRequest(const std::string& path, const std::string& host) {
   std::string request;
   request.reserve(2 * (path.size() + host.size()) + 520);
@@ -224,10 +236,11 @@ void ProgressWords::ClearLastThree() {
 
 TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
-                           int32_t timeoutMs, ProgressWords& words) {
+                           int32_t timeoutMs, ProgressWords& words, int64_t callerDeadlineMs) {
   TransferResult result;
   // However each wait is answered, the whole transfer ends by this time.
-  const int64_t deadline = platform::MonotonicMs() + OverallDeadlineMs(timeoutMs);
+  const int64_t deadline =
+      std::min(platform::MonotonicMs() + OverallDeadlineMs(timeoutMs), callerDeadlineMs);
   words.Set(1, 0, 0, 0, 0);
   log.Step("Checking Winsock Version...");
   log.Step("Opening socket...");
@@ -287,13 +300,16 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
     int64_t gatherUntil = platform::MonotonicMs() + kFirstAnswerWaitMs;
     if (gatherUntil > deadline) gatherUntil = deadline;
     BlockRead read = ReceiveBlock(socket.get(), timeoutMs, deadline, block, &size);
-    if (read == BlockRead::kClosed) break;
+    // A close after some answer ends it; a close before any byte is no answer at all. The
+    // same dropped connection reaches us as a close or as a reset, depending on whether
+    // the request had arrived: both are the same failed receive.
+    if (read == BlockRead::kClosed && !first) break;
     if (read == BlockRead::kData && first) {
       closed = GatherFirstBlock(socket.get(), block, &size, gatherUntil);
     }
     if (read != BlockRead::kData) {
-      // A connection that failed does not heal, and a silent one had its whole retry
-      // budget (or the transfer its deadline): either way the receive failed.
+      // A connection that failed or closed does not heal, and a silent one had its whole
+      // retry budget (or the transfer its deadline): either way the receive failed.
       log.Error("Unable to receive data from host.");
       log.Step("Close Socket.");
       result.code = kTimeout;

@@ -12,6 +12,11 @@ namespace hostcheck {
 // The GET request with its fixed headers, filled with the path and the host.
 std::string BuildGetRequest(const std::string& path, const std::string& host);
 
+// True when the text holds a control byte (0x00-0x1F or DEL). A host or path with one is
+// never put into a request: a CR or LF there would end the request line or a header early
+// and let the rest of the text add headers of its own, or a whole second request.
+bool HoldsControlByte(const std::string& text);
+
 // The five progress words a caller may watch (any of them may be null).
 class ProgressWords {
  public:
@@ -35,11 +40,16 @@ struct TransferResult {
   std::string statusText;
 };
 
+// No deadline of the caller's own: the transfer's own overall deadline alone.
+constexpr int64_t kNoCallerDeadline = INT64_MAX;
+
 // Runs the transfer. `pageFile` may be empty (the body is then dropped). `timeoutMs` bounds
 // the connect, each send retry budget and each wait for the next block; the whole transfer
-// ends by OverallDeadlineMs(timeoutMs) (see net_util.h) with a failed receive.
+// ends by OverallDeadlineMs(timeoutMs) (see net_util.h), or by `callerDeadlineMs` (monotonic
+// time) when that comes first, with a failed receive.
 TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
-                           int32_t timeoutMs, ProgressWords& words);
+                           int32_t timeoutMs, ProgressWords& words,
+                           int64_t callerDeadlineMs = kNoCallerDeadline);
 
 }  // namespace hostcheck

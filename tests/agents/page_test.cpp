@@ -187,6 +187,20 @@ TEST_F(PageSentryTest, ServerErrorCountsAsUpButIsLoggedNegated) {
   EXPECT_FALSE(platform::PathExists(pd_ / "temp/httpscan.err"));
 }
 
+// A page address with line ends would inject headers and a second request: it is never
+// sent, and the check fails with the send code, logged as such.
+TEST_F(PageSentryTest, AddressWithLineEndsIsNeverSent) {
+  testkit::SetLogging(pd_, common::kGroupHttp, true, false);
+  AddPage("inject", "/ok/x HTTP/1.1\r\nX-Injected: yes\r\nHost: evil\r\n\r\nGET /second");
+  ASSERT_EQ(pd_.RunAgent("PageSentry"), 0);
+  EXPECT_TRUE(Hits().empty());
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "inject").failCount, 1);
+  std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(0, 6), "-0904 ");
+  EXPECT_EQ(lines[0].substr(92), " HTTP Web Failed Error: SEND_DATA Domain/IP: 127.0.0.1");
+}
+
 TEST_F(PageSentryTest, EmptyPathAsksForTheRoot) {
   SetStatus("index", 200);
   AddPage("home", "");

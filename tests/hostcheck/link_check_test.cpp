@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -232,7 +233,10 @@ TEST(LinkCheck, PageInTwoWritesHasAllItsLinksChecked) {
   EXPECT_EQ(CheckPageAndLinks("127.0.0.1", site.server.port(), "/p", page.c_str(), 2000, words,
                               FailuresOnly(dir)),
             1);
-  EXPECT_EQ(site.Paths(), (std::vector<std::string>{"/p", "/one.htm", "/two.htm"}));
+  // The links are fetched side by side: their order on the wire is not the page's.
+  std::vector<std::string> paths = site.Paths();
+  std::sort(paths.begin(), paths.end());
+  EXPECT_EQ(paths, (std::vector<std::string>{"/one.htm", "/p", "/two.htm"}));
 }
 
 // A run follows at most 1000 links and says so in the log, whatever the log mode.
@@ -259,7 +263,8 @@ TEST(LinkCheck, RunStopsAfterAThousandLinks) {
         1);
     std::vector<std::string> paths = site.Paths();
     ASSERT_EQ(paths.size() - before, 1 + kMaxLinksPerRun);
-    EXPECT_EQ(paths.back(), "/l999");
+    EXPECT_NE(std::find(paths.begin() + before, paths.end(), "/l999"), paths.end());
+    EXPECT_EQ(std::find(paths.begin() + before, paths.end(), "/l1000"), paths.end());
     std::vector<std::string> lines =
         Lines(testsupport::ReadFile(common::FullLogPath(dir.path(), platform::LocalNow())));
     EXPECT_EQ(lines, (std::vector<std::string>{

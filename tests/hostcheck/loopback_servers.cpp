@@ -34,7 +34,8 @@ int ListenOnLoopback(int* port) {
 
 }  // namespace
 
-ScriptedServer::ScriptedServer(Handler handler) : handler_(std::move(handler)) {
+ScriptedServer::ScriptedServer(Handler handler, Serving serving)
+    : handler_(std::move(handler)), serving_(serving) {
   listenFd_ = ListenOnLoopback(&port_);
   thread_ = std::thread([this] { Run(); });
 }
@@ -43,6 +44,7 @@ ScriptedServer::~ScriptedServer() {
   stopping_ = true;
   ::shutdown(listenFd_, SHUT_RDWR);
   thread_.join();
+  for (std::thread& t : served_) t.join();
   ::close(listenFd_);
 }
 
@@ -55,6 +57,13 @@ void ScriptedServer::Run() {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     ++connections_;
+    if (serving_ == Serving::kSideBySide) {
+      served_.emplace_back([this, fd] {
+        handler_(fd, stopping_);
+        ::close(fd);
+      });
+      continue;
+    }
     handler_(fd, stopping_);
     ::close(fd);
   }

@@ -14,11 +14,14 @@
 namespace hostchecktest {
 
 // Accepts connections on 127.0.0.1 and runs the handler for each, one after the other,
-// on its own thread. The handler owns nothing: the connection is closed after it returns.
+// on its own thread (or each on a thread of its own, side by side). The handler owns
+// nothing: the connection is closed after it returns. Handlers that wait long should watch
+// `stopping`, which is set when the server is destroyed.
 class ScriptedServer {
  public:
   using Handler = std::function<void(int fd, const std::atomic<bool>& stopping)>;
-  explicit ScriptedServer(Handler handler);
+  enum class Serving { kOneAfterAnother, kSideBySide };
+  explicit ScriptedServer(Handler handler, Serving serving = Serving::kOneAfterAnother);
   ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -31,6 +34,8 @@ class ScriptedServer {
   int listenFd_ = -1;
   int port_ = 0;
   Handler handler_;
+  Serving serving_;
+  std::vector<std::thread> served_;  // the side-by-side handlers, joined at the end
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
   std::thread thread_;

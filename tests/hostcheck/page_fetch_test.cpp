@@ -138,7 +138,8 @@ TEST(PageFetch, ResultsAndPageFiles) {
       // Without the head's end in the first block, that block counts as body.
       {"a 1 MB header line", Answer(bigHead), 200, bigHead.substr(0, 4096),
        "\"200 OK\" Domain/IP: \"127.0.0.1\" Page: \"/p.htm\""},
-      {"reads the request and closes", Answer(""), 1, "", ""},
+      // A close before any byte of an answer is a failed receive, as a reset is.
+      {"reads the request and closes", Answer(""), -906, earlier, "left"},
       // Closing with the request unread resets the connection: the receive fails.
       {"closes with the request unread",
        [](int fd, const std::atomic<bool>&) {
@@ -163,6 +164,43 @@ TEST(PageFetch, ResultsAndPageFiles) {
     EXPECT_EQ(stored.size(), c.page.size());
     EXPECT_TRUE(stored == c.page) << stored.substr(0, 200);
     EXPECT_EQ(testsupport::ReadFile(PageErrorFilePath(page)), c.errorFile);
+  }
+}
+
+// A server that accepts and drops the connection fails the fetch the same way every time,
+// whether its close reaches the client as a reset or as an orderly end.
+TEST(PageFetch, DroppedConnectionIsAFailedReceiveEveryTime) {
+  struct Case {
+    const char* name;
+    ScriptedServer::Handler server;
+  };
+  const Case cases[] = {
+      {"closes at once", [](int, const std::atomic<bool>&) {}},
+      {"reads the request and closes",
+       [](int fd, const std::atomic<bool>&) { ReadRequestHead(fd); }},
+      {"resets at once",
+       [](int fd, const std::atomic<bool>&) {
+         linger hard{1, 0};
+         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+       }},
+      {"resets after the request",
+       [](int fd, const std::atomic<bool>&) {
+         ReadRequestHead(fd);
+         linger hard{1, 0};
+         ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir;
+    std::string page = dir / "page.htm";
+    ScriptedServer server(c.server);
+    for (int run = 0; run < 10; ++run) {
+      SCOPED_TRACE(run);
+      int64_t start = platform::MonotonicMs();
+      EXPECT_EQ(Fetch(server.port(), page, 2000), -906);
+      EXPECT_LT(platform::MonotonicMs() - start, 1500) << "a dropped connection does not heal";
+    }
   }
 }
 

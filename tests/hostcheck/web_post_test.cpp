@@ -61,8 +61,11 @@ TEST(WebPost, LogLevels) {
     std::string log;
     std::string answer;
   };
+  ScriptedServer dropping([](int fd, const std::atomic<bool>&) { ReadRequestHead(fd); });
   const Case cases[] = {
       {"level 0", server.port(), 0, 0, "", "received"},
+      {"level 1, closed before an answer", dropping.port(), 1, -906,
+       Header(1) + "<when>\tERROR!!\tUnable to receive data from host.\r\n\r\n", "old"},
       {"level 1, success", server.port(), 1, 0, "", "received"},
       {"level 1, refused", refused, 1, -902,
        Header(1) + "<when>\tERROR!!\tUnable to connect to host.\r\n\r\n", "old"},
