@@ -200,6 +200,26 @@ TEST_F(RoundTripTest, SendFailures) {
   }
 }
 
+// A server that knows the mechanism only in upper case (aiosmtpd as it comes) takes the
+// login.
+TEST_F(RoundTripTest, SendsThroughALogin) {
+  Alerts(pd_, "");
+  mailtest::SmtpOptions login;
+  login.user = "sender";
+  login.password = "right";
+  MaildirSmtp authSmtp(pop_, login);
+  ASSERT_TRUE(authSmtp.ok());
+  common::AccountFile a = MailAccount("signed", authSmtp.port(), pop_.port(), "bob", kPassword);
+  common::SetField(a.record.smtpUser, "sender");
+  common::SetField(a.record.smtpPassword, "right");
+  testkit::AddAccount(pd_, a, StatusFolder::kEmail);
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  const std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLogLine(lines[0], "00001", "signed", "Mail Send OK Domain/IP: 127.0.0.1");
+  EXPECT_NE(lines[1].find("Mail Receive OK"), std::string::npos) << lines[1];
+}
+
 TEST_F(RoundTripTest, WrongPopPassword) {
   Alerts(pd_, "");
   testkit::AddAccount(pd_, MailAccount("mail3", smtp_.port(), pop_.port(), "carol", "nope"),
