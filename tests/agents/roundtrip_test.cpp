@@ -69,6 +69,45 @@ int LaunchEmail(ProgramDir& pd, long n = 1) {
   return rc;
 }
 
+// Runs the account `name` of `pd` as a launch would, from a parameter file, to its end.
+void RunOneAccount(const ProgramDir& pd, const std::string& name, int stateNumber) {
+  const std::string key = common::HexKey(name);
+  roundtrip::Params p;
+  p.fullRun = true;
+  p.accountPath = common::AccountPath(pd.dir(), key);
+  p.statusPath = common::StatusPath(pd.dir(), StatusFolder::kEmail, key);
+  p.accountFile = key;
+  p.logDir = pd / "Log";
+  p.baseDir = pd.dir();
+  p.statePath = pd / ("emailPara.dat" + std::to_string(stateNumber));
+  p.mailboxDir = pd / "Mailbox";
+  p.mailLogDir = pd / "RelayKitLog";
+  const std::vector<char> bytes = roundtrip::EncodeParams(p);
+  const std::string param = pd / ("temp/EMLone-" + key);
+  testsupport::WriteFile(param, std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(testkit::RunProgram(pd.bin() + "/RoundTripSentry", {param}), 0);
+}
+
+// The account lines of `name` in today's log.
+std::vector<std::string> LinesOf(const ProgramDir& pd, const std::string& name) {
+  std::vector<std::string> out;
+  for (const std::string& line : AccountLines(pd.TodayLog()))
+    if (line.find(" " + name + " ") != std::string::npos) out.push_back(line);
+  return out;
+}
+
+// Waits until today's log holds `text` `count` times.
+bool WaitForLog(const ProgramDir& pd, const std::string& text, int count, int seconds = 60) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    const std::string log = pd.TodayLog();
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    if (n >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
 common::AccountFile MailAccount(const std::string& name, int smtpPort, int popPort,
                                 const std::string& user, const std::string& password,
                                 int waitSeconds = 60) {
@@ -231,6 +270,49 @@ TEST_F(RoundTripTest, WrongPopPassword) {
                 "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
   EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail3").failCount, 1);
   ExpectStateFile(pd_, 0, 0);
+}
+
+// A refused POP3 login fails the receive although another account, polling the same
+// mailbox meanwhile, fetched this run's test message and kept it in the mailbox folder:
+// only the account's own fetch can find its message.
+TEST_F(RoundTripTest, RefusedLoginIsNotPassedByAnotherAccountsCopy) {
+  Alerts(pd_, "");
+  pd_.AddProgram("RoundTripSentry");
+  // A POP3 server that refuses the password after a while, so that the other account's
+  // polls have fetched the message by then.
+  mailtest::ScriptedPop3 refusing([](int fd, const mailtest::ScriptedPop3& s) {
+    mailtest::Send(fd, "+OK ready\r\n");
+    if (mailtest::ReadCommand(fd, s).rfind("USER ", 0) != 0 || !mailtest::Send(fd, "+OK\r\n"))
+      return;
+    if (mailtest::ReadCommand(fd, s).rfind("PASS ", 0) != 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    mailtest::Send(fd, "-ERR [AUTH] Authentication failed.\r\n");
+  });
+  mailtest::SmtpOptions drop;
+  drop.drop = true;
+  MaildirSmtp dropping(pop_, drop);
+  ASSERT_TRUE(dropping.ok());
+  // "poller" polls alice's mailbox for its whole waiting time; its own message never comes.
+  testkit::AddAccount(pd_,
+                      MailAccount("poller", dropping.port(), pop_.port(), "alice", kPassword, 25),
+                      StatusFolder::kEmail);
+  common::AccountFile broken = MailAccount("broken", smtp_.port(), refusing.port(), "alice", "x");
+  testkit::AddAccount(pd_, broken, StatusFolder::kEmail);
+  std::thread poller([&] { RunOneAccount(pd_, "poller", 0); });
+  ASSERT_TRUE(WaitForLog(pd_, "Mail Send OK", 1));
+  RunOneAccount(pd_, "broken", 1);
+  poller.join();
+
+  const std::vector<std::string> lines = LinesOf(pd_, "broken");
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLogLine(lines[1], "-0017", "broken",
+                "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "broken").failCount, 1);
+  // The copy the poller fetched is kept, not taken as the broken account's success.
+  int kept = 0;
+  for (const std::string& name : platform::ListFiles(pd_ / "Mailbox"))
+    kept += pd_.Read("Mailbox/" + name).find("KT.Varnock POP Checking ID: ") != std::string::npos;
+  EXPECT_EQ(kept, 1) << pd_.TodayLog();
 }
 
 // The message never comes back: the waiting time runs out (Failing), the next run is the
@@ -418,8 +500,9 @@ TEST_F(RoundTripTest, RecheckRunTakesOnlyTheListedAccounts) {
   EXPECT_TRUE(platform::PathExists(pd_ / "temp/emailscan.err"));
 }
 
-// Two accounts on one POP3 mailbox run side by side: whichever fetches the other's test
-// message keeps it in the mailbox folder, where the other still finds it.
+// Two accounts on one POP3 mailbox are launched together: their round trips take turns
+// on the mailbox, so neither fetches (and deletes) the other's test message, and each
+// finds its own.
 TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
   Alerts(pd_, "");
   for (const char* name : {"shared-1", "shared-2"}) {
@@ -431,12 +514,7 @@ TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
   for (const std::string& line : AccountLines(pd_.TodayLog()))
     received += line.find("Mail Receive OK") != std::string::npos;
   EXPECT_EQ(received, 2) << pd_.TodayLog();
-  // Both runs may fetch both messages (POP3 sessions on one mailbox do not exclude each
-  // other): what is left in the mailbox folder are copies of test messages only.
-  for (const std::string& name : platform::ListFiles(pd_ / "Mailbox")) {
-    EXPECT_NE(pd_.Read("Mailbox/" + name).find("KT.Varnock POP Checking ID: "), std::string::npos)
-        << name;
-  }
+  EXPECT_TRUE(platform::ListFiles(pd_ / "Mailbox").empty()) << "no test message of the other";
   EXPECT_TRUE(platform::ListDirs(pd_ / "Mailbox").empty());
 }
 
