@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -587,9 +588,48 @@ TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
   EXPECT_EQ(pd.Calls("VarnPost").size(), 1u) << "one Down mail";
 }
 
+// One account whose message never comes holds back nobody but itself: while its run waits,
+// the next launch checks the healthy account again and skips only the slow one, naming it.
+TEST_F(RoundTripTest, ASlowAccountHoldsBackOnlyItself) {
+  Alerts(pd_, "");
+  mailtest::SmtpOptions drop;
+  drop.drop = true;
+  MaildirSmtp dropping(pop_, drop);
+  ASSERT_TRUE(dropping.ok());
+  testkit::AddAccount(pd_, MailAccount("slow", dropping.port(), pop_.port(), "bob", kPassword, 40),
+                      StatusFolder::kEmail);
+  testkit::AddAccount(pd_, MailAccount("healthy", smtp_.port(), pop_.port(), "alice", kPassword),
+                      StatusFolder::kEmail);
+  std::thread first([&] { EXPECT_EQ(pd_.RunAgent("RoundTripSentry", 1), 0); });
+  ASSERT_TRUE(WaitForLog(pd_, "Mail Receive OK", 1));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pd_.RunAgent("RoundTripSentry", 1), 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::vector<std::string> healthy = LinesOf(pd_, "healthy");
+  const std::vector<std::string> slowSoFar = LinesOf(pd_, "slow");
+  first.join();
+  ASSERT_EQ(healthy.size(), 4u) << pd_.TodayLog();
+  EXPECT_NE(healthy[3].find("Mail Receive OK"), std::string::npos) << healthy[3];
+  EXPECT_EQ(slowSoFar.size(), 1u) << "the slow run was still waiting: " << pd_.TodayLog();
+  EXPECT_LT(seconds, 25.0) << "the second launch waited for the slow account";
+  const std::vector<std::string> lines = LogLines(pd_.TodayLog());
+  const std::string skipped = " Email Scan Process Skipped: " + common::HexKey("slow");
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) {
+                            return l.find("[Skipped]") != std::string::npos &&
+                                   l.substr(92) == skipped;
+                          }),
+            1)
+      << pd_.TodayLog();
+  ExpectLogLine(LinesOf(pd_, "slow").back(), "-0906", "slow",
+                "Mail Receive Failed Error: Not Received from SMTP   Passed Time: #secTIMEOUT "
+                "Domain/IP: 127.0.0.1");
+}
+
 // The launch keeps at most the bound of account runs going at once, writes each its private
-// parameter file, leaves none behind, and refuses to run twice at the same time.
-TEST(RoundTripLaunch, BoundedRunsAndOneLaunchAtATime) {
+// parameter file, leaves none behind, and starts every account whose own run is not going.
+TEST(RoundTripLaunch, BoundedRunsAndBusyAccountsSkipped) {
   ProgramDir pd;
   platform::MakeDirs(pd / "EmailData");
   for (int i = 0; i < 10; ++i) {
@@ -630,18 +670,31 @@ TEST(RoundTripLaunch, BoundedRunsAndOneLaunchAtATime) {
     EXPECT_TRUE(ParamFiles(pd).empty()) << "parallel " << c.parallel;
   }
 
-  // A launch while the previous one still holds its guard starts nothing and says so.
-  platform::FileLock previous;
+  // While an account's own run goes on, a launch (full or re-check, with an earlier
+  // launcher's guard still held) starts all the others and skips that one, naming it.
+  const std::string busy = common::HexKey("mail3");
+  platform::FileLock previous, running;
   ASSERT_TRUE(previous.TryAcquire(platform::NamedLockPath(pd.dir(), "RoundTripSentry1")));
-  int calls = 0;
-  const auto counting = [&](const std::string&, const std::vector<std::string>&) {
-    ++calls;
+  ASSERT_TRUE(running.TryAcquire(platform::NamedLockPath(pd.dir(), "RoundTripSentryOne" + busy)));
+  std::mutex mutex;
+  std::vector<std::string> started;
+  const auto recording = [&](const std::string&, const std::vector<std::string>& args) {
+    std::lock_guard<std::mutex> lock(mutex);
+    started.push_back(roundtrip::ReadParamFile(args[0]).accountFile);
     return true;
   };
-  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", 4, counting), 0);
-  EXPECT_EQ(calls, 0);
-  EXPECT_NE(pd.TodayLog().find("Email Scan Process Skipped: the previous launch is still running"),
-            std::string::npos);
+  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", 4, recording), 9);
+  EXPECT_EQ(std::count(started.begin(), started.end(), busy), 0);
+  testsupport::WriteFile(
+      pd / "temp/emailscan.err",
+      pd / ("AllData/" + busy) + "," + pd / ("EmailData/" + busy) + "," + busy + "\r\n");
+  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 0, "/bin/RoundTripSentry", 4, recording), 0);
+  int skippedLines = 0;
+  for (const std::string& line : LogLines(pd.TodayLog()))
+    skippedLines += line.find("[Skipped]") != std::string::npos &&
+                    line.substr(92) == " Email Scan Process Skipped: " + busy;
+  EXPECT_EQ(skippedLines, 2) << pd.TodayLog();
+  running.Release();
   previous.Release();
 
   // A run that cannot be started leaves no parameter file and a line for its account.
