@@ -152,8 +152,7 @@ bool Scheduler::StillRunning(const std::string& agent, bool& reported) {
 }
 
 bool Scheduler::AnyEmailRunHeld() {
-  // The launch holds "RoundTripSentry<n>" while its account runs go on; each run holds
-  // "RoundTripSentryOne<key>".
+  // Each account run holds "RoundTripSentryOne<key>" while it goes on.
   static constexpr std::string_view kGuard = "RoundTripSentry";
   const std::string locks = platform::DirName(platform::NamedLockPath(programDir_, "x"));
   for (const std::string& name : platform::ListFiles(locks)) {

@@ -23,7 +23,10 @@
  * - a reply line: 8 KB (a longer one fails the call);
  * - a listing (UIDL): 100000 lines; message headers (TOP): 256 KB;
  * - a message: 16 MB. A larger message is not stored and the log says
- *   "Message %d: larger than %d bytes, not stored"; the call goes on with the next one.
+ *   "Message %d: larger than %d bytes, not stored"; with `deleteAfter` it is deleted like
+ *   the stored ones, and the call goes on with the next one. One that "LIST n" names as
+ *   larger is not fetched at all; one larger than listed is read past up to twice the cap,
+ *   and a server sending more than that within one answer ends the call.
  * A wait, a cap or the whole-call bound that runs out, a connection closed mid-answer, or
  * an answer that is not "+OK" where one is needed ends the call with -16 (or -1 before
  * the greeting arrived); files of messages that had not arrived whole are removed.

@@ -68,6 +68,10 @@ class Session {
   template <typename Take>
   BodyEnd ReadBody(Take take);
   bool FetchOne(long number, bool* failed);
+  // The size "LIST n" gives, or -1 when the server names none.
+  int64_t ListedSize(long number, bool* failed);
+  // Logs a message over the cap and deletes it when the caller asked for deletions.
+  void SkipOversized(long number, bool* failed);
   std::string IdFor(long number, bool* failed);
   bool Listing(std::vector<UidEntry>* out);
 
@@ -188,6 +192,14 @@ std::string Session::IdFor(long number, bool* failed) {
 // Fetches message `number`; true when it was stored. `failed` is set when the call cannot
 // go on (the connection is no longer usable).
 bool Session::FetchOne(long number, bool* failed) {
+  // A message the server lists as larger than the cap is not fetched at all: reading past
+  // it would only cost the call's time.
+  const int64_t listed = ListedSize(number, failed);
+  if (*failed) return false;
+  if (listed > r_.limits.messageBytes) {
+    SkipOversized(number, failed);
+    return false;
+  }
   const std::string id = IdFor(number, failed);
   if (*failed) return false;
   MessageFile file;
@@ -217,16 +229,20 @@ bool Session::FetchOne(long number, bool* failed) {
     return false;
   }
   if (end == BodyEnd::kTooLarge) {
-    Log(1, "Message " + std::to_string(number) + ": larger than " + std::to_string(cap) +
-               " bytes, not stored");
-    // The rest of the answer still has to be read past; a server that goes on sending
-    // beyond the bound ends the call.
+    // Larger than the server listed (or it listed no size): the rest of the answer still
+    // has to be read past. A server that goes on sending beyond twice the cap ends the call.
     int64_t skipped = size;
     const BodyEnd rest = ReadBody([&](std::string_view line) {
       skipped += static_cast<int64_t>(line.size()) + 2;
       return skipped <= 2 * cap;
     });
-    if (rest != BodyEnd::kComplete) *failed = true;
+    if (rest != BodyEnd::kComplete) {
+      Log(1, "Message " + std::to_string(number) + ": larger than " + std::to_string(cap) +
+                 " bytes, not stored");
+      *failed = true;
+      return false;
+    }
+    SkipOversized(number, failed);
     return false;
   }
   if (writeFailed || size == 0) return false;
@@ -242,6 +258,30 @@ bool Session::FetchOne(long number, bool* failed) {
     if (!Command("DELE " + std::to_string(number), &reply)) *failed = true;
   }
   return true;
+}
+
+int64_t Session::ListedSize(long number, bool* failed) {
+  std::string reply;
+  if (!Command("LIST " + std::to_string(number), &reply)) {
+    *failed = true;
+    return -1;
+  }
+  long listedNumber = 0;
+  long long size = -1;
+  if (!IsOk(reply) || std::sscanf(reply.c_str(), "+OK %ld %lld", &listedNumber, &size) != 2 ||
+      listedNumber != number) {
+    return -1;  // no size known: RETR and its own bound decide
+  }
+  return size;
+}
+
+void Session::SkipOversized(long number, bool* failed) {
+  Log(1, "Message " + std::to_string(number) + ": larger than " +
+             std::to_string(r_.limits.messageBytes) + " bytes, not stored");
+  // Kept on the server or deleted as the caller asked, like every message it fetches: a
+  // message that can never be fetched must not stop the mailbox's deletions.
+  std::string reply;
+  if (r_.deleteAfter && !Command("DELE " + std::to_string(number), &reply)) *failed = true;
 }
 
 int32_t Session::Run() {

@@ -226,7 +226,8 @@ bool CSMTP::OnGreeting(int event) {
 bool CSMTP::OnEhloReply(int event) {
   if (event == kEvReply2) {
     authChallenges_ = 0;
-    if (SendCommand("auth login\r\n")) SetState(kAuth);
+    // Upper case: some servers match the mechanism name by case and refuse "login".
+    if (SendCommand("AUTH LOGIN\r\n")) SetState(kAuth);
     return true;
   }
   if (IsReply(event)) {

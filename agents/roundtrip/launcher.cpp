@@ -45,15 +45,8 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
   platform::MakeDirs(tempDir);
   platform::MakePrivateDir(MailboxDir(programDir));
 
-  // One launch of each kind at a time, held as the other agents hold "<agent><n>".
-  platform::FileLock launch;
-  const std::string launchGuard = "RoundTripSentry" + std::to_string(n != 0 ? 1 : 0);
-  if (!launch.TryAcquire(platform::NamedLockPath(programDir, launchGuard))) {
-    agents::WriteFrameworkLine(programDir, agents::kSkippedCode, "[Skipped]",
-                               "Email Scan Process Skipped: the previous launch is still running");
-    return 0;
-  }
-
+  // No guard of the launch's own: each account's run holds its own, so one slow account
+  // holds back nobody but itself, and launches may overlap.
   const std::string marker = common::InDir(dataDir, common::kFirstRunMarker);
   const bool firstRun = platform::PathExists(marker);
   if (firstRun) platform::RemoveFile(marker);
@@ -76,8 +69,6 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
     std::set<std::string> seen;
     for (const agents::RetryEntry& e : agents::TakeRetryFile(retryPath)) {
       if (index.count(e.key) == 0 || !seen.insert(e.key).second) continue;
-      // A run still going on records its own outcome; a second start would only skip.
-      if (StillRunning(programDir, e.key)) continue;
       chosen.push_back(e.key);
     }
   }
@@ -85,6 +76,13 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
   std::atomic<int> started{0};
   agents::ForEachAccount(chosen, parallel, [&](const std::string& key) {
     if (!agents::IsSafeKey(key)) return;
+    // An account whose run is still going on is skipped, with the line its second start
+    // would write, and without a process started for it.
+    if (StillRunning(programDir, key)) {
+      agents::WriteFrameworkLine(programDir, agents::kSkippedCode, "[Skipped]",
+                                 "Email Scan Process Skipped: " + key);
+      return;
+    }
     Params p;
     p.firstRun = firstRun;
     p.fullRun = n != 0;

@@ -21,11 +21,12 @@ std::string MailboxDir(const std::string& programDir);
 
 // A full run (n not 0) starts every account of EmailData, with the first-run flag when
 // EmailData/first.dat was there (it is removed), and starts the retry file afresh. A
-// re-check run (n = 0) takes the retry file and starts the accounts listed in it whose
-// run is not still going on. Account i of the folder listing gets the state file
-// "emailPara.dat<i>". A parameter file that cannot be written or a run that cannot be
-// started is said in the daily log. A launch while another launch of the same kind is
-// still going on is skipped with a line in the daily log. Returns the number of runs started.
+// re-check run (n = 0) takes the retry file and starts the accounts listed in it. An
+// account whose own run is still going on (from an earlier launch) is not started: the
+// daily log gets "[Skipped]" "Email Scan Process Skipped: <account file>" for it, and the
+// other accounts are started all the same. Account i of the folder listing gets the state
+// file "emailPara.dat<i>". A parameter file that cannot be written or a run that cannot be
+// started is said in the daily log. Returns the number of runs started.
 int LaunchAccounts(const std::string& programDir, long n, const std::string& self, size_t parallel,
                    const Runner& run);
 

@@ -1,8 +1,8 @@
 #include "agents/roundtrip/round_trip.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +44,8 @@ constexpr int64_t kRetryPauseMs = 500;
 constexpr size_t kMatchBytes = 3000;
 constexpr size_t kSendBusy = 0;
 constexpr size_t kReceiveBusy = 1;
+// Longer than a run of the same mailbox may take (at most about 17 minutes of polling).
+constexpr int kMailboxTurnMs = 20 * 60 * 1000;
 
 // The e-mail agent's words. The state file is the run's numbered one.
 agents::AgentProfile MakeProfile(const char* stateFile) {
@@ -95,7 +97,9 @@ class RoundTrip {
               const std::string& alertMessage);
   // The fetch into the account's own mailbox and the search for this run's message.
   int32_t Fetch(const common::AccountRecord& record, bool* found);
-  bool Match(const std::string& mailbox);
+  // Looks for this run's message among the files a successful fetch stored in `mailbox`
+  // (`fetched`); every other file is kept in the mailbox folder, and `mailbox` removed.
+  bool Match(const std::string& mailbox, bool fetched);
   int64_t SecondsSinceSend() const {
     return common::ElapsedSeconds(sendTime_, platform::LocalNow());
   }
@@ -104,7 +108,7 @@ class RoundTrip {
   const Params& params_;
   const Services& services_;
   platform::SystemTime sendTime_{};
-  std::time_t sentAt_ = 0;
+  platform::FileLock mailboxTurn_;  // held from the send to the end of the run
   std::string subject_;
 };
 
@@ -165,10 +169,21 @@ bool RoundTrip::SendPhase() {
   // An account whose round trip is switched off is neither sent to nor polled.
   if (record.isEmail == 0) return false;
 
+  // Every fetch deletes what it fetched, so a run on the same POP3 mailbox would take this
+  // run's message away from it: round trips of one mailbox take turns. Should the turn not
+  // come, the run goes on; a message taken away then fails it, never passes it.
+  const std::string popHost = common::FieldText(record.popServer);
+  if (!popHost.empty()) {
+    mailboxTurn_.AcquireWithin(
+        platform::NamedLockPath(
+            run_.programDir,
+            MailboxTurnName(popHost, record.popPort, common::FieldText(record.popUser))),
+        kMailboxTurnMs);
+  }
+
   if (!agents::NoteStageStart(run_, job)) return false;
   run_.state.WriteWord(kSendBusy, 1);
   sendTime_ = platform::LocalNow();
-  sentAt_ = std::time(nullptr);
   subject_ = TestSubject(sendTime_, static_cast<long>(::getpid()));
 
   mail::MailJob mailJob;
@@ -227,12 +242,12 @@ void KeepIn(const std::string& path, const std::string& dir, const std::string& 
 
 }  // namespace
 
-bool RoundTrip::Match(const std::string& mailbox) {
+bool RoundTrip::Match(const std::string& mailbox, bool fetched) {
   bool found = false;
   for (const std::string& name : platform::ListFiles(mailbox)) {
     if (!IsMessageFile(name)) continue;
     const std::string path = platform::JoinPath(mailbox, name);
-    if (!found && HoldsText(path, subject_)) {
+    if (fetched && !found && HoldsText(path, subject_)) {
       platform::RemoveFile(path);
       found = true;
       continue;
@@ -243,20 +258,7 @@ bool RoundTrip::Match(const std::string& mailbox) {
   for (const std::string& name : platform::ListFiles(mailbox))
     platform::RemoveFile(platform::JoinPath(mailbox, name));
   ::rmdir(mailbox.c_str());
-  if (found) return true;
-  // Another account on the same POP3 mailbox may have fetched this run's message and kept
-  // it in the mailbox folder: it still came back. Only files kept since the send count.
-  for (const std::string& name : platform::ListFiles(params_.mailboxDir)) {
-    if (!IsMessageFile(name)) continue;
-    const std::string path = platform::JoinPath(params_.mailboxDir, name);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || st.st_mtime + 1 < sentAt_) continue;
-    if (HoldsText(path, subject_)) {
-      platform::RemoveFile(path);
-      return true;
-    }
-  }
-  return false;
+  return found;
 }
 
 int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found) {
@@ -277,7 +279,9 @@ int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found) {
   const int32_t code =
       services_.retrieve(popHost.c_str(), user.c_str(), password.c_str(), mailbox.c_str(), ".eml",
                          1, 0, "", static_cast<int32_t>(record.popPort), timeoutMs);
-  *found = Match(mailbox);
+  // Only this account's own fetch, and only one that worked, proves the message came back:
+  // a copy that another account kept, or files of a fetch that failed, prove nothing.
+  *found = Match(mailbox, code >= 0);
   return code;
 }
 
@@ -296,7 +300,7 @@ Attempt RoundTrip::ReceiveAttempt() {
 
   bool found = false;
   int32_t code = Fetch(record, &found);
-  if (code < 0 && !found) {
+  if (code < 0) {
     services_.pause(kRetryPauseMs);
     code = Fetch(record, &found);
   }
@@ -344,6 +348,23 @@ void RoundTrip::Poll() {
 
 std::string GuardName(const std::string& accountFile) {
   return "RoundTripSentryOne" + accountFile;
+}
+
+std::string MailboxTurnName(const std::string& popHost, uint32_t popPort,
+                            const std::string& popUser) {
+  // Host names are compared without regard to case; user names as they are.
+  std::string mailbox;
+  for (char c : popHost) mailbox += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  mailbox += '\n' + std::to_string(popPort) + '\n' + popUser;
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a: short, stable across programs
+  for (char c : mailbox) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char name[40];
+  std::snprintf(name, sizeof name, "RoundTripMailbox%016llx",
+                static_cast<unsigned long long>(hash));
+  return name;
 }
 
 std::string TestSubject(const platform::SystemTime& t, long pid) {

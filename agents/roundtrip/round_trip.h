@@ -17,6 +17,11 @@ inline constexpr const char* kRetryFile = "emailscan.err";
 // The run guard of one account: "RoundTripSentryOne<account file name>".
 std::string GuardName(const std::string& accountFile);
 
+// The turn that runs on one POP3 mailbox (host, port, user) take one after another:
+// "RoundTripMailbox<16 hex digits>", a hash of the three.
+std::string MailboxTurnName(const std::string& popHost, uint32_t popPort,
+                            const std::string& popUser);
+
 // What the run calls outside itself; tests replace the pauses.
 struct Services {
   agents::MailServerProbes probes;

@@ -22,9 +22,6 @@ host, folder, user, password = sys.argv[1:5]
 class Server(SMTP):
     AuthLoginUsernameChallenge = 'Username:'
     AuthLoginPasswordChallenge = 'Password:'
-    async def smtp_AUTH(self, arg):
-        mechanism, _, rest = (arg or '').partition(' ')
-        return await super().smtp_AUTH(mechanism.upper() + (' ' + rest if rest else ''))
 class Store:
     count = 0
     async def handle_DATA(self, server, session, envelope):

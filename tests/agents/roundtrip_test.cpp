@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -67,6 +68,45 @@ int LaunchEmail(ProgramDir& pd, long n = 1) {
   const int rc = pd.RunAgent("RoundTripSentry", n);
   EXPECT_TRUE(WaitForRuns(pd)) << "the account runs did not end";
   return rc;
+}
+
+// Runs the account `name` of `pd` as a launch would, from a parameter file, to its end.
+void RunOneAccount(const ProgramDir& pd, const std::string& name, int stateNumber) {
+  const std::string key = common::HexKey(name);
+  roundtrip::Params p;
+  p.fullRun = true;
+  p.accountPath = common::AccountPath(pd.dir(), key);
+  p.statusPath = common::StatusPath(pd.dir(), StatusFolder::kEmail, key);
+  p.accountFile = key;
+  p.logDir = pd / "Log";
+  p.baseDir = pd.dir();
+  p.statePath = pd / ("emailPara.dat" + std::to_string(stateNumber));
+  p.mailboxDir = pd / "Mailbox";
+  p.mailLogDir = pd / "RelayKitLog";
+  const std::vector<char> bytes = roundtrip::EncodeParams(p);
+  const std::string param = pd / ("temp/EMLone-" + key);
+  testsupport::WriteFile(param, std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(testkit::RunProgram(pd.bin() + "/RoundTripSentry", {param}), 0);
+}
+
+// The account lines of `name` in today's log.
+std::vector<std::string> LinesOf(const ProgramDir& pd, const std::string& name) {
+  std::vector<std::string> out;
+  for (const std::string& line : AccountLines(pd.TodayLog()))
+    if (line.find(" " + name + " ") != std::string::npos) out.push_back(line);
+  return out;
+}
+
+// Waits until today's log holds `text` `count` times.
+bool WaitForLog(const ProgramDir& pd, const std::string& text, int count, int seconds = 60) {
+  for (int i = 0; i < seconds * 10; ++i) {
+    const std::string log = pd.TodayLog();
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    if (n >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
 }
 
 common::AccountFile MailAccount(const std::string& name, int smtpPort, int popPort,
@@ -200,6 +240,26 @@ TEST_F(RoundTripTest, SendFailures) {
   }
 }
 
+// A server that knows the mechanism only in upper case (aiosmtpd as it comes) takes the
+// login.
+TEST_F(RoundTripTest, SendsThroughALogin) {
+  Alerts(pd_, "");
+  mailtest::SmtpOptions login;
+  login.user = "sender";
+  login.password = "right";
+  MaildirSmtp authSmtp(pop_, login);
+  ASSERT_TRUE(authSmtp.ok());
+  common::AccountFile a = MailAccount("signed", authSmtp.port(), pop_.port(), "bob", kPassword);
+  common::SetField(a.record.smtpUser, "sender");
+  common::SetField(a.record.smtpPassword, "right");
+  testkit::AddAccount(pd_, a, StatusFolder::kEmail);
+  ASSERT_EQ(LaunchEmail(pd_), 0);
+  const std::vector<std::string> lines = AccountLines(pd_.TodayLog());
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLogLine(lines[0], "00001", "signed", "Mail Send OK Domain/IP: 127.0.0.1");
+  EXPECT_NE(lines[1].find("Mail Receive OK"), std::string::npos) << lines[1];
+}
+
 TEST_F(RoundTripTest, WrongPopPassword) {
   Alerts(pd_, "");
   testkit::AddAccount(pd_, MailAccount("mail3", smtp_.port(), pop_.port(), "carol", "nope"),
@@ -211,6 +271,49 @@ TEST_F(RoundTripTest, WrongPopPassword) {
                 "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
   EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "mail3").failCount, 1);
   ExpectStateFile(pd_, 0, 0);
+}
+
+// A refused POP3 login fails the receive although another account, polling the same
+// mailbox meanwhile, fetched this run's test message and kept it in the mailbox folder:
+// only the account's own fetch can find its message.
+TEST_F(RoundTripTest, RefusedLoginIsNotPassedByAnotherAccountsCopy) {
+  Alerts(pd_, "");
+  pd_.AddProgram("RoundTripSentry");
+  // A POP3 server that refuses the password after a while, so that the other account's
+  // polls have fetched the message by then.
+  mailtest::ScriptedPop3 refusing([](int fd, const mailtest::ScriptedPop3& s) {
+    mailtest::Send(fd, "+OK ready\r\n");
+    if (mailtest::ReadCommand(fd, s).rfind("USER ", 0) != 0 || !mailtest::Send(fd, "+OK\r\n"))
+      return;
+    if (mailtest::ReadCommand(fd, s).rfind("PASS ", 0) != 0) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    mailtest::Send(fd, "-ERR [AUTH] Authentication failed.\r\n");
+  });
+  mailtest::SmtpOptions drop;
+  drop.drop = true;
+  MaildirSmtp dropping(pop_, drop);
+  ASSERT_TRUE(dropping.ok());
+  // "poller" polls alice's mailbox for its whole waiting time; its own message never comes.
+  testkit::AddAccount(pd_,
+                      MailAccount("poller", dropping.port(), pop_.port(), "alice", kPassword, 25),
+                      StatusFolder::kEmail);
+  common::AccountFile broken = MailAccount("broken", smtp_.port(), refusing.port(), "alice", "x");
+  testkit::AddAccount(pd_, broken, StatusFolder::kEmail);
+  std::thread poller([&] { RunOneAccount(pd_, "poller", 0); });
+  ASSERT_TRUE(WaitForLog(pd_, "Mail Send OK", 1));
+  RunOneAccount(pd_, "broken", 1);
+  poller.join();
+
+  const std::vector<std::string> lines = LinesOf(pd_, "broken");
+  ASSERT_EQ(lines.size(), 2u) << pd_.TodayLog();
+  ExpectLogLine(lines[1], "-0017", "broken",
+                "POP Auth Failed Error: POP3_AUTHFAILED Domain/IP: 127.0.0.1");
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kEmail, "broken").failCount, 1);
+  // The copy the poller fetched is kept, not taken as the broken account's success.
+  int kept = 0;
+  for (const std::string& name : platform::ListFiles(pd_ / "Mailbox"))
+    kept += pd_.Read("Mailbox/" + name).find("KT.Varnock POP Checking ID: ") != std::string::npos;
+  EXPECT_EQ(kept, 1) << pd_.TodayLog();
 }
 
 // The message never comes back: the waiting time runs out (Failing), the next run is the
@@ -398,8 +501,9 @@ TEST_F(RoundTripTest, RecheckRunTakesOnlyTheListedAccounts) {
   EXPECT_TRUE(platform::PathExists(pd_ / "temp/emailscan.err"));
 }
 
-// Two accounts on one POP3 mailbox run side by side: whichever fetches the other's test
-// message keeps it in the mailbox folder, where the other still finds it.
+// Two accounts on one POP3 mailbox are launched together: their round trips take turns
+// on the mailbox, so neither fetches (and deletes) the other's test message, and each
+// finds its own.
 TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
   Alerts(pd_, "");
   for (const char* name : {"shared-1", "shared-2"}) {
@@ -411,12 +515,7 @@ TEST_F(RoundTripTest, TwoAccountsOnOneMailbox) {
   for (const std::string& line : AccountLines(pd_.TodayLog()))
     received += line.find("Mail Receive OK") != std::string::npos;
   EXPECT_EQ(received, 2) << pd_.TodayLog();
-  // Both runs may fetch both messages (POP3 sessions on one mailbox do not exclude each
-  // other): what is left in the mailbox folder are copies of test messages only.
-  for (const std::string& name : platform::ListFiles(pd_ / "Mailbox")) {
-    EXPECT_NE(pd_.Read("Mailbox/" + name).find("KT.Varnock POP Checking ID: "), std::string::npos)
-        << name;
-  }
+  EXPECT_TRUE(platform::ListFiles(pd_ / "Mailbox").empty()) << "no test message of the other";
   EXPECT_TRUE(platform::ListDirs(pd_ / "Mailbox").empty());
 }
 
@@ -489,9 +588,49 @@ TEST(RoundTripFromTheConsole, DialogAccountGreenThenRed) {
   EXPECT_EQ(pd.Calls("VarnPost").size(), 1u) << "one Down mail";
 }
 
+// One account whose message never comes holds back nobody but itself: while its run waits,
+// the next launch checks the healthy account again and skips only the slow one, naming it.
+TEST_F(RoundTripTest, ASlowAccountHoldsBackOnlyItself) {
+  Alerts(pd_, "");
+  mailtest::SmtpOptions drop;
+  drop.drop = true;
+  MaildirSmtp dropping(pop_, drop);
+  ASSERT_TRUE(dropping.ok());
+  testkit::AddAccount(pd_, MailAccount("slow", dropping.port(), pop_.port(), "bob", kPassword, 40),
+                      StatusFolder::kEmail);
+  testkit::AddAccount(pd_, MailAccount("healthy", smtp_.port(), pop_.port(), "alice", kPassword),
+                      StatusFolder::kEmail);
+  std::thread first([&] { EXPECT_EQ(pd_.RunAgent("RoundTripSentry", 1), 0); });
+  ASSERT_TRUE(WaitForLog(pd_, "Mail Receive OK", 1));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pd_.RunAgent("RoundTripSentry", 1), 0);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::vector<std::string> healthy = LinesOf(pd_, "healthy");
+  const std::vector<std::string> slowSoFar = LinesOf(pd_, "slow");
+  first.join();
+  ASSERT_EQ(healthy.size(), 4u) << pd_.TodayLog();
+  EXPECT_NE(healthy[3].find("Mail Receive OK"), std::string::npos) << healthy[3];
+  EXPECT_EQ(slowSoFar.size(), 1u) << "the slow run was still waiting: " << pd_.TodayLog();
+  EXPECT_LT(seconds, 25.0) << "the second launch waited for the slow account";
+  RecordProperty("second_launch_ms", static_cast<int>(seconds * 1000));
+  const std::vector<std::string> lines = LogLines(pd_.TodayLog());
+  const std::string skipped = " Email Scan Process Skipped: " + common::HexKey("slow");
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [&](const std::string& l) {
+                            return l.find("[Skipped]") != std::string::npos &&
+                                   l.substr(92) == skipped;
+                          }),
+            1)
+      << pd_.TodayLog();
+  ExpectLogLine(LinesOf(pd_, "slow").back(), "-0906", "slow",
+                "Mail Receive Failed Error: Not Received from SMTP   Passed Time: #secTIMEOUT "
+                "Domain/IP: 127.0.0.1");
+}
+
 // The launch keeps at most the bound of account runs going at once, writes each its private
-// parameter file, leaves none behind, and refuses to run twice at the same time.
-TEST(RoundTripLaunch, BoundedRunsAndOneLaunchAtATime) {
+// parameter file, leaves none behind, and starts every account whose own run is not going.
+TEST(RoundTripLaunch, BoundedRunsAndBusyAccountsSkipped) {
   ProgramDir pd;
   platform::MakeDirs(pd / "EmailData");
   for (int i = 0; i < 10; ++i) {
@@ -532,18 +671,31 @@ TEST(RoundTripLaunch, BoundedRunsAndOneLaunchAtATime) {
     EXPECT_TRUE(ParamFiles(pd).empty()) << "parallel " << c.parallel;
   }
 
-  // A launch while the previous one still holds its guard starts nothing and says so.
-  platform::FileLock previous;
+  // While an account's own run goes on, a launch (full or re-check, with an earlier
+  // launcher's guard still held) starts all the others and skips that one, naming it.
+  const std::string busy = common::HexKey("mail3");
+  platform::FileLock previous, running;
   ASSERT_TRUE(previous.TryAcquire(platform::NamedLockPath(pd.dir(), "RoundTripSentry1")));
-  int calls = 0;
-  const auto counting = [&](const std::string&, const std::vector<std::string>&) {
-    ++calls;
+  ASSERT_TRUE(running.TryAcquire(platform::NamedLockPath(pd.dir(), "RoundTripSentryOne" + busy)));
+  std::mutex mutex;
+  std::vector<std::string> started;
+  const auto recording = [&](const std::string&, const std::vector<std::string>& args) {
+    std::lock_guard<std::mutex> lock(mutex);
+    started.push_back(roundtrip::ReadParamFile(args[0]).accountFile);
     return true;
   };
-  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", 4, counting), 0);
-  EXPECT_EQ(calls, 0);
-  EXPECT_NE(pd.TodayLog().find("Email Scan Process Skipped: the previous launch is still running"),
-            std::string::npos);
+  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 1, "/bin/RoundTripSentry", 4, recording), 9);
+  EXPECT_EQ(std::count(started.begin(), started.end(), busy), 0);
+  testsupport::WriteFile(
+      pd / "temp/emailscan.err",
+      pd / ("AllData/" + busy) + "," + pd / ("EmailData/" + busy) + "," + busy + "\r\n");
+  EXPECT_EQ(roundtrip::LaunchAccounts(pd.dir(), 0, "/bin/RoundTripSentry", 4, recording), 0);
+  int skippedLines = 0;
+  for (const std::string& line : LogLines(pd.TodayLog()))
+    skippedLines += line.find("[Skipped]") != std::string::npos &&
+                    line.substr(92) == " Email Scan Process Skipped: " + busy;
+  EXPECT_EQ(skippedLines, 2) << pd.TodayLog();
+  running.Release();
   previous.Release();
 
   // A run that cannot be started leaves no parameter file and a line for its account.

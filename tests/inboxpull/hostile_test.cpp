@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #include "InboxPull.h"
@@ -165,6 +167,80 @@ TEST(InboxPullHostile, OversizedMessageIsSkippedAndSaidInTheLog) {
   const std::string log = testsupport::ReadFile(dir / "pop.log");
   EXPECT_NE(log.find("Message 1: larger than 16777216 bytes, not stored"), std::string::npos)
       << log;
+}
+
+// Whatever its size over the cap, a message is skipped and the call goes on with the next
+// one: kept on the server without the delete flag, deleted with it, and the session ends
+// with QUIT so that the deletions take effect. A server that lists no size is read past.
+TEST(InboxPullHostile, OversizedMessagesAreSkippedWhateverTheirSize) {
+  struct Case {
+    const char* name;
+    size_t bytes;  // the big message as RETR sends it
+    bool listed;   // LIST names its true size
+    int32_t deleteAfter;
+  } cases[] = {
+      {"17 MB, no size listed, delete", 17u << 20, false, 1},
+      {"17 MB, listed, delete", 17u << 20, true, 1},
+      {"40 MB, listed, delete", 40u << 20, true, 1},
+      {"40 MB, listed, kept", 40u << 20, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string big = "+OK\r\n";
+    const std::string line(998, 'b');
+    while (big.size() < c.bytes) big += line + "\r\n";
+    const size_t bigSize = big.size() - 5;
+    big += ".\r\n";
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    ScriptedPop3 server([&](int fd, const ScriptedPop3& s) {
+      if (!mailtest::GreetAndLogIn(fd, s)) return;
+      for (std::string cmd; !(cmd = ReadCommand(fd, s)).empty();) {
+        {
+          std::lock_guard<std::mutex> lock(mutex);
+          seen.push_back(cmd);
+        }
+        if (cmd == "STAT")
+          Send(fd, "+OK 2 100\r\n");
+        else if (cmd.rfind("UIDL", 0) == 0)
+          Send(fd, "-ERR\r\n");
+        else if (cmd == "LIST 1")
+          Send(fd, c.listed ? "+OK 1 " + std::to_string(bigSize) + "\r\n" : "-ERR\r\n");
+        else if (cmd == "LIST 2")
+          Send(fd, "+OK 2 30\r\n");
+        else if (cmd == "TOP 1 0")
+          Send(fd, "+OK\r\nMessage-ID: <big@h>\r\n\r\n.\r\n");
+        else if (cmd == "TOP 2 0")
+          Send(fd, "+OK\r\nMessage-ID: <small@h>\r\n\r\n.\r\n");
+        else if (cmd == "RETR 1")
+          Send(fd, big);
+        else if (cmd == "RETR 2")
+          Send(fd, "+OK\r\nMessage-ID: <small@h>\r\n\r\nsmall\r\n.\r\n");
+        else if (cmd == "QUIT")
+          return (void)Send(fd, "+OK\r\n");
+        else
+          Send(fd, "+OK\r\n");
+      }
+    });
+    testsupport::TempDir dir;
+    EXPECT_EQ(
+        POP3_RetrieveAllWithPort("127.0.0.1", "u", "p", dir.path().c_str(), ".eml", c.deleteAfter,
+                                 1, (dir / "pop.log").c_str(), server.port(), 5000),
+        1);
+    EXPECT_TRUE(platform::PathExists(dir / "smallh.eml"));
+    EXPECT_FALSE(platform::PathExists(dir / "bigh.eml"));
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto sent = [&](const char* command) {
+      return std::count(seen.begin(), seen.end(), command);
+    };
+    EXPECT_EQ(sent("DELE 1"), c.deleteAfter) << "the big one goes as the delete flag says";
+    EXPECT_EQ(sent("DELE 2"), c.deleteAfter);
+    EXPECT_EQ(sent("RETR 1"), c.listed ? 0 : 1) << "a listed size over the cap is not fetched";
+    EXPECT_EQ(sent("QUIT"), 1);
+    EXPECT_NE(testsupport::ReadFile(dir / "pop.log")
+                  .find("Message 1: larger than 16777216 bytes, not stored"),
+              std::string::npos);
+  }
 }
 
 // A user name or password with a line break would smuggle in a command: it is not sent.

@@ -108,6 +108,26 @@ TEST_F(InboxPullTest, WrongPasswordAndTheLog) {
   EXPECT_FALSE(platform::PathExists(dir_ / "none.log"));
 }
 
+// A message over twice the size cap in the mailbox: the call still stores the others,
+// deletes as asked and logs out, so the next call is not stuck on it.
+TEST_F(InboxPullTest, AHugeMessageDoesNotStopTheMailbox) {
+  std::string huge = Message("<huge@h>", "");
+  const std::string line(998, 'h');
+  while (huge.size() < (34u << 20)) huge += line + "\r\n";
+  pop_.Deliver(kUser, huge);
+  pop_.Deliver(kUser, Message("<after@h>", "after the huge one\r\n"));
+  const std::string log = dir_ / "pop.log";
+  EXPECT_EQ(Fetch(pop_, dir_ / "kept", 0, kPassword, 1, log), 1);
+  EXPECT_EQ(Files(dir_ / "kept"), (std::vector<std::string>{"afterh.eml", "alice@127.0.0.1.uid"}));
+  EXPECT_EQ(pop_.MessageCount(kUser), 2) << "nothing deleted without the flag";
+  EXPECT_NE(testsupport::ReadFile(log).find("larger than 16777216 bytes, not stored"),
+            std::string::npos);
+  EXPECT_EQ(Fetch(pop_, dir_ / "box", 1), 1);
+  EXPECT_EQ(Files(dir_ / "box"), std::vector<std::string>{"afterh.eml"});
+  EXPECT_EQ(pop_.MessageCount(kUser), 0) << "with the flag the huge one is deleted too";
+  EXPECT_EQ(Fetch(pop_, dir_ / "box", 1), 0) << "and the next call finds the mailbox empty";
+}
+
 TEST(InboxPullConnect, NoServerIsNoConnection) {
   testsupport::TempDir dir;
   const int port = mailtest::FreePort();

@@ -18,10 +18,6 @@ class Server(SMTP):
     AuthLoginUsernameChallenge = "Username:"
     AuthLoginPasswordChallenge = "Password:"
 
-    async def smtp_AUTH(self, arg):
-        mechanism, _, rest = (arg or "").partition(" ")
-        return await super().smtp_AUTH((mechanism.upper() + (" " + rest if rest else "")))
-
 
 class Delivery:
     def __init__(self, args):

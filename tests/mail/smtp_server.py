@@ -4,7 +4,8 @@ Prints the port on its first output line, then serves until killed. Every accept
 message is stored in the output folder as N.eml (the bytes after DATA, dot-unstuffed)
 and N.env (envelope sender, recipients and the logged-in user, one per line).
 With --user/--password, AUTH LOGIN is offered and checked; the LOGIN challenges are the
-common "Username:" and "Password:" and the mechanism name is matched in any case.
+common "Username:" and "Password:"; the mechanism name is matched as aiosmtpd matches it
+(upper case only), as some real servers do.
 """
 import argparse
 import asyncio
@@ -17,10 +18,6 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 class Server(SMTP):
     AuthLoginUsernameChallenge = "Username:"
     AuthLoginPasswordChallenge = "Password:"
-
-    async def smtp_AUTH(self, arg):
-        mechanism, _, rest = (arg or "").partition(" ")
-        return await super().smtp_AUTH((mechanism.upper() + (" " + rest if rest else "")))
 
 
 class Store:
