@@ -192,6 +192,27 @@ test('on a 390 x 844 phone every dialog fits the width and every control of it c
   await page.close();
 });
 
+test('the splash says click to start, the About window click to close; the version lines keep off the edge', async () => {
+  const page = await browser.context.newPage();
+  await page.goto(c.address);
+  const splash = page.locator('#splash');
+  await splash.waitFor({ timeout: 5000 });
+  assert.equal(await splash.locator('.splash-hint').textContent(), 'Click anywhere to start');
+  await splash.click();
+  await splash.waitFor({ state: 'hidden' });
+  await page.evaluate(() => document.querySelector('.menu-item[data-cmd="1153"]').click());
+  await splash.waitFor();
+  assert.equal(await splash.locator('.splash-hint').textContent(), 'Click anywhere to close');
+  const card = await splash.locator('.splash-card').boundingBox();
+  const version = await splash.locator('.splash-version').boundingBox();
+  const logo = await splash.locator('.splash-logo').boundingBox();
+  assert.ok(version.x - card.x >= 10 && version.y - card.y >= 10, `version lines at ${version.x - card.x},${version.y - card.y} of the card`);
+  assert.ok(version.x + version.width < logo.x, 'the version lines reach the logo');
+  await splash.click();
+  await splash.waitFor({ state: 'hidden' });
+  await page.close();
+});
+
 test('three tabs reloaded twenty times each always show the list', async () => {
   const tabs = await Promise.all([0, 1, 2].map(() => browser.context.newPage()));
   for (let round = 0; round < 20; round += 1) {
