@@ -140,7 +140,7 @@ json RowsJson(ConsoleApp& app, int first, int count) {
       rows.push_back({{"index", i}, {"valid", false}});
       continue;
     }
-    static const char* kLamps[] = {"green", "yellow", "red"};
+    static const char* kLamps[] = {"green", "yellow", "red", "white"};
     rows.push_back({{"index", i},
                     {"valid", true},
                     {"enabled", r.enabled},

@@ -13,9 +13,14 @@ std::string StampText(const char* field, size_t size) {
   return std::string(field, strnlen(field, size));
 }
 
+bool NeverChecked(const common::CheckStatus& s) {
+  return StampText(s.lastCheck, sizeof s.lastCheck).size() <= 12;
+}
+
 Lamp LampOf(const common::CheckStatus& s) {
   if (s.failCount == 1) return Lamp::kYellow;
   if (s.errorDetected[0] != '\0') return Lamp::kRed;
+  if (NeverChecked(s)) return Lamp::kWhite;
   return Lamp::kGreen;
 }
 

@@ -10,10 +10,16 @@
 
 namespace console {
 
-enum class Lamp { kGreen = 0, kYellow = 1, kRed = 2 };
+enum class Lamp { kGreen = 0, kYellow = 1, kRed = 2, kWhite = 3 };
+
+// Whether no check of this record has started yet: its last-check text holds 12 characters
+// or fewer (empty in a new record and after a first-run reset), the same rule that leaves
+// the Last Check cell empty and sorts the row last.
+bool NeverChecked(const common::CheckStatus& status);
 
 // Yellow when the consecutive-failure count is exactly 1, else red when an error time is
-// set, else green.
+// set, else white while the account was never checked (green would claim a result nobody
+// has seen yet), else green.
 Lamp LampOf(const common::CheckStatus& status);
 
 // State order of the status sort: 0 down (error time longer than 10 characters), 1 first

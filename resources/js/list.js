@@ -11,9 +11,10 @@ const ROW_H = 20;
 const REVERSED = new Set([1, 5, 6]);
 
 // What a cell says on hover: the full text of a clipped cell, the full date and seconds of
-// a time, and what the duration's figures mean.
+// a time, what the duration's figures mean, and that a white lamp has no result yet.
 export function hoverText(column, row) {
   switch (column) {
+    case 1: return row.lamp === 'white' ? t('notCheckedYet') : '';
     case 2: return row.name;
     case 3: return row.domain.trim();
     case 4: return row.service;
@@ -222,7 +223,7 @@ export class AccountList {
       `${t('col2')}: ${row.name.trim()}`,
       `${t('col3')}: ${row.domain.trim()}`,
       `${t('col4')}: ${row.service}`,
-      `${t('col5')}: ${row.lastCheckFull || '-'}`,
+      `${t('col5')}: ${row.lastCheckFull || hoverText(1, row) || '-'}`,
       `${t('col6')}: ${row.errorDetectedFull || '-'}`,
       `${t('col7')}: ${hoverText(7, row) || '-'}`,
       `${t('col0')}: ${row.enabled ? t('enabledYes') : t('enabledNo')}`,
@@ -292,9 +293,9 @@ export class AccountList {
             cell.append(img);
           } else {
             cell.textContent = value;
-            const tip = hoverText(c, row);
-            if (tip) cell.title = tip;
           }
+          const tip = hoverText(c, row);
+          if (tip) cell.title = tip;
           el.append(cell);
         });
       } else {

@@ -67,7 +67,7 @@ async function confirmQuit() {
   } catch {
     // The console may end before its answer arrives.
   }
-  showStopped(`${t('stopped')}\n${t('waitingForConsole')}`);
+  showStopped(t('stopped'));
   awaitReturn();
 }
 
@@ -334,6 +334,7 @@ function awaitReturn() {
 // Resolves when it is closed.
 function showSplash(about) {
   const splash = document.getElementById('splash');
+  splash.querySelector('.splash-hint').textContent = about ? t('clickToClose') : t('clickToStart');
   splash.hidden = false;
   return new Promise((resolve) => {
     const close = () => {

@@ -62,6 +62,16 @@ TEST_F(ListModelTest, RowsInServerOrderWithCustomServices) {
   EXPECT_FALSE(model_.Row(5, platform::LocalNow()).valid);
 }
 
+TEST_F(ListModelTest, RowsNeverCheckedShowTheWhiteLamp) {
+  // The records the console made for charlie and both delta services hold no check yet.
+  const Lamp expected[] = {Lamp::kGreen, Lamp::kGreen, Lamp::kWhite, Lamp::kWhite, Lamp::kWhite};
+  for (int i = 0; i < 5; ++i) {
+    ListRow r = model_.Row(i, platform::LocalNow());
+    ASSERT_TRUE(r.valid) << i;
+    EXPECT_EQ(r.lamp, expected[i]) << r.name;
+  }
+}
+
 TEST_F(ListModelTest, LastCheckSortPutsNeverScannedLastAscendingAndFirstDescending) {
   platform::IniSetString(dir_ / "Varnock.ini", "PROGRAM", "LASTSETTINGUPDATE", "200001010000");
   EXPECT_TRUE(model_.SortBy(5));  // first click: built, descending

@@ -57,6 +57,7 @@ TEST(TimeCell, TwelveHourClockWithNoonAsZero) {
 
 TEST(Lamp, YellowForOneFailureRedForAnErrorElseGreen) {
   common::CheckStatus s{};
+  std::strcpy(s.lastCheck, "20261208101000");
   EXPECT_EQ(LampOf(s), Lamp::kGreen);
   EXPECT_EQ(StateOrder(s), 2);
   s.failCount = 1;
@@ -71,6 +72,31 @@ TEST(Lamp, YellowForOneFailureRedForAnErrorElseGreen) {
   s.failCount = 0;
   s.errorDetected[0] = '\0';
   EXPECT_EQ(LampOf(s), Lamp::kGreen);
+}
+
+TEST(Lamp, WhiteUntilTheFirstCheckOfTheRecord) {
+  struct Case {
+    const char* lastCheck;
+    int failCount;
+    const char* errorDetected;
+    Lamp lamp;
+  } cases[] = {
+      {"", 0, "", Lamp::kWhite},                // a record the console just made
+      {"202612081010", 0, "", Lamp::kWhite},    // 12 characters: never scanned
+      {"2026120810100", 0, "", Lamp::kGreen},   // 13 characters: a check started
+      {"20261208101000", 0, "", Lamp::kGreen},  // checked and up
+      {"", 1, "", Lamp::kYellow},               // a result wins over the missing time
+      {"", 2, "20261208101010", Lamp::kRed},
+  };
+  for (const Case& c : cases) {
+    common::CheckStatus s{};
+    s.enabled = 1;
+    std::strcpy(s.lastCheck, c.lastCheck);
+    s.failCount = static_cast<int8_t>(c.failCount);
+    std::strcpy(s.errorDetected, c.errorDetected);
+    EXPECT_EQ(LampOf(s), c.lamp) << "'" << c.lastCheck << "' " << c.failCount;
+    EXPECT_EQ(NeverChecked(s), std::strlen(c.lastCheck) <= 12) << c.lastCheck;
+  }
 }
 
 TEST(ServiceNames, FromTheFirstLettersOfTheDataDirectory) {

@@ -203,3 +203,150 @@ export async function appendDisplayLine(dir, code, name, text) {
   fs.appendFileSync(path.join(dir, 'Log', `${day}.log`), line(name), 'latin1');
   fs.appendFileSync(path.join(dir, 'Log', 'Disp', `${day}.log`), line(hexKey(name)), 'latin1');
 }
+
+// WCAG relative luminance and contrast of computed colours ("rgb(...)" or "rgba(...)"; an
+// alpha below 1 is laid over `under`, white unless given).
+function channels(colour) {
+  const [r, g, b, a = 1] = colour.match(/[\d.]+/g).map(Number);
+  return { r, g, b, a };
+}
+export function over(colour, under = 'rgb(255, 255, 255)') {
+  const top = channels(colour);
+  const low = channels(under);
+  const mix = (x, y) => Math.round(x * top.a + y * (1 - top.a));
+  return `rgb(${mix(top.r, low.r)}, ${mix(top.g, low.g)}, ${mix(top.b, low.b)})`;
+}
+export function luminance(colour) {
+  const { r, g, b } = channels(colour);
+  const [R, G, B] = [r, g, b].map((v) => {
+    const s = v / 255;
+    return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4;
+  });
+  return 0.2126 * R + 0.7152 * G + 0.0722 * B;
+}
+export function contrast(a, b) {
+  const [x, y] = [luminance(a), luminance(b)].sort((m, n) => n - m);
+  return (x + 0.05) / (y + 0.05);
+}
+
+// The texts of a dialog as the eye meets them: every control and every element with text of
+// its own, with its colour and the backgrounds behind it (the layers up to the first opaque
+// one; a gradient counts with each of its colours). `skipDisabled` leaves out disabled
+// controls and their labels. Returns the texts whose contrast is below `least`.
+export async function poorContrast(dialog, { least = 4.5, skipDisabled = false } = {}) {
+  const samples = await dialog.evaluate((root, skip) => {
+    const out = [];
+    const transparent = (c) => /rgba\(.*,\s*0\)$/.test(c) || c === 'transparent';
+    const backs = (start) => {
+      const layers = [];
+      for (let el = start; el; el = el.parentElement) {
+        const style = getComputedStyle(el);
+        const stops = style.backgroundImage.match(/rgba?\([^)]*\)/g);
+        if (stops) return { layers, base: stops };
+        if (!transparent(style.backgroundColor)) {
+          if (!/rgba/.test(style.backgroundColor)) return { layers, base: [style.backgroundColor] };
+          layers.push(style.backgroundColor);
+        }
+      }
+      return { layers, base: ['rgb(255, 255, 255)'] };
+    };
+    const disabled = (el) => el.matches(':disabled') || (el.tagName === 'LABEL' && el.control?.disabled);
+    const add = (el, what, colour, bg = backs(el)) => out.push({ what, colour, ...bg });
+    const name = (el) => `${el.tagName.toLowerCase()}${el.id ? `#${el.id}` : ''} "${(el.textContent || el.value || el.placeholder || '').trim().slice(0, 30)}"`;
+    for (const el of root.querySelectorAll('*')) {
+      if (!el.checkVisibility()) continue;
+      if (skip && disabled(el)) continue;
+      const style = getComputedStyle(el);
+      const control = el.matches('input:not([type=checkbox]):not([type=radio]), select, textarea, button');
+      const ownText = [...el.childNodes].some((n) => n.nodeType === Node.TEXT_NODE && n.textContent.trim());
+      if (control || ownText) add(el, name(el), style.color);
+      if (el.matches('input[placeholder]:placeholder-shown:not([placeholder=""])')) {
+        add(el, `placeholder of ${name(el)}`, getComputedStyle(el, '::placeholder').color);
+      }
+      if (el.matches('input[type=file]')) {
+        const button = getComputedStyle(el, '::file-selector-button');
+        const own = button.backgroundColor;
+        add(el, `button of ${name(el)}`, button.color, transparent(own) ? backs(el) : { layers: [], base: [own] });
+      }
+    }
+    return out;
+  }, skipDisabled);
+  const poor = [];
+  for (const s of samples) {
+    for (const base of s.base) {
+      const back = s.layers.reduceRight((under, layer) => over(layer, under), over(base));
+      const ratio = contrast(over(s.colour, back), back);
+      if (ratio < least) poor.push(`${s.what}: ${s.colour} on ${back} = ${ratio.toFixed(2)}`);
+    }
+  }
+  return poor;
+}
+
+// The controls of a dialog that cannot be reached: scrolled into view, a control must lie
+// wholly inside the viewport with nothing over its centre, and the page itself must not
+// have scrolled (it cannot, for a finger). One line per control that fails.
+export async function unreachableControls(dialog) {
+  return dialog.evaluate((root) => {
+    const out = [];
+    for (const el of root.querySelectorAll('button, input, select, textarea')) {
+      if (!el.checkVisibility()) continue;
+      el.scrollIntoView({ block: 'nearest', inline: 'nearest' });
+      const r = el.getBoundingClientRect();
+      const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
+      const inside = r.left >= 0 && r.top >= 0 && r.right <= innerWidth + 0.5 && r.bottom <= innerHeight + 0.5;
+      const free = hit === el || el.contains(hit) || (hit?.tagName === 'LABEL' && hit.control === el);
+      if (inside && free && window.scrollX === 0 && window.scrollY === 0) continue;
+      out.push(`${el.tagName.toLowerCase()} "${(el.textContent || el.id).trim().slice(0, 30)}" at ` +
+        `${Math.round(r.left)},${Math.round(r.top)}-${Math.round(r.right)},${Math.round(r.bottom)}, ` +
+        `covered by ${hit?.tagName.toLowerCase()}.${hit?.className}`);
+    }
+    return out;
+  });
+}
+
+// Opens every dialog of the page in turn, with the sub-dialogs of Setup, of an account
+// dialog and of Edit/Delete and a message box, hands each to `visit(title, dialog)` while
+// it is the top one, and closes it with its own Close, Cancel or No button (a real click,
+// which also shows the button can be reached). Resolves with the titles visited.
+export async function forEachDialog(page, visit) {
+  const layer = page.locator('#modal-layer > .dialog');
+  const titles = [];
+  const command = (id) => page.evaluate((cmd) => document.querySelector(`.menu-item[data-cmd="${cmd}"]`).click(), id);
+  const pressIn = (d, name) => d.getByRole('button', { name, exact: true }).click({ timeout: 3000 });
+  const one = async (depth, open, closeName, inner) => {
+    await open();
+    const d = layer.nth(depth);
+    await d.waitFor();
+    const title = (await d.getAttribute('aria-label')) ?? (await d.locator('.dialog-title').textContent());
+    titles.push(title);
+    await visit(title, d);
+    if (inner) await inner(d);
+    await pressIn(d.locator('.dialog-buttons'), closeName);
+    await waitFor(async () => (await layer.count()) === depth, 5000);
+  };
+  const sub = (parent, opener, closeName, prepare) => one(1, async () => {
+    if (prepare) await prepare(parent);
+    await pressIn(parent, opener);
+  }, closeName);
+  await one(0, () => command(1149), 'Cancel', async (d) => {
+    await sub(d, 'Configure Notification Message', 'Cancel');
+    await sub(d, 'Configure Online Message', 'Cancel');
+  });
+  await one(0, () => command(1076), 'Close', async (d) => {
+    await sub(d, 'Setting', 'Cancel');
+    await sub(d, 'Configure Message', 'Cancel', (p) => p.getByLabel('Use Default Message', { exact: true }).uncheck());
+    await sub(d, 'Configure', 'Cancel', (p) => p.getByLabel('Use Default Message (online)', { exact: true }).uncheck());
+  });
+  for (const id of [1091, 1065, 1077]) await one(0, () => command(id), 'Close');
+  await one(0, () => command(1081), 'Close', async (d) => {
+    await d.locator('.ed-row[data-key]').first().waitFor();
+    await sub(d, 'Edit', 'Close');
+    await sub(d, 'Delete', 'No');
+  });
+  await one(0, () => command(1083), 'Close');
+  await one(0, () => command(1287), 'Cancel');
+  await one(0, () => command(1269), 'Cancel');
+  await one(0, () => command(1265), 'Cancel');
+  await one(0, () => command(1017), 'No');
+  return titles;
+}

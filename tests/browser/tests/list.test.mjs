@@ -46,7 +46,10 @@ after(async () => {
   assert.doesNotMatch(c.errors(), /Sanitizer/);
 });
 
-test('lamps: yellow after one failure, red after two, green again', async () => {
+test('lamps: white until the first check, yellow after one failure, red after two, green again', async () => {
+  const lampTip = (name) => rowOf(name).locator('.cell[data-column="1"]').getAttribute('title');
+  assert.equal(await lampOf('alpha'), 'white');
+  assert.equal(await lampTip('alpha'), 'not checked yet');
   const now = h.stamp();
   h.writeStatus(dir, 'PINGData', 'alpha', h.checkStatus({ lastCheck: now, failCount: 1, lastFailure: now }));
   await h.appendDisplayLine(dir, '-0906', 'alpha', 'Timed out');
@@ -58,7 +61,10 @@ test('lamps: yellow after one failure, red after two, green again', async () => 
   h.writeStatus(dir, 'PINGData', 'alpha', h.checkStatus({ lastCheck: now, downSeconds: 30, start: new Date(Date.now() - 3600e3) }));
   await h.appendDisplayLine(dir, '00001', 'alpha', '1ms');
   await h.waitFor(async () => (await lampOf('alpha')) === 'green');
-  assert.equal(await lampOf('bravo'), 'green');
+  assert.equal(await lampTip('alpha'), null);
+  // bravo's record was never written by a check: it keeps saying so.
+  assert.equal(await lampOf('bravo'), 'white');
+  assert.equal(await lampTip('bravo'), 'not checked yet');
 });
 
 test('last check and error times use the 12-hour clock with am/pm', async () => {

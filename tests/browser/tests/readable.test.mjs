@@ -1,5 +1,6 @@
 // The list and pane as a reader meets them: ellipses and hover texts, grey lamps for empty
-// groups, a phone-sized screen, a dark colour scheme, and a page that always shows its list.
+// groups, a phone-sized screen, a dark colour scheme, dialogs readable in both schemes and
+// usable on a phone, and a page that always shows its list.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import * as h from '../lib/console.mjs';
@@ -105,18 +106,6 @@ test('on a 390 px phone: no sideways scrolling, lamp, server and last check visi
   await page.close();
 });
 
-function luminance(rgb) {
-  const [r, g, b] = rgb.match(/\d+/g).slice(0, 3).map((v) => {
-    const s = Number(v) / 255;
-    return s <= 0.03928 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4;
-  });
-  return 0.2126 * r + 0.7152 * g + 0.0722 * b;
-}
-function contrast(a, b) {
-  const [x, y] = [luminance(a), luminance(b)].sort((m, n) => n - m);
-  return (x + 0.05) / (y + 0.05);
-}
-
 test('a dark colour scheme keeps the status colours readable (contrast at least 4.5:1)', async () => {
   // (The light scheme keeps the pure red of failure lines, 4:1 on white, as it always was.)
   for (const scheme of ['dark', 'light']) {
@@ -143,16 +132,85 @@ test('a dark colour scheme keeps the status colours readable (contrast at least 
         normal: probe('normal'),
       };
     });
-    if (scheme === 'dark') assert.ok(luminance(colours.panel) < 0.1, `dark panel: ${colours.panel}`);
+    if (scheme === 'dark') assert.ok(h.luminance(colours.panel) < 0.1, `dark panel: ${colours.panel}`);
     // The light scheme keeps the pure red of failure lines as it always was.
     for (const key of scheme === 'dark' ? ['failure', 'event', 'normal'] : ['event', 'normal']) {
-      const ratio = contrast(colours[key], colours.panel);
+      const ratio = h.contrast(colours[key], colours.panel);
       assert.ok(ratio >= 4.5, `${scheme} ${key} ${colours[key]} on ${colours.panel}: ${ratio.toFixed(2)}`);
     }
-    assert.ok(contrast(colours.text, colours.face) >= 4.5, `${scheme} text on face`);
+    assert.ok(h.contrast(colours.text, colours.face) >= 4.5, `${scheme} text on face`);
     if (scheme === 'dark') await h.screenshot(page, 'dark');
     await page.close();
   }
+});
+
+// Every dialog of the page, its sub-dialogs and a message box, as forEachDialog opens them.
+const DIALOGS = ['Setup', 'Global Notification Message', 'Global Online Message', 'ADD PORT ITEM',
+  'Custom Port Settings', 'Notification Message', 'Online Message', 'ADD HTTP ITEM', 'ADD FTP ITEM',
+  'ADD EMAIL ITEM', 'Edit/Delete', 'Edit Item', 'KT.Varnock', 'View/Erase Logs', 'Option',
+  'Select file(s) To Export', 'Select file(s) To Import', 'KT.Varnock'];
+
+async function dialogPage({ scheme, width, height }) {
+  const page = await browser.context.newPage();
+  await page.setViewportSize({ width, height });
+  await page.emulateMedia({ colorScheme: scheme });
+  await page.goto(c.address);
+  await page.locator('#list .list-row').nth(1).waitFor();
+  const splash = page.locator('#splash');
+  if (await splash.isVisible()) await splash.click();
+  return page;
+}
+
+test('every field, button, note and message box of every dialog reads at 4.5:1 in both schemes', async () => {
+  // (Disabled controls are greyed out in the light scheme as they always were.)
+  for (const scheme of ['dark', 'light']) {
+    const page = await dialogPage({ scheme, width: 1100, height: 720 });
+    const poor = [];
+    const titles = await h.forEachDialog(page, async (title, dialog) => {
+      if (title === 'Setup' || title === 'ADD EMAIL ITEM') await h.screenshot(page, `dialog-${scheme}-${title.replace(/\W+/g, '-')}`);
+      poor.push(...(await h.poorContrast(dialog, { skipDisabled: scheme === 'light' })).map((p) => `${title}: ${p}`));
+    });
+    assert.deepEqual(titles, DIALOGS);
+    assert.deepEqual(poor, [], `${scheme} scheme`);
+    await page.close();
+  }
+});
+
+test('on a 390 x 844 phone every dialog fits the width and every control of it can be reached', async () => {
+  const page = await dialogPage({ scheme: 'light', width: 390, height: 844 });
+  const out = [];
+  const titles = await h.forEachDialog(page, async (title, dialog) => {
+    const box = await dialog.boundingBox();
+    if (box.x < 0 || box.x + box.width > 390 || box.y < 0 || box.y + box.height > 844) {
+      out.push(`${title}: the dialog lies at ${box.x},${box.y} ${box.width}x${box.height}`);
+    }
+    out.push(...(await h.unreachableControls(dialog)).map((why) => `${title}: ${why}`));
+    if (title === 'Setup' || title === 'Edit/Delete') await h.screenshot(page, `phone-${title.replace(/\W+/g, '-')}`);
+  });
+  assert.deepEqual(titles, DIALOGS);
+  assert.deepEqual(out, []);
+  await page.close();
+});
+
+test('the splash says click to start, the About window click to close; the version lines keep off the edge', async () => {
+  const page = await browser.context.newPage();
+  await page.goto(c.address);
+  const splash = page.locator('#splash');
+  await splash.waitFor({ timeout: 5000 });
+  assert.equal(await splash.locator('.splash-hint').textContent(), 'Click anywhere to start');
+  await splash.click();
+  await splash.waitFor({ state: 'hidden' });
+  await page.evaluate(() => document.querySelector('.menu-item[data-cmd="1153"]').click());
+  await splash.waitFor();
+  assert.equal(await splash.locator('.splash-hint').textContent(), 'Click anywhere to close');
+  const card = await splash.locator('.splash-card').boundingBox();
+  const version = await splash.locator('.splash-version').boundingBox();
+  const logo = await splash.locator('.splash-logo').boundingBox();
+  assert.ok(version.x - card.x >= 10 && version.y - card.y >= 10, `version lines at ${version.x - card.x},${version.y - card.y} of the card`);
+  assert.ok(version.x + version.width < logo.x, 'the version lines reach the logo');
+  await splash.click();
+  await splash.waitFor({ state: 'hidden' });
+  await page.close();
 });
 
 test('three tabs reloaded twenty times each always show the list', async () => {
