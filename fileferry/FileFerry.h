@@ -47,10 +47,11 @@ int32_t SendFileToHost(const char* server, const char* user, const char* passwor
 
 /* Downloads `remotePath` into the new local file `localPath`, which must not exist yet (it
  * is created with mode 0666 less the umask; a symbolic link there is not followed). A
- * failed download leaves no local file behind. Returns 1 downloaded; -902 the download
- * failed (the server has no such file or refused it, or the local file exists or cannot be
- * created); -905 an error after the sign-in; -912 an error before a signed-in connection
- * existed. */
+ * failed download leaves no local file behind. The size of the file is not asked for (a
+ * server may refuse SIZE for a file it sends): the download reads to the end of the data
+ * connection. Returns 1 downloaded; -902 the download failed (the server has no such file
+ * or refused it, or the local file exists or cannot be created); -905 an error after the
+ * sign-in; -912 an error before a signed-in connection existed. */
 int32_t ReceiveFileFromHost(const char* server, const char* user, const char* password,
                             const char* remotePath, const char* localPath, int32_t timeoutMs,
                             char* errorText);

@@ -146,6 +146,10 @@ class Handle {
     // The path goes to the server whole, in the one command of the operation.
     Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     Set(CURLOPT_TRANSFERTEXT, 0L);
+    // No SIZE before a download: a server may refuse it (550) for a file that RETR sends
+    // all the same. The file is then read to the end of its data connection, within the
+    // download cap.
+    Set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t));
     Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, seconds);
     Set(CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t));

@@ -333,4 +333,23 @@ TEST(XferSentryStall, BusyWhileRunningAndBoundedByTheTimeOut) {
                 "FTP Upload Failed Error: SEND_DATA Domain/IP: " + stall.server());
 }
 
+// A server that refuses SIZE sends the file all the same: the round trip passes and takes
+// its test file off the server again.
+TEST(XferSentryScripted, SizeRefusedStillRoundTrips) {
+  ftptest::OneFileServer server("550 Could not get file size.");
+  ProgramDir pd;
+  testkit::SetLogging(pd, common::kGroupFtp, true, true);
+  testkit::AddAccount(pd, FtpAccount("nosize", server.server(), "p"), StatusFolder::kFtpTransfer);
+  ASSERT_EQ(pd.RunAgent("XferSentry"), 0);
+  std::vector<std::string> lines = AccountLines(pd.TodayLog());
+  ASSERT_EQ(lines.size(), 3u) << pd.TodayLog();
+  ExpectLogLine(lines[1], "00001", "nosize",
+                "FTP Download OK Passed Time: #sec Domain/IP: " + server.server());
+  ExpectLogLine(lines[2], "00001", "nosize",
+                "FTP Delete OK Passed Time: #sec Domain/IP: " + server.server());
+  EXPECT_EQ(pd.Read("samplerc.dat"), kTestText);
+  EXPECT_FALSE(server.holdsFile()) << "the test file is deleted on the server";
+  EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kFtpTransfer, "nosize").failCount, 0);
+}
+
 }  // namespace

@@ -213,4 +213,29 @@ std::string CaseName(const testing::TestParamInfo<int>& info) {
 INSTANTIATE_TEST_SUITE_P(Replies, HostileServer,
                          testing::Range(0, static_cast<int>(AllCases().size())), CaseName);
 
+// Servers whose SIZE answer is no help: the download still brings the whole file.
+TEST(ScriptedServer, DownloadDoesNotDependOnTheSizeAnswer) {
+  const std::string content = "This is a FTP test file used by KT.Varnock 2.0";
+  for (const char* sizeReply : {"550 Could not get file size.", "502 SIZE not implemented", "213 5",
+                                "213 1000000000000000"}) {
+    ftptest::OneFileServer server(sizeReply);
+    testsupport::TempDir local;
+    testsupport::WriteFile(local / "source", content);
+    const std::string host = server.server();
+    char error[1024] = {};
+    ASSERT_EQ(SendFileToHost(host.c_str(), "u", "p", (local / "source").c_str(), "FTP_test.text",
+                             kTimeoutMs, error),
+              1)
+        << sizeReply << ": " << error;
+    EXPECT_EQ(ReceiveFileFromHost(host.c_str(), "u", "p", "FTP_test.text", (local / "back").c_str(),
+                                  kTimeoutMs, error),
+              1)
+        << sizeReply << ": " << error;
+    EXPECT_EQ(testsupport::ReadFile(local / "back"), content) << sizeReply;
+    EXPECT_EQ(DeleteFileFromHost(host.c_str(), "u", "p", "FTP_test.text", kTimeoutMs, error), 1)
+        << sizeReply << ": " << error;
+    EXPECT_FALSE(server.holdsFile()) << sizeReply;
+  }
+}
+
 }  // namespace
