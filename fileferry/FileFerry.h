@@ -14,13 +14,15 @@
  * Time-outs (the three long forms): `timeoutMs` bounds the connect, every wait for a reply
  * of the server, the wait for the server to open an active data connection, and every
  * stretch without data on the data connection; a server that stalls at any stage ends the
- * call about `timeoutMs` after its last sign of life. 0 or below, and the two short forms,
- * use 60000 ms. Reply lines are read into a fixed buffer (longer lines are cut) and a
- * download stops with an error past 64 MB, so no server can make a call hold unbounded
- * memory or disk.
+ * call about `timeoutMs` after its last sign of life. Besides, the whole call ends after 10
+ * times the time-out, at most 5 minutes, with -906 (the short forms: 0), however punctually
+ * the server answers each wait: a download trickled a few bytes a second cannot hold it.
+ * 0 or below, and the two short forms, use 60000 ms. Reply lines are read into a fixed buffer
+ * (longer lines are cut) and a download stops with an error past 64 MB, so no server can make a
+ * call hold unbounded memory or disk.
  *
  * Error text (the long forms): `errorText` must hold 1024 bytes. It is written only when a
- * result comes from an error of the transfer machinery (-912, -904, -905, -64): the
+ * result comes from an error of the transfer machinery (-912, -904, -905, -64, -906): the
  * machinery's message, cut to 1023 bytes and zero-terminated. Results 1 and -902 leave it
  * untouched, as does a null `errorText`.
  *
@@ -40,24 +42,27 @@ extern "C" {
  * upload (or the local file cannot be read, or the remote path is unusable); -904 an error
  * after the sign-in succeeded (time-out, lost or failed connection, garbled reply); -912 an
  * error before a signed-in connection existed (name lookup, connect, greeting, sign-in, or a
- * server text, user name or password that cannot be used). */
+ * server text, user name or password that cannot be used); -906 the overall deadline passed
+ * (in any stage of the call). */
 int32_t SendFileToHost(const char* server, const char* user, const char* password,
                        const char* localPath, const char* remotePath, int32_t timeoutMs,
                        char* errorText);
 
 /* Downloads `remotePath` into the new local file `localPath`, which must not exist yet (it
  * is created with mode 0666 less the umask; a symbolic link there is not followed). A
- * failed download leaves no local file behind. Returns 1 downloaded; -902 the download
- * failed (the server has no such file or refused it, or the local file exists or cannot be
- * created); -905 an error after the sign-in; -912 an error before a signed-in connection
- * existed. */
+ * failed download leaves no local file behind. The size of the file is not asked for (a
+ * server may refuse SIZE for a file it sends): the download reads to the end of the data
+ * connection. Returns 1 downloaded; -902 the download failed (the server has no such file
+ * or refused it, or the local file exists or cannot be created); -905 an error after the
+ * sign-in; -912 an error before a signed-in connection existed; -906 the overall deadline
+ * passed. */
 int32_t ReceiveFileFromHost(const char* server, const char* user, const char* password,
                             const char* remotePath, const char* localPath, int32_t timeoutMs,
                             char* errorText);
 
 /* Deletes `remotePath` on the server. Returns 1 deleted; -902 the server refused the
  * deletion (no such file, no permission); -64 an error after the sign-in; -912 an error
- * before a signed-in connection existed. */
+ * before a signed-in connection existed; -906 the overall deadline passed. */
 int32_t DeleteFileFromHost(const char* server, const char* user, const char* password,
                            const char* remotePath, int32_t timeoutMs, char* errorText);
 

@@ -18,6 +18,7 @@ constexpr int32_t kUploadError = -904;
 constexpr int32_t kDownloadError = -905;
 constexpr int32_t kDeleteError = -64;
 constexpr int32_t kNoConnection = -912;
+constexpr int32_t kOverdue = -906;
 
 std::string Text(const char* text) {
   return text ? std::string(text) : std::string();
@@ -62,6 +63,9 @@ int32_t LongResult(const fileferry::Outcome& out, int32_t afterSignIn, char* err
     case Ending::kAfterSignIn:
       CopyErrorText(out.errorText, errorText);
       return afterSignIn;
+    case Ending::kOverdue:
+      CopyErrorText(out.errorText, errorText);
+      return kOverdue;
     case Ending::kBeforeSignIn:
       break;
   }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -33,10 +34,13 @@ void InitOnce() {
 // What the callbacks of one call see and record.
 struct CallState {
   int64_t timeoutMs = kDefaultTimeoutMs;
-  int64_t lastSign = 0;  // last complete reply or data movement
+  int64_t deadlineMs = 0;  // the whole call's allowance
+  int64_t deadline = 0;    // the monotonic ms by which the whole call ends
+  int64_t lastSign = 0;    // last complete reply or data movement
   curl_off_t lastUp = 0, lastDown = 0;
   bool signedIn = false;
   bool stalled = false;
+  bool overdue = false;
   int fd = -1;  // the local file
   int64_t written = 0;
   bool localFailure = false;
@@ -60,11 +64,16 @@ size_t OnReplyLine(char* data, size_t size, size_t count, void* user) {
 }
 
 // Called often while data moves and about once a second while nothing happens: ends the
-// call when neither a reply nor data has come for the time-out. This also bounds the waits
-// for which libcurl keeps limits of its own (such as the reply after a transfer).
+// call when neither a reply nor data has come for the time-out, or when the call's overall
+// deadline has passed however lively the server is. This also bounds the waits for which
+// libcurl keeps limits of its own (such as the reply after a transfer).
 int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
   CallState& s = *static_cast<CallState*>(user);
   const int64_t now = NowMs();
+  if (now >= s.deadline) {
+    s.overdue = true;
+    return 1;
+  }
   if (down != s.lastDown || up != s.lastUp) {
     s.lastDown = down;
     s.lastUp = up;
@@ -146,6 +155,10 @@ class Handle {
     // The path goes to the server whole, in the one command of the operation.
     Set(CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_NOCWD));
     Set(CURLOPT_TRANSFERTEXT, 0L);
+    // No SIZE before a download: a server may refuse it (550) for a file that RETR sends
+    // all the same. The file is then read to the end of its data connection, within the
+    // download cap.
+    Set(CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t));
     Set(CURLOPT_SERVER_RESPONSE_TIMEOUT, seconds);
     Set(CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(t));
@@ -177,11 +190,19 @@ class Handle {
     Set(CURLOPT_URL, url.c_str());
     if (quote_) Set(CURLOPT_QUOTE, quote_);
     state_.lastSign = NowMs();
+    // libcurl's own limit on the whole call backs up the progress callback's test.
+    Set(CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<int64_t>(state_.deadline - NowMs(), 1)));
     CURLcode code = curl_easy_perform(curl_);
+    if (code != CURLE_OK && NowMs() >= state_.deadline) state_.overdue = true;
     Outcome out;
-    out.ending = Classify(code, state_.signedIn, state_.localFailure, state_.stalled);
-    if (out.ending == Ending::kAfterSignIn || out.ending == Ending::kBeforeSignIn) {
-      if (state_.stalled) {
+    out.ending = state_.overdue && code != CURLE_OK
+                     ? Ending::kOverdue
+                     : Classify(code, state_.signedIn, state_.localFailure, state_.stalled);
+    if (out.ending != Ending::kDone && out.ending != Ending::kRefused) {
+      if (out.ending == Ending::kOverdue) {
+        out.errorText = "The transfer passed its overall deadline of " +
+                        std::to_string(state_.deadlineMs) + " ms";
+      } else if (state_.stalled) {
         out.errorText = curl_easy_strerror(CURLE_OPERATION_TIMEDOUT);
       } else if (state_.capExceeded) {
         out.errorText =
@@ -300,6 +321,11 @@ Ending Classify(int curlCode, bool signedIn, bool localFailure, bool stalled) {
   }
 }
 
+int64_t OverallDeadlineMs(int32_t timeoutMs) {
+  const int64_t budget = int64_t{10} * (timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs);
+  return std::min(budget, kDeadlineCapMs);
+}
+
 bool PassiveRequested() {
   const char* value = std::getenv("VARN_FTP_PASSIVE");
   return value != nullptr && std::strcmp(value, "1") == 0;
@@ -314,6 +340,8 @@ Outcome RunCall(const CallRequest& request) {
   InitOnce();
   CallState state;
   state.timeoutMs = request.timeoutMs > 0 ? request.timeoutMs : kDefaultTimeoutMs;
+  state.deadlineMs = OverallDeadlineMs(static_cast<int32_t>(state.timeoutMs));
+  state.deadline = NowMs() + state.deadlineMs;
   Handle handle(request, *endpoint, state);
   if (!handle.ok()) return NoConnection("The transfer machinery cannot start");
   const std::optional<std::string> remote = EncodeRemotePath(request.remotePath);

@@ -17,11 +17,12 @@ enum class Ending {
                   // cannot be read or created, or the remote path is unusable
   kAfterSignIn,   // an error of the transfer machinery after the sign-in succeeded
   kBeforeSignIn,  // no signed-in connection came about (lookup, connect, greeting, sign-in)
+  kOverdue,       // the call ran past its overall deadline, whatever stage it had reached
 };
 
 struct Outcome {
   Ending ending = Ending::kBeforeSignIn;
-  std::string errorText;  // the machinery's message for kAfterSignIn and kBeforeSignIn
+  std::string errorText;  // the machinery's message for kAfterSignIn, kBeforeSignIn, kOverdue
 };
 
 struct CallRequest {
@@ -39,6 +40,10 @@ constexpr int32_t kDefaultTimeoutMs = 60000;
 // A download that runs past this many bytes is an error: a server that streams for ever
 // can neither hold the call nor fill the disk.
 constexpr int64_t kDownloadCap = int64_t{64} << 20;
+// The whole call may take 10 times its time-out, at most 5 minutes: a server that answers
+// every wait just in time (a download trickled a few bytes a second) is cut off here.
+constexpr int64_t kDeadlineCapMs = 5 * 60 * 1000;
+int64_t OverallDeadlineMs(int32_t timeoutMs);
 
 Outcome RunCall(const CallRequest& request);
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
@@ -331,6 +332,72 @@ TEST(XferSentryStall, BusyWhileRunningAndBoundedByTheTimeOut) {
   ASSERT_EQ(lines.size(), 1u) << pd.TodayLog();
   ExpectLogLine(lines[0], "-0904", "slow",
                 "FTP Upload Failed Error: SEND_DATA Domain/IP: " + stall.server());
+}
+
+// A server that refuses SIZE sends the file all the same: the round trip passes and takes
+// its test file off the server again.
+TEST(XferSentryScripted, SizeRefusedStillRoundTrips) {
+  ftptest::OneFileServer server("550 Could not get file size.");
+  ProgramDir pd;
+  testkit::SetLogging(pd, common::kGroupFtp, true, true);
+  testkit::AddAccount(pd, FtpAccount("nosize", server.server(), "p"), StatusFolder::kFtpTransfer);
+  ASSERT_EQ(pd.RunAgent("XferSentry"), 0);
+  std::vector<std::string> lines = AccountLines(pd.TodayLog());
+  ASSERT_EQ(lines.size(), 3u) << pd.TodayLog();
+  ExpectLogLine(lines[1], "00001", "nosize",
+                "FTP Download OK Passed Time: #sec Domain/IP: " + server.server());
+  ExpectLogLine(lines[2], "00001", "nosize",
+                "FTP Delete OK Passed Time: #sec Domain/IP: " + server.server());
+  EXPECT_EQ(pd.Read("samplerc.dat"), kTestText);
+  EXPECT_FALSE(server.holdsFile()) << "the test file is deleted on the server";
+  EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kFtpTransfer, "nosize").failCount, 0);
+}
+
+// A download trickled 2 bytes a second ends at the stage's overall deadline (10 time-outs)
+// with -906 and is not tried again, so the run is over before the group's next launch,
+// which is not skipped.
+TEST(XferSentryStall, TrickledDownloadEndsAtTheStageDeadline) {
+  // Longer than the next launch is away: only the deadline ends the stage in time.
+  ftptest::OneFileServer server("213 1000000000000000", ftptest::TrickleDownload(40000));
+  ProgramDir pd;
+  testkit::SetLogging(pd, common::kGroupFtp, true, true);
+  common::AccountFile account = FtpAccount("trickle", server.server(), "p");
+  account.record.ftpPortTimeout = 1;  // a deadline of 10 s per stage
+  testkit::AddAccount(pd, account, StatusFolder::kFtpTransfer);
+
+  const auto start = std::chrono::steady_clock::now();
+  std::atomic<bool> done{false};
+  std::chrono::steady_clock::duration took{};
+  std::thread first([&] {
+    pd.RunAgent("XferSentry");
+    took = std::chrono::steady_clock::now() - start;
+    done = true;
+  });
+  // The next launch, 25 s later at the latest.
+  while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(25)) {
+    ::usleep(100000);
+  }
+  const bool endedBeforeTheNextLaunch = done;
+  ASSERT_EQ(pd.RunAgent("XferSentry"), 0);
+  first.join();
+  std::printf(
+      "trickled run ended after %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+
+  EXPECT_TRUE(endedBeforeTheNextLaunch);
+  EXPECT_LT(took, std::chrono::seconds(18)) << "one try, bounded by the stage's deadline";
+  const std::string log = pd.TodayLog();
+  EXPECT_EQ(log.find("Skipped"), std::string::npos) << log;
+  std::vector<std::string> lines = AccountLines(log);
+  ASSERT_EQ(lines.size(), 4u) << log;
+  const std::string timedOut = "FTP Download Failed Error: TIMEOUT Domain/IP: " + server.server();
+  for (size_t run = 0; run < 2; ++run) {
+    ExpectLogLine(lines[2 * run], "00001", "trickle",
+                  "FTP Upload OK Passed Time: #sec Domain/IP: " + server.server());
+    ExpectLogLine(lines[2 * run + 1], "-0906", "trickle", timedOut);
+  }
+  EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kFtpTransfer, "trickle").failCount, 2);
+  EXPECT_FALSE(platform::PathExists(pd / "samplerc.dat")) << "a failed download leaves no file";
 }
 
 }  // namespace

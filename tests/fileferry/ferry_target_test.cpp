@@ -4,6 +4,8 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "fileferry/ferry_call.h"
 
 namespace {
@@ -107,6 +109,18 @@ TEST(Classify, SignInDecidesBetweenConnectionAndOperation) {
   for (const Case& c : cases) {
     EXPECT_EQ(fileferry::Classify(c.code, c.signedIn, c.localFailure, c.stalled), c.ending)
         << curl_easy_strerror(c.code);
+  }
+}
+
+// Ten time-outs for the whole call, never more than 5 minutes; no time-out means the default.
+TEST(OverallDeadline, TenTimeOutsAtMostFiveMinutes) {
+  const struct {
+    int32_t timeoutMs;
+    int64_t deadlineMs;
+  } cases[] = {{500, 5000}, {29999, 299990}, {30000, 300000},    {120000, 300000},
+               {0, 300000}, {-5, 300000},    {INT32_MAX, 300000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(fileferry::OverallDeadlineMs(c.timeoutMs), c.deadlineMs) << c.timeoutMs;
   }
 }
 

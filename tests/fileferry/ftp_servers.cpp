@@ -344,13 +344,14 @@ bool GreetAndSignIn(int fd, const ScriptedServer& server) {
 }
 
 void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,
-                      const std::string& sizeReply) {
+                      const std::string& sizeReply, const CommandStep& extra) {
   int passiveFd = -1;
   int activePort = 0;
   for (;;) {
     const std::string command = ReadCommand(fd, server);
     if (command.empty()) break;
     const std::string verb = command.substr(0, command.find(' '));
+    if (extra && extra(fd, command)) continue;
     if (verb == "PWD") {
       SendText(fd, "257 \"/\" is the current folder\r\n");
     } else if (verb == "EPSV" || verb == "PASV") {
@@ -397,6 +398,85 @@ void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& 
     }
   }
   if (passiveFd >= 0) ::close(passiveFd);
+}
+
+OneFileServer::OneFileServer(std::string sizeReply, TransferStep download) {
+  std::shared_ptr<Shared> shared = shared_;
+  auto note = [shared](const std::string& command) {
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->verbs.push_back(command.substr(0, command.find(' ')));
+    return false;
+  };
+  auto dele = [shared, note](int control, const std::string& command) {
+    note(command);
+    if (command.rfind("DELE ", 0) != 0) return false;
+    std::lock_guard<std::mutex> lock(shared->mutex);
+    SendText(control, shared->holds ? "250 deleted\r\n" : "550 no such file\r\n");
+    shared->holds = false;
+    return true;
+  };
+  auto transfer = [shared, download](int control, int data, const std::string& command,
+                                     const ScriptedServer& server) {
+    if (command.rfind("STOR", 0) == 0) {
+      SendText(control, "150 send it\r\n");
+      std::string content;
+      char buffer[4096];
+      while (data >= 0 && WaitReadable(data, &server, 10000)) {
+        ssize_t n = ::recv(data, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        content.append(buffer, static_cast<size_t>(n));
+      }
+      {
+        std::lock_guard<std::mutex> lock(shared->mutex);
+        shared->content = content;
+        shared->holds = true;
+      }
+      SendText(control, "226 stored\r\n");
+      return;
+    }
+    if (download) return download(control, data, command, server);
+    std::string content;
+    bool holds = false;
+    {
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      content = shared->content;
+      holds = shared->holds;
+    }
+    if (!holds) {
+      SendText(control, "550 no such file\r\n");
+      return;
+    }
+    SendText(control, "150 here it comes\r\n");
+    SendText(data, content);
+    ::shutdown(data, SHUT_RDWR);
+    SendText(control, "226 sent\r\n");
+  };
+  scripted_ = std::make_unique<ScriptedServer>(
+      [sizeReply, transfer, dele](int fd, const ScriptedServer& server) {
+        if (GreetAndSignIn(fd, server)) ServeAfterSignIn(fd, server, transfer, sizeReply, dele);
+      });
+}
+
+bool OneFileServer::holdsFile() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->holds;
+}
+
+std::vector<std::string> OneFileServer::verbs() const {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  return shared_->verbs;
+}
+
+TransferStep TrickleDownload(int forMs) {
+  return [forMs](int control, int data, const std::string&, const ScriptedServer& server) {
+    SendText(control, "150 Opening BINARY mode data connection (1000000000000000 bytes)\r\n");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(forMs);
+    while (!server.stopping() && std::chrono::steady_clock::now() < end && SendText(data, "t")) {
+      ::usleep(500000);
+    }
+    ::shutdown(data, SHUT_RDWR);
+    SendText(control, "226 sent\r\n");
+  };
 }
 
 int ClosedPort() {

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,9 +92,39 @@ bool GreetAndSignIn(int fd, const ScriptedServer& server);
 // data connection to `transfer`. Returns when the client quits or closes.
 using TransferStep = std::function<void(int control, int data, const std::string& command,
                                         const ScriptedServer& server)>;
-// `sizeReply` answers SIZE.
+// Answers a command the plain dialogue would answer with "200 fine" and returns true, or
+// returns false to leave it to the dialogue.
+using CommandStep = std::function<bool(int control, const std::string& command)>;
+// `sizeReply` answers SIZE; `extra` sees every other command first.
 void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,
-                      const std::string& sizeReply = "213 100000");
+                      const std::string& sizeReply = "213 100000", const CommandStep& extra = {});
+
+// A scripted server that keeps one file in memory across its sessions, for a round trip
+// against a dialogue that differs from a real server's in one place: STOR stores the file,
+// RETR sends it back (550 when there is none) unless `download` is given to send instead,
+// DELE removes it (550 when there is none), SIZE gets `sizeReply`.
+class OneFileServer {
+ public:
+  explicit OneFileServer(std::string sizeReply, TransferStep download = {});
+  std::string server() const { return scripted_->server(); }
+  bool holdsFile() const;
+  // Every command verb the sessions got, in order.
+  std::vector<std::string> verbs() const;
+
+ private:
+  struct Shared {
+    std::mutex mutex;
+    bool holds = false;
+    std::string content;
+    std::vector<std::string> verbs;
+  };
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
+  std::unique_ptr<ScriptedServer> scripted_;
+};
+
+// A download step that announces a file of 1000000000000000 bytes and sends it 2 bytes a
+// second, for at most `forMs` (then it closes the data connection and says "226").
+TransferStep TrickleDownload(int forMs);
 
 // A port on 127.0.0.1 that nobody listens on (free a moment ago).
 int ClosedPort();

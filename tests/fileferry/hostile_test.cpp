@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -212,5 +213,54 @@ std::string CaseName(const testing::TestParamInfo<int>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Replies, HostileServer,
                          testing::Range(0, static_cast<int>(AllCases().size())), CaseName);
+
+// Servers whose SIZE answer is no help: the download still brings the whole file.
+TEST(ScriptedServer, DownloadDoesNotDependOnTheSizeAnswer) {
+  const std::string content = "This is a FTP test file used by KT.Varnock 2.0";
+  for (const char* sizeReply : {"550 Could not get file size.", "502 SIZE not implemented", "213 5",
+                                "213 1000000000000000"}) {
+    ftptest::OneFileServer server(sizeReply);
+    testsupport::TempDir local;
+    testsupport::WriteFile(local / "source", content);
+    const std::string host = server.server();
+    char error[1024] = {};
+    ASSERT_EQ(SendFileToHost(host.c_str(), "u", "p", (local / "source").c_str(), "FTP_test.text",
+                             kTimeoutMs, error),
+              1)
+        << sizeReply << ": " << error;
+    EXPECT_EQ(ReceiveFileFromHost(host.c_str(), "u", "p", "FTP_test.text", (local / "back").c_str(),
+                                  kTimeoutMs, error),
+              1)
+        << sizeReply << ": " << error;
+    EXPECT_EQ(testsupport::ReadFile(local / "back"), content) << sizeReply;
+    EXPECT_EQ(DeleteFileFromHost(host.c_str(), "u", "p", "FTP_test.text", kTimeoutMs, error), 1)
+        << sizeReply << ": " << error;
+    EXPECT_FALSE(server.holdsFile()) << sizeReply;
+  }
+}
+
+// A download trickled 2 bytes a second answers every wait in time; the call still ends at
+// its overall deadline (10 time-outs) with -906.
+TEST(ScriptedServer, TrickledDownloadEndsAtTheOverallDeadline) {
+  constexpr int32_t kShortTimeoutMs = 500;
+  constexpr auto kDeadline = std::chrono::milliseconds(10 * kShortTimeoutMs);
+  // Long enough that only the deadline can end the call first.
+  ftptest::OneFileServer server("213 1000000000000000", ftptest::TrickleDownload(40000));
+  testsupport::TempDir local;
+  const std::string host = server.server();
+  char error[1024] = {};
+  const auto start = std::chrono::steady_clock::now();
+  const int32_t result = ReceiveFileFromHost(host.c_str(), "u", "p", "FTP_test.text",
+                                             (local / "target").c_str(), kShortTimeoutMs, error);
+  const auto took = std::chrono::steady_clock::now() - start;
+  std::printf(
+      "trickled download ended after %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+  EXPECT_EQ(result, -906) << error;
+  EXPECT_NE(std::string(error).find("deadline"), std::string::npos) << error;
+  EXPECT_GE(took, kDeadline - std::chrono::milliseconds(100));
+  EXPECT_LT(took, kDeadline + std::chrono::seconds(4));
+  EXPECT_FALSE(platform::PathExists(local / "target")) << "a failed download leaves no file";
+}
 
 }  // namespace
