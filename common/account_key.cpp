@@ -1,6 +1,9 @@
 #include "common/account_key.h"
 
+#include <cstdint>
 #include <cstring>
+
+#include "platform/codepage.h"
 
 namespace common {
 namespace {
@@ -38,18 +41,12 @@ std::string DecodeKey(std::string_view key) {
     int value = HexValue(key[i]) * 16 + HexValue(key[i + 1]);
     name += static_cast<char>(value);
   }
-  // A lead byte standing alone at the end lost its trail byte to the 31-byte cut.
-  if (!name.empty() && static_cast<unsigned char>(name.back()) > 0x80) {
-    size_t leads = 0;
-    for (size_t i = 0; i < name.size(); ++i) {
-      if (static_cast<unsigned char>(name[i]) > 0x80 && i + 1 < name.size()) {
-        ++i;  // a complete double-byte character
-        continue;
-      }
-      if (i == name.size() - 1 && static_cast<unsigned char>(name[i]) > 0x80) leads = 1;
-    }
-    if (leads) name.pop_back();
-  }
+  // A lead byte standing alone at the end lost its trail byte to the 31-byte cut. Only the
+  // code page's lead bytes pair up: half-width katakana (0xA1-0xDF) are whole characters.
+  auto lead = [&name](size_t i) { return platform::IsSjisLeadByte(static_cast<uint8_t>(name[i])); };
+  size_t at = 0;
+  while (at + 1 < name.size()) at += lead(at) ? 2 : 1;
+  if (at + 1 == name.size() && lead(at)) name.pop_back();
   name += suffix;
   return name;
 }

@@ -13,8 +13,9 @@ constexpr size_t kKeySourceBytes = 31;
 std::string HexKey(std::string_view name);
 
 // The readable name of a key: the part from the last "(" on is set aside, hex pairs (either
-// case; any other character counts as -1) become bytes, a final Shift-JIS lead byte whose
-// trail byte is missing is cut, and the set-aside part is appended.
+// case; any other character counts as -1) become bytes, a final Shift-JIS lead byte
+// (platform::IsSjisLeadByte) whose trail byte is missing is cut, and the set-aside part is
+// appended. Every name whose first 31 bytes end on a character boundary decodes to itself.
 std::string DecodeKey(std::string_view key);
 
 // In-place forms over a 65-byte buffer, as the console's dialogs use them.

@@ -12,8 +12,12 @@
 namespace console {
 namespace {
 
-bool IsLead(char c) {
-  return platform::IsSjisLeadByte(static_cast<unsigned char>(c));
+// Whether the byte at `i` opens a double-byte character, so the byte after it is part of the
+// character and never a quote or a line end. A line feed is no trail byte: a lone lead byte
+// before one stays a character of its own and never joins two lines.
+bool OpensPair(std::string_view text, size_t i) {
+  return platform::IsSjisLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() &&
+         text[i + 1] != '\n';
 }
 
 void AppendText(std::string& line, const std::string& text) {
@@ -106,21 +110,9 @@ long Number(const std::vector<std::string>& fields, int no) {
   return std::strtol(Text(fields, no).c_str(), nullptr, 10);
 }
 
-// At most `limit` bytes of `text`, never ending inside a Shift-JIS character.
-std::string CutAtCharacter(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t end = 0;
-  while (end < limit) {
-    const size_t width = IsLead(text[end]) ? 2 : 1;
-    if (end + width > limit) break;
-    end += width;
-  }
-  return text.substr(0, end);
-}
-
 template <size_t N>
 void SetText(char (&field)[N], const std::string& text) {
-  common::SetField(field, CutAtCharacter(text, N - 1));
+  common::SetField(field, CutCp932(text, N - 1));
 }
 
 }  // namespace
@@ -146,7 +138,7 @@ std::optional<std::string_view> NextCsvLine(std::string_view text, size_t* pos) 
   bool quoted = false;
   for (size_t i = start; i < text.size(); ++i) {
     const char c = text[i];
-    if (IsLead(c)) {
+    if (OpensPair(text, i)) {
       ++i;  // the trail byte is part of the character
       continue;
     }
@@ -179,7 +171,7 @@ std::vector<std::string> SplitCsvFields(std::string_view line) {
       ++i;
       while (i < line.size()) {
         const char c = line[i];
-        if (IsLead(c) && i + 1 < line.size()) {
+        if (OpensPair(line, i)) {
           field.append(line.substr(i, 2));
           i += 2;
           continue;
@@ -203,7 +195,7 @@ std::vector<std::string> SplitCsvFields(std::string_view line) {
     }
     // Bare text, or what follows a closing quote, up to the next separator.
     while (i < line.size() && line[i] != ',') {
-      if (IsLead(line[i]) && i + 1 < line.size()) field += line[i++];
+      if (OpensPair(line, i)) field += line[i++];
       field += line[i++];
     }
     fields.push_back(std::move(field));
@@ -214,6 +206,11 @@ std::vector<std::string> SplitCsvFields(std::string_view line) {
 }
 
 std::string CsvRejection(const std::vector<std::string>& f) {
+  // Before every other test: a NUL ends the text in the record, while the blank tests below
+  // still see a text there.
+  for (const std::string& field : f) {
+    if (field.find('\0') != std::string::npos) return "Field holds a NUL byte:";
+  }
   const bool ftpTransfer = Number(f, 11) == 1 || Number(f, 51) == common::kFtpTransfer;
   const bool email = Number(f, 18) == 1 || Number(f, 51) == common::kEmail;
   const bool smtpAuth = Number(f, 20) != 0;
@@ -257,7 +254,9 @@ common::AccountFile AccountFromCsv(const std::vector<std::string>& f, const std:
   common::AccountRecord& r = a.record;
   auto flag = [&f](int no) { return static_cast<uint8_t>(Number(f, no)); };
   auto seconds = [&f](int no) { return static_cast<uint16_t>(Number(f, no)); };
-  common::SetField(r.key, common::HexKey(Text(f, 1)));
+  // The name is cut where the dialogs cut it, at a character boundary: a key ending in half a
+  // character would decode to a shorter name, and saving that name renames the account.
+  common::SetField(r.key, common::HexKey(CutCp932(Text(f, 1), common::kKeySourceBytes)));
   SetText(r.host, Text(f, 2));
   SetText(r.popServer, Text(f, 3));
   SetText(r.pagePath, Text(f, 4));
@@ -288,15 +287,15 @@ common::AccountFile AccountFromCsv(const std::vector<std::string>& f, const std:
   }
   std::string* texts[] = {&a.downSubject, &a.upSubject,  &a.downBody,
                           &a.upBody,      &a.downOnline, &a.upOnline};
-  for (int i = 0; i < 6; ++i) *texts[i] = CutAtCharacter(Text(f, 36 + i), kMaxLongText);
+  for (int i = 0; i < 6; ++i) *texts[i] = CutCp932(Text(f, 36 + i), kMaxLongText);
   r.useGlobalMailTemplates = flag(42);
   r.mailToGlobal = flag(43);
   r.mailToAccount = flag(44);
-  a.mailAddresses = CutAtCharacter(Text(f, 45), kMaxLongText);
+  a.mailAddresses = CutCp932(Text(f, 45), kMaxLongText);
   r.useGlobalOnlineTemplates = flag(46);
   r.onlineToGlobal = flag(47);
   r.onlineToAccount = flag(48);
-  a.netSendAddresses = CutAtCharacter(Text(f, 49), kMaxLongText);
+  a.netSendAddresses = CutCp932(Text(f, 49), kMaxLongText);
   r.enabled = flag(50);
   r.type = flag(51);
   r.httpPort = 80;

@@ -2,7 +2,6 @@
 
 #include "mail/encoders.h"
 #include "mail/jis.h"
-#include "platform/codepage.h"
 
 namespace mail {
 namespace {
@@ -57,7 +56,7 @@ size_t CharLength(std::string_view text, size_t i, int charset) {
   const unsigned char c = static_cast<unsigned char>(text[i]);
   bool pair = false;
   if (charset == 128)
-    pair = platform::IsSjisLeadByte(c) || (c >= 0xF0 && c <= 0xF9);
+    pair = IsJisLeadByte(c);
   else if (charset == 129 || charset == 134 || charset == 136)
     pair = c >= 0x81 && c != 0xFF;
   return pair && i + 1 < text.size() ? 2 : 1;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/codepage.h"
+
 namespace mail {
 namespace {
 
@@ -62,15 +64,6 @@ constexpr uint16_t kKatakana[63] = {
 constexpr unsigned char kVoiced = 0xDE;
 constexpr unsigned char kSemiVoiced = 0xDF;
 
-// 0xED and 0xEE carry the NEC-selected IBM extensions of the code page: the same
-// characters as the IBM extensions at 0xFA-0xFC, and the arithmetic of the standard rows
-// puts them at exactly the row 89-92 places that the 0xFA-0xFC tables give those
-// characters.
-bool IsLead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x84) || (c >= 0x87 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEA) ||
-         c == 0xED || c == 0xEE || (c >= 0xF0 && c <= 0xFC);
-}
-
 uint16_t VendorCode(unsigned char lead, unsigned char trail) {
   if (trail < 0x40) return 0;
   const size_t i = trail - 0x40;
@@ -87,6 +80,14 @@ uint16_t VendorCode(unsigned char lead, unsigned char trail) {
 }
 
 }  // namespace
+
+// 0xED and 0xEE carry the NEC-selected IBM extensions of the code page: the same
+// characters as the IBM extensions at 0xFA-0xFC, and the arithmetic of the standard rows
+// puts them at exactly the row 89-92 places that the 0xFA-0xFC tables give those
+// characters.
+bool IsJisLeadByte(unsigned char c) {
+  return platform::IsSjisLeadByte(c) || c == 0xED || c == 0xEE || (c >= 0xF0 && c <= 0xF9);
+}
 
 std::string SjisToIso2022Jp(std::string_view in) {
   std::string out;
@@ -126,7 +127,7 @@ std::string SjisToIso2022Jp(std::string_view in) {
       put(jis);
       continue;
     }
-    if (IsLead(a) && i + 1 < in.size()) {
+    if (IsJisLeadByte(a) && i + 1 < in.size()) {
       const unsigned char b = static_cast<unsigned char>(in[++i]);
       enterTwoByte();
       if (a >= 0xFA) {

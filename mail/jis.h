@@ -17,4 +17,9 @@ namespace mail {
 // A byte that has no mapping becomes "!!" in double-byte mode.
 std::string SjisToIso2022Jp(std::string_view sjis);
 
+// True for the bytes the conversion reads as opening a double-byte character: the code
+// page's lead bytes (platform::IsSjisLeadByte), the NEC-selected IBM extensions 0xED and
+// 0xEE, and the user-defined rows 0xF0-0xF9. Mail texts are cut only before such a pair.
+bool IsJisLeadByte(unsigned char c);
+
 }  // namespace mail

@@ -27,7 +27,7 @@ TEST(AccountKey, DecodingRestoresNamesAndKeepsTheServiceSuffix) {
       {"4A4b4C", "JKL"},                      // either case of hex digits
       {"414243(HTTP Alt)", "ABC(HTTP Alt)"},  // custom service rows
       {"28292829(x)", "()()(x)"},             // split at the last "("
-      {"(x)", ""},  // a "(" at the start is no suffix: read as hex, a lone high byte
+      {"(x)", "\xef"},  // a "(" at the start is no suffix: read as hex, 0xEF (no lead byte)
       {"zz41", std::string("\xef") + "A"},  // other characters count as -1
       {"41", "A"},
       {"414", "A"},  // a lone digit at the end is dropped
@@ -44,6 +44,29 @@ TEST(AccountKey, ALeadByteCutByTheKeyLengthIsDropped) {
   // A complete double-byte character at the end stays.
   EXPECT_EQ(DecodeKey(HexKey("ab\x83\x65")), "ab\x83\x65");
   EXPECT_EQ(DecodeKey(HexKey("\x83\x65\x83") + "(svc)"), "\x83\x65(svc)");
+}
+
+// Only the code page's lead bytes open a double-byte character; a name made of other high
+// bytes (half-width katakana above all) decodes to itself, so saving it again keeps its key.
+TEST(AccountKey, OnlyCodePageLeadBytesPairUp) {
+  const struct {
+    std::string name;
+    std::string decoded;
+  } cases[] = {
+      {"\xb1\xb2\xb3", "\xb1\xb2\xb3"},          // half-width katakana, odd count
+      {"\xb6\xc5\x31\xb3", "\xb6\xc5\x31\xb3"},  // katakana, a digit, katakana
+      {"a\x85", "a\x85"},                        // 0x85, 0x86 and 0xA0 are no lead bytes
+      {"a\xa0", "a\xa0"},
+      {"a\xeb", "a\xeb"},  // nor 0xEB-0xF9 and 0xFD-0xFF
+      {"a\xfd", "a\xfd"},
+      {"\xb1\x83", "\xb1"},  // a katakana, then a lead byte cut from its trail
+      {"\xe0\x40\xea", "\xe0\x40"},
+      {"\xfc\xb1\xfa", "\xfc\xb1"},  // katakana as a trail byte stays with its lead
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecodeKey(HexKey(c.name)), c.decoded) << HexKey(c.name);
+    EXPECT_EQ(DecodeKey(HexKey(c.name) + "(s)"), c.decoded + "(s)") << HexKey(c.name);
+  }
 }
 
 TEST(AccountKey, InPlaceFormsWorkOnSixtyFiveByteBuffers) {

@@ -54,8 +54,11 @@ TEST(AccountCsv, SplitsLinesOutsideQuotesOnly) {
       {"a\n\nb\n", {"a", "", "b"}},
       {"\"one\r\nfield\",x\r\ny", {"\"one\r\nfield\",x", "y"}},
       {"\"a \"\"q\"\" b\"\nz", {"\"a \"\"q\"\" b\"", "z"}},
-      // The byte after a Shift-JIS lead byte belongs to the character.
-      {"\x81\nx\ny", {"\x81\nx", "y"}},
+      // The byte after a Shift-JIS lead byte belongs to the character; a line feed never
+      // does, so a lone lead byte before one does not join two lines.
+      {"\x81\nx\ny", {"\x81", "x", "y"}},
+      {"a\x81\r\nb\x82\n\"c\x83\n\"\n", {"a\x81", "b\x82", "\"c\x83\n\""}},
+      {"\x81\x0a\x81\x0d\n", {"\x81", "\x81"}},
       {"\x83\x54\x81\x5b,1\r\n", {"\x83\x54\x81\x5b,1"}},
   };
   for (const auto& c : cases) {
@@ -83,6 +86,8 @@ TEST(AccountCsv, SplitsFieldsWithQuotingRules) {
       {"\x83\x54\x81\x5b,1", {"\x83\x54\x81\x5b", "1"}},
       // A lead byte takes the quote after it: the field runs on.
       {"\"a\x81\",b\",c", {"a\x81\",b", "c"}},
+      // Not a line feed: inside quotes it still becomes CR LF.
+      {"\"a\x81\nb\",c", {"a\x81\r\nb", "c"}},
   };
   for (const auto& c : cases) EXPECT_EQ(SplitCsvFields(c.line), c.fields) << c.line;
 }
@@ -131,6 +136,10 @@ TEST(AccountCsv, RejectionsComeInTheirOrder) {
       {Fields({{51, "4"}}), "Account type is not valid:"},
       {Fields({{51, "-1"}}), "Account type is not valid:"},
       {{"only a name"}, "Server IP is blank:"},
+      // A NUL in any field, even one that reads as blank or as a number, before every test.
+      {Fields({{2, std::string(1, '\0')}}), "Field holds a NUL byte:"},
+      {Fields({{1, ""}, {24, std::string("p\0w", 3)}}), "Field holds a NUL byte:"},
+      {Fields({{50, std::string("1\0", 2)}}), "Field holds a NUL byte:"},
   };
   for (const auto& c : cases) {
     std::string line;
@@ -213,6 +222,31 @@ TEST(AccountCsv, RecordFromFieldsSetsFixedPartsAndCutsLongTexts) {
   EXPECT_EQ(r.smtpPort, 25u);
   EXPECT_EQ(r.popPort, 110u);
   EXPECT_EQ(common::FieldText(r.localTestFile), "/pd/temp/FTP_test.text");
+}
+
+// The key of an imported name decodes back to the name the Edit dialog shows and saves, so
+// saving it unchanged or importing its export again finds the same account.
+TEST(AccountCsv, ImportedNameKeepsItsKeyThroughEditAndExport) {
+  std::string kanji17;
+  for (int i = 0; i < 17; ++i) kanji17 += "\x8a\xbf";
+  const struct {
+    std::string name;
+    std::string shown;
+  } cases[] = {
+      {"\xb1\xb2\xb3", "\xb1\xb2\xb3"},  // half-width katakana
+      {"\xb6\xc5\x31\xb3", "\xb6\xc5\x31\xb3"},
+      {kanji17, kanji17.substr(0, 30)},  // 34 bytes: cut after 15 characters, not 15.5
+      {std::string(30, 'n') + "\x83\x65", std::string(30, 'n')},
+      {std::string(28, 'n') + "\xb1\x83\x65", std::string(28, 'n') + "\xb1\x83\x65"},
+      {std::string(29, 'n') + "\xb1\x83\x65", std::string(29, 'n') + "\xb1"},
+      {std::string(40, 'n'), std::string(31, 'n')},
+  };
+  for (const auto& c : cases) {
+    const std::string key =
+        common::FieldText(AccountFromCsv(Fields({{1, c.name}}), "/p").record.key);
+    EXPECT_EQ(common::DecodeKey(key), c.shown) << key;
+    EXPECT_EQ(common::HexKey(common::DecodeKey(key)), key);
+  }
 }
 
 TEST(AccountCsv, SpreadsheetUtf8WithByteOrderMarkBecomesCp932) {

@@ -669,6 +669,27 @@ TEST(AccountEditingTest, EditPathsKeepOrRenewStatusFilesAndLogThem) {
   EXPECT_GT(log.rfind("10008"), log.rfind("10009"));
 }
 
+// The Edit dialog shows the name decoded from the key and saves what it shows: unchanged,
+// the account keeps its key, its status file and its history (no 10009 "[Account Removed]").
+TEST(AccountEditingTest, SavingAnUnchangedEditKeepsHalfWidthKatakanaNames) {
+  for (const char* name : {"\xef\xbd\xb1\xef\xbd\xb2\xef\xbd\xb3",         // "ｱｲｳ", b1b2b3
+                           "\xef\xbd\xb6\xef\xbe\x85\x31\xef\xbd\xb3"}) {  // "ｶﾅ1ｳ"
+    TempDir dir;
+    const std::string d = dir.path();
+    SaveOutcome added = SaveAccount(d, ServerForm(name, "127.0.0.1"), {}, "");
+    ASSERT_TRUE(added.written);
+    bool whole = false;
+    json shown = AccountFormJson(common::ReadAccount(d + "/AllData/" + added.key, &whole));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(shown["name"], name);
+    SaveOutcome saved = SaveAccount(d, shown, {}, added.key);
+    ASSERT_TRUE(saved.written);
+    EXPECT_EQ(saved.key, added.key);
+    EXPECT_EQ(platform::ListFiles(d + "/AllData").size(), 1u);
+    EXPECT_EQ(DisplayLogText(d).find("10009"), std::string::npos) << added.key;
+  }
+}
+
 TEST(AccountEditingTest, RenameOntoAnotherAccountIsRefusedAndLosesNothing) {
   TempDir dir;
   const std::string d = dir.path();

@@ -152,6 +152,50 @@ TEST(AccountTransfer, ExportThenImportGivesTheSameRecordsByteForByte) {
   EXPECT_EQ(IndexLines(dir.path()), rowsBefore);
 }
 
+// Names whose keys once decoded short: importing their export finds each account again.
+TEST(AccountTransfer, ImportOfTheExportKeepsOneAccountPerName) {
+  testsupport::TempDir dir;
+  platform::MakeDirs(dir / "ListView");
+  std::string kanji17;
+  for (int i = 0; i < 17; ++i) kanji17 += "\x8a\xbf";
+  AccountImport job;
+  ImportAll(dir.path(), kanji17 + ",127.0.0.1,,,1\r\n", &job);  // keyed on 15 characters
+  AddAccount(dir.path(), MakeAccount(dir.path(), "\xb6\xc5\x31\xb3", common::kServer, "127.0.0.1"));
+  AddAccount(dir.path(), MakeAccount(dir.path(), "\xb1\xb2\xb3", common::kHttpPage, "127.0.0.1"));
+  auto files = [&dir] {
+    std::vector<std::string> names = platform::ListFiles(dir / "AllData");
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> before = files();
+  ASSERT_EQ(before.size(), 3u);
+  ASSERT_TRUE(ExportAccounts(dir.path(), dir / "export.csv", false).ok);
+  ImportAll(dir.path(), testsupport::ReadFile(dir / "export.csv"), &job);
+  EXPECT_EQ(job.rejected(), 0u);
+  EXPECT_EQ(files(), before);
+}
+
+// A lone lead byte before a line feed keeps the next line; a NUL in a field is reported.
+TEST(AccountTransfer, ByteLevelFaultsLoseNoLineSilently) {
+  testsupport::TempDir dir;
+  platform::MakeDirs(dir / "ListView");
+  const std::string nul = std::string("nul,") + '\0' + ",,,1";
+  AccountImport job;
+  // The lead byte ends field 12, the remote directory.
+  const std::string lead = "lead,127.0.0.1,,,1,0,0,0,0,0,0,dir\x81";
+  ImportAll(dir.path(), lead + "\nnext,127.0.0.2,,,1\n" + nul + "\n", &job);
+  EXPECT_EQ(job.total(), 3u);
+  EXPECT_EQ(job.rejected(), 1u);
+  EXPECT_TRUE(platform::IsRegularFile(dir / ("AllData/" + common::HexKey("lead"))));
+  EXPECT_TRUE(platform::IsRegularFile(dir / ("AllData/" + common::HexKey("next"))));
+  EXPECT_FALSE(platform::PathExists(dir / ("AllData/" + common::HexKey("nul"))));
+  std::string report;
+  for (const std::string& f : platform::ListFiles(dir / "uploadlog")) {
+    report += testsupport::ReadFile(dir / ("uploadlog/" + f));
+  }
+  EXPECT_NE(report.find(" Field holds a NUL byte:" + nul), std::string::npos);
+}
+
 TEST(AccountTransfer, RejectedLinesGoToTheReportAndTheOthersAreImported) {
   testsupport::TempDir dir;
   platform::MakeDirs(dir / "ListView");

@@ -162,6 +162,28 @@ TEST(MailHeaderText, LongJapaneseTextBecomesSeveralWholeWords) {
   EXPECT_NE(encoded.find("?=\n =?iso-2022-jp?B?"), std::string::npos);
 }
 
+// Words are cut between characters also for the lead bytes only the conversion knows (the
+// NEC-selected IBM extensions at 0xED and 0xEE, whose trail may be a lead byte itself).
+TEST(MailHeaderText, WordsNeverSplitAVendorCharacter) {
+  auto bare = [](std::string jis) {
+    for (const std::string& esc : {kEsc2, kEsc1}) {
+      for (size_t at; (at = jis.find(esc)) != std::string::npos;) jis.erase(at, esc.size());
+    }
+    return jis;
+  };
+  for (const char* character : {"\xED\x9F", "\xEE\xE0", "\xF0\x9F"}) {
+    std::string text;
+    for (int i = 0; i < 60; ++i) text += character;
+    const std::string encoded = mail::EncodeHeaderText(text, 128);
+    std::string words;
+    for (size_t pos = 0; (pos = encoded.find("=?iso-2022-jp?B?", pos)) != std::string::npos;) {
+      pos += 16;
+      words += bare(mailtest::Base64Decode(encoded.substr(pos, encoded.find("?=", pos) - pos)));
+    }
+    EXPECT_EQ(words, bare(mail::SjisToIso2022Jp(text))) << character;
+  }
+}
+
 TEST(MailAddresses, EnvelopeRecipients) {
   const std::string long80(76, 'x');  // with "@y.z" exactly 80 characters
   struct Case {
