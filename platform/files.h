@@ -50,8 +50,8 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mod
 inline bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode = 0644) {
   return WriteFileAtomic(path, data.data(), data.size(), mode);
 }
-// WriteFileAtomic that also survives a power cut: the data is on disk before the rename,
-// and the rename itself before the call returns.
+// WriteFileAtomic whose data is on disk before the rename: after a power cut the file is
+// the old one or the whole new one.
 bool WriteFileDurable(const std::string& path, std::string_view data, mode_t mode = 0600);
 
 // Reads a whole file of at most `limit` bytes; nothing when missing, unreadable or larger.
