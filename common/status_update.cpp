@@ -12,18 +12,10 @@ namespace {
 
 std::atomic<int> lockWaitMs{-1};
 thread_local bool lockTimedOut = false;
-
-bool LockPath(platform::FileLock& lock, const std::string& path, bool shared) {
-  const int wait = lockWaitMs.load();
-  if (wait < 0) return shared ? lock.AcquireShared(path) : lock.Acquire(path);
-  bool timedOut = false;
-  if (lock.AcquireWithin(path, wait, &timedOut, shared)) return true;
-  if (timedOut) lockTimedOut = true;
-  return false;
-}
+thread_local uint64_t lockTimeOuts = 0;
 
 bool LockFolder(platform::FileLock& lock, const std::string& programDir, StatusFolder folder) {
-  return LockPath(lock, StatusLockPath(programDir, folder), false);
+  return AcquireWithinLockWait(lock, StatusLockPath(programDir, folder), false);
 }
 
 // The lock file of the status folder that holds `statusPath`; "" when it is none.
@@ -67,7 +59,7 @@ bool UpdateCustomStatus(const std::string& programDir, const std::string& key,
 int ReadStatusRecord(const std::string& statusPath, void* buffer, size_t size) {
   const std::string lockPath = LockPathOf(statusPath);
   platform::FileLock lock;
-  if (!lockPath.empty() && !LockPath(lock, lockPath, true)) {
+  if (!lockPath.empty() && !AcquireWithinLockWait(lock, lockPath, true)) {
     std::memset(buffer, 0, size);
     return 0;
   }
@@ -81,6 +73,18 @@ bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder,
   return platform::RemoveFile(StatusPath(programDir, folder, key));
 }
 
+bool AcquireWithinLockWait(platform::FileLock& lock, const std::string& path, bool shared) {
+  const int wait = lockWaitMs.load();
+  if (wait < 0) return shared ? lock.AcquireShared(path) : lock.Acquire(path);
+  bool timedOut = false;
+  if (lock.AcquireWithin(path, wait, &timedOut, shared)) return true;
+  if (timedOut) {
+    lockTimedOut = true;
+    ++lockTimeOuts;
+  }
+  return false;
+}
+
 void SetStatusLockWait(int ms) {
   lockWaitMs = ms;
 }
@@ -89,6 +93,9 @@ bool StatusLockTimedOut() {
 }
 void ResetStatusLockTimedOut() {
   lockTimedOut = false;
+}
+uint64_t LockTimeOutCount() {
+  return lockTimeOuts;
 }
 
 CheckStatus NewCheckStatus(const platform::SystemTime& now) {

@@ -5,11 +5,13 @@
 // reader takes the same lock shared (ReadStatusRecord) and never sees half a write.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
 #include "common/layout.h"
 #include "common/records.h"
+#include "platform/lock.h"
 
 namespace common {
 
@@ -34,9 +36,17 @@ bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder, cons
 // agents wait as long as it takes) or at most `ms` milliseconds (the console, whose callers
 // are waiting for an answer). A change that timed out writes nothing and returns false.
 void SetStatusLockWait(int ms);
-// True when a status change of this thread timed out on a lock since the last reset.
+// Takes the lock file `path` (exclusive, or shared) with the wait SetStatusLockWait set: the
+// console's other locks wait and give up as the status locks do, and a give-up is noted for
+// StatusLockTimedOut, so the caller answers "busy". False when the lock is not held.
+bool AcquireWithinLockWait(platform::FileLock& lock, const std::string& path, bool shared = false);
+// True when a lock of this thread (a status folder's, or one taken with
+// AcquireWithinLockWait) timed out since the last reset.
 bool StatusLockTimedOut();
 void ResetStatusLockTimedOut();
+// How many locks of this thread timed out so far (never reset): a change compares it
+// before and after to know whether every part of it was written.
+uint64_t LockTimeOutCount();
 
 // A fresh status block: enabled, the statistics start at `now`, all else zero.
 CheckStatus NewCheckStatus(const platform::SystemTime& now);

@@ -1,11 +1,14 @@
 #include "console/account_editing.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/status_update.h"
+#include "console/account_change.h"
 #include "console/log_files.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -54,6 +57,27 @@ std::string AccountStoreLockPath(const std::string& dir) {
   return platform::NamedLockPath(dir, "AccountStore");
 }
 
+bool LockAccountStore(platform::FileLock& lock, const std::string& dir) {
+  const uint64_t timeOuts = common::LockTimeOutCount();
+  // A lock file that cannot be made stops nobody (the change goes ahead, as it always did);
+  // only a lock another process holds past the wait does.
+  return common::AcquireWithinLockWait(lock, AccountStoreLockPath(dir)) ||
+         common::LockTimeOutCount() == timeOuts;
+}
+
+std::string AccountRevision(const std::string& dir, const std::string& key) {
+  if (!ValidKey(key)) return "";
+  const std::optional<std::string> bytes =
+      platform::ReadWholeFile(common::AccountPath(dir, key), kMaxRecordBytes);
+  if (!bytes) return "";
+  // FNV-1a over the whole record: any change of any byte shows.
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : *bytes) hash = (hash ^ c) * 1099511628211ull;
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
 // The index lines of `key` found by reading the store: for a record that cannot be read,
 // whose domain and custom services are unknown.
 void RemoveIndexLinesOf(const std::string& dir, const std::string& key) {
@@ -73,7 +97,8 @@ void RemoveIndexLinesOf(const std::string& dir, const std::string& key) {
 }
 
 SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
-                        const common::AlertFile& alert, const std::string& originalKey) {
+                        const common::AlertFile& alert, const std::string& originalKey,
+                        const std::string& revision) {
   SaveOutcome out;
   AccountForm form;
   out.error = ParseAccountForm(body, &form);
@@ -85,7 +110,17 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
   }
 
   platform::FileLock lock;
-  lock.Acquire(AccountStoreLockPath(dir));
+  if (!LockAccountStore(lock, dir)) {
+    out.error = {"msgWriteFailed", ""};
+    return out;
+  }
+  // Another client may have saved, renamed or deleted the account since this dialog loaded
+  // it: saving over that would bring it back or keep it twice.
+  if (editing && (!platform::IsRegularFile(common::AccountPath(dir, originalKey)) ||
+                  (!revision.empty() && AccountRevision(dir, originalKey) != revision))) {
+    out.error = {"msgChangedMeanwhile", ""};
+    return out;
+  }
 
   const std::string key = common::HexKey(form.name);
   // An empty name has no record to collide with; it gets the blank-name message below.
@@ -104,19 +139,28 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
   common::AccountFile account = BuildAccount(form, dir, alert, kept);
   out.key = key;
   const std::string name = form.name;
+  const bool samePath = key == originalKey;
+  AccountChange change;
+  const bool begun = !editing || samePath
+                         ? change.Begin(dir, ChangeKind::kRegister, key)
+                         : change.Begin(dir, ChangeKind::kRename, originalKey, key);
+  if (!begun) {
+    out.error = {"msgWriteFailed", ""};
+    return out;
+  }
   if (!editing) {
     if (!WriteRecord(dir, key, account)) {
       out.error = {"msgWriteFailed", ""};
       return out;
     }
     common::RegisterAccountChecks(dir, account.record);
+    change.End();
     common::TouchSettingUpdate(dir);
     WriteLogLine(dir, 10007, "[Account Created]", name);
     out.written = true;
     return out;
   }
 
-  const bool samePath = key == originalKey;
   const bool sameDomain =
       common::FieldText(stored.record.host) == common::FieldText(account.record.host);
   const std::string oldName = common::DecodeKey(originalKey);
@@ -132,6 +176,7 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
       return out;
     }
     common::RegisterAccountChecks(dir, account.record);
+    change.End();
   } else if (samePath) {
     // The domain changed: the old rows go (the record is replaced below, never deleted).
     common::RemoveAccountChecks(dir, originalKey, stored.record);
@@ -140,6 +185,7 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
       return out;
     }
     common::RegisterAccountChecks(dir, account.record);
+    change.End();
     WriteLogLine(dir, 10009, "[Account Removed]", oldName);
   } else {
     // Renamed: the new account is complete before the old one goes.
@@ -149,6 +195,7 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
     }
     common::RegisterAccountChecks(dir, account.record);
     common::RemoveAccount(dir, originalKey);
+    change.End();
     WriteLogLine(dir, 10009, "[Account Removed]", oldName);
   }
   common::TouchSettingUpdate(dir);
@@ -157,15 +204,32 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
   return out;
 }
 
-bool DeleteAccount(const std::string& dir, const std::string& key) {
+bool DeleteAccount(const std::string& dir, const std::string& key, const std::string& revision,
+                   FormError* why) {
+  FormError ignored;
+  if (why == nullptr) why = &ignored;
+  *why = {};
   if (!ValidKey(key)) return false;
   platform::FileLock lock;
-  lock.Acquire(AccountStoreLockPath(dir));
-  if (!platform::IsRegularFile(common::AccountPath(dir, key))) return false;
+  if (!LockAccountStore(lock, dir)) {
+    *why = {"msgWriteFailed", ""};
+    return false;
+  }
+  if (!platform::IsRegularFile(common::AccountPath(dir, key)) ||
+      (!revision.empty() && AccountRevision(dir, key) != revision)) {
+    *why = {"msgChangedMeanwhile", ""};
+    return false;
+  }
+  AccountChange change;
+  if (!change.Begin(dir, ChangeKind::kRemove, key)) {
+    *why = {"msgWriteFailed", ""};
+    return false;
+  }
   bool whole = false;
   common::ReadAccount(common::AccountPath(dir, key), &whole);
   if (!whole) RemoveIndexLinesOf(dir, key);
   common::RemoveAccount(dir, key);
+  change.End();
   common::TouchSettingUpdate(dir);
   WriteLogLine(dir, 10009, "[Account Removed]", common::DecodeKey(key));
   return true;

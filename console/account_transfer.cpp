@@ -14,6 +14,8 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/record_texts.h"
+#include "common/status_update.h"
+#include "console/account_change.h"
 #include "console/account_csv.h"
 #include "console/account_editing.h"
 #include "console/export_target.h"
@@ -63,7 +65,10 @@ ExportResult ExportAccounts(const std::string& dir, const std::string& path, boo
     return result;
   }
   platform::FileLock lock;
-  lock.Acquire(AccountStoreLockPath(dir));
+  if (!LockAccountStore(lock, dir)) {
+    result.error = "the account list is busy; try again";
+    return result;
+  }
   ExportTarget target;
   if (!target.Open(dir, path, replace)) {
     result.exists = target.exists();
@@ -107,7 +112,7 @@ std::string ImportReportPath(const std::string& dir, const platform::SystemTime&
 }
 
 std::string ImportCsvLine(const std::string& dir, std::string_view line,
-                          const platform::SystemTime& now) {
+                          const platform::SystemTime& now, bool* busy) {
   const std::vector<std::string> fields = SplitCsvFields(line);
   std::string reason = CsvRejection(fields);
   if (!reason.empty()) {
@@ -119,7 +124,17 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
   const std::string path = common::AccountPath(dir, key);
 
   platform::FileLock lock;
-  lock.Acquire(AccountStoreLockPath(dir));
+  AccountChange change;
+  const uint64_t timeOuts = common::LockTimeOutCount();
+  if (!LockAccountStore(lock, dir) || !change.Begin(dir, ChangeKind::kRegister, key)) {
+    if (busy != nullptr && common::LockTimeOutCount() != timeOuts) {
+      *busy = true;  // the line is tried again later
+      return "";
+    }
+    reason = "Account could not be written:";
+    Report(dir, now, reason, line);
+    return reason;
+  }
   if (platform::IsRegularFile(path)) {
     bool whole = false;
     const common::AccountFile old = common::ReadAccount(path, &whole);
@@ -145,6 +160,7 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
     return reason;
   }
   common::RegisterAccountChecks(dir, account.record);
+  change.End();
   return "";
 }
 
@@ -178,9 +194,16 @@ bool AccountImport::Start(std::string text, std::string* errorKey) {
 
 bool AccountImport::Step(const std::string& dir, const platform::SystemTime& now) {
   if (!running_) return false;
+  const size_t at = pos_;
   std::optional<std::string_view> line = NextCsvLine(text_, &pos_);
   if (!line) return false;
-  if (!ImportCsvLine(dir, *line, now).empty()) ++rejected_;
+  bool busy = false;
+  const bool rejected = !ImportCsvLine(dir, *line, now, &busy).empty();
+  if (busy) {
+    pos_ = at;
+    return true;
+  }
+  if (rejected) ++rejected_;
   ++done_;
   return true;
 }

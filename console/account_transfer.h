@@ -46,9 +46,12 @@ std::string ImportReportPath(const std::string& programDir, const platform::Syst
 // then went to the report as "\r\nhh:mm:ss <reason><line>". An accepted line replaces the
 // account of the same key: its list rows go (all of them when the domain changed or the
 // old record cannot be read, else those of its custom services), the record is written
-// and its checks registered.
+// and its checks registered, as one AccountChange. When `busy` is given and another process
+// held the account store (or the status folder an earlier change needs) past the lock
+// wait, nothing is written or reported and `*busy` is set: the line is to be imported
+// again later.
 std::string ImportCsvLine(const std::string& programDir, std::string_view line,
-                          const platform::SystemTime& now);
+                          const platform::SystemTime& now, bool* busy = nullptr);
 
 // One import in progress: the file's text and its lines, imported one per Step.
 class AccountImport {
@@ -57,7 +60,8 @@ class AccountImport {
   // file with characters CP932 cannot hold, more than kMaxImportLines lines, a line longer
   // than kMaxImportLineBytes).
   bool Start(std::string text, std::string* errorKey);
-  // Imports the next line. False when every line was done.
+  // Imports the next line (a line refused only because the account store was busy stays
+  // next). False when every line was done.
   bool Step(const std::string& programDir, const platform::SystemTime& now);
 
   bool running() const { return running_; }

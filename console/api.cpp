@@ -217,11 +217,15 @@ json EditRows(ConsoleApp& app, int first, int count, bool refresh) {
     const int read =
         common::ReadFixedFile(common::AccountPath(app.programDir(), keys[i]), &r, sizeof r);
     if (read != 1) {
-      rows.push_back({{"index", i}, {"key", keys[i]}, {"readable", false}});
+      rows.push_back({{"index", i},
+                      {"key", keys[i]},
+                      {"revision", AccountRevision(app.programDir(), keys[i])},
+                      {"readable", false}});
       continue;
     }
     rows.push_back({{"index", i},
                     {"key", keys[i]},
+                    {"revision", AccountRevision(app.programDir(), keys[i])},
                     {"readable", true},
                     {"damaged", r.type > common::kEmail},
                     {"name", ToUtf8(common::DecodeKey(common::FieldText(r.key)))},
@@ -242,7 +246,8 @@ json LoadAccount(ConsoleApp& app, const std::string& key) {
   if (!whole || account.record.type > common::kEmail) return Damaged(app);
   json form = AccountFormJson(account);
   form["key"] = key;
-  return {{"ok", true}, {"form", form}};
+  // The state the dialog edits; its save is refused when the record changed meanwhile.
+  return {{"ok", true}, {"form", form}, {"revision", AccountRevision(app.programDir(), key)}};
 }
 
 }  // namespace
@@ -367,8 +372,12 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
   if (action == "account-save") {
     const json& form = body.value("form", json::object());
     if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
+    const std::string originalKey = StringOf(body, "originalKey");
+    const std::string revision = StringOf(body, "revision");
+    // An edit names the state it was loaded from; without it a stale dialog would win.
+    if (!originalKey.empty() && revision.empty()) return Refusal(app, {"msgBadRequest", ""});
     SaveOutcome out =
-        SaveAccount(app.programDir(), form, app.settings().alert, StringOf(body, "originalKey"));
+        SaveAccount(app.programDir(), form, app.settings().alert, originalKey, revision);
     if (!out.error.ok()) return Refusal(app, out.error);
     app.AccountsChanged();
     app.EditList(true);
@@ -381,10 +390,14 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
     return e.ok() ? json{{"ok", true}} : Refusal(app, e);
   }
   if (action == "account-delete") {
-    bool ok = DeleteAccount(app.programDir(), StringOf(body, "key"));
+    FormError why;
+    bool ok =
+        DeleteAccount(app.programDir(), StringOf(body, "key"), StringOf(body, "revision"), &why);
     app.AccountsChanged();
     const int total = static_cast<int>(app.EditList(true).size());
-    return {{"ok", ok}, {"total", total}};
+    json answer = why.ok() ? json{{"ok", ok}} : Refusal(app, why);
+    answer["total"] = total;
+    return answer;
   }
   if (action == "accounts-list") {
     return EditRows(app, IntOf(body, "first", 0, 0), std::min(IntOf(body, "count", 40, 0), 500),

@@ -5,6 +5,7 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/record_texts.h"
+#include "console/account_change.h"
 #include "console/account_rules.h"
 #include "console/form_rules.h"
 #include "console/log_files.h"
@@ -167,9 +168,12 @@ std::string AddAccount(const std::string& dir, const json& a) {
   r.useGlobalOnlineTemplates = 1;
   r.enabled = Flag(a, "enabled", true) ? 1 : 0;
   const std::string path = common::AccountPath(dir, key);
+  AccountChange change;
+  if (!change.Begin(dir, ChangeKind::kRegister, key)) return "cannot record the account change";
   if (common::FileExists(path)) common::RemoveAccount(dir, key);
   if (!common::WriteAccount(path, account)) return "cannot write the account record";
   common::RegisterAccountChecks(dir, r);
+  change.End();
   common::TouchSettingUpdate(dir);
   WriteLogLine(dir, 10007, "[Account Created]", *name);
   return "";

@@ -22,6 +22,8 @@
 
 #include "common/layout.h"
 #include "common/status_update.h"
+#include "console/account_change.h"
+#include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/console_app.h"
 #include "console/demo_setup.h"
@@ -35,6 +37,7 @@
 namespace {
 
 constexpr int kDefaultPort = 8650;
+constexpr int kStartStoreWaitMs = 10000;
 
 struct Options {
   int port = kDefaultPort;
@@ -210,6 +213,16 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "KTVarnock is already running in %s\n", dir.c_str());
     return 0;
+  }
+
+  // A change of the account set that a crash cut short is finished (or undone) before
+  // anything reads the accounts. A store held by another process past the wait leaves it
+  // to the next change, which finishes it first.
+  {
+    platform::FileLock store;
+    if (store.AcquireWithin(console::AccountStoreLockPath(dir), kStartStoreWaitMs)) {
+      console::FinishAccountChange(dir);
+    }
   }
 
   if (!opt.exportFile.empty()) {

@@ -120,7 +120,14 @@ bool RenamePath(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mode_t mode) {
+namespace {
+
+// Writes a temporary file beside `path` and renames it over `path`; `durable` also flushes
+// the data before the rename, so the name never stands for a file whose content is not on
+// disk yet. (A journalling file system commits renames in the order they were made, so a
+// later write never reaches the disk before it.)
+bool ReplaceFile(const std::string& path, const void* data, size_t size, mode_t mode,
+                 bool durable) {
   std::string dir = DirName(path);
   std::string base = path.substr(dir.empty() ? 0 : dir.size() + 1);
   const std::string pattern = JoinPath(dir.empty() ? "." : dir, "." + base + ".XXXXXX");
@@ -135,10 +142,21 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mod
   struct stat st {};
   mode_t finalMode = (::stat(path.c_str(), &st) == 0) ? (st.st_mode & 07777) : mode;
   bool ok = ::fchmod(fd, finalMode) == 0 && WriteAll(fd, static_cast<const char*>(data), size);
+  if (durable) ok = ok && ::fdatasync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok && ::rename(tmpl.c_str(), path.c_str()) == 0) return true;
   ::unlink(tmpl.c_str());
   return false;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mode_t mode) {
+  return ReplaceFile(path, data, size, mode, false);
+}
+
+bool WriteFileDurable(const std::string& path, std::string_view data, mode_t mode) {
+  return ReplaceFile(path, data.data(), data.size(), mode, true);
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t limit) {

@@ -50,6 +50,9 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t size, mod
 inline bool WriteFileAtomic(const std::string& path, std::string_view data, mode_t mode = 0644) {
   return WriteFileAtomic(path, data.data(), data.size(), mode);
 }
+// WriteFileAtomic whose data is on disk before the rename: after a power cut the file is
+// the old one or the whole new one.
+bool WriteFileDurable(const std::string& path, std::string_view data, mode_t mode = 0600);
 
 // Reads a whole file of at most `limit` bytes; nothing when missing, unreadable or larger.
 std::optional<std::string> ReadWholeFile(const std::string& path, size_t limit = 64u << 20);

@@ -84,9 +84,12 @@ function toFormValues(form) {
 }
 
 class AccountDialog {
-  constructor(type, form, originalKey, onChange) {
+  constructor(type, form, originalKey, onChange, revision = '') {
     this.type = type;
     this.originalKey = originalKey;
+    // The state of the record the dialog was loaded from: the console refuses the save
+    // when another client changed or deleted the account meanwhile.
+    this.revision = revision;
     this.onChange = onChange;
     this.extra = {};
     this.editing = Boolean(originalKey);
@@ -126,7 +129,7 @@ class AccountDialog {
   async submit() {
     let answer;
     try {
-      answer = await act('account-save', { form: this.values(), originalKey: this.originalKey });
+      answer = await act('account-save', { form: this.values(), originalKey: this.originalKey, revision: this.revision });
     } catch {
       answer = { ok: false };  // refused before it reached the console (too large, say)
     }
@@ -208,5 +211,5 @@ export async function openEditDialog(key, onChange) {
     return;
   }
   open = true;
-  await new AccountDialog(answer.form.type, answer.form, key, onChange).closed;
+  await new AccountDialog(answer.form.type, answer.form, key, onChange, answer.revision).closed;
 }

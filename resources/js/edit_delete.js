@@ -145,7 +145,10 @@ export class EditDeleteDialog {
     if (!key) return;
     const answer = await messageBox(t('msgDeleteQuestion'), { buttons: ['yes', 'no'], icon: '!' });
     if (answer !== 'yes') { this.list.focus(); return; }
-    const result = await act('account-delete', { key });
+    const revision = this.rows.get(this.selected)?.revision;
+    const result = await act('account-delete', { key, revision });
+    // Changed or deleted by another client since the list was read: nothing was removed.
+    if (!result.ok && result.message) await messageBox(result.message, { icon: '\u2715' });
     this.total = result.total ?? this.total;
     // The selection stays in the list; the last page stays full.
     if (this.selected >= this.total) this.selected = Math.max(this.total - 1, 0);
