@@ -341,6 +341,7 @@ TEST(AccountStore, AHeldStoreLockCostsABoundedWaitAndWritesNothing) {
                   .written);
   const std::string kept = common::HexKey("kept");
   const std::set<std::string> before = StoreParts(d);
+  testsupport::TempDir elsewhere;  // export may not write inside the program directory
   platform::FileLock holder;
   ASSERT_TRUE(holder.Acquire(AccountStoreLockPath(d)));
   common::SetStatusLockWait(300);
@@ -371,7 +372,11 @@ TEST(AccountStore, AHeldStoreLockCostsABoundedWaitAndWritesNothing) {
          job.Step(d, now);
          return job.done() == 0 && job.rejected() == 0;
        }},
-      {"export", [&] { return !ExportAccounts(d, d + "/out.csv").ok; }},
+      {"export",
+       [&] {
+         const ExportResult r = ExportAccounts(d, elsewhere.path() + "/out.csv", false);
+         return !r.ok && !platform::PathExists(elsewhere.path() + "/out.csv");
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -161,7 +161,8 @@ class ImportKilledMidway(unittest.TestCase):
                     said = console.output()
                     console.stop()
                 else:
-                    r = subprocess.run([hostile.KTVARNOCK, '--dir', home, '--export', os.path.join(d, 'out.csv')],
+                    r = subprocess.run([hostile.KTVARNOCK, '--dir', home, '--export', os.path.join(d, 'out.csv'),
+                                        '--replace'],
                                        capture_output=True, text=True, timeout=120, env=env)
                     self.assertEqual(r.returncode, 0, r.stderr)
                     said = r.stderr
