@@ -15,6 +15,7 @@
 #include "HostCheck.h"
 #include "agents/framework/account_frame.h"
 #include "agents/framework/agent_profiles.h"
+#include "bench/bench_timing.h"
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/status_update.h"
@@ -24,16 +25,8 @@
 
 namespace {
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double TimeMs(const std::function<void()>& f) {
-  auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
+using bench::Median;
+using bench::TimeMs;
 
 // Program directory with `count` accounts of one check, logging every result.
 void Populate(testkit::ProgramDir& pd, int count, common::StatusFolder folder, int group,

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/bench_accounts.h"
+#include "bench/bench_timing.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/daily_log.h"
@@ -36,22 +37,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double TimeMs(const std::function<void()>& f) {
-  auto start = Clock::now();
-  f();
-  return Ms(Clock::now() - start);
-}
+using bench::Median;
+using bench::TimeMs;
 
 std::string MakeDir() {
   char tmpl[] = "/tmp/varn-console-bench-XXXXXX";
@@ -76,15 +63,6 @@ void Populate(const std::string& dir, int rows) {
     bench::WritePingAccount(dir, index, bench::ServerName((i * 7919) % rows), bench::ServerHost(i),
                             {}, s);
   }
-}
-
-long RssKb(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
 }
 
 double CpuSeconds(pid_t pid) {
@@ -117,7 +95,7 @@ void IdleFigures(const std::string& console, const std::string& dir) {
   sleep(seconds);
   double cpu1 = CpuSeconds(pid);
   std::printf("idle console: CPU %.2f %% over %d s, resident %ld KB\n",
-              100.0 * (cpu1 - cpu0) / seconds, seconds, RssKb(pid));
+              100.0 * (cpu1 - cpu0) / seconds, seconds, bench::StatusKb(pid, "VmRSS:"));
   kill(pid, SIGTERM);
   int status = 0;
   waitpid(pid, &status, 0);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_accounts.h"
+#include "bench/bench_timing.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
@@ -27,19 +28,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::TimeMs;
+
 constexpr int kPage = 15;  // rows the dialog shows, plus one
-
-double TimeMs(const std::function<void()>& f) {
-  auto start = Clock::now();
-  f();
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 void Populate(const std::string& dir, int count) {
   const platform::SystemTime now = platform::LocalNow();

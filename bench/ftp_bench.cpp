@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "FileFerry.h"
+#include "bench/bench_timing.h"
 #include "ftp_servers.h"
 #include "support/temp_dir.h"
 
@@ -27,16 +28,9 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Clock;
+using bench::Median;
+using bench::Ms;
 
 // Runs curl with the arguments, output to /dev/null; true when it exited with 0.
 bool Curl(const std::vector<std::string>& args) {

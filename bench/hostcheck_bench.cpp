@@ -21,10 +21,11 @@
 #include <vector>
 
 #include "HostCheck.h"
+#include "bench/bench_timing.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // A loopback server that answers each connection in turn: it reads a request head when
 // `readRequest` is set, writes `answer` and closes.
@@ -103,10 +104,9 @@ Figures Measure(int calls, const std::function<bool()>& call) {
   for (int i = 0; i < calls; ++i) {
     auto start = Clock::now();
     if (!call()) ++failures;
-    times.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    times.push_back(bench::Micros(Clock::now() - start));
   }
-  std::sort(times.begin(), times.end());
-  return {times[times.size() / 2], times[times.size() * 9 / 10], failures};
+  return {bench::Median(times), bench::Percentile(times, 90), failures};
 }
 
 void Report(const char* name, int calls, const Figures& f, const Figures& base) {

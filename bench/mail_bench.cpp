@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "mail/compose.h"
 #include "mail/event_loop.h"
 #include "mail/job_file.h"
@@ -19,19 +20,12 @@
 
 namespace {
 
+using bench::Clock;
+using bench::Median;
+using bench::Ms;
+
 constexpr int kMails = 200;
 constexpr size_t kBodyBytes = 20 * 1024;
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-double NowMs() {
-  timespec t{};
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
-}
 
 class Owner : public mail::CWinsockEventCallback {
  public:
@@ -71,9 +65,9 @@ int main() {
   plain.body.erase(std::remove(plain.body.begin(), plain.body.end(), '\r'), plain.body.end());
   for (int i = 0; i < kMails; ++i) {
     mail::ComposedMail out;
-    const double t0 = NowMs();
+    const auto t0 = Clock::now();
     mail::ComposeMessage(plain, "KT.Varnock", site / "tmp", &out);
-    compose.push_back(NowMs() - t0);
+    compose.push_back(Ms(Clock::now() - t0));
     platform::RemoveFile(out.path);
   }
 
@@ -84,11 +78,11 @@ int main() {
   for (int i = 0; i < kMails / 4; ++i) {
     Owner owner;
     mail::CSMTP smtp(&owner, mail::kMsgUser, "", "");
-    const double t0 = NowMs();
+    const auto t0 = Clock::now();
     smtp.Start("127.0.0.1", static_cast<uint16_t>(server.port()), composed.path, composed.sender,
                composed.recipients);
     mail::EventLoop::Instance().Run();
-    dialogue.push_back(NowMs() - t0);
+    dialogue.push_back(Ms(Clock::now() - t0));
     if (owner.result != 1) std::fprintf(stderr, "dialogue %d ended with %d\n", i, owner.result);
   }
 
@@ -99,10 +93,10 @@ int main() {
   for (int i = 0; i < kMails; ++i) {
     const std::string path = site / ("CON" + std::to_string(i) + ".tmp");
     mail::WriteMailJob(path, job);
-    const double t0 = NowMs();
+    const auto t0 = Clock::now();
     const auto run =
         mailtest::RunProgram(std::string(VARN_BIN_DIR) + "/VarnPost", {path}, "", env, 60000);
-    perMail.push_back(NowMs() - t0);
+    perMail.push_back(Ms(Clock::now() - t0));
     if (run.exitCode != 0) std::fprintf(stderr, "mail %d: exit %d\n", i, run.exitCode);
   }
   server.Message(kMails + kMails / 4, 30000);

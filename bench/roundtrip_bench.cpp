@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "InboxPull.h"
+#include "bench/bench_timing.h"
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "mail/one_mail.h"
@@ -31,28 +32,14 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::Ms;
+
 constexpr const char* kPassword = "Bench-Pop-1";
-
-double Ms(Clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
 
 bool AnyFile(const std::string& dir) {
   return !platform::ListFiles(dir).empty();
-}
-
-long StatusKb(const std::string& pid, const char* key) {
-  std::ifstream in("/proc/" + pid + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
-  return 0;
 }
 
 // Peak memory of the RoundTripSentry processes while `done` is false: the largest single
@@ -72,8 +59,10 @@ struct MemoryWatch {
       std::getline(comm, name);
       if (name != "RoundTripSentry") continue;
       seen[pid] = true;
-      largestKb = std::max(largestKb, StatusKb(pid, "VmHWM:"));
-      sum += StatusKb(pid, "VmRSS:");
+      // A process that ended since the listing counts as nothing.
+      const pid_t id = static_cast<pid_t>(std::atol(pid.c_str()));
+      largestKb = std::max(largestKb, bench::StatusKb(id, "VmHWM:"));
+      sum += std::max(0L, bench::StatusKb(id, "VmRSS:"));
     }
     ::closedir(d);
     sumKb = std::max(sumKb, sum);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/bench_accounts.h"
+#include "bench/bench_timing.h"
 #include "common/account_key.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
@@ -29,18 +30,8 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double TimeMs(const std::function<void()>& f) {
-  auto start = Clock::now();
-  f();
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::Median;
+using bench::TimeMs;
 
 std::string MakeDir(const char* what) {
   char tmpl[64];

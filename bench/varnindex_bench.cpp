@@ -16,11 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "varnindex/VarnIndex.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 // "<62 hex digits>\t\tPINGData\t\t<host>", the shape of the console's list index lines.
 std::vector<std::string> MakeKeys(int count, std::mt19937_64& rng) {
@@ -44,12 +45,9 @@ struct Phase {
 };
 
 void Report(const Phase& p) {
-  std::vector<double> v = p.micros;
-  std::sort(v.begin(), v.end());
-  const double median = v[v.size() / 2];
-  const double p99 = v[std::min(v.size() - 1, v.size() * 99 / 100)];
-  std::printf("%-8s %7zu ops  %8.3f s  %10.0f ops/s  median %8.1f us  p99 %8.1f us\n", p.name,
-              v.size(), p.seconds, v.size() / p.seconds, median, p99);
+  const size_t ops = p.micros.size();
+  std::printf("%-8s %7zu ops  %8.3f s  %10.0f ops/s  median %8.1f us  p99 %8.1f us\n", p.name, ops,
+              p.seconds, ops / p.seconds, bench::Median(p.micros), bench::Percentile(p.micros, 99));
 }
 
 template <typename F>
@@ -60,7 +58,7 @@ Phase Run(const char* name, size_t count, F op) {
   for (size_t i = 0; i < count; ++i) {
     const auto t0 = Clock::now();
     op(i);
-    p.micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    p.micros.push_back(bench::Micros(Clock::now() - t0));
   }
   p.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return p;
@@ -112,12 +110,8 @@ int main(int argc, char** argv) {
   Report(del);
   std::printf("keys after adds %d, left after deletes %d, failures %d\n", stored,
               HowManyRecordInDB(dir.c_str()), failures);
-  std::printf("add/read median ratio %.0f\n", [&] {
-    std::vector<double> a = add.micros, r = read.micros;
-    std::sort(a.begin(), a.end());
-    std::sort(r.begin(), r.end());
-    return a[a.size() / 2] / r[r.size() / 2];
-  }());
+  std::printf("add/read median ratio %.0f\n",
+              bench::Median(add.micros) / bench::Median(read.micros));
   if (argc <= 1) std::filesystem::remove_all(dir);
   return failures == 0 && stored == count ? 0 : 1;
 }
