@@ -285,20 +285,6 @@ struct EmailScanState {  // emailPara.dat<n>: busy when either busy word is 1
 static_assert(sizeof(EmailScanState) == 24);
 static_assert(offsetof(EmailScanState, down) == 20);
 
-// temp/custom.dat: the custom services handed between dialogs.
-struct CustomServiceEntry {
-  char name[65];
-  uint8_t reserved[3];
-  uint32_t port;
-};
-static_assert(sizeof(CustomServiceEntry) == 72);
-static_assert(offsetof(CustomServiceEntry, port) == 68);
-
-struct CustomServices {
-  CustomServiceEntry entries[5];
-};
-static_assert(sizeof(CustomServices) == 360);
-
 #pragma pack(pop)
 
 }  // namespace common

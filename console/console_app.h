@@ -34,7 +34,6 @@ enum Command : int {
   kCmdPauseScan = 1301,
   kCmdPauseSound = 1129,
   kCmdReloadPane = 1260,
-  kCmdShowLogFile = 1258,  // a day's log in the pane: the page sends it with the name ("log-view")
   kCmdRefreshList = 1345,
 };
 

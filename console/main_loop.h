@@ -27,26 +27,10 @@ class MainLoop {
   // Queues a task from any thread. False once the loop has ended (the task is dropped).
   bool Post(std::function<void()> task);
 
-  // Runs `task` on the loop and waits for its result. Nothing when the loop has ended.
-  template <typename F>
-  auto Call(F task) -> std::optional<decltype(task())> {
-    using R = decltype(task());
-    auto promise = std::make_shared<std::promise<R>>();
-    std::future<R> result = promise->get_future();
-    if (!Post([promise, task = std::move(task)]() mutable { promise->set_value(task()); })) {
-      return std::nullopt;
-    }
-    // A loop that ends before running the task breaks the promise.
-    try {
-      return result.get();
-    } catch (const std::future_error&) {
-      return std::nullopt;
-    }
-  }
-
-  // Like Call, but waits at most `timeoutMs` for the task to start. A task that has not
-  // started by then never runs (nothing when the loop is busy or has ended); one that has
-  // started is waited for to its end, so it is never half done behind the caller's back.
+  // Runs `task` on the loop and waits for its result, but at most `timeoutMs` for the task
+  // to start. A task that has not started by then never runs (nothing when the loop is busy
+  // or has ended); one that has started is waited for to its end, so it is never half done
+  // behind the caller's back.
   template <typename F>
   auto CallWithin(int timeoutMs, F task) -> std::optional<decltype(task())> {
     using R = decltype(task());

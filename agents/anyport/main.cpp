@@ -7,7 +7,7 @@
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
 #include "agents/framework/custom_frame.h"
-#include "agents/framework/port_check.h"
+#include "agents/framework/probe_checks.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
 #include "agents/framework/error_text.h"
-#include "agents/framework/port_check.h"
+#include "agents/framework/probe_checks.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/status_update.h"

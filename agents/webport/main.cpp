@@ -3,7 +3,7 @@
 #include "agents/framework/account_frame.h"
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
-#include "agents/framework/port_check.h"
+#include "agents/framework/probe_checks.h"
 
 int main(int argc, char** argv) {
   agents::PortCheckWords words;

@@ -13,7 +13,7 @@
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
 #include "agents/framework/error_text.h"
-#include "agents/framework/port_check.h"
+#include "agents/framework/probe_checks.h"
 #include "common/elapsed.h"
 #include "common/file_ops.h"
 #include "common/layout.h"

@@ -20,7 +20,7 @@
 #include "agents/framework/command_line.h"
 #include "agents/framework/error_text.h"
 #include "agents/framework/mail_job.h"
-#include "agents/framework/port_check.h"
+#include "agents/framework/probe_checks.h"
 #include "agents/framework/retry_file.h"
 #include "common/account_key.h"
 #include "common/file_ops.h"

@@ -1,4 +1,4 @@
-#include "agents/framework/port_check.h"
+#include "agents/framework/probe_checks.h"
 
 #include <memory>
 
@@ -109,7 +109,7 @@ CheckResult PortCheck::Check(RunContext& run, AccountJob& job) {
 }
 
 void PortProber::TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
-                          PortProbe probe, hostcheck::PortProbe sideBySide,
+                          PortProbeFn probe, hostcheck::PortProbe sideBySide,
                           int32_t firstSuccessFrom, int32_t secondSuccessFrom, Decided decided) {
   if (run.parallel > 1) {
     std::call_once(loopOpened_, [&] { loop_ = hostcheck::PortProbeLoop::Start(); });

@@ -13,7 +13,8 @@
 
 namespace agents {
 
-using PortProbe = int32_t (*)(const char* host, int32_t port, int32_t timeoutMs);
+// A blocking port probe (the shared library's call): the result code of one attempt.
+using PortProbeFn = int32_t (*)(const char* host, int32_t port, int32_t timeoutMs);
 using PingProbe = int32_t (*)(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count,
                               int32_t pauseMs);
 
@@ -52,7 +53,7 @@ class PortProber {
   // `probe` is the probe of one after another, `sideBySide` the same probe in the loop.
   // `host` must live until `decided` has run.
   void TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
-                PortProbe probe, hostcheck::PortProbe sideBySide, int32_t firstSuccessFrom,
+                PortProbeFn probe, hostcheck::PortProbe sideBySide, int32_t firstSuccessFrom,
                 int32_t secondSuccessFrom, Decided decided);
 
  private:
@@ -65,7 +66,7 @@ struct PortCheckWords {
   std::function<bool(const common::AccountRecord&)> enabled;
   std::function<int32_t(const common::AccountRecord&)> timeoutSeconds;
   std::function<int32_t(const common::AccountRecord&)> port;
-  PortProbe probe = nullptr;
+  PortProbeFn probe = nullptr;
   // The same probe on the run's side-by-side loop, used when accounts are checked side by
   // side.
   hostcheck::PortProbe sideBySide = hostcheck::PortProbe::kGreeting;
