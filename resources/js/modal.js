@@ -70,14 +70,14 @@ export async function oneOpen(key, open) {
 //   spec, values               a Form drawn into the body (handle.form)
 //   content                    further nodes of the body
 //   buttons                    [{ label, run(m), submit, cancel, default }]: `submit` runs the
-//                              submit flow, `cancel` closes (and is what Escape does)
+//                              submit flow, `cancel` closes (as Escape does)
 //   submit                     { send(m), accepted(answer, m), refused(answer, m), icon }:
 //                              `send` resolves with the console's answer (null: nothing to
 //                              do); a refusal shows its message over the dialog, which stays
 //                              open with every typed value
 //   focus                      the control focused first, or a function of the handle giving
 //                              it (default: the first tab stop; false: none yet)
-//   enter, cancel              what Enter anywhere and Escape do while this is the top modal
+//   enter                      what Enter anywhere does while this is the top modal
 //   right                      placed at the right edge rather than the left
 export function openModal(options) {
   const { key, title, width, className, spec, values, content = [], buttons = [], submit } = options;
@@ -108,12 +108,11 @@ export function openModal(options) {
     submit: () => runSubmit(m, submit),
     enter: options.enter && (() => options.enter(m)),
   };
-  const cancelButton = buttons.find((b) => b.cancel);
-  m.cancel = () => (options.cancel ? options.cancel(m) : cancelButton?.run ? cancelButton.run(m) : m.close());
+  m.cancel = () => m.close();
   if (m.form) body.append(m.form.root);
   body.append(...content);
   for (const b of buttons) {
-    const run = b.submit ? () => m.submit() : b.cancel && !b.run ? () => m.cancel() : () => b.run(m);
+    const run = b.submit ? () => m.submit() : b.cancel ? () => m.cancel() : () => b.run(m);
     row.append(button(b.label, run, b.default ? { class: 'default' } : {}));
   }
   push(m, layer, options.focus);
