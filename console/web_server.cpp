@@ -16,14 +16,7 @@
 #include <mutex>
 #include <optional>
 
-#include "common/file_ops.h"
-#include "common/layout.h"
-#include "common/status_update.h"
-#include "console/api.h"
-#include "console/resources.h"
 #include "console/web_security.h"
-#include "platform/codepage.h"
-#include "platform/files.h"
 
 namespace console {
 namespace {
