@@ -88,12 +88,14 @@ int32_t POP3_RetrieveAllWithPort(const char* server, const char* user, const cha
  * trusted: ...", "Certificate expired: ...", "Certificate does not match host <server>:
  * ...", "Certificate expires soon: the certificate expires on <yyyy-mm-dd hh:mm:ss> GMT
  * (<n> days left)", "Server refused STLS"); level 2 also logs "TLS established: <protocol>
- * <cipher>". */
+ * <cipher>". With one of these results the same text (cut to 1023 bytes, zero-terminated)
+ * goes to `errorText` when it is not null, which must then hold 1024 bytes; other results
+ * leave it untouched. */
 int32_t POP3_RetrieveAllSecure(const char* server, const char* user, const char* password,
                                const char* targetDir, const char* extension, int32_t deleteAfter,
                                int32_t logLevel, const char* logFile, int32_t port,
                                int32_t timeoutMs, int32_t tlsMode, int32_t verify,
-                               const char* caFile, int32_t certDays);
+                               const char* caFile, int32_t certDays, char* errorText);
 
 #ifdef __cplusplus
 }

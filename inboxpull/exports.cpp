@@ -1,4 +1,5 @@
 // The library's exports: the place where C++ errors become result codes.
+#include <cstring>
 #include <new>
 
 #include "inboxpull/InboxPull.h"
@@ -54,7 +55,8 @@ POP3_RetrieveAllWithPort(const char* server, const char* user, const char* passw
 extern "C" INBOXPULL_EXPORT int32_t POP3_RetrieveAllSecure(
     const char* server, const char* user, const char* password, const char* targetDir,
     const char* extension, int32_t deleteAfter, int32_t logLevel, const char* logFile, int32_t port,
-    int32_t timeoutMs, int32_t tlsMode, int32_t verify, const char* caFile, int32_t certDays) {
+    int32_t timeoutMs, int32_t tlsMode, int32_t verify, const char* caFile, int32_t certDays,
+    char* errorText) {
   try {
     inboxpull::Request r;
     switch (tlsMode) {
@@ -77,7 +79,14 @@ extern "C" INBOXPULL_EXPORT int32_t POP3_RetrieveAllSecure(
     r.verify = verify != 0;
     r.caFile = Text(caFile);
     r.certDays = certDays < 0 ? 0 : (certDays > 3650 ? 3650 : certDays);
-    return inboxpull::Retrieve(r);
+    std::string reason;
+    const int32_t result = inboxpull::Retrieve(r, &reason);
+    if (errorText != nullptr && !reason.empty()) {
+      const size_t n = reason.size() < 1023 ? reason.size() : 1023;
+      std::memcpy(errorText, reason.data(), n);
+      errorText[n] = '\0';
+    }
+    return result;
   } catch (const std::bad_alloc&) {
     return inboxpull::kRefused;
   } catch (...) {

@@ -45,8 +45,9 @@ std::string Escaped(const std::string& text) {
 // The dialogue of one call.
 class Session {
  public:
-  explicit Session(const Request& r)
+  Session(const Request& r, std::string* tlsReason)
       : r_(r),
+        tlsReason_(tlsReason),
         waitMs_(r.timeoutMs > 0 ? r.timeoutMs : r.limits.defaultWaitMs),
         conn_(waitMs_, platform::MonotonicMs() + CallBudget(r), r.limits.lineBytes),
         callNumber_(++gCallCounter + static_cast<int>(::getpid() % 100000) * 1000) {}
@@ -79,8 +80,11 @@ class Session {
   // (logged).
   int32_t Secure();
   void LogConnectFailure(int error);
+  // Logs why the connection did not become secure and keeps the text for the caller.
+  void TlsFailure(const std::string& text);
 
   const Request& r_;
+  std::string* tlsReason_;
   int64_t waitMs_;
   Pop3Connection conn_;
   int callNumber_;
@@ -294,6 +298,11 @@ void Session::LogConnectFailure(int error) {
   Log(1, "Winsock error code: " + std::to_string(error));
 }
 
+void Session::TlsFailure(const std::string& text) {
+  Log(1, text);
+  if (tlsReason_ != nullptr) *tlsReason_ = text;
+}
+
 int32_t Session::Secure() {
   TlsSettings settings;
   settings.verify = r_.verify;
@@ -306,19 +315,19 @@ int32_t Session::Secure() {
       Log(2, "TLS established: " + detail);
       return 0;
     case TlsStatus::kHandshakeFailed:
-      Log(1, "TLS handshake failed: " + detail);
+      TlsFailure("TLS handshake failed: " + detail);
       return kTlsHandshakeFailed;
     case TlsStatus::kUntrusted:
-      Log(1, "Certificate not trusted: " + detail);
+      TlsFailure("Certificate not trusted: " + detail);
       return kCertUntrusted;
     case TlsStatus::kExpired:
-      Log(1, "Certificate expired: " + detail);
+      TlsFailure("Certificate expired: " + detail);
       return kCertExpired;
     case TlsStatus::kHostMismatch:
-      Log(1, "Certificate does not match host " + Escaped(r_.server) + ": " + detail);
+      TlsFailure("Certificate does not match host " + Escaped(r_.server) + ": " + detail);
       return kCertHostMismatch;
     case TlsStatus::kExpiresSoon:
-      Log(1, "Certificate expires soon: " + detail);
+      TlsFailure("Certificate expires soon: " + detail);
       return kCertExpiresSoon;
   }
   return kTlsHandshakeFailed;
@@ -344,14 +353,17 @@ int32_t Session::Run() {
   if (r_.security == Security::kStartTls) {
     // Nothing that signs in goes out before the session is secure: a refusal, a broken
     // answer or a failed handshake ends the call here.
-    if (!Command("STLS", &reply)) return kTlsRefused;
+    if (!Command("STLS", &reply)) {
+      TlsFailure("Server refused STLS: no answer");
+      return kTlsRefused;
+    }
     if (!IsOk(reply)) {
-      Log(1, "Server refused STLS");
+      TlsFailure("Server refused STLS");
       return kTlsRefused;
     }
     if (conn_.hasBufferedInput()) {
       // Bytes sent in the clear behind the "+OK" would be read as if they came over TLS.
-      Log(1, "TLS handshake failed: unencrypted data after the STLS reply");
+      TlsFailure("TLS handshake failed: unencrypted data after the STLS reply");
       return kTlsHandshakeFailed;
     }
     if (const int32_t failure = Secure()) return failure;
@@ -417,8 +429,8 @@ std::string LogReplyText(const std::string& reply) {
   return Escaped(reply);
 }
 
-int32_t Retrieve(const Request& request) {
-  Session session(request);
+int32_t Retrieve(const Request& request, std::string* tlsReason) {
+  Session session(request, tlsReason);
   return session.Run();
 }
 

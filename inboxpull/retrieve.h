@@ -53,7 +53,8 @@ struct Request {
   Limits limits;
 };
 
-int32_t Retrieve(const Request& request);
+// `tlsReason`, when given, receives the log text of a TLS failure (results -940 to -945).
+int32_t Retrieve(const Request& request, std::string* tlsReason = nullptr);
 
 // The text of a log entry: the command as sent ("PASS [xxxxx]" for the password) or the
 // server's reply with control bytes written as ^X.

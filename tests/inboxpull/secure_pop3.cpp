@@ -182,37 +182,4 @@ int SecureDovecot::MessageCount(const std::string& user) const {
   return n;
 }
 
-CaptureRelay::CaptureRelay(int targetPort)
-    : server_([this, targetPort](int client, const ScriptedPop3& s) {
-        const int target = ConnectLoopback(targetPort);
-        if (target < 0) return;
-        pollfd p[2] = {{client, POLLIN, 0}, {target, POLLIN, 0}};
-        char block[4096];
-        while (!s.stopping()) {
-          const int n = ::poll(p, 2, 100);
-          if (n < 0) break;
-          if (n == 0) continue;
-          if (p[0].revents != 0) {
-            const ssize_t got = ::recv(client, block, sizeof block, 0);
-            if (got <= 0) break;
-            {
-              std::lock_guard<std::mutex> lock(record_.mutex);
-              record_.bytes.append(block, static_cast<size_t>(got));
-            }
-            if (!Send(target, std::string(block, static_cast<size_t>(got)))) break;
-          }
-          if (p[1].revents != 0) {
-            const ssize_t got = ::recv(target, block, sizeof block, 0);
-            if (got <= 0) break;
-            if (!Send(client, std::string(block, static_cast<size_t>(got)))) break;
-          }
-        }
-        ::close(target);
-      }) {}
-
-std::string CaptureRelay::sent() const {
-  std::lock_guard<std::mutex> lock(record_.mutex);
-  return record_.bytes;
-}
-
 }  // namespace mailtest

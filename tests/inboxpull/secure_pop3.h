@@ -1,10 +1,8 @@
 // POP3 over TLS for the library's tests, on 127.0.0.1: a private dovecot that requires STLS
 // on its plain port and speaks TLS from the first byte on a second one, with a certificate
-// the test gives it; and a relay that records every byte a client sends on its way to a
-// server, to show what went over the wire in the clear.
+// the test gives it.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,24 +34,6 @@ class SecureDovecot {
   int stlsPort_ = 0, implicitPort_ = 0;
   unsigned uid_ = 65534, gid_ = 65534;
   std::string skipReason_;
-};
-
-// Accepts on a port of 127.0.0.1 and joins each client to `targetPort` there, recording
-// what the clients send.
-class CaptureRelay {
- public:
-  explicit CaptureRelay(int targetPort);
-  int port() const { return server_.port(); }
-  // Every byte the clients sent so far, in order.
-  std::string sent() const;
-
- private:
-  struct Record {
-    mutable std::mutex mutex;
-    std::string bytes;
-  };
-  Record record_;
-  ScriptedPop3 server_;
 };
 
 }  // namespace mailtest

@@ -16,6 +16,7 @@
 #include "mail_servers.h"
 #include "platform/files.h"
 #include "secure_pop3.h"
+#include "support/capture_relay.h"
 #include "support/cert_authority.h"
 #include "support/temp_dir.h"
 
@@ -37,12 +38,18 @@ std::string Message(const std::string& id) {
          ">\r\n\r\nbody\r\n";
 }
 
+// The error text of the last call made with Secure().
+std::string gReason;
+
 int32_t Secure(const std::string& host, int port, const std::string& dir, int mode, int verify,
                const std::string& caFile, int certDays, const std::string& log,
                int32_t timeoutMs = 5000) {
-  return POP3_RetrieveAllSecure(host.c_str(), kUser, kPassword, dir.c_str(), ".eml", 1, 2,
-                                log.c_str(), port, timeoutMs, mode, verify, caFile.c_str(),
-                                certDays);
+  char text[1024] = "untouched";
+  const int32_t result =
+      POP3_RetrieveAllSecure(host.c_str(), kUser, kPassword, dir.c_str(), ".eml", 1, 2, log.c_str(),
+                             port, timeoutMs, mode, verify, caFile.c_str(), certDays, text);
+  gReason = text;
+  return result;
 }
 
 class SecurePop3Test : public testing::Test {
@@ -128,7 +135,7 @@ TEST_F(SecurePop3Test, VerdictsForEachCertificateAndMode) {
     SecureDovecot& server = ServerWith(c.cert);
     if (!server.ok()) GTEST_SKIP() << server.skipReason();
     server.Deliver(kUser, Message(std::string("m") + std::to_string(&c - cases)));
-    mailtest::CaptureRelay relay(c.mode == kStls ? server.stlsPort() : server.implicitPort());
+    testsupport::CaptureRelay relay(c.mode == kStls ? server.stlsPort() : server.implicitPort());
     const std::string box = dir_ / (std::string("box") + std::to_string(&c - cases));
     const std::string log = box + ".log";
 
@@ -138,6 +145,10 @@ TEST_F(SecurePop3Test, VerdictsForEachCertificateAndMode) {
     const std::string logText = testsupport::ReadFile(log);
     if (*c.logText != '\0') {
       EXPECT_NE(logText.find(c.logText), std::string::npos) << logText;
+      // The caller gets the same words.
+      EXPECT_NE(gReason.find(c.logText), std::string::npos) << gReason;
+    } else {
+      EXPECT_EQ(gReason, "untouched");
     }
     if (c.result == 1) {
       EXPECT_EQ(platform::ListFiles(box).size(), 1u);
@@ -209,7 +220,7 @@ struct BrokenCase {
 TEST(SecurePop3Broken, UpgradeFailuresSendNoCredentials) {
   const BrokenCase cases[] = {
       {"STLS refused", kStls, "-ERR not here\r\n", 3000, -945, "Server refused STLS"},
-      {"STLS answered by a close", kStls, "", 3000, -945, "Connection closed after STLS"},
+      {"STLS answered by a close", kStls, "", 3000, -945, "Server refused STLS: no answer"},
       {"garbage instead of a ServerHello", kStls, "+OK go ahead\r\nthis is not TLS at all\r\n",
        3000, -940, "TLS handshake failed: "},
       {"clear text behind +OK", kStls, "+OK go ahead\r\n+OK injected\r\n", 3000, -940,
@@ -237,6 +248,7 @@ TEST(SecurePop3Broken, UpgradeFailuresSendNoCredentials) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_NE(testsupport::ReadFile(log).find(c.logText), std::string::npos)
         << testsupport::ReadFile(log);
+    EXPECT_NE(gReason.find(c.logText), std::string::npos) << gReason;
     server.reset();  // the sessions have ended: everything the client sent is recorded
     EXPECT_TRUE(heard->Holds("STLS"));
     EXPECT_FALSE(heard->Holds("USER"));
@@ -274,12 +286,13 @@ TEST(SecurePop3Plain, ModeZeroSpeaksAsTheDescribedCall) {
   int32_t result[2];
   for (int i = 0; i < 2; ++i) {
     pop.Deliver(kUser, Message("same"));
-    mailtest::CaptureRelay relay(pop.port());
+    testsupport::CaptureRelay relay(pop.port());
     const std::string box = dir / ("box" + std::to_string(i));
-    result[i] = i == 0 ? POP3_RetrieveAllWithPort("127.0.0.1", kUser, kPassword, box.c_str(),
-                                                  ".eml", 1, 0, "", relay.port(), 5000)
-                       : POP3_RetrieveAllSecure("127.0.0.1", kUser, kPassword, box.c_str(), ".eml",
-                                                1, 0, "", relay.port(), 5000, 0, 1, nullptr, 14);
+    result[i] = i == 0
+                    ? POP3_RetrieveAllWithPort("127.0.0.1", kUser, kPassword, box.c_str(), ".eml",
+                                               1, 0, "", relay.port(), 5000)
+                    : POP3_RetrieveAllSecure("127.0.0.1", kUser, kPassword, box.c_str(), ".eml", 1,
+                                             0, "", relay.port(), 5000, 0, 1, nullptr, 14, nullptr);
     wire[i] = relay.sent();
   }
   EXPECT_EQ(result[0], 1);
