@@ -80,7 +80,8 @@ int32_t POP3_RetrieveAllWithPort(const char* server, const char* user, const cha
  * not):
  *   -940 TLS handshake failed (no answer in time, an alert, not TLS at all, or unencrypted
  *        bytes behind the "+OK" of STLS);
- *   -941 certificate not trusted;  -942 certificate expired;
+ *   -941 certificate not trusted;  -942 certificate expired (with `verify` 0 too when
+ *        `certDays` is above 0);
  *   -943 the certificate does not match the host name;
  *   -944 the certificate expires within `certDays` days;
  *   -945 the server refused STLS (an answer other than "+OK", or none).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -32,13 +33,15 @@ Pop3Connection::~Pop3Connection() {
 
 void Pop3Connection::Close() {
   if (ssl_ != nullptr) {
-    // One try at a close notify; a server that does not take it is not waited for.
-    if (fd_ >= 0) SSL_shutdown(ssl_);
+    // One try at a close notify on a session that stands; a server that does not take it is
+    // not waited for.
+    if (fd_ >= 0 && SSL_is_init_finished(ssl_)) SSL_shutdown(ssl_);
     SSL_free(ssl_);
     ssl_ = nullptr;
   }
   if (ctx_ != nullptr) SSL_CTX_free(ctx_);
   ctx_ = nullptr;
+  ERR_clear_error();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
@@ -60,6 +63,48 @@ std::string TlsErrors() {
     text += line;
   }
   return text;
+}
+
+// The socket under the TLS session, written with MSG_NOSIGNAL like the plain connection: a
+// server that closes while the client writes must not raise SIGPIPE in the host program.
+int SocketWrite(BIO* bio, const char* data, int size) {
+  BIO_clear_retry_flags(bio);
+  const ssize_t n = ::send(static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio))), data,
+                           static_cast<size_t>(size), MSG_NOSIGNAL);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+    BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
+
+int SocketRead(BIO* bio, char* data, int size) {
+  BIO_clear_retry_flags(bio);
+  const ssize_t n = ::recv(static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(bio))), data,
+                           static_cast<size_t>(size), 0);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) BIO_set_retry_read(bio);
+  return static_cast<int>(n);
+}
+
+long SocketControl(BIO*, int command, long, void*) {
+  return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int SocketCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+const BIO_METHOD* SocketMethod() {
+  static BIO_METHOD* const method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "pop3 socket");
+    if (m != nullptr) {
+      BIO_meth_set_write(m, &SocketWrite);
+      BIO_meth_set_read(m, &SocketRead);
+      BIO_meth_set_ctrl(m, &SocketControl);
+      BIO_meth_set_create(m, &SocketCreate);
+    }
+    return m;
+  }();
+  return method;
 }
 
 bool IsAddress(const std::string& host) {
@@ -110,10 +155,13 @@ TlsOutcome Pop3Connection::StartTls(const std::string& host, const TlsSettings& 
   }
   ERR_clear_error();
   ssl_ = SSL_new(ctx_);
-  if (ssl_ == nullptr || SSL_set_fd(ssl_, fd_) != 1) {
+  BIO* bio = ssl_ != nullptr && SocketMethod() != nullptr ? BIO_new(SocketMethod()) : nullptr;
+  if (bio == nullptr) {
     failed.detail = "cannot set up TLS: " + TlsErrors();
     return failed;
   }
+  BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(fd_)));
+  SSL_set_bio(ssl_, bio, bio);
   const bool address = IsAddress(host);
   if (!address) SSL_set_tlsext_host_name(ssl_, host.c_str());
   if (settings.verify) {
