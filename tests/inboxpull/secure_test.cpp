@@ -3,9 +3,12 @@
 // servers that refuse or break the upgrade. Every call goes through a relay that records
 // what the client sent: the password never crosses the wire in the clear.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -299,6 +302,74 @@ TEST(SecurePop3Plain, ModeZeroSpeaksAsTheDescribedCall) {
   EXPECT_EQ(result[1], 1);
   EXPECT_EQ(wire[0], wire[1]);
   EXPECT_EQ(wire[0].compare(0, 5, "USER "), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A TLS server of Python's ssl module on 127.0.0.1 for one connection: it greets after the
+// handshake, reads one line and then resets the connection without an answer.
+class ResettingTlsServer {
+ public:
+  ResettingTlsServer(const std::string& certFile, const std::string& keyFile) {
+    static const char kScript[] =
+        "import socket, ssl, struct, sys\n"
+        "ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+        "ctx.load_cert_chain(sys.argv[1], sys.argv[2])\n"
+        "s = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
+        "print(s.getsockname()[1], flush=True)\n"
+        "s.settimeout(20)\n"
+        "c, _ = s.accept(); c.settimeout(20)\n"
+        "t = ctx.wrap_socket(c, server_side=True)\n"
+        "t.sendall(b'+OK tls\\r\\n')\n"
+        "line = b''\n"
+        "while not line.endswith(b'\\n'): line += t.recv(1)\n"
+        "t.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack('ii', 1, 0))\n"
+        "t.close()\n";
+    int out[2];
+    if (::pipe(out) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::close(out[0]);
+      ::execl("/usr/bin/python3", "python3", "-c", kScript, certFile.c_str(), keyFile.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string line;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(out[0]);
+    port_ = std::atoi(line.c_str());
+  }
+  ~ResettingTlsServer() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+// A server that drops the connection mid-dialogue ends the call with a result; the write of
+// the close notify to the dead socket does not raise SIGPIPE in the calling program.
+TEST(SecurePop3Broken, ResetAfterUserEndsTheCallNotTheProgram) {
+  testsupport::CertAuthority ca;
+  if (!ca.ok()) GTEST_SKIP() << ca.skipReason();
+  const testsupport::IssuedCert cert = ca.Issue("reset");
+  ResettingTlsServer server(cert.certFile, cert.keyFile);
+  if (server.port() <= 0) GTEST_SKIP() << "python3 is not available";
+  ::signal(SIGPIPE, SIG_DFL);
+  testsupport::TempDir dir;
+  EXPECT_EQ(
+      Secure("127.0.0.1", server.port(), dir / "box", kImplicit, 1, ca.caFile(), 0, dir / "l"), -16)
+      << testsupport::ReadFile(dir / "l");
 }
 
 }  // namespace
