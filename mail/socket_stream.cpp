@@ -107,7 +107,7 @@ int SocketStream::Send(std::string_view data, int tag) {
     queue_.push_back(Pending{std::string(data), 0, tag});
     return kWouldBlock;
   }
-  if (state_ != kConnected) return lastError_ = ENOTCONN;
+  if (state_ == kHandshaking) return lastError_ = ENOTCONN;
   size_t sent = 0;
   while (sent < data.size()) {
     size_t n = 0;
