@@ -173,12 +173,7 @@ bool IcmpSocket::Open(uint16_t identifier, bool nonBlocking) {
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = identifier;  // stored as the request stores it: in memory order
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-    // Held by another socket: port 0 lets the kernel pick a free identifier now, so that
-    // the one read back is the one the replies carry.
-    local.sin_port = 0;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-  }
+  ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
   return true;
 }
 

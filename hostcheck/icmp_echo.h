@@ -89,8 +89,8 @@ ReplyVerdict ReadEchoReply(const uint8_t* datagram, size_t size, bool hasIpHeade
 // else the unprivileged datagram socket, which hands over replies without the IP header,
 // reports ICMP errors through its error queue and carries its identifier as its local
 // "port". The datagram socket is bound to `identifier` (in memory order, as the request
-// stores it) so that the request is the same on the wire as from a raw socket; when another
-// socket holds that identifier, to one the kernel picks.
+// stores it) so that the request is the same on the wire as from a raw socket; when that
+// bind fails, the kernel picks one at the first send.
 class IcmpSocket {
  public:
   IcmpSocket() = default;
