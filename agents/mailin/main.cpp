@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
     return static_cast<int32_t>(static_cast<int16_t>(r.popPortTimeout));
   };
   words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.popPort); };
-  words.probe = &IsMailPortOpen;
+  words.probe = hostcheck::PortProbe::kGreeting;
+  words.blockingProbe = &IsMailPortOpen;
   words.firstSuccessFrom = 1;
   words.secondSuccessFrom = 1;
   words.okMessage = "POP3 Port 110 OK";

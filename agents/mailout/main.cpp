@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
     return static_cast<int32_t>(static_cast<int16_t>(r.smtpPortTimeout));
   };
   words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.smtpPort); };
-  words.probe = &IsMailPortOpen;
+  words.probe = hostcheck::PortProbe::kGreeting;
+  words.blockingProbe = &IsMailPortOpen;
   words.firstSuccessFrom = 1;
   words.secondSuccessFrom = 1;
   words.okMessage = "SMTP Port 25 OK";

@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
     return static_cast<int32_t>(static_cast<int16_t>(r.httpTimeout));
   };
   words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.httpPort); };
-  words.probe = &IsWebPortOpen;
-  words.sideBySide = hostcheck::PortProbe::kWebRequest;
+  words.probe = hostcheck::PortProbe::kWebRequest;
+  words.blockingProbe = &IsWebPortOpen;
   words.firstSuccessFrom = 0;
   words.secondSuccessFrom = 0;
   words.okMessage = "HTTP Port 80 OK";
