@@ -12,7 +12,7 @@
 #include "common/layout.h"
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
 #include "console/setup_form.h"
 #include "console/ui_text.h"
 #include "platform/codepage.h"

@@ -6,7 +6,7 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/api.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
