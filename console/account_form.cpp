@@ -207,6 +207,7 @@ constexpr FormCheck kFormChecks[] = {
 
 AccountFacts FormFacts(const AccountForm& f) {
   AccountFacts a;
+  a.account = BuildAccount(f, "", {}, nullptr);
   a.type = f.type;
   a.name = f.name;
   if (f.type == common::kHttpPage) {

@@ -1,6 +1,7 @@
 #include "console/account_rules.h"
 
 #include "common/account_fields.h"
+#include "console/account_csv.h"
 #include "console/form_values.h"
 
 namespace console {
@@ -61,6 +62,7 @@ AccountFacts CsvFacts(const std::vector<std::string>& fields) {
   };
   auto on = [&text](Field id) { return DecimalIn(text(id), 0, 255).Or(0) != 0; };
   AccountFacts a;
+  a.account = AccountFromCsv(fields, "");
   a.type = static_cast<int>(DecimalIn(text(Field::kType), 0, common::kEmail).Or(common::kServer));
   // A server-type line whose flags name another kind of check is checked as that kind.
   if (a.type == common::kServer) {
