@@ -13,7 +13,7 @@
 #include "common/status_update.h"
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
 #include "console/routes.h"
 #include "console/setup_form.h"
 #include "console/text_convert.h"

@@ -26,7 +26,7 @@
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/console_app.h"
-#include "console/demo_setup.h"
+#include "console/setup_command.h"
 #include "console/main_loop.h"
 #include "console/web_security.h"
 #include "console/web_server.h"

@@ -5,7 +5,7 @@
 #include "common/accounts.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
 #include "console/text_convert.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"

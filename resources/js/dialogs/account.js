@@ -16,16 +16,18 @@ function spec(type, dialog) {
   const http = type === 1;
   const ftp = type === 2;
   const email = type === 3;
+  // The byte limits of the controls come from the console with the form.
+  const max = dialog.limits;
   const items = [
-    { id: 'name', kind: 'text', label: 'lblServerName', max: 31 },
-    { id: 'domain', kind: 'text', label: http ? 'lblPageUrl' : email ? 'lblSmtpServer' : 'lblDomain', max: http ? 255 : 64, wide: http },
+    { id: 'name', kind: 'text', label: 'lblServerName', max: max.name },
+    { id: 'domain', kind: 'text', label: http ? 'lblPageUrl' : email ? 'lblSmtpServer' : 'lblDomain', max: max.domain, wide: http },
   ];
-  if (email) items.push({ id: 'popServer', kind: 'text', label: 'lblPopServer', max: 64 });
+  if (email) items.push({ id: 'popServer', kind: 'text', label: 'lblPopServer', max: max.popServer });
   if (http) {
-    items.push({ id: 'httpTimeout', kind: 'text', label: 'lblTimeOut', max: 5, digits: true, suffix: 'lblSeconds' });
+    items.push({ id: 'httpTimeout', kind: 'text', label: 'lblTimeOut', max: max.httpTimeout, digits: true, suffix: 'lblSeconds' });
     items.push({ id: 'checkLinks', kind: 'check', label: 'lblScanLinks' });
   }
-  if (email) items.push({ id: 'emailTimeout', kind: 'text', label: 'lblTimeOut', max: 5, digits: true, suffix: 'lblSeconds' });
+  if (email) items.push({ id: 'emailTimeout', kind: 'text', label: 'lblTimeOut', max: max.emailTimeout, digits: true, suffix: 'lblSeconds' });
   if (server) {
     items.push({ kind: 'group', label: 'grpChecks', class: 'checks', items: [
       { id: 'ping', kind: 'check', label: 'lblPing' },
@@ -40,17 +42,17 @@ function spec(type, dialog) {
     ] });
   }
   if (ftp) {
-    items.push({ id: 'ftpUser', kind: 'text', label: 'lblFtpAccount', max: 64 });
-    items.push({ id: 'ftpPassword', kind: 'password', label: 'lblFtpPassword', max: 15 });
-    items.push({ id: 'remoteDir', kind: 'text', label: 'lblDestDir', max: 259, wide: true });
+    items.push({ id: 'ftpUser', kind: 'text', label: 'lblFtpAccount', max: max.ftpUser });
+    items.push({ id: 'ftpPassword', kind: 'password', label: 'lblFtpPassword', max: max.ftpPassword });
+    items.push({ id: 'remoteDir', kind: 'text', label: 'lblDestDir', max: max.remoteDir, wide: true });
   }
   if (email) {
-    items.push({ id: 'testRecipient', kind: 'text', label: 'lblSendTestTo', max: 149, wide: true });
+    items.push({ id: 'testRecipient', kind: 'text', label: 'lblSendTestTo', max: max.testRecipient, wide: true });
     items.push({ id: 'smtpAuth', kind: 'check', label: 'lblSmtpAuth' });
-    items.push({ id: 'smtpUser', kind: 'text', label: 'lblSmtpId', max: 64, enabledIf: (v) => v.smtpAuth });
-    items.push({ id: 'smtpPassword', kind: 'password', label: 'lblSmtpPassword', max: 15, enabledIf: (v) => v.smtpAuth });
-    items.push({ id: 'popUser', kind: 'text', label: 'lblPopId', max: 64 });
-    items.push({ id: 'popPassword', kind: 'password', label: 'lblPopPassword', max: 15 });
+    items.push({ id: 'smtpUser', kind: 'text', label: 'lblSmtpId', max: max.smtpUser, enabledIf: (v) => v.smtpAuth });
+    items.push({ id: 'smtpPassword', kind: 'password', label: 'lblSmtpPassword', max: max.smtpPassword, enabledIf: (v) => v.smtpAuth });
+    items.push({ id: 'popUser', kind: 'text', label: 'lblPopId', max: max.popUser });
+    items.push({ id: 'popPassword', kind: 'password', label: 'lblPopPassword', max: max.popPassword });
   }
   items.push({ kind: 'group', label: 'grpMail', items: [
     { kind: 'row', items: [
@@ -59,7 +61,7 @@ function spec(type, dialog) {
     ] },
     { id: 'defaultEmail', kind: 'check', label: 'lblDefaultEmail' },
     { id: 'additionalEmails', kind: 'check', label: 'lblAdditionalEmails' },
-    { id: 'additionalEmailsText', kind: 'textarea', label: 'lblAdditionalEmailsText', rows: 2, max: 32000, enabledIf: (v) => v.additionalEmails },
+    { id: 'additionalEmailsText', kind: 'textarea', label: 'lblAdditionalEmailsText', rows: 2, max: max.additionalEmailsText, enabledIf: (v) => v.additionalEmails },
   ] });
   items.push({ kind: 'group', label: 'grpOnline', items: [
     { kind: 'row', items: [
@@ -68,7 +70,7 @@ function spec(type, dialog) {
     ] },
     { id: 'defaultDest', kind: 'check', label: 'lblDefaultDest' },
     { id: 'additionalDest', kind: 'check', label: 'lblAdditionalDest' },
-    { id: 'additionalDestText', kind: 'textarea', label: 'lblAdditionalDestText', rows: 2, max: 32000, enabledIf: (v) => v.additionalDest },
+    { id: 'additionalDestText', kind: 'textarea', label: 'lblAdditionalDestText', rows: 2, max: max.additionalDestText, enabledIf: (v) => v.additionalDest },
   ] });
   items.push({ kind: 'group', label: 'grpStatus', class: 'status', items: [{ kind: 'row', items: [
     { id: 'enable', kind: 'radio', name: 'state', value: 'enable', label: 'lblEnable' },
@@ -91,6 +93,7 @@ class AccountDialog {
     this.onChange = onChange;
     this.extra = {};
     this.editing = Boolean(originalKey);
+    this.limits = form.limits ?? {};
     const title = this.editing ? t('titleEdit') : t(`titleAdd${type}`);
     this.d = openModal({
       title, width: 560, className: 'account-dialog', spec: spec(type, this),
@@ -135,7 +138,7 @@ class AccountDialog {
   }
 
   async editCustom() {
-    const rows = await editCustomPorts(this.extra.customRows ?? []);
+    const rows = await editCustomPorts(this.extra.customRows ?? [], this.limits);
     if (rows) this.extra.customRows = rows;
   }
 

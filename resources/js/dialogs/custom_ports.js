@@ -5,12 +5,12 @@ import { openModal } from '../modal.js';
 import { t } from '../messages.js';
 
 // Resolves with the five rows as entered, or null on Cancel.
-export function editCustomPorts(rows) {
+export function editCustomPorts(rows, limits = {}) {
   const spec5 = [];
   for (let i = 0; i < 5; i++) {
     spec5.push({ kind: 'row', items: [
-      { id: `name${i}`, kind: 'text', label: 'lblServiceName', labelText: t('lblServiceName', i + 1), max: 64 },
-      { id: `port${i}`, kind: 'text', label: 'lblPort', labelText: `${t('lblPort').replace(/:$/, '')} ${i + 1}:`, max: 5, digits: true },
+      { id: `name${i}`, kind: 'text', label: 'lblServiceName', labelText: t('lblServiceName', i + 1), max: limits.customName ?? 64 },
+      { id: `port${i}`, kind: 'text', label: 'lblPort', labelText: `${t('lblPort').replace(/:$/, '')} ${i + 1}:`, max: limits.customPort ?? 5, digits: true },
     ] });
   }
   const values = {};
