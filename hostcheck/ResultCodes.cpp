@@ -24,6 +24,11 @@ constexpr CodeText kTable[] = {
     {kDataSet, "DATA_SET Domain/IP: %s"},
     {kNotEnoughMemory, "NOT_ENOUGH_MEMORY Domain/IP: %s"},
     {kHostDeny, "HOST_DENY Domain/IP: %s"},
+    {kTlsHandshake, "TLS_HANDSHAKE Domain/IP: %s"},
+    {kCertUntrusted, "CERT_UNTRUSTED Domain/IP: %s"},
+    {kCertExpired, "CERT_EXPIRED Domain/IP: %s"},
+    {kCertHostName, "CERT_HOSTNAME Domain/IP: %s"},
+    {kCertExpiresSoon, "CERT_EXPIRES_SOON Domain/IP: %s"},
 };
 
 constexpr const char kUnlisted[] = "Unreachable Domain/IP: %s";
@@ -48,6 +53,18 @@ std::string FormatErrorText(int32_t code, const std::string& host) {
   if (code >= 0) return "";
   const char* format = ErrorTextFor(code);
   return FillHost(format ? format : kUnlisted, host);
+}
+
+std::string CertificateEndText(int32_t code, const std::string& host, const std::string& endDate,
+                               int64_t daysLeft) {
+  std::string text = FormatErrorText(code, host);
+  if (code == kCertExpired) {
+    text += " (certificate ended " + endDate + ")";
+  } else if (code == kCertExpiresSoon) {
+    text += " (certificate valid until " + endDate + ", " + std::to_string(daysLeft) +
+            (daysLeft == 1 ? " day left)" : " days left)");
+  }
+  return text;
 }
 
 std::string EscapeControlBytes(const std::string& text) {

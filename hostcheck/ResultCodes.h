@@ -24,6 +24,12 @@ enum ResultCode : int32_t {
   kDataSet = -91,
   kNotEnoughMemory = -90,
   kHostDeny = -51,
+  // Secure connections (TLS).
+  kTlsHandshake = -930,     // the server broke off the handshake or answered without TLS
+  kCertUntrusted = -931,    // the chain leads to no certificate the trust store holds
+  kCertExpired = -932,      // the certificate (or one of its chain) has ended
+  kCertHostName = -933,     // the certificate names another host
+  kCertExpiresSoon = -934,  // the certificate ends within the account's warning days
 };
 
 // The table's error text for a code, with "%s" where the host goes, or nullptr when the
@@ -34,6 +40,12 @@ const char* ErrorTextFor(int32_t code);
 // The listed text with the host put in; for an unlisted negative code
 // "Unreachable Domain/IP: <host>"; "" for a code of 0 or more.
 std::string FormatErrorText(int32_t code, const std::string& host);
+
+// The text of -932 or -934 with the certificate's end: "<code's text> (certificate ended
+// <date>)" or "<code's text> (certificate valid until <date>, <n> days left)" (the date as
+// "YYYY-MM-DD"); FormatErrorText for any other code.
+std::string CertificateEndText(int32_t code, const std::string& host, const std::string& endDate,
+                               int64_t daysLeft);
 
 // Text that came from a server (status lines, error entries, link hosts) as a log line may
 // hold it: every control byte is written as ^X (0x00-0x1F as ^@ to ^_, DEL as ^?), so no
