@@ -169,7 +169,9 @@ bool RenameAccountOptions(const std::string& programDir, const std::string& from
 }
 
 std::string ReadTrustFileSetting(const std::string& programDir) {
-  return platform::IniGetString(IniPath(programDir), kIniSection, "TLSCAFILE", "");
+  std::string path = platform::IniGetString(IniPath(programDir), kIniSection, "TLSCAFILE", "");
+  if (!path.empty() && path[0] != '/') path = platform::JoinPath(programDir, path);
+  return path;
 }
 
 }  // namespace common

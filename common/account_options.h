@@ -91,7 +91,7 @@ bool RenameAccountOptions(const std::string& programDir, const std::string& from
                           const std::string& toKey);
 
 // [PROGRAM] TLSCAFILE of Varnock.ini: a PEM file of certificates trusted beside the
-// system's store; "" when not set.
+// system's store; "" when not set. A relative path is taken from the program directory.
 std::string ReadTrustFileSetting(const std::string& programDir);
 
 }  // namespace common

@@ -27,10 +27,11 @@ constexpr int64_t kSecondsPerDay = 86400;
 // are shared by the threads of the link check; OpenSSL allows that once they are set up.
 SSL_CTX* ContextFor(const std::string& caFile) {
   static std::mutex lock;
-  static std::map<std::string, SSL_CTX*> contexts;
+  // Never destroyed: the contexts stay usable (and reachable) until the process ends.
+  static auto* contexts = new std::map<std::string, SSL_CTX*>();
   std::lock_guard<std::mutex> hold(lock);
-  auto found = contexts.find(caFile);
-  if (found != contexts.end()) return found->second;
+  auto found = contexts->find(caFile);
+  if (found != contexts->end()) return found->second;
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   if (ctx == nullptr) return nullptr;
   SSL_CTX_set_default_verify_paths(ctx);
@@ -42,7 +43,7 @@ SSL_CTX* ContextFor(const std::string& caFile) {
   // The chain is verified in every handshake and judged afterwards, so each failure gets
   // its own code instead of one aborted handshake.
   SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-  contexts.emplace(caFile, ctx);
+  contexts->emplace(caFile, ctx);
   return ctx;
 }
 
@@ -140,8 +141,11 @@ TlsChannel::~TlsChannel() = default;
 
 int32_t TlsChannel::Open(const std::string& host, const TlsSettings& settings, int32_t timeoutMs,
                          int64_t deadlineMs, std::string* failureText) {
+  // Only the TLS codes have a text of their own; the others keep the table's as always.
   auto fail = [&](int32_t code) {
-    if (failureText) *failureText = FormatErrorText(code, host);
+    if (failureText && code <= kTlsHandshake && code >= kCertExpiresSoon) {
+      *failureText = FormatErrorText(code, host);
+    }
     return code;
   };
   SSL_CTX* ctx = ContextFor(settings.caFile);

@@ -41,8 +41,9 @@ class TlsChannel : public ByteChannel {
   // another name -933 (the first of these the chain shows); then a certificate ending
   // within `certDays` gives -934, or -932 once ended. A handshake the server breaks off or
   // answers with anything but TLS gives -930, a wait that runs out -906, no memory -90.
-  // 0 when the channel is ready. On failure `failureText` holds the log text: the code's
-  // text with the host, for -932 and -934 followed by the end date (and the days left).
+  // 0 when the channel is ready. On -930 to -934 `failureText` holds the log text: the
+  // code's text with the host, for -932 and -934 followed by the end date (and days left);
+  // it is left alone for the other results.
   int32_t Open(const std::string& host, const TlsSettings& settings, int32_t timeoutMs,
                int64_t deadlineMs, std::string* failureText);
 
