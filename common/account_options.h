@@ -76,7 +76,8 @@ AccountOptionsRead ReadAccountOptions(const std::string& programDir, const std::
 bool AllDefault(const AccountOptions& options, uint8_t accountType);
 
 // Stores the options: the keys that differ from their defaults are written at once
-// (temporary file, then rename; the folder made when missing; mode 0600); options that are
+// (temporary file, then rename; the folder made when missing; a new file gets mode 0600, a
+// file replaced keeps its mode as every atomic write does); options that are
 // all defaults remove the side file instead. False when the file could not be written (or
 // removed). Values outside their ranges are written as given: callers validate first.
 bool WriteAccountOptions(const std::string& programDir, const std::string& key, uint8_t accountType,
