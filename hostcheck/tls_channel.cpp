@@ -22,29 +22,42 @@ namespace {
 
 constexpr int64_t kSecondsPerDay = 86400;
 
-// One client context per trust file, made at its first use and kept for the process: the
-// system's store is read once, not per page (a run checks a thousand accounts). Contexts
-// are shared by the threads of the link check; OpenSSL allows that once they are set up.
+// One client context per trust file, made at its first use and kept while the library is
+// loaded: the system's store is read once, not per page (a run checks a thousand accounts).
+// Contexts are shared by the threads of the link check; OpenSSL allows that once they are
+// set up. They are freed when the program ends or the library is unloaded.
+class ContextCache {
+ public:
+  ~ContextCache() {
+    for (auto& entry : contexts_) SSL_CTX_free(entry.second);
+  }
+  SSL_CTX* For(const std::string& caFile) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto found = contexts_.find(caFile);
+    if (found != contexts_.end()) return found->second;
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (ctx == nullptr) return nullptr;
+    SSL_CTX_set_default_verify_paths(ctx);
+    if (!caFile.empty()) (void)SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr);
+    ERR_clear_error();
+    // Many servers end the answer by closing without a TLS close alert: that is its end.
+    SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // The chain is verified in every handshake and judged afterwards, so each failure gets
+    // its own code instead of one aborted handshake.
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    contexts_.emplace(caFile, ctx);
+    return ctx;
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<std::string, SSL_CTX*> contexts_;
+};
+
 SSL_CTX* ContextFor(const std::string& caFile) {
-  static std::mutex lock;
-  // Never destroyed: the contexts stay usable (and reachable) until the process ends.
-  static auto* contexts = new std::map<std::string, SSL_CTX*>();
-  std::lock_guard<std::mutex> hold(lock);
-  auto found = contexts->find(caFile);
-  if (found != contexts->end()) return found->second;
-  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-  if (ctx == nullptr) return nullptr;
-  SSL_CTX_set_default_verify_paths(ctx);
-  if (!caFile.empty()) (void)SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr);
-  ERR_clear_error();
-  // Many servers end the answer by closing without a TLS close alert: that is its end.
-  SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
-  SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
-  // The chain is verified in every handshake and judged afterwards, so each failure gets
-  // its own code instead of one aborted handshake.
-  SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-  contexts->emplace(caFile, ctx);
-  return ctx;
+  static ContextCache cache;
+  return cache.For(caFile);
 }
 
 // The socket under TLS, read and written as the plain fetch does: without waiting, and
@@ -79,17 +92,22 @@ long SocketControl(BIO* bio, int command, long, void*) {
   return 0;
 }
 
+struct SocketMethodHolder {
+  BIO_METHOD* method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "check socket");
+  SocketMethodHolder() {
+    if (method == nullptr) return;
+    BIO_meth_set_write(method, SocketWrite);
+    BIO_meth_set_read(method, SocketRead);
+    BIO_meth_set_ctrl(method, SocketControl);
+  }
+  ~SocketMethodHolder() {
+    if (method) BIO_meth_free(method);
+  }
+};
+
 BIO_METHOD* SocketMethod() {
-  static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "check socket");
-    if (m) {
-      BIO_meth_set_write(m, SocketWrite);
-      BIO_meth_set_read(m, SocketRead);
-      BIO_meth_set_ctrl(m, SocketControl);
-    }
-    return m;
-  }();
-  return method;
+  static SocketMethodHolder holder;
+  return holder.method;
 }
 
 int Bounded(int64_t waitMs, int64_t deadlineMs) {
