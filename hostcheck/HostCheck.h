@@ -2,7 +2,8 @@
  * check, and a web message post. Every function takes caller-owned, zero-terminated texts and
  * buffers; nothing is allocated for the caller and no exception leaves the library. Results are
  * 32-bit signed: 0 or more is success, negative codes are those of ResultCodes.h (their
- * log texts come from ErrorTextFor there). No call keeps state for the next one. */
+ * log texts come from ErrorTextFor there). No call keeps state for the next one, apart
+ * from the trust stores of the secure fetches, read once per process and CA file. */
 #pragma once
 
 #include <stdint.h>
