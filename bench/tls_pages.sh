@@ -36,10 +36,10 @@ trap cleanup EXIT
 # A test authority and a certificate for localhost it signs.
 cd "$WORK"
 key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
-openssl req -x509 "${key[@]}" -keyout ca.key -out ca.pem -days 2 -subj /CN=Bench-CA 2>/dev/null
+openssl req -x509 "${key[@]}" -keyout ca.key -out ca.pem -days 60 -subj /CN=Bench-CA 2>/dev/null
 openssl req -new "${key[@]}" -keyout site.key -out site.csr -subj /CN=localhost 2>/dev/null
 printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n' >site.ext
-openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 60 \
   -extfile site.ext -out site.pem 2>/dev/null
 
 # nginx on a free loopback port: the 100 KB page over TLS.

@@ -145,7 +145,10 @@ bool WriteAccountOptions(const std::string& programDir, const std::string& key, 
   if (!UsableKey(key)) return false;
   const std::string lines = DifferingLines(options, accountType);
   if (lines.empty()) return RemoveAccountOptions(programDir, key);
-  const std::string text = "[" + std::string(kAccountOptionsSection) + "]\n" + lines;
+  std::string text = "[";
+  text += kAccountOptionsSection;
+  text += "]\n";
+  text += lines;
   return platform::WriteFileAtomic(AccountOptionsPath(programDir, key), text, 0600);
 }
 

@@ -52,7 +52,7 @@ PageAddress ParsePageAddress(const std::string& recordHost, const std::string& r
     return address;
   }
   TakePort(address);
-  if (address.path.empty()) address.path = "/";
+  if (address.path.empty()) address.path.push_back('/');
   return address;
 }
 
