@@ -47,13 +47,14 @@ class SecurePageSentry : public ::testing::Test {
 
   // A page account; `options` (when given) is written as its side file.
   void AddPage(const std::string& name, const std::string& host, const std::string& path, int port,
-               const char* options = nullptr) {
+               const char* options = nullptr, bool checkLinks = false) {
     common::AccountFile a = testkit::ServerAccount(name, host);
     a.record.type = common::kHttpPage;
     a.record.isHttpPage = 1;
     common::SetField(a.record.pagePath, path);
     a.record.httpPort = static_cast<uint32_t>(port);
     a.record.httpTimeout = 3;
+    a.record.checkLinks = checkLinks ? 1 : 0;
     testkit::AddAccount(pd_, a, StatusFolder::kHttpPage);
     if (options) {
       testsupport::WriteFile(common::AccountOptionsPath(pd_.dir(), common::HexKey(name)),
@@ -130,6 +131,27 @@ TEST_F(SecurePageSentry, VerdictsTextsAndThePlainAccountBeside) {
   ASSERT_EQ(events.size(), 1u) << pd_.TodayLog();
   EXPECT_EQ(events[0].substr(0, 6), "10014 ");
   EXPECT_EQ(events[0].substr(92), " bad option: VERIFY=2 is out of range 0-1, 1 used");
+}
+
+// All-links mode on a secure page: a link to a secure page with an ended certificate fails
+// with its own text and takes the account down; the relative link is checked over TLS.
+TEST_F(SecurePageSentry, LinksOfASecurePage) {
+  testsupport::WriteFile(web_ / "links.htm",
+                         "<a href=\"index.htm\">here</a>\n<a href=\"https://localhost:" +
+                             std::to_string(nginx_->port(1)) + "/index.htm\">ended</a>\n");
+  AddPage("links", "localhost", "/links.htm", 80,
+          ("SECURE=1\nPORT=" + std::to_string(nginx_->port(0)) + "\n").c_str(), true);
+  ASSERT_EQ(pd_.RunAgent("PageSentry"), 0);
+  auto lines = LinesByName()["links"];
+  ASSERT_EQ(lines.size(), 3u) << pd_.TodayLog();
+  const std::string ok = "HTTP Web Link OK \"200 OK\" Domain/IP: \"localhost\" Page: \"";
+  testkit::ExpectLogLine(lines[0], "00200", "links", ok + "/links.htm\"");
+  testkit::ExpectLogLine(lines[1], "00200", "links", ok + "/index.htm\"");
+  testkit::ExpectLogLine(lines[2], "-0932", "links",
+                         "HTTP Web LinkFailed Error: CERT_EXPIRED Domain/IP: localhost "
+                         "(certificate ended " +
+                             tlstest::UtcDate(expiredEnd_) + ")");
+  EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "links").failCount, 1);
 }
 
 // A plain account without a side file gets exactly the bytes of a suite that knows no
