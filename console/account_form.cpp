@@ -6,8 +6,8 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/account_rules.h"
-#include "console/api.h"
 #include "console/form_rules.h"
+#include "console/text_convert.h"
 
 namespace console {
 namespace {

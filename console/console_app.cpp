@@ -317,44 +317,48 @@ void ConsoleApp::RunScanNow() {
 
 bool ConsoleApp::RunCommand(int id, bool* quit) {
   if (quit) *quit = false;
-  switch (id) {
-    case kCmdRunScanNow:
-      if (!mailConfigured()) return false;
-      RunScanNow();
-      return true;
-    case kCmdExit:
-      if (quit) *quit = true;
-      return true;
-    case kCmdEnableAll:
-    case kCmdDisableAll:
-      if (!mailConfigured()) return false;
-      list_.SetAllEnabled(id == kCmdEnableAll);
-      ++listVersion_;
-      return true;
-    case kCmdGroupAll:
-    case kCmdGroupPing:
-    case kCmdGroupPort:
-    case kCmdGroupHttp:
-    case kCmdGroupFtp:
-    case kCmdGroupEmail:
-      ToggleGroup(id);
-      return true;
-    case kCmdPauseScan:
-      TogglePause();
-      return true;
-    case kCmdPauseSound:
-      ToggleSound();
-      return true;
-    case kCmdReloadPane:
-      ShowTodaysLog();
-      return true;
-    case kCmdRefreshList:
-      Recount();
-      ++listVersion_;
-      return true;
-    default:
-      return false;
+  // The commands of the menu, toolbar and check boxes; one that needs a mail server is
+  // refused while none is set up.
+  struct Entry {
+    int id;
+    bool needsMail;
+    void (*run)(ConsoleApp& app, int id, bool* quit);
+  };
+  constexpr auto setAllEnabled = [](ConsoleApp& app, int id, bool*) {
+    app.list_.SetAllEnabled(id == kCmdEnableAll);
+    ++app.listVersion_;
+  };
+  constexpr auto toggleGroup = [](ConsoleApp& app, int id, bool*) { app.ToggleGroup(id); };
+  constexpr Entry kCommands[] = {
+      {kCmdRunScanNow, true, [](ConsoleApp& app, int, bool*) { app.RunScanNow(); }},
+      {kCmdExit, false,
+       [](ConsoleApp&, int, bool* quit) {
+         if (quit) *quit = true;
+       }},
+      {kCmdEnableAll, true, setAllEnabled},
+      {kCmdDisableAll, true, setAllEnabled},
+      {kCmdGroupAll, false, toggleGroup},
+      {kCmdGroupPing, false, toggleGroup},
+      {kCmdGroupPort, false, toggleGroup},
+      {kCmdGroupHttp, false, toggleGroup},
+      {kCmdGroupFtp, false, toggleGroup},
+      {kCmdGroupEmail, false, toggleGroup},
+      {kCmdPauseScan, false, [](ConsoleApp& app, int, bool*) { app.TogglePause(); }},
+      {kCmdPauseSound, false, [](ConsoleApp& app, int, bool*) { app.ToggleSound(); }},
+      {kCmdReloadPane, false, [](ConsoleApp& app, int, bool*) { app.ShowTodaysLog(); }},
+      {kCmdRefreshList, false,
+       [](ConsoleApp& app, int, bool*) {
+         app.Recount();
+         ++app.listVersion_;
+       }},
+  };
+  for (const Entry& command : kCommands) {
+    if (command.id != id) continue;
+    if (command.needsMail && !mailConfigured()) return false;
+    command.run(*this, id, quit);
+    return true;
   }
+  return false;
 }
 
 void ConsoleApp::SetListWidth(int width) {

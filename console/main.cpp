@@ -281,7 +281,8 @@ int main(int argc, char** argv) {
                  "next start\n",
                  tokenFile.c_str());
   }
-  console::WebServer web(loop, app, token, std::move(tlsCert), std::move(tlsKey));
+  console::WebServer web({dir, token, std::move(tlsCert), std::move(tlsKey)},
+                         console::PostToLoop(loop, app));
   std::string error;
   if (!web.Start(listenFd, opt.listen, &error)) {
     std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());

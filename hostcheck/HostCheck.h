@@ -100,15 +100,15 @@ int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* pa
  * nothing) and name `host`; with `verify` 0 neither is checked. With `certDays` above 0
  * (at most 3650) a certificate that ends within that many days fails, whatever `verify`
  * says. Trust stores are read once per process and CA file, and never written.
- * Results besides those of ReceiveWebPageAndCheck: -930 the handshake failed (the server
+ * Results besides those of ReceiveWebPageAndCheck: -920 the handshake failed (the server
  * broke it off or answered with something that is not TLS; a server silent in the
- * handshake gives -906); -931 the chain is not trusted; -932 the certificate has ended;
- * -933 it names another host; -934 it ends within `certDays`; -90 no memory. With `verify`
+ * handshake gives -906); -921 the chain is not trusted; -922 the certificate has ended;
+ * -923 it names another host; -924 it ends within `certDays`; -90 no memory. With `verify`
  * the first failure of the chain counts (not trusted before ended before name).
  * `errorText` (may be null; `errorTextLength` bytes, at least 1 to be used) receives the
- * zero-terminated log text of -930 to -934, cut to fit: the code's text with the host
- * ("CERT_HOSTNAME Domain/IP: www.example.test"), for -932 followed by " (certificate ended
- * YYYY-MM-DD)" and for -934 by " (certificate valid until YYYY-MM-DD, N days left)" (UTC
+ * zero-terminated log text of -920 to -924, cut to fit: the code's text with the host
+ * ("TLS_CERT_HOSTNAME Domain/IP: www.example.test"), for -922 followed by " (certificate ended
+ * YYYY-MM-DD)" and for -924 by " (certificate valid until YYYY-MM-DD, N days left)" (UTC
  * date, a part of a day counted as a day); "" for every other result. */
 int32_t ReceiveSecureWebPageAndCheck(const char* host, int32_t port, const char* path,
                                      const char* pageFile, int32_t timeoutMs, int32_t verify,
@@ -121,7 +121,7 @@ int32_t ReceiveSecureWebPageAndCheck(const char* host, int32_t port, const char*
  * read as a secure page's: an "https://host[:port]/..." link is fetched over TLS (port 443
  * when none is named), an "http://host[:port]/..." link plain (port 80 when none is named),
  * every other link over TLS from the page's host and port; the TLS checks are the page's.
- * A link's log line for -930 to -934 carries the text described for `errorText`. */
+ * A link's log line for -920 to -924 carries the text described for `errorText`. */
 int32_t ReceiveSecureWebPageAndCheckAll(
     const char* host, int32_t port, const char* path, const char* pageFile, int32_t timeoutMs,
     int32_t verify, int32_t certDays, const char* caFile, char* errorText, int32_t errorTextLength,

@@ -25,10 +25,11 @@ constexpr CodeText kTable[] = {
     {kNotEnoughMemory, "NOT_ENOUGH_MEMORY Domain/IP: %s"},
     {kHostDeny, "HOST_DENY Domain/IP: %s"},
     {kTlsHandshake, "TLS_HANDSHAKE Domain/IP: %s"},
-    {kCertUntrusted, "CERT_UNTRUSTED Domain/IP: %s"},
-    {kCertExpired, "CERT_EXPIRED Domain/IP: %s"},
-    {kCertHostName, "CERT_HOSTNAME Domain/IP: %s"},
-    {kCertExpiresSoon, "CERT_EXPIRES_SOON Domain/IP: %s"},
+    {kTlsUntrusted, "TLS_CERT_UNTRUSTED Domain/IP: %s"},
+    {kTlsExpired, "TLS_CERT_EXPIRED Domain/IP: %s"},
+    {kTlsHostMismatch, "TLS_CERT_HOSTNAME Domain/IP: %s"},
+    {kTlsExpiresSoon, "TLS_CERT_EXPIRES_SOON Domain/IP: %s"},
+    {kTlsRefused, "TLS_REFUSED Domain/IP: %s"},
 };
 
 constexpr const char kUnlisted[] = "Unreachable Domain/IP: %s";
@@ -58,9 +59,9 @@ std::string FormatErrorText(int32_t code, const std::string& host) {
 std::string CertificateEndText(int32_t code, const std::string& host, const std::string& endDate,
                                int64_t daysLeft) {
   std::string text = FormatErrorText(code, host);
-  if (code == kCertExpired) {
+  if (code == kTlsExpired) {
     text += " (certificate ended " + endDate + ")";
-  } else if (code == kCertExpiresSoon) {
+  } else if (code == kTlsExpiresSoon) {
     text += " (certificate valid until " + endDate + ", " + std::to_string(daysLeft) +
             (daysLeft == 1 ? " day left)" : " days left)");
   }

@@ -24,12 +24,13 @@ enum ResultCode : int32_t {
   kDataSet = -91,
   kNotEnoughMemory = -90,
   kHostDeny = -51,
-  // Secure connections (TLS).
-  kTlsHandshake = -930,     // the server broke off the handshake or answered without TLS
-  kCertUntrusted = -931,    // the chain leads to no certificate the trust store holds
-  kCertExpired = -932,      // the certificate (or one of its chain) has ended
-  kCertHostName = -933,     // the certificate names another host
-  kCertExpiresSoon = -934,  // the certificate ends within the account's warning days
+  // Secure connections.
+  kTlsHandshake = -920,     // the TLS handshake failed (or the CA file could not be read)
+  kTlsUntrusted = -921,     // the certificate chain leads to no trusted authority
+  kTlsExpired = -922,       // the certificate has expired or is not valid yet
+  kTlsHostMismatch = -923,  // the certificate is made out to another host
+  kTlsExpiresSoon = -924,   // the certificate ends within the account's warning days
+  kTlsRefused = -925,       // the server refused the upgrade (STARTTLS, STLS, AUTH TLS)
 };
 
 // The table's error text for a code, with "%s" where the host goes, or nullptr when the
@@ -41,7 +42,7 @@ const char* ErrorTextFor(int32_t code);
 // "Unreachable Domain/IP: <host>"; "" for a code of 0 or more.
 std::string FormatErrorText(int32_t code, const std::string& host);
 
-// The text of -932 or -934 with the certificate's end: "<code's text> (certificate ended
+// The text of -922 or -924 with the certificate's end: "<code's text> (certificate ended
 // <date>)" or "<code's text> (certificate valid until <date>, <n> days left)" (the date as
 // "YYYY-MM-DD"); FormatErrorText for any other code.
 std::string CertificateEndText(int32_t code, const std::string& host, const std::string& endDate,

@@ -14,7 +14,7 @@ namespace hostcheck {
 // control byte; a transfer code when the fetch failed. The fetch ends by its own overall
 // deadline or by `deadlineMs` (monotonic time), whichever comes first. With `tls` the page
 // is fetched over TLS (the request's Host header then names a port other than 443), and a
-// TLS failure's code (-930 to -934, see TlsChannel::Open) leaves its log text in
+// TLS failure's code (-920 to -924, see TlsChannel::Open) leaves its log text in
 // `failureText` (when given; "" for every other result).
 int32_t CheckPage(const char* host, int32_t port, const char* path, const char* pageFile,
                   int32_t timeoutMs, ProgressWords& words, int64_t deadlineMs = kNoCallerDeadline,

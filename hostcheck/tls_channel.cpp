@@ -121,12 +121,12 @@ int32_t VerifyCode(long verifyResult) {
     case X509_V_OK:
       return 0;
     case X509_V_ERR_CERT_HAS_EXPIRED:
-      return kCertExpired;
+      return kTlsExpired;
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-      return kCertHostName;
+      return kTlsHostMismatch;
     default:
-      return kCertUntrusted;
+      return kTlsUntrusted;
   }
 }
 
@@ -161,7 +161,7 @@ int32_t TlsChannel::Open(const std::string& host, const TlsSettings& settings, i
                          int64_t deadlineMs, std::string* failureText) {
   // Only the TLS codes have a text of their own; the others keep the table's as always.
   auto fail = [&](int32_t code) {
-    if (failureText && code <= kTlsHandshake && code >= kCertExpiresSoon) {
+    if (failureText && code <= kTlsHandshake && code >= kTlsExpiresSoon) {
       *failureText = FormatErrorText(code, host);
     }
     return code;
@@ -206,7 +206,7 @@ int32_t TlsChannel::Open(const std::string& host, const TlsSettings& settings, i
   }
 
   X509* leaf = SSL_get1_peer_certificate(ssl);
-  if (leaf == nullptr) return fail(kCertUntrusted);
+  if (leaf == nullptr) return fail(kTlsUntrusted);
   int64_t notAfter = 0;
   struct tm end {};
   const bool endKnown = ASN1_TIME_to_tm(X509_get0_notAfter(leaf), &end) == 1;
@@ -221,14 +221,16 @@ int32_t TlsChannel::Open(const std::string& host, const TlsSettings& settings, i
     return code;
   };
   if (settings.verify) {
-    int32_t code = VerifyCode(SSL_get_verify_result(ssl));
-    if (code == kCertExpired) return endFail(code);
+    const long verifyResult = SSL_get_verify_result(ssl);
+    // A certificate not valid yet counts as an ended one, without an end date to name.
+    if (verifyResult == X509_V_ERR_CERT_NOT_YET_VALID) return fail(kTlsExpired);
+    int32_t code = VerifyCode(verifyResult);
+    if (code == kTlsExpired) return endFail(code);
     if (code != 0) return fail(code);
   }
   if (settings.certDays > 0 && endKnown) {
-    if (secondsLeft <= 0) return endFail(kCertExpired);
-    if (secondsLeft <= int64_t{settings.certDays} * kSecondsPerDay)
-      return endFail(kCertExpiresSoon);
+    if (secondsLeft <= 0) return endFail(kTlsExpired);
+    if (secondsLeft <= int64_t{settings.certDays} * kSecondsPerDay) return endFail(kTlsExpiresSoon);
   }
   return 0;
 }

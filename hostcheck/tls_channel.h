@@ -37,12 +37,12 @@ class TlsChannel : public ByteChannel {
   // Runs the handshake for `host` (sent as SNI unless it is an IPv4 address, which is then
   // what the certificate must name), each wait bounded by `timeoutMs` and all of it by the
   // monotonic `deadlineMs`, then judges the certificate: with `verify`, a chain the trust
-  // store does not vouch for gives -931, an ended certificate -932, a certificate for
-  // another name -933 (the first of these the chain shows); then a certificate ending
-  // within `certDays` gives -934, or -932 once ended. A handshake the server breaks off or
-  // answers with anything but TLS gives -930, a wait that runs out -906, no memory -90.
-  // 0 when the channel is ready. On -930 to -934 `failureText` holds the log text: the
-  // code's text with the host, for -932 and -934 followed by the end date (and days left);
+  // store does not vouch for gives -921, an ended certificate (or one not valid yet) -922, a
+  // certificate for another name -923 (the first of these the chain shows); then a certificate
+  // ending within `certDays` gives -924, or -922 once ended. A handshake the server breaks off or
+  // answers with anything but TLS gives -920, a wait that runs out -906, no memory -90.
+  // 0 when the channel is ready. On -920 to -924 `failureText` holds the log text: the
+  // code's text with the host, for -922 and -924 followed by the end date (and days left);
   // it is left alone for the other results.
   int32_t Open(const std::string& host, const TlsSettings& settings, int32_t timeoutMs,
                int64_t deadlineMs, std::string* failureText);

@@ -37,7 +37,7 @@ constexpr int64_t kResponseCap = int64_t{64} << 20;
 // How the transfer went. `statusText` holds the first block's first 499 characters
 // (up to a zero byte), from which the page check judges the answer.
 struct TransferResult {
-  int32_t code = 0;  // 0, or -900, -902, -904, -906; over TLS also -90 and -930 to -934
+  int32_t code = 0;  // 0, or -900, -902, -904, -906; over TLS also -90 and -920 to -924
   std::string statusText;
   std::string failureText;  // a TLS failure's log text (see TlsChannel::Open), else ""
 };

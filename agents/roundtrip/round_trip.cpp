@@ -20,6 +20,7 @@
 #include "common/layout.h"
 #include "common/record_texts.h"
 #include "common/status_update.h"
+#include "hostcheck/ResultCodes.h"
 #include "platform/files.h"
 #include "platform/lock.h"
 #include "platform/process.h"
@@ -198,10 +199,12 @@ bool RoundTrip::SendPhase() {
   const std::string user = common::FieldText(record.smtpUser);
   const std::string password = common::FieldText(record.smtpPassword);
   const std::string tempDir = common::InDir(run_.programDir, common::kTemp);
-  int32_t code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs));
+  const mail::SmtpOptions smtp =
+      services_.smtpOptions ? services_.smtpOptions(run_.programDir, job.key) : mail::SmtpOptions{};
+  int32_t code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp));
   if (code < 0) {
     services_.pause(kRetryPauseMs);
-    code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs));
+    code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp));
   }
   const std::string errorText = agents::ErrorText(code, smtpHost, true);
   if (code < 0) {
@@ -389,6 +392,19 @@ int32_t SendCode(const mail::OneMailResult& result) {
       return -902;
     case mail::OneMailOutcome::kTimedOut:
       return kTimeoutCode;
+    case mail::OneMailOutcome::kNotSecure:
+      switch (result.tls) {
+        case mail::TlsFailure::kUntrusted:
+          return hostcheck::kTlsUntrusted;
+        case mail::TlsFailure::kExpired:
+          return hostcheck::kTlsExpired;
+        case mail::TlsFailure::kHostMismatch:
+          return hostcheck::kTlsHostMismatch;
+        case mail::TlsFailure::kRefused:
+          return hostcheck::kTlsRefused;
+        default:
+          return hostcheck::kTlsHandshake;
+      }
     default:
       return -904;
   }

@@ -3,16 +3,17 @@
 // by reading its state twice a second.
 import { act, command, getJson, loadToken } from './api.js';
 import { applyStaticTexts, loadMessages, t } from './messages.js';
-import { messageBox } from './dialogs.js';
+import { messageBox } from './modal.js';
 import { AccountList, compactScreen } from './list.js';
 import { ActivityPane } from './pane.js';
 import { Alarm } from './alarm.js';
-import { ADD_COMMANDS, openAddDialog } from './account_dialog.js';
-import { EditDeleteDialog } from './edit_delete.js';
-import { openSetupDialog } from './setup_dialog.js';
-import { openOptionDialog } from './option_dialog.js';
-import { openLogsDialog } from './logs_dialog.js';
-import { openExportDialog, openImportDialog } from './transfer_dialogs.js';
+import { ADD_COMMANDS, openAddDialog } from './dialogs/account.js';
+import { openEditDeleteDialog } from './dialogs/edit_delete.js';
+import { openSetupDialog } from './dialogs/setup.js';
+import { openOptionDialog } from './dialogs/option.js';
+import { openLogsDialog } from './dialogs/logs.js';
+import { openExportDialog } from './dialogs/export.js';
+import { openImportDialog } from './dialogs/import.js';
 
 // Toolbar buttons in their order, with their icons.
 const TOOLS = [
@@ -50,7 +51,7 @@ async function runCommand(id) {
   if (id === 1153) return showSplash(true);
   if (id === 1149) return openSetupDialog(poll);
   if (id in ADD_COMMANDS) return openAddDialog(ADD_COMMANDS[id], poll);
-  if (id === 1081) return new EditDeleteDialog(poll).closed;
+  if (id === 1081) return openEditDeleteDialog(poll);
   if (id === 1287) return openOptionDialog(state.language, applyLanguage);
   if (id === 1083) return openLogsDialog(poll);
   if (id === 1269) return openExportDialog(state.programDir);

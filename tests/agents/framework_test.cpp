@@ -83,6 +83,13 @@ TEST(ErrorTexts, ChosenByResultCode) {
       {-17, true, "POP3_AUTHFAILED Domain/IP: h1"},
       {-911, false, "Unreachable Domain/IP: h1"},
       {-17, false, "Unreachable Domain/IP: h1"},
+      {-940, true, "TLS_HANDSHAKE Domain/IP: h1"},
+      {-941, true, "CERT_UNTRUSTED Domain/IP: h1"},
+      {-942, true, "CERT_EXPIRED Domain/IP: h1"},
+      {-943, true, "CERT_HOSTNAME Domain/IP: h1"},
+      {-944, true, "CERT_EXPIRING Domain/IP: h1"},
+      {-945, true, "TLS_REFUSED Domain/IP: h1"},
+      {-945, false, "Unreachable Domain/IP: h1"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ErrorText(c.code, "h1", c.authTexts), c.text) << c.code;

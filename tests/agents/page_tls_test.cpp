@@ -107,12 +107,13 @@ TEST_F(SecurePageSentry, VerdictsTextsAndThePlainAccountBeside) {
   const Case cases[] = {
       {"secure ok", "00200", "HTTP Web OK Domain/IP: localhost", 0},
       {"url form", "00200", "HTTP Web OK Domain/IP: localhost", 0},
-      {"expired", "-0932",
-       "HTTP Web Failed Error: CERT_EXPIRED Domain/IP: localhost (certificate ended " +
+      {"expired", "-0922",
+       "HTTP Web Failed Error: TLS_CERT_EXPIRED Domain/IP: localhost (certificate ended " +
            tlstest::UtcDate(expiredEnd_) + ")",
        1},
-      {"ends soon", "-0934",
-       "HTTP Web Failed Error: CERT_EXPIRES_SOON Domain/IP: localhost (certificate valid until " +
+      {"ends soon", "-0924",
+       "HTTP Web Failed Error: TLS_CERT_EXPIRES_SOON Domain/IP: localhost (certificate valid "
+       "until " +
            tlstest::UtcDate(soonEnd_) + ", 5 days left)",
        1},
       {"ends soon, warned late", "00200", "HTTP Web OK Domain/IP: localhost", 0},
@@ -147,8 +148,8 @@ TEST_F(SecurePageSentry, LinksOfASecurePage) {
   const std::string ok = "HTTP Web Link OK \"200 OK\" Domain/IP: \"localhost\" Page: \"";
   testkit::ExpectLogLine(lines[0], "00200", "links", ok + "/links.htm\"");
   testkit::ExpectLogLine(lines[1], "00200", "links", ok + "/index.htm\"");
-  testkit::ExpectLogLine(lines[2], "-0932", "links",
-                         "HTTP Web LinkFailed Error: CERT_EXPIRED Domain/IP: localhost "
+  testkit::ExpectLogLine(lines[2], "-0922", "links",
+                         "HTTP Web LinkFailed Error: TLS_CERT_EXPIRED Domain/IP: localhost "
                          "(certificate ended " +
                              tlstest::UtcDate(expiredEnd_) + ")");
   EXPECT_EQ(testkit::ReadStatus(pd_, StatusFolder::kHttpPage, "links").failCount, 1);

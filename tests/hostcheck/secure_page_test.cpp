@@ -118,28 +118,27 @@ TEST_F(SecurePage, CertificateVerdictsAndTexts) {
   const Case cases[] = {
       {"valid, SNI picks its certificate", "localhost", kValid, Settings(true, 14), 200, ""},
       {"an address sends no SNI: the default certificate names another host", "127.0.0.1", kValid,
-       Settings(true, 14), kCertHostName, "CERT_HOSTNAME Domain/IP: 127.0.0.1"},
-      {"wrong host", "localhost", kWrongHost, Settings(true, 14), kCertHostName,
-       "CERT_HOSTNAME Domain/IP: localhost"},
+       Settings(true, 14), kTlsHostMismatch, "TLS_CERT_HOSTNAME Domain/IP: 127.0.0.1"},
+      {"wrong host", "localhost", kWrongHost, Settings(true, 14), kTlsHostMismatch,
+       "TLS_CERT_HOSTNAME Domain/IP: localhost"},
       {"wrong host, not verified", "localhost", kWrongHost, Settings(false, 14), 200, ""},
       {"the test authority not trusted", "localhost", kValid, Settings(true, 14, false),
-       kCertUntrusted, "CERT_UNTRUSTED Domain/IP: localhost"},
-      {"self-signed", "localhost", kSelfSigned, Settings(true, 14), kCertUntrusted,
-       "CERT_UNTRUSTED Domain/IP: localhost"},
+       kTlsUntrusted, "TLS_CERT_UNTRUSTED Domain/IP: localhost"},
+      {"self-signed", "localhost", kSelfSigned, Settings(true, 14), kTlsUntrusted,
+       "TLS_CERT_UNTRUSTED Domain/IP: localhost"},
       {"self-signed, not verified", "localhost", kSelfSigned, Settings(false, 14), 200, ""},
-      {"expired", "localhost", kExpired, Settings(true, 14), kCertExpired,
-       "CERT_EXPIRED Domain/IP: localhost (certificate ended " + ended + ")"},
+      {"expired", "localhost", kExpired, Settings(true, 14), kTlsExpired,
+       "TLS_CERT_EXPIRED Domain/IP: localhost (certificate ended " + ended + ")"},
       {"expired, not verified: the expiry check still sees it", "localhost", kExpired,
-       Settings(false, 14), kCertExpired,
-       "CERT_EXPIRED Domain/IP: localhost (certificate ended " + ended + ")"},
+       Settings(false, 14), kTlsExpired,
+       "TLS_CERT_EXPIRED Domain/IP: localhost (certificate ended " + ended + ")"},
       {"expired, neither verified nor checked", "localhost", kExpired, Settings(false, 0), 200, ""},
       {"ends in 5 days, warned at 14", "localhost", kEndsIn5Days, Settings(true, 14),
-       kCertExpiresSoon,
-       "CERT_EXPIRES_SOON Domain/IP: localhost (certificate valid until " + soon +
+       kTlsExpiresSoon,
+       "TLS_CERT_EXPIRES_SOON Domain/IP: localhost (certificate valid until " + soon +
            ", 5 days left)"},
-      {"ends in 5 days, warned at 5", "localhost", kEndsIn5Days, Settings(true, 5),
-       kCertExpiresSoon,
-       "CERT_EXPIRES_SOON Domain/IP: localhost (certificate valid until " + soon +
+      {"ends in 5 days, warned at 5", "localhost", kEndsIn5Days, Settings(true, 5), kTlsExpiresSoon,
+       "TLS_CERT_EXPIRES_SOON Domain/IP: localhost (certificate valid until " + soon +
            ", 5 days left)"},
       {"ends in 5 days, warned at 4", "localhost", kEndsIn5Days, Settings(true, 4), 200, ""},
       {"ends in 5 days, no expiry check", "localhost", kEndsIn5Days, Settings(true, 0), 200, ""},
@@ -232,7 +231,7 @@ TEST_F(SecurePage, LinksOfASecurePage) {
   std::string text;
   int32_t result = CheckPageAndLinks("localhost", Shared().port(kValid), "/links.htm",
                                      pageFile.c_str(), 3000, none, out, &tls, &text);
-  EXPECT_EQ(result, kCertExpired) << "the last failing link's code";
+  EXPECT_EQ(result, kTlsExpired) << "the last failing link's code";
   EXPECT_EQ(text, "") << "the page itself passed";
   EXPECT_EQ(plainRequests, std::vector<std::string>{"GET /plain.htm HTTP/1.1"});
 
@@ -248,7 +247,7 @@ TEST_F(SecurePage, LinksOfASecurePage) {
                 "00200 HTTP Web Link OK \"200 OK\"" + okText + "/links.htm\"",
                 "00200 HTTP Web Link OK \"200 OK\"" + okText + "/index.htm\"",
                 "00404 HTTP Web LinkFailed Error: \"404 Not Found\"" + okText + "/missing.htm\"",
-                "-0932 HTTP Web LinkFailed Error: CERT_EXPIRED Domain/IP: localhost "
+                "-0922 HTTP Web LinkFailed Error: TLS_CERT_EXPIRED Domain/IP: localhost "
                 "(certificate ended " +
                     tlstest::UtcDate(Shared().expiredEnd) + ")",
                 "00200 HTTP Web Link OK \"200 OK\" Domain/IP: \"127.0.0.1\" Page: "

@@ -1,15 +1,13 @@
-// The add and edit dialogs of the four account types, the custom port sub-dialog and the
-// per-account message editors. The console checks the form and decides; the page only
+// The add and edit dialogs of the four account types, with their sub-dialogs (custom ports,
+// the per-account message editors). The console checks the form and decides; the page only
 // shows its answer and keeps every typed value when the form is refused.
-import { act } from './api.js';
-import { messageBox } from './dialogs.js';
-import { Form, button, el, openDialog } from './form.js';
+import { act } from '../api.js';
+import { messageBox, oneOpen, openModal } from '../modal.js';
+import { editCustomPorts } from './custom_ports.js';
 import { editTemplates } from './message_editor.js';
-import { t } from './messages.js';
+import { t } from '../messages.js';
 
 export const ADD_COMMANDS = { 1076: 0, 1091: 1, 1065: 2, 1077: 3 };
-
-let open = false;
 
 const notMsg = (key) => (v) => !v[key];
 
@@ -94,19 +92,20 @@ class AccountDialog {
     this.extra = {};
     this.editing = Boolean(originalKey);
     const title = this.editing ? t('titleEdit') : t(`titleAdd${type}`);
-    this.d = openDialog(title, { width: 560, className: 'account-dialog' });
-    this.form = new Form(spec(type, this), {});
-    this.d.body.append(this.form.root);
-    this.d.buttons.append(
-      button(this.editing ? 'btnSave' : 'btnAdd', () => this.submit(), { class: 'default' }),
-      button('btnClose', () => this.finish()),
-    );
-    this.load(form);
-    this.d.dialog.addEventListener('keydown', (event) => {
-      if (event.key === 'Escape' && this.d.dialog === document.querySelector('#modal-layer .dialog:last-child')) this.finish();
+    this.d = openModal({
+      title, width: 560, className: 'account-dialog', spec: spec(type, this),
+      buttons: [
+        { label: this.editing ? 'btnSave' : 'btnAdd', submit: true, default: true },
+        { label: 'btnClose', cancel: true },
+      ],
+      submit: {
+        send: () => act('account-save', { form: this.values(), originalKey: this.originalKey, revision: this.revision }),
+        accepted: () => this.accepted(),
+      },
     });
+    this.form = this.d.form;
+    this.load(form);
     this.form.input('name').focus();
-    this.closed = new Promise((resolve) => { this.resolveClosed = resolve; });
   }
 
   // What the sub-dialogs hand back travels with the dialog.
@@ -126,60 +125,18 @@ class AccountDialog {
     return out;
   }
 
-  async submit() {
-    let answer;
-    try {
-      answer = await act('account-save', { form: this.values(), originalKey: this.originalKey, revision: this.revision });
-    } catch {
-      answer = { ok: false };  // refused before it reached the console (too large, say)
-    }
-    if (!answer.ok) {
-      await messageBox(answer.message ?? t('msgBadRequest'), { icon: '\u2715' });
-      return;
-    }
+  async accepted() {
     await this.onChange();
-    if (this.editing) return this.finish();
+    if (this.editing) return this.d.close();
     // Add keeps the dialog open with a new form.
     const fresh = await act('account-new', { type: this.type });
     this.load(fresh.form);
     this.form.input('name').focus();
   }
 
-  finish() {
-    this.d.close();
-    open = false;
-    this.resolveClosed();
-  }
-
   async editCustom() {
-    const rows = this.extra.customRows ?? [];
-    const d = openDialog(t('titleCustom'), { width: 460, className: 'custom-dialog' });
-    const spec5 = [];
-    for (let i = 0; i < 5; i++) {
-      spec5.push({ kind: 'row', items: [
-        { id: `name${i}`, kind: 'text', label: 'lblServiceName', labelText: t('lblServiceName', i + 1), max: 64 },
-        { id: `port${i}`, kind: 'text', label: 'lblPort', labelText: `${t('lblPort').replace(/:$/, '')} ${i + 1}:`, max: 5, digits: true },
-      ] });
-    }
-    const values = {};
-    rows.forEach((r, i) => { values[`name${i}`] = r.name; values[`port${i}`] = r.port; });
-    const form = new Form(spec5, values);
-    d.body.append(form.root);
-    d.buttons.append(
-      button('ok', async () => {
-        const v = form.get();
-        const next = [0, 1, 2, 3, 4].map((i) => ({ name: v[`name${i}`], port: v[`port${i}`] }));
-        const answer = await act('custom-check', { customRows: next });
-        if (!answer.ok) {
-          await messageBox(answer.message, { icon: '\u2715' });
-          return;
-        }
-        this.extra.customRows = next;
-        d.close();
-      }),
-      button('btnCancel', () => d.close()),
-    );
-    form.input('name0').focus();
+    const rows = await editCustomPorts(this.extra.customRows ?? []);
+    if (rows) this.extra.customRows = rows;
   }
 
   async editMail() {
@@ -194,22 +151,22 @@ class AccountDialog {
 }
 
 // Opens the add dialog of a type. At most one account dialog is open at a time.
-export async function openAddDialog(type, onChange) {
-  if (open) return;
-  const answer = await act('account-new', { type });
-  if (!answer.ok) return;
-  open = true;
-  await new AccountDialog(type, answer.form, '', onChange).closed;
+export function openAddDialog(type, onChange) {
+  return oneOpen('account', async () => {
+    const answer = await act('account-new', { type });
+    if (!answer.ok) return;
+    await new AccountDialog(type, answer.form, '', onChange).d.closed;
+  });
 }
 
 // Opens the edit dialog of the account `key`; a damaged account only gets its message.
-export async function openEditDialog(key, onChange) {
-  if (open) return;
-  const answer = await act('account-load', { key });
-  if (!answer.ok) {
-    if (answer.damaged) await messageBox(answer.message ?? t('damaged'));
-    return;
-  }
-  open = true;
-  await new AccountDialog(answer.form.type, answer.form, key, onChange, answer.revision).closed;
+export function openEditDialog(key, onChange) {
+  return oneOpen('account', async () => {
+    const answer = await act('account-load', { key });
+    if (!answer.ok) {
+      if (answer.damaged) await messageBox(answer.message ?? t('damaged'));
+      return;
+    }
+    await new AccountDialog(answer.form.type, answer.form, key, onChange, answer.revision).d.closed;
+  });
 }
