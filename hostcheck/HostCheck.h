@@ -1,8 +1,9 @@
-/* Network checks: ICMP ping, TCP port checks, web page fetch with link check, and a web
- * message post. Every function takes caller-owned, zero-terminated texts and buffers;
- * nothing is allocated for the caller and no exception leaves the library. Results are
+/* Network checks: ICMP ping, TCP port checks, web page fetch (plain or over TLS) with link
+ * check, and a web message post. Every function takes caller-owned, zero-terminated texts and
+ * buffers; nothing is allocated for the caller and no exception leaves the library. Results are
  * 32-bit signed: 0 or more is success, negative codes are those of ResultCodes.h (their
- * log texts come from ErrorTextFor there). No call keeps state for the next one. */
+ * log texts come from ErrorTextFor there). No call keeps state for the next one, apart
+ * from the trust stores of the secure fetches, read once per process and CA file. */
 #pragma once
 
 #include <stdint.h>
@@ -89,6 +90,45 @@ int32_t ReceiveWebPageAndCheckAll(const char* host, int32_t port, const char* pa
                                   const char* successMessage, int32_t logMode,
                                   const char* stateFile, char* stateImage, int32_t stateLength,
                                   const char* statusFile, char* statusImage, int32_t statusLength);
+
+/* ReceiveWebPageAndCheck over TLS (an "https://host:port/path" page): the same request
+ * (its Host header naming the port when it is not 443), judging, page files, bounds and
+ * progress words, the handshake bounded by the same time-out and overall deadline. The
+ * server name `host` is sent as SNI (an IPv4 address is not, and is what the certificate
+ * must name). With `verify` 1 the certificate chain must lead to the system's trust store
+ * or to a certificate of `caFile` (a PEM file; null or "" for none, an unreadable one adds
+ * nothing) and name `host`; with `verify` 0 neither is checked. With `certDays` above 0
+ * (at most 3650) a certificate that ends within that many days fails, whatever `verify`
+ * says. Trust stores are read once per process and CA file, and never written.
+ * Results besides those of ReceiveWebPageAndCheck: -920 the handshake failed (the server
+ * broke it off or answered with something that is not TLS; a server silent in the
+ * handshake gives -906); -921 the chain is not trusted; -922 the certificate has ended;
+ * -923 it names another host; -924 it ends within `certDays`; -90 no memory. With `verify`
+ * the first failure of the chain counts (not trusted before ended before name).
+ * `errorText` (may be null; `errorTextLength` bytes, at least 1 to be used) receives the
+ * zero-terminated log text of -920 to -924, cut to fit: the code's text with the host
+ * ("TLS_CERT_HOSTNAME Domain/IP: www.example.test"), for -922 followed by " (certificate ended
+ * YYYY-MM-DD)" and for -924 by " (certificate valid until YYYY-MM-DD, N days left)" (UTC
+ * date, a part of a day counted as a day); "" for every other result. */
+int32_t ReceiveSecureWebPageAndCheck(const char* host, int32_t port, const char* path,
+                                     const char* pageFile, int32_t timeoutMs, int32_t verify,
+                                     int32_t certDays, const char* caFile, char* errorText,
+                                     int32_t errorTextLength, int32_t* w1, int32_t* w2, int32_t* w3,
+                                     int32_t* w4, int32_t* w5);
+
+/* ReceiveWebPageAndCheckAll for a secure page, with the TLS arguments and results of
+ * ReceiveSecureWebPageAndCheck (`errorText` for the page itself). The page's links are
+ * read as a secure page's: an "https://host[:port]/..." link is fetched over TLS (port 443
+ * when none is named), an "http://host[:port]/..." link plain (port 80 when none is named),
+ * every other link over TLS from the page's host and port; the TLS checks are the page's.
+ * A link's log line for -920 to -924 carries the text described for `errorText`. */
+int32_t ReceiveSecureWebPageAndCheckAll(
+    const char* host, int32_t port, const char* path, const char* pageFile, int32_t timeoutMs,
+    int32_t verify, int32_t certDays, const char* caFile, char* errorText, int32_t errorTextLength,
+    int32_t* w1, int32_t* w2, int32_t* w3, int32_t* w4, int32_t* w5, const char* logDir,
+    const char* accountImage, const char* failureMessage, const char* successMessage,
+    int32_t logMode, const char* stateFile, char* stateImage, int32_t stateLength,
+    const char* statusFile, char* statusImage, int32_t statusLength);
 
 /* Requests `path` from `host` (at most 64 characters) on port 80 with a 5000 ms time-out,
  * stores the answer's body in `answerFile` and appends a debug log of `logLevel` (0 none,

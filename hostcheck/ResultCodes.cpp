@@ -28,6 +28,7 @@ constexpr CodeText kTable[] = {
     {kTlsUntrusted, "TLS_CERT_UNTRUSTED Domain/IP: %s"},
     {kTlsExpired, "TLS_CERT_EXPIRED Domain/IP: %s"},
     {kTlsHostMismatch, "TLS_CERT_HOSTNAME Domain/IP: %s"},
+    {kTlsExpiresSoon, "TLS_CERT_EXPIRES_SOON Domain/IP: %s"},
     {kTlsRefused, "TLS_REFUSED Domain/IP: %s"},
 };
 
@@ -53,6 +54,18 @@ std::string FormatErrorText(int32_t code, const std::string& host) {
   if (code >= 0) return "";
   const char* format = ErrorTextFor(code);
   return FillHost(format ? format : kUnlisted, host);
+}
+
+std::string CertificateEndText(int32_t code, const std::string& host, const std::string& endDate,
+                               int64_t daysLeft) {
+  std::string text = FormatErrorText(code, host);
+  if (code == kTlsExpired) {
+    text += " (certificate ended " + endDate + ")";
+  } else if (code == kTlsExpiresSoon) {
+    text += " (certificate valid until " + endDate + ", " + std::to_string(daysLeft) +
+            (daysLeft == 1 ? " day left)" : " days left)");
+  }
+  return text;
 }
 
 std::string EscapeControlBytes(const std::string& text) {

@@ -29,6 +29,7 @@ enum ResultCode : int32_t {
   kTlsUntrusted = -921,     // the certificate chain leads to no trusted authority
   kTlsExpired = -922,       // the certificate has expired or is not valid yet
   kTlsHostMismatch = -923,  // the certificate is made out to another host
+  kTlsExpiresSoon = -924,   // the certificate ends within the account's warning days
   kTlsRefused = -925,       // the server refused the upgrade (STARTTLS, STLS, AUTH TLS)
 };
 
@@ -40,6 +41,12 @@ const char* ErrorTextFor(int32_t code);
 // The listed text with the host put in; for an unlisted negative code
 // "Unreachable Domain/IP: <host>"; "" for a code of 0 or more.
 std::string FormatErrorText(int32_t code, const std::string& host);
+
+// The text of -922 or -924 with the certificate's end: "<code's text> (certificate ended
+// <date>)" or "<code's text> (certificate valid until <date>, <n> days left)" (the date as
+// "YYYY-MM-DD"); FormatErrorText for any other code.
+std::string CertificateEndText(int32_t code, const std::string& host, const std::string& endDate,
+                               int64_t daysLeft);
 
 // Text that came from a server (status lines, error entries, link hosts) as a log line may
 // hold it: every control byte is written as ^X (0x00-0x1F as ^@ to ^_, DEL as ^?), so no

@@ -58,6 +58,50 @@ std::string JoinBase(const std::string& base, const std::string& link) {
   return (head + "/" + tail).substr(0, kMaxJoined);
 }
 
+// "host:port" of a secure page's absolute link: the port taken off when it is one.
+void TakePort(PageLink& link, int32_t defaultPort) {
+  link.port = defaultPort;
+  size_t colon = link.host.rfind(':');
+  if (colon == std::string::npos || colon + 1 >= link.host.size()) return;
+  int32_t port = 0;
+  for (size_t i = colon + 1; i < link.host.size(); ++i) {
+    char c = link.host[i];
+    if (c < '0' || c > '9' || port > 65535) return;
+    port = port * 10 + (c - '0');
+  }
+  if (port < 1 || port > 65535) return;
+  link.port = port;
+  link.host.resize(colon);
+}
+
+PageLink SplitAbsolute(const std::string& link, size_t schemeLength) {
+  PageLink out;
+  size_t slash = link.find('/', schemeLength);
+  out.host = link.substr(schemeLength,
+                         slash == std::string::npos ? std::string::npos : slash - schemeLength);
+  if (out.host.size() > kMaxHostLength) out.host.resize(kMaxHostLength);
+  out.path = slash == std::string::npos ? "" : link.substr(slash, kMaxLinkPath);
+  return out;
+}
+
+// A secure page's link: absolute ones with their own scheme and port, the rest the page's.
+PageLink SplitSecure(const std::string& link, const std::string& pageHost) {
+  PageLink out;
+  if (StartsWith(link, "https://")) {
+    out = SplitAbsolute(link, 8);
+    out.secure = true;
+    TakePort(out, 443);
+  } else if (StartsWith(link, "http://")) {
+    out = SplitAbsolute(link, 7);
+    TakePort(out, 80);
+  } else {
+    out.host = pageHost.substr(0, kMaxHostLength);
+    out.path = link.substr(0, kMaxLinkPath);
+    out.secure = true;
+  }
+  return out;
+}
+
 PageLink Split(const std::string& link, const std::string& pageHost) {
   PageLink out;
   if (StartsWith(link, "http://")) {
@@ -74,7 +118,12 @@ PageLink Split(const std::string& link, const std::string& pageHost) {
 
 }  // namespace
 
-std::vector<PageLink> FindPageLinks(std::string& page, const std::string& pageHost) {
+std::vector<PageLink> FindPageLinks(std::string& page, const std::string& pageHost,
+                                    bool securePage) {
+  // Which links are absolute: "http:" ones, and on a secure page "https:" ones as well.
+  auto absolute = [securePage](const std::string& link) {
+    return StartsWith(link, "http:") || (securePage && StartsWith(link, "https:"));
+  };
   std::vector<PageLink> links;
   std::string base;
   for (size_t i = 0; i + 4 < page.size(); ++i) {
@@ -89,12 +138,12 @@ std::vector<PageLink> FindPageLinks(std::string& page, const std::string& pageHo
     if (name[0] != 'a' && name[0] != 'A') continue;
     std::string link = HrefValue(page, i + 1).value_or("");
     if (link.empty() || link.find_first_of("()") != std::string::npos) continue;
-    if (!base.empty() && !StartsWith(link, "http:")) {
+    if (!base.empty() && !absolute(link)) {
       link = JoinBase(base, link);
-    } else if (base.empty() && !StartsWith(link, "http:") && !StartsWith(link, "/")) {
+    } else if (base.empty() && !absolute(link) && !StartsWith(link, "/")) {
       link = "/" + link;
     }
-    PageLink target = Split(link, pageHost);
+    PageLink target = securePage ? SplitSecure(link, pageHost) : Split(link, pageHost);
     if (target.path.find("mailto:") != std::string::npos ||
         target.path.find('#') != std::string::npos) {
       continue;

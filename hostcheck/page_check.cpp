@@ -41,10 +41,14 @@ std::string TakePageErrors(const std::string& pageFile) {
   return detail;
 }
 
+// `failureText`: a TLS failure's own text, used in place of the code's table text.
 void WriteLogLines(const LinkCheckOutput& out, int32_t code, const std::string& message,
-                   const std::string& detail, const std::string& checkedHost) {
-  std::string text =
-      message + EscapeControlBytes(code < 0 ? FormatErrorText(code, checkedHost) : detail);
+                   const std::string& detail, const std::string& checkedHost,
+                   const std::string& failureText) {
+  std::string errorText = !failureText.empty() ? failureText
+                          : code < 0           ? FormatErrorText(code, checkedHost)
+                                               : detail;
+  std::string text = message + EscapeControlBytes(errorText);
   common::AppendDailyLogInFolder(out.logDir, code, platform::LocalNow(),
                                  common::DecodeKey(out.accountName), out.accountName, text);
 }
@@ -96,13 +100,13 @@ void WriteOutOfTimeLine(const LinkCheckOutput& out, size_t notChecked, size_t li
 }
 
 void ReportOutcome(const LinkCheckOutput& out, int32_t code, const std::string& detail,
-                   const std::string& checkedHost) {
+                   const std::string& checkedHost, const std::string& failureText) {
   if (IsFailedPage(code)) {
     if (out.logMode <= 0) return;
-    WriteLogLines(out, code, out.failureMessage, detail, checkedHost);
+    WriteLogLines(out, code, out.failureMessage, detail, checkedHost, failureText);
     RecordFailure(out);
   } else if (out.logMode >= 2) {
-    WriteLogLines(out, code, out.successMessage, detail, checkedHost);
+    WriteLogLines(out, code, out.successMessage, detail, checkedHost, failureText);
   }
 }
 
@@ -115,8 +119,9 @@ bool Reported(const LinkCheckOutput& out, int32_t code) {
 struct LinkOutcome {
   bool checked = false;
   int32_t code = 0;
-  std::string detail;     // its page error entries
-  int32_t words[5] = {};  // the progress words as its fetch left them
+  std::string detail;       // its page error entries
+  std::string failureText;  // a TLS failure's log text
+  int32_t words[5] = {};    // the progress words as its fetch left them
 };
 
 // Fetches the links side by side, each at most once, none started after `deadlineMs`.
@@ -124,8 +129,9 @@ struct LinkOutcome {
 class LinkFetcher {
  public:
   LinkFetcher(const std::vector<PageLink>& links, int32_t port, int32_t timeoutMs,
-              int64_t deadlineMs, const std::string& tempDir)
+              int64_t deadlineMs, const std::string& tempDir, const TlsSettings* tls)
       : links_(links),
+        tls_(tls),
         outcomes_(links.size()),
         port_(port),
         timeoutMs_(timeoutMs),
@@ -167,14 +173,18 @@ class LinkFetcher {
     std::string linkFile = platform::MakeTempFile(tempDir_, "VNK");
     ProgressWords words(&outcome.words[0], &outcome.words[1], &outcome.words[2], &outcome.words[3],
                         &outcome.words[4]);
-    outcome.code = CheckPage(link.host.c_str(), port_, link.path.c_str(), linkFile.c_str(),
-                             timeoutMs_, words, deadlineMs_);
+    // Only a secure page has links of its own port or scheme.
+    const int32_t port = link.port > 0 ? link.port : port_;
+    const TlsSettings* tls = link.secure ? tls_ : nullptr;
+    outcome.code = CheckPage(link.host.c_str(), port, link.path.c_str(), linkFile.c_str(),
+                             timeoutMs_, words, deadlineMs_, tls, &outcome.failureText);
     outcome.detail = TakePageErrors(linkFile);
     if (!linkFile.empty()) platform::RemoveFile(linkFile);
     outcome.checked = true;
   }
 
   const std::vector<PageLink>& links_;
+  const TlsSettings* tls_;
   std::vector<LinkOutcome> outcomes_;
   const int32_t port_;
   const int32_t timeoutMs_;
@@ -189,7 +199,9 @@ class LinkFetcher {
 }  // namespace
 
 int32_t CheckPage(const char* host, int32_t port, const char* path, const char* pageFile,
-                  int32_t timeoutMs, ProgressWords& words, int64_t deadlineMs) {
+                  int32_t timeoutMs, ProgressWords& words, int64_t deadlineMs,
+                  const TlsSettings* tls, std::string* failureText) {
+  if (failureText) failureText->clear();
   if (!host || !*host || !pageFile || !*pageFile) return -1;
   words.Set(1, 0, 0, 0, 0);
   std::string hostText = Limited(host, kMaxHostLength);
@@ -199,25 +211,33 @@ int32_t CheckPage(const char* host, int32_t port, const char* path, const char* 
     words.ClearLastThree();
     return kSendData;
   }
-  std::string request = BuildGetRequest(pathText, hostText);
+  // A secure page on a port of its own names it in the Host header, as HTTP asks.
+  const std::string hostHeader =
+      tls && port != 443 ? hostText + ":" + std::to_string(port) : hostText;
+  std::string request = BuildGetRequest(pathText, hostHeader);
   DebugLog noLog(-1, 0);
   TransferResult transfer = RunTransfer(hostText, port, noLog, request, pageFile,
-                                        EffectiveTimeout(timeoutMs), words, deadlineMs);
+                                        EffectiveTimeout(timeoutMs), words, deadlineMs, tls);
   words.ClearLastThree();
+  if (failureText) *failureText = transfer.failureText;
   if (transfer.code < 0) return transfer.code;
   return EvaluatePageStatus(transfer.statusText, pageFile, hostText, pathText);
 }
 
 int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, const char* pageFile,
-                          int32_t timeoutMs, ProgressWords& words, const LinkCheckOutput& out) {
+                          int32_t timeoutMs, ProgressWords& words, const LinkCheckOutput& out,
+                          const TlsSettings* tls, std::string* failureText) {
   // One deadline for the page and all its links: however many links a page lists and
   // however slowly their servers answer, the account's check ends by then.
   const int64_t deadline = platform::MonotonicMs() + OverallDeadlineMs(EffectiveTimeout(timeoutMs));
-  int32_t result = CheckPage(host, port, path, pageFile, timeoutMs, words, deadline);
+  std::string pageFailure;
+  int32_t result =
+      CheckPage(host, port, path, pageFile, timeoutMs, words, deadline, tls, &pageFailure);
+  if (failureText) *failureText = pageFailure;
   std::string pageHost = Limited(host, kMaxHostLength);
   const std::string pageFileText = pageFile ? pageFile : "";
   if (Reported(out, result)) {
-    ReportOutcome(out, result, TakePageErrors(pageFileText), pageHost);
+    ReportOutcome(out, result, TakePageErrors(pageFileText), pageHost, pageFailure);
   }
   if (IsFailedPage(result)) return result;
 
@@ -225,14 +245,15 @@ int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, cons
   if (!page || page->empty()) return -1;
 
   result = 1;
-  std::vector<PageLink> links = FindPageLinks(*page, pageHost);
+  std::vector<PageLink> links = FindPageLinks(*page, pageHost, tls != nullptr);
   if (links.size() > kMaxLinksPerRun) {
     // A page of endless links would hold the run for ever: the rest waits for a run that
     // finds fewer, and the log says where this one stopped.
     links.resize(kMaxLinksPerRun);
     WriteLinkLimitLine(out, result);
   }
-  LinkFetcher fetcher(links, port, timeoutMs, deadline, platform::JoinPath(out.logDir, "Temp"));
+  LinkFetcher fetcher(links, port, timeoutMs, deadline, platform::JoinPath(out.logDir, "Temp"),
+                      tls);
   std::vector<LinkOutcome>& outcomes = fetcher.Run();
   size_t notChecked = 0;
   const LinkOutcome* last = nullptr;
@@ -244,7 +265,7 @@ int32_t CheckPageAndLinks(const char* host, int32_t port, const char* path, cons
     }
     last = &outcome;
     if (IsFailedPage(outcome.code)) result = outcome.code;
-    ReportOutcome(out, outcome.code, outcome.detail, links[i].host);
+    ReportOutcome(out, outcome.code, outcome.detail, links[i].host, outcome.failureText);
   }
   // The words as fetching the links one after another would have left them.
   if (last) words.Set(last->words[0], last->words[1], 0, 0, 0);

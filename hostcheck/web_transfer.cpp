@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "hostcheck/ResultCodes.h"
+#include "hostcheck/byte_channel.h"
 #include "hostcheck/net_util.h"
 #include "platform/clock.h"
 
@@ -114,8 +116,8 @@ int Bounded(int64_t waitMs, int64_t deadlineMs) {
   return waitMs > 0 ? static_cast<int>(waitMs) : 0;
 }
 
-bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, int64_t deadlineMs,
-                 size_t* sentOut) {
+bool SendRequest(ByteChannel& channel, const std::string& request, int32_t timeoutMs,
+                 int64_t deadlineMs, size_t* sentOut) {
   // A send that fails is tried again up to timeout / 100 + 1 times, 100 ms apart, unless
   // the connection is gone.
   const int retries = timeoutMs / kRetryPauseMs + 1;
@@ -124,14 +126,13 @@ bool SendRequest(int fd, const std::string& request, int32_t timeoutMs, int64_t 
     bool failed = false;
     while (sent < request.size()) {
       // The request is small; waiting for room is bounded by the time-out all the same.
-      if (WaitFor(fd, POLLOUT, Bounded(timeoutMs, deadlineMs)) <= 0) break;
-      ssize_t n =
-          ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (channel.WaitSend(Bounded(timeoutMs, deadlineMs)) <= 0) break;
+      long n = channel.Send(request.data() + sent, request.size() - sent);
       if (n < 0) {
-        if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+        if (n == ByteChannel::kAgain) continue;
         // A connection the server reset or closed does not heal: trying it again only
         // makes the same failure take the whole retry budget instead of a moment.
-        if (errno == ECONNRESET || errno == EPIPE) return false;
+        if (n == ByteChannel::kReset) return false;
         failed = sent == 0;
         break;
       }
@@ -157,16 +158,16 @@ bool FirstBlockComplete(const char* block, size_t size) {
 
 // Adds to the first block what arrives before `untilMs`, up to the block size, unless the
 // block is already complete. True when the server closed meanwhile.
-bool GatherFirstBlock(int fd, char* block, size_t* size, int64_t untilMs) {
+bool GatherFirstBlock(ByteChannel& channel, char* block, size_t* size, int64_t untilMs) {
   while (*size < kBlockSize && !FirstBlockComplete(block, *size)) {
     int64_t left = untilMs - platform::MonotonicMs();
     if (left <= 0) return false;
-    int events = WaitFor(fd, POLLIN, static_cast<int>(left));
+    int events = channel.WaitReceive(static_cast<int>(left));
     if (events <= 0) return false;
-    ssize_t n = ::recv(fd, block + *size, kBlockSize - *size, MSG_DONTWAIT);
+    long n = channel.Receive(block + *size, kBlockSize - *size);
     if (n == 0) return true;
     if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      if (n == ByteChannel::kAgain) continue;
       return false;
     }
     *size += static_cast<size_t>(n);
@@ -178,23 +179,23 @@ enum class BlockRead { kData, kClosed, kTimedOut, kFailed };
 
 // Waits for the next block up to the time-out (the budget of the receive retries), never
 // past the transfer's deadline, and reads it.
-BlockRead ReceiveBlock(int fd, int32_t timeoutMs, int64_t transferDeadlineMs, char* buffer,
-                       size_t* size) {
+BlockRead ReceiveBlock(ByteChannel& channel, int32_t timeoutMs, int64_t transferDeadlineMs,
+                       char* buffer, size_t* size) {
   int64_t deadline = platform::MonotonicMs() + timeoutMs + kRetryPauseMs;
   if (deadline > transferDeadlineMs) deadline = transferDeadlineMs;
   for (;;) {
     int64_t left = deadline - platform::MonotonicMs();
     if (left <= 0) return BlockRead::kTimedOut;
-    int events = WaitFor(fd, POLLIN, static_cast<int>(left));
+    int events = channel.WaitReceive(static_cast<int>(left));
     if (events < 0) return BlockRead::kFailed;
     if (events == 0) return BlockRead::kTimedOut;
-    ssize_t n = ::recv(fd, buffer, kBlockSize, MSG_DONTWAIT);
+    long n = channel.Receive(buffer, kBlockSize);
     if (n > 0) {
       *size = static_cast<size_t>(n);
       return BlockRead::kData;
     }
     if (n == 0) return BlockRead::kClosed;
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+    if (n == ByteChannel::kAgain) continue;
     return BlockRead::kFailed;
   }
 }
@@ -236,7 +237,8 @@ void ProgressWords::ClearLastThree() {
 
 TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
-                           int32_t timeoutMs, ProgressWords& words, int64_t callerDeadlineMs) {
+                           int32_t timeoutMs, ProgressWords& words, int64_t callerDeadlineMs,
+                           const TlsSettings* tls) {
   TransferResult result;
   // However each wait is answered, the whole transfer ends by this time.
   const int64_t deadline =
@@ -267,11 +269,25 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
     return result;
   }
   SetNonBlocking(socket.get(), true);
+  PlainChannel plain(socket.get());
+  std::optional<TlsChannel> secure;
+  ByteChannel* channel = &plain;
+  if (tls) {
+    log.Step("Starting TLS...");
+    secure.emplace(socket.get());
+    result.code = secure->Open(host, *tls, timeoutMs, deadline, &result.failureText);
+    if (result.code != 0) {
+      log.Error("TLS failed: " + result.failureText);
+      log.Step("Close Socket.");
+      return result;
+    }
+    channel = &*secure;
+  }
 
   words.Set(2, 1, 1, 0, static_cast<int32_t>(request.size()));
   log.Step("Sending data to host...");
   size_t sent = 0;
-  if (!SendRequest(socket.get(), request, timeoutMs, deadline, &sent)) {
+  if (!SendRequest(*channel, request, timeoutMs, deadline, &sent)) {
     log.Error("Unable to send data to host.");
     log.Step("Close Socket.");
     result.code = kTimeout;
@@ -299,13 +315,13 @@ TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
     // Content-Length, or a closed connection, is taken sooner.
     int64_t gatherUntil = platform::MonotonicMs() + kFirstAnswerWaitMs;
     if (gatherUntil > deadline) gatherUntil = deadline;
-    BlockRead read = ReceiveBlock(socket.get(), timeoutMs, deadline, block, &size);
+    BlockRead read = ReceiveBlock(*channel, timeoutMs, deadline, block, &size);
     // A close after some answer ends it; a close before any byte is no answer at all. The
     // same dropped connection reaches us as a close or as a reset, depending on whether
     // the request had arrived: both are the same failed receive.
     if (read == BlockRead::kClosed && !first) break;
     if (read == BlockRead::kData && first) {
-      closed = GatherFirstBlock(socket.get(), block, &size, gatherUntil);
+      closed = GatherFirstBlock(*channel, block, &size, gatherUntil);
     }
     if (read != BlockRead::kData) {
       // A connection that failed or closed does not heal, and a silent one had its whole

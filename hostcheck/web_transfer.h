@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hostcheck/debug_log.h"
+#include "hostcheck/tls_channel.h"
 
 namespace hostcheck {
 
@@ -36,8 +37,9 @@ constexpr int64_t kResponseCap = int64_t{64} << 20;
 // How the transfer went. `statusText` holds the first block's first 499 characters
 // (up to a zero byte), from which the page check judges the answer.
 struct TransferResult {
-  int32_t code = 0;  // 0, or -900, -902, -904, -906
+  int32_t code = 0;  // 0, or -900, -902, -904, -906; over TLS also -90 and -920 to -924
   std::string statusText;
+  std::string failureText;  // a TLS failure's log text (see TlsChannel::Open), else ""
 };
 
 // No deadline of the caller's own: the transfer's own overall deadline alone.
@@ -46,10 +48,13 @@ constexpr int64_t kNoCallerDeadline = INT64_MAX;
 // Runs the transfer. `pageFile` may be empty (the body is then dropped). `timeoutMs` bounds
 // the connect, each send retry budget and each wait for the next block; the whole transfer
 // ends by OverallDeadlineMs(timeoutMs) (see net_util.h), or by `callerDeadlineMs` (monotonic
-// time) when that comes first, with a failed receive.
+// time) when that comes first, with a failed receive. With `tls` the request and answer go
+// over TLS, opened right after the connect (same time-outs and deadline; the first block,
+// its 500 ms and the size cap count the decrypted bytes).
 TransferResult RunTransfer(const std::string& host, int32_t port, DebugLog& log,
                            const std::string& request, const std::string& pageFile,
                            int32_t timeoutMs, ProgressWords& words,
-                           int64_t callerDeadlineMs = kNoCallerDeadline);
+                           int64_t callerDeadlineMs = kNoCallerDeadline,
+                           const TlsSettings* tls = nullptr);
 
 }  // namespace hostcheck

@@ -1,17 +1,24 @@
 // PageSentry: fetches one web page of each account and, when the account asks for it,
 // checks every link of that page.
+#include <unistd.h>
+
 #include <cstring>
+#include <mutex>
 
 #include "HostCheck.h"
 #include "agents/framework/account_frame.h"
+#include "agents/framework/agent_log.h"
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
 #include "agents/framework/error_text.h"
 #include "agents/framework/probe_checks.h"
+#include "common/account_key.h"
+#include "common/account_options.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/status_update.h"
 #include "hostcheck/ResultCodes.h"
+#include "page_address.h"
 #include "page_files.h"
 #include "platform/files.h"
 
@@ -26,6 +33,17 @@ constexpr const char* kLinksFailedText = "some url links in page were failed (re
 bool PageFailed(int32_t result) {
   return result < 0 || result == 404 || result == 405;
 }
+
+// The log text a secure fetch leaves for its TLS failures.
+constexpr size_t kTlsTextSize = 512;
+
+// What a secure page's fetch needs beside the plain one's.
+struct SecureFetch {
+  int32_t verify = 1;
+  int32_t certDays = 14;
+  const char* caFile = "";
+  char errorText[kTlsTextSize] = "";
+};
 
 // The state words the page check updates as it goes. One after another it updates the
 // run's words themselves; side by side each check gets words of its own, and only its
@@ -61,19 +79,34 @@ class PageCheck : public agents::BlockingCheck {
     const std::string tempDir = common::InDir(run.programDir, common::kTemp);
     const std::string pageFile = spares_.Take(tempDir);
     const int32_t timeoutMs = static_cast<int32_t>(static_cast<int16_t>(record.httpTimeout)) * 1000;
-    const int32_t port = static_cast<int32_t>(record.httpPort);
-    const std::string path = common::FieldText(record.pagePath);
+    common::AccountOptions options;
+    const pagesentry::PageTarget target = TargetOf(run, job, &options);
+    const int32_t port = target.port;
+    const std::string& path = target.path;
+    const std::string& host = target.host;
+    SecureFetch secure;
+    if (target.secure) {
+      secure.verify = options.verify ? 1 : 0;
+      secure.certDays = options.certDays;
+      secure.caFile = TrustFile(run).c_str();
+    }
+    SecureFetch* tls = target.secure ? &secure : nullptr;
 
     if (record.checkLinks != 0) {
-      int32_t result = CheckAllLinks(run, job, path, pageFile, port, timeoutMs);
-      return Finish(run, job, result, pageFile, false);
+      int32_t result = CheckAllLinks(run, job, host, path, pageFile, port, timeoutMs, tls);
+      return Finish(run, job, host, result, pageFile, false, tls);
     }
     ProgressWords words(run);
     auto fetch = [&] {
       int32_t unused = 0;
-      return ReceiveWebPageAndCheck(job.host.c_str(), port, path.c_str(), pageFile.c_str(),
-                                    timeoutMs, &unused, words.At(0), words.At(1), words.At(2),
-                                    words.At(3));
+      if (tls) {
+        return ReceiveSecureWebPageAndCheck(
+            host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, tls->verify,
+            tls->certDays, tls->caFile, tls->errorText, static_cast<int32_t>(kTlsTextSize), &unused,
+            words.At(0), words.At(1), words.At(2), words.At(3));
+      }
+      return ReceiveWebPageAndCheck(host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs,
+                                    &unused, words.At(0), words.At(1), words.At(2), words.At(3));
     };
     int32_t result = fetch();
     if (PageFailed(result)) {
@@ -81,12 +114,13 @@ class PageCheck : public agents::BlockingCheck {
       result = fetch();
     }
     words.Keep();
-    return Finish(run, job, result, pageFile, true);
+    return Finish(run, job, host, result, pageFile, true, tls);
   }
 
  private:
-  int32_t CheckAllLinks(agents::RunContext& run, agents::AccountJob& job, const std::string& path,
-                        const std::string& pageFile, int32_t port, int32_t timeoutMs) {
+  int32_t CheckAllLinks(agents::RunContext& run, agents::AccountJob& job, const std::string& host,
+                        const std::string& path, const std::string& pageFile, int32_t port,
+                        int32_t timeoutMs, SecureFetch* tls) {
     const common::ScanSettings& scan = run.scan;
     int32_t logMode = scan.logOn[common::kGroupHttp] == 0    ? 0
                       : scan.logAll[common::kGroupHttp] == 0 ? 1
@@ -108,12 +142,24 @@ class PageCheck : public agents::BlockingCheck {
     ProgressWords words(run);
     const std::string stateFile = words.StateFile();
     int32_t unused = 0;
-    int32_t result = ReceiveWebPageAndCheckAll(
-        job.host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused, words.At(0),
-        words.At(1), words.At(2), words.At(3), common::InDir(run.programDir, common::kLog).c_str(),
-        image.data(), kLinkFailedMessage, kLinkOkMessage, logMode, stateFile.c_str(),
-        stateImage.data(), static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
-        reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
+    const std::string logDir = common::InDir(run.programDir, common::kLog);
+    int32_t result = 0;
+    if (tls) {
+      result = ReceiveSecureWebPageAndCheckAll(
+          host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, tls->verify, tls->certDays,
+          tls->caFile, tls->errorText, static_cast<int32_t>(kTlsTextSize), &unused, words.At(0),
+          words.At(1), words.At(2), words.At(3), logDir.c_str(), image.data(), kLinkFailedMessage,
+          kLinkOkMessage, logMode, stateFile.c_str(), stateImage.data(),
+          static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
+          reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
+    } else {
+      result = ReceiveWebPageAndCheckAll(
+          host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused, words.At(0),
+          words.At(1), words.At(2), words.At(3), logDir.c_str(), image.data(), kLinkFailedMessage,
+          kLinkOkMessage, logMode, stateFile.c_str(), stateImage.data(),
+          static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
+          reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
+    }
     words.Keep();
     if (!statusPath.empty() && PageFailed(result)) TakeBackLinkMark(run, job, prepared);
     return result;
@@ -138,8 +184,9 @@ class PageCheck : public agents::BlockingCheck {
         });
   }
 
-  agents::CheckResult Finish(agents::RunContext& run, agents::AccountJob& job, int32_t result,
-                             const std::string& pageFile, bool singlePage) {
+  agents::CheckResult Finish(agents::RunContext& run, agents::AccountJob& job,
+                             const std::string& host, int32_t result, const std::string& pageFile,
+                             bool singlePage, const SecureFetch* tls) {
     const bool ok = !PageFailed(result);
     agents::CheckResult r;
     r.code = result;
@@ -152,7 +199,9 @@ class PageCheck : public agents::BlockingCheck {
     if (!ok) detail = hostcheck::EscapeControlBytes(pagesentry::TakePageRetryText(pageFile));
     if (result < 101 || result == 200) {
       r.logCode = result;
-      r.errorText = agents::ErrorText(result, job.host, run.profile.authErrorTexts);
+      r.errorText = agents::ErrorText(result, host, run.profile.authErrorTexts);
+      // A TLS failure names what failed (and a certificate's end date) in a text of its own.
+      if (tls && tls->errorText[0] != '\0') r.errorText = tls->errorText;
     } else {
       r.logCode = -static_cast<long>(result);
       r.errorText = detail;
@@ -168,8 +217,41 @@ class PageCheck : public agents::BlockingCheck {
     return r;
   }
 
+  // The page's host, path, port and security from its record and side file. Problems in
+  // the side file are logged, one event line each, and their defaults used.
+  static pagesentry::PageTarget TargetOf(agents::RunContext& run, const agents::AccountJob& job,
+                                         common::AccountOptions* options) {
+    const common::AccountRecord& record = job.account.record;
+    common::AccountOptionsRead read =
+        common::ReadAccountOptions(run.programDir, job.key, common::kHttpPage);
+    for (const std::string& problem : read.problems) {
+      agents::WriteFrameworkLine(run.programDir, common::kAccountOptionsLogCode,
+                                 common::kAccountOptionsLogTag,
+                                 common::DecodeKey(job.key) + ": " + problem);
+    }
+    *options = read.options;
+    return pagesentry::ResolvePageTarget(
+        pagesentry::ParsePageAddress(job.host, common::FieldText(record.pagePath)), read,
+        static_cast<int32_t>(record.httpPort));
+  }
+
+  // [PROGRAM] TLSCAFILE, read once per run; a file that cannot be read is logged once.
+  const std::string& TrustFile(agents::RunContext& run) {
+    std::call_once(trustRead_, [&] {
+      caFile_ = common::ReadTrustFileSetting(run.programDir);
+      if (!caFile_.empty() && ::access(caFile_.c_str(), R_OK) != 0) {
+        agents::WriteFrameworkLine(run.programDir, common::kAccountOptionsLogCode,
+                                   common::kAccountOptionsLogTag,
+                                   "TLSCAFILE=" + caFile_ + " cannot be read");
+      }
+    });
+    return caFile_;
+  }
+
   // Emptied page files of passed checks, deleted when the check ends with the run.
   pagesentry::SparePages spares_;
+  std::once_flag trustRead_;
+  std::string caFile_;
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "console/account_rules.h"
 #include "console/api.h"
 #include "console/setup_command.h"
+#include "console/text_convert.h"
 #include "console/ui_text.h"
 #include "support/temp_dir.h"
 

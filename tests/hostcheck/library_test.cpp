@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "loopback_servers.h"
@@ -23,6 +24,14 @@ using PageAllFn = int32_t (*)(const char*, int32_t, const char*, const char*, in
                               const char*, const char*, int32_t, const char*, char*, int32_t,
                               const char*, char*, int32_t);
 using PostFn = int32_t (*)(const char*, const char*, const char*, const char*, int32_t);
+using SecurePageFn = int32_t (*)(const char*, int32_t, const char*, const char*, int32_t, int32_t,
+                                 int32_t, const char*, char*, int32_t, int32_t*, int32_t*, int32_t*,
+                                 int32_t*, int32_t*);
+using SecurePageAllFn = int32_t (*)(const char*, int32_t, const char*, const char*, int32_t,
+                                    int32_t, int32_t, const char*, char*, int32_t, int32_t*,
+                                    int32_t*, int32_t*, int32_t*, int32_t*, const char*,
+                                    const char*, const char*, const char*, int32_t, const char*,
+                                    char*, int32_t, const char*, char*, int32_t);
 
 class Library : public ::testing::Test {
  protected:
@@ -47,6 +56,48 @@ hostchecktest::ScriptedServer::Handler Answer(std::string response) {
     hostchecktest::ReadRequestHead(fd);
     hostchecktest::SendAll(fd, response);
   };
+}
+
+// The secure fetches by name: the error text lands in the caller's buffer, cut to its
+// length and always terminated, and is emptied when nothing failed over TLS.
+TEST_F(Library, SecurePageFetchesFillTheCallersText) {
+  auto receive = Get<SecurePageFn>("ReceiveSecureWebPageAndCheck");
+  auto receiveAll = Get<SecurePageAllFn>("ReceiveSecureWebPageAndCheckAll");
+  ASSERT_TRUE(receive && receiveAll);
+  hostchecktest::ScriptedServer garbage([](int fd, const std::atomic<bool>&) {
+    char hello[512];
+    (void)::recv(fd, hello, sizeof hello, 0);
+    hostchecktest::SendAll(fd, "HTTP/1.1 400 Bad Request\r\n\r\n");
+  });
+  testsupport::TempDir dir;
+  const std::string page = dir / "page.htm";
+  struct Case {
+    int32_t length;
+    std::string text;
+  };
+  const Case cases[] = {{64, "TLS_HANDSHAKE Domain/IP: 127.0.0.1"}, {14, "TLS_HANDSHAKE"}, {1, ""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    char text[80];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(receive("127.0.0.1", garbage.port(), "/", page.c_str(), 2000, 1, 14, nullptr, text,
+                      c.length, nullptr, nullptr, nullptr, nullptr, nullptr),
+              -920);
+    EXPECT_EQ(std::string(text), c.text);
+    EXPECT_EQ(text[c.length], 'x') << "nothing written past the length";
+  }
+  char text[80] = "left from before";
+  EXPECT_EQ(receive("127.0.0.1", hostchecktest::UnusedPort(), "/", page.c_str(), 2000, 1, 14, "",
+                    text, sizeof text, nullptr, nullptr, nullptr, nullptr, nullptr),
+            -902);
+  EXPECT_STREQ(text, "") << "no TLS failure, no text";
+  std::memset(text, 'x', sizeof text);
+  EXPECT_EQ(
+      receiveAll("127.0.0.1", garbage.port(), "/", page.c_str(), 2000, 0, 0, nullptr, text,
+                 sizeof text, nullptr, nullptr, nullptr, nullptr, nullptr, (dir / "Log").c_str(),
+                 "6162", "Failed: ", "OK ", 1, "", nullptr, 0, "", nullptr, 0),
+      -920);
+  EXPECT_STREQ(text, "TLS_HANDSHAKE Domain/IP: 127.0.0.1");
 }
 
 TEST_F(Library, PortChecksAndPageFetchesByName) {

@@ -60,6 +60,41 @@ TEST(LinkScan, LinkRules) {
   }
 }
 
+// A secure page's links: "https://" ones are absolute and over TLS, "http://" ones plain,
+// either with the port it names (else 443 and 80); the rest stay on the page's host, port
+// and TLS ("S" marks TLS, the port 0 is the page's).
+TEST(LinkScan, LinksOfASecurePage) {
+  struct Case {
+    const char* name;
+    std::string page;
+    std::string links;
+  };
+  const Case cases[] = {
+      {"relative link", "<a href=\"p.htm\">", "S pagehost:0 /p.htm\n"},
+      {"https link", "<a href=\"https://sec.test/z\">", "S sec.test:443 /z\n"},
+      {"https link with a port", "<a href=\"https://sec.test:8443/z\">", "S sec.test:8443 /z\n"},
+      {"https link without a path", "<a href=\"https://sec.test\">", "S sec.test:443 \n"},
+      {"http link", "<a href=\"http://o.test/p\">", "- o.test:80 /p\n"},
+      {"http link with a port", "<a href=\"http://o.test:8080/p\">", "- o.test:8080 /p\n"},
+      {"a port that is none stays in the host", "<a href=\"https://o.test:99999/p\">",
+       "S o.test:99999:443 /p\n"},
+      {"https base joins relative links",
+       "<base href=\"https://b.test:444/dir\"><a href=\"p.htm\"><a href=\"https://o.test/q\">",
+       "S b.test:444 /dir/p.htm\nS o.test:443 /q\n"},
+      {"links left out as on any page", "<a href=\"#top\"><a href=\"mailto:a@b.test\">", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string page = c.page;
+    std::string out;
+    for (const PageLink& l : FindPageLinks(page, "pagehost", true)) {
+      out += std::string(l.secure ? "S " : "- ") + l.host + ":" + std::to_string(l.port) + " " +
+             l.path + "\n";
+    }
+    EXPECT_EQ(out, c.links);
+  }
+}
+
 TEST(LinkScan, TagsAreLowercasedInPlace) {
   std::string page = "<A HREF=\"X\">Text</A>";
   FindPageLinks(page, "h");

@@ -27,6 +27,11 @@ TEST(ResultCodes, TextsByCode) {
       {-91, "DATA_SET Domain/IP: %s"},
       {-90, "NOT_ENOUGH_MEMORY Domain/IP: %s"},
       {-51, "HOST_DENY Domain/IP: %s"},
+      {-920, "TLS_HANDSHAKE Domain/IP: %s"},
+      {-921, "TLS_CERT_UNTRUSTED Domain/IP: %s"},
+      {-922, "TLS_CERT_EXPIRED Domain/IP: %s"},
+      {-923, "TLS_CERT_HOSTNAME Domain/IP: %s"},
+      {-924, "TLS_CERT_EXPIRES_SOON Domain/IP: %s"},
       {-903, nullptr},
       {-1, nullptr},
       {-911, nullptr},
@@ -50,6 +55,20 @@ TEST(ResultCodes, FormattedWithTheHost) {
   EXPECT_EQ(FormatErrorText(-3, "10.1.2.3"), "Unreachable Domain/IP: 10.1.2.3");
   EXPECT_EQ(FormatErrorText(-906, "%s%n"), "TIMEOUT Domain/IP: %s%n") << "the host is no format";
   EXPECT_EQ(FormatErrorText(12, "h"), "");
+}
+
+TEST(ResultCodes, CertificateEndTexts) {
+  EXPECT_EQ(CertificateEndText(-922, "h.test", "2030-01-02", 0),
+            "TLS_CERT_EXPIRED Domain/IP: h.test (certificate ended 2030-01-02)");
+  EXPECT_EQ(
+      CertificateEndText(-924, "h.test", "2030-01-02", 5),
+      "TLS_CERT_EXPIRES_SOON Domain/IP: h.test (certificate valid until 2030-01-02, 5 days left)");
+  EXPECT_EQ(
+      CertificateEndText(-924, "h.test", "2030-01-02", 1),
+      "TLS_CERT_EXPIRES_SOON Domain/IP: h.test (certificate valid until 2030-01-02, 1 day left)");
+  EXPECT_EQ(CertificateEndText(-923, "h.test", "2030-01-02", 5),
+            "TLS_CERT_HOSTNAME Domain/IP: h.test")
+      << "no date for the other codes";
 }
 
 }  // namespace
