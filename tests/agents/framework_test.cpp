@@ -15,6 +15,7 @@
 
 #include "agents/framework/account_frame.h"
 #include "agents/framework/account_pool.h"
+#include "agents/framework/account_tls.h"
 #include "agents/framework/alert_dispatch.h"
 #include "agents/framework/alert_text.h"
 #include "agents/framework/command_line.h"
@@ -96,6 +97,33 @@ TEST(ErrorTexts, ChosenByResultCode) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ErrorText(c.code, "h1", c.authTexts), c.text) << c.code;
+  }
+}
+
+// A certificate that ends within the warning days shows its end date and days left, taken
+// from the POP3 or FTP library's words, in the form the page checks write.
+TEST(ErrorTexts, CertificateEndFromTheLibrarysDetail) {
+  struct Case {
+    int32_t code;
+    const char* detail;
+    const char* text;
+  } cases[] = {
+      {-924, "the certificate expires on 2031-02-03 04:05:06 GMT (4 days left)",
+       "TLS_CERT_EXPIRES_SOON Domain/IP: h1 (certificate valid until 2031-02-03, 4 days left)"},
+      {-924,
+       "Certificate expires soon: the certificate expires on 2031-02-03 04:05:06 GMT (1 day "
+       "left)",
+       "TLS_CERT_EXPIRES_SOON Domain/IP: h1 (certificate valid until 2031-02-03, 1 day left)"},
+      // Words in another form are kept whole (control bytes escaped), never dropped.
+      {-924, "ends soon\r\n", "TLS_CERT_EXPIRES_SOON Domain/IP: h1 (ends soon^M^J)"},
+      {-924, "", "TLS_CERT_EXPIRES_SOON Domain/IP: h1"},
+      // Other codes keep the table's text; the detail is for the library's own log.
+      {-923, "Certificate does not match host h1: x", "TLS_CERT_HOSTNAME Domain/IP: h1"},
+      {-17, "the certificate expires on 2031-02-03 04:05:06 GMT (4 days left)",
+       "POP3_AUTHFAILED Domain/IP: h1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(agents::SecureErrorText(c.code, "h1", true, c.detail), c.text) << c.detail;
   }
 }
 
