@@ -85,11 +85,11 @@ int32_t DeleteFileFromHost(const char* server, const char* user, const char* pas
  * days, found right after the sign-in and before the operation's own command; 0 or below:
  * not checked.
  *
- * Further results (the error text, when given, says why; for -944 "the certificate expires
- * on <yyyy-mm-dd hh:mm:ss> GMT (<n> days left)"): -940 TLS handshake failed (an alert, not
- * TLS at all, or no answer in time); -941 certificate not trusted; -942 certificate
- * expired; -943 the certificate does not name the server; -944 the certificate expires
- * within `certDays` days; -945 the server refused AUTH TLS. -940 to -943 and -945 on the
+ * Further results (the error text, when given, says why; for -924 "the certificate expires
+ * on <yyyy-mm-dd hh:mm:ss> GMT (<n> days left)"): -920 TLS handshake failed (an alert, not
+ * TLS at all, or no answer in time); -921 certificate not trusted; -922 certificate
+ * expired; -923 the certificate does not name the server; -924 the certificate expires
+ * within `certDays` days; -925 the server refused AUTH TLS. -920 to -923 and -925 on the
  * control connection come before the user name and password were sent. */
 int32_t SendFileToHostSecure(const char* server, const char* user, const char* password,
                              const char* localPath, const char* remotePath, int32_t timeoutMs,

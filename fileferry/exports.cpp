@@ -4,6 +4,7 @@
 
 #include "fileferry/FileFerry.h"
 #include "fileferry/ferry_call.h"
+#include "hostcheck/ResultCodes.h"
 
 #define FILEFERRY_EXPORT __attribute__((visibility("default")))
 
@@ -19,12 +20,13 @@ constexpr int32_t kDownloadError = -905;
 constexpr int32_t kDeleteError = -64;
 constexpr int32_t kNoConnection = -912;
 constexpr int32_t kOverdue = -906;
-constexpr int32_t kTlsHandshake = -940;
-constexpr int32_t kCertUntrusted = -941;
-constexpr int32_t kCertExpired = -942;
-constexpr int32_t kCertHostMismatch = -943;
-constexpr int32_t kCertExpiresSoon = -944;
-constexpr int32_t kTlsRefused = -945;
+// The secure connection's failures are the suite's shared TLS codes (-920 to -925).
+constexpr int32_t kTlsHandshake = hostcheck::kTlsHandshake;
+constexpr int32_t kCertUntrusted = hostcheck::kTlsUntrusted;
+constexpr int32_t kCertExpired = hostcheck::kTlsExpired;
+constexpr int32_t kCertHostMismatch = hostcheck::kTlsHostMismatch;
+constexpr int32_t kCertExpiresSoon = hostcheck::kTlsExpiresSoon;
+constexpr int32_t kTlsRefused = hostcheck::kTlsRefused;
 
 // The secure forms' TLS settings.
 struct Tls {

@@ -78,13 +78,13 @@ int32_t POP3_RetrieveAllWithPort(const char* server, const char* user, const cha
  * Further results besides those of POP3_RetrieveAllWithPort, each before USER or PASS was
  * sent (the user name and password never go over a connection that was to be secure and is
  * not):
- *   -940 TLS handshake failed (no answer in time, an alert, not TLS at all, or unencrypted
+ *   -920 TLS handshake failed (no answer in time, an alert, not TLS at all, or unencrypted
  *        bytes behind the "+OK" of STLS);
- *   -941 certificate not trusted;  -942 certificate expired (with `verify` 0 too when
+ *   -921 certificate not trusted;  -922 certificate expired (with `verify` 0 too when
  *        `certDays` is above 0);
- *   -943 the certificate does not match the host name;
- *   -944 the certificate expires within `certDays` days;
- *   -945 the server refused STLS (an answer other than "+OK", or none).
+ *   -923 the certificate does not match the host name;
+ *   -924 the certificate expires within `certDays` days;
+ *   -925 the server refused STLS (an answer other than "+OK", or none).
  * Each is logged at level 1 with the reason ("TLS handshake failed: ...", "Certificate not
  * trusted: ...", "Certificate expired: ...", "Certificate does not match host <server>:
  * ...", "Certificate expires soon: the certificate expires on <yyyy-mm-dd hh:mm:ss> GMT

@@ -6,19 +6,22 @@
 #include <cstdint>
 #include <string>
 
+#include "hostcheck/ResultCodes.h"
+
 namespace inboxpull {
 
 constexpr int32_t kNoConnection = -1;
 constexpr int32_t kNoSocket = -5;
 constexpr int32_t kRefused = -16;
 constexpr int32_t kLoginRefused = -17;
-// The secure connection's failures; no user name or password has been sent when they come.
-constexpr int32_t kTlsHandshakeFailed = -940;
-constexpr int32_t kCertUntrusted = -941;
-constexpr int32_t kCertExpired = -942;
-constexpr int32_t kCertHostMismatch = -943;
-constexpr int32_t kCertExpiresSoon = -944;
-constexpr int32_t kTlsRefused = -945;
+// The secure connection's failures, the suite's shared TLS codes (-920 to -925); no user
+// name or password has been sent when they come.
+constexpr int32_t kTlsHandshakeFailed = hostcheck::kTlsHandshake;
+constexpr int32_t kCertUntrusted = hostcheck::kTlsUntrusted;
+constexpr int32_t kCertExpired = hostcheck::kTlsExpired;
+constexpr int32_t kCertHostMismatch = hostcheck::kTlsHostMismatch;
+constexpr int32_t kCertExpiresSoon = hostcheck::kTlsExpiresSoon;
+constexpr int32_t kTlsRefused = hostcheck::kTlsRefused;
 
 enum class Security {
   kNone,      // plain POP3, as the described calls speak it
@@ -53,7 +56,7 @@ struct Request {
   Limits limits;
 };
 
-// `tlsReason`, when given, receives the log text of a TLS failure (results -940 to -945).
+// `tlsReason`, when given, receives the log text of a TLS failure (results -920 to -925).
 int32_t Retrieve(const Request& request, std::string* tlsReason = nullptr);
 
 // The text of a log entry: the command as sent ("PASS [xxxxx]" for the password) or the

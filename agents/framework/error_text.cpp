@@ -10,12 +10,10 @@ struct AuthText {
   const char* word;
 };
 
-// Sign-in failures the agents raise themselves, and the secure connections' failures of the
-// POP3 and FTP libraries.
+// Sign-in failures the agents raise themselves. The secure connections' failures (-920 to
+// -925, of every library) have their texts in the shared result-code table.
 constexpr AuthText kAuthTexts[] = {
-    {-911, "SMTP_AUTHFAILED"}, {-912, "FTP_AUTHFAILED"}, {-17, "POP3_AUTHFAILED"},
-    {-940, "TLS_HANDSHAKE"},   {-941, "CERT_UNTRUSTED"}, {-942, "CERT_EXPIRED"},
-    {-943, "CERT_HOSTNAME"},   {-944, "CERT_EXPIRING"},  {-945, "TLS_REFUSED"}};
+    {-911, "SMTP_AUTHFAILED"}, {-912, "FTP_AUTHFAILED"}, {-17, "POP3_AUTHFAILED"}};
 
 }  // namespace
 

@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
   roundtrip::Services services;
   services.probes = {&Ping, &IsMailPortOpen};
   services.retrieve = &POP3_RetrieveAllWithPort;
+  services.retrieveSecure = &POP3_RetrieveAllSecure;
+  services.smtpOptions = &roundtrip::AccountSmtpOptions;
   services.pause = [](int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   // Tests shorten the pause between receive attempts.
   if (const char* v = std::getenv("VARN_ROUNDTRIP_TEST_PAUSE_MS"); v != nullptr && *v != '\0') {

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "agents/framework/account_frame.h"
+#include "agents/framework/account_tls.h"
 #include "agents/framework/agent_log.h"
 #include "agents/framework/agent_run.h"
 #include "agents/framework/error_text.h"
@@ -94,8 +95,9 @@ class RoundTrip {
   // `message` and `errorText`, and the Down alert named after the stage.
   void Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
               const std::string& message, const std::string& errorText);
-  // The fetch into the account's own mailbox and the search for this run's message.
-  int32_t Fetch(const common::AccountRecord& record, bool* found);
+  // The fetch into the account's own mailbox and the search for this run's message; a
+  // secure fetch's reason for a TLS failure goes to `detail`.
+  int32_t Fetch(const common::AccountRecord& record, bool* found, std::string* detail);
   // Looks for this run's message among the files a successful fetch stored in `mailbox`
   // (`fetched`); every other file is kept in the mailbox folder, and `mailbox` removed.
   bool Match(const std::string& mailbox, bool fetched);
@@ -109,6 +111,8 @@ class RoundTrip {
   platform::SystemTime sendTime_{};
   platform::FileLock mailboxTurn_;  // held from the send to the end of the run
   std::string subject_;
+  common::AccountOptionsRead options_;  // the side file, read (and its problems logged) once
+  std::string caFile_;
 };
 
 bool RoundTrip::ReadJob(agents::AccountJob* job) {
@@ -171,6 +175,11 @@ bool RoundTrip::SendPhase() {
 
   if (!agents::NoteStageStart(run_, job)) return false;
   run_.state.WriteWord(kSendBusy, 1);
+  options_ = agents::ReadLoggedOptions(run_.programDir, job.key, common::kEmail);
+  if (options_.options.secure) {
+    agents::TrustFileSetting trust;  // a file that cannot be read is logged
+    caFile_ = trust.Get(run_.programDir);
+  }
   sendTime_ = platform::LocalNow();
   subject_ = TestSubject(sendTime_, static_cast<long>(::getpid()));
 
@@ -251,7 +260,7 @@ bool RoundTrip::Match(const std::string& mailbox, bool fetched) {
   return found;
 }
 
-int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found) {
+int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found, std::string* detail) {
   const std::string popHost = common::FieldText(record.popServer);
   const std::string user = common::FieldText(record.popUser);
   const std::string password = common::FieldText(record.popPassword);
@@ -266,9 +275,26 @@ int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found) {
   platform::MakeDirs(mailbox, 0700);
   // The whole timeout, not only its low 16 bits: a wait of more than 65 s stays that long.
   const int32_t timeoutMs = record.popPortTimeout > 0 ? record.popPortTimeout * 1000 : 0;
-  const int32_t code =
-      services_.retrieve(popHost.c_str(), user.c_str(), password.c_str(), mailbox.c_str(), ".eml",
-                         1, 0, "", static_cast<int32_t>(record.popPort), timeoutMs);
+  const common::AccountOptions& o = options_.options;
+  int32_t port =
+      agents::SidePopPortSet(options_) ? o.popPort : static_cast<int32_t>(record.popPort);
+  int32_t code = 0;
+  if (o.secure && services_.retrieveSecure == nullptr) {
+    code = -1;  // never fetch in the clear what was to be secure
+  } else if (o.secure) {
+    // TLS from the first byte goes to 995 unless the side file names a port: the record's
+    // port is the plain one.
+    const bool implicit = o.tlsMode == common::TlsMode::kImplicit;
+    if (implicit && !agents::SidePopPortSet(options_)) port = 0;
+    char errorText[1024] = "";
+    code = services_.retrieveSecure(
+        popHost.c_str(), user.c_str(), password.c_str(), mailbox.c_str(), ".eml", 1, 0, "", port,
+        timeoutMs, implicit ? 2 : 1, o.verify ? 1 : 0, caFile_.c_str(), o.certDays, errorText);
+    *detail = errorText;
+  } else {
+    code = services_.retrieve(popHost.c_str(), user.c_str(), password.c_str(), mailbox.c_str(),
+                              ".eml", 1, 0, "", port, timeoutMs);
+  }
   // Only this account's own fetch, and only one that worked, proves the message came back:
   // a copy that another account kept, or files of a fetch that failed, prove nothing.
   *found = Match(mailbox, code >= 0);
@@ -289,10 +315,11 @@ Attempt RoundTrip::ReceiveAttempt() {
   if (!agents::NoteStageStart(run_, job)) return Attempt::kStop;
 
   bool found = false;
-  int32_t code = Fetch(record, &found);
+  std::string detail;
+  int32_t code = Fetch(record, &found, &detail);
   if (code < 0) {
     services_.pause(kRetryPauseMs);
-    code = Fetch(record, &found);
+    code = Fetch(record, &found, &detail);
   }
   if (found) {
     agents::CheckResult result;
@@ -306,7 +333,7 @@ Attempt RoundTrip::ReceiveAttempt() {
   if (code < 0) {
     code = MapReceiveCode(code);
     const std::string message = code == kPopAuthCode ? kPopAuthFailed : kReceiveFailed;
-    const std::string errorText = agents::ErrorText(code, popHost, true);
+    const std::string errorText = agents::SecureErrorText(code, popHost, true, detail);
     Failed(job, kReceiveBusy, kReceiveWord, code, message, errorText);
     return Attempt::kFailed;
   }
@@ -348,6 +375,20 @@ std::string MailboxTurnName(const std::string& popHost, uint32_t popPort,
   std::snprintf(name, sizeof name, "RoundTripMailbox%016llx",
                 static_cast<unsigned long long>(hash));
   return name;
+}
+
+mail::SmtpOptions AccountSmtpOptions(const std::string& programDir, const std::string& accountKey) {
+  const common::AccountOptionsRead read =
+      common::ReadAccountOptions(programDir, accountKey, common::kEmail);
+  const common::AccountOptions& o = read.options;
+  mail::SmtpOptions smtp;
+  if (agents::SidePortSet(read, common::kEmail)) smtp.port = static_cast<uint16_t>(o.port);
+  if (!o.secure) return smtp;
+  smtp.secure = true;
+  smtp.implicit = o.tlsMode == common::TlsMode::kImplicit;
+  smtp.verify = o.verify;
+  smtp.caFile = common::ReadTrustFileSetting(programDir);
+  return smtp;
 }
 
 std::string TestSubject(const platform::SystemTime& t, long pid) {

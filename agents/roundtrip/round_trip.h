@@ -29,6 +29,12 @@ struct Services {
                       const char* targetDir, const char* extension, int32_t deleteAfter,
                       int32_t logLevel, const char* logFile, int32_t port,
                       int32_t timeoutMs) = nullptr;
+  // The fetch of a secure account (POP3_RetrieveAllSecure's form).
+  int32_t (*retrieveSecure)(const char* server, const char* user, const char* password,
+                            const char* targetDir, const char* extension, int32_t deleteAfter,
+                            int32_t logLevel, const char* logFile, int32_t port, int32_t timeoutMs,
+                            int32_t tlsMode, int32_t verify, const char* caFile, int32_t certDays,
+                            char* errorText) = nullptr;
   std::function<void(int64_t ms)> pause;
   int64_t pollPauseMs = 10000;  // between receive attempts
   // How the test message goes to the account's SMTP server (TLS, port); unset: the plain
@@ -36,6 +42,12 @@ struct Services {
   std::function<mail::SmtpOptions(const std::string& programDir, const std::string& accountKey)>
       smtpOptions;
 };
+
+// The SMTP side of the account's side file: TLS as SECURE and TLSMODE say, the certificate
+// checked as VERIFY says (with [PROGRAM] TLSCAFILE), and PORT when it names one (else 0:
+// the record's port, 465 for TLS from the first byte). A plain account without a PORT gets
+// the default options, the plain dialogue. The side file's problems are logged by the run.
+mail::SmtpOptions AccountSmtpOptions(const std::string& programDir, const std::string& accountKey);
 
 // "KT.Varnock POP Checking ID: YYYY/MM/DD hh:mm:ss:mmm:<pid>" (pid printed as %03ld).
 std::string TestSubject(const platform::SystemTime& t, long pid);

@@ -1,6 +1,7 @@
 // XferSentry: proves that an FTP server really works by a round trip of a small test file:
 // upload, download and delete, each stage timed and logged. A stage that fails ends the
 // account's check; the Up alert waits for the delete stage.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "FileFerry.h"
 #include "HostCheck.h"
 #include "agents/framework/account_frame.h"
+#include "agents/framework/account_tls.h"
 #include "agents/framework/agent_log.h"
 #include "agents/framework/agent_profiles.h"
 #include "agents/framework/agent_run.h"
@@ -58,6 +60,25 @@ int32_t TryTwice(const std::function<int32_t()>& call) {
   return call();
 }
 
+// How the account's transfers reach the server: the server text for the library (the
+// record's host, with the side file's PORT when that names one) and, for an FTPS account,
+// the secure forms' settings. `mode` 0 is the plain dialogue through the described calls.
+struct FtpTarget {
+  std::string server;
+  int32_t mode = 0;  // 1 AUTH TLS on the plain port, 2 TLS from the first byte
+  int32_t verify = 1;
+  std::string caFile;
+  int32_t certDays = 0;
+};
+
+// "host:port", "[v6address]:port"; a host that already names a port keeps it.
+std::string WithPort(const std::string& host, int32_t port) {
+  const size_t colons = std::count(host.begin(), host.end(), ':');
+  if (colons == 1 || (!host.empty() && host[0] == '[')) return host;
+  const std::string name = colons > 1 ? "[" + host + "]" : host;
+  return name + ":" + std::to_string(port);
+}
+
 class TransferCheck : public agents::BlockingCheck {
  public:
   bool Enabled(const common::AccountRecord& record) const override {
@@ -79,35 +100,53 @@ class TransferCheck : public agents::BlockingCheck {
     std::string testFile = common::FieldText(record.localTestFile);
     if (testFile.empty()) testFile = common::InDir(run.programDir, common::kTemp, kDefaultTestFile);
     const std::string target = common::InDir(run.programDir, kDownloadTarget);
-    const char* host = job.host.c_str();
-    char errorText[1024] = {};  // filled by the library, not read here
+    const FtpTarget ftp = TargetOf(run, job);
+    const char* host = ftp.server.c_str();
+    const char* caFile = ftp.caFile.c_str();
+    // Filled by the library; read only for the end date of a certificate that ends soon.
+    char errorText[1024] = {};
 
     // A test file that cannot be written is not reported: the upload then fails.
     common::WriteWholeFile(testFile, kTestText, std::strlen(kTestText));
     int32_t code = TryTwice([&] {
+      if (ftp.mode != 0) {
+        return SendFileToHostSecure(host, user.c_str(), password.c_str(), testFile.c_str(),
+                                    kRemoteName, timeoutMs, errorText, ftp.mode, ftp.verify, caFile,
+                                    ftp.certDays);
+      }
       return SendFileToHost(host, user.c_str(), password.c_str(), testFile.c_str(), kRemoteName,
                             timeoutMs, errorText);
     });
-    if (code <= 0) return Failure(run, job, kUpload, code);
+    if (code <= 0) return Failure(run, job, kUpload, code, errorText);
     const int64_t uploadSeconds = common::ElapsedSeconds(start_, platform::LocalNow());
     WriteStageLine(run, job, PassedMessage(kUpload, uploadSeconds), code);
 
     BeginStage(run, job, kDownload);
     platform::RemoveFile(target);
     code = TryTwice([&] {
+      if (ftp.mode != 0) {
+        return ReceiveFileFromHostSecure(host, user.c_str(), password.c_str(), kRemoteName,
+                                         target.c_str(), timeoutMs, errorText, ftp.mode, ftp.verify,
+                                         caFile, ftp.certDays);
+      }
       return ReceiveFileFromHost(host, user.c_str(), password.c_str(), kRemoteName, target.c_str(),
                                  timeoutMs, errorText);
     });
-    if (code <= 0) return Failure(run, job, kDownload, code);
+    if (code <= 0) return Failure(run, job, kDownload, code, errorText);
     const int64_t throughDownload = common::ElapsedSeconds(start_, platform::LocalNow());
     WriteStageLine(run, job, PassedMessage(kDownload, throughDownload - uploadSeconds), code);
 
     BeginStage(run, job, kDelete);
     code = TryTwice([&] {
+      if (ftp.mode != 0) {
+        return DeleteFileFromHostSecure(host, user.c_str(), password.c_str(), kRemoteName,
+                                        timeoutMs, errorText, ftp.mode, ftp.verify, caFile,
+                                        ftp.certDays);
+      }
       return DeleteFileFromHost(host, user.c_str(), password.c_str(), kRemoteName, timeoutMs,
                                 errorText);
     });
-    if (code <= 0) return Failure(run, job, kDelete, code);
+    if (code <= 0) return Failure(run, job, kDelete, code, errorText);
     const int64_t total = common::ElapsedSeconds(start_, platform::LocalNow());
     // The frame writes this last line and then considers the Up alert.
     agents::CheckResult r;
@@ -129,6 +168,22 @@ class TransferCheck : public agents::BlockingCheck {
     ::setenv("VARN_FTP_PASSIVE", passive == 1 ? "1" : "0", 1);
   }
 
+  // The account's server and security from its record and side file (problems logged).
+  FtpTarget TargetOf(agents::RunContext& run, const agents::AccountJob& job) {
+    const common::AccountOptionsRead read =
+        agents::ReadLoggedOptions(run.programDir, job.key, common::kFtpTransfer);
+    const common::AccountOptions& o = read.options;
+    FtpTarget t;
+    t.server =
+        agents::SidePortSet(read, common::kFtpTransfer) ? WithPort(job.host, o.port) : job.host;
+    if (!o.secure) return t;
+    t.mode = o.tlsMode == common::TlsMode::kImplicit ? 2 : 1;
+    t.verify = o.verify ? 1 : 0;
+    t.caFile = trustFile_.Get(run.programDir);
+    t.certDays = o.certDays;
+    return t;
+  }
+
   static void BeginStage(agents::RunContext& run, agents::AccountJob& job, const Stage& stage) {
     agents::NoteStageStart(run, job);
     run.state.WriteWord(stage.busyWord, 1);
@@ -141,20 +196,21 @@ class TransferCheck : public agents::BlockingCheck {
   }
 
   static agents::CheckResult Failure(agents::RunContext& run, const agents::AccountJob& job,
-                                     const Stage& stage, int32_t code) {
+                                     const Stage& stage, int32_t code, const char* detail) {
     run.state.WriteWord(stage.busyWord, 1);
     agents::CheckResult r;
     r.code = code;
     r.logCode = code;
     r.failed = true;
     r.message = code == kLoginFailedCode ? kLoginFailed : stage.failedMessage;
-    r.errorText = agents::ErrorText(code, job.host, run.profile.authErrorTexts);
+    r.errorText = agents::SecureErrorText(code, job.host, run.profile.authErrorTexts, detail);
     r.alertMessage = r.message + r.errorText;
     return r;
   }
 
   platform::SystemTime start_{};
   bool dataModeSet_ = false;
+  agents::TrustFileSetting trustFile_;
 };
 
 }  // namespace

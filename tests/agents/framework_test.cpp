@@ -15,6 +15,7 @@
 
 #include "agents/framework/account_frame.h"
 #include "agents/framework/account_pool.h"
+#include "agents/framework/account_tls.h"
 #include "agents/framework/alert_dispatch.h"
 #include "agents/framework/alert_text.h"
 #include "agents/framework/command_line.h"
@@ -83,16 +84,46 @@ TEST(ErrorTexts, ChosenByResultCode) {
       {-17, true, "POP3_AUTHFAILED Domain/IP: h1"},
       {-911, false, "Unreachable Domain/IP: h1"},
       {-17, false, "Unreachable Domain/IP: h1"},
-      {-940, true, "TLS_HANDSHAKE Domain/IP: h1"},
-      {-941, true, "CERT_UNTRUSTED Domain/IP: h1"},
-      {-942, true, "CERT_EXPIRED Domain/IP: h1"},
-      {-943, true, "CERT_HOSTNAME Domain/IP: h1"},
-      {-944, true, "CERT_EXPIRING Domain/IP: h1"},
-      {-945, true, "TLS_REFUSED Domain/IP: h1"},
-      {-945, false, "Unreachable Domain/IP: h1"},
+      // The secure connections' codes have one text for every agent, with or without the
+      // sign-in texts; the retired numbers of the POP3 and FTP libraries are nothing now.
+      {-920, true, "TLS_HANDSHAKE Domain/IP: h1"},
+      {-921, false, "TLS_CERT_UNTRUSTED Domain/IP: h1"},
+      {-922, true, "TLS_CERT_EXPIRED Domain/IP: h1"},
+      {-923, true, "TLS_CERT_HOSTNAME Domain/IP: h1"},
+      {-924, true, "TLS_CERT_EXPIRES_SOON Domain/IP: h1"},
+      {-925, false, "TLS_REFUSED Domain/IP: h1"},
+      {-940, true, "Unreachable Domain/IP: h1"},
+      {-945, true, "Unreachable Domain/IP: h1"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ErrorText(c.code, "h1", c.authTexts), c.text) << c.code;
+  }
+}
+
+// A certificate that ends within the warning days shows its end date and days left, taken
+// from the POP3 or FTP library's words, in the form the page checks write.
+TEST(ErrorTexts, CertificateEndFromTheLibrarysDetail) {
+  struct Case {
+    int32_t code;
+    const char* detail;
+    const char* text;
+  } cases[] = {
+      {-924, "the certificate expires on 2031-02-03 04:05:06 GMT (4 days left)",
+       "TLS_CERT_EXPIRES_SOON Domain/IP: h1 (certificate valid until 2031-02-03, 4 days left)"},
+      {-924,
+       "Certificate expires soon: the certificate expires on 2031-02-03 04:05:06 GMT (1 day "
+       "left)",
+       "TLS_CERT_EXPIRES_SOON Domain/IP: h1 (certificate valid until 2031-02-03, 1 day left)"},
+      // Words in another form are kept whole (control bytes escaped), never dropped.
+      {-924, "ends soon\r\n", "TLS_CERT_EXPIRES_SOON Domain/IP: h1 (ends soon^M^J)"},
+      {-924, "", "TLS_CERT_EXPIRES_SOON Domain/IP: h1"},
+      // Other codes keep the table's text; the detail is for the library's own log.
+      {-923, "Certificate does not match host h1: x", "TLS_CERT_HOSTNAME Domain/IP: h1"},
+      {-17, "the certificate expires on 2031-02-03 04:05:06 GMT (4 days left)",
+       "POP3_AUTHFAILED Domain/IP: h1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(agents::SecureErrorText(c.code, "h1", true, c.detail), c.text) << c.detail;
   }
 }
 

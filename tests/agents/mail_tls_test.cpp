@@ -11,9 +11,12 @@
 #include "agents/framework/alert_dispatch.h"
 #include "agents/framework/error_text.h"
 #include "agents/roundtrip/round_trip.h"
+#include "common/account_key.h"
+#include "common/account_options.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/mail_transport.h"
+#include "platform/files.h"
 #include "platform/ini.h"
 #include "support/temp_dir.h"
 
@@ -232,6 +235,42 @@ TEST(RoundTripSecureSend, CodesAndTexts) {
   EXPECT_EQ(roundtrip::SendCode(plain), -911);
   plain.outcome = mail::OneMailOutcome::kRefused;
   EXPECT_EQ(roundtrip::SendCode(plain), -904);
+}
+
+// The round trip's SMTP side from the account's side file.
+TEST(RoundTripSecureSend, OptionsFromTheSideFile) {
+  struct Case {
+    const char* file;  // [ACCOUNT] lines; nullptr: no side file
+    bool secure, implicit, verify;
+    uint16_t port;
+    bool caFile;
+  } cases[] = {
+      {nullptr, false, false, true, 0, false},
+      {"SECURE=1\n", true, false, true, 0, true},
+      {"SECURE=1\nTLSMODE=implicit\n", true, true, true, 0, true},
+      {"SECURE=1\nTLSMODE=implicit\nPORT=465\n", true, true, true, 0, true},
+      {"SECURE=1\nPORT=587\nVERIFY=0\n", true, false, false, 587, true},
+      // A plain account keeps the plain dialogue; only a port of its own changes.
+      {"PORT=2525\n", false, false, true, 2525, false},
+      {"PORT=25\nPOPPORT=1110\n", false, false, true, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file ? c.file : "(none)");
+    testsupport::TempDir dir;
+    testsupport::WriteFile(common::IniPath(dir.path()), "[PROGRAM]\nTLSCAFILE=/etc/ca.pem\n");
+    const std::string key = common::HexKey("mail1");
+    if (c.file) {
+      platform::MakeDirs(dir / "AccountOptions");
+      testsupport::WriteFile(common::AccountOptionsPath(dir.path(), key),
+                             std::string("[ACCOUNT]\n") + c.file);
+    }
+    const mail::SmtpOptions o = roundtrip::AccountSmtpOptions(dir.path(), key);
+    EXPECT_EQ(o.secure, c.secure);
+    EXPECT_EQ(o.implicit, c.implicit);
+    EXPECT_EQ(o.verify, c.verify);
+    EXPECT_EQ(o.port, c.port);
+    EXPECT_EQ(o.caFile, c.caFile ? "/etc/ca.pem" : "");
+  }
 }
 
 }  // namespace

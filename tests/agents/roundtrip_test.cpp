@@ -15,6 +15,7 @@
 #include "agents/roundtrip/launcher.h"
 #include "agents/roundtrip/param_file.h"
 #include "common/account_key.h"
+#include "common/account_options.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
 #include "console/account_form.h"
@@ -23,7 +24,10 @@
 #include "log_lines.h"
 #include "mail_servers.h"
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "platform/lock.h"
+#include "secure_pop3.h"
+#include "support/cert_authority.h"
 #include "testkit.h"
 
 namespace {
@@ -704,6 +708,94 @@ TEST(RoundTripLaunch, BoundedRunsAndBusyAccountsSkipped) {
   EXPECT_TRUE(ParamFiles(pd).empty());
   EXPECT_NE(pd.TodayLog().find("Email Scan Process Not Started: " + common::HexKey("mail7")),
             std::string::npos);
+}
+
+// Secure accounts (side file SECURE=1): the test message goes through an aiosmtpd that
+// requires STARTTLS and comes back from a dovecot that requires STLS, both with a certificate
+// of a test authority trusted through TLSCAFILE. A mailbox server that refuses STLS never
+// hears the user name or password. A plain account beside them gets the lines it always got.
+TEST(SecureRoundTrip, StartTlsBothWaysRefusedStlsAndThePlainAccountBeside) {
+  testsupport::CertAuthority ca;
+  if (!ca.ok()) GTEST_SKIP() << ca.skipReason();
+  const testsupport::IssuedCert cert = ca.Issue("mail");
+  ASSERT_FALSE(cert.certFile.empty());
+  mailtest::SecureDovecot securePop({{"alice", kPassword}, {"bob", kPassword}}, cert.certFile,
+                                    cert.keyFile);
+  if (!securePop.ok()) GTEST_SKIP() << securePop.skipReason();
+  mailtest::SmtpOptions tls;
+  tls.certFile = cert.certFile;
+  tls.keyFile = cert.keyFile;
+  MaildirSmtp secureSmtp(securePop.mailRoot(), securePop.owner(), tls);
+  ASSERT_TRUE(secureSmtp.ok()) << "aiosmtpd with STARTTLS did not start";
+  Dovecot plainPop(std::vector<mailtest::MailUser>{{"carol", kPassword}});
+  ASSERT_TRUE(plainPop.ok()) << plainPop.skipReason();
+  MaildirSmtp plainSmtp(plainPop);
+  ASSERT_TRUE(plainSmtp.ok());
+  std::mutex heardMutex;
+  std::string heard;
+  mailtest::ScriptedPop3 refusing([&](int fd, const mailtest::ScriptedPop3& server) {
+    mailtest::Send(fd, "+OK ready\r\n");
+    for (std::string line; !(line = mailtest::ReadCommand(fd, server)).empty();) {
+      {
+        std::lock_guard<std::mutex> lock(heardMutex);
+        heard += line + "\n";
+      }
+      mailtest::Send(fd, line == "QUIT" ? "+OK bye\r\n" : "-ERR not here\r\n");
+      if (line == "QUIT") return;
+    }
+  });
+
+  ProgramDir pd;
+  Alerts(pd, "");
+  testkit::SetLogging(pd, common::kGroupEmail, true, true);
+  ::setenv("VARN_ROUNDTRIP_TEST_PAUSE_MS", "1000", 1);
+  platform::IniSetString(common::IniPath(pd.dir()), "PROGRAM", "TLSCAFILE", ca.caFile());
+  const auto add = [&](const std::string& name, int smtpPort, int popPort, const char* user,
+                       const char* options) {
+    testkit::AddAccount(pd, MailAccount(name, smtpPort, popPort, user, kPassword, 30),
+                        StatusFolder::kEmail);
+    if (options[0] != '\0') {
+      testsupport::WriteFile(common::AccountOptionsPath(pd.dir(), common::HexKey(name)),
+                             std::string("[ACCOUNT]\n") + options);
+    }
+  };
+  add("secure", secureSmtp.port(), securePop.stlsPort(), "alice", "SECURE=1\n");
+  add("stls refused", secureSmtp.port(), refusing.port(), "bob", "SECURE=1\n");
+  add("plain", plainSmtp.port(), plainPop.port(), "carol", "");
+  ASSERT_EQ(LaunchEmail(pd), 0);
+
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> lines;  // code, text
+    int failCount;
+  } cases[] = {
+      {"secure",
+       {{"00001", "Mail Send OK Domain/IP: 127.0.0.1"},
+        {"00001", "Mail Receive OK Passed Time: #sec Domain/IP: 127.0.0.1"}},
+       0},
+      {"stls refused",
+       {{"00001", "Mail Send OK Domain/IP: 127.0.0.1"},
+        {"-0925", "Mail Receive Failed Error: TLS_REFUSED Domain/IP: 127.0.0.1"}},
+       1},
+      {"plain",
+       {{"00001", "Mail Send OK Domain/IP: 127.0.0.1"},
+        {"00001", "Mail Receive OK Passed Time: #sec Domain/IP: 127.0.0.1"}},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<std::string> lines = LinesOf(pd, c.name);
+    ASSERT_EQ(lines.size(), c.lines.size()) << pd.TodayLog();
+    for (size_t i = 0; i < c.lines.size(); ++i)
+      ExpectLogLine(lines[i], c.lines[i].first, c.name, c.lines[i].second);
+    EXPECT_EQ(testkit::ReadStatus(pd, StatusFolder::kEmail, c.name).failCount, c.failCount);
+  }
+  EXPECT_EQ(securePop.MessageCount("alice"), 0) << "the secure fetch deleted its message";
+  std::lock_guard<std::mutex> lock(heardMutex);
+  EXPECT_NE(heard.find("STLS\n"), std::string::npos) << heard;
+  EXPECT_EQ(heard.find("USER"), std::string::npos) << heard;
+  EXPECT_EQ(heard.find("PASS"), std::string::npos) << heard;
+  EXPECT_EQ(heard.find(kPassword), std::string::npos) << heard;
 }
 
 }  // namespace

@@ -197,17 +197,17 @@ int Dovecot::MessageCount(const std::string& user) const {
   return n;
 }
 
-MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options) {
+MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options)
+    : MaildirSmtp(dovecot.mailRoot(), dovecot.owner(), options) {}
+
+MaildirSmtp::MaildirSmtp(const std::string& mailRoot, const std::string& owner,
+                         const SmtpOptions& options) {
   if (::access(kPython, X_OK) != 0) return;
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
-  std::vector<std::string> args = {"python3",
-                                   "-u",
-                                   VARN_SOURCE_DIR "/tests/inboxpull/maildir_smtp.py",
-                                   "--root",
-                                   dovecot.mailRoot(),
-                                   "--owner",
-                                   dovecot.owner()};
+  std::vector<std::string> args = {
+      "python3", "-u", VARN_SOURCE_DIR "/tests/inboxpull/maildir_smtp.py", "--root", mailRoot,
+      "--owner", owner};
   if (options.delaySeconds > 0) {
     args.push_back("--delay");
     args.push_back(std::to_string(options.delaySeconds));
@@ -216,6 +216,9 @@ MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options) {
   args.insert(args.end(), {"--address", options.address, "--port", std::to_string(options.port)});
   if (!options.user.empty()) {
     args.insert(args.end(), {"--user", options.user, "--password", options.password});
+  }
+  if (!options.certFile.empty()) {
+    args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});
   }
   pid_ = ::fork();
   if (pid_ == 0) {

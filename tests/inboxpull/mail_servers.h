@@ -61,12 +61,17 @@ struct SmtpOptions {
   std::string user, password;
   std::string address = "127.0.0.1";
   int port = 0;  // 0: a free one
+  // With both: STARTTLS offered with this certificate and required before MAIL.
+  std::string certFile, keyFile;
 };
 
 // aiosmtpd (python3-aiosmtpd) delivering into the Maildirs of `dovecot`.
 class MaildirSmtp {
  public:
   MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options = {});
+  // Delivering into the Maildirs under `mailRoot`, owned by `owner` ("uid:gid").
+  MaildirSmtp(const std::string& mailRoot, const std::string& owner,
+              const SmtpOptions& options = {});
   ~MaildirSmtp();
   bool ok() const { return port_ > 0; }
   int port() const { return port_; }

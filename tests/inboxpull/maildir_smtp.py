@@ -4,11 +4,13 @@ Prints the port on its first output line, then serves until killed. A message fo
 <local>@<anything> goes to <root>/<local>/new/ (written in tmp/ first, then moved), owned
 by --owner uid:gid so that the POP3 server reading the Maildir may delete it.
 --delay SECONDS delivers that much later; --drop accepts mail and never delivers it.
-With --user/--password, AUTH LOGIN is offered and checked.
+With --user/--password, AUTH LOGIN is offered and checked. With --cert/--key, STARTTLS is
+offered with that certificate and required before anything but EHLO, NOOP and QUIT.
 """
 import argparse
 import asyncio
 import os
+import ssl
 import time
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
@@ -62,6 +64,8 @@ def main():
     p.add_argument("--password", default="")
     p.add_argument("--address", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--cert", default="")
+    p.add_argument("--key", default="")
     args = p.parse_args()
     delivery = Delivery(args)
 
@@ -75,6 +79,10 @@ def main():
                   data_size_limit=64 << 20)
     if args.user:
         kwargs.update(auth_require_tls=False, authenticator=authenticate)
+    if args.cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.cert, args.key)
+        kwargs.update(tls_context=context, require_starttls=True)
 
     async def serve():
         loop = asyncio.get_running_loop()

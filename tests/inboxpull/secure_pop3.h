@@ -22,6 +22,10 @@ class SecureDovecot {
   const std::string& skipReason() const { return skipReason_; }
   int stlsPort() const { return stlsPort_; }
   int implicitPort() const { return implicitPort_; }
+  // The folder of the users' Maildirs and their owner "uid:gid", for an SMTP server that
+  // delivers into them.
+  const std::string& mailRoot() const { return mailRoot_; }
+  std::string owner() const { return std::to_string(uid_) + ":" + std::to_string(gid_); }
   void Deliver(const std::string& user, const std::string& text) const;
   int MessageCount(const std::string& user) const;
 

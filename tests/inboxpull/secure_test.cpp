@@ -115,21 +115,21 @@ TEST_F(SecurePop3Test, VerdictsForEachCertificateAndMode) {
       {"implicit, trusted", kValid, kImplicit, "127.0.0.1", 1, true, 0, 1, ""},
       {"STLS, by host name (SNI)", kValid, kStls, "localhost", 1, true, 0, 1, ""},
       {"ends in 30 days, warned at 14", kValid, kImplicit, "127.0.0.1", 1, true, 14, 1, ""},
-      {"test authority not given", kValid, kStls, "127.0.0.1", 1, false, 0, -941,
+      {"test authority not given", kValid, kStls, "127.0.0.1", 1, false, 0, -921,
        "Certificate not trusted: "},
-      {"wrong host name", kWrongHost, kStls, "127.0.0.1", 1, true, 0, -943,
+      {"wrong host name", kWrongHost, kStls, "127.0.0.1", 1, true, 0, -923,
        "Certificate does not match host 127.0.0.1: "},
-      {"wrong host name, implicit", kWrongHost, kImplicit, "localhost", 1, true, 0, -943,
+      {"wrong host name, implicit", kWrongHost, kImplicit, "localhost", 1, true, 0, -923,
        "Certificate does not match host localhost: "},
       {"wrong host name, not verified", kWrongHost, kImplicit, "127.0.0.1", 0, false, 0, 1, ""},
-      {"expired", kExpired, kImplicit, "127.0.0.1", 1, true, 0, -942,
+      {"expired", kExpired, kImplicit, "127.0.0.1", 1, true, 0, -922,
        "Certificate expired: certificate has expired"},
-      {"expired, not verified but warned", kExpired, kStls, "127.0.0.1", 0, false, 14, -942,
+      {"expired, not verified but warned", kExpired, kStls, "127.0.0.1", 0, false, 14, -922,
        "Certificate expired: the certificate ended on "},
-      {"self-signed", kSelfSigned, kStls, "127.0.0.1", 1, true, 0, -941,
+      {"self-signed", kSelfSigned, kStls, "127.0.0.1", 1, true, 0, -921,
        "Certificate not trusted: "},
       {"self-signed, not verified", kSelfSigned, kImplicit, "127.0.0.1", 0, true, 0, 1, ""},
-      {"ends within the warning days", kEndsSoon, kStls, "127.0.0.1", 1, true, 14, -944,
+      {"ends within the warning days", kEndsSoon, kStls, "127.0.0.1", 1, true, 14, -924,
        " days left)"},
       {"ends after the warning days", kEndsSoon, kImplicit, "127.0.0.1", 1, true, 3, 1, ""},
   };
@@ -222,13 +222,13 @@ struct BrokenCase {
 
 TEST(SecurePop3Broken, UpgradeFailuresSendNoCredentials) {
   const BrokenCase cases[] = {
-      {"STLS refused", kStls, "-ERR not here\r\n", 3000, -945, "Server refused STLS"},
-      {"STLS answered by a close", kStls, "", 3000, -945, "Server refused STLS: no answer"},
+      {"STLS refused", kStls, "-ERR not here\r\n", 3000, -925, "Server refused STLS"},
+      {"STLS answered by a close", kStls, "", 3000, -925, "Server refused STLS: no answer"},
       {"garbage instead of a ServerHello", kStls, "+OK go ahead\r\nthis is not TLS at all\r\n",
-       3000, -940, "TLS handshake failed: "},
-      {"clear text behind +OK", kStls, "+OK go ahead\r\n+OK injected\r\n", 3000, -940,
+       3000, -920, "TLS handshake failed: "},
+      {"clear text behind +OK", kStls, "+OK go ahead\r\n+OK injected\r\n", 3000, -920,
        "unencrypted data after the STLS reply"},
-      {"handshake never answered", kStls, "+OK go ahead\r\n", 1000, -940,
+      {"handshake never answered", kStls, "+OK go ahead\r\n", 1000, -920,
        "TLS handshake failed: no answer in time"},
   };
   for (const BrokenCase& c : cases) {
@@ -266,7 +266,7 @@ TEST(SecurePop3Broken, ImplicitTlsAgainstAPlainServerFails) {
     for (std::string line; !(line = ReadCommand(fd, s)).empty();) heard->Add(line);
   });
   testsupport::TempDir dir;
-  EXPECT_EQ(Secure("127.0.0.1", server.port(), dir / "box", kImplicit, 1, "", 0, dir / "l"), -940);
+  EXPECT_EQ(Secure("127.0.0.1", server.port(), dir / "box", kImplicit, 1, "", 0, dir / "l"), -920);
   EXPECT_NE(testsupport::ReadFile(dir / "l").find("TLS handshake failed: "), std::string::npos);
 }
 
