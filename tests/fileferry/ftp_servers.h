@@ -11,6 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/peak_memory.h"
+#include "support/scripted_server.h"
+
 namespace ftptest {
 
 // The local user the vsftpd instances sign in (created on first use, with no shell).
@@ -60,23 +63,17 @@ class ScriptedServer {
  public:
   using Session = std::function<void(int fd, const ScriptedServer& server)>;
   explicit ScriptedServer(Session session);
-  ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  int port() const { return port_; }
-  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
-  bool stopping() const { return stop_; }
+  int port() const { return core_->port(); }
+  std::string server() const { return core_->server(); }
+  bool stopping() const { return core_->stopping(); }
+  const std::atomic<bool>* stopFlag() const { return &core_->stopFlag(); }
 
  private:
-  void AcceptLoop();
-
-  int fd_ = -1;
-  int port_ = 0;
   Session session_;
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::thread> sessions_;
+  std::unique_ptr<testsupport::ScriptedServer> core_;
 };
 
 // Helpers for sessions: whole sends, and reading one command line (at most 4096 bytes, up
@@ -131,8 +128,8 @@ TransferStep TrickleDownload(int forMs);
 // A port on 127.0.0.1 that nobody listens on (free a moment ago).
 int ClosedPort();
 
-// The peak resident memory of this process in kB (VmHWM), and a reset of that peak.
-long PeakMemoryKb();
-void ResetPeakMemory();
+// This process's peak resident memory (kB) and a reset of the peak.
+using testsupport::PeakMemoryKb;
+using testsupport::ResetPeakMemory;
 
 }  // namespace ftptest

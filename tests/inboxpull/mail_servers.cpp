@@ -25,19 +25,7 @@ constexpr const char* kDovecot = "/usr/sbin/dovecot";
 constexpr const char* kPython = "/usr/bin/python3";
 
 bool Greets(const std::string& address, int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  bool ok = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    pollfd p{fd, POLLIN, 0};
-    char buf[64];
-    ok = ::poll(&p, 1, 2000) > 0 && ::recv(fd, buf, sizeof buf, 0) > 0 && buf[0] == '+';
-  }
-  ::close(fd);
-  return ok;
+  return testsupport::FirstWords(address, port, 2000).rfind('+', 0) == 0;
 }
 
 std::string MakeBase() {
@@ -51,15 +39,7 @@ std::string MakeBase() {
 }  // namespace
 
 int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  return testsupport::UnusedLoopbackPort();
 }
 
 Dovecot::Dovecot(const std::vector<MailUser>& users, const std::string& address, int port)
@@ -243,84 +223,26 @@ MaildirSmtp::~MaildirSmtp() {
 }
 
 ScriptedPop3::ScriptedPop3(Session session) : session_(std::move(session)) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 16) != 0) return;
-  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  acceptor_ = std::thread([this] {
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      sessions_.emplace_back([this, client] {
-        session_(client, *this);
-        ::close(client);
-      });
-    }
-  });
-}
-
-ScriptedPop3::~ScriptedPop3() {
-  stop_ = true;
-  if (acceptor_.joinable()) acceptor_.join();
-  for (std::thread& t : sessions_)
-    if (t.joinable()) t.join();
-  if (fd_ >= 0) ::close(fd_);
+  core_ = std::make_unique<testsupport::ScriptedServer>(
+      [this](testsupport::Connection& c) { session_(c.fd(), *this); });
 }
 
 bool Send(int fd, const std::string& text) {
-  size_t sent = 0;
-  while (sent < text.size()) {
-    const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
+  return testsupport::SendAll(fd, text);
 }
 
 std::string ReadCommand(int fd, const ScriptedPop3& server) {
   std::string line;
-  for (int waited = 0; waited < 10000 && !server.stopping();) {
-    pollfd p{fd, POLLIN, 0};
-    const int n = ::poll(&p, 1, 100);
-    if (n == 0) {
-      waited += 100;
-      continue;
-    }
-    char c;
-    if (n < 0 || ::recv(fd, &c, 1, 0) != 1) return "";
-    if (c == '\n') {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    if (line.size() < 4096) line += c;
-  }
-  return "";
+  testsupport::Connection(fd, server.stopFlag()).ReadLine(&line);
+  return line;
 }
 
 bool GreetAndLogIn(int fd, const ScriptedPop3& server) {
-  if (!Send(fd, "+OK scripted POP3 ready\r\n")) return false;
-  if (ReadCommand(fd, server).rfind("USER ", 0) != 0 || !Send(fd, "+OK\r\n")) return false;
-  if (ReadCommand(fd, server).rfind("PASS ", 0) != 0) return false;
-  return Send(fd, "+OK logged in\r\n");
-}
-
-long PeakMemoryKb() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
-void ResetPeakMemory() {
-  std::ofstream("/proc/self/clear_refs") << "5";
+  testsupport::Connection c(fd, server.stopFlag());
+  return testsupport::RunSteps(
+      c, {testsupport::Say("+OK scripted POP3 ready\r\n"), testsupport::Expect("USER "),
+          testsupport::Say("+OK\r\n"), testsupport::Expect("PASS "),
+          testsupport::Say("+OK logged in\r\n")});
 }
 
 }  // namespace mailtest

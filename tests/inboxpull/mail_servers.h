@@ -5,10 +5,14 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/peak_memory.h"
+#include "support/scripted_server.h"
 
 namespace mailtest {
 
@@ -83,17 +87,13 @@ class ScriptedPop3 {
  public:
   using Session = std::function<void(int fd, const ScriptedPop3& server)>;
   explicit ScriptedPop3(Session session);
-  ~ScriptedPop3();
-  int port() const { return port_; }
-  bool stopping() const { return stop_; }
+  int port() const { return core_->port(); }
+  bool stopping() const { return core_->stopping(); }
+  const std::atomic<bool>* stopFlag() const { return &core_->stopFlag(); }
 
  private:
-  int fd_ = -1;
-  int port_ = 0;
   Session session_;
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::thread> sessions_;
+  std::unique_ptr<testsupport::ScriptedServer> core_;
 };
 
 // Session helpers: a whole send (false when the peer is gone), and one command line (""
@@ -107,7 +107,7 @@ bool GreetAndLogIn(int fd, const ScriptedPop3& server);
 int FreePort();
 
 // This process's peak resident memory (kB) and a reset of the peak.
-long PeakMemoryKb();
-void ResetPeakMemory();
+using testsupport::PeakMemoryKb;
+using testsupport::ResetPeakMemory;
 
 }  // namespace mailtest

@@ -7,10 +7,13 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/scripted_server.h"
 
 namespace mailtest {
 
@@ -45,22 +48,17 @@ class FakeSmtpServer {
  public:
   explicit FakeSmtpServer(std::vector<std::string> replies,
                           const std::string& address = "127.0.0.1", int port = 0);
-  ~FakeSmtpServer();
-  int port() const { return port_; }
+  int port() const { return core_->port(); }
   // Client lines so far, each followed by "\n".
   std::string Transcript();
   std::vector<std::string> Lines();
 
  private:
-  void Serve();
-  void Flood(int fd, const std::string& line);
+  void Serve(testsupport::Connection& connection);
   std::vector<std::string> replies_;
-  int listenFd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::string transcript_;
-  std::atomic<bool> stop_{false};
+  std::unique_ptr<testsupport::ScriptedServer> core_;
 };
 
 // A listener whose accept queue is full: connects to it hang until they time out.

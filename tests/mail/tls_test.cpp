@@ -25,6 +25,7 @@
 #include "mail_test_support.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -302,39 +303,21 @@ TEST(SecureSmtp, ScriptedUpgradeFailures) {
 // A server that says yes to STARTTLS and closes the connection at once: the handshake
 // fails with its own text, and nothing is sent after it.
 TEST(SecureSmtp, UpgradeAnsweredByAClose) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  std::string heard;
-  std::thread serve([&] {
-    const int fd = accept(listener, nullptr, nullptr);
-    auto line = [&] {
-      char c;
-      while (recv(fd, &c, 1, 0) == 1) {
-        heard += c;
-        if (c == '\n') return;
-      }
-    };
-    send(fd, "220 mx ESMTP\r\n", 14, MSG_NOSIGNAL);
-    line();
-    send(fd, "250 mx\r\n", 8, MSG_NOSIGNAL);
-    line();
-    send(fd, "220 go\r\n", 8, MSG_NOSIGNAL);
-    close(fd);
-  });
+  testsupport::ServerOptions once;
+  once.maxConnections = 1;
+  testsupport::ScriptedServer server(
+      {testsupport::Say("220 mx ESMTP\r\n"), testsupport::Expect(), testsupport::Say("250 mx\r\n"),
+       testsupport::Expect(), testsupport::Say("220 go\r\n"), testsupport::Close()},
+      once);
+  ASSERT_TRUE(server.ok());
   testsupport::TempDir temp;
   mail::SmtpOptions options;
   options.secure = true;
-  options.port = ntohs(a.sin_port);
+  options.port = static_cast<uint16_t>(server.port());
   const mail::OneMailResult r =
       mail::SendOneMail(TestJob("127.0.0.1", 1), "alice", "s3cret", temp.path(), 10000, options);
-  serve.join();
-  close(listener);
+  server.Stop();
+  const std::string heard = server.received();
   EXPECT_EQ(r.outcome, OneMailOutcome::kNotSecure);
   EXPECT_EQ(r.tls, TlsFailure::kHandshake) << r.tlsDetail;
   EXPECT_EQ(heard.substr(heard.find('\n') + 1), "STARTTLS\r\n");
