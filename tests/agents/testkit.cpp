@@ -232,25 +232,9 @@ int ClosedPort() {
 
 PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args) {
   if (::access("/usr/bin/python3", X_OK) != 0) return;
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return;
-  std::vector<std::string> argv = {"-u", "-c", script};
+  std::vector<std::string> argv = {"/usr/bin/python3", "-u", "-c", script};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_ = Spawn("/usr/bin/python3", argv, out[1]);
-  ::close(out[1]);
-  std::string line;
-  char c;
-  pollfd p{out[0], POLLIN, 0};
-  while (::poll(&p, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  ::close(out[0]);
-  port_ = std::atoi(line.c_str());
-}
-
-PythonServer::~PythonServer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  server_ = std::make_unique<testsupport::AnnouncedServer>(argv);
 }
 
 }  // namespace testkit

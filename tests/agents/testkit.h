@@ -13,6 +13,7 @@
 #include "common/layout.h"
 #include "common/record_texts.h"
 #include "common/records.h"
+#include "support/announced_server.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
@@ -94,13 +95,11 @@ int ClosedPort();
 class PythonServer {
  public:
   explicit PythonServer(const std::string& script, const std::vector<std::string>& args = {});
-  ~PythonServer();
-  int port() const { return port_; }
-  bool ok() const { return port_ > 0; }
+  int port() const { return server_ ? server_->port() : 0; }
+  bool ok() const { return port() > 0; }
 
  private:
-  int pid_ = -1;
-  int port_ = 0;
+  std::unique_ptr<testsupport::AnnouncedServer> server_;
 };
 
 }  // namespace testkit

@@ -227,33 +227,12 @@ std::string Vsftpd::Log() const {
   return text;
 }
 
-ScriptedServer::ScriptedServer(Session session) : session_(std::move(session)) {
-  core_ = std::make_unique<testsupport::ScriptedServer>(
-      [this](testsupport::Connection& c) { session_(c.fd(), *this); });
-}
-
-bool SendText(int fd, const std::string& text) {
-  return testsupport::SendAll(fd, text);
-}
-
-std::string ReadCommand(int fd, const ScriptedServer& server, int timeoutMs) {
-  std::string line;
-  testsupport::LineRead how;
-  how.timeoutMs = timeoutMs;
-  testsupport::Connection(fd, server.stopFlag()).ReadLine(&line, how);
-  return line;
-}
-
-void WaitForClose(int fd, const ScriptedServer& server) {
-  testsupport::Connection(fd, server.stopFlag()).StaySilent();
-}
-
 bool GreetAndSignIn(int fd, const ScriptedServer& server) {
-  testsupport::Connection c(fd, server.stopFlag());
   return testsupport::RunSteps(
-      c, {testsupport::Say("220 scripted server\r\n"), testsupport::Expect("USER"),
-          testsupport::Say("331 password please\r\n"), testsupport::Expect("PASS"),
-          testsupport::Say("230 signed in\r\n")});
+      fd, server,
+      {testsupport::Say("220 scripted server\r\n"), testsupport::Expect("USER"),
+       testsupport::Say("331 password please\r\n"), testsupport::Expect("PASS"),
+       testsupport::Say("230 signed in\r\n")});
 }
 
 void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,

@@ -56,32 +56,14 @@ class Vsftpd {
   std::string skipReason_;
 };
 
-// A listener on 127.0.0.1 that runs `session` on every connection it accepts, each on a
-// thread of its own; the socket is closed when `session` returns. `stopping()` turns true
-// when the server is destroyed, and sessions should then return.
-class ScriptedServer {
- public:
-  using Session = std::function<void(int fd, const ScriptedServer& server)>;
-  explicit ScriptedServer(Session session);
-  ScriptedServer(const ScriptedServer&) = delete;
-  ScriptedServer& operator=(const ScriptedServer&) = delete;
-
-  int port() const { return core_->port(); }
-  std::string server() const { return core_->server(); }
-  bool stopping() const { return core_->stopping(); }
-  const std::atomic<bool>* stopFlag() const { return &core_->stopFlag(); }
-
- private:
-  Session session_;
-  std::unique_ptr<testsupport::ScriptedServer> core_;
-};
-
-// Helpers for sessions: whole sends, and reading one command line (at most 4096 bytes, up
-// to `timeoutMs` in all). False / "" when the peer closed, the server stops or time ran out.
-bool SendText(int fd, const std::string& text);
-std::string ReadCommand(int fd, const ScriptedServer& server, int timeoutMs = 10000);
-// Waits until the peer closes or the server stops.
-void WaitForClose(int fd, const ScriptedServer& server);
+// A listener on 127.0.0.1 that runs a session on every connection it accepts, with
+// session helpers: whole sends, one command line, waiting for the peer to close.
+using ScriptedServer = testsupport::SocketServer;
+using testsupport::ReadCommand;
+using testsupport::WaitForClose;
+inline bool SendText(int fd, const std::string& text) {
+  return testsupport::SendAll(fd, text);
+}
 
 // Signs the client in: greeting, USER, PASS; true when the client got as far as PASS.
 bool GreetAndSignIn(int fd, const ScriptedServer& server);

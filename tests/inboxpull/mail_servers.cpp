@@ -44,12 +44,26 @@ int FreePort() {
 
 Dovecot::Dovecot(const std::vector<MailUser>& users, const std::string& address, int port)
     : address_(address), fixedPort_(port) {
+  Begin(users);
+}
+
+Dovecot::Dovecot(const std::vector<MailUser>& users, const DovecotTls& tls)
+    : address_("127.0.0.1"), tls_(tls) {
+  Begin(users);
+}
+
+void Dovecot::Begin(const std::vector<MailUser>& users) {
   if (::access(kDovecot, X_OK) != 0) {
     skipReason_ = "dovecot-pop3d is not installed";
     return;
   }
   if (::geteuid() != 0) {
     skipReason_ = "dovecot needs root to switch to the mail user";
+    return;
+  }
+  const bool secure = !tls_.certFile.empty() || !tls_.keyFile.empty();
+  if (secure && tls_.certFile.empty()) {
+    skipReason_ = "no server certificate";
     return;
   }
   if (const passwd* pw = ::getpwnam("nobody")) {
@@ -85,22 +99,39 @@ bool Dovecot::Start(const std::vector<MailUser>& users) {
   const std::string conf = base_ + "/dovecot.conf";
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = fixedPort_ > 0 ? fixedPort_ : FreePort();
+    const bool secure = !tls_.certFile.empty();
+    if (secure) {
+      implicitPort_ = FreePort();
+      if (implicitPort_ == port_) continue;
+    }
     {
       std::ofstream out(conf, std::ios::trunc);
       out << "protocols = pop3\nlisten = " << address_ << "\n"
           << "base_dir = " << base_ << "/run\n"
           << "state_dir = " << base_ << "/state\n"
-          << "log_path = " << base_ << "/dovecot.log\n"
-          << "ssl = no\ndisable_plaintext_auth = no\nauth_mechanisms = plain\n"
+          << "log_path = " << base_ << "/dovecot.log\n";
+      if (secure) {
+        out << "ssl = required\nssl_cert = <" << tls_.certFile << "\nssl_key = <" << tls_.keyFile
+            << "\ndisable_plaintext_auth = yes\n";
+      } else {
+        out << "ssl = no\ndisable_plaintext_auth = no\n";
+      }
+      out << "auth_mechanisms = plain\n"
           << "mail_location = maildir:" << mailRoot_ << "/%u\n"
           << "first_valid_uid = 1\npop3_uidl_format = %08Xu%08Xv\n"
           // Refused logins are answered at once, however many came before.
-          << "auth_failure_delay = 0\nlogin_trusted_networks = 127.0.0.0/8\n"
-          << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << base_
+          << "auth_failure_delay = 0\n";
+      // Plain logins are allowed from loopback only without TLS.
+      if (!secure) out << "login_trusted_networks = 127.0.0.0/8\n";
+      out << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << base_
           << "/users\n}\n"
           << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << base_
           << "/users\n}\n"
-          << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n}\n";
+          << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n";
+      if (secure) {
+        out << "  inet_listener pop3s {\n    port = " << implicitPort_ << "\n    ssl = yes\n  }\n";
+      }
+      out << "}\n";
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -123,6 +154,8 @@ bool Dovecot::Start(const std::vector<MailUser>& users) {
       }
       ::usleep(50000);
     }
+    // The group it leads, and the process itself in case it had not made the group yet.
+    ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
@@ -179,9 +212,7 @@ int Dovecot::MessageCount(const std::string& user) const {
 
 MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options) {
   if (::access(kPython, X_OK) != 0) return;
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return;
-  std::vector<std::string> args = {"python3",
+  std::vector<std::string> args = {kPython,
                                    "-u",
                                    VARN_SOURCE_DIR "/tests/inboxpull/maildir_smtp.py",
                                    "--root",
@@ -197,52 +228,15 @@ MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options) {
   if (!options.user.empty()) {
     args.insert(args.end(), {"--user", options.user, "--password", options.password});
   }
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out[1], 1);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(kPython, argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string line;
-  char c;
-  pollfd p{out[0], POLLIN, 0};
-  while (::poll(&p, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  ::close(out[0]);
-  port_ = std::atoi(line.c_str());
-}
-
-MaildirSmtp::~MaildirSmtp() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-ScriptedPop3::ScriptedPop3(Session session) : session_(std::move(session)) {
-  core_ = std::make_unique<testsupport::ScriptedServer>(
-      [this](testsupport::Connection& c) { session_(c.fd(), *this); });
-}
-
-bool Send(int fd, const std::string& text) {
-  return testsupport::SendAll(fd, text);
-}
-
-std::string ReadCommand(int fd, const ScriptedPop3& server) {
-  std::string line;
-  testsupport::Connection(fd, server.stopFlag()).ReadLine(&line);
-  return line;
+  server_ = std::make_unique<testsupport::AnnouncedServer>(args);
 }
 
 bool GreetAndLogIn(int fd, const ScriptedPop3& server) {
-  testsupport::Connection c(fd, server.stopFlag());
   return testsupport::RunSteps(
-      c, {testsupport::Say("+OK scripted POP3 ready\r\n"), testsupport::Expect("USER "),
-          testsupport::Say("+OK\r\n"), testsupport::Expect("PASS "),
-          testsupport::Say("+OK logged in\r\n")});
+      fd, server,
+      {testsupport::Say("+OK scripted POP3 ready\r\n"), testsupport::Expect("USER "),
+       testsupport::Say("+OK\r\n"), testsupport::Expect("PASS "),
+       testsupport::Say("+OK logged in\r\n")});
 }
 
 }  // namespace mailtest

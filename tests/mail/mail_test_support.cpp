@@ -41,44 +41,21 @@ void Flood(testsupport::Connection& connection, const std::string& line) {
 
 }  // namespace
 
-PySmtpServer::PySmtpServer(const std::string& storeDir, const std::string& user,
-                           const std::string& password)
-    : dir_(storeDir) {
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return;
+namespace {
+
+std::vector<std::string> PySmtpArgs(const std::string& storeDir, const std::string& user,
+                                    const std::string& password) {
   const std::string script = std::string(VARN_SOURCE_DIR) + "/tests/mail/smtp_server.py";
   std::vector<std::string> args = {"/usr/bin/python3", script, "--dir", storeDir};
   if (!user.empty()) args.insert(args.end(), {"--user", user, "--password", password});
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  const int64_t deadline = platform::MonotonicMs() + 20000;
-  while (line.find('\n') == std::string::npos && platform::MonotonicMs() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, 500) <= 0) continue;
-    char buffer[64];
-    ssize_t n = read(out[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<size_t>(n));
-  }
-  close(out[0]);
-  port_ = std::atoi(line.c_str());
+  return args;
 }
 
-PySmtpServer::~PySmtpServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-}
+}  // namespace
+
+PySmtpServer::PySmtpServer(const std::string& storeDir, const std::string& user,
+                           const std::string& password)
+    : dir_(storeDir), server_(PySmtpArgs(storeDir, user, password)) {}
 
 std::string PySmtpServer::Message(int n, int waitMs) const {
   const std::string path = dir_ + "/" + std::to_string(n) + ".eml";

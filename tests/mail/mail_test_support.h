@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/announced_server.h"
 #include "support/scripted_server.h"
 
 namespace mailtest {
@@ -23,9 +24,8 @@ class PySmtpServer {
   // Empty user: no AUTH offered.
   PySmtpServer(const std::string& storeDir, const std::string& user = "",
                const std::string& password = "");
-  ~PySmtpServer();
-  int port() const { return port_; }
-  bool ok() const { return port_ > 0; }
+  int port() const { return server_.port(); }
+  bool ok() const { return port() > 0; }
   // Waits until message `n` (1, 2, ...) is stored; its .eml bytes, or "" after `waitMs`.
   std::string Message(int n, int waitMs = 20000) const;
   // The .env lines: sender, recipients (comma separated), logged-in user.
@@ -33,8 +33,7 @@ class PySmtpServer {
 
  private:
   std::string dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
+  testsupport::AnnouncedServer server_;
 };
 
 // A scripted server on 127.0.0.1 for one connection. replies[0] is the greeting; after

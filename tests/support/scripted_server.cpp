@@ -143,7 +143,7 @@ bool Connection::ReadLine(std::string* line, const LineRead& how) {
     if (pending_.empty()) {
       if (!WaitReadable(fd_, LeftMs(bounded, deadline), stopping_)) return false;
       char block[4096];
-      const ssize_t n = ::recv(fd_, block, buffered_ ? sizeof block : 1, 0);
+      const ssize_t n = ::read(fd_, block, buffered_ ? sizeof block : 1);
       if (n <= 0) return false;
       Record(block, static_cast<size_t>(n));
       pending_.assign(block, static_cast<size_t>(n));
@@ -182,7 +182,7 @@ std::string Connection::ReadUntil(const std::vector<std::string_view>& ends, siz
   while (!done()) {
     if (!WaitReadable(fd_, LeftMs(bounded, deadline), stopping_)) break;
     char block[4096];
-    const ssize_t n = ::recv(fd_, block, std::min(sizeof block, maxBytes - data.size()), 0);
+    const ssize_t n = ::read(fd_, block, std::min(sizeof block, maxBytes - data.size()));
     if (n <= 0) break;
     Record(block, static_cast<size_t>(n));
     data.append(block, static_cast<size_t>(n));
@@ -195,7 +195,7 @@ std::string Connection::ReadSome(size_t maxBytes, int timeoutMs) {
   pending_.erase(0, data.size());
   if (!data.empty() || !WaitReadable(fd_, timeoutMs, stopping_)) return data;
   data.resize(maxBytes);
-  const ssize_t n = ::recv(fd_, data.data(), maxBytes, 0);
+  const ssize_t n = ::read(fd_, data.data(), maxBytes);
   data.resize(n > 0 ? static_cast<size_t>(n) : 0);
   Record(data.data(), data.size());
   return data;
@@ -217,7 +217,7 @@ void Connection::StaySilent(int ms) {
   for (;;) {
     if (!WaitReadable(fd_, LeftMs(bounded, deadline), stopping_)) return;
     char block[4096];
-    const ssize_t n = ::recv(fd_, block, sizeof block, 0);
+    const ssize_t n = ::read(fd_, block, sizeof block);
     if (n <= 0) return;
     Record(block, static_cast<size_t>(n));
   }
@@ -293,6 +293,51 @@ void ScriptedServer::AcceptLoop() {
       Serve(fd);
     }
   }
+}
+
+void HeardLines::Connected() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++connections_;
+}
+
+void HeardLines::Add(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back(line);
+}
+
+bool HeardLines::Holds(const std::string& prefix) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& line : lines_) {
+    if (line.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+int HeardLines::connections() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return connections_;
+}
+
+SocketServer::SocketServer(Session session, ServerOptions options) : session_(std::move(session)) {
+  core_ = std::make_unique<ScriptedServer>([this](Connection& c) { session_(c.fd(), *this); },
+                                           std::move(options));
+}
+
+std::string ReadCommand(int fd, const SocketServer& server, int timeoutMs) {
+  std::string line;
+  LineRead how;
+  how.timeoutMs = timeoutMs;
+  Connection(fd, server.stopFlag()).ReadLine(&line, how);
+  return line;
+}
+
+void WaitForClose(int fd, const SocketServer& server) {
+  Connection(fd, server.stopFlag()).StaySilent();
+}
+
+bool RunSteps(int fd, const SocketServer& server, const std::vector<Step>& steps) {
+  Connection connection(fd, server.stopFlag());
+  return RunSteps(connection, steps);
 }
 
 }  // namespace testsupport

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -159,5 +160,49 @@ class ScriptedServer {
   std::thread acceptor_;
   std::vector<std::thread> sessions_;
 };
+
+// What scripted sessions heard, line by line, and how many connections came; shared by a
+// test and its sessions.
+class HeardLines {
+ public:
+  void Connected();
+  void Add(const std::string& line);
+  // Whether a line starts with `prefix`.
+  bool Holds(const std::string& prefix) const;
+  int connections() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  int connections_ = 0;
+};
+
+// For sessions written against the socket itself: `session` gets the accepted socket and
+// the server, each connection on a thread of its own; the socket is closed when it returns.
+// `stopping()` turns true when the server is destroyed, and sessions should then return.
+class SocketServer {
+ public:
+  using Session = std::function<void(int fd, const SocketServer& server)>;
+  explicit SocketServer(Session session, ServerOptions options = {});
+  SocketServer(const SocketServer&) = delete;
+  SocketServer& operator=(const SocketServer&) = delete;
+
+  int port() const { return core_->port(); }
+  std::string server() const { return core_->server(); }
+  bool stopping() const { return core_->stopping(); }
+  const std::atomic<bool>* stopFlag() const { return &core_->stopFlag(); }
+
+ private:
+  Session session_;
+  std::unique_ptr<ScriptedServer> core_;
+};
+
+// One command line of at most 4096 bytes within `timeoutMs` in all; "" when the peer
+// closed, the server stops or time ran out.
+std::string ReadCommand(int fd, const SocketServer& server, int timeoutMs = 10000);
+// Waits until the peer closes or the server stops.
+void WaitForClose(int fd, const SocketServer& server);
+// Runs `steps` on the socket.
+bool RunSteps(int fd, const SocketServer& server, const std::vector<Step>& steps);
 
 }  // namespace testsupport
