@@ -230,9 +230,8 @@ std::string Vsftpd::Log() const {
 bool GreetAndSignIn(int fd, const ScriptedServer& server) {
   return testsupport::RunSteps(
       fd, server,
-      {testsupport::Say("220 scripted server\r\n"), testsupport::Expect("USER"),
-       testsupport::Say("331 password please\r\n"), testsupport::Expect("PASS"),
-       testsupport::Say("230 signed in\r\n")});
+      testsupport::UserPassSignIn("220 scripted server\r\n", "331 password please\r\n",
+                                  "230 signed in\r\n"));
 }
 
 void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,

@@ -234,9 +234,7 @@ MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options) {
 bool GreetAndLogIn(int fd, const ScriptedPop3& server) {
   return testsupport::RunSteps(
       fd, server,
-      {testsupport::Say("+OK scripted POP3 ready\r\n"), testsupport::Expect("USER "),
-       testsupport::Say("+OK\r\n"), testsupport::Expect("PASS "),
-       testsupport::Say("+OK logged in\r\n")});
+      testsupport::UserPassSignIn("+OK scripted POP3 ready\r\n", "+OK\r\n", "+OK logged in\r\n"));
 }
 
 }  // namespace mailtest

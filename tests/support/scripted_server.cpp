@@ -223,6 +223,12 @@ void Connection::StaySilent(int ms) {
   }
 }
 
+std::vector<Step> UserPassSignIn(std::string greeting, std::string userReply,
+                                 std::string signedIn) {
+  return {Say(std::move(greeting)), Expect("USER"), Say(std::move(userReply)), Expect("PASS"),
+          Say(std::move(signedIn))};
+}
+
 bool RunSteps(Connection& connection, const std::vector<Step>& steps, const LineRead& how) {
   for (const Step& step : steps) {
     std::string line;

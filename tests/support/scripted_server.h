@@ -107,6 +107,9 @@ inline Step Silent(int ms = -1) {
 inline Step Close() {
   return {Step::kClose, "", 0};
 }
+// The sign-in that mail and file dialogues begin with: the greeting, a line starting with
+// "USER", `userReply`, a line starting with "PASS", `signedIn`.
+std::vector<Step> UserPassSignIn(std::string greeting, std::string userReply, std::string signedIn);
 // Runs the steps in order; true when all of them ran.
 bool RunSteps(Connection& connection, const std::vector<Step>& steps, const LineRead& how = {});
 
