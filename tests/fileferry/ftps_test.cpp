@@ -28,27 +28,14 @@ using ftptest::kUser;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-enum Cert { kValid, kWrongHost, kExpired, kSelfSigned, kEndsSoon };
+using testsupport::Cert;
+using enum testsupport::Cert;
+using testsupport::SpecFor;
 enum Mode { kPlain = 0, kExplicit = 1, kImplicit = 2 };
 
 struct ErrorText {
   char text[1024] = "";
 };
-
-testsupport::CertSpec SpecFor(Cert cert) {
-  testsupport::CertSpec spec;
-  if (cert == kWrongHost) {
-    spec.dnsNames = {"wrong.example"};
-    spec.addresses = {};
-  }
-  if (cert == kExpired) {
-    spec.startDays = -30;
-    spec.endDays = -1;
-  }
-  if (cert == kEndsSoon) spec.endDays = 5;
-  spec.selfSigned = cert == kSelfSigned;
-  return spec;
-}
 
 struct Case {
   const char* name;

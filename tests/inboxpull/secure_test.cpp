@@ -33,7 +33,8 @@ using mailtest::Send;
 constexpr const char* kUser = "carol";
 constexpr const char* kPassword = "Tls-Pop-9qZ";
 
-enum Cert { kValid, kWrongHost, kExpired, kSelfSigned, kEndsSoon };
+using testsupport::Cert;
+using enum testsupport::Cert;
 enum Mode { kPlain = 0, kStls = 1, kImplicit = 2 };
 
 std::string Message(const std::string& id) {
@@ -71,18 +72,8 @@ class SecurePop3Test : public testing::Test {
   static SecureDovecot& ServerWith(Cert cert) {
     std::unique_ptr<SecureDovecot>& server = servers_[cert];
     if (!server) {
-      testsupport::CertSpec spec;
-      if (cert == kWrongHost) {
-        spec.dnsNames = {"wrong.example"};
-        spec.addresses = {};
-      }
-      if (cert == kExpired) {
-        spec.startDays = -30;
-        spec.endDays = -1;
-      }
-      if (cert == kEndsSoon) spec.endDays = 5;
-      spec.selfSigned = cert == kSelfSigned;
-      const testsupport::IssuedCert issued = ca_->Issue("server" + std::to_string(cert), spec);
+      const testsupport::IssuedCert issued =
+          ca_->Issue("server" + std::to_string(cert), testsupport::SpecFor(cert));
       server = std::make_unique<SecureDovecot>(std::vector<mailtest::MailUser>{{kUser, kPassword}},
                                                issued.certFile, issued.keyFile);
     }
