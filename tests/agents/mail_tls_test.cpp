@@ -18,6 +18,7 @@
 #include "common/mail_transport.h"
 #include "platform/files.h"
 #include "platform/ini.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -192,15 +193,9 @@ TEST(AlertMailTransport, ServerChoiceProbesTheConfiguredPort) {
 }
 
 TEST(AlertMailTransport, ConnectProbe) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  const int open = ntohs(a.sin_port);
+  int open = 0;
+  const int listener = testsupport::ListenLoopback(&open, 4);
+  ASSERT_GE(listener, 0);
   EXPECT_EQ(agents::ConnectProbe("127.0.0.1", open, 2000), 1);
   EXPECT_EQ(agents::ConnectProbe("localhost", open, 2000), 1);
   close(listener);

@@ -211,81 +211,30 @@ void SetLogging(const ProgramDir& pd, int group, bool on, bool all) {
   common::WriteScanSettings(pd.dir(), s);
 }
 
-LineServer::LineServer(std::string greeting, bool readFirst, const std::string& address, int port)
-    : greeting_(std::move(greeting)), readFirst_(readFirst) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  socklen_t len = sizeof a;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 128) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-    return;
-  }
-  port_ = ntohs(a.sin_port);
-  thread_ = std::thread([this] {
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (c < 0) continue;
-      ++accepted_;
-      if (readFirst_) {
-        char buf[512];
-        pollfd q{c, POLLIN, 0};
-        if (::poll(&q, 1, 2000) > 0) (void)!::read(c, buf, sizeof buf);
-      }
-      (void)!::write(c, greeting_.data(), greeting_.size());
-      ::close(c);
-    }
-  });
-}
-
-LineServer::~LineServer() {
-  if (fd_ < 0) return;
-  stop_ = true;
-  thread_.join();
-  ::close(fd_);
+LineServer::LineServer(std::string greeting, bool readFirst, const std::string& address, int port) {
+  testsupport::ServerOptions options;
+  options.address = address;
+  options.port = port;
+  options.backlog = 128;
+  options.sideBySide = false;
+  options.pollMs = 50;
+  core_ = std::make_unique<testsupport::ScriptedServer>(
+      [greeting = std::move(greeting), readFirst](testsupport::Connection& c) {
+        if (readFirst) c.ReadSome(512, 2000);
+        c.Send(greeting);
+      },
+      options);
 }
 
 int ClosedPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  return testsupport::UnusedLoopbackPort();
 }
 
 PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args) {
   if (::access("/usr/bin/python3", X_OK) != 0) return;
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return;
-  std::vector<std::string> argv = {"-u", "-c", script};
+  std::vector<std::string> argv = {"/usr/bin/python3", "-u", "-c", script};
   argv.insert(argv.end(), args.begin(), args.end());
-  pid_ = Spawn("/usr/bin/python3", argv, out[1]);
-  ::close(out[1]);
-  std::string line;
-  char c;
-  pollfd p{out[0], POLLIN, 0};
-  while (::poll(&p, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  ::close(out[0]);
-  port_ = std::atoi(line.c_str());
-}
-
-PythonServer::~PythonServer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  server_ = std::make_unique<testsupport::AnnouncedServer>(argv);
 }
 
 }  // namespace testkit

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "common/layout.h"
 #include "common/record_texts.h"
 #include "common/records.h"
+#include "support/announced_server.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace testkit {
@@ -76,19 +79,12 @@ class LineServer {
  public:
   LineServer(std::string greeting, bool readFirst, const std::string& address = "127.0.0.1",
              int port = 0);
-  ~LineServer();
-  int port() const { return port_; }
-  bool ok() const { return fd_ >= 0; }
-  int accepted() const { return accepted_; }
+  int port() const { return core_->port(); }
+  bool ok() const { return core_->ok(); }
+  int accepted() const { return core_->connections(); }
 
  private:
-  int fd_ = -1;
-  int port_ = 0;
-  std::string greeting_;
-  bool readFirst_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> accepted_{0};
-  std::thread thread_;
+  std::unique_ptr<testsupport::ScriptedServer> core_;
 };
 
 // A port on 127.0.0.1 that nobody listens on.
@@ -99,13 +95,11 @@ int ClosedPort();
 class PythonServer {
  public:
   explicit PythonServer(const std::string& script, const std::vector<std::string>& args = {});
-  ~PythonServer();
-  int port() const { return port_; }
-  bool ok() const { return port_ > 0; }
+  int port() const { return server_ ? server_->port() : 0; }
+  bool ok() const { return port() > 0; }
 
  private:
-  int pid_ = -1;
-  int port_ = 0;
+  std::unique_ptr<testsupport::AnnouncedServer> server_;
 };
 
 }  // namespace testkit

@@ -98,73 +98,21 @@ std::string EnsureUser() {
   return error;
 }
 
-int FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
+using testsupport::ConnectLoopback;
+using testsupport::ListenLoopback;
 
-int ConnectLoopback(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
+int FreePort() {
+  return testsupport::UnusedLoopbackPort();
 }
 
 // Waits up to `ms` for the fd to become readable; false on time-out or when stopping.
 bool WaitReadable(int fd, const ScriptedServer* server, int ms) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (server && server->stopping()) return false;
-    pollfd p{fd, POLLIN, 0};
-    int r = ::poll(&p, 1, 100);
-    if (r > 0) return true;
-    if (r < 0 && errno != EINTR) return false;
-  }
-  return false;
+  return testsupport::WaitReadable(fd, ms, server != nullptr ? server->stopFlag() : nullptr);
 }
 
 // A greeting line "220 ..." within 10 s.
 bool Greets(int port) {
-  int fd = ConnectLoopback(port);
-  if (fd < 0) return false;
-  char buffer[4] = {};
-  bool ok = WaitReadable(fd, nullptr, 10000) && ::recv(fd, buffer, 3, MSG_WAITALL) == 3 &&
-            std::memcmp(buffer, "220", 3) == 0;
-  ::close(fd);
-  return ok;
-}
-
-int ListenLoopback(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  *port = ntohs(a.sin_port);
-  return fd;
+  return testsupport::FirstWords("127.0.0.1", port, 10000, 3) == "220";
 }
 
 }  // namespace
@@ -279,71 +227,11 @@ std::string Vsftpd::Log() const {
   return text;
 }
 
-ScriptedServer::ScriptedServer(Session session) : session_(std::move(session)) {
-  fd_ = ListenLoopback(&port_);
-  if (fd_ >= 0) acceptor_ = std::thread([this] { AcceptLoop(); });
-}
-
-ScriptedServer::~ScriptedServer() {
-  stop_ = true;
-  if (acceptor_.joinable()) acceptor_.join();
-  for (std::thread& t : sessions_) t.join();
-  if (fd_ >= 0) ::close(fd_);
-}
-
-void ScriptedServer::AcceptLoop() {
-  while (!stop_) {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    sessions_.emplace_back([this, client] {
-      session_(client, *this);
-      ::close(client);
-    });
-  }
-}
-
-bool SendText(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t w = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-    if (w <= 0) return false;
-    done += static_cast<size_t>(w);
-  }
-  return true;
-}
-
-std::string ReadCommand(int fd, const ScriptedServer& server, int timeoutMs) {
-  std::string line;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (line.size() < 4096) {
-    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    deadline - std::chrono::steady_clock::now())
-                                    .count());
-    if (left <= 0 || !WaitReadable(fd, &server, left)) return "";
-    char c;
-    if (::recv(fd, &c, 1, 0) != 1) return "";
-    if (c == '\n') break;
-    if (c != '\r') line += c;
-  }
-  return line;
-}
-
-void WaitForClose(int fd, const ScriptedServer& server) {
-  char buffer[512];
-  while (!server.stopping()) {
-    if (!WaitReadable(fd, &server, 200)) continue;
-    if (::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
-  }
-}
-
 bool GreetAndSignIn(int fd, const ScriptedServer& server) {
-  if (!SendText(fd, "220 scripted server\r\n")) return false;
-  if (ReadCommand(fd, server).rfind("USER", 0) != 0) return false;
-  if (!SendText(fd, "331 password please\r\n")) return false;
-  if (ReadCommand(fd, server).rfind("PASS", 0) != 0) return false;
-  return SendText(fd, "230 signed in\r\n");
+  return testsupport::RunSteps(
+      fd, server,
+      testsupport::UserPassSignIn("220 scripted server\r\n", "331 password please\r\n",
+                                  "230 signed in\r\n"));
 }
 
 void ServeAfterSignIn(int fd, const ScriptedServer& server, const TransferStep& transfer,
@@ -484,20 +372,6 @@ TransferStep TrickleDownload(int forMs) {
 
 int ClosedPort() {
   return FreePort();
-}
-
-long PeakMemoryKb() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
-void ResetPeakMemory() {
-  std::ofstream out("/proc/self/clear_refs");
-  out << "5";
 }
 
 }  // namespace ftptest

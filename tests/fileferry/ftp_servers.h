@@ -11,6 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "support/peak_memory.h"
+#include "support/scripted_server.h"
+
 namespace ftptest {
 
 // The local user the vsftpd instances sign in (created on first use, with no shell).
@@ -53,38 +56,14 @@ class Vsftpd {
   std::string skipReason_;
 };
 
-// A listener on 127.0.0.1 that runs `session` on every connection it accepts, each on a
-// thread of its own; the socket is closed when `session` returns. `stopping()` turns true
-// when the server is destroyed, and sessions should then return.
-class ScriptedServer {
- public:
-  using Session = std::function<void(int fd, const ScriptedServer& server)>;
-  explicit ScriptedServer(Session session);
-  ~ScriptedServer();
-  ScriptedServer(const ScriptedServer&) = delete;
-  ScriptedServer& operator=(const ScriptedServer&) = delete;
-
-  int port() const { return port_; }
-  std::string server() const { return "127.0.0.1:" + std::to_string(port_); }
-  bool stopping() const { return stop_; }
-
- private:
-  void AcceptLoop();
-
-  int fd_ = -1;
-  int port_ = 0;
-  Session session_;
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::thread> sessions_;
-};
-
-// Helpers for sessions: whole sends, and reading one command line (at most 4096 bytes, up
-// to `timeoutMs` in all). False / "" when the peer closed, the server stops or time ran out.
-bool SendText(int fd, const std::string& text);
-std::string ReadCommand(int fd, const ScriptedServer& server, int timeoutMs = 10000);
-// Waits until the peer closes or the server stops.
-void WaitForClose(int fd, const ScriptedServer& server);
+// A listener on 127.0.0.1 that runs a session on every connection it accepts, with
+// session helpers: whole sends, one command line, waiting for the peer to close.
+using ScriptedServer = testsupport::SocketServer;
+using testsupport::ReadCommand;
+using testsupport::WaitForClose;
+inline bool SendText(int fd, const std::string& text) {
+  return testsupport::SendAll(fd, text);
+}
 
 // Signs the client in: greeting, USER, PASS; true when the client got as far as PASS.
 bool GreetAndSignIn(int fd, const ScriptedServer& server);
@@ -131,8 +110,8 @@ TransferStep TrickleDownload(int forMs);
 // A port on 127.0.0.1 that nobody listens on (free a moment ago).
 int ClosedPort();
 
-// The peak resident memory of this process in kB (VmHWM), and a reset of that peak.
-long PeakMemoryKb();
-void ResetPeakMemory();
+// This process's peak resident memory (kB) and a reset of the peak.
+using testsupport::PeakMemoryKb;
+using testsupport::ResetPeakMemory;
 
 }  // namespace ftptest

@@ -28,27 +28,14 @@ using ftptest::kUser;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-enum Cert { kValid, kWrongHost, kExpired, kSelfSigned, kEndsSoon };
+using testsupport::Cert;
+using enum testsupport::Cert;
+using testsupport::SpecFor;
 enum Mode { kPlain = 0, kExplicit = 1, kImplicit = 2 };
 
 struct ErrorText {
   char text[1024] = "";
 };
-
-testsupport::CertSpec SpecFor(Cert cert) {
-  testsupport::CertSpec spec;
-  if (cert == kWrongHost) {
-    spec.dnsNames = {"wrong.example"};
-    spec.addresses = {};
-  }
-  if (cert == kExpired) {
-    spec.startDays = -30;
-    spec.endDays = -1;
-  }
-  if (cert == kEndsSoon) spec.endDays = 5;
-  spec.selfSigned = cert == kSelfSigned;
-  return spec;
-}
 
 struct Case {
   const char* name;
@@ -137,29 +124,12 @@ TEST(Ftps, VerdictsForEachCertificateAndMode) {
 }
 
 // What a scripted server got from the client, line by line.
-struct Heard {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  int connections = 0;
-  void Add(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(line);
-  }
-  bool Holds(const std::string& prefix) {
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const std::string& l : lines)
-      if (l.compare(0, prefix.size(), prefix) == 0) return true;
-    return false;
-  }
-};
+using Heard = testsupport::HeardLines;
 
 // Greets, answers "AUTH ..." with `answer` (nothing when empty) and records every line.
 ftptest::ScriptedServer::Session AuthAnswer(std::shared_ptr<Heard> heard, std::string answer) {
   return [heard, answer](int fd, const ftptest::ScriptedServer& s) {
-    {
-      std::lock_guard<std::mutex> lock(heard->mutex);
-      ++heard->connections;
-    }
+    heard->Connected();
     if (!ftptest::SendText(fd, "220 scripted\r\n")) return;
     for (std::string line; !(line = ftptest::ReadCommand(fd, s, 5000)).empty();) {
       heard->Add(line);
@@ -245,7 +215,7 @@ TEST(FtpsBroken, UnknownModeConnectsNowhere) {
               -912);
     EXPECT_STREQ(error.text, "Unknown TLS mode");
   }
-  EXPECT_EQ(heard->connections, 0);
+  EXPECT_EQ(heard->connections(), 0);
 }
 
 // Mode 0 is the described call: the same commands on the wire, the same result.

@@ -143,26 +143,21 @@ TEST_F(Library, PingAndPostByName) {
   std::string answer = dir / "answer.txt";
   std::string log = dir / "post.log";
   hostchecktest::LabRun run = hostchecktest::RunInNetLab({}, [&](hostchecktest::LabContext&) {
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(80);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 4) != 0) {
-      return std::string("cannot listen on port 80");
-    }
-    std::thread server([&] {
-      int fd = ::accept(listener, nullptr, nullptr);
-      hostchecktest::ReadRequestHead(fd);
-      hostchecktest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthank");
-      ::close(fd);
-    });
+    testsupport::ServerOptions port80;
+    port80.port = 80;
+    port80.backlog = 4;
+    port80.maxConnections = 1;
+    testsupport::ScriptedServer server(
+        [](testsupport::Connection& c) {
+          c.ReadUntil({"\r\n\r\n"}, 1 << 20, 5000);
+          c.Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthank");
+        },
+        port80);
+    if (!server.ok()) return std::string("cannot listen on port 80");
     std::ostringstream out;
     out << ping("127.0.0.1", 2000, 32, 2, 10) << ' '
         << post("127.0.0.1", "/note?m=up", answer.c_str(), log.c_str(), 0);
-    server.join();
-    ::close(listener);
+    server.Stop();
     return out.str();
   });
   if (!run.skipReason.empty()) GTEST_SKIP() << run.skipReason;

@@ -15,100 +15,29 @@
 #include <cstring>
 
 namespace hostchecktest {
-namespace {
 
-int ListenOnLoopback(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::listen(fd, 64);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  *port = ntohs(address.sin_port);
-  return fd;
-}
-
-}  // namespace
-
-ScriptedServer::ScriptedServer(Handler handler, Serving serving)
-    : handler_(std::move(handler)), serving_(serving) {
-  listenFd_ = ListenOnLoopback(&port_);
-  thread_ = std::thread([this] { Run(); });
-}
-
-ScriptedServer::~ScriptedServer() {
-  stopping_ = true;
-  ::shutdown(listenFd_, SHUT_RDWR);
-  thread_.join();
-  for (std::thread& t : served_) t.join();
-  ::close(listenFd_);
-}
-
-void ScriptedServer::Run() {
-  for (;;) {
-    pollfd p{listenFd_, POLLIN, 0};
-    int n = ::poll(&p, 1, 100);
-    if (stopping_) return;
-    if (n <= 0) continue;
-    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    ++connections_;
-    if (serving_ == Serving::kSideBySide) {
-      served_.emplace_back([this, fd] {
-        handler_(fd, stopping_);
-        ::close(fd);
-      });
-      continue;
-    }
-    handler_(fd, stopping_);
-    ::close(fd);
-  }
+ScriptedServer::ScriptedServer(Handler handler, Serving serving) : handler_(std::move(handler)) {
+  testsupport::ServerOptions options;
+  options.backlog = 64;
+  options.sideBySide = serving == Serving::kSideBySide;
+  core_ = std::make_unique<testsupport::ScriptedServer>(
+      [this](testsupport::Connection& c) { handler_(c.fd(), *c.stopFlag()); }, options);
 }
 
 std::string ReadRequestHead(int fd, int timeoutMs) {
-  std::string data;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (data.find("\r\n\r\n") == std::string::npos) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    char buffer[4096];
-    ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    data.append(buffer, static_cast<size_t>(n));
-  }
-  return data;
+  return testsupport::Connection(fd, nullptr).ReadUntil({"\r\n\r\n"}, 1 << 20, timeoutMs);
 }
 
 void SendAll(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
+  testsupport::SendAll(fd, data);
 }
 
 void WaitForPeerClose(int fd, const std::atomic<bool>& stopping) {
-  while (!stopping) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 100) <= 0) continue;
-    char buffer[4096];
-    if (::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
-  }
+  testsupport::Connection(fd, &stopping).StaySilent();
 }
 
 int UnusedPort() {
-  int port = 0;
-  int fd = ListenOnLoopback(&port);
-  ::close(fd);
-  return port;
+  return testsupport::UnusedLoopbackPort();
 }
 
 WebServer::WebServer(const std::string& folder) {

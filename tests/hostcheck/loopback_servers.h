@@ -6,10 +6,13 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/scripted_server.h"
 
 namespace hostchecktest {
 
@@ -22,23 +25,15 @@ class ScriptedServer {
   using Handler = std::function<void(int fd, const std::atomic<bool>& stopping)>;
   enum class Serving { kOneAfterAnother, kSideBySide };
   explicit ScriptedServer(Handler handler, Serving serving = Serving::kOneAfterAnother);
-  ~ScriptedServer();
   ScriptedServer(const ScriptedServer&) = delete;
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-  int port() const { return port_; }
-  int connections() const { return connections_.load(); }
+  int port() const { return core_->port(); }
+  int connections() const { return core_->connections(); }
 
  private:
-  void Run();
-  int listenFd_ = -1;
-  int port_ = 0;
   Handler handler_;
-  Serving serving_;
-  std::vector<std::thread> served_;  // the side-by-side handlers, joined at the end
-  std::atomic<bool> stopping_{false};
-  std::atomic<int> connections_{0};
-  std::thread thread_;
+  std::unique_ptr<testsupport::ScriptedServer> core_;
 };
 
 // Reads from the connection until an empty line ends a request head, the peer closes, or

@@ -232,37 +232,22 @@ TEST(PortProbeLoop, SameResultsAsTheProbeOnTheCallingThread) {
 // A listener that takes connections but never accepts them: each probe is connected and
 // then waits for a first line that never comes.
 struct SilentListener {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int port = 0;
-  SilentListener() {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 512);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
+  int fd = testsupport::ListenLoopback(&port, 512);
   ~SilentListener() { ::close(fd); }
 };
 
 // Greets every connection at once and closes it, many in a row.
-struct QuickGreeter : SilentListener {
-  std::atomic<bool> stopping{false};
-  std::thread thread{[this] {
-    while (!stopping) {
-      if (WaitFor(fd, POLLIN, 50) <= 0) continue;
-      int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (connection < 0) continue;
-      SendAll(connection, "220 ready\r\n");
-      ::close(connection);
-    }
-  }};
-  ~QuickGreeter() {
-    stopping = true;
-    thread.join();
+struct QuickGreeter {
+  static testsupport::ServerOptions Options() {
+    testsupport::ServerOptions options;
+    options.backlog = 512;
+    options.sideBySide = false;
+    options.pollMs = 50;
+    return options;
   }
+  testsupport::ScriptedServer server{{testsupport::Say("220 ready\r\n")}, Options()};
+  int port = server.port();
 };
 
 size_t OpenDescriptors() {

@@ -25,19 +25,7 @@ constexpr const char* kDovecot = "/usr/sbin/dovecot";
 constexpr const char* kPython = "/usr/bin/python3";
 
 bool Greets(const std::string& address, int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  bool ok = false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-    pollfd p{fd, POLLIN, 0};
-    char buf[64];
-    ok = ::poll(&p, 1, 2000) > 0 && ::recv(fd, buf, sizeof buf, 0) > 0 && buf[0] == '+';
-  }
-  ::close(fd);
-  return ok;
+  return testsupport::FirstWords(address, port, 2000).rfind('+', 0) == 0;
 }
 
 std::string MakeBase() {
@@ -51,25 +39,31 @@ std::string MakeBase() {
 }  // namespace
 
 int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
+  return testsupport::UnusedLoopbackPort();
 }
 
 Dovecot::Dovecot(const std::vector<MailUser>& users, const std::string& address, int port)
     : address_(address), fixedPort_(port) {
+  Begin(users);
+}
+
+Dovecot::Dovecot(const std::vector<MailUser>& users, const DovecotTls& tls)
+    : address_("127.0.0.1"), tls_(tls) {
+  Begin(users);
+}
+
+void Dovecot::Begin(const std::vector<MailUser>& users) {
   if (::access(kDovecot, X_OK) != 0) {
     skipReason_ = "dovecot-pop3d is not installed";
     return;
   }
   if (::geteuid() != 0) {
     skipReason_ = "dovecot needs root to switch to the mail user";
+    return;
+  }
+  const bool secure = !tls_.certFile.empty() || !tls_.keyFile.empty();
+  if (secure && tls_.certFile.empty()) {
+    skipReason_ = "no server certificate";
     return;
   }
   if (const passwd* pw = ::getpwnam("nobody")) {
@@ -105,22 +99,39 @@ bool Dovecot::Start(const std::vector<MailUser>& users) {
   const std::string conf = base_ + "/dovecot.conf";
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = fixedPort_ > 0 ? fixedPort_ : FreePort();
+    const bool secure = !tls_.certFile.empty();
+    if (secure) {
+      implicitPort_ = FreePort();
+      if (implicitPort_ == port_) continue;
+    }
     {
       std::ofstream out(conf, std::ios::trunc);
       out << "protocols = pop3\nlisten = " << address_ << "\n"
           << "base_dir = " << base_ << "/run\n"
           << "state_dir = " << base_ << "/state\n"
-          << "log_path = " << base_ << "/dovecot.log\n"
-          << "ssl = no\ndisable_plaintext_auth = no\nauth_mechanisms = plain\n"
+          << "log_path = " << base_ << "/dovecot.log\n";
+      if (secure) {
+        out << "ssl = required\nssl_cert = <" << tls_.certFile << "\nssl_key = <" << tls_.keyFile
+            << "\ndisable_plaintext_auth = yes\n";
+      } else {
+        out << "ssl = no\ndisable_plaintext_auth = no\n";
+      }
+      out << "auth_mechanisms = plain\n"
           << "mail_location = maildir:" << mailRoot_ << "/%u\n"
           << "first_valid_uid = 1\npop3_uidl_format = %08Xu%08Xv\n"
           // Refused logins are answered at once, however many came before.
-          << "auth_failure_delay = 0\nlogin_trusted_networks = 127.0.0.0/8\n"
-          << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << base_
+          << "auth_failure_delay = 0\n";
+      // Plain logins are allowed from loopback only without TLS.
+      if (!secure) out << "login_trusted_networks = 127.0.0.0/8\n";
+      out << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " << base_
           << "/users\n}\n"
           << "userdb {\n  driver = passwd-file\n  args = username_format=%u " << base_
           << "/users\n}\n"
-          << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n}\n";
+          << "service pop3-login {\n  inet_listener pop3 {\n    port = " << port_ << "\n  }\n";
+      if (secure) {
+        out << "  inet_listener pop3s {\n    port = " << implicitPort_ << "\n    ssl = yes\n  }\n";
+      }
+      out << "}\n";
     }
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -143,6 +154,8 @@ bool Dovecot::Start(const std::vector<MailUser>& users) {
       }
       ::usleep(50000);
     }
+    // The group it leads, and the process itself in case it had not made the group yet.
+    ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
   }
@@ -203,11 +216,13 @@ MaildirSmtp::MaildirSmtp(const Dovecot& dovecot, const SmtpOptions& options)
 MaildirSmtp::MaildirSmtp(const std::string& mailRoot, const std::string& owner,
                          const SmtpOptions& options) {
   if (::access(kPython, X_OK) != 0) return;
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) return;
-  std::vector<std::string> args = {
-      "python3", "-u", VARN_SOURCE_DIR "/tests/inboxpull/maildir_smtp.py", "--root", mailRoot,
-      "--owner", owner};
+  std::vector<std::string> args = {kPython,
+                                   "-u",
+                                   VARN_SOURCE_DIR "/tests/inboxpull/maildir_smtp.py",
+                                   "--root",
+                                   mailRoot,
+                                   "--owner",
+                                   owner};
   if (options.delaySeconds > 0) {
     args.push_back("--delay");
     args.push_back(std::to_string(options.delaySeconds));
@@ -220,110 +235,13 @@ MaildirSmtp::MaildirSmtp(const std::string& mailRoot, const std::string& owner,
   if (!options.certFile.empty()) {
     args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});
   }
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::dup2(out[1], 1);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(kPython, argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  std::string line;
-  char c;
-  pollfd p{out[0], POLLIN, 0};
-  while (::poll(&p, 1, 20000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') line += c;
-  ::close(out[0]);
-  port_ = std::atoi(line.c_str());
-}
-
-MaildirSmtp::~MaildirSmtp() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-ScriptedPop3::ScriptedPop3(Session session) : session_(std::move(session)) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 16) != 0) return;
-  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-  port_ = ntohs(a.sin_port);
-  acceptor_ = std::thread([this] {
-    while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, 100) <= 0) continue;
-      const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (client < 0) continue;
-      sessions_.emplace_back([this, client] {
-        session_(client, *this);
-        ::close(client);
-      });
-    }
-  });
-}
-
-ScriptedPop3::~ScriptedPop3() {
-  stop_ = true;
-  if (acceptor_.joinable()) acceptor_.join();
-  for (std::thread& t : sessions_)
-    if (t.joinable()) t.join();
-  if (fd_ >= 0) ::close(fd_);
-}
-
-bool Send(int fd, const std::string& text) {
-  size_t sent = 0;
-  while (sent < text.size()) {
-    const ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-std::string ReadCommand(int fd, const ScriptedPop3& server) {
-  std::string line;
-  for (int waited = 0; waited < 10000 && !server.stopping();) {
-    pollfd p{fd, POLLIN, 0};
-    const int n = ::poll(&p, 1, 100);
-    if (n == 0) {
-      waited += 100;
-      continue;
-    }
-    char c;
-    if (n < 0 || ::recv(fd, &c, 1, 0) != 1) return "";
-    if (c == '\n') {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return line;
-    }
-    if (line.size() < 4096) line += c;
-  }
-  return "";
+  server_ = std::make_unique<testsupport::AnnouncedServer>(args);
 }
 
 bool GreetAndLogIn(int fd, const ScriptedPop3& server) {
-  if (!Send(fd, "+OK scripted POP3 ready\r\n")) return false;
-  if (ReadCommand(fd, server).rfind("USER ", 0) != 0 || !Send(fd, "+OK\r\n")) return false;
-  if (ReadCommand(fd, server).rfind("PASS ", 0) != 0) return false;
-  return Send(fd, "+OK logged in\r\n");
-}
-
-long PeakMemoryKb() {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
-void ResetPeakMemory() {
-  std::ofstream("/proc/self/clear_refs") << "5";
+  return testsupport::RunSteps(
+      fd, server,
+      testsupport::UserPassSignIn("+OK scripted POP3 ready\r\n", "+OK\r\n", "+OK logged in\r\n"));
 }
 
 }  // namespace mailtest

@@ -5,10 +5,15 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "support/announced_server.h"
+#include "support/peak_memory.h"
+#include "support/scripted_server.h"
 
 namespace mailtest {
 
@@ -21,11 +26,18 @@ struct MailUser {
 // state_dir and log, users from a passwd-file, mail in "<root>/<user>" Maildirs owned by
 // nobody), listening for POP3 on a free port of 127.0.0.1. Nothing of the system's
 // dovecot is touched. ok() is false with skipReason() when it cannot run here.
+// With TLS, the plain port requires STLS and a second port speaks TLS from the first byte.
+struct DovecotTls {
+  std::string certFile, keyFile;  // PEM
+};
+
 class Dovecot {
  public:
   // `port` 0 picks a free one.
   explicit Dovecot(const std::vector<MailUser>& users, const std::string& address = "127.0.0.1",
                    int port = 0);
+  // On 127.0.0.1 with TLS; skipReason() says so when `tls` has no certificate.
+  Dovecot(const std::vector<MailUser>& users, const DovecotTls& tls);
   ~Dovecot();
   Dovecot(const Dovecot&) = delete;
   Dovecot& operator=(const Dovecot&) = delete;
@@ -33,6 +45,8 @@ class Dovecot {
   bool ok() const { return pid_ > 0; }
   const std::string& skipReason() const { return skipReason_; }
   int port() const { return port_; }
+  // With TLS: the port that speaks TLS from the first byte.
+  int implicitPort() const { return implicitPort_; }
   // The folder holding one Maildir per user.
   const std::string& mailRoot() const { return mailRoot_; }
   // The Maildir owner, "uid:gid".
@@ -45,12 +59,14 @@ class Dovecot {
   void Stop();
 
  private:
+  void Begin(const std::vector<MailUser>& users);
   bool Start(const std::vector<MailUser>& users);
 
   std::string base_, mailRoot_, address_;
+  DovecotTls tls_;
   int fixedPort_ = 0;
   int pid_ = -1;
-  int port_ = 0;
+  int port_ = 0, implicitPort_ = 0;
   unsigned uid_ = 65534, gid_ = 65534;
   std::string skipReason_;
 };
@@ -72,39 +88,22 @@ class MaildirSmtp {
   // Delivering into the Maildirs under `mailRoot`, owned by `owner` ("uid:gid").
   MaildirSmtp(const std::string& mailRoot, const std::string& owner,
               const SmtpOptions& options = {});
-  ~MaildirSmtp();
-  bool ok() const { return port_ > 0; }
-  int port() const { return port_; }
+  bool ok() const { return port() > 0; }
+  int port() const { return server_ ? server_->port() : 0; }
 
  private:
-  int pid_ = -1;
-  int port_ = 0;
+  std::unique_ptr<testsupport::AnnouncedServer> server_;
 };
 
-// A listener on 127.0.0.1 that runs `session` on every connection, each on its own
-// thread; the socket is closed when the session returns. Sessions should return once
-// `stopping()` is true.
-class ScriptedPop3 {
- public:
-  using Session = std::function<void(int fd, const ScriptedPop3& server)>;
-  explicit ScriptedPop3(Session session);
-  ~ScriptedPop3();
-  int port() const { return port_; }
-  bool stopping() const { return stop_; }
+// A listener on 127.0.0.1 that runs a session on every connection, with session helpers:
+// a whole send (false when the peer is gone), and one command line ("" when the peer
+// closed, the server stops or 10 s passed).
+using ScriptedPop3 = testsupport::SocketServer;
+using testsupport::ReadCommand;
+inline bool Send(int fd, const std::string& text) {
+  return testsupport::SendAll(fd, text);
+}
 
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  Session session_;
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::thread> sessions_;
-};
-
-// Session helpers: a whole send (false when the peer is gone), and one command line (""
-// when the peer closed, the server stops or 10 s passed).
-bool Send(int fd, const std::string& text);
-std::string ReadCommand(int fd, const ScriptedPop3& server);
 // Greets and accepts USER and PASS; true when the client got past PASS.
 bool GreetAndLogIn(int fd, const ScriptedPop3& server);
 
@@ -112,7 +111,7 @@ bool GreetAndLogIn(int fd, const ScriptedPop3& server);
 int FreePort();
 
 // This process's peak resident memory (kB) and a reset of the peak.
-long PeakMemoryKb();
-void ResetPeakMemory();
+using testsupport::PeakMemoryKb;
+using testsupport::ResetPeakMemory;
 
 }  // namespace mailtest

@@ -10,34 +10,12 @@
 
 namespace mailtest {
 
-class SecureDovecot {
+class SecureDovecot : public Dovecot {
  public:
   SecureDovecot(const std::vector<MailUser>& users, const std::string& certFile,
-                const std::string& keyFile);
-  ~SecureDovecot();
-  SecureDovecot(const SecureDovecot&) = delete;
-  SecureDovecot& operator=(const SecureDovecot&) = delete;
-
-  bool ok() const { return pid_ > 0; }
-  const std::string& skipReason() const { return skipReason_; }
-  int stlsPort() const { return stlsPort_; }
-  int implicitPort() const { return implicitPort_; }
-  // The folder of the users' Maildirs and their owner "uid:gid", for an SMTP server that
-  // delivers into them.
-  const std::string& mailRoot() const { return mailRoot_; }
-  std::string owner() const { return std::to_string(uid_) + ":" + std::to_string(gid_); }
-  void Deliver(const std::string& user, const std::string& text) const;
-  int MessageCount(const std::string& user) const;
-
- private:
-  bool Start(const std::vector<MailUser>& users, const std::string& certFile,
-             const std::string& keyFile);
-
-  std::string base_, mailRoot_;
-  int pid_ = -1;
-  int stlsPort_ = 0, implicitPort_ = 0;
-  unsigned uid_ = 65534, gid_ = 65534;
-  std::string skipReason_;
+                const std::string& keyFile)
+      : Dovecot(users, DovecotTls{certFile, keyFile}) {}
+  int stlsPort() const { return port(); }
 };
 
 }  // namespace mailtest

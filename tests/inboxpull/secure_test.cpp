@@ -33,7 +33,8 @@ using mailtest::Send;
 constexpr const char* kUser = "carol";
 constexpr const char* kPassword = "Tls-Pop-9qZ";
 
-enum Cert { kValid, kWrongHost, kExpired, kSelfSigned, kEndsSoon };
+using testsupport::Cert;
+using enum testsupport::Cert;
 enum Mode { kPlain = 0, kStls = 1, kImplicit = 2 };
 
 std::string Message(const std::string& id) {
@@ -71,18 +72,8 @@ class SecurePop3Test : public testing::Test {
   static SecureDovecot& ServerWith(Cert cert) {
     std::unique_ptr<SecureDovecot>& server = servers_[cert];
     if (!server) {
-      testsupport::CertSpec spec;
-      if (cert == kWrongHost) {
-        spec.dnsNames = {"wrong.example"};
-        spec.addresses = {};
-      }
-      if (cert == kExpired) {
-        spec.startDays = -30;
-        spec.endDays = -1;
-      }
-      if (cert == kEndsSoon) spec.endDays = 5;
-      spec.selfSigned = cert == kSelfSigned;
-      const testsupport::IssuedCert issued = ca_->Issue("server" + std::to_string(cert), spec);
+      const testsupport::IssuedCert issued =
+          ca_->Issue("server" + std::to_string(cert), testsupport::SpecFor(cert));
       server = std::make_unique<SecureDovecot>(std::vector<mailtest::MailUser>{{kUser, kPassword}},
                                                issued.certFile, issued.keyFile);
     }
@@ -175,30 +166,13 @@ TEST_F(SecurePop3Test, VerdictsForEachCertificateAndMode) {
   }
 }
 
-// What a scripted server got from the client, command by command.
-struct Heard {
-  std::mutex mutex;
-  std::vector<std::string> lines;
-  int connections = 0;
-  void Add(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex);
-    lines.push_back(line);
-  }
-  bool Holds(const std::string& prefix) {
-    std::lock_guard<std::mutex> lock(mutex);
-    for (const std::string& l : lines)
-      if (l.compare(0, prefix.size(), prefix) == 0) return true;
-    return false;
-  }
-};
+// What a scripted server got from the client, line by line.
+using Heard = testsupport::HeardLines;
 
 // Greets, answers STLS with `answer` and then records every line the client sends.
 ScriptedPop3::Session StlsAnswer(std::shared_ptr<Heard> heard, std::string answer) {
   return [heard, answer](int fd, const ScriptedPop3& s) {
-    {
-      std::lock_guard<std::mutex> lock(heard->mutex);
-      ++heard->connections;
-    }
+    heard->Connected();
     if (!Send(fd, "+OK scripted\r\n")) return;
     const std::string first = ReadCommand(fd, s);
     heard->Add(first);
@@ -277,7 +251,7 @@ TEST(SecurePop3Broken, UnknownModeSendsNothing) {
   for (int mode : {-1, 3, 1000}) {
     EXPECT_EQ(Secure("127.0.0.1", server.port(), dir / "box", mode, 1, "", 0, ""), -1) << mode;
   }
-  EXPECT_EQ(heard->connections, 0);
+  EXPECT_EQ(heard->connections(), 0);
 }
 
 // Mode 0 is the described call: the same bytes on the wire, the same result.

@@ -31,78 +31,31 @@ bool Exists(const std::string& path) {
   return access(path.c_str(), F_OK) == 0;
 }
 
-int Listen(const std::string& address, int port, int backlog) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, backlog) != 0) {
-    close(fd);
-    return -1;
+// Sends `line` over and over and never reads: what the client answers piles up on its side.
+void Flood(testsupport::Connection& connection, const std::string& line) {
+  std::string block;
+  while (block.size() < 65536) block += line;
+  while (connection.Send(block)) {
   }
-  return fd;
 }
 
-int PortOf(int fd) {
-  sockaddr_in a{};
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  return ntohs(a.sin_port);
-}
+}  // namespace
 
-void SendAll(int fd, const std::string& data) {
-  size_t sent = 0;
-  while (sent < data.size()) {
-    ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    sent += static_cast<size_t>(n);
-  }
+namespace {
+
+std::vector<std::string> PySmtpArgs(const std::string& storeDir, const std::string& user,
+                                    const std::string& password) {
+  const std::string script = std::string(VARN_SOURCE_DIR) + "/tests/mail/smtp_server.py";
+  std::vector<std::string> args = {"/usr/bin/python3", script, "--dir", storeDir};
+  if (!user.empty()) args.insert(args.end(), {"--user", user, "--password", password});
+  return args;
 }
 
 }  // namespace
 
 PySmtpServer::PySmtpServer(const std::string& storeDir, const std::string& user,
                            const std::string& password)
-    : dir_(storeDir) {
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return;
-  const std::string script = std::string(VARN_SOURCE_DIR) + "/tests/mail/smtp_server.py";
-  std::vector<std::string> args = {"/usr/bin/python3", script, "--dir", storeDir};
-  if (!user.empty()) args.insert(args.end(), {"--user", user, "--password", password});
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], 1);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  std::string line;
-  const int64_t deadline = platform::MonotonicMs() + 20000;
-  while (line.find('\n') == std::string::npos && platform::MonotonicMs() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, 500) <= 0) continue;
-    char buffer[64];
-    ssize_t n = read(out[0], buffer, sizeof buffer);
-    if (n <= 0) break;
-    line.append(buffer, static_cast<size_t>(n));
-  }
-  close(out[0]);
-  port_ = std::atoi(line.c_str());
-}
-
-PySmtpServer::~PySmtpServer() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-}
+    : dir_(storeDir), server_(PySmtpArgs(storeDir, user, password)) {}
 
 std::string PySmtpServer::Message(int n, int waitMs) const {
   const std::string path = dir_ + "/" + std::to_string(n) + ".eml";
@@ -121,16 +74,14 @@ std::vector<std::string> PySmtpServer::Envelope(int n) const {
 FakeSmtpServer::FakeSmtpServer(std::vector<std::string> replies, const std::string& address,
                                int port)
     : replies_(std::move(replies)) {
-  listenFd_ = Listen(address, port, 4);
-  if (listenFd_ < 0) return;
-  port_ = PortOf(listenFd_);
-  thread_ = std::thread([this] { Serve(); });
-}
-
-FakeSmtpServer::~FakeSmtpServer() {
-  stop_ = true;
-  if (thread_.joinable()) thread_.join();
-  if (listenFd_ >= 0) close(listenFd_);
+  testsupport::ServerOptions options;
+  options.address = address;
+  options.port = port;
+  options.backlog = 4;
+  options.maxConnections = 1;
+  options.bufferedReads = true;
+  core_ = std::make_unique<testsupport::ScriptedServer>(
+      [this](testsupport::Connection& c) { Serve(c); }, options);
 }
 
 std::string FakeSmtpServer::Transcript() {
@@ -145,13 +96,7 @@ std::vector<std::string> FakeSmtpServer::Lines() {
   return out;
 }
 
-void FakeSmtpServer::Serve() {
-  int fd = -1;
-  while (!stop_ && fd < 0) {
-    pollfd p{listenFd_, POLLIN, 0};
-    if (poll(&p, 1, 100) > 0) fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-  }
-  if (fd < 0) return;
+void FakeSmtpServer::Serve(testsupport::Connection& connection) {
   size_t next = 0;
   bool data = false;
   bool silent = false;
@@ -164,65 +109,41 @@ void FakeSmtpServer::Serve() {
       return true;
     }
     if (r.compare(0, 7, "<flood>") == 0) {
-      Flood(fd, r.substr(7) + "\r\n");
+      Flood(connection, r.substr(7) + "\r\n");
       return false;
     }
     if (r.compare(0, 7, "<delay ") == 0) {
-      const size_t close = r.find('>');
-      const int64_t until = platform::MonotonicMs() + std::atoi(r.c_str() + 7);
-      while (!stop_ && platform::MonotonicMs() < until) platform::SleepMs(10);
-      r.erase(0, close + 1);
+      testsupport::SleepUnlessStopped(std::atoi(r.c_str() + 7), *connection.stopFlag());
+      r.erase(0, r.find('>') + 1);
     }
-    SendAll(fd, r + "\r\n");
+    connection.Send(r + "\r\n");
     if (r.compare(0, 3, "354") == 0) data = true;
     return true;
   };
-  bool open = reply();
-  std::string pending;
-  while (open && !stop_) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char buffer[8192];
-    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    pending.append(buffer, static_cast<size_t>(n));
-    size_t lf;
-    while (open && (lf = pending.find("\r\n")) != std::string::npos) {
-      std::string line = pending.substr(0, lf);
-      pending.erase(0, lf + 2);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        transcript_ += line + "\n";
-      }
-      if (silent) continue;
-      if (data) {
-        if (line == ".") {
-          data = false;
-          open = reply();
-        }
-        continue;
-      }
-      open = reply();
+  testsupport::LineRead how;
+  how.end = "\r\n";
+  how.maxLength = 1 << 20;
+  how.timeoutMs = -1;
+  std::string line;
+  for (bool open = reply(); open && connection.ReadLine(&line, how);) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      transcript_ += line + "\n";
     }
-  }
-  close(fd);
-}
-
-void FakeSmtpServer::Flood(int fd, const std::string& line) {
-  std::string block;
-  while (block.size() < 65536) block += line;
-  // Never reads: what the client answers piles up on its side.
-  while (!stop_) {
-    pollfd p{fd, POLLOUT, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    if (p.revents & (POLLERR | POLLHUP)) return;
-    const ssize_t n = send(fd, block.data(), block.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
+    if (silent) continue;
+    if (data) {
+      if (line == ".") {
+        data = false;
+        open = reply();
+      }
+      continue;
+    }
+    open = reply();
   }
 }
 
 BlackHole::BlackHole(const std::string& address, int port) {
-  listenFd_ = Listen(address, port, 0);
+  listenFd_ = testsupport::ListenOn(address, port, 0, nullptr);
   if (listenFd_ < 0) return;
   // Fill the accept queue; later connects get no answer.
   for (int i = 0; i < 3; ++i) {
@@ -329,10 +250,7 @@ std::string Base64Decode(const std::string& text) {
 }
 
 int UnusedPort() {
-  int fd = Listen("127.0.0.1", 0, 1);
-  int port = PortOf(fd);
-  close(fd);
-  return port;
+  return testsupport::UnusedLoopbackPort();
 }
 
 }  // namespace mailtest

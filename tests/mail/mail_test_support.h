@@ -7,10 +7,14 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/announced_server.h"
+#include "support/scripted_server.h"
 
 namespace mailtest {
 
@@ -20,9 +24,8 @@ class PySmtpServer {
   // Empty user: no AUTH offered.
   PySmtpServer(const std::string& storeDir, const std::string& user = "",
                const std::string& password = "");
-  ~PySmtpServer();
-  int port() const { return port_; }
-  bool ok() const { return port_ > 0; }
+  int port() const { return server_.port(); }
+  bool ok() const { return port() > 0; }
   // Waits until message `n` (1, 2, ...) is stored; its .eml bytes, or "" after `waitMs`.
   std::string Message(int n, int waitMs = 20000) const;
   // The .env lines: sender, recipients (comma separated), logged-in user.
@@ -30,8 +33,7 @@ class PySmtpServer {
 
  private:
   std::string dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
+  testsupport::AnnouncedServer server_;
 };
 
 // A scripted server on 127.0.0.1 for one connection. replies[0] is the greeting; after
@@ -45,22 +47,17 @@ class FakeSmtpServer {
  public:
   explicit FakeSmtpServer(std::vector<std::string> replies,
                           const std::string& address = "127.0.0.1", int port = 0);
-  ~FakeSmtpServer();
-  int port() const { return port_; }
+  int port() const { return core_->port(); }
   // Client lines so far, each followed by "\n".
   std::string Transcript();
   std::vector<std::string> Lines();
 
  private:
-  void Serve();
-  void Flood(int fd, const std::string& line);
+  void Serve(testsupport::Connection& connection);
   std::vector<std::string> replies_;
-  int listenFd_ = -1;
-  int port_ = 0;
-  std::thread thread_;
   std::mutex mutex_;
   std::string transcript_;
-  std::atomic<bool> stop_{false};
+  std::unique_ptr<testsupport::ScriptedServer> core_;
 };
 
 // A listener whose accept queue is full: connects to it hang until they time out.

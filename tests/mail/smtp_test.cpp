@@ -19,6 +19,7 @@
 #include "mail/encoders.h"
 #include "mail/event_loop.h"
 #include "mail_test_support.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -227,16 +228,13 @@ TEST(SmtpDialogue, EachLoginChallengeHasItsOwnBound) {
 
 // What waits for a peer that does not read is capped; Send refuses more.
 TEST(SmtpSocket, TheSendQueueIsCapped) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
-  ASSERT_EQ(0, listen(listener, 1));
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  int port = 0;
+  const int listener = testsupport::ListenLoopback(&port, 1);
+  ASSERT_GE(listener, 0);
+  in_addr loopback{};
+  loopback.s_addr = htonl(INADDR_LOOPBACK);
   mail::SocketStream stream;
-  ASSERT_EQ(0, stream.Connect(a.sin_addr, ntohs(a.sin_port)));
+  ASSERT_EQ(0, stream.Connect(loopback, static_cast<uint16_t>(port)));
   usleep(100000);  // loopback connects complete at once; let it settle
   const std::string chunk(65536, 'x');
   int rc = 0;

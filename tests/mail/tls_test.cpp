@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -25,6 +26,8 @@
 #include "mail_test_support.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "support/announced_server.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -74,8 +77,6 @@ class TlsServer {
  public:
   TlsServer(const std::string& mode, const std::string& cert, const std::string& user = "",
             const std::string& password = "") {
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
     std::vector<std::string> args = {
         "/usr/bin/python3",
         std::string(VARN_SOURCE_DIR) + "/tests/mail/tls_smtp_server.py",
@@ -86,39 +87,10 @@ class TlsServer {
     if (!cert.empty())
       args.insert(args.end(), {"--cert", Ca().Cert(cert), "--key", Ca().Key(cert)});
     if (!user.empty()) args.insert(args.end(), {"--user", user, "--password", password});
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const std::string errors = store_ / "server.log";  // aiosmtpd reports each refused handshake
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      const int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-      if (err >= 0) dup2(err, 2);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    std::string line;
-    const int64_t deadline = platform::MonotonicMs() + 20000;
-    while (line.find('\n') == std::string::npos && platform::MonotonicMs() < deadline) {
-      pollfd p{out[0], POLLIN, 0};
-      if (poll(&p, 1, 500) <= 0) continue;
-      char buffer[64];
-      const ssize_t n = read(out[0], buffer, sizeof buffer);
-      if (n <= 0) break;
-      line.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    port_ = std::atoi(line.c_str());
+    // aiosmtpd reports each refused handshake on its standard error.
+    server_ = std::make_unique<testsupport::AnnouncedServer>(args, store_ / "server.log");
   }
-  ~TlsServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int port() const { return port_; }
+  int port() const { return server_ ? server_->port() : 0; }
   bool Delivered() const { return platform::PathExists(store_ / "1.eml"); }
   std::string Login() const {
     std::istringstream in(testsupport::ReadFile(store_ / "1.env"));
@@ -137,8 +109,7 @@ class TlsServer {
 
  private:
   testsupport::TempDir store_;
-  pid_t pid_ = -1;
-  int port_ = 0;
+  std::unique_ptr<testsupport::AnnouncedServer> server_;
 };
 
 mail::MailJob TestJob(const std::string& host, int port) {
@@ -302,39 +273,21 @@ TEST(SecureSmtp, ScriptedUpgradeFailures) {
 // A server that says yes to STARTTLS and closes the connection at once: the handshake
 // fails with its own text, and nothing is sent after it.
 TEST(SecureSmtp, UpgradeAnsweredByAClose) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(listen(listener, 1), 0);
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  std::string heard;
-  std::thread serve([&] {
-    const int fd = accept(listener, nullptr, nullptr);
-    auto line = [&] {
-      char c;
-      while (recv(fd, &c, 1, 0) == 1) {
-        heard += c;
-        if (c == '\n') return;
-      }
-    };
-    send(fd, "220 mx ESMTP\r\n", 14, MSG_NOSIGNAL);
-    line();
-    send(fd, "250 mx\r\n", 8, MSG_NOSIGNAL);
-    line();
-    send(fd, "220 go\r\n", 8, MSG_NOSIGNAL);
-    close(fd);
-  });
+  testsupport::ServerOptions once;
+  once.maxConnections = 1;
+  testsupport::ScriptedServer server(
+      {testsupport::Say("220 mx ESMTP\r\n"), testsupport::Expect(), testsupport::Say("250 mx\r\n"),
+       testsupport::Expect(), testsupport::Say("220 go\r\n"), testsupport::Close()},
+      once);
+  ASSERT_TRUE(server.ok());
   testsupport::TempDir temp;
   mail::SmtpOptions options;
   options.secure = true;
-  options.port = ntohs(a.sin_port);
+  options.port = static_cast<uint16_t>(server.port());
   const mail::OneMailResult r =
       mail::SendOneMail(TestJob("127.0.0.1", 1), "alice", "s3cret", temp.path(), 10000, options);
-  serve.join();
-  close(listener);
+  server.Stop();
+  const std::string heard = server.received();
   EXPECT_EQ(r.outcome, OneMailOutcome::kNotSecure);
   EXPECT_EQ(r.tls, TlsFailure::kHandshake) << r.tlsDetail;
   EXPECT_EQ(heard.substr(heard.find('\n') + 1), "STARTTLS\r\n");

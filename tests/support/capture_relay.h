@@ -2,36 +2,25 @@
 // the clients send on the way: what went over the wire in the clear.
 #pragma once
 
-#include <atomic>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
+
+#include "support/scripted_server.h"
 
 namespace testsupport {
 
 class CaptureRelay {
  public:
   explicit CaptureRelay(int targetPort);
-  ~CaptureRelay();
   CaptureRelay(const CaptureRelay&) = delete;
   CaptureRelay& operator=(const CaptureRelay&) = delete;
 
-  int port() const { return port_; }
+  int port() const { return core_->port(); }
   // Every byte the clients sent so far, in order.
-  std::string sent() const;
+  std::string sent() const { return core_->received(); }
 
  private:
-  void Join(int client);
-
-  int targetPort_;
-  int fd_ = -1;
-  int port_ = 0;
-  mutable std::mutex mutex_;
-  std::string sent_;
-  std::atomic<bool> stop_{false};
-  std::thread acceptor_;
-  std::vector<std::thread> joins_;
+  std::unique_ptr<ScriptedServer> core_;
 };
 
 }  // namespace testsupport

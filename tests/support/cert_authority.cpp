@@ -125,4 +125,19 @@ IssuedCert CertAuthority::Issue(const std::string& name, const CertSpec& spec) {
   return {cert, key};
 }
 
+CertSpec SpecFor(Cert cert) {
+  CertSpec spec;
+  if (cert == kWrongHost) {
+    spec.dnsNames = {"wrong.example"};
+    spec.addresses = {};
+  }
+  if (cert == kExpired) {
+    spec.startDays = -30;
+    spec.endDays = -1;
+  }
+  if (cert == kEndsSoon) spec.endDays = 5;
+  spec.selfSigned = cert == kSelfSigned;
+  return spec;
+}
+
 }  // namespace testsupport

@@ -17,6 +17,11 @@ struct CertSpec {
   bool selfSigned = false;  // not issued by the authority: nothing vouches for it
 };
 
+// The certificates the TLS tests try a client against.
+enum Cert { kValid, kWrongHost, kExpired, kSelfSigned, kEndsSoon };
+// How `cert` is made: another host name, past its end, ending in 5 days, signed by nobody.
+CertSpec SpecFor(Cert cert);
+
 struct IssuedCert {
   std::string certFile;  // PEM
   std::string keyFile;   // PEM, unencrypted
