@@ -10,8 +10,10 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/scan_groups.h"
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
+#include "console/commands.h"
 #include "console/form_rules.h"
 #include "console/setup_form.h"
 #include "console/ui_text.h"
@@ -57,16 +59,10 @@ bool GroupEmpty(ConsoleApp& app, int group) {
     countedDir = app.programDir();
     countedVersion = app.listVersion();
     for (int g = 0; g < common::kGroupCount; ++g) {
-      using F = common::StatusFolder;
-      static const std::vector<F> kFolders[common::kGroupCount] = {
-          {F::kPing},
-          {F::kHttpPage},
-          {F::kEmail},
-          {F::kFtpTransfer},
-          {F::kHttpPort, F::kFtpPort, F::kSmtpPort, F::kPopPort, F::kCustom}};
       int files = 0;
-      for (F f : kFolders[g]) {
-        files += common::CountFiles(common::InDir(app.programDir(), common::FolderName(f)));
+      for (common::Agent a : common::GroupFacts(g).agents) {
+        files += common::CountFiles(
+            common::InDir(app.programDir(), common::FolderName(common::FactsOf(a).folder)));
       }
       empty[g] = files == 0;
     }
@@ -99,10 +95,10 @@ json StateJson(ConsoleApp& app) {
   json groups = json::object();
   for (int g = 0; g < common::kGroupCount; ++g) {
     ScanFlags f = s.Flags(g);
-    groups[GroupName(g)] = {{"on", s.schedule().groupOn[g] != 0},
-                            {"busy", f.busy},
-                            {"down", f.down},
-                            {"empty", GroupEmpty(app, g)}};
+    groups[common::GroupFacts(g).name] = {{"on", s.schedule().groupOn[g] != 0},
+                                          {"busy", f.busy},
+                                          {"down", f.down},
+                                          {"empty", GroupEmpty(app, g)}};
   }
   const common::AlertSettings& alert = app.settings().alert.settings;
   const ColumnEdges& c = app.columns();
@@ -443,6 +439,7 @@ json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool
     return Export(app, StringOf(body, "path"), body.contains("replace") && body["replace"] == true);
   }
   if (action == "import-path") return ImportFromPath(app, StringOf(body, "path"));
+  if (action == "page-facts") return PageFactsJson();
   if (action == "first-prompt") {
     return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
   }

@@ -35,7 +35,11 @@ constexpr const char* kNoTokenText =
     "also kept in temp/console-address.txt of the console's program directory.\n";
 // The longest a request waits for the main loop; then it is answered "console busy".
 constexpr int kWaitMs = 4000;
-constexpr const char* kBusyFiles = "the status files are busy; try again";
+// Busy answers name themselves in a header with a key of their own, so that the page knows
+// them without reading their text (the text stays as it is shown).
+constexpr const char* kMessageKeyHeader = "X-Varn-Message-Key";
+constexpr const char* kConsoleBusyKey = "consoleBusy";
+constexpr const char* kStatusFilesBusyKey = "statusFilesBusy";
 constexpr const char* kPolicy = "default-src 'self'; frame-ancestors 'none'";
 
 // What one answer is made of, built on the handler's side and sent in one piece.
@@ -44,6 +48,7 @@ struct Reply {
   std::string type = "text/plain; charset=utf-8";
   std::string body;
   std::string cacheControl;
+  std::string messageKey;  // sent as kMessageKeyHeader when set
 };
 
 Reply Text(unsigned status, std::string text) {
@@ -62,8 +67,18 @@ Reply Json(const nlohmann::json& body, unsigned status = MHD_HTTP_OK) {
   return r;
 }
 
+// The main loop did not take the request within kWaitMs.
 Reply Busy() {
-  return Json({{"ok", false}, {"message", "console busy"}}, MHD_HTTP_SERVICE_UNAVAILABLE);
+  Reply r = Json({{"ok", false}, {"message", "console busy"}}, MHD_HTTP_SERVICE_UNAVAILABLE);
+  r.messageKey = kConsoleBusyKey;
+  return r;
+}
+
+// Another process held a status folder's lock past the console's bound.
+Reply StatusFilesBusy() {
+  Reply r = Json({{"ok", false}, {"message", "the status files are busy; try again"}});
+  r.messageKey = kStatusFilesBusyKey;
+  return r;
 }
 
 std::string Header(MHD_Connection* c, const char* name) {
@@ -345,6 +360,9 @@ int Send(MHD_Connection* c, const Reply& reply) {
   MHD_add_response_header(res, "X-Content-Type-Options", "nosniff");
   MHD_add_response_header(res, "Referrer-Policy", "no-referrer");
   MHD_add_response_header(res, "Content-Type", reply.type.c_str());
+  if (!reply.messageKey.empty()) {
+    MHD_add_response_header(res, kMessageKeyHeader, reply.messageKey.c_str());
+  }
   if (!reply.cacheControl.empty()) {
     MHD_add_response_header(res, "Cache-Control", reply.cacheControl.c_str());
   }
@@ -480,7 +498,7 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
           (*name)[0] == '.' || name->find("..") != std::string::npos) {
         return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
       }
-      auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), "Wave", *name),
+      auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), common::kWave, *name),
                                           WebLimits::kWaveBytes);
       if (!data) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
       Reply reply;
@@ -511,12 +529,11 @@ int WebServer::Answer(MHD_Connection* c, Request& r) {
       bool quit = false;
       common::ResetStatusLockTimedOut();
       nlohmann::json a = Act(app_, action, body, &quit);
-      // Another process held a status folder's lock past the console's bound.
-      if (common::StatusLockTimedOut()) a = {{"ok", false}, {"message", kBusyFiles}};
+      const bool filesBusy = common::StatusLockTimedOut();
       if (quit) loop_.Quit();
-      return a;
+      return filesBusy ? StatusFilesBusy() : Json(a);
     });
-    return Send(c, answer ? Json(*answer) : Busy());
+    return Send(c, answer ? *answer : Busy());
   }
   if (path == "/api/upload") {
     const std::string kind = Query(c, "kind").value_or("");

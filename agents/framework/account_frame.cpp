@@ -23,7 +23,7 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
     run.state.SetDown(1);
     run.runDown = true;
   }
-  // Side by side, the busy word is the whole run's: one account's failure step must not
+  // Side by side, the busy flag is the whole run's: one account's failure step must not
   // clear it while others are still being checked.
   run.state.WriteBusy(run.parallel > 1 ? 1 : check.FailureBusy());
   AppendRetryLine(run.retryPath, accountPath, statusPath, job.key);
@@ -33,7 +33,7 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
   }
   const platform::SystemTime now = platform::LocalNow();
   bool raise = false;
-  common::UpdateCheckStatus(run.programDir, run.profile.folder, job.key,
+  common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
                             [&](common::CheckStatus& s, bool exists) {
                               if (!exists) return false;
                               raise = RecordFailure(s, now, job.alertDue, run.firstRun);
@@ -41,7 +41,7 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
                             });
   if (raise) {
     RaiseAlert(run, job.account,
-               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, run.profile.typeWord});
+               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, run.profile.checkType});
   }
 }
 
@@ -51,9 +51,9 @@ void Succeeded(RunContext& run, AccountJob& job, const CheckResult& result) {
                      result.errorText, result.countsAsFailure);
   }
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, run.profile.typeWord});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, run.profile.checkType});
   }
-  common::UpdateCheckStatus(run.programDir, run.profile.folder, job.key,
+  common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
                             [&](common::CheckStatus& s, bool exists) {
                               if (!exists) return false;
                               RecordSuccess(s);
@@ -132,7 +132,7 @@ bool MarkCheckStarted(RunContext& run, common::StatusFolder folder, const std::s
 bool NoteStageStart(RunContext& run, AccountJob& job) {
   const platform::SystemTime now = platform::LocalNow();
   job.checkTime = StampOf(now);
-  return MarkCheckStarted(run, run.profile.folder, job.key, now, nullptr);
+  return MarkCheckStarted(run, run.profile.facts.folder, job.key, now, nullptr);
 }
 
 bool PairRecords(RunContext& run, const std::string& key) {
@@ -140,7 +140,7 @@ bool PairRecords(RunContext& run, const std::string& key) {
   const bool account = platform::IsRegularFile(run.AccountPath(key));
   const bool status = platform::IsRegularFile(run.StatusPath(key));
   if (!account) {
-    if (status) common::RemoveStatusRecord(run.programDir, run.profile.folder, key);
+    if (status) common::RemoveStatusRecord(run.programDir, run.profile.facts.folder, key);
     return false;
   }
   return status;
@@ -151,7 +151,7 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
 
   common::CheckStatus status{};
   if (run.firstRun) {
-    common::UpdateCheckStatus(run.programDir, run.profile.folder, key,
+    common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, key,
                               [&](common::CheckStatus& s, bool exists) {
                                 if (!exists) return false;
                                 ResetStatusBlock(s, run.startTime);
@@ -179,7 +179,7 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
 
   const platform::SystemTime now = platform::LocalNow();
   job->checkTime = StampOf(now);
-  if (!MarkCheckStarted(run, run.profile.folder, key, now, &job->status)) return;
+  if (!MarkCheckStarted(run, run.profile.facts.folder, key, now, &job->status)) return;
 
   check.Begin(run, *job, [&run, &check, job](const CheckResult& result) {
     if (result.failed) {

@@ -19,7 +19,7 @@ namespace agents {
 void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key);
 
 // The first run's reset of one status block: everything from the last-check time through
-// the down time cleared, the statistics start set to `start`; the active word is kept.
+// the down time cleared, the statistics start set to `start`; the active flag is kept.
 void ResetStatusBlock(common::CheckStatus& status, const platform::SystemTime& start);
 
 // Down-time accounting of a failed check at `now`: the seconds since the last failure are

@@ -76,7 +76,7 @@ void CheckAll(RunContext& run, const AccountVisitor& visit) {
 }  // namespace
 
 std::string GuardName(const AgentProfile& profile, long n) {
-  return std::string(profile.programName) + std::to_string(n);
+  return std::string(profile.facts.program) + std::to_string(n);
 }
 
 int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServerProbes& probes,
@@ -103,7 +103,7 @@ int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServe
   run.probes = probes;
   run.binDir = platform::ExecutableDir();
   run.tempDir = AlertTempDir(dir);
-  platform::MakeDirs(common::InDir(dir, "RelayKitLog"));
+  platform::MakeDirs(common::InDir(dir, common::kMailLog));
   platform::MakeDirs(run.DataDir());
   platform::MakePrivateDir(common::InDir(dir, common::kAllData));
   const std::string marker = common::InDir(run.DataDir(), common::kFirstRunMarker);

@@ -99,13 +99,13 @@ CheckResult PortResult(const RunContext& run, const AccountJob& job, int32_t cod
 
 CheckResult PortCheck::Check(RunContext& run, AccountJob& job) {
   const common::AccountRecord& record = job.account.record;
-  const int32_t timeoutMs = words_.timeoutSeconds(record) * 1000;
-  const int32_t port = words_.port(record);
-  if (words_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
+  const int32_t timeoutMs = spec_.timeoutSeconds(record) * 1000;
+  const int32_t port = spec_.port(record);
+  if (spec_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
   bool ok = false;
-  int32_t code = TryPortTwice([&] { return words_.probe(job.host.c_str(), port, timeoutMs); },
-                              words_.firstSuccessFrom, words_.secondSuccessFrom, &ok);
-  return PortResult(run, job, code, ok, words_.okMessage, words_.downMessage);
+  int32_t code = TryPortTwice([&] { return spec_.probe(job.host.c_str(), port, timeoutMs); },
+                              spec_.firstSuccessFrom, spec_.secondSuccessFrom, &ok);
+  return PortResult(run, job, code, ok, spec_.okMessage, spec_.downMessage);
 }
 
 void PortProber::TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
@@ -136,10 +136,10 @@ void PortCheck::Begin(RunContext& run, AccountJob& job, Finish finish) {
     return;
   }
   const common::AccountRecord& record = job.account.record;
-  prober_.TryTwice(run, job.host, words_.port(record), words_.timeoutSeconds(record) * 1000,
-                   words_.probe, words_.sideBySide, words_.firstSuccessFrom,
-                   words_.secondSuccessFrom, [this, &run, &job, finish](int32_t code, bool ok) {
-                     finish(PortResult(run, job, code, ok, words_.okMessage, words_.downMessage));
+  prober_.TryTwice(run, job.host, spec_.port(record), spec_.timeoutSeconds(record) * 1000,
+                   spec_.probe, spec_.sideBySide, spec_.firstSuccessFrom, spec_.secondSuccessFrom,
+                   [this, &run, &job, finish](int32_t code, bool ok) {
+                     finish(PortResult(run, job, code, ok, spec_.okMessage, spec_.downMessage));
                    });
 }
 

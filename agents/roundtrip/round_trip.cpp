@@ -34,8 +34,8 @@ constexpr const char* kReceiveOk = "Mail Receive OK";
 constexpr const char* kReceiveFailed = "Mail Receive Failed Error: ";
 constexpr const char* kPopAuthFailed = "POP Auth Failed Error: ";
 constexpr const char* kNotReceived = "Mail Receive Failed Error: Not Received from SMTP  ";
-constexpr const char* kSendWord = "SMTP Send";
-constexpr const char* kReceiveWord = "POP Receive";
+constexpr const char* kSendCheckType = "SMTP Send";
+constexpr const char* kReceiveCheckType = "POP Receive";
 constexpr int32_t kSmtpAuthCode = -911;
 constexpr int32_t kPopAuthCode = -17;
 constexpr int32_t kTimeoutCode = -906;
@@ -47,21 +47,16 @@ constexpr size_t kReceiveBusy = 1;
 // Longer than a run of the same mailbox may take (at most about 17 minutes of polling).
 constexpr int kMailboxTurnMs = 20 * 60 * 1000;
 
-// The e-mail agent's words. The state file is the run's numbered one.
+// The e-mail agent's profile. The state file is the run's numbered one.
 agents::AgentProfile MakeProfile(const char* stateFile) {
   agents::AgentProfile p{};
-  p.programName = "RoundTripSentry";
+  p.facts = common::FactsOf(common::Agent::kRoundTrip);
+  p.facts.stateFile = stateFile;
   p.skippedText = "Email Scan Process Skipped: %s";
-  p.folder = common::StatusFolder::kEmail;
-  p.stateFile = stateFile;
-  p.stateSize = 24;
-  p.downOffset = 20;
-  p.retryFile = kRetryFile;
-  p.typeWord = kSendWord;
-  p.tagWord = "Email";
+  p.checkType = kSendCheckType;
+  p.alertTagName = "Email";
   p.logGroup = common::kGroupEmail;
   p.authErrorTexts = true;
-  p.busyWords = 2;
   return p;
 }
 
@@ -71,9 +66,9 @@ struct ParamFileRemover {
   ~ParamFileRemover() { platform::RemoveFile(path); }
 };
 
-std::string PassedText(const char* word, int64_t seconds) {
+std::string PassedText(const char* checkType, int64_t seconds) {
   char text[160];
-  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", word, static_cast<long>(seconds));
+  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", checkType, static_cast<long>(seconds));
   return text;
 }
 
@@ -92,7 +87,7 @@ class RoundTrip {
   bool ReadJob(agents::AccountJob* job);
   // The failure step of a stage: state file, retry file, account line, counter, down time
   // and the Down alert.
-  void Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
+  void Failed(agents::AccountJob& job, size_t busyFlag, const char* checkType, int32_t code,
               const std::string& message, const std::string& errorText,
               const std::string& alertMessage);
   // The fetch into the account's own mailbox and the search for this run's message.
@@ -121,8 +116,8 @@ bool RoundTrip::ReadJob(agents::AccountJob* job) {
   return whole;
 }
 
-void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
-                       const std::string& message, const std::string& errorText,
+void RoundTrip::Failed(agents::AccountJob& job, size_t busyFlag, const char* checkType,
+                       int32_t code, const std::string& message, const std::string& errorText,
                        const std::string& alertMessage) {
   common::CheckStatus current{};
   common::ReadStatusRecord(params_.statusPath, &current, sizeof current);
@@ -130,7 +125,7 @@ void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typ
     run_.state.SetDown(1);
     run_.runDown = true;
   }
-  run_.state.SetWord(busyWord, 1);
+  run_.state.SetField(busyFlag, 1);
   run_.state.Save();
   agents::AppendRetryLine(run_.retryPath, params_.accountPath, params_.statusPath, job.key);
   agents::WriteAccountLine(run_, code, common::FieldText(job.account.record.key), message,
@@ -146,7 +141,7 @@ void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typ
   if (raise) {
     agents::RaiseAlert(
         run_, job.account,
-        agents::Alert{agents::AlertKind::kDown, alertMessage, job.checkTime, typeWord});
+        agents::Alert{agents::AlertKind::kDown, alertMessage, job.checkTime, checkType});
   }
 }
 
@@ -182,7 +177,7 @@ bool RoundTrip::SendPhase() {
   }
 
   if (!agents::NoteStageStart(run_, job)) return false;
-  run_.state.WriteWord(kSendBusy, 1);
+  run_.state.WriteField(kSendBusy, 1);
   sendTime_ = platform::LocalNow();
   subject_ = TestSubject(sendTime_, static_cast<long>(::getpid()));
 
@@ -206,7 +201,7 @@ bool RoundTrip::SendPhase() {
   const std::string errorText = agents::ErrorText(code, smtpHost, true);
   if (code < 0) {
     const std::string message = code == kSmtpAuthCode ? kSmtpAuthFailed : kSendFailed;
-    Failed(job, kSendBusy, kSendWord, code, message, errorText, message + errorText);
+    Failed(job, kSendBusy, kSendCheckType, code, message, errorText, message + errorText);
     return false;
   }
   agents::WriteAccountLine(run_, code, common::FieldText(record.key), kSendOk, errorText, false);
@@ -295,7 +290,7 @@ Attempt RoundTrip::ReceiveAttempt() {
       record.isEmail == 0) {
     return Attempt::kStop;
   }
-  run_.state.WriteWord(kReceiveBusy, 1);
+  run_.state.WriteField(kReceiveBusy, 1);
   if (!agents::NoteStageStart(run_, job)) return Attempt::kStop;
 
   bool found = false;
@@ -309,8 +304,9 @@ Attempt RoundTrip::ReceiveAttempt() {
                              PassedText(kReceiveOk, SecondsSinceSend()),
                              agents::ErrorText(1, popHost, true), false);
     if (job.status.failCount > 1 && !job.alertDue) {
-      agents::RaiseAlert(run_, job.account,
-                         agents::Alert{agents::AlertKind::kUp, "", job.checkTime, kReceiveWord});
+      agents::RaiseAlert(
+          run_, job.account,
+          agents::Alert{agents::AlertKind::kUp, "", job.checkTime, kReceiveCheckType});
     }
     common::UpdateCheckStatus(run_.programDir, common::StatusFolder::kEmail, job.key,
                               [&](common::CheckStatus& s, bool exists) {
@@ -324,14 +320,15 @@ Attempt RoundTrip::ReceiveAttempt() {
     code = MapReceiveCode(code);
     const std::string message = code == kPopAuthCode ? kPopAuthFailed : kReceiveFailed;
     const std::string errorText = agents::ErrorText(code, popHost, true);
-    Failed(job, kReceiveBusy, kReceiveWord, code, message, errorText, message + errorText);
+    Failed(job, kReceiveBusy, kReceiveCheckType, code, message, errorText, message + errorText);
     return Attempt::kFailed;
   }
   const int64_t elapsed = SecondsSinceSend();
   if (static_cast<int64_t>(record.sendReceiveTimeout) < elapsed + 10) {
     const std::string message = PassedText(kNotReceived, elapsed);
     const std::string errorText = agents::ErrorText(kTimeoutCode, popHost, true);
-    Failed(job, kReceiveBusy, kReceiveWord, kTimeoutCode, message, errorText, message + errorText);
+    Failed(job, kReceiveBusy, kReceiveCheckType, kTimeoutCode, message, errorText,
+           message + errorText);
     return Attempt::kFailed;
   }
   return Attempt::kNotYet;
@@ -347,7 +344,7 @@ void RoundTrip::Poll() {
 }  // namespace
 
 std::string GuardName(const std::string& accountFile) {
-  return "RoundTripSentryOne" + accountFile;
+  return std::string(common::FactsOf(common::Agent::kRoundTrip).program) + "One" + accountFile;
 }
 
 std::string MailboxTurnName(const std::string& popHost, uint32_t popPort,
@@ -422,7 +419,9 @@ int RunAccount(const std::string& paramPath, const Services& services) {
 
   // The numbered state file lives in the program directory beside the others.
   std::string stateName = params.statePath.substr(params.statePath.find_last_of('/') + 1);
-  if (stateName.empty() || stateName[0] == '.') stateName = "emailPara.dat";
+  if (stateName.empty() || stateName[0] == '.') {
+    stateName = common::FactsOf(common::Agent::kRoundTrip).stateFile;
+  }
   const agents::AgentProfile profile = MakeProfile(stateName.c_str());
   agents::RunContext run(profile, dir, params.fullRun ? 1 : 0);
   run.startTime = start;
@@ -430,7 +429,7 @@ int RunAccount(const std::string& paramPath, const Services& services) {
   run.probes = services.probes;
   run.binDir = platform::ExecutableDir();
   run.tempDir = agents::AlertTempDir(dir);
-  platform::MakeDirs(common::InDir(dir, "RelayKitLog"));
+  platform::MakeDirs(common::InDir(dir, common::kMailLog));
   platform::MakeDirs(run.DataDir());
   platform::MakePrivateDir(common::InDir(dir, common::kAllData));
   platform::MakePrivateDir(common::InDir(dir, common::kSetting));
@@ -439,7 +438,7 @@ int RunAccount(const std::string& paramPath, const Services& services) {
   run.scan = common::ReadScanSettings(dir);
 
   run.state.Load();
-  run.state.SetWord(kSendBusy, 1);
+  run.state.SetField(kSendBusy, 1);
   run.runDown = false;
   run.state.Save();
 

@@ -7,8 +7,6 @@ import { Form, button, el, openDialog } from './form.js';
 import { editTemplates } from './message_editor.js';
 import { t } from './messages.js';
 
-export const ADD_COMMANDS = { 1076: 0, 1091: 1, 1065: 2, 1077: 3 };
-
 let open = false;
 
 const notMsg = (key) => (v) => !v[key];
