@@ -52,7 +52,8 @@ TEST(PageFacts, GroupBoxesSwitchTheGroupTheyAreShownFor) {
 TEST(PageFacts, EveryCommandHasOneNumberOneNameAndACaption) {
   std::set<int> ids;
   std::set<std::string> names;
-  for (const json& c : PageFactsJson()["commands"]) {
+  const json facts = PageFactsJson();
+  for (const json& c : facts["commands"]) {
     const std::string key = c["key"];
     EXPECT_TRUE(ids.insert(c["id"].get<int>()).second) << c["id"];
     EXPECT_TRUE(names.insert(c["name"].get<std::string>()).second) << c["name"];
@@ -68,7 +69,8 @@ TEST(PageFacts, CommandsWaitingForAMailServerAreRefusedWithoutOne) {
   Started s;
   ASSERT_FALSE(s.app.mailConfigured());
   int waiting = 0;
-  for (const json& c : PageFactsJson()["commands"]) {
+  const json facts = PageFactsJson();
+  for (const json& c : facts["commands"]) {
     if (!c["needsMailServer"].get<bool>()) continue;
     ++waiting;
     bool quit = false;
