@@ -44,7 +44,7 @@ void Populate(testkit::ProgramDir& pd, int count, common::StatusFolder folder, i
 }
 
 // A check that succeeds at once: what is left is the frame's own file work.
-class NoCheck : public agents::AccountCheck {
+class NoCheck : public agents::BlockingCheck {
  public:
   bool Enabled(const common::AccountRecord&) const override { return true; }
   agents::CheckResult Check(agents::RunContext&, agents::AccountJob& job) override {

@@ -38,7 +38,8 @@ bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder, cons
 void SetStatusLockWait(int ms);
 // Takes the lock file `path` (exclusive, or shared) with the wait SetStatusLockWait set: the
 // console's other locks wait and give up as the status locks do, and a give-up is noted for
-// StatusLockTimedOut, so the caller answers "busy". False when the lock is not held.
+// LockTimeOutCount (and StatusLockTimedOut), so the caller answers "busy". False when the
+// lock is not held.
 bool AcquireWithinLockWait(platform::FileLock& lock, const std::string& path, bool shared = false);
 // True when a lock of this thread (a status folder's, or one taken with
 // AcquireWithinLockWait) timed out since the last reset.

@@ -21,11 +21,13 @@
 #include <string_view>
 #include <vector>
 
+#include "common/account_fields.h"
 #include "common/record_texts.h"
 
 namespace console {
 
-constexpr int kCsvFields = 51;
+// The columns, their order and how each is read: common/account_fields.h.
+using common::kCsvFields;
 
 // The export line of an account, without its "\r\n".
 std::string AccountCsvLine(const common::AccountFile& account);
@@ -49,8 +51,9 @@ std::vector<std::string> SplitCsvFields(std::string_view line);
 std::string CsvRejection(const std::vector<std::string>& fields);
 
 // The account that a line's fields describe: the key from the server name, numbers read as
-// decimal, the fixed ports and the local test file of `programDir` set. Missing fields
-// read as empty or 0; texts too long for their fields are cut at a character boundary.
+// decimal (cast to the width the record keeps), the fixed ports and the local test file of
+// `programDir` set. Missing fields read as empty or 0; texts too long for their fields are
+// cut at a character boundary.
 common::AccountFile AccountFromCsv(const std::vector<std::string>& fields,
                                    const std::string& programDir);
 

@@ -15,8 +15,8 @@ namespace console {
 // The lock every change of the account set takes ("<dir>/temp/locks/AccountStore").
 std::string AccountStoreLockPath(const std::string& programDir);
 // Takes that lock with the process's lock wait (common::SetStatusLockWait): the console
-// gives up after its bound like it does for a status folder, and StatusLockTimedOut then
-// tells the caller to answer "busy". False only then: nothing may be changed.
+// gives up after its bound like it does for a status folder, and the page's action then
+// answers the busy refusal (Act). False only then: nothing may be changed.
 bool LockAccountStore(platform::FileLock& lock, const std::string& programDir);
 
 // The largest account record the console reads whole (its texts are bounded far below).

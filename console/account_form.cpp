@@ -6,8 +6,8 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/account_rules.h"
-#include "console/api.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
+#include "console/text_convert.h"
 
 namespace console {
 namespace {
@@ -49,7 +49,8 @@ CustomRows ParseCustomRows(const json& rows, FormError* error) {
   for (size_t i = 0; i < rows.size() && i < out.size(); ++i) {
     if (!rows[i].is_object()) continue;
     FormReader r(rows[i]);
-    out[i].name = r.Text("name", 64, "lblServiceName");
+    out[i].name =
+        r.Text("name", common::FieldOf(common::CustomNameField(0)).limit, "lblServiceName");
     const json& port = rows[i].value("port", json());
     if (port.is_string()) {
       out[i].port = DecimalOf(port.get<std::string>());
@@ -74,17 +75,32 @@ FormError ParseAccountForm(const json& body, AccountForm* f) {
   if (!type.valid()) return {"msgBadRequest", ""};
   f->type = static_cast<int>(type.value);
   const int t = f->type;
-  f->name = r.Text("name", 31, "lblServerName");
-  f->domain = r.Text("domain", t == common::kHttpPage ? 255 : 64, "lblDomain");
-  f->enabled = r.Flag("enabled", true);
-  f->useDefaultMessage = r.Flag("useDefaultMessage", true);
-  f->useDefaultOnline = r.Flag("useDefaultOnline", true);
-  f->defaultEmail = r.Flag("defaultEmail", true);
-  f->additionalEmails = r.Flag("additionalEmails");
-  f->additionalEmailsText = r.Text("additionalEmailsText", kMaxLongText, "lblAdditionalEmails");
-  f->defaultDest = r.Flag("defaultDest", true);
-  f->additionalDest = r.Flag("additionalDest");
-  f->additionalDestText = r.Text("additionalDestText", kMaxLongText, "lblAdditionalDest");
+  static const AccountForm kNew;
+  // The controls of each type's dialog; the others stay empty or off.
+  for (const common::AccountField& field : common::AccountFields()) {
+    const bool shown = field.shownFor(t);
+    switch (field.control) {
+      case common::Control::kNone:
+        break;
+      case common::Control::kText: {
+        const size_t limit = field.id == common::Field::kHost && t == common::kHttpPage
+                                 ? common::kPageUrlLimit
+                                 : field.limit;
+        f->*field.formText = shown ? r.Text(field.jsonKey, limit, field.labelKey) : "";
+        break;
+      }
+      case common::Control::kDigits:
+        if (shown) f->*field.formText = r.Text(field.jsonKey, field.limit, field.labelKey);
+        break;
+      case common::Control::kPassword:
+        f->*field.formPassword =
+            shown ? r.Password(field.jsonKey, field.limit, field.labelKey) : std::nullopt;
+        break;
+      case common::Control::kFlag:
+        f->*field.formFlag = shown && r.Flag(field.jsonKey, kNew.*field.formFlag);
+        break;
+    }
+  }
   if (auto m = body.find("mailTemplates"); m != body.end() && m->is_array() && m->size() == 4) {
     FormReader tr(json::object({{"0", (*m)[0]}, {"1", (*m)[1]}, {"2", (*m)[2]}, {"3", (*m)[3]}}));
     f->mailTemplates = {tr.Text("0", kMaxLongText, "titleNotification"),
@@ -99,35 +115,8 @@ FormError ParseAccountForm(const json& body, AccountForm* f) {
                           tr.Text("1", kMaxLongText, "titleOnline")};
     if (!tr.failedLabel().empty() && error.ok()) error = {"msgNotCp932", tr.failedLabel()};
   }
-  // The controls of each type's dialog; the others stay empty or off.
-  f->ping = f->http = f->ftp = f->smtp = f->pop = f->custom = false;
-  if (t == common::kServer) {
-    f->ping = r.Flag("ping", true);
-    f->http = r.Flag("http");
-    f->ftp = r.Flag("ftp");
-    f->smtp = r.Flag("smtp");
-    f->pop = r.Flag("pop");
-    f->custom = r.Flag("custom");
-    if (body.contains("customRows")) f->rows = ParseCustomRows(body["customRows"], &error);
-  }
-  if (t == common::kHttpPage) {
-    f->httpTimeout = r.Text("httpTimeout", 5, "lblTimeOut");
-    f->checkLinks = r.Flag("checkLinks");
-  }
-  if (t == common::kFtpTransfer) {
-    f->ftpUser = r.Text("ftpUser", 64, "lblFtpAccount");
-    f->ftpPassword = r.Password("ftpPassword", 15, "lblFtpPassword");
-    f->remoteDir = r.Text("remoteDir", 259, "lblDestDir");
-  }
-  if (t == common::kEmail) {
-    f->popServer = r.Text("popServer", 64, "lblPopServer");
-    f->emailTimeout = r.Text("emailTimeout", 5, "lblTimeOut");
-    f->testRecipient = r.Text("testRecipient", 149, "lblSendTestTo");
-    f->smtpAuth = r.Flag("smtpAuth");
-    f->smtpUser = r.Text("smtpUser", 64, "lblSmtpId");
-    f->smtpPassword = r.Password("smtpPassword", 15, "lblSmtpPassword");
-    f->popUser = r.Text("popUser", 64, "lblPopId");
-    f->popPassword = r.Password("popPassword", 15, "lblPopPassword");
+  if (t == common::kServer && body.contains("customRows")) {
+    f->rows = ParseCustomRows(body["customRows"], &error);
   }
   if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
   return error;
@@ -214,8 +203,11 @@ constexpr FormCheck kFormChecks[] = {
      "msgCustomNameBlank"},
 };
 
-AccountFacts FactsOf(const AccountForm& f) {
+}  // namespace
+
+AccountFacts FormFacts(const AccountForm& f) {
   AccountFacts a;
+  a.account = BuildAccount(f, "", {}, nullptr);
   a.type = f.type;
   a.name = f.name;
   if (f.type == common::kHttpPage) {
@@ -239,8 +231,6 @@ AccountFacts FactsOf(const AccountForm& f) {
   return a;
 }
 
-}  // namespace
-
 FormError ValidateAccountForm(const AccountForm& f, const common::AccountFile* stored) {
   const FormView view{f, stored ? &stored->record : nullptr,
                       f.type == common::kHttpPage ? SplitPageUrl(f.domain).host : f.domain};
@@ -252,67 +242,45 @@ FormError ValidateAccountForm(const AccountForm& f, const common::AccountFile* s
     FormError rows = ValidateCustomRows(f.rows);
     if (!rows.ok()) return rows;
   }
-  if (const AccountRule* rule = FirstFailedRule(FactsOf(f))) return Fail(rule->messageKey);
+  if (const AccountRule* rule = FirstFailedRule(FormFacts(f))) return Fail(rule->messageKey);
   return {};
 }
 
 common::AccountFile BuildAccount(const AccountForm& f, const std::string& dir,
                                  const common::AlertFile& alert,
                                  const common::AccountFile* stored) {
-  common::AccountFile a;
+  common::AccountFile a = common::NewAccount(f.type, dir);
+  for (const common::AccountField& field : common::AccountFields()) {
+    switch (field.control) {
+      case common::Control::kNone:
+        break;
+      case common::Control::kText:
+        field.setText(a, f.*field.formText);
+        break;
+      case common::Control::kDigits:
+        if (field.shownFor(f.type)) field.setValue(a, TimeoutOf(f.*field.formText));
+        break;
+      case common::Control::kPassword: {
+        // Left untouched: the stored one.
+        const std::optional<std::string>& typed = f.*field.formPassword;
+        field.setText(a, typed ? *typed : stored ? field.text(*stored) : "");
+        break;
+      }
+      case common::Control::kFlag:
+        field.setValue(a, f.*field.formFlag ? 1 : 0);
+        break;
+    }
+  }
   common::AccountRecord& r = a.record;
-  common::SetField(r.key, common::HexKey(f.name));
   if (f.type == common::kHttpPage) {
     PageUrl url = SplitPageUrl(f.domain);
     common::SetField(r.host, url.host);
     common::SetField(r.pagePath, url.path);
-    r.httpTimeout = TimeoutOf(f.httpTimeout);
-  } else {
-    common::SetField(r.host, f.domain);
   }
-  common::SetField(r.popServer, f.popServer);
-  r.pingOn = f.ping;
-  r.pingTimeout = 0;
-  r.httpPortOn = f.http;
-  r.httpPort = 80;
-  r.isHttpPage = f.type == common::kHttpPage;
-  r.checkLinks = f.checkLinks;
-  r.ftpPortOn = f.ftp;
-  r.ftpPort = 21;
-  r.isFtpTransfer = f.type == common::kFtpTransfer;
-  common::SetField(r.localTestFile, common::InDir(dir, common::kTemp, "FTP_test.text"));
-  common::SetField(r.remoteDir, f.remoteDir);
-  common::SetField(r.ftpUser, f.ftpUser);
-  const common::AccountRecord* s = stored ? &stored->record : nullptr;
-  auto password = [](const std::optional<std::string>& typed, const char* kept) {
-    return typed ? *typed : std::string(kept ? kept : "");
-  };
-  common::SetField(r.ftpPassword, password(f.ftpPassword, s ? s->ftpPassword : nullptr));
-  r.smtpPortOn = f.smtp;
-  r.smtpPort = 25;
-  r.popPortOn = f.pop;
-  if (f.type == common::kEmail) r.sendReceiveTimeout = TimeoutOf(f.emailTimeout);
-  r.popPort = 110;
-  r.isEmail = f.type == common::kEmail;
-  common::SetField(r.testRecipient, f.testRecipient);
-  r.smtpAuth = f.smtpAuth;
-  common::SetField(r.smtpUser, f.smtpUser);
-  common::SetField(r.smtpPassword, password(f.smtpPassword, s ? s->smtpPassword : nullptr));
-  common::SetField(r.popUser, f.popUser);
-  common::SetField(r.popPassword, password(f.popPassword, s ? s->popPassword : nullptr));
-  r.customOn = f.custom;
   for (size_t i = 0; i < f.rows.size(); ++i) {
     common::SetField(r.customNames[i], f.rows[i].name);
     r.customPorts[i] = static_cast<uint32_t>(f.rows[i].port);
   }
-  r.useGlobalMailTemplates = f.useDefaultMessage;
-  r.mailToGlobal = f.defaultEmail;
-  r.mailToAccount = f.additionalEmails;
-  r.useGlobalOnlineTemplates = f.useDefaultOnline;
-  r.onlineToGlobal = f.defaultDest;
-  r.onlineToAccount = f.additionalDest;
-  r.enabled = f.enabled ? 1 : 0;
-  r.type = static_cast<uint8_t>(f.type);
 
   if (f.mailTemplates) {
     a.downSubject = (*f.mailTemplates)[0];
@@ -340,59 +308,62 @@ common::AccountFile BuildAccount(const AccountForm& f, const std::string& dir,
     a.downOnline = alert.downOnline;
     a.upOnline = alert.upOnline;
   }
-  a.mailAddresses = f.additionalEmailsText;
-  a.netSendAddresses = f.additionalDestText;
   return a;
+}
+
+json FormLimits(int type) {
+  json limits = json::object();
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (field.control == common::Control::kNone || field.control == common::Control::kFlag ||
+        !field.shownFor(type)) {
+      continue;
+    }
+    limits[field.jsonKey] = field.limit;
+  }
+  if (type == common::kHttpPage) limits["domain"] = common::kPageUrlLimit;
+  if (type == common::kServer) {
+    limits["customName"] = common::FieldOf(common::CustomNameField(0)).limit;
+    limits["customPort"] = common::kPortDigits;
+  }
+  return limits;
 }
 
 json AccountFormJson(const common::AccountFile& a) {
   const common::AccountRecord& r = a.record;
-  std::string domain = common::FieldText(r.host);
+  json form = json::object();
+  for (const common::AccountField& field : common::AccountFields()) {
+    switch (field.control) {
+      case common::Control::kNone:
+        break;
+      case common::Control::kText:
+        form[field.jsonKey] = ToUtf8(field.text(a));
+        break;
+      case common::Control::kDigits:
+        form[field.jsonKey] = std::to_string(field.value(a));
+        break;
+      case common::Control::kPassword:
+        form[std::string(field.jsonKey) + "Stored"] = !field.text(a).empty();
+        break;
+      case common::Control::kFlag:
+        form[field.jsonKey] = field.onlyOne ? field.value(a) == 1 : field.value(a) != 0;
+        break;
+    }
+  }
   if (r.type == common::kHttpPage && common::FieldText(r.pagePath) != "/") {
-    domain += common::FieldText(r.pagePath);
+    form["domain"] = ToUtf8(common::FieldText(r.host) + common::FieldText(r.pagePath));
   }
   json rows = json::array();
   for (int i = 0; i < 5; ++i) {
     rows.push_back({{"name", ToUtf8(common::FieldText(r.customNames[i]))},
                     {"port", r.customPorts[i] ? std::to_string(r.customPorts[i]) : ""}});
   }
-  return {
-      {"type", r.type},
-      {"key", common::FieldText(r.key)},
-      {"name", ToUtf8(common::DecodeKey(common::FieldText(r.key)))},
-      {"domain", ToUtf8(domain)},
-      {"popServer", ToUtf8(common::FieldText(r.popServer))},
-      {"httpTimeout", std::to_string(r.httpTimeout)},
-      {"emailTimeout", std::to_string(r.sendReceiveTimeout)},
-      {"ping", r.pingOn != 0},
-      {"http", r.httpPortOn != 0},
-      {"ftp", r.ftpPortOn != 0},
-      {"smtp", r.smtpPortOn != 0},
-      {"pop", r.popPortOn != 0},
-      {"custom", r.customOn != 0},
-      {"customRows", rows},
-      {"checkLinks", r.checkLinks != 0},
-      {"ftpUser", ToUtf8(common::FieldText(r.ftpUser))},
-      {"ftpPasswordStored", r.ftpPassword[0] != '\0'},
-      {"remoteDir", ToUtf8(common::FieldText(r.remoteDir))},
-      {"testRecipient", ToUtf8(common::FieldText(r.testRecipient))},
-      {"smtpAuth", r.smtpAuth != 0},
-      {"smtpUser", ToUtf8(common::FieldText(r.smtpUser))},
-      {"smtpPasswordStored", r.smtpPassword[0] != '\0'},
-      {"popUser", ToUtf8(common::FieldText(r.popUser))},
-      {"popPasswordStored", r.popPassword[0] != '\0'},
-      {"useDefaultMessage", r.useGlobalMailTemplates != 0},
-      {"mailTemplates", Utf8Array({&a.downSubject, &a.upSubject, &a.downBody, &a.upBody})},
-      {"useDefaultOnline", r.useGlobalOnlineTemplates != 0},
-      {"onlineTemplates", Utf8Array({&a.downOnline, &a.upOnline})},
-      {"defaultEmail", r.mailToGlobal != 0},
-      {"additionalEmails", r.mailToAccount != 0},
-      {"additionalEmailsText", ToUtf8(a.mailAddresses)},
-      {"defaultDest", r.onlineToGlobal != 0},
-      {"additionalDest", r.onlineToAccount != 0},
-      {"additionalDestText", ToUtf8(a.netSendAddresses)},
-      {"enabled", r.enabled == 1},
-  };
+  form["type"] = r.type;
+  form["key"] = common::FieldText(r.key);
+  form["customRows"] = rows;
+  form["mailTemplates"] = Utf8Array({&a.downSubject, &a.upSubject, &a.downBody, &a.upBody});
+  form["onlineTemplates"] = Utf8Array({&a.downOnline, &a.upOnline});
+  form["limits"] = FormLimits(r.type);
+  return form;
 }
 
 json NewAccountFormJson(int type, const common::AlertFile& alert) {
@@ -401,8 +372,10 @@ json NewAccountFormJson(int type, const common::AlertFile& alert) {
   common::AccountFile a = BuildAccount(f, "", alert, nullptr);
   json form = AccountFormJson(a);
   form["key"] = "";
-  form["httpTimeout"] = "120";
-  form["emailTimeout"] = "240";
+  // The time-out fields show their defaults, not the zero the other types store.
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (field.control == common::Control::kDigits) form[field.jsonKey] = f.*field.formText;
+  }
   return form;
 }
 

@@ -8,7 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "common/account_fields.h"
 #include "common/record_texts.h"
+#include "console/account_rules.h"
 
 namespace console {
 
@@ -20,36 +22,10 @@ struct FormError {
   bool ok() const { return key.empty(); }
 };
 
-struct CustomRow {
-  std::string name;         // CP932, at most 64 bytes
-  long port = 0;            // as the five-digit field reads it
-  bool portInRange = true;  // false: the field held more than digits of a port 0-65535
-};
-using CustomRows = std::array<CustomRow, 5>;
-
-// Every control of the four account dialogs, as CP932 texts and flags. Controls that the
-// type's dialog does not have read as empty or off.
-struct AccountForm {
-  int type = common::kServer;
-  std::string name, domain, popServer;
-  std::string httpTimeout = "120", emailTimeout = "240";
-  bool ping = true, http = false, ftp = false, smtp = false, pop = false, custom = false;
-  CustomRows rows;
-  bool checkLinks = false;
-  std::string ftpUser, remoteDir, testRecipient, smtpUser, popUser;
-  // Passwords: nothing means "keep the stored one".
-  std::optional<std::string> ftpPassword, smtpPassword, popPassword;
-  bool smtpAuth = false;
-  bool useDefaultMessage = true, useDefaultOnline = true;
-  // The account's own templates; nothing means "not edited in this dialog".
-  std::optional<std::array<std::string, 4>> mailTemplates;  // down subj, up subj, down, up
-  std::optional<std::array<std::string, 2>> onlineTemplates;
-  bool defaultEmail = true, additionalEmails = false;
-  std::string additionalEmailsText;
-  bool defaultDest = true, additionalDest = false;
-  std::string additionalDestText;
-  bool enabled = true;
-};
+// The form and its custom rows are part of the account's description (account_fields.h).
+using common::AccountForm;
+using common::CustomRow;
+using common::CustomRows;
 
 // Reads the page's form. Fails with "msgNotCp932" (and the control's label key) when a text
 // cannot be stored.
@@ -67,14 +43,19 @@ FormError ValidateCustomRows(const CustomRows& rows);
 // the rules every way in for an account shares (account_rules.h). `stored` is the account
 // being edited: a password left untouched counts as its stored one.
 FormError ValidateAccountForm(const AccountForm& form, const common::AccountFile* stored);
+// What the shared rules (account_rules.h) look at in a form.
+AccountFacts FormFacts(const AccountForm& form);
 
 // The record the form makes. Templates the dialog did not edit come from `stored` when
 // editing, else from the global templates of `alert`; passwords left untouched from `stored`.
 common::AccountFile BuildAccount(const AccountForm& form, const std::string& programDir,
                                  const common::AlertFile& alert, const common::AccountFile* stored);
 
-// The form of an existing record for the edit dialog (UTF-8; passwords only as "stored").
+// The form of an existing record for the edit dialog (UTF-8; passwords only as "stored"),
+// with the byte limits of its type's controls as "limits" (keyed like the form, the custom
+// rows' fields as "customName" and "customPort").
 nlohmann::json AccountFormJson(const common::AccountFile& account);
+nlohmann::json FormLimits(int type);
 // A new form: the defaults, with the global templates for the message editors.
 nlohmann::json NewAccountFormJson(int type, const common::AlertFile& alert);
 

@@ -1,6 +1,8 @@
 #include "console/account_rules.h"
 
-#include "console/form_rules.h"
+#include "common/account_fields.h"
+#include "console/account_csv.h"
+#include "console/form_values.h"
 
 namespace console {
 namespace {
@@ -53,32 +55,42 @@ const AccountRule* FirstFailedRule(const AccountFacts& facts) {
 }
 
 AccountFacts CsvFacts(const std::vector<std::string>& fields) {
-  auto text = [&fields](int no) -> std::string {
-    return no >= 1 && static_cast<size_t>(no) <= fields.size() ? fields[no - 1] : "";
+  using common::Field;
+  auto text = [&fields](Field id) { return common::CsvValue(fields, id); };
+  auto inRange = [&text](Field id, long long max) {
+    return !DecimalIn(text(id), 0, max).refused();
   };
-  auto inRange = [&text](int no, long long max) { return !DecimalIn(text(no), 0, max).refused(); };
-  auto on = [&text](int no) { return DecimalIn(text(no), 0, 255).Or(0) != 0; };
+  auto on = [&text](Field id) { return DecimalIn(text(id), 0, 255).Or(0) != 0; };
   AccountFacts a;
-  a.type = static_cast<int>(DecimalIn(text(51), 0, common::kEmail).Or(common::kServer));
+  a.account = AccountFromCsv(fields, "");
+  a.type = static_cast<int>(DecimalIn(text(Field::kType), 0, common::kEmail).Or(common::kServer));
   // A server-type line whose flags name another kind of check is checked as that kind.
   if (a.type == common::kServer) {
-    a.type = on(18) ? common::kEmail : on(11) ? common::kFtpTransfer : common::kServer;
+    a.type = on(Field::kIsEmail)         ? common::kEmail
+             : on(Field::kIsFtpTransfer) ? common::kFtpTransfer
+                                         : common::kServer;
   }
-  a.name = text(1);
-  a.host = text(2);
-  a.popServer = text(3);
-  a.pagePath = text(4);
-  a.remoteDir = text(12);
-  if (on(44)) a.additionalEmails = text(45);
+  a.name = text(Field::kName);
+  a.host = text(Field::kHost);
+  a.popServer = text(Field::kPopServer);
+  a.pagePath = text(Field::kPagePath);
+  a.remoteDir = text(Field::kRemoteDir);
+  if (on(Field::kMailToAccount)) a.additionalEmails = text(Field::kMailAddresses);
   a.checksSomething = a.type != common::kServer;
-  for (int no : {5, 6, 8, 10, 15, 16, 25}) a.checksSomething = a.checksSomething || on(no);
-  for (int no = 27; no <= 35; no += 2) {
-    a.customPortsInRange = a.customPortsInRange && inRange(no, kMaxPort);
+  for (Field id : {Field::kPingOn, Field::kHttpPortOn, Field::kIsHttpPage, Field::kFtpPortOn,
+                   Field::kSmtpPortOn, Field::kPopPortOn, Field::kCustomOn}) {
+    a.checksSomething = a.checksSomething || on(id);
   }
-  a.httpTimeoutInRange = inRange(7, kMaxHttpTimeout);
-  a.emailTimeoutInRange = inRange(17, kMaxEmailTimeout);
-  for (int no : {5, 6, 8, 9, 10, 11, 15, 16, 18, 20, 25, 42, 43, 44, 46, 47, 48, 50, 51}) {
-    a.flagsInRange = a.flagsInRange && inRange(no, 255);
+  for (int slot = 0; slot < 5; ++slot) {
+    a.customPortsInRange = a.customPortsInRange && inRange(common::CustomPortField(slot), kMaxPort);
+  }
+  a.httpTimeoutInRange = inRange(Field::kHttpTimeout, kMaxHttpTimeout);
+  a.emailTimeoutInRange = inRange(Field::kEmailTimeout, kMaxEmailTimeout);
+  // Every flag and the type are one byte in the record.
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (field.number && field.max == 255) {
+      a.flagsInRange = a.flagsInRange && inRange(field.id, 255);
+    }
   }
   return a;
 }

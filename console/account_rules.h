@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/records.h"
+#include "common/record_texts.h"
 
 namespace console {
 
@@ -31,6 +31,9 @@ struct AccountFacts {
   bool httpTimeoutInRange = true;
   bool emailTimeoutInRange = true;
   bool flagsInRange = true;  // only a file hands in flags as numbers
+  // The record as it would be stored (without passwords kept from an edited account), for
+  // rules on a value that every way in hands over as it is.
+  common::AccountFile account;
 };
 
 struct AccountRule {

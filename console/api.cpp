@@ -11,11 +11,14 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/scan_groups.h"
+#include "common/status_update.h"
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/commands.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
+#include "console/routes.h"
 #include "console/setup_form.h"
+#include "console/text_convert.h"
 #include "console/ui_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -24,40 +27,13 @@ namespace console {
 
 using nlohmann::json;
 
-std::string ToUtf8(const std::string& cp932) {
-  if (auto u = platform::Cp932ToUtf8(cp932)) return *u;
-  // Convert what can be converted, byte by byte for the rest.
-  std::string out;
-  for (size_t i = 0; i < cp932.size();) {
-    size_t len = platform::IsSjisLeadByte(static_cast<unsigned char>(cp932[i])) ? 2 : 1;
-    if (auto u = platform::Cp932ToUtf8(cp932.substr(i, len))) {
-      out += *u;
-    } else {
-      out += "\xEF\xBF\xBD";
-    }
-    i += len;
-  }
-  return out;
-}
-
-// "YYYY/MM/DD hh:mm:ss" for a 14-digit stamp; anything else shows as it is.
-std::string FullStamp(const std::string& stamp) {
-  if (stamp.size() != 14 || stamp.find_first_not_of("0123456789") != std::string::npos) {
-    return ToUtf8(stamp);
-  }
-  return stamp.substr(0, 4) + "/" + stamp.substr(4, 2) + "/" + stamp.substr(6, 2) + " " +
-         stamp.substr(8, 2) + ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
-}
-
 // Whether a scan group has no account at all: its status folders hold no record. Counted
 // again only when the list changed.
 bool GroupEmpty(ConsoleApp& app, int group) {
-  static std::string countedDir;
-  static uint64_t countedVersion = UINT64_MAX;
-  static std::array<bool, common::kGroupCount> empty{};
-  if (countedDir != app.programDir() || countedVersion != app.listVersion()) {
-    countedDir = app.programDir();
-    countedVersion = app.listVersion();
+  ConsoleApp::GroupCounts& counted = app.groupCounts();
+  std::array<bool, common::kGroupCount>& empty = counted.empty;
+  if (counted.listVersion != app.listVersion()) {
+    counted.listVersion = app.listVersion();
     for (int g = 0; g < common::kGroupCount; ++g) {
       int files = 0;
       for (common::Agent a : common::GroupFacts(g).agents) {
@@ -188,8 +164,13 @@ std::string StringOf(const json& body, const char* key) {
   return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// A refused form: its message in the console's language.
+// A lock another process held past the console's bound: the action could not be done now.
+const FormError kFilesBusy{"msgFilesBusy", ""};
+
+// A refused form: its message in the console's language. The page tells the busy refusal by
+// its text alone, which is English in either language.
 json Refusal(ConsoleApp& app, const FormError& e) {
+  if (e.key == kFilesBusy.key) return {{"ok", false}, {"message", MessageText("0", e.key)}};
   const std::string& language = app.windowKeys().language;
   std::string arg = e.arg.empty() ? "" : MessageText(language, e.arg);
   while (!arg.empty() && (arg.back() == ':' || arg.back() == ' ')) arg.pop_back();
@@ -327,137 +308,179 @@ json Upload(ConsoleApp& app, const std::string& kind, const std::string& name, s
   return {{"ok", true}, {"name", ToUtf8(stored)}};
 }
 
-namespace {
+// The actions of the page, in the order of the table in routes.cpp.
+namespace actions {
 
-json Dispatch(ConsoleApp& app, const std::string& action, const json& body, bool* quit) {
-  if (action == "command") {
-    bool ok = app.RunCommand(IntOf(body, "id", 0), quit);
-    return {{"ok", ok}};
-  }
-  if (action == "sort") {
-    bool rebuilt = app.SortBy(IntOf(body, "column", -1));
-    return {{"ok", true}, {"rebuilt", rebuilt}};
-  }
-  if (action == "drag") {
-    app.DragBoundary(IntOf(body, "boundary", 0), IntOf(body, "x", 0));
-    return {{"ok", true}};
-  }
-  if (action == "layout") {
-    app.SetListWidth(IntOf(body, "width", 0));
-    return {{"ok", true}};
-  }
-  if (action == "toggle") {
-    return {{"ok", app.ToggleEnable(IntOf(body, "row", -1, 0))}};
-  }
-  if (action == "open") {
-    ConsoleApp::OpenResult r = app.OpenRow(IntOf(body, "row", -1, 0));
-    json answer = {{"ok", r.found},
-                   {"damaged", r.damaged},
-                   {"name", ToUtf8(r.name)},
-                   {"key", r.key},
-                   {"type", r.type}};
-    if (r.damaged) answer["message"] = MessageText(app.windowKeys().language, "damaged");
-    return answer;
-  }
-  if (action == "account-new") {
-    int type = IntOf(body, "type", -1, common::kServer, common::kEmail);
-    if (type < common::kServer) return {{"ok", false}};
-    return {{"ok", true}, {"form", NewAccountFormJson(type, app.settings().alert)}};
-  }
-  if (action == "account-load") return LoadAccount(app, StringOf(body, "key"));
-  if (action == "account-save") {
-    const json& form = body.value("form", json::object());
-    if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
-    const std::string originalKey = StringOf(body, "originalKey");
-    const std::string revision = StringOf(body, "revision");
-    // An edit names the state it was loaded from; without it a stale dialog would win.
-    if (!originalKey.empty() && revision.empty()) return Refusal(app, {"msgBadRequest", ""});
-    SaveOutcome out =
-        SaveAccount(app.programDir(), form, app.settings().alert, originalKey, revision);
-    if (!out.error.ok()) return Refusal(app, out.error);
-    app.AccountsChanged();
-    app.EditList(true);
-    return {{"ok", true}, {"key", out.key}};
-  }
-  if (action == "custom-check") {
-    FormError e;
-    CustomRows rows = ParseCustomRows(body.value("customRows", json::array()), &e);
-    if (e.ok()) e = ValidateCustomRows(rows);
-    return e.ok() ? json{{"ok", true}} : Refusal(app, e);
-  }
-  if (action == "account-delete") {
-    FormError why;
-    bool ok =
-        DeleteAccount(app.programDir(), StringOf(body, "key"), StringOf(body, "revision"), &why);
-    app.AccountsChanged();
-    const int total = static_cast<int>(app.EditList(true).size());
-    json answer = why.ok() ? json{{"ok", ok}} : Refusal(app, why);
-    answer["total"] = total;
-    return answer;
-  }
-  if (action == "accounts-list") {
-    return EditRows(app, IntOf(body, "first", 0, 0), std::min(IntOf(body, "count", 40, 0), 500),
-                    body.contains("refresh") && body["refresh"] == true);
-  }
-  if (action == "setup-load") {
-    return {{"ok", true}, {"setup", SetupJson(app.programDir(), app.settings())}};
-  }
-  if (action == "setup-save") {
-    const json& form = body.value("form", json::object());
-    if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
-    SettingCopies next = app.settings();
-    FormError e = SaveSetup(app.programDir(), form, &next);
-    if (e.key == "msgWriteFailed" || e.ok()) {
-      app.settingsForSetup() = next;
-      app.SettingsReplaced();
-    }
-    return e.ok() ? json{{"ok", true}} : Refusal(app, e);
-  }
-  if (action == "templates-save") {
-    FormError e = SaveGlobalTemplates(app.programDir(), StringOf(body, "kind"),
-                                      body.value("texts", json::array()));
-    return e.ok() ? json{{"ok", true}} : Refusal(app, e);
-  }
-  if (action == "window") {
-    app.SetWindowRect(IntOf(body, "left", 0), IntOf(body, "top", 0), IntOf(body, "right", 0),
-                      IntOf(body, "bottom", 0));
-    return {{"ok", true}};
-  }
-  if (action == "language") return {{"ok", app.SetLanguage(StringOf(body, "language"))}};
-  if (action == "logs-list") return LogList(app);
-  if (action == "log-view") {
-    bool ok = app.ViewLog(LogName(body));
-    return {{"ok", ok}, {"paneVersion", app.paneVersion()}};
-  }
-  if (action == "log-delete") {
-    bool ok = app.DeleteLog(LogName(body));
-    json answer = LogList(app);
-    answer["ok"] = ok;
-    return answer;
-  }
-  if (action == "export") {
-    return Export(app, StringOf(body, "path"), body.contains("replace") && body["replace"] == true);
-  }
-  if (action == "import-path") return ImportFromPath(app, StringOf(body, "path"));
-  if (action == "page-facts") return PageFactsJson();
-  if (action == "first-prompt") {
-    return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
-  }
-  return {{"ok", false}};
+json Command(ConsoleApp& app, const json& body, bool* quit) {
+  bool ok = app.RunCommand(IntOf(body, "id", 0), quit);
+  return {{"ok", ok}};
 }
 
-}  // namespace
+json Sort(ConsoleApp& app, const json& body, bool*) {
+  bool rebuilt = app.SortBy(IntOf(body, "column", -1));
+  return {{"ok", true}, {"rebuilt", rebuilt}};
+}
 
-json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit) {
+json Drag(ConsoleApp& app, const json& body, bool*) {
+  app.DragBoundary(IntOf(body, "boundary", 0), IntOf(body, "x", 0));
+  return {{"ok", true}};
+}
+
+json Layout(ConsoleApp& app, const json& body, bool*) {
+  app.SetListWidth(IntOf(body, "width", 0));
+  return {{"ok", true}};
+}
+
+json Toggle(ConsoleApp& app, const json& body, bool*) {
+  return {{"ok", app.ToggleEnable(IntOf(body, "row", -1, 0))}};
+}
+
+json Open(ConsoleApp& app, const json& body, bool*) {
+  ConsoleApp::OpenResult r = app.OpenRow(IntOf(body, "row", -1, 0));
+  json answer = {{"ok", r.found},
+                 {"damaged", r.damaged},
+                 {"name", ToUtf8(r.name)},
+                 {"key", r.key},
+                 {"type", r.type}};
+  if (r.damaged) answer["message"] = MessageText(app.windowKeys().language, "damaged");
+  return answer;
+}
+
+json AccountNew(ConsoleApp& app, const json& body, bool*) {
+  int type = IntOf(body, "type", -1, common::kServer, common::kEmail);
+  if (type < common::kServer) return {{"ok", false}};
+  return {{"ok", true}, {"form", NewAccountFormJson(type, app.settings().alert)}};
+}
+
+json AccountLoad(ConsoleApp& app, const json& body, bool*) {
+  return LoadAccount(app, StringOf(body, "key"));
+}
+
+json AccountSave(ConsoleApp& app, const json& body, bool*) {
+  const json& form = body.value("form", json::object());
+  if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
+  const std::string originalKey = StringOf(body, "originalKey");
+  const std::string revision = StringOf(body, "revision");
+  // An edit names the state it was loaded from; without it a stale dialog would win.
+  if (!originalKey.empty() && revision.empty()) return Refusal(app, {"msgBadRequest", ""});
+  SaveOutcome out =
+      SaveAccount(app.programDir(), form, app.settings().alert, originalKey, revision);
+  if (!out.error.ok()) return Refusal(app, out.error);
+  app.AccountsChanged();
+  app.EditList(true);
+  return {{"ok", true}, {"key", out.key}};
+}
+
+json CustomCheck(ConsoleApp& app, const json& body, bool*) {
+  FormError e;
+  CustomRows rows = ParseCustomRows(body.value("customRows", json::array()), &e);
+  if (e.ok()) e = ValidateCustomRows(rows);
+  return e.ok() ? json{{"ok", true}} : Refusal(app, e);
+}
+
+json AccountDelete(ConsoleApp& app, const json& body, bool*) {
+  FormError why;
+  bool ok =
+      DeleteAccount(app.programDir(), StringOf(body, "key"), StringOf(body, "revision"), &why);
+  app.AccountsChanged();
+  const int total = static_cast<int>(app.EditList(true).size());
+  json answer = why.ok() ? json{{"ok", ok}} : Refusal(app, why);
+  answer["total"] = total;
+  return answer;
+}
+
+json AccountsList(ConsoleApp& app, const json& body, bool*) {
+  return EditRows(app, IntOf(body, "first", 0, 0), std::min(IntOf(body, "count", 40, 0), 500),
+                  body.contains("refresh") && body["refresh"] == true);
+}
+
+json SetupLoad(ConsoleApp& app, const json&, bool*) {
+  return {{"ok", true}, {"setup", SetupJson(app.programDir(), app.settings())}};
+}
+
+json SetupSave(ConsoleApp& app, const json& body, bool*) {
+  const json& form = body.value("form", json::object());
+  if (!form.is_object()) return Refusal(app, {"msgBadRequest", ""});
+  SettingCopies next = app.settings();
+  FormError e = SaveSetup(app.programDir(), form, &next);
+  if (e.key == "msgWriteFailed" || e.ok()) {
+    app.settingsForSetup() = next;
+    app.SettingsReplaced();
+  }
+  return e.ok() ? json{{"ok", true}} : Refusal(app, e);
+}
+
+json TemplatesSave(ConsoleApp& app, const json& body, bool*) {
+  FormError e = SaveGlobalTemplates(app.programDir(), StringOf(body, "kind"),
+                                    body.value("texts", json::array()));
+  return e.ok() ? json{{"ok", true}} : Refusal(app, e);
+}
+
+json Window(ConsoleApp& app, const json& body, bool*) {
+  app.SetWindowRect(IntOf(body, "left", 0), IntOf(body, "top", 0), IntOf(body, "right", 0),
+                    IntOf(body, "bottom", 0));
+  return {{"ok", true}};
+}
+
+json Language(ConsoleApp& app, const json& body, bool*) {
+  return {{"ok", app.SetLanguage(StringOf(body, "language"))}};
+}
+
+json LogsList(ConsoleApp& app, const json&, bool*) {
+  return LogList(app);
+}
+
+json LogView(ConsoleApp& app, const json& body, bool*) {
+  bool ok = app.ViewLog(LogName(body));
+  return {{"ok", ok}, {"paneVersion", app.paneVersion()}};
+}
+
+json LogDelete(ConsoleApp& app, const json& body, bool*) {
+  bool ok = app.DeleteLog(LogName(body));
+  json answer = LogList(app);
+  answer["ok"] = ok;
+  return answer;
+}
+
+json Export(ConsoleApp& app, const json& body, bool*) {
+  return console::Export(app, StringOf(body, "path"),
+                         body.contains("replace") && body["replace"] == true);
+}
+
+json ImportPath(ConsoleApp& app, const json& body, bool*) {
+  return ImportFromPath(app, StringOf(body, "path"));
+}
+
+json PageFacts(ConsoleApp&, const json&, bool*) {
+  return PageFactsJson();
+}
+
+json FirstPrompt(ConsoleApp& app, const json&, bool*) {
+  return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
+}
+
+}  // namespace actions
+
+json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit,
+         std::string* messageKey) {
   *quit = false;
+  const uint64_t timeOuts = common::LockTimeOutCount();
+  json answer;
   try {
-    return Dispatch(app, action, body, quit);
+    answer = RunAction(app, action, body, quit);
   } catch (const json::exception&) {
     // A request whose values have the wrong types changes nothing.
-    return {{"ok", false}};
+    answer = {{"ok", false}};
   } catch (const NumberRefused&) {
-    return Refusal(app, {"msgBadRequest", ""});
+    answer = Refusal(app, {"msgBadRequest", ""});
   }
+  // Another process held a lock past the console's bound: whatever the action answered,
+  // it could not be done now.
+  if (common::LockTimeOutCount() != timeOuts) {
+    answer = Refusal(app, kFilesBusy);
+    if (messageKey) *messageKey = kFilesBusy.key;
+  }
+  return answer;
 }
 
 }  // namespace console

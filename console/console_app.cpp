@@ -310,44 +310,48 @@ void ConsoleApp::RunScanNow() {
 
 bool ConsoleApp::RunCommand(int id, bool* quit) {
   if (quit) *quit = false;
-  const CommandInfo* command = FindCommand(id);
-  if (command == nullptr || (command->needsMailServer && !mailConfigured())) return false;
-  switch (id) {
-    case kCmdRunScanNow:
-      RunScanNow();
-      return true;
-    case kCmdExit:
-      if (quit) *quit = true;
-      return true;
-    case kCmdEnableAll:
-    case kCmdDisableAll:
-      list_.SetAllEnabled(id == kCmdEnableAll);
-      ++listVersion_;
-      return true;
-    case kCmdGroupAll:
-    case kCmdGroupPing:
-    case kCmdGroupPort:
-    case kCmdGroupHttp:
-    case kCmdGroupFtp:
-    case kCmdGroupEmail:
-      ToggleGroup(id);
-      return true;
-    case kCmdPauseScan:
-      TogglePause();
-      return true;
-    case kCmdPauseSound:
-      ToggleSound();
-      return true;
-    case kCmdReloadPane:
-      ShowTodaysLog();
-      return true;
-    case kCmdRefreshList:
-      Recount();
-      ++listVersion_;
-      return true;
-    default:
-      return false;
+  // The commands of the menu, toolbar and check boxes that the console runs itself; one
+  // that needs a mail server (by the command table) is refused while none is set up.
+  struct Entry {
+    int id;
+    void (*run)(ConsoleApp& app, int id, bool* quit);
+  };
+  constexpr auto setAllEnabled = [](ConsoleApp& app, int id, bool*) {
+    app.list_.SetAllEnabled(id == kCmdEnableAll);
+    ++app.listVersion_;
+  };
+  constexpr auto toggleGroup = [](ConsoleApp& app, int id, bool*) { app.ToggleGroup(id); };
+  constexpr Entry kCommands[] = {
+      {kCmdRunScanNow, [](ConsoleApp& app, int, bool*) { app.RunScanNow(); }},
+      {kCmdExit,
+       [](ConsoleApp&, int, bool* quit) {
+         if (quit) *quit = true;
+       }},
+      {kCmdEnableAll, setAllEnabled},
+      {kCmdDisableAll, setAllEnabled},
+      {kCmdGroupAll, toggleGroup},
+      {kCmdGroupPing, toggleGroup},
+      {kCmdGroupPort, toggleGroup},
+      {kCmdGroupHttp, toggleGroup},
+      {kCmdGroupFtp, toggleGroup},
+      {kCmdGroupEmail, toggleGroup},
+      {kCmdPauseScan, [](ConsoleApp& app, int, bool*) { app.TogglePause(); }},
+      {kCmdPauseSound, [](ConsoleApp& app, int, bool*) { app.ToggleSound(); }},
+      {kCmdReloadPane, [](ConsoleApp& app, int, bool*) { app.ShowTodaysLog(); }},
+      {kCmdRefreshList,
+       [](ConsoleApp& app, int, bool*) {
+         app.Recount();
+         ++app.listVersion_;
+       }},
+  };
+  for (const Entry& command : kCommands) {
+    if (command.id != id) continue;
+    const CommandInfo* info = FindCommand(id);
+    if (info == nullptr || (info->needsMailServer && !mailConfigured())) return false;
+    command.run(*this, id, quit);
+    return true;
   }
+  return false;
 }
 
 void ConsoleApp::SetListWidth(int width) {

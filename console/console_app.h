@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -122,6 +123,13 @@ class ConsoleApp {
   const platform::SystemTime& startTime() const { return start_; }
   // The first-paint prompt: true once per run when no primary mail server is set.
   bool TakeFirstPrompt();
+  // Which scan groups have no account at all, as the page was last told; counted again only
+  // when the list changed (its version differs).
+  struct GroupCounts {
+    uint64_t listVersion = UINT64_MAX;
+    std::array<bool, common::kGroupCount> empty{};
+  };
+  GroupCounts& groupCounts() { return groupCounts_; }
 
  private:
   void RewriteStartMarkers();
@@ -158,6 +166,7 @@ class ConsoleApp {
   bool alarmActive_ = false;
   int lastRepaintSecond_ = -1, lastRepaintMinute_ = -1;
   std::vector<std::string> editKeys_;
+  GroupCounts groupCounts_;
   uint64_t listVersion_ = 1, paneVersion_ = 1, alarmCount_ = 0;
 };
 

@@ -26,7 +26,7 @@
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/console_app.h"
-#include "console/demo_setup.h"
+#include "console/setup_command.h"
 #include "console/main_loop.h"
 #include "console/web_security.h"
 #include "console/web_server.h"
@@ -282,7 +282,8 @@ int main(int argc, char** argv) {
                  "next start\n",
                  tokenFile.c_str());
   }
-  console::WebServer web(loop, app, token, std::move(tlsCert), std::move(tlsKey));
+  console::WebServer web({dir, token, std::move(tlsCert), std::move(tlsKey)},
+                         console::PostToLoop(loop, app));
   std::string error;
   if (!web.Start(listenFd, opt.listen, &error)) {
     std::fprintf(stderr, "KTVarnock: %s\n", error.c_str());

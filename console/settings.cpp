@@ -66,7 +66,12 @@ SettingCopies ReadSettingCopies(const std::string& dir) {
   c.scan = common::ReadScanSettings(dir, &scanOk);
   if (!scanOk) c.scan = DefaultScanSettings();
   c.schedule = common::ReadSchedule(dir);
+  c.mailTransport = common::ReadAlertMailTransport(dir);
   return c;
+}
+
+bool WriteMailTransport(const std::string& dir, const common::AlertMailTransport& transport) {
+  return common::WriteAlertMailTransport(dir, transport);
 }
 
 }  // namespace console

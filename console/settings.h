@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 
+#include "common/mail_transport.h"
 #include "common/record_texts.h"
 #include "common/records.h"
 
@@ -31,11 +32,17 @@ struct SettingCopies {
   common::ScanSettings scan{};
   common::ScanSchedule schedule{};
   bool mailConfigured = false;
+  // Port and security of the two alert mail servers (Varnock.ini, common/mail_transport.h).
+  common::AlertMailTransport mailTransport;
 };
 
 // The console's defaults for an unreadable Scan.dat: intervals 0, every log flag 1, 5 days.
 common::ScanSettings DefaultScanSettings();
 
 SettingCopies ReadSettingCopies(const std::string& programDir);
+
+// Writes the alert mail servers' ports and security choices; keys that keep their defaults
+// and are not in Varnock.ini yet stay out of it.
+bool WriteMailTransport(const std::string& programDir, const common::AlertMailTransport& transport);
 
 }  // namespace console

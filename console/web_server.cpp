@@ -16,14 +16,7 @@
 #include <mutex>
 #include <optional>
 
-#include "common/file_ops.h"
-#include "common/layout.h"
-#include "common/status_update.h"
-#include "console/api.h"
-#include "console/resources.h"
 #include "console/web_security.h"
-#include "platform/codepage.h"
-#include "platform/files.h"
 
 namespace console {
 namespace {
@@ -33,53 +26,7 @@ constexpr const char* kTokenHeader = "X-Varn-Token";
 constexpr const char* kNoTokenText =
     "No valid access token. Open the address that the console printed when it started; it is "
     "also kept in temp/console-address.txt of the console's program directory.\n";
-// The longest a request waits for the main loop; then it is answered "console busy".
-constexpr int kWaitMs = 4000;
-// Busy answers name themselves in a header with a key of their own, so that the page knows
-// them without reading their text (the text stays as it is shown).
-constexpr const char* kMessageKeyHeader = "X-Varn-Message-Key";
-constexpr const char* kConsoleBusyKey = "consoleBusy";
-constexpr const char* kStatusFilesBusyKey = "statusFilesBusy";
 constexpr const char* kPolicy = "default-src 'self'; frame-ancestors 'none'";
-
-// What one answer is made of, built on the handler's side and sent in one piece.
-struct Reply {
-  unsigned status = MHD_HTTP_OK;
-  std::string type = "text/plain; charset=utf-8";
-  std::string body;
-  std::string cacheControl;
-  std::string messageKey;  // sent as kMessageKeyHeader when set
-};
-
-Reply Text(unsigned status, std::string text) {
-  Reply r;
-  r.status = status;
-  r.body = std::move(text);
-  return r;
-}
-
-Reply Json(const nlohmann::json& body, unsigned status = MHD_HTTP_OK) {
-  Reply r;
-  r.status = status;
-  r.type = "application/json; charset=utf-8";
-  r.cacheControl = "no-store";
-  r.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  return r;
-}
-
-// The main loop did not take the request within kWaitMs.
-Reply Busy() {
-  Reply r = Json({{"ok", false}, {"message", "console busy"}}, MHD_HTTP_SERVICE_UNAVAILABLE);
-  r.messageKey = kConsoleBusyKey;
-  return r;
-}
-
-// Another process held a status folder's lock past the console's bound.
-Reply StatusFilesBusy() {
-  Reply r = Json({{"ok", false}, {"message", "the status files are busy; try again"}});
-  r.messageKey = kStatusFilesBusyKey;
-  return r;
-}
 
 std::string Header(MHD_Connection* c, const char* name) {
   const char* v = MHD_lookup_connection_value(c, MHD_HEADER_KIND, name);
@@ -97,16 +44,6 @@ std::optional<std::string> Query(MHD_Connection* c, const char* name) {
     return std::nullopt;
   }
   return std::string(v, size);
-}
-
-int QueryInt(MHD_Connection* c, const char* name, int fallback, int lo, int hi) {
-  auto text = Query(c, name);
-  if (!text) return fallback;
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text->c_str(), &end, 10);
-  if (end == text->c_str() || *end != '\0' || errno != 0) return fallback;
-  return static_cast<int>(std::clamp<long>(v, lo, hi));
 }
 
 // Counts the header fields and finds the longest.
@@ -187,13 +124,8 @@ int BoundPort(int fd) {
   return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
 }
 
-WebServer::WebServer(MainLoop& loop, ConsoleApp& app, std::string token, std::string tlsCert,
-                     std::string tlsKey)
-    : loop_(loop),
-      app_(app),
-      token_(std::move(token)),
-      tlsCert_(std::move(tlsCert)),
-      tlsKey_(std::move(tlsKey)) {}
+WebServer::WebServer(WebConfig config, PostTask post)
+    : config_(std::move(config)), post_(std::move(post)) {}
 
 WebServer::~WebServer() {
   Stop();
@@ -269,26 +201,23 @@ void RaiseFileLimit() {
 constexpr int kLogLines = 20;
 constexpr auto kLogWindow = std::chrono::seconds(10);
 
-void LogError(void*, const char* format, va_list ap) {
-  static std::mutex mutex;
-  static std::chrono::steady_clock::time_point windowStart;
-  static int written = 0;
-  static int leftOut = 0;
-  std::lock_guard<std::mutex> lock(mutex);
+void LogError(void* cls, const char* format, va_list ap) {
+  LogWindow& window = *static_cast<LogWindow*>(cls);
+  std::lock_guard<std::mutex> lock(window.mutex);
   const auto now = std::chrono::steady_clock::now();
-  if (now - windowStart >= kLogWindow) {
-    if (leftOut > 0) {
-      std::fprintf(stderr, "KTVarnock: web server: %d more messages left out\n", leftOut);
+  if (now - window.start >= kLogWindow) {
+    if (window.leftOut > 0) {
+      std::fprintf(stderr, "KTVarnock: web server: %d more messages left out\n", window.leftOut);
     }
-    windowStart = now;
-    written = 0;
-    leftOut = 0;
+    window.start = now;
+    window.written = 0;
+    window.leftOut = 0;
   }
-  if (written >= kLogLines) {
-    ++leftOut;
+  if (window.written >= kLogLines) {
+    ++window.leftOut;
     return;
   }
-  ++written;
+  ++window.written;
   std::fprintf(stderr, "KTVarnock: web server: ");
   std::vfprintf(stderr, format, ap);
 }
@@ -300,7 +229,7 @@ bool WebServer::Start(int listenFd, const std::string& host, std::string* error)
   port_ = BoundPort(listenFd);
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
   if (host.find(':') != std::string::npos) flags |= MHD_USE_IPv6;
-  const bool tls = !tlsCert_.empty();
+  const bool tls = !config_.tlsCert.empty();
   if (tls) {
     if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
       ::close(listenFd);
@@ -318,15 +247,17 @@ bool WebServer::Start(int listenFd, const std::string& host, std::string* error)
       {MHD_OPTION_CONNECTION_MEMORY_LIMIT, 64 * 1024, nullptr},
       {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), this},
       {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), this},
-      {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0, const_cast<char*>(tlsCert_.c_str())},
-      {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0, const_cast<char*>(tlsKey_.c_str())},
+      {tls ? MHD_OPTION_HTTPS_MEM_CERT : MHD_OPTION_END, 0,
+       const_cast<char*>(config_.tlsCert.c_str())},
+      {tls ? MHD_OPTION_HTTPS_MEM_KEY : MHD_OPTION_END, 0,
+       const_cast<char*>(config_.tlsKey.c_str())},
       {MHD_OPTION_END, 0, nullptr},
   };
   RaiseFileLimit();
   guard_.Start();
   daemon_ =
       MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_EXTERNAL_LOGGER,
-                       &LogError, nullptr, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
+                       &LogError, &log_, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
   if (daemon_ == nullptr) {
     guard_.Stop();
     ::close(listenFd);
@@ -346,8 +277,8 @@ void WebServer::Stop() {
 
 std::string WebServer::Address() const {
   std::string host = host_.find(':') != std::string::npos ? "[" + host_ + "]" : host_;
-  return std::string(tlsCert_.empty() ? "http" : "https") + "://" + host + ":" +
-         std::to_string(port_) + "/#token=" + token_;
+  return std::string(config_.tlsCert.empty() ? "http" : "https") + "://" + host + ":" +
+         std::to_string(port_) + "/#token=" + config_.token;
 }
 
 namespace {
@@ -375,33 +306,34 @@ int Send(MHD_Connection* c, const Reply& reply) {
 std::optional<Reply> CheckHeaders(MHD_Connection* c, const std::string& url,
                                   const std::string& method, const std::string& host, int port,
                                   const std::string& token, size_t limit, bool tls) {
-  if (url.size() > WebLimits::kLineBytes) return Text(MHD_HTTP_URI_TOO_LONG, "URI too long\n");
+  if (url.size() > WebLimits::kLineBytes) return TextReply(MHD_HTTP_URI_TOO_LONG, "URI too long\n");
   HeaderScan scan;
   MHD_get_connection_values(c, MHD_HEADER_KIND, &ScanHeader, &scan);
   if (scan.count > WebLimits::kHeaders || scan.longest > WebLimits::kLineBytes) {
-    return Text(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request header fields too large\n");
+    return TextReply(MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "Request header fields too large\n");
   }
   if (!HostAllowed(Header(c, "Host"), host, port) ||
       !FetchSiteAllowed(Header(c, "Sec-Fetch-Site"))) {
-    return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
+    return TextReply(MHD_HTTP_FORBIDDEN, "Forbidden\n");
   }
-  const bool api = url.rfind("/api/", 0) == 0;
+  const bool api = NeedsToken(url);
   if (method != "GET" && method != "HEAD" && method != "POST") {
-    return Text(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
+    return TextReply(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
   }
   if (api) {
     // Every data and action route needs the token, and no other site may start it.
-    if (!SameToken(Header(c, kTokenHeader), token)) return Text(MHD_HTTP_FORBIDDEN, kNoTokenText);
+    if (!SameToken(Header(c, kTokenHeader), token))
+      return TextReply(MHD_HTTP_FORBIDDEN, kNoTokenText);
     if (!OriginAllowed(Header(c, "Origin"), Header(c, "Host"), tls)) {
-      return Text(MHD_HTTP_FORBIDDEN, "Forbidden\n");
+      return TextReply(MHD_HTTP_FORBIDDEN, "Forbidden\n");
     }
   } else if (method == "POST") {
-    return Text(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
+    return TextReply(MHD_HTTP_METHOD_NOT_ALLOWED, "Method not allowed\n");
   }
   // Bodies are taken as sent: nothing is decompressed.
   const std::string encoding = Header(c, "Content-Encoding");
   if (!encoding.empty() && encoding != "identity") {
-    return Text(MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "Content-Encoding not supported\n");
+    return TextReply(MHD_HTTP_UNSUPPORTED_MEDIA_TYPE, "Content-Encoding not supported\n");
   }
   const std::string length = Header(c, "Content-Length");
   if (!length.empty()) {
@@ -409,7 +341,7 @@ std::optional<Reply> CheckHeaders(MHD_Connection* c, const std::string& url,
     errno = 0;
     unsigned long long n = std::strtoull(length.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || n > limit) {
-      return Text(MHD_HTTP_CONTENT_TOO_LARGE, "Payload too large\n");
+      return TextReply(MHD_HTTP_CONTENT_TOO_LARGE, "Payload too large\n");
     }
   }
   return std::nullopt;
@@ -431,19 +363,20 @@ int WebServer::Handle(MHD_Connection* c, const char* url, const char* method,
       limit = kind && *kind == "import" ? WebLimits::kImportBytes : WebLimits::kWaveBytes;
     }
     r->limit = limit;
+    const bool tls = !config_.tlsCert.empty();
     if (auto refusal =
-            CheckHeaders(c, r->path, r->method, host_, port_, token_, limit, !tlsCert_.empty())) {
+            CheckHeaders(c, r->path, r->method, host_, port_, config_.token, limit, tls)) {
       r->refused = true;
       return Send(c, *refusal);
     }
     // Past the checks, a data or action route carries the token.
-    guard_.RequestArrived(c, r->path.rfind("/api/", 0) == 0);
+    guard_.RequestArrived(c, NeedsToken(r->path));
     if (IsUploadRoute(r->method, r->path)) {
       // Large bodies are held in memory: only a few at a time.
       if (++uploads_ > WebLimits::kUploads) {
         --uploads_;
         r->refused = true;
-        return Send(c, Busy());
+        return Send(c, BusyReply());
       }
       r->upload = &uploads_;
     }
@@ -466,84 +399,9 @@ int WebServer::Handle(MHD_Connection* c, const char* url, const char* method,
 }
 
 int WebServer::Answer(MHD_Connection* c, Request& r) {
-  const std::string& path = r.path;
-  if (r.method != "POST") {
-    if (path == "/api/state") {
-      auto body = loop_.CallWithin(kWaitMs, [this] { return StateJson(app_); });
-      return Send(c, body ? Json(*body) : Busy());
-    }
-    if (path == "/api/rows" || path == "/api/pane") {
-      const int first = QueryInt(c, "first", 0, 0, 1 << 20);
-      const int count = QueryInt(c, "count", 40, 0, 500);
-      const bool rows = path == "/api/rows";
-      auto body = loop_.CallWithin(kWaitMs, [this, rows, first, count] {
-        return rows ? RowsJson(app_, first, count) : PaneJson(app_, first, count);
-      });
-      return Send(c, body ? Json(*body) : Busy());
-    }
-    if (path == "/api/wave") {
-      // "name": a file just uploaded for the Sound Test of Setup (UTF-8, CP932 on disk);
-      // without it the stored alarm sound.
-      std::optional<std::string> name;
-      if (auto asked = Query(c, "name")) {
-        name = platform::Utf8ToCp932(*asked);
-        if (!name) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
-      } else {
-        name = loop_.CallWithin(
-            kWaitMs, [this] { return common::FieldText(app_.settings().alert.settings.waveFile); });
-        if (!name) return Send(c, Busy());
-      }
-      // The file is named relative to the Wave folder; nothing may climb out of it.
-      if (name->empty() || name->find_first_of(std::string("/\0", 2)) != std::string::npos ||
-          (*name)[0] == '.' || name->find("..") != std::string::npos) {
-        return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
-      }
-      auto data = platform::ReadWholeFile(common::InDir(app_.programDir(), common::kWave, *name),
-                                          WebLimits::kWaveBytes);
-      if (!data) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
-      Reply reply;
-      reply.type = "audio/wav";
-      reply.cacheControl = "no-store";
-      reply.body = std::move(*data);
-      return Send(c, reply);
-    }
-    const Resource* res =
-        path.rfind("/api/", 0) == 0 ? nullptr : FindResource(path == "/" ? "/index.html" : path);
-    if (res == nullptr) return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
-    Reply reply;
-    reply.type = ContentTypeOf(path == "/" ? "/index.html" : path);
-    reply.cacheControl = "no-cache";
-    reply.body.assign(reinterpret_cast<const char*>(res->data), res->size);
-    return Send(c, reply);
-  }
-
-  if (path == "/api/act") {
-    nlohmann::json body = ParsePageJson(r.body);
-    r.body.clear();
-    if (body.is_discarded() || !body.is_object() || !body.contains("action") ||
-        !body["action"].is_string()) {
-      return Send(c, Json({{"ok", false}, {"error", "bad request"}}, MHD_HTTP_BAD_REQUEST));
-    }
-    const std::string action = body["action"].get<std::string>();
-    auto answer = loop_.CallWithin(kWaitMs, [this, action, body = std::move(body)] {
-      bool quit = false;
-      common::ResetStatusLockTimedOut();
-      nlohmann::json a = Act(app_, action, body, &quit);
-      const bool filesBusy = common::StatusLockTimedOut();
-      if (quit) loop_.Quit();
-      return filesBusy ? StatusFilesBusy() : Json(a);
-    });
-    return Send(c, answer ? *answer : Busy());
-  }
-  if (path == "/api/upload") {
-    const std::string kind = Query(c, "kind").value_or("");
-    const std::string name = Query(c, "name").value_or("");
-    auto answer = loop_.CallWithin(kWaitMs, [this, kind, name, body = std::move(r.body)]() mutable {
-      return Upload(app_, kind, name, std::move(body));
-    });
-    return Send(c, answer ? Json(*answer) : Busy());
-  }
-  return Send(c, Text(MHD_HTTP_NOT_FOUND, "Not found\n"));
+  RouteRequest request{r.method, r.path, [c](const char* name) { return Query(c, name); },
+                       std::move(r.body)};
+  return Send(c, AnswerRequest(RouteContext{config_.programDir, post_}, request));
 }
 
 }  // namespace console

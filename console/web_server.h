@@ -1,17 +1,18 @@
-// The console's web server: the page and its files, the JSON API, and the checks of
-// web_security.h in front of everything. A small fixed pool of event-driven threads reads
-// requests with bounded memory and time; handlers hand every piece of console work to the
-// main loop and wait for its result. Clients without the token are held to a time and a
-// share of connections (ConnectionGuard), so that a crowd of slow ones never keeps the page
-// out.
+// The console's web server: the page and its files, the JSON API (the routes of routes.h),
+// and the checks of web_security.h in front of everything. A small fixed pool of
+// event-driven threads reads requests with bounded memory and time; handlers hand every
+// piece of console work to the main loop and wait for its result. Clients without the token are
+// held to a time and a share of connections (ConnectionGuard), so that a crowd of slow ones never
+// keeps the page out.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <string>
 
 #include "console/connection_guard.h"
-#include "console/console_app.h"
-#include "console/main_loop.h"
+#include "console/routes.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -43,11 +44,27 @@ int OpenListenSocket(const std::string& host, int port, std::string* error);
 // The port a socket is bound to.
 int BoundPort(int fd);
 
+// What the web server is given at start; it never changes.
+struct WebConfig {
+  std::string programDir;  // where the files of the data routes are
+  std::string token;
+  std::string tlsCert;  // PEM texts; both empty for plain HTTP
+  std::string tlsKey;
+};
+
+// The lines the web server library writes about dropped connections, bounded (LogError).
+struct LogWindow {
+  std::mutex mutex;
+  std::chrono::steady_clock::time_point start;
+  int written = 0;
+  int leftOut = 0;
+};
+
 class WebServer {
  public:
-  // `tlsCert`/`tlsKey`: PEM texts; both empty for plain HTTP.
-  WebServer(MainLoop& loop, ConsoleApp& app, std::string token, std::string tlsCert = "",
-            std::string tlsKey = "");
+  // `post` runs the console's part of a request on the main loop; the server touches the
+  // console's state in no other way.
+  WebServer(WebConfig config, PostTask post);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -71,15 +88,13 @@ class WebServer {
  private:
   int Answer(MHD_Connection* c, Request& r);
 
-  MainLoop& loop_;
-  ConsoleApp& app_;
-  std::string token_;
-  std::string tlsCert_;
-  std::string tlsKey_;
+  const WebConfig config_;
+  const PostTask post_;
   std::string host_;
   int port_ = 0;
   MHD_Daemon* daemon_ = nullptr;
   std::atomic<int> uploads_{0};
+  LogWindow log_;
   ConnectionGuard guard_{{std::chrono::seconds(WebLimits::kRequestSeconds),
                           WebLimits::kWaitingPerAddress, WebLimits::kWaitingTotal}};
 };

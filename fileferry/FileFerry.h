@@ -66,6 +66,44 @@ int32_t ReceiveFileFromHost(const char* server, const char* user, const char* pa
 int32_t DeleteFileFromHost(const char* server, const char* user, const char* password,
                            const char* remotePath, int32_t timeoutMs, char* errorText);
 
+/* FTPS: the three long forms over a secure connection. Arguments, results and everything
+ * else are those of the form without "Secure"; with `tlsMode` 0 the call is that form, byte
+ * for byte on the wire.
+ *
+ * `tlsMode` 1 (explicit): "AUTH TLS" on the plain port ("AUTH SSL" when that is refused)
+ * before the sign-in; the sign-in and every data connection are protected ("PROT P"). 2
+ * (implicit): TLS from the first byte, on port 990 unless the server text names a port.
+ * Any other value returns -912 at once with "Unknown TLS mode" (nothing is sent). Data
+ * connections are passive whatever VARN_FTP_PASSIVE says: with the commands encrypted, no
+ * firewall or address translation on the way can open the way back for an active one. The
+ * server name is sent (SNI) unless the server is an address; TLS 1.2 is the least version;
+ * the handshakes are bounded by the same time-out and overall deadline as every other wait.
+ * With `verify` non-zero the certificate chain must lead to an authority of the system's
+ * trust store or of the PEM file `caFile` (null or empty: none; one that cannot be read
+ * adds nothing), and the certificate must name the server; with `verify` 0 neither is
+ * checked. `certDays` above 0 (at most 3650) fails a certificate that ends within that many
+ * days, found right after the sign-in and before the operation's own command; 0 or below:
+ * not checked.
+ *
+ * Further results (the error text, when given, says why; for -944 "the certificate expires
+ * on <yyyy-mm-dd hh:mm:ss> GMT (<n> days left)"): -940 TLS handshake failed (an alert, not
+ * TLS at all, or no answer in time); -941 certificate not trusted; -942 certificate
+ * expired; -943 the certificate does not name the server; -944 the certificate expires
+ * within `certDays` days; -945 the server refused AUTH TLS. -940 to -943 and -945 on the
+ * control connection come before the user name and password were sent. */
+int32_t SendFileToHostSecure(const char* server, const char* user, const char* password,
+                             const char* localPath, const char* remotePath, int32_t timeoutMs,
+                             char* errorText, int32_t tlsMode, int32_t verify, const char* caFile,
+                             int32_t certDays);
+int32_t ReceiveFileFromHostSecure(const char* server, const char* user, const char* password,
+                                  const char* remotePath, const char* localPath, int32_t timeoutMs,
+                                  char* errorText, int32_t tlsMode, int32_t verify,
+                                  const char* caFile, int32_t certDays);
+int32_t DeleteFileFromHostSecure(const char* server, const char* user, const char* password,
+                                 const char* remotePath, int32_t timeoutMs, char* errorText,
+                                 int32_t tlsMode, int32_t verify, const char* caFile,
+                                 int32_t certDays);
+
 /* SendFileToHost with the default time-out and without error text: 1 uploaded, else 0. */
 int32_t PutFileToRemoteHost(const char* server, const char* user, const char* password,
                             const char* localPath, const char* remotePath);

@@ -19,6 +19,20 @@ constexpr int32_t kDownloadError = -905;
 constexpr int32_t kDeleteError = -64;
 constexpr int32_t kNoConnection = -912;
 constexpr int32_t kOverdue = -906;
+constexpr int32_t kTlsHandshake = -940;
+constexpr int32_t kCertUntrusted = -941;
+constexpr int32_t kCertExpired = -942;
+constexpr int32_t kCertHostMismatch = -943;
+constexpr int32_t kCertExpiresSoon = -944;
+constexpr int32_t kTlsRefused = -945;
+
+// The secure forms' TLS settings.
+struct Tls {
+  int32_t mode = 0;
+  int32_t verify = 1;
+  const char* caFile = nullptr;
+  int32_t certDays = 0;
+};
 
 std::string Text(const char* text) {
   return text ? std::string(text) : std::string();
@@ -35,7 +49,7 @@ void CopyErrorText(const std::string& text, char* errorText) {
 // only success and failure.
 fileferry::Outcome Run(Operation operation, const char* server, const char* user,
                        const char* password, const char* localPath, const char* remotePath,
-                       int32_t timeoutMs) {
+                       int32_t timeoutMs, const Tls& tls = {}) {
   try {
     fileferry::CallRequest request;
     request.operation = operation;
@@ -46,11 +60,46 @@ fileferry::Outcome Run(Operation operation, const char* server, const char* user
     request.remotePath = Text(remotePath);
     request.timeoutMs = timeoutMs;
     request.passive = fileferry::PassiveRequested();
+    switch (tls.mode) {
+      case 0:
+        break;
+      case 1:
+        request.security = fileferry::Security::kExplicit;
+        request.passive = true;
+        break;
+      case 2:
+        request.security = fileferry::Security::kImplicit;
+        request.passive = true;
+        break;
+      default:
+        // Never plain FTP for a mode the library does not know.
+        return fileferry::Outcome{Ending::kBeforeSignIn, "Unknown TLS mode"};
+    }
+    request.verify = tls.verify != 0;
+    request.caFile = Text(tls.caFile);
+    request.certDays = tls.certDays < 0 ? 0 : (tls.certDays > 3650 ? 3650 : tls.certDays);
     return fileferry::RunCall(request);
   } catch (const std::bad_alloc&) {
     return fileferry::Outcome{Ending::kBeforeSignIn, "Out of memory"};
   } catch (...) {
     return fileferry::Outcome{Ending::kBeforeSignIn, "Internal error"};
+  }
+}
+
+int32_t TlsResult(Ending ending) {
+  switch (ending) {
+    case Ending::kCertUntrusted:
+      return kCertUntrusted;
+    case Ending::kCertExpired:
+      return kCertExpired;
+    case Ending::kCertHostMismatch:
+      return kCertHostMismatch;
+    case Ending::kCertExpiresSoon:
+      return kCertExpiresSoon;
+    case Ending::kTlsRefused:
+      return kTlsRefused;
+    default:
+      return kTlsHandshake;
   }
 }
 
@@ -68,6 +117,14 @@ int32_t LongResult(const fileferry::Outcome& out, int32_t afterSignIn, char* err
       return kOverdue;
     case Ending::kBeforeSignIn:
       break;
+    case Ending::kTlsHandshake:
+    case Ending::kCertUntrusted:
+    case Ending::kCertExpired:
+    case Ending::kCertHostMismatch:
+    case Ending::kCertExpiresSoon:
+    case Ending::kTlsRefused:
+      CopyErrorText(out.errorText, errorText);
+      return TlsResult(out.ending);
   }
   CopyErrorText(out.errorText, errorText);
   return kNoConnection;
@@ -117,6 +174,36 @@ FILEFERRY_EXPORT int32_t GetFileFromRemoteHost(const char* server, const char* u
                  Ending::kDone
              ? 1
              : 0;
+}
+
+FILEFERRY_EXPORT int32_t SendFileToHostSecure(const char* server, const char* user,
+                                              const char* password, const char* localPath,
+                                              const char* remotePath, int32_t timeoutMs,
+                                              char* errorText, int32_t tlsMode, int32_t verify,
+                                              const char* caFile, int32_t certDays) {
+  return LongResult(Run(Operation::kUpload, server, user, password, localPath, remotePath,
+                        timeoutMs, Tls{tlsMode, verify, caFile, certDays}),
+                    kUploadError, errorText);
+}
+
+FILEFERRY_EXPORT int32_t ReceiveFileFromHostSecure(const char* server, const char* user,
+                                                   const char* password, const char* remotePath,
+                                                   const char* localPath, int32_t timeoutMs,
+                                                   char* errorText, int32_t tlsMode, int32_t verify,
+                                                   const char* caFile, int32_t certDays) {
+  return LongResult(Run(Operation::kDownload, server, user, password, localPath, remotePath,
+                        timeoutMs, Tls{tlsMode, verify, caFile, certDays}),
+                    kDownloadError, errorText);
+}
+
+FILEFERRY_EXPORT int32_t DeleteFileFromHostSecure(const char* server, const char* user,
+                                                  const char* password, const char* remotePath,
+                                                  int32_t timeoutMs, char* errorText,
+                                                  int32_t tlsMode, int32_t verify,
+                                                  const char* caFile, int32_t certDays) {
+  return LongResult(Run(Operation::kDelete, server, user, password, nullptr, remotePath, timeoutMs,
+                        Tls{tlsMode, verify, caFile, certDays}),
+                    kDeleteError, errorText);
 }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <optional>
 
@@ -45,7 +46,50 @@ struct CallState {
   int64_t written = 0;
   bool localFailure = false;
   bool capExceeded = false;
+  // TLS: the handshake is due or running (from the start for implicit TLS, from the "234"
+  // to AUTH TLS for explicit) until the next reply comes through it.
+  bool explicitTls = false;
+  bool tlsPending = false;
+  CURL* curl = nullptr;
+  int certDays = 0;
+  bool expiryChecked = false;
+  bool expiresSoon = false;
+  std::string expiryText;
 };
+
+// The server certificate's end date from libcurl's certificate information, if it has one.
+std::optional<int64_t> CertificateEnd(CURL* curl) {
+  curl_certinfo* info = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_CERTINFO, &info) != CURLE_OK || info == nullptr ||
+      info->num_of_certs < 1)
+    return std::nullopt;
+  static const char kKey[] = "Expire date:";
+  for (curl_slist* item = info->certinfo[0]; item != nullptr; item = item->next) {
+    if (std::strncmp(item->data, kKey, sizeof kKey - 1) == 0)
+      return ParseCertTime(item->data + sizeof kKey - 1);
+  }
+  return std::nullopt;
+}
+
+// Checks the warning days once the certificate is known; false when it ends too soon.
+bool ExpiryAcceptable(CallState& s) {
+  if (s.certDays <= 0 || s.expiryChecked) return !s.expiresSoon;
+  const std::optional<int64_t> end = CertificateEnd(s.curl);
+  if (!end) return true;
+  s.expiryChecked = true;
+  const int64_t left = DaysLeft(static_cast<int64_t>(std::time(nullptr)), *end);
+  if (left >= s.certDays) return true;
+  s.expiresSoon = true;
+  s.expiryText = ExpiresSoonText(*end, left);
+  return false;
+}
+
+// After the sign-in, before the operation's first command: a certificate that ends too soon
+// stops the call before anything is stored, fetched or deleted.
+int OnPrerequest(void* user, char*, char*, int, int) {
+  return ExpiryAcceptable(*static_cast<CallState*>(user)) ? CURL_PREREQFUNC_OK
+                                                          : CURL_PREREQFUNC_ABORT;
+}
 
 // Every reply line of the control connection. Only the last line of a reply ("ddd "
 // followed by text) counts as a sign of life, so neither an endless multi-line reply nor a
@@ -59,6 +103,7 @@ size_t OnReplyLine(char* data, size_t size, size_t count, void* user) {
     s.lastSign = NowMs();
     const int code = (data[0] - '0') * 100 + (data[1] - '0') * 10 + (data[2] - '0');
     if (code == 230 || code == 232) s.signedIn = true;
+    s.tlsPending = s.explicitTls && code == 234;
   }
   return n;
 }
@@ -136,14 +181,18 @@ Outcome NoConnection(const std::string& text) {
 class Handle {
  public:
   Handle(const CallRequest& request, const Endpoint& endpoint, CallState& state)
-      : curl_(curl_easy_init()), state_(state), passive_(request.passive) {
+      : curl_(curl_easy_init()),
+        state_(state),
+        passive_(request.passive),
+        security_(request.security) {
     if (!curl_) return;
     errorBuffer_[0] = '\0';
     const int64_t t = state.timeoutMs;
     const long seconds = static_cast<long>((t + 999) / 1000);
-    base_ = ServerAddress(endpoint);
+    base_ = ServerAddress(endpoint, request.security == Security::kImplicit);
     Set(CURLOPT_NOSIGNAL, 1L);
-    Set(CURLOPT_PROTOCOLS_STR, "ftp");
+    Set(CURLOPT_PROTOCOLS_STR, request.security == Security::kImplicit ? "ftps" : "ftp");
+    if (request.security != Security::kNone) SetUpTls(request);
     Set(CURLOPT_USERAGENT, "Gantrix/1.0");
     Set(CURLOPT_ERRORBUFFER, errorBuffer_);
     if (!request.user.empty()) {
@@ -178,6 +227,32 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
 
   bool ok() const { return curl_ != nullptr; }
+
+  void SetUpTls(const CallRequest& request) {
+    state_.curl = curl_;
+    if (request.security == Security::kExplicit) {
+      // The sign-in and every data connection protected; "AUTH TLS" first.
+      Set(CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+      Set(CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+      state_.explicitTls = true;
+    } else {
+      state_.tlsPending = true;
+    }
+    Set(CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    Set(CURLOPT_SSL_VERIFYPEER, request.verify ? 1L : 0L);
+    Set(CURLOPT_SSL_VERIFYHOST, request.verify ? 2L : 0L);
+    // The CA file takes the place of the system's bundle while the system's certificate
+    // folder stays in use: together they are the system's store plus the file. A file that
+    // cannot be read adds nothing (the system's bundle stays).
+    if (request.verify && !request.caFile.empty() && ::access(request.caFile.c_str(), R_OK) == 0)
+      Set(CURLOPT_CAINFO, request.caFile.c_str());
+    if (request.certDays > 0) {
+      state_.certDays = request.certDays;
+      Set(CURLOPT_CERTINFO, 1L);
+      Set(CURLOPT_PREREQFUNCTION, &OnPrerequest);
+      Set(CURLOPT_PREREQDATA, &state_);
+    }
+  }
   const std::string& base() const { return base_; }
 
   template <typename Value>
@@ -198,6 +273,9 @@ class Handle {
     out.ending = state_.overdue && code != CURLE_OK
                      ? Ending::kOverdue
                      : Classify(code, state_.signedIn, state_.localFailure, state_.stalled);
+    if (security_ != Security::kNone && out.ending != Ending::kOverdue) {
+      out.ending = SecureEnding(code, out.ending);
+    }
     if (out.ending != Ending::kDone && out.ending != Ending::kRefused) {
       if (out.ending == Ending::kOverdue) {
         out.errorText = "The transfer passed its overall deadline of " +
@@ -215,6 +293,7 @@ class Handle {
       } else {
         out.errorText = curl_easy_strerror(code);
       }
+      if (out.ending == Ending::kCertExpiresSoon) out.errorText = state_.expiryText;
       out.errorText = Printable(out.errorText);
       // A failed call does not wait for the server to answer its goodbye: a server that
       // stalled would hold it for another time-out.
@@ -228,9 +307,37 @@ class Handle {
   }
 
  private:
+  // A secure call's ending: a TLS failure where libcurl reports one (or a handshake that
+  // ran out of time), else `plain`.
+  Ending SecureEnding(CURLcode code, Ending plain) {
+    if (state_.expiresSoon) return Ending::kCertExpiresSoon;
+    if (code == CURLE_OK) {
+      // The certificate was not known before the operation: the verdict comes after it.
+      return ExpiryAcceptable(state_) ? plain : Ending::kCertExpiresSoon;
+    }
+    long verifyResult = 0;
+    curl_easy_getinfo(curl_, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    switch (ClassifyTls(code, verifyResult)) {
+      case TlsFailure::kHandshake:
+        return Ending::kTlsHandshake;
+      case TlsFailure::kUntrusted:
+        return Ending::kCertUntrusted;
+      case TlsFailure::kExpired:
+        return Ending::kCertExpired;
+      case TlsFailure::kHostMismatch:
+        return Ending::kCertHostMismatch;
+      case TlsFailure::kRefused:
+        return Ending::kTlsRefused;
+      case TlsFailure::kNone:
+        break;
+    }
+    return state_.tlsPending ? Ending::kTlsHandshake : plain;
+  }
+
   CURL* curl_;
   CallState& state_;
   bool passive_;
+  Security security_;
   curl_slist* quote_ = nullptr;
   std::string base_;
   char errorBuffer_[CURL_ERROR_SIZE];
@@ -334,6 +441,8 @@ bool PassiveRequested() {
 Outcome RunCall(const CallRequest& request) {
   std::optional<Endpoint> endpoint = ParseServer(request.server);
   if (!endpoint) return NoConnection("Bad server name: " + request.server.substr(0, 200));
+  if (request.security == Security::kImplicit && !endpoint->portGiven)
+    endpoint->port = kDefaultFtpsPort;
   if (!IsCommandSafe(request.user) || !IsCommandSafe(request.password)) {
     return NoConnection("The user name or password holds a control character");
   }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fileferry/ferry_tls.h"
+
 namespace fileferry {
 
 enum class Operation { kUpload, kDownload, kDelete };
@@ -18,11 +20,19 @@ enum class Ending {
   kAfterSignIn,   // an error of the transfer machinery after the sign-in succeeded
   kBeforeSignIn,  // no signed-in connection came about (lookup, connect, greeting, sign-in)
   kOverdue,       // the call ran past its overall deadline, whatever stage it had reached
+  // Secure calls only: the connection could not be made secure. Before the sign-in these
+  // come before USER and PASS were sent.
+  kTlsHandshake,      // no TLS session (alert, not TLS, no answer in time)
+  kCertUntrusted,     // the chain leads to no trusted authority
+  kCertExpired,       // the certificate is past its end date
+  kCertHostMismatch,  // the certificate does not name the server
+  kCertExpiresSoon,   // it ends within the warning days (found before the operation's command)
+  kTlsRefused,        // the server refused AUTH TLS (and AUTH SSL)
 };
 
 struct Outcome {
   Ending ending = Ending::kBeforeSignIn;
-  std::string errorText;  // the machinery's message for kAfterSignIn, kBeforeSignIn, kOverdue
+  std::string errorText;  // the machinery's message for every ending but kDone and kRefused
 };
 
 struct CallRequest {
@@ -34,6 +44,10 @@ struct CallRequest {
   std::string remotePath;
   int32_t timeoutMs = 0;  // 0 or below: kDefaultTimeoutMs
   bool passive = false;
+  Security security = Security::kNone;
+  bool verify = true;  // the chain (system store and caFile) and the host name
+  std::string caFile;  // PEM file trusted besides the system's store; empty: none
+  int certDays = 0;    // kCertExpiresSoon below this many days left; 0: not checked
 };
 
 constexpr int32_t kDefaultTimeoutMs = 60000;

@@ -42,6 +42,7 @@ std::optional<Endpoint> ParseServer(const std::string& server) {
     std::optional<int> port = ParsePort(rest.substr(1));
     if (!port) return std::nullopt;
     e.port = *port;
+    e.portGiven = true;
     return e;
   }
   size_t colon = server.find(':');
@@ -59,14 +60,15 @@ std::optional<Endpoint> ParseServer(const std::string& server) {
     std::optional<int> port = ParsePort(server.substr(colon + 1));
     if (!port) return std::nullopt;
     e.port = *port;
+    e.portGiven = true;
   }
   return e;
 }
 
-std::string ServerAddress(const Endpoint& endpoint) {
+std::string ServerAddress(const Endpoint& endpoint, bool implicitTls) {
   const bool v6 = endpoint.host.find(':') != std::string::npos;
-  return "ftp://" + (v6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" +
-         std::to_string(endpoint.port) + "/";
+  return (implicitTls ? "ftps://" : "ftp://") + (v6 ? "[" + endpoint.host + "]" : endpoint.host) +
+         ":" + std::to_string(endpoint.port) + "/";
 }
 
 bool IsCommandSafe(const std::string& text) {

@@ -14,6 +14,7 @@ constexpr int kDefaultFtpPort = 21;
 struct Endpoint {
   std::string host;  // a name, an IPv4 address, or an IPv6 address without brackets
   int port = kDefaultFtpPort;
+  bool portGiven = false;  // the server text named the port
 };
 
 // "host", "host:port", "[v6]" or "[v6]:port"; a text with more than one colon and no
@@ -21,8 +22,8 @@ struct Endpoint {
 // character that has no place in a host name or address, or names a port outside 1-65535.
 std::optional<Endpoint> ParseServer(const std::string& server);
 
-// "ftp://host:port/" with IPv6 addresses in brackets.
-std::string ServerAddress(const Endpoint& endpoint);
+// "ftp://host:port/" with IPv6 addresses in brackets; "ftps://..." with `implicitTls`.
+std::string ServerAddress(const Endpoint& endpoint, bool implicitTls = false);
 
 // True when the text holds no control character (below 0x20, or 0x7F): such a text is
 // safe inside an FTP command line.

@@ -24,6 +24,11 @@ constexpr CodeText kTable[] = {
     {kDataSet, "DATA_SET Domain/IP: %s"},
     {kNotEnoughMemory, "NOT_ENOUGH_MEMORY Domain/IP: %s"},
     {kHostDeny, "HOST_DENY Domain/IP: %s"},
+    {kTlsHandshake, "TLS_HANDSHAKE Domain/IP: %s"},
+    {kTlsUntrusted, "TLS_CERT_UNTRUSTED Domain/IP: %s"},
+    {kTlsExpired, "TLS_CERT_EXPIRED Domain/IP: %s"},
+    {kTlsHostMismatch, "TLS_CERT_HOSTNAME Domain/IP: %s"},
+    {kTlsRefused, "TLS_REFUSED Domain/IP: %s"},
 };
 
 constexpr const char kUnlisted[] = "Unreachable Domain/IP: %s";

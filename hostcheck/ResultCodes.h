@@ -24,6 +24,12 @@ enum ResultCode : int32_t {
   kDataSet = -91,
   kNotEnoughMemory = -90,
   kHostDeny = -51,
+  // Secure connections.
+  kTlsHandshake = -920,     // the TLS handshake failed (or the CA file could not be read)
+  kTlsUntrusted = -921,     // the certificate chain leads to no trusted authority
+  kTlsExpired = -922,       // the certificate has expired or is not valid yet
+  kTlsHostMismatch = -923,  // the certificate is made out to another host
+  kTlsRefused = -925,       // the server refused the upgrade (STARTTLS, STLS, AUTH TLS)
 };
 
 // The table's error text for a code, with "%s" where the host goes, or nullptr when the

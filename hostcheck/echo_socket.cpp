@@ -1,11 +1,6 @@
 #include "hostcheck/echo_socket.h"
 
-#include <time.h>
-// (errqueue.h needs struct timespec declared first)
-#include <linux/errqueue.h>
-#include <linux/icmp.h>
-#include <poll.h>
-#include <sys/eventfd.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,162 +16,65 @@
 namespace hostcheck {
 namespace {
 
-constexpr int kRetryPauseMs = 10;
-constexpr uint8_t kTypeEchoReply = 0;
-constexpr uint8_t kTypeEchoRequest = 8;
+constexpr int kRetryPauseMs = kIcmpRetryPauseMs;
 // Room for the replies of a thousand hosts answering at once.
 constexpr int kReceiveBuffer = 1 << 20;
-
-uint16_t Le16(const uint8_t* at) {
-  return static_cast<uint16_t>(at[0] | (at[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) |
-         (static_cast<uint32_t>(at[2]) << 16) | (static_cast<uint32_t>(at[3]) << 24);
-}
-
-in_addr_t AddressAt(const uint8_t* at) {
-  in_addr_t a;
-  std::memcpy(&a, at, sizeof a);
-  return a;
-}
-
-bool IsIcmpError(uint8_t type) {
-  return type == 3 || type == 4 || type == 5 || type == 11 || type == 12;
-}
 
 }  // namespace
 
 bool EchoSocket::ReadAnswer(const uint8_t* datagram, size_t size, bool hasIpHeader, in_addr_t from,
                             uint16_t identifier, uint32_t nowTick, Answer* answer) {
-  size_t header = 0;
-  if (hasIpHeader) {
-    if (size < 20) return false;
-    header = static_cast<size_t>(datagram[0] & 0x0F) * 4;
-  }
-  if (size < header + 8) return false;
-  const uint8_t* icmp = datagram + header;
-  if (icmp[0] == kTypeEchoReply) {
-    // The echoed send time follows the sequence number; a reply cut before it measures
-    // nothing.
-    if (size < header + 12 || Le16(icmp + 4) != identifier) return false;
-    *answer = {Le16(icmp + 6), from, static_cast<int32_t>(nowTick - Le32(icmp + 8))};
+  const IcmpMessage m = ParseIcmpDatagram(datagram, size, hasIpHeader);
+  if (m.identifier != identifier) return false;
+  if (m.kind == IcmpKind::kEchoReply && m.timed) {
+    *answer = {m.sequence, from, static_cast<int32_t>(nowTick - m.sendTick)};
     return true;
   }
-  // An ICMP error quotes the IP header and the first 8 bytes of the request it concerns.
-  if (!hasIpHeader || !IsIcmpError(icmp[0])) return false;
-  const uint8_t* quoted = icmp + 8;
-  size_t left = size - header - 8;
-  if (left < 20) return false;
-  size_t quotedHeader = static_cast<size_t>(quoted[0] & 0x0F) * 4;
-  if (quotedHeader < 20 || left < quotedHeader + 8 || quoted[9] != IPPROTO_ICMP) return false;
-  const uint8_t* request = quoted + quotedHeader;
-  if (request[0] != kTypeEchoRequest || Le16(request + 4) != identifier) return false;
-  *answer = {Le16(request + 6), AddressAt(quoted + 16), kNotEchoReply};
-  return true;
+  // An ICMP error names the request it concerns by quoting it; only the raw socket reads
+  // errors as datagrams.
+  if (m.kind == IcmpKind::kError && m.quotesEchoRequest && hasIpHeader) {
+    *answer = {m.sequence, m.quotedDestination, kNotEchoReply};
+    return true;
+  }
+  return false;
 }
 
 std::unique_ptr<EchoSocket> EchoSocket::Open() {
   std::unique_ptr<EchoSocket> s(new EchoSocket);
-  s->identifier_ = static_cast<uint16_t>(::getpid() & 0xFFFF);
-  s->fd_ = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
-  if (s->fd_ >= 0) {
-    s->raw_ = true;
-    // Echo requests are never answers (our own are seen when the target is this machine).
-    icmp_filter filter{};
-    filter.data = 1u << ICMP_ECHO;
-    ::setsockopt(s->fd_, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
-  } else {
-    s->fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
-    if (s->fd_ < 0) return nullptr;
-    int on = 1;
-    ::setsockopt(s->fd_, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-    // The datagram socket's identifier is its local "port": ask for the process's own, as
-    // the raw socket sends it; when another socket holds it, the kernel picks one.
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = s->identifier_;
-    ::bind(s->fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    socklen_t length = sizeof local;
-    if (::getsockname(s->fd_, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
-      s->identifier_ = local.sin_port;
-    }
-  }
+  const uint16_t wanted = static_cast<uint16_t>(::getpid() & 0xFFFF);
+  if (!s->socket_.Open(wanted, true)) return nullptr;
+  s->identifier_ = s->socket_.Identifier(wanted);
   int size = kReceiveBuffer;
-  ::setsockopt(s->fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  ::setsockopt(s->socket_.fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   s->sentTo_.assign(65536, INADDR_NONE);
-  s->wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (s->wake_ < 0) return nullptr;
-  try {
-    s->receiver_ = std::thread([raw = s.get()] { raw->Receive(); });
-  } catch (...) {
-    return nullptr;
-  }
+  EchoSocket* self = s.get();
+  DeadlineLoop::Handlers handlers;
+  handlers.ready = [self](int, uint32_t events) {
+    if (events & EPOLLIN) self->DrainReplies();
+    if (!self->socket_.raw() && (events & EPOLLERR)) self->DrainErrors();
+  };
+  handlers.expired = [self](uint64_t sequence) -> std::function<void()> {
+    auto it = self->waiting_.find(static_cast<uint16_t>(sequence));
+    if (it == self->waiting_.end()) return {};
+    Done done = std::move(it->second.done);
+    self->waiting_.erase(it);
+    if (!done) return {};
+    return [done = std::move(done)] { done(kTimeout); };
+  };
+  if (!s->loop_.Start(std::move(handlers))) return nullptr;
+  if (!s->loop_.Watch(s->socket_.fd(), EPOLLIN, true)) return nullptr;
   return s;
 }
 
 EchoSocket::~EchoSocket() {
-  if (receiver_.joinable()) {
-    stopping_ = true;
-    uint64_t one = 1;
-    if (::write(wake_, &one, sizeof one) < 0) {
-      // The thread looks at the descriptor at least every poll period anyway.
-    }
-    receiver_.join();
-  }
-  if (wake_ >= 0) ::close(wake_);
-  if (fd_ >= 0) ::close(fd_);
-}
-
-void EchoSocket::Receive() {
-  for (;;) {
-    pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-    int n = ::poll(fds, 2, NextWaitMs());
-    if (n < 0 && errno != EINTR) return;
-    if (n > 0 && fds[1].revents != 0) {
-      uint64_t count;
-      if (::read(wake_, &count, sizeof count) < 0) {
-        // Nothing to take: another look at the deadlines is all that was asked.
-      }
-      if (stopping_) return;
-    }
-    if (n > 0 && (fds[0].revents & POLLIN)) DrainReplies();
-    if (n > 0 && !raw_ && (fds[0].revents & POLLERR)) DrainErrors();
-    if (n > 0 && (fds[0].revents & POLLNVAL)) return;
-    ExpireDue();
-  }
-}
-
-// Until the nearest deadline, and at least once a second a look at the wake descriptor.
-int EchoSocket::NextWaitMs() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (deadlines_.empty()) return 1000;
-  int64_t left = deadlines_.begin()->first - platform::MonotonicMs();
-  if (left <= 0) return 0;
-  return left < 1000 ? static_cast<int>(left) : 1000;
-}
-
-void EchoSocket::ExpireDue() {
-  std::vector<Done> expired;
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    const int64_t now = platform::MonotonicMs();
-    while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
-      uint16_t sequence = deadlines_.begin()->second;
-      expired.push_back(Settle(sequence));
-    }
-  }
-  for (Done& done : expired) {
-    if (done) done(kTimeout);
-  }
+  loop_.Stop();
 }
 
 EchoSocket::Done EchoSocket::Settle(uint16_t sequence) {
   auto it = waiting_.find(sequence);
   if (it == waiting_.end()) return {};
   Done done = std::move(it->second.done);
-  if (it->second.deadline != deadlines_.end()) deadlines_.erase(it->second.deadline);
+  loop_.CancelDeadline(sequence);
   waiting_.erase(it);
   return done;
 }
@@ -186,17 +84,17 @@ void EchoSocket::DrainReplies() {
   for (;;) {
     sockaddr_in from{};
     socklen_t length = sizeof from;
-    ssize_t n = ::recvfrom(fd_, datagram, sizeof datagram, MSG_DONTWAIT,
+    ssize_t n = ::recvfrom(socket_.fd(), datagram, sizeof datagram, MSG_DONTWAIT,
                            reinterpret_cast<sockaddr*>(&from), &length);
     if (n < 0) {
       if (errno == EINTR) continue;
       // The datagram socket reports an ICMP error for a request here as a read error.
-      if (!raw_) DrainErrors();
+      if (!socket_.raw()) DrainErrors();
       return;
     }
     Answer answer{};
-    if (ReadAnswer(datagram, static_cast<size_t>(n), raw_, from.sin_addr.s_addr, identifier_,
-                   platform::TickCount(), &answer)) {
+    if (ReadAnswer(datagram, static_cast<size_t>(n), socket_.raw(), from.sin_addr.s_addr,
+                   identifier_, platform::TickCount(), &answer)) {
       Deliver(answer);
     }
   }
@@ -205,29 +103,10 @@ void EchoSocket::DrainReplies() {
 // The datagram socket's error queue: each entry carries the request it concerns (the
 // ICMP message as sent) and its destination.
 void EchoSocket::DrainErrors() {
-  for (;;) {
-    uint8_t data[kIcmpBufferSize];
-    char control[512];
-    sockaddr_in to{};
-    iovec iov{data, sizeof data};
-    msghdr message{};
-    message.msg_name = &to;
-    message.msg_namelen = sizeof to;
-    message.msg_iov = &iov;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (n < 0) return;
-    bool icmpError = false;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) {
-        auto* error = reinterpret_cast<sock_extended_err*>(CMSG_DATA(c));
-        if (error->ee_origin == SO_EE_ORIGIN_ICMP) icmpError = true;
-      }
-    }
-    if (icmpError && n >= 8 && data[0] == kTypeEchoRequest) {
-      Deliver({Le16(data + 6), to.sin_addr.s_addr, kNotEchoReply});
+  IcmpSocket::QueuedError error;
+  while (socket_.TakeQueuedError(&error)) {
+    if (error.fromIcmp && error.request.kind == IcmpKind::kEchoRequest) {
+      Deliver({error.request.sequence, error.destination, kNotEchoReply});
     }
   }
 }
@@ -235,7 +114,7 @@ void EchoSocket::DrainErrors() {
 void EchoSocket::Deliver(const Answer& answer) {
   Done done;
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<std::mutex> hold(loop_.mutex());
     // Only the address a sequence number was sent to may answer it.
     if (sentTo_[answer.sequence] != answer.address) return;
     if (waiting_.count(answer.sequence) != 0) {
@@ -255,7 +134,7 @@ void EchoSocket::Deliver(const Answer& answer) {
 }
 
 size_t EchoSocket::waiting() {
-  std::lock_guard<std::mutex> hold(mutex_);
+  std::lock_guard<std::mutex> hold(loop_.mutex());
   return waiting_.size();
 }
 
@@ -294,18 +173,18 @@ void EchoSocket::EchoAsync(const char* host, int32_t timeoutMs, int32_t dataSize
   uint16_t sequence;
   Done stale;
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<std::mutex> hold(loop_.mutex());
     sequence = nextSequence_++;
     // After 65536 requests a sequence number comes round again: its old waiter is long over.
     stale = Settle(sequence);
     sentTo_[sequence] = address->s_addr;
-    waiting_[sequence] = Waiter{address->s_addr, std::move(done), deadlines_.end()};
+    waiting_[sequence] = Waiter{address->s_addr, std::move(done)};
   }
   if (stale) stale(kTimeout);
   auto fail = [&](int32_t code) {
     Done own;
     {
-      std::lock_guard<std::mutex> hold(mutex_);
+      std::lock_guard<std::mutex> hold(loop_.mutex());
       own = Settle(sequence);
     }
     if (own) own(code);
@@ -314,35 +193,20 @@ void EchoSocket::EchoAsync(const char* host, int32_t timeoutMs, int32_t dataSize
   // The send is retried 10 ms apart up to the time-out, as Ping does.
   const int retries = timeout / kRetryPauseMs + 1;
   StampEchoRequest(request, length, sequence, platform::TickCount());
-  ssize_t sent = -1;
-  for (int i = 0; i <= retries; ++i) {
-    if (i > 0) WaitFor(fd_, POLLOUT, kRetryPauseMs);
-    do {
-      sent = ::sendto(fd_, request, length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    } while (sent < 0 && errno == EINTR);
-    if (sent >= 0) break;
-  }
+  const ssize_t sent = socket_.Send(request, length, to, retries, false);
   if (sent < 0) return fail(kTimeout);
   if (static_cast<size_t>(sent) < length) return fail(kTooFewBytesSent);
 
   bool filed = false;
   {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = waiting_.find(sequence);
+    std::lock_guard<std::mutex> hold(loop_.mutex());
     // Already answered while the send returned: nothing to wait for.
-    if (it != waiting_.end()) {
-      it->second.deadline =
-          deadlines_.emplace(platform::MonotonicMs() + retries * kRetryPauseMs, sequence);
-      filed = it->second.deadline == deadlines_.begin();
+    if (waiting_.count(sequence) != 0) {
+      filed = loop_.SetDeadline(sequence, platform::MonotonicMs() + retries * kRetryPauseMs);
     }
   }
   // A deadline nearer than the receiving thread's current wait: let it look again.
-  if (filed) {
-    uint64_t one = 1;
-    if (::write(wake_, &one, sizeof one) < 0) {
-      // It looks at the deadlines at least once a second anyway.
-    }
-  }
+  if (filed) loop_.Wake();
 }
 
 }  // namespace hostcheck

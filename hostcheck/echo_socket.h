@@ -10,15 +10,14 @@
 
 #include <netinet/in.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 #include <vector>
+
+#include "hostcheck/deadline_loop.h"
+#include "hostcheck/icmp_echo.h"
 
 namespace hostcheck {
 
@@ -48,7 +47,7 @@ class EchoSocket {
   // Echoes sent and not yet answered or given up.
   size_t waiting();
 
-  bool raw() const { return raw_; }
+  bool raw() const { return socket_.raw(); }
 
   // What a received datagram is, for the receiving thread (and the tests): the sequence
   // number, the address it concerns and the result for that request. False when the
@@ -65,32 +64,23 @@ class EchoSocket {
   struct Waiter {
     in_addr_t address;
     Done done;
-    // Where its deadline is filed once the request is out (deadlines_.end() before).
-    std::multimap<int64_t, uint16_t>::iterator deadline;
   };
 
   EchoSocket() = default;
-  void Receive();
-  int NextWaitMs();
-  void ExpireDue();
   void Deliver(const Answer& answer);
   // Ends the waiter of `sequence` under the lock and returns its callback (empty when none).
   Done Settle(uint16_t sequence);
   void DrainReplies();
   void DrainErrors();
 
-  int fd_ = -1;
-  int wake_ = -1;  // eventfd: look at the deadlines again, or end (stopping_)
-  std::atomic<bool> stopping_{false};
-  bool raw_ = false;
+  IcmpSocket socket_;
   uint16_t identifier_ = 0;  // as stored in the request: in memory order
 
-  std::mutex mutex_;
+  // Under loop_.mutex():
   uint16_t nextSequence_ = 0;
   std::vector<in_addr_t> sentTo_;  // the address of every sequence number, for late replies
   std::unordered_map<uint16_t, Waiter> waiting_;
-  std::multimap<int64_t, uint16_t> deadlines_;  // monotonic ms -> sequence
-  std::thread receiver_;
+  DeadlineLoop loop_;  // last: its thread ends before the rest goes
 };
 
 }  // namespace hostcheck

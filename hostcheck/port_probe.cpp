@@ -1,8 +1,6 @@
 #include "hostcheck/port_probe.h"
 
 #include <poll.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -133,47 +131,29 @@ bool PortProbeSteps::Advance(int revents) {
 
 std::unique_ptr<PortProbeLoop> PortProbeLoop::Start() {
   std::unique_ptr<PortProbeLoop> loop(new PortProbeLoop);
-  loop->epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-  loop->wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (loop->epoll_ < 0 || loop->wake_ < 0) return nullptr;
-  epoll_event wake{};
-  wake.events = EPOLLIN;
-  wake.data.fd = loop->wake_;
-  if (::epoll_ctl(loop->epoll_, EPOLL_CTL_ADD, loop->wake_, &wake) != 0) return nullptr;
-  try {
-    loop->thread_ = std::thread([raw = loop.get()] { raw->Run(); });
-  } catch (...) {
-    return nullptr;
-  }
+  PortProbeLoop* self = loop.get();
+  DeadlineLoop::Handlers handlers;
+  handlers.ready = [self](int fd, uint32_t events) {
+    std::function<void()> ended;
+    {
+      std::lock_guard<std::mutex> hold(self->loop_.mutex());
+      ended = self->Advance(fd, static_cast<int>(events));
+    }
+    if (ended) ended();
+  };
+  handlers.expired = [self](uint64_t fd) { return self->Advance(static_cast<int>(fd), 0); };
+  if (!loop->loop_.Start(std::move(handlers))) return nullptr;
   return loop;
 }
 
 PortProbeLoop::~PortProbeLoop() {
-  if (thread_.joinable()) {
-    stopping_ = true;
-    uint64_t one = 1;
-    if (::write(wake_, &one, sizeof one) < 0) {
-      // The thread looks at the flag at least once a second anyway.
-    }
-    thread_.join();
-  }
+  loop_.Stop();
   probes_.clear();  // closes what is still open
-  if (wake_ >= 0) ::close(wake_);
-  if (epoll_ >= 0) ::close(epoll_);
 }
 
 size_t PortProbeLoop::open() {
-  std::lock_guard<std::mutex> hold(mutex_);
+  std::lock_guard<std::mutex> hold(loop_.mutex());
   return probes_.size();
-}
-
-void PortProbeLoop::Watch(int fd, Probe& probe, bool added) {
-  if (!added) deadlines_.erase(probe.deadline);
-  probe.deadline = deadlines_.emplace(probe.steps->deadline(), fd);
-  epoll_event event{};
-  event.events = static_cast<uint32_t>(probe.steps->events());  // POLLIN/POLLOUT = EPOLLIN/OUT
-  event.data.fd = fd;
-  ::epoll_ctl(epoll_, added ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &event);
 }
 
 void PortProbeLoop::Begin(const char* host, int32_t port, int32_t timeoutMs, PortProbe probe,
@@ -186,71 +166,34 @@ void PortProbeLoop::Begin(const char* host, int32_t port, int32_t timeoutMs, Por
   const int fd = steps->fd();
   bool nearest;
   {
-    std::lock_guard<std::mutex> hold(mutex_);
+    std::lock_guard<std::mutex> hold(loop_.mutex());
     Probe& entry = probes_[fd];
     entry.steps = std::move(steps);
     entry.done = std::move(done);
-    Watch(fd, entry, true);
-    nearest = entry.deadline == deadlines_.begin();
+    nearest = loop_.SetDeadline(static_cast<uint64_t>(fd), entry.steps->deadline());
+    // POLLIN/POLLOUT are EPOLLIN/EPOLLOUT.
+    loop_.Watch(fd, static_cast<uint32_t>(entry.steps->events()), true);
   }
   // A deadline nearer than the loop's current wait: let it look again.
-  if (nearest) {
-    uint64_t one = 1;
-    if (::write(wake_, &one, sizeof one) < 0) {
-      // It looks at the deadlines at least once a second anyway.
-    }
-  }
+  if (nearest) loop_.Wake();
 }
 
-void PortProbeLoop::Advance(int fd, int revents, std::vector<Ended>& ended) {
+std::function<void()> PortProbeLoop::Advance(int fd, int revents) {
   auto it = probes_.find(fd);
-  if (it == probes_.end()) return;
+  if (it == probes_.end()) return {};
   Probe& probe = it->second;
   if (!probe.steps->Advance(revents)) {
-    Watch(fd, probe, false);
-    return;
+    loop_.SetDeadline(static_cast<uint64_t>(fd), probe.steps->deadline());
+    loop_.Watch(fd, static_cast<uint32_t>(probe.steps->events()), false);
+    return {};
   }
-  deadlines_.erase(probe.deadline);
-  ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-  ended.emplace_back(std::move(probe.done), probe.steps->result());
+  loop_.CancelDeadline(static_cast<uint64_t>(fd));
+  loop_.Unwatch(fd);
+  std::function<void()> ended = [done = std::move(probe.done), result = probe.steps->result()] {
+    done(result);
+  };
   probes_.erase(it);
-}
-
-int PortProbeLoop::NextWaitMs() {
-  std::lock_guard<std::mutex> hold(mutex_);
-  if (deadlines_.empty()) return 1000;
-  int64_t left = deadlines_.begin()->first - platform::MonotonicMs();
-  if (left <= 0) return 0;
-  return left < 1000 ? static_cast<int>(left) : 1000;
-}
-
-void PortProbeLoop::Run() {
-  constexpr int kBatch = 128;
-  epoll_event events[kBatch];
-  std::vector<Ended> ended;
-  while (!stopping_) {
-    int n = ::epoll_wait(epoll_, events, kBatch, NextWaitMs());
-    if (n < 0 && errno != EINTR) return;
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      for (int i = 0; i < n; ++i) {
-        if (events[i].data.fd == wake_) {
-          uint64_t count;
-          if (::read(wake_, &count, sizeof count) < 0) {
-            // Nothing to take: another look at the deadlines is all that was asked.
-          }
-          continue;
-        }
-        Advance(events[i].data.fd, static_cast<int>(events[i].events), ended);
-      }
-      const int64_t now = platform::MonotonicMs();
-      while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
-        Advance(deadlines_.begin()->second, 0, ended);
-      }
-    }
-    for (Ended& e : ended) e.first(e.second);
-    ended.clear();
-  }
+  return ended;
 }
 
 }  // namespace hostcheck

@@ -3,16 +3,13 @@
 // that waits for a dead host's connect holds no thread.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 
+#include "hostcheck/deadline_loop.h"
 #include "hostcheck/net_util.h"
 #include "hostcheck/port_check.h"
 
@@ -54,7 +51,8 @@ class PortProbeSteps {
   SocketHandle socket_;
 };
 
-// Runs many port probes at once on one thread (epoll), none holding a thread while it waits.
+// Runs many port probes at once on one thread (a deadline loop), none holding a thread while
+// it waits.
 class PortProbeLoop {
  public:
   // Null when the loop cannot start (epoll, eventfd or the thread).
@@ -78,24 +76,15 @@ class PortProbeLoop {
   struct Probe {
     std::unique_ptr<PortProbeSteps> steps;
     std::function<void(int32_t)> done;
-    std::multimap<int64_t, int>::iterator deadline;
   };
-  using Ended = std::pair<std::function<void(int32_t)>, int32_t>;
 
   PortProbeLoop() = default;
-  void Run();
-  int NextWaitMs();
-  // Hands `revents` to the probe of `fd` under the lock; an ended probe goes to `ended`.
-  void Advance(int fd, int revents, std::vector<Ended>& ended);
-  void Watch(int fd, Probe& probe, bool added);
+  // Hands `revents` to the probe of `fd` under the lock. What is to be called once the lock
+  // is off: the ended probe's `done` (empty while it goes on).
+  std::function<void()> Advance(int fd, int revents);
 
-  int epoll_ = -1;
-  int wake_ = -1;  // eventfd: look at the deadlines again, or end (stopping_)
-  std::atomic<bool> stopping_{false};
-  std::mutex mutex_;
-  std::unordered_map<int, Probe> probes_;  // by descriptor
-  std::multimap<int64_t, int> deadlines_;  // monotonic ms -> descriptor
-  std::thread thread_;
+  std::unordered_map<int, Probe> probes_;  // by descriptor, under loop_.mutex()
+  DeadlineLoop loop_;                      // last: its thread ends before the probes go
 };
 
 }  // namespace hostcheck

@@ -59,6 +59,45 @@ int32_t POP3_RetrieveAllWithPort(const char* server, const char* user, const cha
                                  int32_t logLevel, const char* logFile, int32_t port,
                                  int32_t timeoutMs);
 
+/* POP3_RetrieveAllWithPort over a secure connection when asked. The first ten arguments
+ * and everything they do are those of POP3_RetrieveAllWithPort, except that `port` 0 means
+ * the protocol's port (110, or 995 with `tlsMode` 2). With `tlsMode` 0 the call is
+ * POP3_RetrieveAllWithPort, byte for byte on the wire.
+ *
+ * `tlsMode`: 1 sends "STLS" after the greeting and runs the TLS handshake on its "+OK"; 2
+ * runs the handshake right after the connect, before the greeting. Any other value returns
+ * -1 at once (nothing is sent in the clear for a mode the library does not know). The
+ * handshake sends the server name (SNI) unless `server` is an address; it is bounded by the
+ * same waits and whole-call deadline as every other step, and TLS 1.2 is the least version.
+ * With `verify` non-zero the server's certificate chain must lead to an authority of the
+ * system's trust store or of the PEM file `caFile` (null or empty: none; one that cannot be
+ * read adds nothing), and the certificate must name `server` (a host name, or an address
+ * as an IP entry); with `verify` 0 neither is checked. `certDays` above 0 (at most 3650)
+ * fails a certificate that ends within that many days; 0 or below: not checked.
+ *
+ * Further results besides those of POP3_RetrieveAllWithPort, each before USER or PASS was
+ * sent (the user name and password never go over a connection that was to be secure and is
+ * not):
+ *   -940 TLS handshake failed (no answer in time, an alert, not TLS at all, or unencrypted
+ *        bytes behind the "+OK" of STLS);
+ *   -941 certificate not trusted;  -942 certificate expired (with `verify` 0 too when
+ *        `certDays` is above 0);
+ *   -943 the certificate does not match the host name;
+ *   -944 the certificate expires within `certDays` days;
+ *   -945 the server refused STLS (an answer other than "+OK", or none).
+ * Each is logged at level 1 with the reason ("TLS handshake failed: ...", "Certificate not
+ * trusted: ...", "Certificate expired: ...", "Certificate does not match host <server>:
+ * ...", "Certificate expires soon: the certificate expires on <yyyy-mm-dd hh:mm:ss> GMT
+ * (<n> days left)", "Server refused STLS"); level 2 also logs "TLS established: <protocol>
+ * <cipher>". With one of these results the same text (cut to 1023 bytes, zero-terminated)
+ * goes to `errorText` when it is not null, which must then hold 1024 bytes; other results
+ * leave it untouched. */
+int32_t POP3_RetrieveAllSecure(const char* server, const char* user, const char* password,
+                               const char* targetDir, const char* extension, int32_t deleteAfter,
+                               int32_t logLevel, const char* logFile, int32_t port,
+                               int32_t timeoutMs, int32_t tlsMode, int32_t verify,
+                               const char* caFile, int32_t certDays, char* errorText);
+
 #ifdef __cplusplus
 }
 #endif

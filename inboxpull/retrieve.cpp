@@ -45,8 +45,9 @@ std::string Escaped(const std::string& text) {
 // The dialogue of one call.
 class Session {
  public:
-  explicit Session(const Request& r)
+  Session(const Request& r, std::string* tlsReason)
       : r_(r),
+        tlsReason_(tlsReason),
         waitMs_(r.timeoutMs > 0 ? r.timeoutMs : r.limits.defaultWaitMs),
         conn_(waitMs_, platform::MonotonicMs() + CallBudget(r), r.limits.lineBytes),
         callNumber_(++gCallCounter + static_cast<int>(::getpid() % 100000) * 1000) {}
@@ -75,7 +76,15 @@ class Session {
   std::string IdFor(long number, bool* failed);
   bool Listing(std::vector<UidEntry>* out);
 
+  // The TLS handshake for the request's settings; 0 when it stands, else the result code
+  // (logged).
+  int32_t Secure();
+  void LogConnectFailure(int error);
+  // Logs why the connection did not become secure and keeps the text for the caller.
+  void TlsFailure(const std::string& text);
+
   const Request& r_;
+  std::string* tlsReason_;
   int64_t waitMs_;
   Pop3Connection conn_;
   int callNumber_;
@@ -284,25 +293,80 @@ void Session::SkipOversized(long number, bool* failed) {
   if (r_.deleteAfter && !Command("DELE " + std::to_string(number), &reply)) *failed = true;
 }
 
+void Session::LogConnectFailure(int error) {
+  Log(1, "Connecting to host " + Escaped(r_.server) + " on port " + std::to_string(r_.port) + ".");
+  Log(1, "Winsock error code: " + std::to_string(error));
+}
+
+void Session::TlsFailure(const std::string& text) {
+  Log(1, text);
+  if (tlsReason_ != nullptr) *tlsReason_ = text;
+}
+
+int32_t Session::Secure() {
+  TlsSettings settings;
+  settings.verify = r_.verify;
+  settings.caFile = r_.caFile;
+  settings.certDays = r_.certDays;
+  const TlsOutcome out = conn_.StartTls(r_.server, settings);
+  const std::string detail = Escaped(out.detail);
+  switch (out.status) {
+    case TlsStatus::kEstablished:
+      Log(2, "TLS established: " + detail);
+      return 0;
+    case TlsStatus::kHandshakeFailed:
+      TlsFailure("TLS handshake failed: " + detail);
+      return kTlsHandshakeFailed;
+    case TlsStatus::kUntrusted:
+      TlsFailure("Certificate not trusted: " + detail);
+      return kCertUntrusted;
+    case TlsStatus::kExpired:
+      TlsFailure("Certificate expired: " + detail);
+      return kCertExpired;
+    case TlsStatus::kHostMismatch:
+      TlsFailure("Certificate does not match host " + Escaped(r_.server) + ": " + detail);
+      return kCertHostMismatch;
+    case TlsStatus::kExpiresSoon:
+      TlsFailure("Certificate expires soon: " + detail);
+      return kCertExpiresSoon;
+  }
+  return kTlsHandshakeFailed;
+}
+
 int32_t Session::Run() {
   int error = 0;
   const ConnectStatus connected = conn_.Connect(r_.server, r_.port, &error);
   std::string reply;
-  if (connected == ConnectStatus::kConnected) {
-    const ReadStatus status = conn_.ReadLine(&reply);
-    if (status == ReadStatus::kLine) Log(IsOk(reply) ? 2 : 1, LogReplyText(reply));
-    if (status != ReadStatus::kLine || !IsOk(reply)) {
-      error = status == ReadStatus::kTimeout ? conn_.lastError() : error;
-      Log(1,
-          "Connecting to host " + Escaped(r_.server) + " on port " + std::to_string(r_.port) + ".");
-      Log(1, "Winsock error code: " + std::to_string(error));
-      return kNoConnection;
-    }
-  } else {
-    Log(1,
-        "Connecting to host " + Escaped(r_.server) + " on port " + std::to_string(r_.port) + ".");
-    Log(1, "Winsock error code: " + std::to_string(error));
+  if (connected != ConnectStatus::kConnected) {
+    LogConnectFailure(error);
     return connected == ConnectStatus::kNoSocket ? kNoSocket : kNoConnection;
+  }
+  if (r_.security == Security::kImplicit) {
+    if (const int32_t failure = Secure()) return failure;
+  }
+  const ReadStatus greeting = conn_.ReadLine(&reply);
+  if (greeting == ReadStatus::kLine) Log(IsOk(reply) ? 2 : 1, LogReplyText(reply));
+  if (greeting != ReadStatus::kLine || !IsOk(reply)) {
+    LogConnectFailure(greeting == ReadStatus::kTimeout ? conn_.lastError() : error);
+    return kNoConnection;
+  }
+  if (r_.security == Security::kStartTls) {
+    // Nothing that signs in goes out before the session is secure: a refusal, a broken
+    // answer or a failed handshake ends the call here.
+    if (!Command("STLS", &reply)) {
+      TlsFailure("Server refused STLS: no answer");
+      return kTlsRefused;
+    }
+    if (!IsOk(reply)) {
+      TlsFailure("Server refused STLS");
+      return kTlsRefused;
+    }
+    if (conn_.hasBufferedInput()) {
+      // Bytes sent in the clear behind the "+OK" would be read as if they came over TLS.
+      TlsFailure("TLS handshake failed: unencrypted data after the STLS reply");
+      return kTlsHandshakeFailed;
+    }
+    if (const int32_t failure = Secure()) return failure;
   }
 
   if (HasLineBreak(r_.user) || !Command("USER " + r_.user, &reply) || !IsOk(reply)) return kRefused;
@@ -365,8 +429,8 @@ std::string LogReplyText(const std::string& reply) {
   return Escaped(reply);
 }
 
-int32_t Retrieve(const Request& request) {
-  Session session(request);
+int32_t Retrieve(const Request& request, std::string* tlsReason) {
+  Session session(request, tlsReason);
   return session.Run();
 }
 

@@ -1,5 +1,6 @@
 #include "mail/job_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -11,6 +12,39 @@ namespace {
 
 // Largest job file the sender reads; an alert mail is a few kilobytes.
 constexpr size_t kMaxJobFile = 64u << 20;
+constexpr std::string_view kTlsMagic = "VarnPostTLS1\n";
+constexpr size_t kMaxTlsBlock = 8192;
+
+// A value of the TLS block ends at its line: no line end or zero byte gets into one.
+std::string_view OneLine(std::string_view text) {
+  return text.substr(0, std::min(text.find('\n'), std::min(text.find('\r'), text.find('\0'))));
+}
+
+std::string TlsBlock(const TlsOptions& tls) {
+  std::string out(kTlsMagic);
+  out += tls.implicit ? "MODE=implicit\n" : "MODE=starttls\n";
+  out += tls.verify ? "VERIFY=1\n" : "VERIFY=0\n";
+  out += "CAFILE=" + std::string(OneLine(tls.caFile)) + "\n";
+  out.push_back('\0');
+  return out;
+}
+
+void ReadTlsBlock(std::string_view block, TlsOptions* tls) {
+  block = block.substr(0, std::min(block.find('\0'), kMaxTlsBlock));
+  tls->secure = true;
+  while (!block.empty()) {
+    const size_t eol = block.find('\n');
+    const std::string_view line = block.substr(0, eol);
+    block = eol == std::string_view::npos ? std::string_view() : block.substr(eol + 1);
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const std::string_view key = line.substr(0, eq);
+    const std::string_view value = line.substr(eq + 1);
+    if (key == "MODE") tls->implicit = value == "implicit";
+    if (key == "VERIFY") tls->verify = value != "0";
+    if (key == "CAFILE") tls->caFile = std::string(value);
+  }
+}
 
 void PutU32(std::string& out, size_t at, uint32_t v) {
   out[at] = static_cast<char>(v & 0xFF);
@@ -64,6 +98,7 @@ std::string EncodeMailJob(const MailJob& job) {
     out.append(text);
     out.push_back('\0');
   }
+  if (job.tls.secure) out += TlsBlock(job.tls);
   return out;
 }
 
@@ -82,6 +117,7 @@ std::optional<MailJob> DecodeMailJob(std::string_view bytes) {
   job.deleteAfterSending = static_cast<int32_t>(GetU32(bytes, job_offsets::kDeleteAfterSending));
   job.smtpPort = static_cast<int32_t>(GetU32(bytes, job_offsets::kSmtpPort));
   job.popPort = static_cast<int32_t>(GetU32(bytes, job_offsets::kPopPort));
+  size_t textsEnd = job_offsets::kTexts;
   for (const TextSlot& slot : kSlots) {
     const uint32_t offset = GetU32(bytes, slot.headField);
     const uint32_t length = GetU32(bytes, slot.headField + 4);
@@ -93,7 +129,10 @@ std::optional<MailJob> DecodeMailJob(std::string_view bytes) {
     if (offset > bytes.size() || length > bytes.size() - offset) return std::nullopt;
     std::string_view raw = bytes.substr(offset, length);
     text.assign(raw.substr(0, raw.find('\0')));
+    textsEnd = std::max<size_t>(textsEnd, size_t{offset} + length);
   }
+  if (bytes.substr(textsEnd, kTlsMagic.size()) == kTlsMagic)
+    ReadTlsBlock(bytes.substr(textsEnd + kTlsMagic.size()), &job.tls);
   return job;
 }
 

@@ -3,12 +3,19 @@
 // numbers and (offset, length) pairs, then ten zero-terminated texts. Every length counts
 // the terminating zero byte, so an empty text has length 1; offsets count from the start
 // of the file.
+//
+// A job whose mail is to go over TLS carries one block more, after the ten texts: the line
+// "VarnPostTLS1", then the lines "MODE=starttls" (or "MODE=implicit"), "VERIFY=1" (or 0)
+// and "CAFILE=<path>" (may be empty), each ended by LF, and a zero byte. A reader of the
+// described layout never looks there; a plain job has no such block and keeps its bytes.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "mail/tls.h"
 
 namespace mail {
 
@@ -49,6 +56,7 @@ struct MailJob {
   std::string body;
   std::string attachments;     // file paths separated by commas
   std::string logDestination;  // "<log dir>,<level>,<mailer name>"
+  TlsOptions tls;              // the block after the texts; written only when secure
 };
 
 // The file's bytes. A text holding a zero byte is cut there (the reader stops at it anyway).
@@ -66,7 +74,8 @@ std::string LogDestinationText(const std::string& logDir, int level, const std::
 // Reads the file as the sender does: the code, the head, then each text at its offset with
 // exactly its length (the text ends at its first zero byte). The attachment list is read
 // only when its length is 4 or more. Nothing when the data are short or a text lies
-// outside them.
+// outside them. A TLS block right after the last text makes job.tls secure (any MODE but
+// "implicit" is STARTTLS; only "VERIFY=0" turns verification off).
 std::optional<MailJob> DecodeMailJob(std::string_view bytes);
 
 // Reads and decodes the file; nothing when it is missing, unreadable or short.

@@ -24,6 +24,7 @@ class Waiter : public CWinsockEventCallback {
 };
 
 OneMailOutcome OutcomeOf(const CSMTP& smtp) {
+  if (smtp.tlsFailure() != TlsFailure::kNone) return OneMailOutcome::kNotSecure;
   if (smtp.timedOut()) return OneMailOutcome::kTimedOut;
   switch (smtp.failedIn()) {
     case CSMTP::kAuth:
@@ -40,7 +41,7 @@ OneMailOutcome OutcomeOf(const CSMTP& smtp) {
 }  // namespace
 
 OneMailResult SendOneMail(const MailJob& job, const std::string& user, const std::string& password,
-                          const std::string& tempDir, int64_t boundMs) {
+                          const std::string& tempDir, int64_t boundMs, const SmtpOptions& options) {
   OneMailResult out;
   ComposedMail composed;
   const ComposeStatus status = ComposeMessage(job, "KT.Varnock", tempDir, &composed);
@@ -56,11 +57,16 @@ OneMailResult SendOneMail(const MailJob& job, const std::string& user, const std
   {
     CSMTP smtp(&waiter, kMsgUser, user, password);
     smtp.SetBoundMs(boundMs);
-    if (smtp.Start(job.smtpHost, static_cast<uint16_t>(job.smtpPort & 0xFFFF), composed.path,
-                   composed.sender, composed.recipients)) {
+    smtp.SetTls(options);
+    const uint16_t port = SmtpPortFor(options, static_cast<uint16_t>(job.smtpPort & 0xFFFF));
+    if (smtp.Start(job.smtpHost, port, composed.path, composed.sender, composed.recipients)) {
       if (!waiter.done) EventLoop::Instance().Run();
       out.error = smtp.lastError();
       out.outcome = waiter.result == kResultSuccess ? OneMailOutcome::kSent : OutcomeOf(smtp);
+      if (out.outcome == OneMailOutcome::kNotSecure) {
+        out.tls = smtp.tlsFailure();
+        out.tlsDetail = smtp.tlsDetail();
+      }
     } else {
       out.outcome = OneMailOutcome::kCannotCompose;
     }

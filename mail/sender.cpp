@@ -127,7 +127,8 @@ std::string MailLogPath(const std::string& dir, const platform::SystemTime& t) {
 
 std::string MailLogEntry(const platform::SystemTime& t, int result, const std::string& sender,
                          const std::string& to, const std::string& subject,
-                         const std::string& smtpHost, const std::string& body) {
+                         const std::string& smtpHost, const std::string& body,
+                         const std::string& reason) {
   char stamp[64];
   std::snprintf(stamp, sizeof stamp, "%02d/%02d/%02d %02d:%02d:%02d    ", t.year, t.month, t.day,
                 t.hour, t.minute, t.second);
@@ -135,9 +136,11 @@ std::string MailLogEntry(const platform::SystemTime& t, int result, const std::s
   out += result == kResultSuccess ? "Succeeded to send a mail " : "Failed to send a mail ";
   out += "[From:" + LogField(sender) + ", To:" + LogField(to) + ", Title:" + LogField(subject) +
          ", SMTP:" + LogField(smtpHost);
-  out += result == kResultSuccess ? " Error:RESULT_SUCCESS]\r\n"
-         : result == kResultAbort ? " Error:RESULT_ABORT]\r\n"
-                                  : " Error:RESULT_FAILURE]\r\n";
+  out += result == kResultSuccess ? " Error:RESULT_SUCCESS"
+         : result == kResultAbort ? " Error:RESULT_ABORT"
+                                  : " Error:RESULT_FAILURE";
+  if (!reason.empty()) out += " (" + LogField(reason) + ")";
+  out += "]\r\n";
   out += "Description:" + body + "\r\n\r\n";
   return out;
 }
@@ -182,6 +185,7 @@ void AlertSender::Run() {
 }
 
 void AlertSender::StartAttempt() {
+  lastTls_ = TlsFailure::kNone;
   ComposedMail composed;
   const std::string mailer = log_.mailer.empty() ? SettingMailer() : log_.mailer;
   const ComposeStatus status = ComposeMessage(job_, mailer, SettingTempDir(), &composed);
@@ -198,6 +202,7 @@ void AlertSender::StartAttempt() {
   composedPath_ = composed.path;
   smtp_ = std::make_unique<CSMTP>(this, kMsgUser, user_, password_);
   smtp_->SetBoundMs(timing_.boundMs);
+  smtp_->SetTls(job_.tls);
   if (std::getenv("VARNPOST_DEBUG") != nullptr)
     smtp_->SetTrace([](const std::string& line) { std::cerr << line << "\n"; });
   if (!smtp_->Start(job_.smtpHost, static_cast<uint16_t>(job_.smtpPort & 0xFFFF), composed.path,
@@ -211,10 +216,12 @@ void AlertSender::Log(int result) {
   if (LogLevelWrites(level, result) && !log_.dir.empty()) {
     const platform::SystemTime now = platform::LocalNow();
     const std::string path = MailLogPath(log_.dir, now);
-    if (!platform::AppendToFile(
-            path,
-            MailLogEntry(now, result, sender_, job_.to, job_.subject, job_.smtpHost, job_.body),
-            0600))
+    const std::string reason =
+        result == kResultFailure && lastTls_ != TlsFailure::kNone ? TlsFailureText(lastTls_) : "";
+    if (!platform::AppendToFile(path,
+                                MailLogEntry(now, result, sender_, job_.to, job_.subject,
+                                             job_.smtpHost, job_.body, reason),
+                                0600))
       std::cerr << "VarnPost: cannot write the mail log " << path << "\n";
   }
 }
@@ -269,6 +276,11 @@ void AlertSender::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) {
     return;
   }
   if (message == kMsgUser) {
+    lastTls_ = smtp_ ? smtp_->tlsFailure() : TlsFailure::kNone;
+    if (lastTls_ != TlsFailure::kNone) {
+      std::cerr << "VarnPost: " << job_.smtpHost << ":" << (job_.smtpPort & 0xFFFF) << ": "
+                << TlsFailureText(lastTls_) << " (" << smtp_->tlsDetail() << ")\n";
+    }
     Complete(static_cast<int>(lParam));
     return;
   }
@@ -283,7 +295,9 @@ void AlertSender::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) {
     StartAttempt();
     return;
   }
-  NoteNotSent("given up after " + std::to_string(attempts_) + " failed attempts");
+  std::string reason = "given up after " + std::to_string(attempts_) + " failed attempts";
+  if (lastTls_ != TlsFailure::kNone) reason += std::string(" (") + TlsFailureText(lastTls_) + ")";
+  NoteNotSent(reason);
   done_ = true;
   EventLoop::Instance().Quit();
 }

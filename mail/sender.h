@@ -52,10 +52,12 @@ std::string MailLogPath(const std::string& dir, const platform::SystemTime& t);
 
 // One entry of the mail log for `result` (kResultSuccess, kResultFailure, kResultAbort).
 // CR and LF in the fields of its first line become blanks; the description (the body)
-// keeps its lines.
+// keeps its lines. A `reason` (a failure of TLS, for a job that asked for it) follows the
+// result word in brackets: "Error:RESULT_FAILURE (server refused STARTTLS)]".
 std::string MailLogEntry(const platform::SystemTime& t, int result, const std::string& sender,
                          const std::string& to, const std::string& subject,
-                         const std::string& smtpHost, const std::string& body);
+                         const std::string& smtpHost, const std::string& body,
+                         const std::string& reason = "");
 
 // Whether an entry for `result` is written at `level`: 0 never, 1 failures and aborts
 // only, anything else every attempt.
@@ -101,6 +103,7 @@ class AlertSender : public CWinsockEventCallback {
   static constexpr long kMailNotSentCode = 10013;
 
   MailJob job_;
+  TlsFailure lastTls_ = TlsFailure::kNone;  // why the last attempt was not secure
   std::string user_;
   std::string password_;
   SenderTiming timing_;

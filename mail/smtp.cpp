@@ -21,9 +21,12 @@ constexpr size_t kTransferBatch = 16384;  // bytes of message lines handed to on
 constexpr int kMaxAuthChallenges = 2;     // AUTH LOGIN asks for the user name and the password
 
 constexpr const char* kStateNames[CSMTP::kStateCount] = {
-    "Idle", "Connect",        "AwaitConnection", "Greeting", "EhloReply", "Auth",
-    "Mail", "FirstRecipient", "NextRecipient",   "Data",     "Body",      "EndOfData",
-    "Quit", "WaitAfterQuit",  "Finish"};
+    "Idle",           "Connect",       "AwaitConnection",
+    "Greeting",       "EhloReply",     "StartTls",
+    "TlsHandshake",   "Auth",          "Mail",
+    "FirstRecipient", "NextRecipient", "Data",
+    "Body",           "EndOfData",     "Quit",
+    "WaitAfterQuit",  "Finish"};
 
 bool ContainsNoCase(const std::string& text, const char* word) {
   const size_t n = std::strlen(word);
@@ -51,6 +54,8 @@ const CSMTP::Handler CSMTP::kHandlers[CSMTP::kStateCount] = {
     [](CSMTP* s, int e) { return s->OnAwaitConnection(e); },
     [](CSMTP* s, int e) { return s->OnGreeting(e); },
     [](CSMTP* s, int e) { return s->OnEhloReply(e); },
+    [](CSMTP* s, int e) { return s->OnStartTls(e); },
+    [](CSMTP* s, int e) { return s->OnTlsHandshake(e); },
     [](CSMTP* s, int e) { return s->OnAuth(e); },
     [](CSMTP* s, int e) { return s->OnMail(e); },
     [](CSMTP* s, int e) { return s->OnFirstRecipient(e); },
@@ -110,6 +115,9 @@ bool CSMTP::Start(const std::string& host, uint16_t port, const std::string& mes
   result_ = kResultFailure;
   failedIn_ = kIdle;
   timedOut_ = false;
+  tlsResult_ = 0;
+  tlsFailure_ = TlsFailure::kNone;
+  tlsDetail_.clear();
   SetState(kConnect);
   Drive(kEvNone);
   return true;
@@ -162,7 +170,13 @@ void CSMTP::Drive(int event) {
   driving_ = false;
 }
 
-bool CSMTP::SendCommand(const std::string& text, const char* traceText) {
+bool CSMTP::SendCommand(const std::string& text, const char* traceText, bool clearOk) {
+  if (!clearOk && InTheClear()) {
+    // Never reached by the dialogue's own steps; the guard keeps it so.
+    if (trace_) trace_("refused to send over a connection that is not secure");
+    TlsFailed(TlsFailure::kRefused, "the connection is not secure", kFinish);
+    return false;
+  }
   if (trace_) {
     std::string shown = traceText ? traceText : text;
     while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
@@ -188,8 +202,27 @@ bool CSMTP::OnConnect(int event) {
   return true;
 }
 
+void CSMTP::TlsFailed(TlsFailure failure, const std::string& detail, State next) {
+  if (tlsFailure_ == TlsFailure::kNone) {
+    tlsFailure_ = failure;
+    tlsDetail_ = detail;
+  }
+  if (trace_) trace_(std::string(TlsFailureText(failure)) + ": " + detail);
+  Fail(next);
+}
+
 bool CSMTP::OnAwaitConnection(int event) {
   if (event == kEvConnected) {
+    if (tls_.secure && tls_.implicit) {
+      const int rc = socket_.StartTls(host_, tls_);
+      if (rc != 0) {
+        TlsFailed(static_cast<TlsFailure>(rc), socket_.tls() ? socket_.tls()->detail() : "",
+                  kFinish);
+      } else {
+        SetState(kTlsHandshake);
+      }
+      return true;
+    }
     SetState(kGreeting);
     return true;
   }
@@ -209,8 +242,8 @@ bool CSMTP::OnGreeting(int event) {
       return true;
     }
     esmtp_ = ContainsNoCase(replyText_, "ESMTP");
-    if (!user_.empty() && !password_.empty() && esmtp_) {
-      if (SendCommand("EHLO " + local + "\r\n")) SetState(kEhloReply);
+    if ((!user_.empty() && !password_.empty() && esmtp_) || StartTlsDue()) {
+      if (SendCommand("EHLO " + local + "\r\n", nullptr, true)) SetState(kEhloReply);
     } else {
       if (SendCommand("HELO " + local + "\r\n")) SetState(kMail);
     }
@@ -225,16 +258,81 @@ bool CSMTP::OnGreeting(int event) {
 
 bool CSMTP::OnEhloReply(int event) {
   if (event == kEvReply2) {
+    if (StartTlsDue()) {
+      if (SendCommand("STARTTLS\r\n", nullptr, true)) SetState(kStartTls);
+      return true;
+    }
+    if (user_.empty() || password_.empty()) {  // secured and no login: the envelope at once
+      SendMailFrom();
+      return true;
+    }
     authChallenges_ = 0;
     // Upper case: some servers match the mechanism name by case and refuse "login".
     if (SendCommand("AUTH LOGIN\r\n")) SetState(kAuth);
     return true;
   }
   if (IsReply(event)) {
-    Fail(kQuit);
+    // A server that cannot take EHLO cannot take STARTTLS either.
+    if (StartTlsDue()) {
+      TlsFailed(TlsFailure::kRefused, "EHLO refused: " + replyText_.substr(0, 200), kQuit);
+    } else {
+      Fail(kQuit);
+    }
     return true;
   }
   return false;
+}
+
+bool CSMTP::OnStartTls(int event) {
+  if (event == kEvReply2) {
+    // Whatever else the server sent in the clear is dropped: it must not pass for a reply
+    // that came over the session.
+    partial_.clear();
+    const int rc = socket_.StartTls(host_, tls_);
+    if (rc != 0) {
+      TlsFailed(static_cast<TlsFailure>(rc), socket_.tls() ? socket_.tls()->detail() : "", kFinish);
+    } else {
+      SetState(kTlsHandshake);
+    }
+    return true;
+  }
+  if (IsReply(event)) {
+    std::string said = replyText_.substr(0, 200);
+    while (!said.empty() && said.back() == '\n') said.pop_back();
+    TlsFailed(TlsFailure::kRefused, said, kQuit);
+    return true;
+  }
+  return false;
+}
+
+bool CSMTP::OnTlsHandshake(int event) {
+  if (event != kEvTlsDone) return false;
+  if (tlsResult_ != 0) {
+    // A failed handshake leaves nothing to say QUIT over.
+    TlsFailed(static_cast<TlsFailure>(tlsResult_), socket_.tls() ? socket_.tls()->detail() : "",
+              kFinish);
+    return true;
+  }
+  if (trace_) trace_("TLS session established");
+  if (tls_.implicit) {
+    SetState(kGreeting);
+    return true;
+  }
+  std::string local;
+  if (!LocalName(&local)) {
+    lastError_ = errno;
+    Fail(kFinish);
+    return true;
+  }
+  esmtp_ = true;
+  if (SendCommand("EHLO " + local + "\r\n")) SetState(kEhloReply);
+  return true;
+}
+
+bool CSMTP::SendMailFrom() {
+  if (!SendCommand("MAIL FROM:<" + sender_ + ">\r\n")) return false;
+  SetState(kFirstRecipient);
+  return true;
 }
 
 bool CSMTP::OnAuth(int event) {
@@ -274,7 +372,7 @@ bool CSMTP::OnAuth(int event) {
 
 bool CSMTP::OnMail(int event) {
   if (event == kEvReply2) {
-    if (SendCommand("MAIL FROM:<" + sender_ + ">\r\n")) SetState(kFirstRecipient);
+    SendMailFrom();
     return true;
   }
   if (IsReply(event)) {
@@ -344,6 +442,10 @@ bool CSMTP::OnBody(int event) {
 
 bool CSMTP::TransferStep() {
   if (sendPending_) return false;
+  if (InTheClear()) {
+    TlsFailed(TlsFailure::kRefused, "the connection is not secure", kFinish);
+    return true;
+  }
   // Lines go out in batches: one small write per line would leave most of them waiting for
   // the server's delayed acknowledgements.
   std::string batch;
@@ -398,7 +500,7 @@ bool CSMTP::OnEndOfData(int event) {
 bool CSMTP::OnQuit(int event) {
   if (event != kEvNone) return false;
   const int result = result_;
-  if (SendCommand("QUIT\r\n")) {
+  if (SendCommand("QUIT\r\n", nullptr, true)) {
     SetState(kWaitAfterQuit);
   } else {
     result_ = result;  // the message's fate is settled; a broken QUIT does not change it
@@ -466,6 +568,10 @@ void CSMTP::StreamEvent(int event, int error, int) {
       if (error != 0) lastError_ = error;
       Drive(kEvClosed);
       return;
+    case kStreamTlsDone:
+      tlsResult_ = error;
+      Drive(kEvTlsDone);
+      return;
     default:
       // Not expected once connected: end the dialogue rather than wait for nothing.
       Drive(kEvClosed);
@@ -507,6 +613,11 @@ void CSMTP::ReadReplies() {
         replyText_.clear();
         replyLines_ = 0;
         if (state_ == kIdle) return;
+        // After STARTTLS's reply nothing more is read in the clear.
+        if (state_ == kTlsHandshake) {
+          partial_.clear();
+          return;
+        }
       }
     }
     partial_.erase(0, start);

@@ -11,6 +11,14 @@
 // that does not start with "1" to "5", a line over 4 KB, a reply of more than 100 lines)
 // and a login that is challenged more than twice. The reply class is the first character
 // of a reply's last line; a line whose fourth character is "-" is a continuation.
+//
+// With TLS options (SetTls) the dialogue is secured: implicit TLS shakes hands right after
+// the connect and then runs the plain dialogue over the session; STARTTLS always greets
+// with EHLO, sends STARTTLS, shakes hands after the 2xx, discards whatever came in the
+// clear and greets again with EHLO, then logs in (when a user name and password are given)
+// or names the envelope at once. A connection that was to be secure and is not never
+// carries AUTH, a password, the envelope or the message: a refused STARTTLS ends the
+// dialogue with QUIT, a failed handshake without it, and tlsFailure() says why.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +47,8 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
     kAwaitConnection,
     kGreeting,
     kEhloReply,
+    kStartTls,      // STARTTLS sent, its reply awaited
+    kTlsHandshake,  // the session's handshake runs
     kAuth,
     kMail,
     kFirstRecipient,
@@ -66,6 +76,7 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
     kEvConnectFailed = 9,
     kEvAbort = 10,
     kEvTimeout = 11,  // a bound ran out
+    kEvTlsDone = 12,  // the handshake ended (its outcome in tlsResult_)
   };
 
   // `owner` receives `message` with the result as lParam. User name and password are cut
@@ -84,6 +95,9 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   // Ends the dialogue with kResultAbort; the owner hears of it when `notify` is set.
   void Abort(bool notify);
 
+  // Secures the dialogues started from now on (see above). The default is the plain one.
+  void SetTls(const TlsOptions& options) { tls_ = options; }
+
   // Bounds each reply wait and each connect (milliseconds).
   void SetBoundMs(int64_t ms) { boundMs_ = ms; }
   // Receives a line per state change and per command (passwords masked), for debugging.
@@ -97,6 +111,10 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   // Whether the failure was a bound that ran out.
   bool timedOut() const { return timedOut_; }
   int lastError() const { return lastError_; }
+  // Why a connection that was to be secure was not (kNone otherwise), with the TLS
+  // library's words for it.
+  TlsFailure tlsFailure() const { return tlsFailure_; }
+  const std::string& tlsDetail() const { return tlsDetail_; }
   static const char* StateName(State state);
 
   // The machine's host name with blank, "$", "%", "&", "*" and "@" replaced by "_" (at most
@@ -116,7 +134,14 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   void SetState(State next);
   void ArmBound();
   void Fail(State next);  // result 2, then `next`
-  bool SendCommand(const std::string& text, const char* traceText = nullptr);
+  // `clearOk`: the command may go over a connection that is to be secure but not yet
+  // (EHLO, STARTTLS, QUIT); any other is refused there and ends the dialogue.
+  bool SendCommand(const std::string& text, const char* traceText = nullptr, bool clearOk = false);
+  // Whether the dialogue is to be secure and the connection is not (yet).
+  bool InTheClear() const { return tls_.secure && !socket_.secure(); }
+  bool StartTlsDue() const { return tls_.secure && !tls_.implicit && !socket_.secure(); }
+  void TlsFailed(TlsFailure failure, const std::string& detail, State next);
+  bool SendMailFrom();
   void ReadReplies();
   // Feeds one complete line; returns the event of a final line, or kEvNone.
   int TakeLine(const std::string& line);
@@ -126,6 +151,8 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   bool OnAwaitConnection(int event);
   bool OnGreeting(int event);
   bool OnEhloReply(int event);
+  bool OnStartTls(int event);
+  bool OnTlsHandshake(int event);
   bool OnAuth(int event);
   bool OnMail(int event);
   bool OnFirstRecipient(int event);
@@ -167,6 +194,10 @@ class CSMTP : public CWinsockEventCallback, public StreamOwner, public ConnOwner
   uintptr_t timer_ = 0;
   bool driving_ = false;
   std::function<void(const std::string&)> trace_;
+  TlsOptions tls_;
+  int tlsResult_ = 0;  // the TlsFailure of the last handshake
+  TlsFailure tlsFailure_ = TlsFailure::kNone;
+  std::string tlsDetail_;
 };
 
 }  // namespace mail

@@ -39,7 +39,64 @@ int SocketStream::Connect(in_addr address, uint16_t port) {
 
 void SocketStream::Select() {
   if (fd_ < 0 || state_ != kConnected) return;
-  EventLoop::Instance().SelectEvents(fd_, kFdRead | kFdClose | (queue_.empty() ? 0 : kFdWrite));
+  const bool write = (!queue_.empty() && !writeWantsRead_) || readWantsWrite_;
+  EventLoop::Instance().SelectEvents(fd_, kFdRead | kFdClose | (write ? kFdWrite : 0));
+}
+
+int SocketStream::WriteSome(const char* data, size_t size, size_t* written) {
+  *written = 0;
+  if (tls_) {
+    bool wantRead = false;
+    const long n = tls_->Write(data, size, &wantRead);
+    writeWantsRead_ = wantRead;
+    if (n > 0) {
+      *written = static_cast<size_t>(n);
+      return 0;
+    }
+    return n == -1 ? kWouldBlock : EPIPE;
+  }
+  for (;;) {
+    const ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
+    if (n > 0) {
+      *written = static_cast<size_t>(n);
+      return 0;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kWouldBlock;
+    return n < 0 ? errno : EPIPE;
+  }
+}
+
+int SocketStream::StartTls(const std::string& host, const TlsOptions& options) {
+  if (fd_ < 0 || state_ != kConnected || !queue_.empty() || tls_)
+    return static_cast<int>(TlsFailure::kSetup);
+  tls_ = std::make_unique<TlsSession>();
+  const TlsFailure failure = tls_->Begin(fd_, host, options);
+  if (failure != TlsFailure::kNone) return static_cast<int>(failure);
+  state_ = kHandshaking;
+  // The first step goes out once the socket is writable: from the loop, never from here.
+  EventLoop::Instance().SelectEvents(fd_, kFdWrite);
+  return 0;
+}
+
+void SocketStream::ContinueHandshake() {
+  switch (tls_->Handshake()) {
+    case TlsSession::kDone:
+      state_ = kConnected;
+      Select();
+      if (owner_) owner_->StreamEvent(kStreamTlsDone, 0, 0);
+      return;
+    case TlsSession::kWantRead:
+      EventLoop::Instance().SelectEvents(fd_, kFdRead | kFdClose);
+      return;
+    case TlsSession::kWantWrite:
+      EventLoop::Instance().SelectEvents(fd_, kFdWrite);
+      return;
+    case TlsSession::kFailed:
+      EventLoop::Instance().SelectEvents(fd_, 0);
+      if (owner_) owner_->StreamEvent(kStreamTlsDone, static_cast<int>(tls_->failure()), 0);
+      return;
+  }
 }
 
 int SocketStream::Send(std::string_view data, int tag) {
@@ -50,28 +107,42 @@ int SocketStream::Send(std::string_view data, int tag) {
     queue_.push_back(Pending{std::string(data), 0, tag});
     return kWouldBlock;
   }
+  if (state_ == kHandshaking) return lastError_ = ENOTCONN;
   size_t sent = 0;
   while (sent < data.size()) {
-    const ssize_t n = send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
+    size_t n = 0;
+    const int rc = WriteSome(data.data() + sent, data.size() - sent, &n);
+    if (rc == 0) {
+      sent += n;
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (rc == kWouldBlock) {
       if (data.size() - sent > kMaxQueuedBytes) return lastError_ = ENOBUFS;
       queued_ = data.size() - sent;
       queue_.push_back(Pending{std::string(data.substr(sent)), 0, tag});
       Select();
       return kWouldBlock;
     }
-    return lastError_ = (n < 0 ? errno : EPIPE);
+    return lastError_ = rc;
   }
   return 0;
 }
 
 long SocketStream::Receive(char* buffer, size_t size) {
   if (fd_ < 0) return -ENOTCONN;
+  if (state_ == kHandshaking) return kWouldBlock;
+  if (tls_) {
+    bool wantWrite = false;
+    const long n = tls_->Read(buffer, size, &wantWrite);
+    if (wantWrite != readWantsWrite_) {
+      readWantsWrite_ = wantWrite;
+      Select();
+    }
+    if (n >= 0) return n;
+    if (n == -1) return kWouldBlock;
+    lastError_ = EPROTO;
+    return -EPROTO;
+  }
   for (;;) {
     const ssize_t n = recv(fd_, buffer, size, MSG_DONTWAIT);
     if (n >= 0) return n;
@@ -86,14 +157,17 @@ void SocketStream::DrainQueue() {
   while (!queue_.empty()) {
     Pending& p = queue_.front();
     while (p.sent < p.data.size()) {
-      const ssize_t n = send(fd_, p.data.data() + p.sent, p.data.size() - p.sent, MSG_NOSIGNAL);
-      if (n > 0) {
-        p.sent += static_cast<size_t>(n);
+      size_t n = 0;
+      const int rc = WriteSome(p.data.data() + p.sent, p.data.size() - p.sent, &n);
+      if (rc == 0) {
+        p.sent += n;
         continue;
       }
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // wait for the next write
-      lastError_ = n < 0 ? errno : EPIPE;
+      if (rc == kWouldBlock) {  // wait for the next write (or, for the session, read)
+        Select();
+        return;
+      }
+      lastError_ = rc;
       const int tag = p.tag;
       queued_ -= p.data.size();
       queue_.pop_front();
@@ -111,6 +185,12 @@ void SocketStream::DrainQueue() {
 }
 
 void SocketStream::Close() {
+  if (tls_) {
+    if (fd_ >= 0 && state_ == kConnected) tls_->Shutdown();
+    tls_.reset();
+  }
+  readWantsWrite_ = false;
+  writeWantsRead_ = false;
   if (fd_ >= 0) {
     Deregister(fd_, kKindSocket);
     close(fd_);
@@ -125,6 +205,10 @@ void SocketStream::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) 
   if (message != kMsgSocketEvent || static_cast<int>(wParam) != fd_) return;
   const int event = static_cast<int>(lParam & 0xFFFF);
   const int error = static_cast<int>(lParam >> 16);
+  if (state_ == kHandshaking) {
+    if (event == kFdRead || event == kFdWrite || event == kFdClose) ContinueHandshake();
+    return;
+  }
   switch (event) {
     case kFdConnect:
       if (error == 0) {
@@ -137,9 +221,23 @@ void SocketStream::OnEvent(unsigned message, uintptr_t wParam, intptr_t lParam) 
       if (owner_) owner_->StreamEvent(kStreamConnectDone, error, 0);
       break;
     case kFdRead:
+      if (writeWantsRead_) {
+        writeWantsRead_ = false;
+        DrainQueue();
+        if (fd_ < 0) break;
+      }
       if (owner_) owner_->StreamEvent(kStreamData, 0, 0);
+      // Data the session has already taken off the socket raise no socket event of their
+      // own: they are announced again until the owner has read them.
+      if (fd_ >= 0 && tls_ && tls_->Pending())
+        EventLoop::Instance().Post(this, kMsgSocketEvent, static_cast<uintptr_t>(fd_), kFdRead);
       break;
     case kFdWrite:
+      if (readWantsWrite_) {
+        readWantsWrite_ = false;
+        if (owner_) owner_->StreamEvent(kStreamData, 0, 0);
+        if (fd_ < 0) break;
+      }
       DrainQueue();
       break;
     case kFdClose:

@@ -1,16 +1,20 @@
 // The socket of one connection: a non-blocking TCP socket registered with the event loop,
 // whose socket events become stream events for its owner. Data that the socket does not
-// take at once wait in a queue and go out when it accepts more.
+// take at once wait in a queue and go out when it accepts more. Once connected, the
+// connection can be turned into a TLS session (StartTls); the handshake runs on the loop's
+// socket events like everything else, and Send and Receive then carry the session's data.
 #pragma once
 
 #include <netinet/in.h>
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "mail/event_loop.h"
+#include "mail/tls.h"
 
 namespace mail {
 
@@ -18,9 +22,10 @@ namespace mail {
 enum StreamEventKind {
   kStreamConnectDone = 0,  // error: 0 connected, else the connect's error number
   kStreamAccepted = 1,
-  kStreamData = 2,    // data can be read
-  kStreamSent = 3,    // a queued buffer went out whole (error 0) or failed (error set)
-  kStreamClosed = 4,  // closed by the peer (error set when it broke)
+  kStreamData = 2,     // data can be read
+  kStreamSent = 3,     // a queued buffer went out whole (error 0) or failed (error set)
+  kStreamClosed = 4,   // closed by the peer (error set when it broke)
+  kStreamTlsDone = 5,  // error: 0 the session is up, else a TlsFailure
 };
 
 class StreamOwner {
@@ -34,7 +39,7 @@ constexpr int kWouldBlock = -1;
 
 class SocketStream : public CWinsockEventCallback {
  public:
-  enum State { kClosed = 0, kConnecting = 1, kConnected = 2 };
+  enum State { kClosed = 0, kConnecting = 1, kConnected = 2, kHandshaking = 3 };
 
   SocketStream() = default;
   ~SocketStream() override { Close(); }
@@ -57,6 +62,15 @@ class SocketStream : public CWinsockEventCallback {
   // negated error number.
   long Receive(char* buffer, size_t size);
 
+  // Starts a TLS handshake for `host` on the connected socket, whose send queue must be
+  // empty. 0 when it is under way (its outcome comes as kStreamTlsDone), else the
+  // TlsFailure that keeps it from starting. Nothing is received meanwhile.
+  int StartTls(const std::string& host, const TlsOptions& options);
+  // Whether the connection is an established TLS session.
+  bool secure() const { return tls_ != nullptr && tls_->established(); }
+  // The session, after StartTls (for the reason of a failure); else null.
+  const TlsSession* tls() const { return tls_.get(); }
+
   void Close();
   State state() const { return state_; }
   int lastError() const { return lastError_; }
@@ -66,6 +80,9 @@ class SocketStream : public CWinsockEventCallback {
  private:
   void DrainQueue();
   void Select();
+  void ContinueHandshake();
+  // Writes what the connection takes of data: 0 (`written` > 0), kWouldBlock or an error.
+  int WriteSome(const char* data, size_t size, size_t* written);
 
   struct Pending {
     std::string data;
@@ -78,6 +95,9 @@ class SocketStream : public CWinsockEventCallback {
   std::deque<Pending> queue_;
   size_t queued_ = 0;  // bytes held in the queue (including what of them went out already)
   StreamOwner* owner_ = nullptr;
+  std::unique_ptr<TlsSession> tls_;
+  bool readWantsWrite_ = false;  // the session can read on only once the socket is writable
+  bool writeWantsRead_ = false;  // the queue can go on only once the socket is readable
 };
 
 }  // namespace mail

@@ -18,7 +18,7 @@ void CheckPort(agents::RunContext& run, agents::AccountJob& job, int slot,
   const common::AccountRecord& record = job.account.record;
   const int32_t timeoutMs = static_cast<int32_t>(record.customTimeout) * 1000;
   const int32_t port = static_cast<int32_t>(record.customPorts[slot]);
-  prober.TryTwice(run, job.host, port, timeoutMs, &IsWebPortOpen, hostcheck::PortProbe::kWebRequest,
+  prober.TryTwice(run, job.host, port, timeoutMs, hostcheck::PortProbe::kWebRequest, &IsWebPortOpen,
                   1, 0, [&run, &job, port, finish](int32_t code, bool ok) {
                     char okMessage[64], downMessage[64];
                     std::snprintf(okMessage, sizeof okMessage, "CUSTOM Port %ld OK",

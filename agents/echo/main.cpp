@@ -22,32 +22,23 @@ class EchoCheck : public agents::AccountCheck {
   // reports why (-900).
   void OpenSocket() { socket_ = hostcheck::EchoSocket::Open(); }
 
-  agents::CheckResult Check(agents::RunContext& run, agents::AccountJob& job) override {
-    const int32_t timeoutMs = TimeoutMs(job);
-    bool ok = false;
-    int32_t code = agents::TryPing(
-        [&] {
-          return socket_ ? socket_->Echo(job.host.c_str(), timeoutMs, 32)
-                         : Ping(job.host.c_str(), timeoutMs, 32, 1, 0);
-        },
-        &ok);
-    return Result(run, job, code, ok);
-  }
-
-  // Side by side, a host's echoes wait on the socket, not on a worker: a dead host's
-  // attempts cost it their time-outs, not the run.
+  // A host's echoes wait on the socket, not on a worker: side by side, a dead host's attempts
+  // cost it their time-outs, not the run.
   void Begin(agents::RunContext& run, agents::AccountJob& job, Finish finish) override {
-    if (run.parallel == 1 || !socket_ || run.pool == nullptr) {
-      finish(Check(run, job));
-      return;
-    }
-    hostcheck::EchoSocket& socket = *socket_;
     const int32_t timeoutMs = TimeoutMs(job);
+    agents::AttemptLater attempt;
+    if (socket_) {
+      hostcheck::EchoSocket& socket = *socket_;
+      attempt = [&socket, &job, timeoutMs](std::function<void(int32_t)> done) {
+        socket.EchoAsync(job.host.c_str(), timeoutMs, 32, std::move(done));
+      };
+    } else {
+      attempt = [&job, timeoutMs](std::function<void(int32_t)> done) {
+        done(Ping(job.host.c_str(), timeoutMs, 32, 1, 0));
+      };
+    }
     agents::TryPingLater(
-        *run.pool,
-        [&socket, &job, timeoutMs](std::function<void(int32_t)> done) {
-          socket.EchoAsync(job.host.c_str(), timeoutMs, 32, std::move(done));
-        },
+        *run.pool, std::move(attempt),
         [&run, &job, finish](int32_t code, bool ok) { finish(Result(run, job, code, ok)); });
   }
 

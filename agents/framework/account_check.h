@@ -38,17 +38,23 @@ class AccountCheck {
   virtual ~AccountCheck() = default;
   // The agent's own enable byte (and any other per-type condition).
   virtual bool Enabled(const common::AccountRecord& record) const = 0;
-  virtual CheckResult Check(RunContext& run, AccountJob& job) = 0;
   // Starts the check and hands the result to `finish` on one of the run's workers. `job`
-  // lives as long as `finish` does. A check that waits on the network may leave its worker
-  // meanwhile (run.pool: Hold, then Resume); the default checks at once.
+  // lives as long as `finish` does. A check that waits on the network leaves its worker
+  // meanwhile (run.pool: Hold, then Resume).
   using Finish = std::function<void(const CheckResult&)>;
-  virtual void Begin(RunContext& run, AccountJob& job, Finish finish) { finish(Check(run, job)); }
+  virtual void Begin(RunContext& run, AccountJob& job, Finish finish) = 0;
   // Marks: right after the status record was read, and after the enable tests passed.
   virtual void AfterStatusRead(RunContext&) {}
   virtual void AfterEnableTests(RunContext&) {}
   // The busy value written in the failure step.
   virtual uint32_t FailureBusy() const { return 1; }
+};
+
+// A check that works on its worker from start to end (a page fetch, a file transfer).
+class BlockingCheck : public AccountCheck {
+ public:
+  virtual CheckResult Check(RunContext& run, AccountJob& job) = 0;
+  void Begin(RunContext& run, AccountJob& job, Finish finish) final { finish(Check(run, job)); }
 };
 
 }  // namespace agents

@@ -12,9 +12,9 @@
 #include "platform/files.h"
 
 namespace agents {
-namespace {
 
-void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckResult& result) {
+void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
+                 const std::function<void()>& writeBusy, const std::string& checkType) {
   const std::string accountPath = run.AccountPath(job.key);
   const std::string statusPath = run.StatusPath(job.key);
   common::CheckStatus current{};
@@ -23,9 +23,7 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
     run.state.SetDown(1);
     run.runDown = true;
   }
-  // Side by side, the busy flag is the whole run's: one account's failure step must not
-  // clear it while others are still being checked.
-  run.state.WriteBusy(run.parallel > 1 ? 1 : check.FailureBusy());
+  writeBusy();
   AppendRetryLine(run.retryPath, accountPath, statusPath, job.key);
   if (result.writeLine) {
     WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
@@ -41,17 +39,18 @@ void Failed(RunContext& run, AccountCheck& check, AccountJob& job, const CheckRe
                             });
   if (raise) {
     RaiseAlert(run, job.account,
-               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, run.profile.checkType});
+               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType});
   }
 }
 
-void Succeeded(RunContext& run, AccountJob& job, const CheckResult& result) {
+void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
+                 const std::string& checkType) {
   if (result.writeLine) {
     WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
                      result.errorText, result.countsAsFailure);
   }
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, run.profile.checkType});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType});
   }
   common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
                             [&](common::CheckStatus& s, bool exists) {
@@ -60,8 +59,6 @@ void Succeeded(RunContext& run, AccountJob& job, const CheckResult& result) {
                               return true;
                             });
 }
-
-}  // namespace
 
 std::string StampOf(const platform::SystemTime& t) {
   char out[15];
@@ -182,11 +179,12 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
   if (!MarkCheckStarted(run, run.profile.facts.folder, key, now, &job->status)) return;
 
   check.Begin(run, *job, [&run, &check, job](const CheckResult& result) {
-    if (result.failed) {
-      Failed(run, check, *job, result);
-    } else {
-      Succeeded(run, *job, result);
-    }
+    if (!result.failed) return SuccessStep(run, *job, result, run.profile.checkType);
+    // Side by side, the busy flag is the whole run's: one account's failure step must not
+    // clear it while others are still being checked.
+    FailureStep(
+        run, *job, result, [&] { run.state.WriteBusy(run.parallel > 1 ? 1 : check.FailureBusy()); },
+        run.profile.checkType);
   });
 }
 

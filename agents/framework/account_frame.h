@@ -8,6 +8,7 @@
 // a success moves any state to Up, raising the Up alert only from Down.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "agents/framework/account_check.h"
@@ -17,6 +18,17 @@ namespace agents {
 
 // Checks the account `key` (record in AllData, status record in the agent's folder).
 void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key);
+
+// The failure step of a check, or of one stage of a check that runs in stages: the run's
+// down flag when the account was failing already, the busy flag (`writeBusy`), the retry
+// line, the account line, the status record's counter and down time, and the Down alert
+// (named `checkType`) when it is due.
+void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
+                 const std::function<void()>& writeBusy, const std::string& checkType);
+// The success step: the account line, the Up alert (named `checkType`) when the account was
+// Down, and the status record set Up.
+void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
+                 const std::string& checkType);
 
 // The first run's reset of one status block: everything from the last-check time through
 // the down time cleared, the statistics start set to `start`; the active flag is kept.

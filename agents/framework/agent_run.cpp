@@ -17,13 +17,6 @@
 namespace agents {
 namespace {
 
-void ReadSettings(RunContext& run) {
-  platform::MakePrivateDir(common::InDir(run.programDir, common::kSetting));
-  run.auth = common::ReadAlertAuth(run.programDir);
-  run.alert = common::ReadAlert(run.programDir);
-  run.scan = common::ReadScanSettings(run.programDir);
-}
-
 // The accounts of this run in the order the folder listing or the retry file gives them.
 std::vector<std::string> AccountsOfRun(RunContext& run) {
   std::vector<std::string> keys;
@@ -75,6 +68,44 @@ void CheckAll(RunContext& run, const AccountVisitor& visit) {
 
 }  // namespace
 
+bool AcquireRunGuard(const std::string& dir, const std::string& name,
+                     const std::string& skippedText, platform::FileLock& guard) {
+  const std::string lockPath = platform::NamedLockPath(dir, name);
+  if (guard.TryAcquire(lockPath)) return true;
+  // The lock file exists but is held: another run with this name is active.
+  if (platform::PathExists(lockPath)) {
+    WriteFrameworkLine(dir, kSkippedCode, "[Skipped]", skippedText);
+  }
+  return false;
+}
+
+void PrepareRun(RunContext& run) {
+  const std::string& dir = run.programDir;
+  run.binDir = platform::ExecutableDir();
+  run.tempDir = AlertTempDir(dir);
+  platform::MakeDirs(common::InDir(dir, common::kMailLog));
+  platform::MakeDirs(run.DataDir());
+  platform::MakePrivateDir(common::InDir(dir, common::kAllData));
+  platform::MakePrivateDir(common::InDir(dir, common::kSetting));
+  run.auth = common::ReadAlertAuth(dir);
+  run.alert = common::ReadAlert(dir);
+  run.scan = common::ReadScanSettings(dir);
+}
+
+void RunBetweenMarks(RunContext& run, const std::function<void()>& markBusy,
+                     const std::function<void()>& checks) {
+  run.state.Load();
+  markBusy();
+  run.runDown = false;
+  run.state.Save();
+
+  checks();
+
+  run.state.SetBusy(0);
+  run.state.SetDown(run.runDown ? 1 : 0);
+  run.state.Save();
+}
+
 std::string GuardName(const AgentProfile& profile, long n) {
   return std::string(profile.facts.program) + std::to_string(n);
 }
@@ -87,44 +118,24 @@ int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServe
   const std::string& dir = command->programDir;
   platform::MakeDirs(common::InDir(dir, common::kLog));
 
-  const std::string lockPath = platform::NamedLockPath(dir, GuardName(profile, command->n));
   platform::FileLock guard;
-  if (!guard.TryAcquire(lockPath)) {
-    // The lock file exists but is held: another run with this number is active.
-    if (platform::PathExists(lockPath)) {
-      WriteFrameworkLine(dir, kSkippedCode, "[Skipped]", profile.skippedText);
-    }
-    return 0;
-  }
+  if (!AcquireRunGuard(dir, GuardName(profile, command->n), profile.skippedText, guard)) return 0;
 
   common::KeepDailyLogsOpen();
   RunContext run(profile, dir, command->n);
   run.startTime = start;
   run.probes = probes;
-  run.binDir = platform::ExecutableDir();
-  run.tempDir = AlertTempDir(dir);
-  platform::MakeDirs(common::InDir(dir, common::kMailLog));
-  platform::MakeDirs(run.DataDir());
-  platform::MakePrivateDir(common::InDir(dir, common::kAllData));
+  PrepareRun(run);
   const std::string marker = common::InDir(run.DataDir(), common::kFirstRunMarker);
   if (platform::PathExists(marker)) {
     platform::RemoveFile(marker);
     run.firstRun = true;
   }
-  ReadSettings(run);
   run.parallel = options.concurrent ? ReadScanParallel(dir) : 1;
   if (options.beforeAccounts) options.beforeAccounts(run);
 
-  run.state.Load();
-  run.state.SetBusy(1);
-  run.runDown = false;
-  run.state.Save();
-
-  CheckAll(run, visit);
-
-  run.state.SetBusy(0);
-  run.state.SetDown(run.runDown ? 1 : 0);
-  run.state.Save();
+  RunBetweenMarks(
+      run, [&] { run.state.SetBusy(1); }, [&] { CheckAll(run, visit); });
   return 0;
 }
 

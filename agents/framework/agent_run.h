@@ -7,6 +7,7 @@
 
 #include "agents/framework/agent_profile.h"
 #include "agents/framework/run_context.h"
+#include "platform/lock.h"
 
 namespace agents {
 
@@ -32,6 +33,21 @@ inline RunOptions Concurrently() {
 // The whole run; returns the process's exit code (always 0).
 int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServerProbes& probes,
              const AccountVisitor& visit, const RunOptions& options = {});
+
+// The single-run guard `name` of the program directory, held in `guard` from now on. False
+// when another run holds it, which is logged as a "[Skipped]" line with `skippedText`.
+bool AcquireRunGuard(const std::string& dir, const std::string& name,
+                     const std::string& skippedText, platform::FileLock& guard);
+
+// The run's folders and settings: where alert programs are started from and alert files
+// handed over, the folders it writes, the alert settings and the scan switches.
+void PrepareRun(RunContext& run);
+
+// The checks of a run between the scan state's marks: the state read, `markBusy` (the busy
+// flags of the run's start), the down flag cleared and the state written; then `checks`;
+// then every busy flag cleared, the run's down flag stored and the state written.
+void RunBetweenMarks(RunContext& run, const std::function<void()>& markBusy,
+                     const std::function<void()>& checks);
 
 // The guard's name for run number n: the program name followed by n.
 std::string GuardName(const AgentProfile& profile, long n);

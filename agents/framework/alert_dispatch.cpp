@@ -1,5 +1,11 @@
 #include "agents/framework/alert_dispatch.h"
 
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <vector>
 
 #include "agents/framework/agent_log.h"
@@ -16,7 +22,6 @@ namespace agents {
 namespace {
 
 constexpr int32_t kProbeTimeoutMs = 2000;
-constexpr int32_t kSmtpPort = 25;
 constexpr const char* kMailSender = "VarnPost";
 constexpr const char* kNetSend = "LanBellCmd";
 constexpr const char* kLanSender = "KT.Varnock2";
@@ -31,11 +36,17 @@ std::string ToShiftJis(const std::string& text) {
   return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
-bool ServerAnswers(const std::string& server, const MailServerProbes& probes) {
-  if (server.empty() || !probes.ping || !probes.isMailPortOpen) return false;
+bool ServerAnswers(const std::string& server, const common::MailServerTransport& transport,
+                   const MailServerProbes& probes) {
+  if (server.empty() || !probes.ping || !probes.isMailPortOpen || !transport.problem.empty())
+    return false;
   // A round trip inside one millisecond measures 0: the server is reachable all the same.
   if (probes.ping(server.c_str(), kProbeTimeoutMs, 32, 1, 0) < 0) return false;
-  return probes.isMailPortOpen(server.c_str(), kSmtpPort, kProbeTimeoutMs) == 1;
+  if (transport.security == common::MailSecurity::kTls) {
+    auto listening = probes.isPortListening ? probes.isPortListening : &ConnectProbe;
+    return listening(server.c_str(), transport.port, kProbeTimeoutMs) == 1;
+  }
+  return probes.isMailPortOpen(server.c_str(), transport.port, kProbeTimeoutMs) == 1;
 }
 
 std::string AlertTag(const RunContext& run, bool mail, AlertKind kind) {
@@ -83,18 +94,28 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
                                     : (down ? account.downBody : account.upBody);
 
   const std::string tag = AlertTag(run, true, alert.kind);
+  const common::AlertMailTransport transport = common::ReadAlertMailTransport(run.programDir);
   std::optional<MailServerChoice> server =
-      ChooseMailServer(run.alert.settings, run.auth, run.probes);
+      ChooseMailServer(run.alert.settings, run.auth, run.probes, transport);
   if (!server) {
     const bool none = run.alert.settings.primaryServer[0] == '\0' &&
                       run.alert.settings.alternateServer[0] == '\0';
-    MailNotSent(run, alert.kind, none ? "no mail server is set up" : "no mail server answered",
-                std::string(values.storedName));
+    std::string reason = none ? "no mail server is set up" : "no mail server answered";
+    for (const std::string* problem : {&transport.primary.problem, &transport.alternate.problem})
+      if (!none && !problem->empty()) reason += " (Varnock.ini: " + *problem + ")";
+    MailNotSent(run, alert.kind, reason, std::string(values.storedName));
     return;
   }
 
   mail::MailJob job;
   job.smtpHost = server->server;
+  job.smtpPort = server->port;
+  if (server->security != common::MailSecurity::kNone) {
+    job.tls.secure = true;
+    job.tls.implicit = server->security == common::MailSecurity::kTls;
+    job.tls.verify = transport.verify;
+    job.tls.caFile = transport.caFile;
+  }
   job.to = to;
   job.charset = CharsetForLanguage(kAlertMailLanguage);
   job.from = common::FieldText(run.alert.settings.fromAddress);
@@ -174,18 +195,48 @@ void SendLanMessages(const RunContext& run, const common::AccountFile& account, 
 
 std::optional<MailServerChoice> ChooseMailServer(const common::AlertSettings& settings,
                                                  const common::AlertAuth& auth,
-                                                 const MailServerProbes& probes) {
+                                                 const MailServerProbes& probes,
+                                                 const common::AlertMailTransport& transport) {
   std::string primary = common::FieldText(settings.primaryServer);
-  if (ServerAnswers(primary, probes)) {
+  if (ServerAnswers(primary, transport.primary, probes)) {
     return MailServerChoice{primary, common::FieldText(auth.primaryUser),
-                            common::FieldText(auth.primaryPassword)};
+                            common::FieldText(auth.primaryPassword), transport.primary.port,
+                            transport.primary.security};
   }
   std::string alternate = common::FieldText(settings.alternateServer);
-  if (ServerAnswers(alternate, probes)) {
+  if (ServerAnswers(alternate, transport.alternate, probes)) {
     return MailServerChoice{alternate, common::FieldText(auth.alternateUser),
-                            common::FieldText(auth.alternatePassword)};
+                            common::FieldText(auth.alternatePassword), transport.alternate.port,
+                            transport.alternate.security};
   }
   return std::nullopt;
+}
+
+int32_t ConnectProbe(const char* host, int32_t port, int32_t timeoutMs) {
+  if (host == nullptr || *host == '\0' || port < 1 || port > 65535) return -902;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &found) != 0) return -901;
+  int32_t result = -902;
+  for (addrinfo* a = found; a != nullptr && result != 1; a = a->ai_next) {
+    const int fd = socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) continue;
+    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+      result = 1;
+    } else if (errno == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      int error = 0;
+      socklen_t len = sizeof error;
+      if (poll(&p, 1, timeoutMs > 0 ? timeoutMs : 10000) == 1 &&
+          getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0)
+        result = 1;
+    }
+    close(fd);
+  }
+  freeaddrinfo(found);
+  return result;
 }
 
 std::string MailLogDestination(const std::string& programDir) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "agents/framework/run_context.h"
+#include "common/mail_transport.h"
 #include "common/record_texts.h"
 
 namespace agents {
@@ -26,14 +27,23 @@ struct MailServerChoice {
   std::string server;
   std::string user;
   std::string password;
+  uint16_t port = 25;
+  common::MailSecurity security = common::MailSecurity::kNone;
 };
 
 // The primary server when it is named, answers a ping (2000 ms; any round trip counts,
-// 0 ms included) and its SMTP port 25 sends a greeting within 2000 ms; else the alternate
-// server under the same test; else none.
+// 0 ms included) and its SMTP port (25 unless `transport` names another) sends a greeting
+// within 2000 ms, or, for TLS from the first byte, takes a connection; else the alternate
+// server under the same test; else none. A server whose transport settings cannot be used
+// is passed over.
 std::optional<MailServerChoice> ChooseMailServer(const common::AlertSettings& settings,
                                                  const common::AlertAuth& auth,
-                                                 const MailServerProbes& probes);
+                                                 const MailServerProbes& probes,
+                                                 const common::AlertMailTransport& transport = {});
+
+// 1 when a TCP connection to host:port opens within `timeoutMs`; else -901 (host cannot be
+// resolved) or -902.
+int32_t ConnectProbe(const char* host, int32_t port, int32_t timeoutMs);
 
 // "<dir>/RelayKitLog,1,KT.Varnock": where and how the mail sender logs.
 std::string MailLogDestination(const std::string& programDir);

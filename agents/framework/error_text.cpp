@@ -10,9 +10,12 @@ struct AuthText {
   const char* text;
 };
 
-// Sign-in failures the agents raise themselves.
+// Sign-in failures the agents raise themselves, and the secure connections' failures of the
+// POP3 and FTP libraries.
 constexpr AuthText kAuthTexts[] = {
-    {-911, "SMTP_AUTHFAILED"}, {-912, "FTP_AUTHFAILED"}, {-17, "POP3_AUTHFAILED"}};
+    {-911, "SMTP_AUTHFAILED"}, {-912, "FTP_AUTHFAILED"}, {-17, "POP3_AUTHFAILED"},
+    {-940, "TLS_HANDSHAKE"},   {-941, "CERT_UNTRUSTED"}, {-942, "CERT_EXPIRED"},
+    {-943, "CERT_HOSTNAME"},   {-944, "CERT_EXPIRING"},  {-945, "TLS_REFUSED"}};
 
 }  // namespace
 

@@ -3,39 +3,8 @@
 #include <memory>
 
 #include "agents/framework/error_text.h"
-#include "platform/clock.h"
 
 namespace agents {
-
-int32_t TryPortTwice(const std::function<int32_t()>& attempt, int32_t firstSuccessFrom,
-                     int32_t secondSuccessFrom, bool* ok) {
-  int32_t result = attempt();
-  if (result >= firstSuccessFrom) {
-    *ok = true;
-    return result;
-  }
-  platform::SleepMs(kRetryPauseMs);
-  result = attempt();
-  *ok = result >= secondSuccessFrom;
-  return result;
-}
-
-int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok,
-                const std::function<void(int)>& pause) {
-  int32_t result = -1;
-  for (int i = 0; i < kPingAttempts; ++i) {
-    // The pause only spaces the attempts: after the last failed one it would just delay
-    // the run.
-    if (i > 0) pause ? pause(kRetryPauseMs) : platform::SleepMs(kRetryPauseMs);
-    result = attempt();
-    if (result >= 0) {
-      *ok = true;
-      return result;
-    }
-  }
-  *ok = false;
-  return result;
-}
 
 namespace {
 
@@ -97,48 +66,31 @@ CheckResult PortResult(const RunContext& run, const AccountJob& job, int32_t cod
   return r;
 }
 
-CheckResult PortCheck::Check(RunContext& run, AccountJob& job) {
-  const common::AccountRecord& record = job.account.record;
-  const int32_t timeoutMs = spec_.timeoutSeconds(record) * 1000;
-  const int32_t port = spec_.port(record);
-  if (spec_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
-  bool ok = false;
-  int32_t code = TryPortTwice([&] { return spec_.probe(job.host.c_str(), port, timeoutMs); },
-                              spec_.firstSuccessFrom, spec_.secondSuccessFrom, &ok);
-  return PortResult(run, job, code, ok, spec_.okMessage, spec_.downMessage);
-}
-
 void PortProber::TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
-                          PortProbeFn probe, hostcheck::PortProbe sideBySide,
+                          hostcheck::PortProbe probe, PortProbeFn blockingProbe,
                           int32_t firstSuccessFrom, int32_t secondSuccessFrom, Decided decided) {
-  if (run.parallel > 1) {
-    std::call_once(loopOpened_, [&] { loop_ = hostcheck::PortProbeLoop::Start(); });
+  std::call_once(loopOpened_, [&] { loop_ = hostcheck::PortProbeLoop::Start(); });
+  AttemptLater attempt;
+  if (loop_) {
+    hostcheck::PortProbeLoop& loop = *loop_;
+    attempt = [&loop, &host, port, timeoutMs, probe](std::function<void(int32_t)> done) {
+      loop.Begin(host.c_str(), port, timeoutMs, probe, std::move(done));
+    };
+  } else {
+    attempt = [&host, port, timeoutMs, blockingProbe](std::function<void(int32_t)> done) {
+      done(blockingProbe(host.c_str(), port, timeoutMs));
+    };
   }
-  if (run.parallel == 1 || !loop_ || run.pool == nullptr) {
-    bool ok = false;
-    int32_t code = TryPortTwice([&] { return probe(host.c_str(), port, timeoutMs); },
-                                firstSuccessFrom, secondSuccessFrom, &ok);
-    decided(code, ok);
-    return;
-  }
-  hostcheck::PortProbeLoop& loop = *loop_;
-  TryPortTwiceLater(
-      *run.pool,
-      [&loop, &host, port, timeoutMs, sideBySide](std::function<void(int32_t)> done) {
-        loop.Begin(host.c_str(), port, timeoutMs, sideBySide, std::move(done));
-      },
-      firstSuccessFrom, secondSuccessFrom, std::move(decided));
+  TryPortTwiceLater(*run.pool, std::move(attempt), firstSuccessFrom, secondSuccessFrom,
+                    std::move(decided));
 }
 
 void PortCheck::Begin(RunContext& run, AccountJob& job, Finish finish) {
-  if (run.parallel == 1) {
-    finish(Check(run, job));
-    return;
-  }
   const common::AccountRecord& record = job.account.record;
+  if (spec_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
   prober_.TryTwice(run, job.host, spec_.port(record), spec_.timeoutSeconds(record) * 1000,
-                   spec_.probe, spec_.sideBySide, spec_.firstSuccessFrom, spec_.secondSuccessFrom,
-                   [this, &run, &job, finish](int32_t code, bool ok) {
+                   spec_.probe, spec_.blockingProbe, spec_.firstSuccessFrom,
+                   spec_.secondSuccessFrom, [this, &run, &job, finish](int32_t code, bool ok) {
                      finish(PortResult(run, job, code, ok, spec_.okMessage, spec_.downMessage));
                    });
 }

@@ -19,19 +19,7 @@ using PingProbe = int32_t (*)(const char* host, int32_t timeoutMs, int32_t dataS
                               int32_t pauseMs);
 
 constexpr int kRetryPauseMs = 500;
-
-// Up to two attempts, 500 ms apart: the first counts as a success from `firstSuccessFrom`
-// on, the second from `secondSuccessFrom` on. Returns the deciding result and sets `ok`.
-int32_t TryPortTwice(const std::function<int32_t()>& attempt, int32_t firstSuccessFrom,
-                     int32_t secondSuccessFrom, bool* ok);
-
 constexpr int kPingAttempts = 6;
-
-// Up to six ping attempts (two rounds of three) with a 500 ms pause between a failed one and
-// the next; any result of 0 or more is a success. `pause` (a sleep when empty) waits the
-// given milliseconds.
-int32_t TryPing(const std::function<int32_t()>& attempt, bool* ok,
-                const std::function<void(int)>& pause = {});
 
 // One attempt that does not hold its caller: it calls `done` with the result, at once or
 // later from another thread.
@@ -39,21 +27,27 @@ using AttemptLater = std::function<void(std::function<void(int32_t)> done)>;
 // What a sequence of attempts decided: the deciding result and whether it is a success.
 using Decided = std::function<void(int32_t result, bool ok)>;
 
-// TryPortTwice and TryPing with attempts that wait without a worker of the run's pool: the
-// pauses are the pool's timers, and `decided` runs on a worker.
+// The attempts of the port agents: up to two, 500 ms apart; the first counts as a success
+// from `firstSuccessFrom` on, the second from `secondSuccessFrom` on.
 void TryPortTwiceLater(AccountPool& pool, AttemptLater attempt, int32_t firstSuccessFrom,
                        int32_t secondSuccessFrom, Decided decided);
+// The attempts of the ping agent: up to six (two rounds of three) with a 500 ms pause
+// between a failed one and the next; any result of 0 or more is a success.
+//
+// Both wait without a worker of the run's pool: an attempt holds the pool open until its
+// answer is resumed on a worker, the pauses are the pool's timers (none after the last
+// attempt), and `decided` runs on a worker. With one worker and one open account (one after
+// another) each account's attempts are over before the next account begins.
 void TryPingLater(AccountPool& pool, AttemptLater attempt, Decided decided);
 
-// Port probes with their two attempts for the accounts of a run: on the calling worker when
-// the accounts are checked one after another, else in one loop of the run (opened at the
-// first probe) where a probe waits without holding a worker.
+// Port probes with their two attempts for the accounts of a run, in one loop of the run
+// (opened at the first probe) where a probe waits without holding a worker.
 class PortProber {
  public:
-  // `probe` is the probe of one after another, `sideBySide` the same probe in the loop.
-  // `host` must live until `decided` has run.
+  // `probe` is what the loop runs; `blockingProbe` the library's call that stands in on the
+  // worker when the loop cannot start. `host` must live until `decided` has run.
   void TryTwice(RunContext& run, const std::string& host, int32_t port, int32_t timeoutMs,
-                PortProbeFn probe, hostcheck::PortProbe sideBySide, int32_t firstSuccessFrom,
+                hostcheck::PortProbe probe, PortProbeFn blockingProbe, int32_t firstSuccessFrom,
                 int32_t secondSuccessFrom, Decided decided);
 
  private:
@@ -66,10 +60,9 @@ struct PortCheckSpec {
   std::function<bool(const common::AccountRecord&)> enabled;
   std::function<int32_t(const common::AccountRecord&)> timeoutSeconds;
   std::function<int32_t(const common::AccountRecord&)> port;
-  PortProbeFn probe = nullptr;
-  // The same probe on the run's side-by-side loop, used when accounts are checked side by
-  // side.
-  hostcheck::PortProbe sideBySide = hostcheck::PortProbe::kGreeting;
+  hostcheck::PortProbe probe = hostcheck::PortProbe::kGreeting;
+  // The same probe as the library's blocking call, for a run whose probe loop cannot start.
+  PortProbeFn blockingProbe = nullptr;
   int32_t firstSuccessFrom = 0;
   int32_t secondSuccessFrom = 0;
   const char* okMessage = "";
@@ -83,7 +76,6 @@ class PortCheck : public AccountCheck {
  public:
   explicit PortCheck(PortCheckSpec spec) : spec_(std::move(spec)) {}
   bool Enabled(const common::AccountRecord& record) const override { return spec_.enabled(record); }
-  CheckResult Check(RunContext& run, AccountJob& job) override;
   void Begin(RunContext& run, AccountJob& job, Finish finish) override;
   void AfterStatusRead(RunContext& run) override { run.state.WriteBusy(1); }
   void AfterEnableTests(RunContext& run) override { run.state.WriteBusy(1); }

@@ -22,6 +22,9 @@ struct MailServerProbes {
   int32_t (*ping)(const char* host, int32_t timeoutMs, int32_t dataSize, int32_t count,
                   int32_t pauseMs) = nullptr;
   int32_t (*isMailPortOpen)(const char* host, int32_t port, int32_t timeoutMs) = nullptr;
+  // For a server that speaks TLS from the first byte, which sends no greeting before the
+  // handshake: 1 when a connection opens. Unset: agents::ConnectProbe.
+  int32_t (*isPortListening)(const char* host, int32_t port, int32_t timeoutMs) = nullptr;
 };
 
 struct RunContext {

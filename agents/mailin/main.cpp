@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
     return static_cast<int32_t>(static_cast<int16_t>(r.popPortTimeout));
   };
   spec.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.popPort); };
-  spec.probe = &IsMailPortOpen;
+  spec.probe = hostcheck::PortProbe::kGreeting;
+  spec.blockingProbe = &IsMailPortOpen;
   spec.firstSuccessFrom = 1;
   spec.secondSuccessFrom = 1;
   spec.okMessage = "POP3 Port 110 OK";

@@ -49,7 +49,7 @@ class ProgressFields {
   int32_t fields_[4];
 };
 
-class PageCheck : public agents::AccountCheck {
+class PageCheck : public agents::BlockingCheck {
  public:
   bool Enabled(const common::AccountRecord&) const override { return true; }
   void AfterStatusRead(agents::RunContext& run) override { run.state.WriteBusy(1); }

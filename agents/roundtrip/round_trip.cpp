@@ -10,9 +10,8 @@
 
 #include "agents/framework/account_frame.h"
 #include "agents/framework/agent_log.h"
-#include "agents/framework/alert_dispatch.h"
+#include "agents/framework/agent_run.h"
 #include "agents/framework/error_text.h"
-#include "agents/framework/retry_file.h"
 #include "agents/roundtrip/launcher.h"
 #include "agents/roundtrip/param_file.h"
 #include "common/elapsed.h"
@@ -20,6 +19,7 @@
 #include "common/layout.h"
 #include "common/record_texts.h"
 #include "common/status_update.h"
+#include "hostcheck/ResultCodes.h"
 #include "platform/files.h"
 #include "platform/lock.h"
 #include "platform/process.h"
@@ -85,11 +85,10 @@ class RoundTrip {
 
  private:
   bool ReadJob(agents::AccountJob* job);
-  // The failure step of a stage: state file, retry file, account line, counter, down time
-  // and the Down alert.
+  // The frame's failure step for a stage: its busy flag set, the account line with
+  // `message` and `errorText`, and the Down alert named after the stage.
   void Failed(agents::AccountJob& job, size_t busyFlag, const char* checkType, int32_t code,
-              const std::string& message, const std::string& errorText,
-              const std::string& alertMessage);
+              const std::string& message, const std::string& errorText);
   // The fetch into the account's own mailbox and the search for this run's message.
   int32_t Fetch(const common::AccountRecord& record, bool* found);
   // Looks for this run's message among the files a successful fetch stored in `mailbox`
@@ -117,32 +116,21 @@ bool RoundTrip::ReadJob(agents::AccountJob* job) {
 }
 
 void RoundTrip::Failed(agents::AccountJob& job, size_t busyFlag, const char* checkType,
-                       int32_t code, const std::string& message, const std::string& errorText,
-                       const std::string& alertMessage) {
-  common::CheckStatus current{};
-  common::ReadStatusRecord(params_.statusPath, &current, sizeof current);
-  if (current.failCount > 0) {
-    run_.state.SetDown(1);
-    run_.runDown = true;
-  }
-  run_.state.SetField(busyFlag, 1);
-  run_.state.Save();
-  agents::AppendRetryLine(run_.retryPath, params_.accountPath, params_.statusPath, job.key);
-  agents::WriteAccountLine(run_, code, common::FieldText(job.account.record.key), message,
-                           errorText, true);
-  const platform::SystemTime now = platform::LocalNow();
-  bool raise = false;
-  common::UpdateCheckStatus(run_.programDir, common::StatusFolder::kEmail, job.key,
-                            [&](common::CheckStatus& s, bool exists) {
-                              if (!exists) return false;
-                              raise = agents::RecordFailure(s, now, job.alertDue, run_.firstRun);
-                              return true;
-                            });
-  if (raise) {
-    agents::RaiseAlert(
-        run_, job.account,
-        agents::Alert{agents::AlertKind::kDown, alertMessage, job.checkTime, checkType});
-  }
+                       int32_t code, const std::string& message, const std::string& errorText) {
+  agents::CheckResult result;
+  result.code = code;
+  result.failed = true;
+  result.logCode = code;
+  result.message = message;
+  result.errorText = errorText;
+  result.alertMessage = message + errorText;
+  agents::FailureStep(
+      run_, job, result,
+      [&] {
+        run_.state.SetField(busyFlag, 1);
+        run_.state.Save();
+      },
+      checkType);
 }
 
 bool RoundTrip::SendPhase() {
@@ -193,15 +181,17 @@ bool RoundTrip::SendPhase() {
   const std::string user = common::FieldText(record.smtpUser);
   const std::string password = common::FieldText(record.smtpPassword);
   const std::string tempDir = common::InDir(run_.programDir, common::kTemp);
-  int32_t code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs));
+  const mail::SmtpOptions smtp =
+      services_.smtpOptions ? services_.smtpOptions(run_.programDir, job.key) : mail::SmtpOptions{};
+  int32_t code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp));
   if (code < 0) {
     services_.pause(kRetryPauseMs);
-    code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs));
+    code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp));
   }
   const std::string errorText = agents::ErrorText(code, smtpHost, true);
   if (code < 0) {
     const std::string message = code == kSmtpAuthCode ? kSmtpAuthFailed : kSendFailed;
-    Failed(job, kSendBusy, kSendCheckType, code, message, errorText, message + errorText);
+    Failed(job, kSendBusy, kSendCheckType, code, message, errorText);
     return false;
   }
   agents::WriteAccountLine(run_, code, common::FieldText(record.key), kSendOk, errorText, false);
@@ -300,35 +290,26 @@ Attempt RoundTrip::ReceiveAttempt() {
     code = Fetch(record, &found);
   }
   if (found) {
-    agents::WriteAccountLine(run_, 1, common::FieldText(record.key),
-                             PassedText(kReceiveOk, SecondsSinceSend()),
-                             agents::ErrorText(1, popHost, true), false);
-    if (job.status.failCount > 1 && !job.alertDue) {
-      agents::RaiseAlert(
-          run_, job.account,
-          agents::Alert{agents::AlertKind::kUp, "", job.checkTime, kReceiveCheckType});
-    }
-    common::UpdateCheckStatus(run_.programDir, common::StatusFolder::kEmail, job.key,
-                              [&](common::CheckStatus& s, bool exists) {
-                                if (!exists) return false;
-                                agents::RecordSuccess(s);
-                                return true;
-                              });
+    agents::CheckResult result;
+    result.code = 1;
+    result.logCode = 1;
+    result.message = PassedText(kReceiveOk, SecondsSinceSend());
+    result.errorText = agents::ErrorText(1, popHost, true);
+    agents::SuccessStep(run_, job, result, kReceiveCheckType);
     return Attempt::kFound;
   }
   if (code < 0) {
     code = MapReceiveCode(code);
     const std::string message = code == kPopAuthCode ? kPopAuthFailed : kReceiveFailed;
     const std::string errorText = agents::ErrorText(code, popHost, true);
-    Failed(job, kReceiveBusy, kReceiveCheckType, code, message, errorText, message + errorText);
+    Failed(job, kReceiveBusy, kReceiveCheckType, code, message, errorText);
     return Attempt::kFailed;
   }
   const int64_t elapsed = SecondsSinceSend();
   if (static_cast<int64_t>(record.sendReceiveTimeout) < elapsed + 10) {
     const std::string message = PassedText(kNotReceived, elapsed);
     const std::string errorText = agents::ErrorText(kTimeoutCode, popHost, true);
-    Failed(job, kReceiveBusy, kReceiveCheckType, kTimeoutCode, message, errorText,
-           message + errorText);
+    Failed(job, kReceiveBusy, kReceiveCheckType, kTimeoutCode, message, errorText);
     return Attempt::kFailed;
   }
   return Attempt::kNotYet;
@@ -386,6 +367,19 @@ int32_t SendCode(const mail::OneMailResult& result) {
       return -902;
     case mail::OneMailOutcome::kTimedOut:
       return kTimeoutCode;
+    case mail::OneMailOutcome::kNotSecure:
+      switch (result.tls) {
+        case mail::TlsFailure::kUntrusted:
+          return hostcheck::kTlsUntrusted;
+        case mail::TlsFailure::kExpired:
+          return hostcheck::kTlsExpired;
+        case mail::TlsFailure::kHostMismatch:
+          return hostcheck::kTlsHostMismatch;
+        case mail::TlsFailure::kRefused:
+          return hostcheck::kTlsRefused;
+        default:
+          return hostcheck::kTlsHandshake;
+      }
     default:
       return -904;
   }
@@ -407,13 +401,9 @@ int RunAccount(const std::string& paramPath, const Services& services) {
   }
   const std::string& dir = params.baseDir;
   platform::MakeDirs(common::InDir(dir, common::kLog));
-  const std::string lockPath = platform::NamedLockPath(dir, GuardName(params.accountFile));
   platform::FileLock guard;
-  if (!guard.TryAcquire(lockPath)) {
-    if (platform::PathExists(lockPath)) {
-      agents::WriteFrameworkLine(dir, agents::kSkippedCode, "[Skipped]",
-                                 "Email Scan Process Skipped: " + params.accountFile);
-    }
+  if (!agents::AcquireRunGuard(dir, GuardName(params.accountFile),
+                               "Email Scan Process Skipped: " + params.accountFile, guard)) {
     return 0;
   }
 
@@ -427,27 +417,15 @@ int RunAccount(const std::string& paramPath, const Services& services) {
   run.startTime = start;
   run.firstRun = params.firstRun;
   run.probes = services.probes;
-  run.binDir = platform::ExecutableDir();
-  run.tempDir = agents::AlertTempDir(dir);
-  platform::MakeDirs(common::InDir(dir, common::kMailLog));
-  platform::MakeDirs(run.DataDir());
-  platform::MakePrivateDir(common::InDir(dir, common::kAllData));
-  platform::MakePrivateDir(common::InDir(dir, common::kSetting));
-  run.auth = common::ReadAlertAuth(dir);
-  run.alert = common::ReadAlert(dir);
-  run.scan = common::ReadScanSettings(dir);
+  agents::PrepareRun(run);
 
-  run.state.Load();
-  run.state.SetField(kSendBusy, 1);
-  run.runDown = false;
-  run.state.Save();
-
-  RoundTrip trip(run, params, services);
-  if (trip.SendPhase()) trip.Poll();
-
-  run.state.SetBusy(0);
-  run.state.SetDown(run.runDown ? 1 : 0);
-  run.state.Save();
+  // Only the send stage's busy flag is set at the start; the receive stage sets its own.
+  agents::RunBetweenMarks(
+      run, [&] { run.state.SetField(kSendBusy, 1); },
+      [&] {
+        RoundTrip trip(run, params, services);
+        if (trip.SendPhase()) trip.Poll();
+      });
   return 0;
 }
 

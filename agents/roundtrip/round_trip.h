@@ -32,6 +32,10 @@ struct Services {
                       int32_t timeoutMs) = nullptr;
   std::function<void(int64_t ms)> pause;
   int64_t pollPauseMs = 10000;  // between receive attempts
+  // How the test message goes to the account's SMTP server (TLS, port); unset: the plain
+  // dialogue on the account record's port.
+  std::function<mail::SmtpOptions(const std::string& programDir, const std::string& accountKey)>
+      smtpOptions;
 };
 
 // "KT.Varnock POP Checking ID: YYYY/MM/DD hh:mm:ss:mmm:<pid>" (pid printed as %03ld).
@@ -40,7 +44,9 @@ std::string TestSubject(const platform::SystemTime& t, long pid);
 std::string TestBody(const std::string& smtpHost, const std::string& popHost);
 
 // The result code of a send: 1 sent; -911 login refused; -902 no connection; -906 a wait
-// ran out; -904 anything else (refused, broken, nothing to send).
+// ran out; -920 to -925 a connection that was to be secure and is not (handshake,
+// untrusted, expired, host name, STARTTLS refused); -904 anything else (refused, broken,
+// nothing to send).
 int32_t SendCode(const mail::OneMailResult& result);
 
 // The receive call's negative results as the logs know them: -5 is -900, -1 is -902.

@@ -12,8 +12,8 @@ int main(int argc, char** argv) {
     return static_cast<int32_t>(static_cast<int16_t>(r.httpTimeout));
   };
   spec.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.httpPort); };
-  spec.probe = &IsWebPortOpen;
-  spec.sideBySide = hostcheck::PortProbe::kWebRequest;
+  spec.probe = hostcheck::PortProbe::kWebRequest;
+  spec.blockingProbe = &IsWebPortOpen;
   spec.firstSuccessFrom = 0;
   spec.secondSuccessFrom = 0;
   spec.okMessage = "HTTP Port 80 OK";

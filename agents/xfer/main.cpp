@@ -58,7 +58,7 @@ int32_t TryTwice(const std::function<int32_t()>& call) {
   return call();
 }
 
-class TransferCheck : public agents::AccountCheck {
+class TransferCheck : public agents::BlockingCheck {
  public:
   bool Enabled(const common::AccountRecord& record) const override {
     return record.isFtpTransfer != 0;

@@ -5,33 +5,29 @@
 import { getBytes } from './api.js';
 import { t } from './messages.js';
 
-export class Alarm {
+// The page's one sound output, shared by the alarm and Setup's "Sound Test".
+class Sound {
   constructor() {
     this.context = null;
-    this.lastCount = null;
-    this.audio = null;
     this.playing = false;
-    this.baseTitle = document.title;
-    this.flash = false;
-    const unlock = () => this.unlock();
-    window.addEventListener('pointerdown', unlock, { capture: true });
-    window.addEventListener('keydown', unlock, { capture: true });
   }
 
-  unlock() {
+  // Makes the output (inside a user's touch a browser lets it start); null without audio.
+  open() {
     if (!this.context) {
       const Context = window.AudioContext || window.webkitAudioContext;
       if (Context) this.context = new Context();
     }
     if (this.context && this.context.state === 'suspended') this.context.resume();
+    return this.context;
   }
 
-  get unlocked() {
+  get running() {
     return this.context !== null && this.context.state === 'running';
   }
 
+  // A 500 Hz tone of 300 ms.
   beep() {
-    if (!this.unlocked) return false;
     const ctx = this.context;
     const osc = ctx.createOscillator();
     const gain = ctx.createGain();
@@ -41,31 +37,63 @@ export class Alarm {
     osc.connect(gain).connect(ctx.destination);
     osc.start();
     osc.stop(ctx.currentTime + 0.3);
+  }
+
+  // A wave file of a data route: fetched with the token and played from memory. A sound
+  // still playing is not interrupted. Resolves false when the file could not be played.
+  async playWave(url) {
+    if (this.playing) return true;
+    this.playing = true;
+    const ctx = this.context;
+    try {
+      const buffer = await ctx.decodeAudioData(await getBytes(url));
+      const source = ctx.createBufferSource();
+      source.buffer = buffer;
+      source.connect(ctx.destination);
+      source.onended = () => {
+        this.playing = false;
+      };
+      source.start();
+      return true;
+    } catch {
+      this.playing = false;
+      return false;
+    }
+  }
+}
+
+export const sound = new Sound();
+
+export class Alarm {
+  constructor() {
+    this.lastCount = null;
+    this.baseTitle = document.title;
+    this.flash = false;
+    const unlock = () => this.unlock();
+    window.addEventListener('pointerdown', unlock, { capture: true });
+    window.addEventListener('keydown', unlock, { capture: true });
+  }
+
+  unlock() {
+    sound.open();
+  }
+
+  get unlocked() {
+    return sound.running;
+  }
+
+  beep() {
+    if (!this.unlocked) return false;
+    sound.beep();
     return true;
   }
 
-  // The wave file is a data route: fetched with the token and played from memory.
   playWave() {
-    // A sound still playing is not interrupted.
-    if (this.playing) return true;
+    if (sound.playing) return true;
     if (!this.unlocked) return false;
-    this.playing = true;
-    const ctx = this.context;
-    getBytes('/api/wave')
-      .then((bytes) => ctx.decodeAudioData(bytes))
-      .then((buffer) => {
-        const source = ctx.createBufferSource();
-        source.buffer = buffer;
-        source.connect(ctx.destination);
-        source.onended = () => {
-          this.playing = false;
-        };
-        source.start();
-      })
-      .catch(() => {
-        this.playing = false;
-        this.beep();
-      });
+    sound.playWave('/api/wave').then((played) => {
+      if (!played) this.beep();
+    });
     return true;
   }
 

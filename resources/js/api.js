@@ -34,7 +34,7 @@ function headers(extra = {}) {
 // the page tells the user with the console's own text. Such an answer names itself by the
 // key in this header.
 const MESSAGE_KEY = 'X-Varn-Message-Key';
-const BUSY_KEYS = new Set(['consoleBusy', 'statusFilesBusy']);
+const BUSY_KEYS = new Set(['consoleBusy', 'msgFilesBusy']);
 function reportBusy(message) {
   window.dispatchEvent(new CustomEvent('varn-busy', { detail: message }));
 }

@@ -19,22 +19,6 @@ export function el(tag, attrs = {}, ...children) {
   return node;
 }
 
-// A modal dialog in the modal layer, next to the main window's upper left corner.
-export function openDialog(title, { width, className } = {}) {
-  const layer = document.getElementById('modal-layer');
-  const depth = layer.querySelectorAll('.dialog').length;
-  const dialog = el('div', { class: `dialog form-dialog ${className ?? ''}`, role: 'dialog', 'aria-label': title });
-  const head = el('div', { class: 'dialog-title' }, el('span', { text: title }));
-  const body = el('div', { class: 'form-body' });
-  const buttons = el('div', { class: 'dialog-buttons' });
-  dialog.append(head, body, buttons);
-  dialog.style.left = `${24 + depth * 22}px`;
-  dialog.style.top = `${40 + depth * 22}px`;
-  if (width) dialog.style.width = `${width}px`;
-  layer.append(dialog);
-  return { dialog, body, buttons, close: () => dialog.remove() };
-}
-
 export function button(labelKey, onClick, attrs = {}) {
   return el('button', { type: 'button', text: t(labelKey), onclick: onClick, ...attrs });
 }
@@ -160,4 +144,11 @@ export class Form {
       if (item?.enabledIf) input.disabled = !item.enabledIf(v);
     }
   }
+}
+
+// A labelled one-line field for a path, in the transfer dialogs' two-column row.
+export function pathField(id, label, value) {
+  const input = el('input', { type: 'text', id, value, spellcheck: 'false', autocomplete: 'off' });
+  input.value = value;
+  return { input, row: el('div', { class: 'transfer-row' }, el('label', { for: id, text: t(label) }), input) };
 }

@@ -2,8 +2,8 @@
 // mouse) and a virtual list whose rows the console reads at the moment they are shown.
 import { act, getJson } from './api.js';
 import { t } from './messages.js';
-import { messageBox } from './dialogs.js';
-import { openEditDialog } from './account_dialog.js';
+import { messageBox } from './modal.js';
+import { openEditDialog } from './dialogs/account.js';
 
 const ROW_H = 20;
 // Columns whose keys are stored reversed: their arrow is drawn the other way round, so

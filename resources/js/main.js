@@ -3,16 +3,17 @@
 // by reading its state twice a second.
 import { act, command, getJson, loadToken } from './api.js';
 import { applyStaticTexts, loadMessages, t } from './messages.js';
-import { messageBox } from './dialogs.js';
+import { messageBox } from './modal.js';
 import { AccountList, compactScreen } from './list.js';
 import { ActivityPane } from './pane.js';
 import { Alarm } from './alarm.js';
-import { openAddDialog } from './account_dialog.js';
-import { EditDeleteDialog } from './edit_delete.js';
-import { openSetupDialog } from './setup_dialog.js';
-import { openOptionDialog } from './option_dialog.js';
-import { openLogsDialog } from './logs_dialog.js';
-import { openExportDialog, openImportDialog } from './transfer_dialogs.js';
+import { openAddDialog } from './dialogs/account.js';
+import { openEditDeleteDialog } from './dialogs/edit_delete.js';
+import { openSetupDialog } from './dialogs/setup.js';
+import { openOptionDialog } from './dialogs/option.js';
+import { openLogsDialog } from './dialogs/logs.js';
+import { openExportDialog } from './dialogs/export.js';
+import { openImportDialog } from './dialogs/import.js';
 import { commandNamed, commandWithId, loadFacts, scanGroups } from './facts.js';
 
 // Toolbar buttons and menus by command name ('-' a separator); the console's command table
@@ -54,7 +55,7 @@ async function runCommand(id) {
   if (name === 'about') return showSplash(true);
   if (name === 'setup') return openSetupDialog(poll);
   if (accountType >= 0) return openAddDialog(accountType, poll);
-  if (name === 'editDelete') return new EditDeleteDialog(poll).closed;
+  if (name === 'editDelete') return openEditDeleteDialog(poll);
   if (name === 'option') return openOptionDialog(state.language, applyLanguage);
   if (name === 'logs') return openLogsDialog(poll);
   if (name === 'export') return openExportDialog(state.programDir);

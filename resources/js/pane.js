@@ -1,6 +1,6 @@
 // The activity pane: today's display log, newest line at the top, three cells per row.
 import { command, getJson } from './api.js';
-import { entryPopup } from './dialogs.js';
+import { entryPopup } from './modal.js';
 import { commandNamed } from './facts.js';
 import { t } from './messages.js';
 

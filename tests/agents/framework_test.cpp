@@ -83,6 +83,13 @@ TEST(ErrorTexts, ChosenByResultCode) {
       {-17, true, "POP3_AUTHFAILED Domain/IP: h1"},
       {-911, false, "Unreachable Domain/IP: h1"},
       {-17, false, "Unreachable Domain/IP: h1"},
+      {-940, true, "TLS_HANDSHAKE Domain/IP: h1"},
+      {-941, true, "CERT_UNTRUSTED Domain/IP: h1"},
+      {-942, true, "CERT_EXPIRED Domain/IP: h1"},
+      {-943, true, "CERT_HOSTNAME Domain/IP: h1"},
+      {-944, true, "CERT_EXPIRING Domain/IP: h1"},
+      {-945, true, "TLS_REFUSED Domain/IP: h1"},
+      {-945, false, "Unreachable Domain/IP: h1"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ErrorText(c.code, "h1", c.authTexts), c.text) << c.code;
@@ -226,34 +233,49 @@ std::vector<AttemptCase> AttemptCases() {
   };
 }
 
+// One after another: the pool of one worker and one open account, attempts that answer at
+// once. Each case is decided before the next one's first attempt, and the pauses (500 ms,
+// between a failed attempt and the next, none after the last) are the pool's timers.
 TEST(Attempts, PortAgentsAskTwiceAndPingSixTimes) {
-  for (const AttemptCase& c : AttemptCases()) {
-    size_t asked = 0;
-    auto attempt = [&] { return c.answers.at(asked++); };
-    bool ok = !c.ok;
-    const auto start = std::chrono::steady_clock::now();
-    // The ping's pauses are counted: each must come between two attempts, none after the
-    // last.
-    size_t pingPauses = 0;
-    auto pause = [&](int ms) {
-      EXPECT_EQ(ms, 500) << c.what;
-      EXPECT_EQ(pingPauses + 1, asked) << c.what;
-      ++pingPauses;
+  const std::vector<AttemptCase> cases = AttemptCases();
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < cases.size(); ++i) keys.push_back(std::to_string(i));
+  std::vector<std::vector<int64_t>> askedAt(cases.size());
+  std::vector<int64_t> decidedAt(cases.size(), -1);
+  agents::AccountPool pool(1, 1);
+  pool.Run(keys, [&](const std::string& key) {
+    const size_t i = std::stoul(key);
+    const AttemptCase& c = cases[i];
+    if (i > 0) {
+      EXPECT_GE(decidedAt[i - 1], 0) << c.what << ": begun before the last was decided";
+    }
+    agents::AttemptLater attempt = [&, i](std::function<void(int32_t)> done) {
+      const size_t asked = askedAt[i].size();
+      askedAt[i].push_back(platform::MonotonicMs());
+      done(cases[i].answers.at(asked));
     };
-    int32_t result = c.firstFrom < 0 ? TryPing(attempt, &ok, pause)
-                                     : TryPortTwice(attempt, c.firstFrom, c.secondFrom, &ok);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
-    EXPECT_EQ(asked, c.asked) << c.what;
-    EXPECT_EQ(result, c.result) << c.what;
-    EXPECT_EQ(ok, c.ok) << c.what;
-    // 500 ms between a failed attempt and the next, none after the last (a lower bound
-    // only for the port agents' real sleep).
+    agents::Decided decided = [&, i](int32_t result, bool ok) {
+      const AttemptCase& c = cases[i];
+      const size_t asked = askedAt[i].size();
+      decidedAt[i] = platform::MonotonicMs();
+      EXPECT_EQ(asked, c.asked) << c.what;
+      EXPECT_EQ(result, c.result) << c.what;
+      EXPECT_EQ(ok, c.ok) << c.what;
+      // No pause after the last attempt.
+      EXPECT_LT(decidedAt[i] - askedAt[i].back(), 450) << c.what;
+    };
     if (c.firstFrom < 0) {
-      EXPECT_EQ(pingPauses, c.asked - 1) << c.what;
+      agents::TryPingLater(pool, attempt, decided);
     } else {
-      EXPECT_GE(ms, static_cast<long>(c.asked - 1) * 450) << c.what;
+      agents::TryPortTwiceLater(pool, attempt, c.firstFrom, c.secondFrom, decided);
+    }
+  });
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const AttemptCase& c = cases[i];
+    EXPECT_GE(decidedAt[i], 0) << c.what;
+    EXPECT_EQ(askedAt[i].size(), c.asked) << c.what;
+    for (size_t a = 1; a < askedAt[i].size(); ++a) {
+      EXPECT_GE(askedAt[i][a] - askedAt[i][a - 1], 490) << c.what << " pause " << a;
     }
   }
 }

@@ -13,7 +13,7 @@
 
 #include "common/account_key.h"
 #include "common/file_ops.h"
-#include "console/demo_setup.h"
+#include "console/setup_command.h"
 #include "console/scheduler.h"
 #include "ftp_servers.h"
 #include "log_lines.h"

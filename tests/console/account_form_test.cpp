@@ -13,7 +13,7 @@
 #include "console/account_editing.h"
 #include "console/api.h"
 #include "console/console_app.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
 #include "console/ui_text.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"

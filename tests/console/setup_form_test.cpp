@@ -7,7 +7,7 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
-#include "console/demo_setup.h"
+#include "console/setup_command.h"
 #include "console/ui_text.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"

@@ -219,7 +219,8 @@ bool Vsftpd::Start(const VsftpdOptions& options) {
         << "\n"
         << "delay_failed_login=0\nxferlog_enable=YES\n"
         << "vsftpd_log_file=" << base_ << "/vsftpd.log\n"
-        << "log_ftp_protocol=" << (options.logProtocol ? "YES" : "NO") << "\n";
+        << "log_ftp_protocol=" << (options.logProtocol ? "YES" : "NO") << "\n"
+        << options.extraConfig;
     out.close();
     ::chmod(conf.c_str(), 0600);
     pid_t pid = ::fork();
@@ -237,7 +238,9 @@ bool Vsftpd::Start(const VsftpdOptions& options) {
     for (int i = 0; i < 200; ++i) {
       int status = 0;
       if (::waitpid(pid, &status, WNOHANG) == pid) break;  // ended: port taken, try another
-      if (Greets(port_)) {
+      const int probe = options.implicitTls ? ConnectLoopback(port_) : -1;
+      if (probe >= 0) ::close(probe);
+      if (options.implicitTls ? probe >= 0 : Greets(port_)) {
         pid_ = pid;
         return true;
       }

@@ -21,6 +21,8 @@ struct VsftpdOptions {
   bool readOnlyRoot = false;  // the sign-in folder belongs to root: uploads are refused
   int fileOpenMode = 0666;    // mode of uploaded files (0200: they cannot be read back)
   bool logProtocol = false;   // every command goes to the server's log
+  std::string extraConfig;    // lines appended to the configuration (TLS settings)
+  bool implicitTls = false;   // the port speaks TLS at once: it is ready once it accepts
 };
 
 // vsftpd from Debian on 127.0.0.1 and a free port, signing in kUser (password kPassword)

@@ -2,6 +2,7 @@
 #include "hostcheck/icmp_echo.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 #include <cstring>
 #include <vector>
@@ -98,6 +99,92 @@ TEST(IcmpEcho, ReadsReplies) {
     EXPECT_EQ(verdict.kind, c.kind);
     if (c.kind == ReplyKind::kOwnReply) {
       EXPECT_EQ(verdict.roundTripMs, c.roundTrip);
+    }
+  }
+}
+
+// An ICMP error (after a 20-byte IP header) quoting an IP header of `protocol` to 10.0.0.9
+// and the first `quotedBytes` bytes of an echo request with identifier `id`, sequence 9.
+std::vector<uint8_t> Quoting(uint8_t type, uint8_t protocol, uint16_t id, size_t quotedBytes = 8) {
+  std::vector<uint8_t> d(20 + 8 + 20 + 8, 0);
+  d[0] = 0x45;
+  d[20] = type;
+  d[28] = 0x45;
+  d[28 + 9] = protocol;
+  const uint8_t to[4] = {10, 0, 0, 9};
+  std::memcpy(d.data() + 28 + 16, to, 4);
+  d[48] = 8;
+  d[52] = static_cast<uint8_t>(id);
+  d[53] = static_cast<uint8_t>(id >> 8);
+  d[54] = 9;
+  d.resize(48 + quotedBytes);
+  return d;
+}
+
+// The one reading of a datagram, for the raw socket (with the IP header) and the datagram
+// socket (without), replies and errors alike.
+TEST(IcmpEcho, ParsesEveryKindOfDatagram) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> datagram;
+    bool hasIpHeader;
+    IcmpKind kind;
+    uint16_t identifier, sequence;
+    bool timed;
+    bool quotes;
+  };
+  const uint16_t id = 0xBEEF;
+  std::vector<uint8_t> sequenced = Datagram(20, 0, id, 1000);
+  sequenced[26] = 7;
+  std::vector<uint8_t> shortHeader = Datagram(20, 0, id, 1000);
+  shortHeader[0] = 0x44;  // a header length of 16 bytes is no IPv4 header
+  std::vector<uint8_t> request = Datagram(0, 8, id, 1000);
+  request[6] = 3;
+  const Case cases[] = {
+      {"raw reply", sequenced, true, IcmpKind::kEchoReply, id, 7, true, false},
+      {"datagram reply", Datagram(0, 0, id, 1000), false, IcmpKind::kEchoReply, id, 0, true, false},
+      {"reply of another process", Datagram(0, 0, id + 1, 1000), false, IcmpKind::kEchoReply,
+       static_cast<uint16_t>(id + 1), 0, true, false},
+      {"reply cut before its send time", Datagram(0, 0, id, 1000, 11), false, IcmpKind::kEchoReply,
+       id, 0, false, false},
+      {"raw header plus 7 bytes", Datagram(20, 0, id, 1000, 7), true, IcmpKind::kTooShort, 0, 0,
+       false, false},
+      {"datagram of 7 bytes", Datagram(0, 0, id, 1000, 7), false, IcmpKind::kTooShort, 0, 0, false,
+       false},
+      {"raw datagram shorter than an IP header", std::vector<uint8_t>(19, 0x45), true,
+       IcmpKind::kTooShort, 0, 0, false, false},
+      {"raw header length below 20", shortHeader, true, IcmpKind::kTooShort, 0, 0, false, false},
+      {"our request as the error queue returns it", request, false, IcmpKind::kEchoRequest, id, 3,
+       false, false},
+      {"timestamp request", Datagram(20, 13, id, 1000), true, IcmpKind::kOther, id, 0, false,
+       false},
+      {"unreachable quoting our request", Quoting(3, IPPROTO_ICMP, id), true, IcmpKind::kError, id,
+       9, false, true},
+      {"time exceeded quoting our request", Quoting(11, IPPROTO_ICMP, id), true, IcmpKind::kError,
+       id, 9, false, true},
+      {"unreachable quoting a UDP packet", Quoting(3, IPPROTO_UDP, id), true, IcmpKind::kError, 0,
+       0, false, false},
+      {"unreachable quoting 7 bytes of the request", Quoting(3, IPPROTO_ICMP, id, 7), true,
+       IcmpKind::kError, 0, 0, false, false},
+      {"unreachable without a quoted header", Datagram(20, 3, id, 1000, 20), true, IcmpKind::kError,
+       0, 0, false, false},
+  };
+  in_addr_t quotedTo;
+  const uint8_t to[4] = {10, 0, 0, 9};
+  std::memcpy(&quotedTo, to, 4);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const IcmpMessage m = ParseIcmpDatagram(c.datagram.data(), c.datagram.size(), c.hasIpHeader);
+    EXPECT_EQ(m.kind, c.kind);
+    EXPECT_EQ(m.identifier, c.identifier);
+    EXPECT_EQ(m.sequence, c.sequence);
+    EXPECT_EQ(m.timed, c.timed);
+    if (c.timed) {
+      EXPECT_EQ(m.sendTick, 1000u);
+    }
+    EXPECT_EQ(m.quotesEchoRequest, c.quotes);
+    if (c.quotes) {
+      EXPECT_EQ(m.quotedDestination, quotedTo);
     }
   }
 }

@@ -308,6 +308,65 @@ test('Edit/Delete: keyboard, the question, and the selection after a delete', as
   await h.waitFor(async () => (await page.locator('#list .list-row').count()) === 1);
 });
 
+test('modals: one of a kind, Escape closes only the top one, Tab stays inside, the opener gets the focus back', async () => {
+  const layer = page.locator('#modal-layer > .dialog');
+  const focused = () => page.evaluate(() => {
+    const a = document.activeElement;
+    return `${a.closest('.dialog')?.getAttribute('aria-label') ?? ''}|${a.id.replace(/^f\d+-/, '') || a.textContent}`;
+  });
+  // The layer covers the menu: a second request comes from the page's code, at once after
+  // the first (while the first still asks the console) and again once it shows.
+  const twice = (first, second) => page.evaluate(([a, b]) => {
+    for (const id of [a, b]) document.querySelector(`.menu-item[data-cmd="${id}"]`).click();
+  }, [first, second]);
+  for (const [first, second, title] of [
+    [1076, 1091, 'ADD PORT ITEM'], [1149, 1149, 'Setup'], [1081, 1081, 'Edit/Delete'], [1083, 1083, 'View/Erase Logs'],
+    [1287, 1287, 'Option'], [1269, 1265, 'Select file(s) To Export'], [1265, 1269, 'Select file(s) To Import'],
+  ]) {
+    await twice(first, second);
+    await dialog(title).waitFor();
+    await twice(second, second);
+    await new Promise((r) => setTimeout(r, 400));
+    assert.equal(await layer.count(), 1, title);
+    await page.keyboard.press('Escape');
+    await h.waitFor(async () => (await layer.count()) === 0, 5000);
+  }
+
+  const tool = page.locator('#toolbar button[data-cmd="1076"]');
+  await tool.click();
+  const add = dialog('ADD PORT ITEM');
+  await add.waitFor();
+  assert.equal(await focused(), 'ADD PORT ITEM|name');
+  // A refusal's message box over the dialog: Escape takes the box only, and the button
+  // that asked has the focus again.
+  await add.getByRole('button', { name: 'Add', exact: true }).click();
+  await page.locator('.dialog[role="alertdialog"]').waitFor();
+  assert.equal(await layer.count(), 2);
+  await page.keyboard.press('Escape');
+  await page.locator('.dialog[role="alertdialog"]').waitFor({ state: 'detached' });
+  assert.equal(await layer.count(), 1);
+  assert.equal(await focused(), 'ADD PORT ITEM|Add');
+  // Tab from the last button comes round to the first field, Shift+Tab back.
+  await add.getByRole('button', { name: 'Close', exact: true }).focus();
+  await page.keyboard.press('Tab');
+  assert.equal(await focused(), 'ADD PORT ITEM|name');
+  await page.keyboard.press('Shift+Tab');
+  assert.equal(await focused(), 'ADD PORT ITEM|Close');
+  // A sub-dialog over the dialog: Escape closes the sub-dialog, then the dialog.
+  await add.getByLabel('Custom Port').check();
+  await add.getByRole('button', { name: 'Setting', exact: true }).click();
+  await dialog('Custom Port Settings').waitFor();
+  assert.equal(await focused(), 'Custom Port Settings|name0');
+  await page.keyboard.press('Escape');
+  await dialog('Custom Port Settings').waitFor({ state: 'detached' });
+  assert.equal(await focused(), 'ADD PORT ITEM|customSetting');
+  // (The pointer leaves the pane's place first: the pane takes the focus when it comes under it.)
+  await page.mouse.move(2, 715);
+  await page.keyboard.press('Escape');
+  await add.waitFor({ state: 'detached' });
+  assert.equal(await tool.evaluate((el) => el === document.activeElement), true);
+});
+
 test('the dialogs in Japanese', async () => {
   const jdir = h.newProgramDir();
   h.applySetup(jdir, { mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0, accounts: [{ name: 'lima', host: '127.0.0.1', ping: true }] });

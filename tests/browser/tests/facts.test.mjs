@@ -71,7 +71,7 @@ test('a busy answer is known by its key, and shown with the console\'s text', as
   const browser = await h.launchBrowser();
   try {
     const page = await browser.context.newPage();
-    let key = 'statusFilesBusy';
+    let key = 'msgFilesBusy';
     await editAnswer(page, 'command', async (answer, route, response) => {
       const headers = { ...response.headers() };
       if (key) headers['x-varn-message-key'] = key;

@@ -1,13 +1,14 @@
-#include "console/demo_setup.h"
+#include "console/setup_command.h"
 
-#include "common/account_key.h"
+#include "common/account_fields.h"
 #include "common/accounts.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/record_texts.h"
 #include "console/account_change.h"
+#include "console/account_form.h"
 #include "console/account_rules.h"
-#include "console/form_rules.h"
+#include "console/form_values.h"
 #include "console/log_files.h"
 #include "console/ui_text.h"
 #include "platform/codepage.h"
@@ -102,77 +103,93 @@ std::string ApplySettings(const std::string& dir, const json& setup) {
   return "";
 }
 
-std::string AddAccount(const std::string& dir, const json& a) {
+// The older spellings of an account, read as the dialogs' keys: "host" for "domain",
+// "custom": [[service, port], ...] for "customRows" (and "custom": true when a service is
+// given), "type": "ftp" or "server" for the type's number.
+json DialogSpelling(json a) {
+  if (!a.contains("domain") && a.contains("host")) a["domain"] = a["host"];
+  if (auto t = a.find("type"); t != a.end() && t->is_string()) {
+    *t = *t == "ftp" ? common::kFtpTransfer : common::kServer;
+  }
+  if (auto c = a.find("custom"); c != a.end() && c->is_array()) {
+    json rows = json::array();
+    for (const json& pair : *c) {
+      if (rows.size() == 5 || !pair.is_array() || pair.size() != 2) break;
+      if (!Stored(pair[0])) throw Refused{"custom service: text that CP932 cannot hold"};
+      const CheckedNumber port = NumberIn(pair[1], 1, kMaxPort);
+      if (!port.valid()) throw Refused{"custom port: a whole number from 1 to 65535"};
+      rows.push_back({{"name", pair[0]}, {"port", port.value}});
+    }
+    a["custom"] = !rows.empty();
+    a["customRows"] = rows;
+  }
+  return a;
+}
+
+// Refuses what the dialogs would cut or could not store; the name is cut like every way in
+// cuts it for the key.
+void CheckTexts(const json& a, int type) {
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (field.control != common::Control::kText && field.control != common::Control::kPassword) {
+      continue;
+    }
+    if (field.id == common::Field::kName || !a.contains(field.jsonKey)) continue;
+    auto text = Stored(a[field.jsonKey]);
+    if (!text) throw Refused{std::string(field.jsonKey) + ": text that CP932 cannot hold"};
+    const size_t limit = field.id == common::Field::kHost && type == common::kHttpPage
+                             ? common::kPageUrlLimit
+                             : field.limit;
+    if (text->size() > limit) {
+      throw Refused{std::string(field.jsonKey) + " holds at most " + std::to_string(limit) +
+                    " bytes"};
+    }
+  }
+}
+
+std::string AddAccount(const std::string& dir, const json& given) {
+  if (!given.is_object()) return "an account must be a JSON object";
+  json a = DialogSpelling(given);
   auto name = Stored(a.value("name", json()));
-  auto host = Stored(a.value("host", json()));
+  auto host = Stored(a.value("domain", json()));
   if (!name || !host || name->empty() || host->empty()) return "an account needs a name and a host";
-  common::AccountFile account;
-  common::AccountRecord& r = account.record;
-  r.type = common::kServer;
-  char key[65] = {};
-  std::snprintf(key, sizeof key, "%s", name->c_str());
-  common::MakeAccountKey(key);
-  common::SetField(r.key, key);
-  common::SetField(r.host, *host);
-  r.pingOn = Flag(a, "ping");
-  r.httpPortOn = Flag(a, "http");
-  r.ftpPortOn = Flag(a, "ftp");
-  r.smtpPortOn = Flag(a, "smtp");
-  r.popPortOn = Flag(a, "pop");
-  r.httpPort = 80;
-  r.ftpPort = 21;
-  r.smtpPort = 25;
-  r.popPort = 110;
-  common::SetField(r.localTestFile, common::InDir(dir, common::kTemp, "FTP_test.text"));
-  if (a.contains("custom") && a["custom"].is_array()) {
-    int slot = 0;
-    for (const json& c : a["custom"]) {
-      if (slot == 5 || !c.is_array() || c.size() != 2) break;
-      auto service = Stored(c[0]);
-      if (!service) return "custom service: text that CP932 cannot hold";
-      common::SetField(r.customNames[slot], *service);
-      const CheckedNumber port = NumberIn(c[1], 1, kMaxPort);
-      if (!port.valid()) return "custom port: a whole number from 1 to 65535";
-      r.customPorts[slot] = static_cast<uint32_t>(port.value);
-      ++slot;
+  a["type"] = NumberOf(a, "type", common::kServer, common::kEmail, common::kServer);
+  // Flags as true/false or as the numbers a file holds.
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (field.control != common::Control::kFlag || !a.contains(field.jsonKey)) continue;
+    if (!a[field.jsonKey].is_boolean()) {
+      a[field.jsonKey] = NumberOf(a, field.jsonKey, 0, 255, 0) != 0;
     }
-    r.customOn = slot > 0;
   }
-  if (a.value("type", std::string("server")) == "ftp") {
-    // An FTP Transfer account: the round trip of a test file instead of the server checks.
-    auto user = Stored(a.value("ftpUser", json("")));
-    auto password = Stored(a.value("ftpPassword", json("")));
-    if (!user || !password) return "ftpUser, ftpPassword: text that CP932 cannot hold";
-    if (user->size() > 64 || password->size() > 15) {
-      return "ftpUser holds at most 64 bytes, ftpPassword at most 15";
-    }
-    r.type = common::kFtpTransfer;
-    r.isFtpTransfer = 1;
-    r.pingOn = r.httpPortOn = r.ftpPortOn = r.smtpPortOn = r.popPortOn = r.customOn = 0;
-    common::SetField(r.ftpUser, *user);
-    common::SetField(r.ftpPassword, *password);
-    r.ftpPortTimeout = static_cast<int16_t>(NumberOf(a, "timeout", 0, 32767, 0));
+  // Where --setup's accounts differ from a new dialog: no ping and no online message to the
+  // global destinations unless asked for.
+  if (!a.contains("ping")) a["ping"] = false;
+  if (!a.contains("defaultDest")) a["defaultDest"] = false;
+  CheckTexts(a, static_cast<int>(a["type"].get<long long>()));
+
+  AccountForm form;
+  const FormError read = ParseAccountForm(a, &form);
+  if (!read.ok()) {
+    return *name + ": " +
+           MessageText("0", read.key, read.arg.empty() ? "" : MessageText("0", read.arg));
   }
-  // The rules every way in for an account shares.
-  AccountFacts facts;
-  facts.type = r.type;
-  facts.name = *name;
-  facts.host = *host;
-  facts.checksSomething = r.type != common::kServer || r.pingOn || r.httpPortOn || r.ftpPortOn ||
-                          r.smtpPortOn || r.popPortOn || r.customOn;
-  if (const AccountRule* rule = FirstFailedRule(facts)) {
+  // The FTP round trip's waiting time, which no dialog shows.
+  const auto ftpTimeout = form.type == common::kFtpTransfer
+                              ? static_cast<int16_t>(NumberOf(a, "timeout", 0, 32767, 0))
+                              : int16_t{0};
+  // The rules every way in for an account shares, in their order.
+  if (const AccountRule* rule = FirstFailedRule(FormFacts(form))) {
     return *name + ": " + MessageText("0", rule->messageKey);
   }
-  r.useGlobalMailTemplates = 1;
-  r.mailToGlobal = 1;
-  r.useGlobalOnlineTemplates = 1;
-  r.enabled = Flag(a, "enabled", true) ? 1 : 0;
+  // No templates of its own: the account uses the global ones unless the setup gives some.
+  common::AccountFile account = BuildAccount(form, dir, common::AlertFile{}, nullptr);
+  account.record.ftpPortTimeout = ftpTimeout;
+  const std::string key = common::FieldText(account.record.key);
   const std::string path = common::AccountPath(dir, key);
   AccountChange change;
   if (!change.Begin(dir, ChangeKind::kRegister, key)) return "cannot record the account change";
   if (common::FileExists(path)) common::RemoveAccount(dir, key);
   if (!common::WriteAccount(path, account)) return "cannot write the account record";
-  common::RegisterAccountChecks(dir, r);
+  common::RegisterAccountChecks(dir, account.record);
   change.End();
   common::TouchSettingUpdate(dir);
   WriteLogLine(dir, 10007, "[Account Created]", *name);
@@ -213,15 +230,18 @@ json DemoSetup(int consolePort, int listenerPort) {
       {"upBody", "Server Up\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T"},
       {"downOnline", "Server Down, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E"},
       {"upOnline", "Server Up, Server: %S, Domain/IP: %I, Scan Type: %C, Time: %T"},
-      {"accounts", json::array({
-                       {{"name", "This machine"}, {"host", "127.0.0.1"}, {"ping", true}},
-                       {{"name", "Console"},
-                        {"host", "127.0.0.1"},
-                        {"custom", json::array({json::array({"web console", consolePort})})}},
-                       {{"name", "Demo listener"},
-                        {"host", "127.0.0.1"},
-                        {"custom", json::array({json::array({"demo port", listenerPort})})}},
-                   })},
+      {"accounts",
+       json::array({
+           {{"name", "This machine"}, {"domain", "127.0.0.1"}, {"ping", true}},
+           {{"name", "Console"},
+            {"domain", "127.0.0.1"},
+            {"custom", true},
+            {"customRows", json::array({{{"name", "web console"}, {"port", consolePort}}})}},
+           {{"name", "Demo listener"},
+            {"domain", "127.0.0.1"},
+            {"custom", true},
+            {"customRows", json::array({{{"name", "demo port"}, {"port", listenerPort}}})}},
+       })},
   };
 }
 

@@ -1,4 +1,4 @@
-#include "console/form_rules.h"
+#include "console/form_values.h"
 
 #include <arpa/inet.h>
 
@@ -293,18 +293,6 @@ long DecimalOf(std::string_view text, int digits) {
     v = v * 10 + (text[i] - '0');
   }
   return v;
-}
-
-std::string CutCp932(std::string text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t at = 0;
-  while (at < limit) {
-    size_t len = platform::IsSjisLeadByte(static_cast<unsigned char>(text[at])) ? 2 : 1;
-    if (at + len > limit) break;
-    at += len;
-  }
-  text.resize(at);
-  return text;
 }
 
 std::string FormReader::Convert(const nlohmann::json& value, size_t limit, const char* labelKey) {

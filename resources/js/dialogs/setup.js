@@ -1,12 +1,13 @@
 // "Setup": the alert mail servers, From and To, net-send destinations, the local alarm, the
 // scan intervals and the log options, with the two global template editors. The console
 // runs the checks of "OK" in their order and writes the settings only when all pass.
-import { act, getBytes, upload, waveUrl } from './api.js';
-import { messageBox } from './dialogs.js';
-import { Form, button, el, openDialog } from './form.js';
+import { act, upload, waveUrl } from '../api.js';
+import { sound } from '../alarm.js';
+import { el } from '../form.js';
+import { oneOpen, openModal, refuse } from '../modal.js';
 import { editTemplates } from './message_editor.js';
-import { t } from './messages.js';
-import { scanGroups } from './facts.js';
+import { t } from '../messages.js';
+import { scanGroups } from '../facts.js';
 
 // The console's scan groups: their names in the order of the interval boxes, and the groups in
 // the order of the log switches (their order in the settings files).
@@ -18,8 +19,6 @@ export function listValue(p) {
   return p < 5 ? p + 1 : (p + 1) * 5 - 20;
 }
 const OPTIONS = Array.from({ length: 36 }, (_, p) => [String(p), String(listValue(p))]);
-
-let open = false;
 
 function spec(dialog, items) {
   const sound = (v) => v.soundAlarm;
@@ -110,21 +109,28 @@ class SetupDialog {
     this.setup = setup;
     this.onChange = onChange;
     const items = Object.fromEntries(groupNames().map((g) => [g, setup.groups[g].items]));
-    this.d = openDialog(t('titleSetup'), { width: 640, className: 'setup-dialog' });
-    this.form = new Form(spec(this, items), toValues(setup));
     this.file = el('input', { type: 'file', accept: '.wav,audio/wav', hidden: true, 'aria-label': t('btnBrowse') });
     this.file.addEventListener('change', () => this.uploadChosen());
-    this.d.body.append(this.form.root, this.file);
-    this.d.buttons.append(button('ok', () => this.submit(), { class: 'default' }), button('btnCancel', () => this.finish()));
-    this.closed = new Promise((resolve) => { this.resolveClosed = resolve; });
-    this.form.input('primaryServer').focus();
+    this.d = openModal({
+      title: t('titleSetup'), width: 640, className: 'setup-dialog', spec: spec(this, items), values: toValues(setup),
+      content: [this.file],
+      buttons: [{ label: 'ok', submit: true, default: true }, { label: 'btnCancel', cancel: true }],
+      submit: {
+        send: () => act('setup-save', { form: fromValues(this.form.get()) }),
+        accepted: async () => {
+          await this.onChange();
+          this.d.close();
+        },
+      },
+    });
+    this.form = this.d.form;
   }
 
   async editGlobal(kind) {
     const texts = await editTemplates({ kind, global: true, texts: kind === 'mail' ? this.setup.mailTemplates : this.setup.onlineTemplates });
     if (!texts) return;
     const answer = await act('templates-save', { kind, texts });
-    if (!answer.ok) return messageBox(answer.message, { icon: '\u2715' });
+    if (!answer.ok) return refuse(answer);
     if (kind === 'mail') this.setup.mailTemplates = texts;
     else this.setup.onlineTemplates = texts;
   }
@@ -139,74 +145,26 @@ class SetupDialog {
     if (!chosen) return;
     const answer = await upload('wave', chosen.name, chosen);
     if (!answer.ok) {
-      await messageBox(answer.message ?? t('msgWaveTooBig'), { icon: '\u2715' });
+      await refuse(answer, { fallback: 'msgWaveTooBig' });
       return;
     }
     this.form.input('waveFile').value = answer.name;
     this.form.refresh();
   }
 
-  async soundTest(form) {
+  // The sound the alarm would play, through the alarm's own output.
+  soundTest(form) {
     const v = form.get();
-    const Context = window.AudioContext || window.webkitAudioContext;
-    if (!Context) return;
-    this.context ??= new Context();
-    if (v.soundKind === 'wave') {
-      if (!v.waveFile) return;
-      // A sound still playing is not cut off.
-      if (this.playing) return;
-      // The file is a data route: fetched with the token, played from memory.
-      this.playing = true;
-      try {
-        const buffer = await this.context.decodeAudioData(await getBytes(waveUrl(v.waveFile)));
-        const source = this.context.createBufferSource();
-        source.buffer = buffer;
-        source.connect(this.context.destination);
-        source.onended = () => {
-          this.playing = false;
-        };
-        source.start();
-      } catch {
-        this.playing = false;
-      }
-      return;
-    }
-    const osc = this.context.createOscillator();
-    const gain = this.context.createGain();
-    osc.type = 'square';
-    osc.frequency.value = 500;
-    gain.gain.value = 0.12;
-    osc.connect(gain).connect(this.context.destination);
-    osc.start();
-    osc.stop(this.context.currentTime + 0.3);
-  }
-
-  async submit() {
-    let answer;
-    try {
-      answer = await act('setup-save', { form: fromValues(this.form.get()) });
-    } catch {
-      answer = { ok: false };  // refused before it reached the console (too large, say)
-    }
-    if (!answer.ok) {
-      await messageBox(answer.message ?? t('msgBadRequest'), { icon: '\u2715' });
-      return;
-    }
-    await this.onChange();
-    this.finish();
-  }
-
-  finish() {
-    this.d.close();
-    open = false;
-    this.resolveClosed();
+    if (!sound.open()) return;
+    if (v.soundKind !== 'wave') sound.beep();
+    else if (v.waveFile) sound.playWave(waveUrl(v.waveFile));
   }
 }
 
-export async function openSetupDialog(onChange) {
-  if (open) return;
-  const answer = await act('setup-load');
-  if (!answer.ok) return;
-  open = true;
-  await new SetupDialog(answer.setup, onChange).closed;
+export function openSetupDialog(onChange) {
+  return oneOpen('setup', async () => {
+    const answer = await act('setup-load');
+    if (!answer.ok) return;
+    await new SetupDialog(answer.setup, onChange).d.closed;
+  });
 }

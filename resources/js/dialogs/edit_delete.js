@@ -2,16 +2,16 @@
 // columns "Server", "Domain or IP" and "Service". Only the rows in view are asked from the
 // console. Click selects, double-click or Enter edits, Delete asks and deletes, the wheel
 // scrolls one row per notch.
-import { act } from './api.js';
-import { messageBox } from './dialogs.js';
-import { button, el, openDialog } from './form.js';
-import { openEditDialog } from './account_dialog.js';
-import { t } from './messages.js';
+import { act } from '../api.js';
+import { el } from '../form.js';
+import { messageBox, openModal } from '../modal.js';
+import { openEditDialog } from './account.js';
+import { t } from '../messages.js';
 
 const ROW_H = 20;
 const VISIBLE = 14;
 
-export class EditDeleteDialog {
+class EditDeleteDialog {
   constructor(onChange) {
     this.onChange = onChange;
     this.total = 0;
@@ -19,19 +19,22 @@ export class EditDeleteDialog {
     this.selected = 0;
     this.rows = new Map();
     this.fetching = 0;
-    this.d = openDialog(t('titleEditDelete'), { width: 620, className: 'edit-delete' });
     const head = el('div', { class: 'ed-head' },
       el('span', { text: t('colServer') }), el('span', { text: t('colDomain') }), el('span', { text: t('colService') }));
     this.list = el('div', { class: 'ed-list', tabindex: '0', role: 'listbox', 'aria-label': t('titleEditDelete') });
     this.list.style.height = `${ROW_H * VISIBLE}px`;
     this.scroll = el('div', { class: 'ed-scroll' }, el('div', { class: 'ed-scroll-size' }));
     this.scroll.style.height = `${ROW_H * VISIBLE}px`;
-    this.d.body.append(head, el('div', { class: 'ed-frame' }, this.list, this.scroll));
-    this.d.buttons.append(
-      button('btnEdit', () => this.edit()),
-      button('btnDelete', () => this.remove()),
-      button('btnClose', () => this.finish()),
-    );
+    this.d = openModal({
+      key: 'edit-delete', title: t('titleEditDelete'), width: 620, className: 'edit-delete',
+      content: [head, el('div', { class: 'ed-frame' }, this.list, this.scroll)],
+      buttons: [
+        { label: 'btnEdit', run: () => this.edit() },
+        { label: 'btnDelete', run: () => this.remove() },
+        { label: 'btnClose', cancel: true },
+      ],
+    });
+    if (!this.d) return;
     this.list.addEventListener('mousedown', (event) => this.select(this.rowAt(event)));
     this.list.addEventListener('dblclick', (event) => { this.select(this.rowAt(event)); this.edit(); });
     this.list.addEventListener('wheel', (event) => {
@@ -40,7 +43,6 @@ export class EditDeleteDialog {
     }, { passive: false });
     this.scroll.addEventListener('scroll', () => this.scrollTo(Math.round(this.scroll.scrollTop / ROW_H), true));
     this.list.addEventListener('keydown', (event) => this.onKey(event));
-    this.closed = new Promise((resolve) => { this.resolveClosed = resolve; });
     this.ready = this.reload(true).then(() => this.list.focus());
   }
 
@@ -123,7 +125,6 @@ export class EditDeleteDialog {
     else if (event.key === 'End') this.select(this.total - 1);
     else if (event.key === 'Enter') this.edit();
     else if (event.key === 'Delete') this.remove();
-    else if (event.key === 'Escape') this.finish();
   }
 
   keyOfSelected() {
@@ -158,9 +159,9 @@ export class EditDeleteDialog {
     await this.onChange();
     this.list.focus();
   }
+}
 
-  finish() {
-    this.d.close();
-    this.resolveClosed();
-  }
+// At most one Edit/Delete dialog is open at a time.
+export function openEditDeleteDialog(onChange) {
+  return new EditDeleteDialog(onChange).d?.closed;
 }

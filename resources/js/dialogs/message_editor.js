@@ -1,8 +1,9 @@
 // The four template editors: "Notification Message" (mail: subject and body for down and
 // up) and "Online Message" (down and up), per account or global. The account's editors hand
 // their texts back to the account dialog; the global ones are saved by the caller.
-import { Form, button, el, openDialog } from './form.js';
-import { t } from './messages.js';
+import { el } from '../form.js';
+import { openModal } from '../modal.js';
+import { t } from '../messages.js';
 
 const LEGEND = ['legendS', 'legendC', 'legendT', 'legendI', 'legendE'];
 
@@ -28,18 +29,16 @@ export function editTemplates({ kind, global, texts }) {
   const values = mail
     ? { downSubject: texts[0], upSubject: texts[1], downBody: texts[2], upBody: texts[3] }
     : { downBody: texts[0], upBody: texts[1] };
-  const form = new Form(spec, values);
-  return new Promise((resolve) => {
-    const d = openDialog(title, { width: 520, className: 'template-dialog' });
-    d.body.append(form.root, el('div', { class: 'legend' }, ...LEGEND.map((k) => el('span', { text: t(k) }))));
-    const done = (result) => { d.close(); resolve(result); };
-    d.buttons.append(
-      button('ok', () => {
-        const v = form.get();
-        done(mail ? [v.downSubject, v.upSubject, v.downBody, v.upBody] : [v.downBody, v.upBody]);
-      }),
-      button('btnCancel', () => done(null)),
-    );
-    form.input(mail ? 'downSubject' : 'downBody').focus();
+  const d = openModal({
+    title, width: 520, className: 'template-dialog', spec, values,
+    content: [el('div', { class: 'legend' }, ...LEGEND.map((k) => el('span', { text: t(k) })))],
+    buttons: [
+      { label: 'ok', run: (m) => {
+        const v = m.form.get();
+        m.close(mail ? [v.downSubject, v.upSubject, v.downBody, v.upBody] : [v.downBody, v.upBody]);
+      } },
+      { label: 'btnCancel', cancel: true },
+    ],
   });
+  return d.closed.then((result) => result ?? null);
 }

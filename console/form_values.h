@@ -1,13 +1,15 @@
-// The text rules of the account and Setup dialogs: the address-list rule, the host-name rule
-// of the mail server fields, the host rule of the account fields, the split of a page URL, the
-// 36-value interval lists, the checked reading of numbers, and the reading of the page's
-// texts (UTF-8) into the files' code page.
+// The helpers that read and check the values of the account and Setup dialogs: the
+// address-list rule, the host-name rule of the mail server fields, the host rule of the
+// account fields, the split of a page URL, the 36-value interval lists, the checked reading of
+// numbers, and the reading of the page's texts (UTF-8) into the files' code page.
 #pragma once
 
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/account_fields.h"
 
 namespace console {
 
@@ -77,8 +79,7 @@ int ListPosition(int value);
 // `digits` digits are read (the field's limit).
 long DecimalOf(std::string_view text, int digits = 5);
 
-// Cuts CP932 text to at most `limit` bytes without splitting a double-byte character.
-std::string CutCp932(std::string text, size_t limit);
+using common::CutCp932;
 
 // Reads the texts of a request. Each text arrives as UTF-8 and is stored as CP932, cut to
 // the control's limit; a text CP932 cannot hold, or a value that is not a string, is
@@ -101,7 +102,6 @@ class FormReader {
   std::string failedLabel_;
 };
 
-// The longest multi-line text (addresses, templates) a request may store.
-constexpr size_t kMaxLongText = 32 * 1024;
+using common::kMaxLongText;
 
 }  // namespace console

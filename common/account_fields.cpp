@@ -1,0 +1,292 @@
+#include "common/account_fields.h"
+
+#include <limits>
+#include <type_traits>
+
+#include "common/account_key.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "platform/codepage.h"
+
+namespace common {
+namespace {
+
+// Accessors of one member each, made once per member.
+template <auto M>
+std::string RecordText(const AccountFile& a) {
+  return FieldText(a.record.*M);
+}
+template <auto M>
+void SetRecordText(AccountFile& a, const std::string& text) {
+  auto& field = a.record.*M;
+  SetField(field, CutCp932(text, sizeof field - 1));
+}
+template <auto M>
+long RecordValue(const AccountFile& a) {
+  return static_cast<long>(a.record.*M);
+}
+template <auto M>
+void SetRecordValue(AccountFile& a, long value) {
+  a.record.*M = static_cast<std::remove_reference_t<decltype(a.record.*M)>>(value);
+}
+template <auto M>
+std::string FileText(const AccountFile& a) {
+  return a.*M;
+}
+template <auto M>
+void SetFileText(AccountFile& a, const std::string& text) {
+  a.*M = CutCp932(text, kMaxLongText);
+}
+template <int S>
+std::string CustomName(const AccountFile& a) {
+  return FieldText(a.record.customNames[S]);
+}
+template <int S>
+void SetCustomName(AccountFile& a, const std::string& text) {
+  SetField(a.record.customNames[S], CutCp932(text, sizeof a.record.customNames[S] - 1));
+}
+template <int S>
+long CustomPort(const AccountFile& a) {
+  return static_cast<long>(a.record.customPorts[S]);
+}
+template <int S>
+void SetCustomPort(AccountFile& a, long value) {
+  a.record.customPorts[S] = static_cast<uint32_t>(value);
+}
+
+// The key holds the hex of the name's first bytes, cut where a character ends: a key ending
+// in half a character would decode to a shorter name, and saving that name renames the
+// account.
+std::string KeyName(const AccountFile& a) {
+  return DecodeKey(FieldText(a.record.key));
+}
+void SetKeyName(AccountFile& a, const std::string& name) {
+  SetField(a.record.key, HexKey(CutCp932(name, kKeySourceBytes)));
+}
+
+template <auto M>
+constexpr AccountField Text(Field id) {
+  AccountField f{id};
+  f.limit = sizeof(static_cast<AccountRecord*>(nullptr)->*M) - 1;
+  f.text = &RecordText<M>;
+  f.setText = &SetRecordText<M>;
+  return f;
+}
+template <auto M>
+constexpr AccountField LongText(Field id) {
+  AccountField f{id};
+  f.limit = kMaxLongText;
+  f.text = &FileText<M>;
+  f.setText = &SetFileText<M>;
+  return f;
+}
+template <auto M>
+constexpr AccountField Number(Field id) {
+  using T = std::remove_reference_t<decltype(static_cast<AccountRecord*>(nullptr)->*M)>;
+  AccountField f{id};
+  f.number = true;
+  f.max = std::numeric_limits<T>::max();
+  f.value = &RecordValue<M>;
+  f.setValue = &SetRecordValue<M>;
+  return f;
+}
+template <int S>
+constexpr AccountField CustomNameRow() {
+  AccountField f{CustomNameField(S)};
+  f.limit = sizeof(AccountRecord::customNames[S]) - 1;
+  f.text = &CustomName<S>;
+  f.setText = &SetCustomName<S>;
+  return f;
+}
+template <int S>
+constexpr AccountField CustomPortRow() {
+  AccountField f{CustomPortField(S)};
+  f.number = true;
+  f.max = std::numeric_limits<uint32_t>::max();
+  f.value = &CustomPort<S>;
+  f.setValue = &SetCustomPort<S>;
+  return f;
+}
+
+// The dialogs' control of a value.
+constexpr AccountField Shown(AccountField f, const char* key, const char* label, uint8_t types,
+                             std::string AccountForm::*member) {
+  f.control = Control::kText;
+  f.jsonKey = key;
+  f.labelKey = label;
+  f.types = types;
+  f.formText = member;
+  return f;
+}
+constexpr AccountField Shown(AccountField f, const char* key, const char* label, uint8_t types,
+                             std::optional<std::string> AccountForm::*member) {
+  f.control = Control::kPassword;
+  f.jsonKey = key;
+  f.labelKey = label;
+  f.types = types;
+  f.formPassword = member;
+  return f;
+}
+constexpr AccountField Shown(AccountField f, const char* key, uint8_t types,
+                             bool AccountForm::*member) {
+  f.control = Control::kFlag;
+  f.jsonKey = key;
+  f.types = types;
+  f.formFlag = member;
+  return f;
+}
+constexpr AccountField Digits(AccountField f, const char* key, const char* label, uint8_t types,
+                              std::string AccountForm::*member, size_t digits) {
+  f = Shown(f, key, label, types, member);
+  f.control = Control::kDigits;
+  f.limit = digits;
+  return f;
+}
+constexpr AccountField OnlyOne(AccountField f) {
+  f.onlyOne = true;
+  return f;
+}
+
+constexpr AccountField KeyRow() {
+  AccountField f{Field::kName};
+  f.limit = kKeySourceBytes;
+  f.text = &KeyName;
+  f.setText = &SetKeyName;
+  return Shown(f, "name", "lblServerName", kAllTypes, &AccountForm::name);
+}
+
+constexpr uint8_t kServerOnly = TypeBit(kServer);
+constexpr uint8_t kPageOnly = TypeBit(kHttpPage);
+constexpr uint8_t kFtpOnly = TypeBit(kFtpTransfer);
+constexpr uint8_t kEmailOnly = TypeBit(kEmail);
+
+using R = AccountRecord;
+using F = AccountForm;
+
+constexpr AccountField kFields[] = {
+    KeyRow(),
+    // For an HTTP Page Check the field holds host and path (kPageUrlLimit bytes in all).
+    Shown(Text<&R::host>(Field::kHost), "domain", "lblDomain", kAllTypes, &F::domain),
+    Shown(Text<&R::popServer>(Field::kPopServer), "popServer", "lblPopServer", kEmailOnly,
+          &F::popServer),
+    Text<&R::pagePath>(Field::kPagePath),
+    Shown(Number<&R::pingOn>(Field::kPingOn), "ping", kServerOnly, &F::ping),
+    Shown(Number<&R::httpPortOn>(Field::kHttpPortOn), "http", kServerOnly, &F::http),
+    Digits(Number<&R::httpTimeout>(Field::kHttpTimeout), "httpTimeout", "lblTimeOut", kPageOnly,
+           &F::httpTimeout, 5),
+    Number<&R::isHttpPage>(Field::kIsHttpPage),
+    Shown(Number<&R::checkLinks>(Field::kCheckLinks), "checkLinks", kPageOnly, &F::checkLinks),
+    Shown(Number<&R::ftpPortOn>(Field::kFtpPortOn), "ftp", kServerOnly, &F::ftp),
+    Number<&R::isFtpTransfer>(Field::kIsFtpTransfer),
+    Shown(Text<&R::remoteDir>(Field::kRemoteDir), "remoteDir", "lblDestDir", kFtpOnly,
+          &F::remoteDir),
+    Shown(Text<&R::ftpUser>(Field::kFtpUser), "ftpUser", "lblFtpAccount", kFtpOnly, &F::ftpUser),
+    Shown(Text<&R::ftpPassword>(Field::kFtpPassword), "ftpPassword", "lblFtpPassword", kFtpOnly,
+          &F::ftpPassword),
+    Shown(Number<&R::smtpPortOn>(Field::kSmtpPortOn), "smtp", kServerOnly, &F::smtp),
+    Shown(Number<&R::popPortOn>(Field::kPopPortOn), "pop", kServerOnly, &F::pop),
+    Digits(Number<&R::sendReceiveTimeout>(Field::kEmailTimeout), "emailTimeout", "lblTimeOut",
+           kEmailOnly, &F::emailTimeout, 5),
+    Number<&R::isEmail>(Field::kIsEmail),
+    Shown(Text<&R::testRecipient>(Field::kTestRecipient), "testRecipient", "lblSendTestTo",
+          kEmailOnly, &F::testRecipient),
+    Shown(Number<&R::smtpAuth>(Field::kSmtpAuth), "smtpAuth", kEmailOnly, &F::smtpAuth),
+    Shown(Text<&R::smtpUser>(Field::kSmtpUser), "smtpUser", "lblSmtpId", kEmailOnly, &F::smtpUser),
+    Shown(Text<&R::smtpPassword>(Field::kSmtpPassword), "smtpPassword", "lblSmtpPassword",
+          kEmailOnly, &F::smtpPassword),
+    Shown(Text<&R::popUser>(Field::kPopUser), "popUser", "lblPopId", kEmailOnly, &F::popUser),
+    Shown(Text<&R::popPassword>(Field::kPopPassword), "popPassword", "lblPopPassword", kEmailOnly,
+          &F::popPassword),
+    Shown(Number<&R::customOn>(Field::kCustomOn), "custom", kServerOnly, &F::custom),
+    // The dialogs hand the five services in as "customRows".
+    CustomNameRow<0>(),
+    CustomPortRow<0>(),
+    CustomNameRow<1>(),
+    CustomPortRow<1>(),
+    CustomNameRow<2>(),
+    CustomPortRow<2>(),
+    CustomNameRow<3>(),
+    CustomPortRow<3>(),
+    CustomNameRow<4>(),
+    CustomPortRow<4>(),
+    // The dialogs hand these in as "mailTemplates" and "onlineTemplates".
+    LongText<&AccountFile::downSubject>(Field::kDownSubject),
+    LongText<&AccountFile::upSubject>(Field::kUpSubject),
+    LongText<&AccountFile::downBody>(Field::kDownBody),
+    LongText<&AccountFile::upBody>(Field::kUpBody),
+    LongText<&AccountFile::downOnline>(Field::kDownOnline),
+    LongText<&AccountFile::upOnline>(Field::kUpOnline),
+    Shown(Number<&R::useGlobalMailTemplates>(Field::kUseGlobalMail), "useDefaultMessage", kAllTypes,
+          &F::useDefaultMessage),
+    Shown(Number<&R::mailToGlobal>(Field::kMailToGlobal), "defaultEmail", kAllTypes,
+          &F::defaultEmail),
+    Shown(Number<&R::mailToAccount>(Field::kMailToAccount), "additionalEmails", kAllTypes,
+          &F::additionalEmails),
+    Shown(LongText<&AccountFile::mailAddresses>(Field::kMailAddresses), "additionalEmailsText",
+          "lblAdditionalEmails", kAllTypes, &F::additionalEmailsText),
+    Shown(Number<&R::useGlobalOnlineTemplates>(Field::kUseGlobalOnline), "useDefaultOnline",
+          kAllTypes, &F::useDefaultOnline),
+    Shown(Number<&R::onlineToGlobal>(Field::kOnlineToGlobal), "defaultDest", kAllTypes,
+          &F::defaultDest),
+    Shown(Number<&R::onlineToAccount>(Field::kOnlineToAccount), "additionalDest", kAllTypes,
+          &F::additionalDest),
+    Shown(LongText<&AccountFile::netSendAddresses>(Field::kNetSendAddresses), "additionalDestText",
+          "lblAdditionalDest", kAllTypes, &F::additionalDestText),
+    // Agents check an account only when this is 1.
+    OnlyOne(Shown(Number<&R::enabled>(Field::kEnabled), "enabled", kAllTypes, &F::enabled)),
+    Number<&R::type>(Field::kType),
+};
+
+constexpr bool InColumnOrder() {
+  int i = 0;
+  for (const AccountField& f : kFields) {
+    if (static_cast<int>(f.id) != i++) return false;
+  }
+  return i == static_cast<int>(Field::kCount);
+}
+static_assert(InColumnOrder(), "one row per Field, in the order of the enumeration");
+
+}  // namespace
+
+std::string CutCp932(std::string text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t at = 0;
+  while (at < limit) {
+    size_t len = platform::IsSjisLeadByte(static_cast<unsigned char>(text[at])) ? 2 : 1;
+    if (at + len > limit) break;
+    at += len;
+  }
+  text.resize(at);
+  return text;
+}
+
+AccountFile NewAccount(int type, const std::string& programDir) {
+  AccountFile a;
+  AccountRecord& r = a.record;
+  r.type = static_cast<uint8_t>(type);
+  r.isHttpPage = type == kHttpPage;
+  r.isFtpTransfer = type == kFtpTransfer;
+  r.isEmail = type == kEmail;
+  r.httpPort = kHttpPort;
+  r.ftpPort = kFtpPort;
+  r.smtpPort = kSmtpPort;
+  r.popPort = kPopPort;
+  SetField(r.localTestFile, InDir(programDir, kTemp, kFtpTestFileName));
+  return a;
+}
+
+std::span<const AccountField> AccountFields() {
+  return kFields;
+}
+
+const AccountField& FieldOf(Field id) {
+  return kFields[static_cast<int>(id)];
+}
+
+const std::string& CsvValue(const std::vector<std::string>& fields, Field id) {
+  static const std::string kEmpty;
+  const size_t i = static_cast<size_t>(id);
+  return i < fields.size() ? fields[i] : kEmpty;
+}
+
+}  // namespace common

@@ -1,0 +1,237 @@
+// The alert mail's TLS settings (Varnock.ini), the server choice with ports and security,
+// the connect probe for TLS from the first byte, and the round trip's codes and texts for
+// a connection that was to be secure and is not.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "agents/framework/alert_dispatch.h"
+#include "agents/framework/error_text.h"
+#include "agents/roundtrip/round_trip.h"
+#include "common/file_ops.h"
+#include "common/layout.h"
+#include "common/mail_transport.h"
+#include "platform/ini.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using common::MailSecurity;
+
+TEST(AlertMailTransport, ReadFromVarnockIni) {
+  struct Case {
+    const char* ini;  // lines of [PROGRAM]
+    uint16_t port, altPort;
+    MailSecurity security, altSecurity;
+    bool primaryProblem, alternateProblem;
+    bool verify;
+  } cases[] = {
+      {"", 25, 25, MailSecurity::kNone, MailSecurity::kNone, false, false, true},
+      {"MAILSECURITY=starttls\nMAILPORT=587\n", 587, 25, MailSecurity::kStartTls,
+       MailSecurity::kNone, false, false, true},
+      {"MAILSECURITY=TLS\nALTMAILSECURITY=StartTLS\nALTMAILPORT=2525\nMAILVERIFY=0\n", 465, 2525,
+       MailSecurity::kTls, MailSecurity::kStartTls, false, false, false},
+      {"MAILSECURITY=2\nALTMAILSECURITY=1\n", 465, 25, MailSecurity::kTls, MailSecurity::kStartTls,
+       false, false, true},
+      // A value that cannot be used makes its server unusable; never plain by mistake.
+      {"MAILSECURITY=startls\n", 25, 25, MailSecurity::kNone, MailSecurity::kNone, true, false,
+       true},
+      {"MAILPORT=0\nALTMAILPORT=70000\n", 25, 25, MailSecurity::kNone, MailSecurity::kNone, true,
+       true, true},
+      {"MAILPORT=25x\n", 25, 25, MailSecurity::kNone, MailSecurity::kNone, true, false, true},
+  };
+  for (const Case& c : cases) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(common::IniPath(dir.path()), std::string("[PROGRAM]\n") + c.ini);
+    const common::AlertMailTransport t = common::ReadAlertMailTransport(dir.path());
+    EXPECT_EQ(t.primary.port, c.port) << c.ini;
+    EXPECT_EQ(t.alternate.port, c.altPort) << c.ini;
+    EXPECT_EQ(t.primary.security, c.security) << c.ini;
+    EXPECT_EQ(t.alternate.security, c.altSecurity) << c.ini;
+    EXPECT_EQ(!t.primary.problem.empty(), c.primaryProblem) << c.ini << t.primary.problem;
+    EXPECT_EQ(!t.alternate.problem.empty(), c.alternateProblem) << c.ini;
+    EXPECT_EQ(t.verify, c.verify) << c.ini;
+  }
+}
+
+TEST(AlertMailTransport, WriteKeepsADefaultSetupAsItWas) {
+  testsupport::TempDir dir;
+  const std::string ini = common::IniPath(dir.path());
+  testsupport::WriteFile(ini, "[PROGRAM]\nLANGUAGE=0\n");
+  ASSERT_TRUE(common::WriteAlertMailTransport(dir.path(), {}));
+  EXPECT_EQ(testsupport::ReadFile(ini), "[PROGRAM]\nLANGUAGE=0\n");
+
+  common::AlertMailTransport t;
+  t.primary = {587, MailSecurity::kStartTls, ""};
+  t.alternate = {465, MailSecurity::kTls, ""};
+  t.verify = false;
+  t.caFile = "/etc/varnock/relay-ca.pem";
+  ASSERT_TRUE(common::WriteAlertMailTransport(dir.path(), t));
+  const common::AlertMailTransport back = common::ReadAlertMailTransport(dir.path());
+  EXPECT_EQ(back.primary.port, 587);
+  EXPECT_EQ(back.primary.security, MailSecurity::kStartTls);
+  EXPECT_EQ(back.alternate.port, 465);
+  EXPECT_EQ(back.alternate.security, MailSecurity::kTls);
+  EXPECT_FALSE(back.verify);
+  EXPECT_EQ(back.caFile, t.caFile);
+  EXPECT_EQ(platform::IniGetString(ini, "PROGRAM", "MAILSECURITY", ""), "starttls");
+
+  // Back to the defaults: the keys now present are set to them, and read as before.
+  ASSERT_TRUE(common::WriteAlertMailTransport(dir.path(), {}));
+  const common::AlertMailTransport reset = common::ReadAlertMailTransport(dir.path());
+  EXPECT_EQ(reset.primary.port, 25);
+  EXPECT_EQ(reset.primary.security, MailSecurity::kNone);
+  EXPECT_EQ(reset.alternate.port, 25);
+  EXPECT_TRUE(reset.verify);
+  EXPECT_EQ(reset.caFile, "");
+}
+
+struct FakeNet {
+  static inline std::map<std::string, int32_t> greeting, listening;
+  static inline std::vector<std::string> asked;
+  static int32_t Ping(const char*, int32_t, int32_t, int32_t, int32_t) { return 1; }
+  static int32_t Greeting(const char* h, int32_t port, int32_t) {
+    asked.push_back("greeting " + std::string(h) + ":" + std::to_string(port));
+    auto it = greeting.find(std::string(h) + ":" + std::to_string(port));
+    return it == greeting.end() ? -902 : it->second;
+  }
+  static int32_t Listening(const char* h, int32_t port, int32_t) {
+    asked.push_back("connect " + std::string(h) + ":" + std::to_string(port));
+    auto it = listening.find(std::string(h) + ":" + std::to_string(port));
+    return it == listening.end() ? -902 : it->second;
+  }
+};
+
+TEST(AlertMailTransport, ServerChoiceProbesTheConfiguredPort) {
+  common::AlertSettings settings{};
+  common::SetField(settings.primaryServer, "p");
+  common::SetField(settings.alternateServer, "a");
+  common::AlertAuth auth{};
+  common::SetField(auth.primaryUser, "pu");
+  common::SetField(auth.alternateUser, "au");
+  const agents::MailServerProbes probes{&FakeNet::Ping, &FakeNet::Greeting, &FakeNet::Listening};
+  struct Case {
+    const char* name;
+    common::MailServerTransport primary, alternate;
+    std::map<std::string, int32_t> greeting, listening;
+    const char* chosen;
+    uint16_t port;
+    MailSecurity security;
+    std::vector<std::string> asked;
+  } cases[] = {
+      {"defaults: port 25 as before",
+       {},
+       {},
+       {{"p:25", 1}},
+       {},
+       "p",
+       25,
+       MailSecurity::kNone,
+       {"greeting p:25"}},
+      {"STARTTLS on 587 is greeted in the clear",
+       {587, MailSecurity::kStartTls, ""},
+       {},
+       {{"p:587", 1}},
+       {},
+       "p",
+       587,
+       MailSecurity::kStartTls,
+       {"greeting p:587"}},
+      {"TLS from the first byte: a connection is enough",
+       {465, MailSecurity::kTls, ""},
+       {},
+       {},
+       {{"p:465", 1}},
+       "p",
+       465,
+       MailSecurity::kTls,
+       {"connect p:465"}},
+      {"a primary with unusable settings is passed over",
+       {25, MailSecurity::kNone, "MAILSECURITY=x"},
+       {2525, MailSecurity::kStartTls, ""},
+       {{"p:25", 1}, {"a:2525", 1}},
+       {},
+       "a",
+       2525,
+       MailSecurity::kStartTls,
+       {"greeting a:2525"}},
+      {"neither answers",
+       {465, MailSecurity::kTls, ""},
+       {},
+       {},
+       {},
+       "",
+       0,
+       MailSecurity::kNone,
+       {"connect p:465", "greeting a:25"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeNet::greeting = c.greeting;
+    FakeNet::listening = c.listening;
+    FakeNet::asked.clear();
+    common::AlertMailTransport transport;
+    transport.primary = c.primary;
+    transport.alternate = c.alternate;
+    const std::optional<agents::MailServerChoice> got =
+        agents::ChooseMailServer(settings, auth, probes, transport);
+    EXPECT_EQ(FakeNet::asked, c.asked);
+    ASSERT_EQ(got.has_value(), c.chosen[0] != '\0');
+    if (!got) continue;
+    EXPECT_EQ(got->server, c.chosen);
+    EXPECT_EQ(got->user, std::string(c.chosen) + "u");
+    EXPECT_EQ(got->port, c.port);
+    EXPECT_EQ(got->security, c.security);
+  }
+}
+
+TEST(AlertMailTransport, ConnectProbe) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  const int open = ntohs(a.sin_port);
+  EXPECT_EQ(agents::ConnectProbe("127.0.0.1", open, 2000), 1);
+  EXPECT_EQ(agents::ConnectProbe("localhost", open, 2000), 1);
+  close(listener);
+  EXPECT_EQ(agents::ConnectProbe("127.0.0.1", open, 2000), -902);
+  EXPECT_EQ(agents::ConnectProbe("127.0.0.1", 0, 2000), -902);
+  EXPECT_EQ(agents::ConnectProbe("no-such-host.invalid", 25, 2000), -901);
+}
+
+TEST(RoundTripSecureSend, CodesAndTexts) {
+  struct Case {
+    mail::TlsFailure tls;
+    int32_t code;
+    const char* text;
+  } cases[] = {
+      {mail::TlsFailure::kHandshake, -920, "TLS_HANDSHAKE Domain/IP: mx"},
+      {mail::TlsFailure::kCaFile, -920, "TLS_HANDSHAKE Domain/IP: mx"},
+      {mail::TlsFailure::kUntrusted, -921, "TLS_CERT_UNTRUSTED Domain/IP: mx"},
+      {mail::TlsFailure::kExpired, -922, "TLS_CERT_EXPIRED Domain/IP: mx"},
+      {mail::TlsFailure::kHostMismatch, -923, "TLS_CERT_HOSTNAME Domain/IP: mx"},
+      {mail::TlsFailure::kRefused, -925, "TLS_REFUSED Domain/IP: mx"},
+  };
+  for (const Case& c : cases) {
+    mail::OneMailResult r;
+    r.outcome = mail::OneMailOutcome::kNotSecure;
+    r.tls = c.tls;
+    EXPECT_EQ(roundtrip::SendCode(r), c.code) << c.text;
+    EXPECT_EQ(agents::ErrorText(c.code, "mx", true), c.text);
+  }
+  // The plain outcomes keep their codes.
+  mail::OneMailResult plain;
+  plain.outcome = mail::OneMailOutcome::kLoginRefused;
+  EXPECT_EQ(roundtrip::SendCode(plain), -911);
+  plain.outcome = mail::OneMailOutcome::kRefused;
+  EXPECT_EQ(roundtrip::SendCode(plain), -904);
+}
+
+}  // namespace
