@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/account_key.h"
+#include "common/layout.h"
 #include "platform/files.h"
 
 namespace common {
@@ -86,11 +87,11 @@ std::string FormatLogLine(long code, const platform::SystemTime& time, std::stri
 }
 
 std::string FullLogPath(const std::string& programDir, const platform::SystemTime& day) {
-  return DayFile(platform::JoinPath(programDir, "Log"), day);
+  return DayFile(platform::JoinPath(programDir, kLog), day);
 }
 
 std::string DisplayLogPath(const std::string& programDir, const platform::SystemTime& day) {
-  return DayFile(platform::JoinPath(platform::JoinPath(programDir, "Log"), "Disp"), day);
+  return DayFile(platform::JoinPath(platform::JoinPath(programDir, kLog), kDisplayLog), day);
 }
 
 bool AppendDailyLog(const std::string& programDir, long code, const platform::SystemTime& time,
@@ -114,7 +115,7 @@ bool AppendEventLog(const std::string& programDir, long code, const platform::Sy
 bool AppendDailyLogInFolder(const std::string& logDir, long code, const platform::SystemTime& time,
                             std::string_view plainName, std::string_view keyName,
                             std::string_view text) {
-  bool disp = AppendWithRetry(DayFile(platform::JoinPath(logDir, "Disp"), time),
+  bool disp = AppendWithRetry(DayFile(platform::JoinPath(logDir, kDisplayLog), time),
                               FormatLogLine(code, time, keyName, text));
   bool full = AppendWithRetry(DayFile(logDir, time), FormatLogLine(code, time, plainName, text));
   return disp && full;

@@ -2,8 +2,7 @@
 
 #include <strings.h>
 
-#include <cstdio>
-
+#include "common/scan_groups.h"
 #include "platform/lock.h"
 
 namespace common {
@@ -20,9 +19,7 @@ std::string StatusLockPath(const std::string& dir, StatusFolder f) {
 }
 
 std::string EmailStatePath(const std::string& dir, long n) {
-  char name[40];
-  std::snprintf(name, sizeof name, "emailPara.dat%ld", n);
-  return InDir(dir, name);
+  return InDir(dir, FactsOf(Agent::kRoundTrip).stateFile + std::to_string(n));
 }
 
 }  // namespace common

@@ -17,6 +17,10 @@ inline constexpr const char* kTemp = "temp";
 inline constexpr const char* kLog = "Log";
 inline constexpr const char* kListView = "ListView";
 inline constexpr const char* kFirstRunMarker = "first.dat";
+inline constexpr const char* kDisplayLog = "Disp";  // in Log: the lines the activity pane shows
+inline constexpr const char* kWave = "Wave";        // the alarm's sound files
+inline constexpr const char* kMailBox = "MailBox";
+inline constexpr const char* kMailLog = "RelayKitLog";  // the alert mails' transfer logs
 
 // Status folders, in the order the console creates them.
 enum class StatusFolder {
@@ -74,13 +78,8 @@ inline std::string StatusPath(const std::string& dir, StatusFolder f, const std:
 // The stable lock file that guards the status records of one folder.
 std::string StatusLockPath(const std::string& dir, StatusFolder f);
 
-// Scan state file names, and the numbered e-mail state files ("emailPara.dat<n>").
-inline constexpr const char* kPingState = "pingPara.dat";
-inline constexpr std::array<const char*, 5> kPortStates = {"portHTTPPara.dat", "portFTPPara.dat",
-                                                           "portSMTPPara.dat", "portPOPPara.dat",
-                                                           "portCUSTPara.dat"};
-inline constexpr const char* kHttpPageState = "httpPara.dat";
-inline constexpr const char* kFtpState = "ftpPara.dat";
+// The numbered e-mail state files ("emailPara.dat<n>"); the other scan state files are named
+// in the agent table (common/scan_groups.h).
 std::string EmailStatePath(const std::string& dir, long n);
 
 }  // namespace common

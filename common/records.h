@@ -253,7 +253,8 @@ struct ScanSchedule {
 };
 static_assert(sizeof(ScanSchedule) == 20);
 
-// Scan state files, written by the agents, read by the console. Word 0 is busy.
+// Scan state files, written by the agents, read by the console: 32-bit fields, the busy
+// flags first and the down flag last. Their names are in common/scan_groups.h.
 struct PingScanState {  // pingPara.dat
   uint32_t busy;
   uint32_t down;
@@ -263,23 +264,23 @@ static_assert(offsetof(PingScanState, down) == 4);
 
 struct PortScanState {  // portHTTPPara.dat ... portCUSTPara.dat, httpPara.dat
   uint32_t busy;
-  uint32_t words[3];  // kept as read; the page agent's check updates them
+  uint32_t progress[3];  // kept as read; the page agent's check updates them
   uint32_t down;
 };
 static_assert(sizeof(PortScanState) == 20);
 static_assert(offsetof(PortScanState, down) == 16);
 
-struct FtpScanState {  // ftpPara.dat: busy when any of the three busy words is 1
+struct FtpScanState {  // ftpPara.dat: busy when any of the three busy flags is 1
   uint32_t busy[3];
-  uint32_t words[3];
+  uint32_t progress[3];
   uint32_t down;
 };
 static_assert(sizeof(FtpScanState) == 28);
 static_assert(offsetof(FtpScanState, down) == 24);
 
-struct EmailScanState {  // emailPara.dat<n>: busy when either busy word is 1
+struct EmailScanState {  // emailPara.dat<n>: busy when either busy flag is 1
   uint32_t busy[2];
-  uint32_t words[3];
+  uint32_t progress[3];
   uint32_t down;
 };
 static_assert(sizeof(EmailScanState) == 24);

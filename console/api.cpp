@@ -10,9 +10,11 @@
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/scan_groups.h"
 #include "common/status_update.h"
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
+#include "console/commands.h"
 #include "console/form_values.h"
 #include "console/routes.h"
 #include "console/setup_form.h"
@@ -33,16 +35,10 @@ bool GroupEmpty(ConsoleApp& app, int group) {
   if (counted.listVersion != app.listVersion()) {
     counted.listVersion = app.listVersion();
     for (int g = 0; g < common::kGroupCount; ++g) {
-      using F = common::StatusFolder;
-      static const std::vector<F> kFolders[common::kGroupCount] = {
-          {F::kPing},
-          {F::kHttpPage},
-          {F::kEmail},
-          {F::kFtpTransfer},
-          {F::kHttpPort, F::kFtpPort, F::kSmtpPort, F::kPopPort, F::kCustom}};
       int files = 0;
-      for (F f : kFolders[g]) {
-        files += common::CountFiles(common::InDir(app.programDir(), common::FolderName(f)));
+      for (common::Agent a : common::GroupFacts(g).agents) {
+        files += common::CountFiles(
+            common::InDir(app.programDir(), common::FolderName(common::FactsOf(a).folder)));
       }
       empty[g] = files == 0;
     }
@@ -75,10 +71,10 @@ json StateJson(ConsoleApp& app) {
   json groups = json::object();
   for (int g = 0; g < common::kGroupCount; ++g) {
     ScanFlags f = s.Flags(g);
-    groups[GroupName(g)] = {{"on", s.schedule().groupOn[g] != 0},
-                            {"busy", f.busy},
-                            {"down", f.down},
-                            {"empty", GroupEmpty(app, g)}};
+    groups[common::GroupFacts(g).name] = {{"on", s.schedule().groupOn[g] != 0},
+                                          {"busy", f.busy},
+                                          {"down", f.down},
+                                          {"empty", GroupEmpty(app, g)}};
   }
   const common::AlertSettings& alert = app.settings().alert.settings;
   const ColumnEdges& c = app.columns();
@@ -455,13 +451,18 @@ json ImportPath(ConsoleApp& app, const json& body, bool*) {
   return ImportFromPath(app, StringOf(body, "path"));
 }
 
+json PageFacts(ConsoleApp&, const json&, bool*) {
+  return PageFactsJson();
+}
+
 json FirstPrompt(ConsoleApp& app, const json&, bool*) {
   return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
 }
 
 }  // namespace actions
 
-json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit) {
+json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit,
+         std::string* messageKey) {
   *quit = false;
   const uint64_t timeOuts = common::LockTimeOutCount();
   json answer;
@@ -475,7 +476,10 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
   }
   // Another process held a lock past the console's bound: whatever the action answered,
   // it could not be done now.
-  if (common::LockTimeOutCount() != timeOuts) answer = Refusal(app, kFilesBusy);
+  if (common::LockTimeOutCount() != timeOuts) {
+    answer = Refusal(app, kFilesBusy);
+    if (messageKey) *messageKey = kFilesBusy.key;
+  }
   return answer;
 }
 

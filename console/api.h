@@ -18,8 +18,10 @@ nlohmann::json PaneJson(ConsoleApp& app, int first, int count);
 // actions, more. `quit` is set when the console is to end. An unknown action answers
 // {"ok": false}; a lock that another process held past the console's bound answers the
 // refusal "msgFilesBusy", whatever the action did.
+// `messageKey`, when given, is set to that refusal's key ("msgFilesBusy") for the answer's
+// header.
 nlohmann::json Act(ConsoleApp& app, const std::string& action, const nlohmann::json& body,
-                   bool* quit);
+                   bool* quit, std::string* messageKey = nullptr);
 
 // The handlers of the actions; routes.cpp names each in its table of actions.
 namespace actions {
@@ -46,6 +48,7 @@ json LogView(ConsoleApp& app, const json& body, bool* quit);
 json LogDelete(ConsoleApp& app, const json& body, bool* quit);
 json Export(ConsoleApp& app, const json& body, bool* quit);
 json ImportPath(ConsoleApp& app, const json& body, bool* quit);
+json PageFacts(ConsoleApp& app, const json& body, bool* quit);
 json FirstPrompt(ConsoleApp& app, const json& body, bool* quit);
 }  // namespace actions
 

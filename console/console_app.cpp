@@ -9,6 +9,7 @@
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/record_texts.h"
+#include "common/scan_groups.h"
 #include "platform/files.h"
 #include "platform/ini.h"
 
@@ -18,21 +19,6 @@ namespace {
 int64_t NowMinute() {
   return platform::MonotonicMs() / 60000;
 }
-
-struct GroupBox {
-  int command;
-  int group;  // -1 for ALL
-  const char* title;
-  const char* name;
-};
-constexpr GroupBox kGroupBoxes[] = {
-    {kCmdGroupAll, -1, "[Scan ALL checked]", "All"},
-    {kCmdGroupPing, common::kGroupPing, "[Scan PING checked]", "PING"},
-    {kCmdGroupPort, common::kGroupPort, "[Scan PORT checked]", "PORT"},
-    {kCmdGroupHttp, common::kGroupHttp, "[Scan HTTP checked]", "HTTP"},
-    {kCmdGroupFtp, common::kGroupFtp, "[Scan FTP checked]", "FTP"},
-    {kCmdGroupEmail, common::kGroupEmail, "[Scan EMAIL checked]", "EMAIL"},
-};
 
 }  // namespace
 
@@ -53,14 +39,16 @@ void ConsoleApp::StartUp() {
 
   // The activity pane shows only the lines of this run.
   const std::string log = common::InDir(dir_, common::kLog);
-  const std::string disp = common::InDir(log, "Disp");
+  const std::string disp = common::InDir(log, common::kDisplayLog);
   platform::MakeDirs(disp);
   for (const std::string& name : platform::ListFiles(disp)) {
     platform::RemoveFile(platform::JoinPath(disp, name));
   }
   WriteLogLine(dir_, 10001, "[Program Started]", "");
 
-  for (const char* folder : {"Wave", "MailBox"}) platform::MakeDirs(common::InDir(dir_, folder));
+  for (const char* folder : {common::kWave, common::kMailBox}) {
+    platform::MakeDirs(common::InDir(dir_, folder));
+  }
   list_.MakeStores();
   platform::MakeDirs(common::InDir(dir_, common::kTemp));
 
@@ -99,14 +87,16 @@ void ConsoleApp::Exit() {
 
 void ConsoleApp::Recount() {
   accounts_ = common::CountAccounts(dir_);
-  emailFiles_ = common::CountFiles(common::InDir(dir_, "EmailData"));
+  emailFiles_ =
+      common::CountFiles(common::InDir(dir_, common::FolderName(common::StatusFolder::kEmail)));
 }
 
 void ConsoleApp::DeleteScanStateFiles() {
-  platform::RemoveFile(common::InDir(dir_, common::kPingState));
-  for (const char* f : common::kPortStates) platform::RemoveFile(common::InDir(dir_, f));
-  platform::RemoveFile(common::InDir(dir_, common::kHttpPageState));
-  platform::RemoveFile(common::InDir(dir_, common::kFtpState));
+  for (const common::AgentFacts& agent : common::kAgents) {
+    // The e-mail agent's state files are numbered, one per account run.
+    if (agent.group == common::kGroupEmail) continue;
+    platform::RemoveFile(common::InDir(dir_, agent.stateFile));
+  }
   for (long n = 0; n < emailFiles_; ++n) platform::RemoveFile(common::EmailStatePath(dir_, n));
 }
 
@@ -147,7 +137,8 @@ void ConsoleApp::PollScanState() {
                  scheduler_.AnySwitchedGroupDown();
   if (alarmActive_) SoundAlarm();
   pollBusy_ = true;
-  emailFiles_ = common::CountFiles(common::InDir(dir_, "EmailData"));
+  emailFiles_ =
+      common::CountFiles(common::InDir(dir_, common::FolderName(common::StatusFolder::kEmail)));
   scheduler_.ReadScanStates(emailFiles_);
   RefreshOnLogChange();
   pollBusy_ = false;
@@ -266,23 +257,25 @@ bool ConsoleApp::TakeFirstPrompt() {
 }
 
 void ConsoleApp::ToggleGroup(int id) {
+  const CommandInfo* box = FindCommand(id);
+  if (box == nullptr || box->group == kNoGroup) return;
   auto& on = scheduler_.schedule().groupOn;
-  for (const GroupBox& box : kGroupBoxes) {
-    if (box.command != id) continue;
-    bool enabled;
-    if (box.group < 0) {
-      bool all = true;
-      for (uint32_t v : on) all = all && v != 0;
-      enabled = !all;
-      for (auto& v : on) v = enabled ? 1 : 0;
-    } else {
-      on[box.group] = on[box.group] ? 0 : 1;
-      enabled = on[box.group] != 0;
-    }
-    WriteLogLine(dir_, 10004, box.title,
-                 std::string(box.name) + (enabled ? " Item Enabled." : " Item Disabled."));
-    return;
+  bool enabled;
+  std::string title, name;
+  if (box->group == kAllGroups) {
+    bool all = true;
+    for (uint32_t v : on) all = all && v != 0;
+    enabled = !all;
+    for (auto& v : on) v = enabled ? 1 : 0;
+    title = "[Scan ALL checked]";
+    name = "All";
+  } else {
+    on[box->group] = on[box->group] ? 0 : 1;
+    enabled = on[box->group] != 0;
+    name = common::GroupFacts(box->group).name;
+    title = "[Scan " + name + " checked]";
   }
+  WriteLogLine(dir_, 10004, title, name + (enabled ? " Item Enabled." : " Item Disabled."));
 }
 
 void ConsoleApp::TogglePause() {
@@ -317,11 +310,10 @@ void ConsoleApp::RunScanNow() {
 
 bool ConsoleApp::RunCommand(int id, bool* quit) {
   if (quit) *quit = false;
-  // The commands of the menu, toolbar and check boxes; one that needs a mail server is
-  // refused while none is set up.
+  // The commands of the menu, toolbar and check boxes that the console runs itself; one
+  // that needs a mail server (by the command table) is refused while none is set up.
   struct Entry {
     int id;
-    bool needsMail;
     void (*run)(ConsoleApp& app, int id, bool* quit);
   };
   constexpr auto setAllEnabled = [](ConsoleApp& app, int id, bool*) {
@@ -330,23 +322,23 @@ bool ConsoleApp::RunCommand(int id, bool* quit) {
   };
   constexpr auto toggleGroup = [](ConsoleApp& app, int id, bool*) { app.ToggleGroup(id); };
   constexpr Entry kCommands[] = {
-      {kCmdRunScanNow, true, [](ConsoleApp& app, int, bool*) { app.RunScanNow(); }},
-      {kCmdExit, false,
+      {kCmdRunScanNow, [](ConsoleApp& app, int, bool*) { app.RunScanNow(); }},
+      {kCmdExit,
        [](ConsoleApp&, int, bool* quit) {
          if (quit) *quit = true;
        }},
-      {kCmdEnableAll, true, setAllEnabled},
-      {kCmdDisableAll, true, setAllEnabled},
-      {kCmdGroupAll, false, toggleGroup},
-      {kCmdGroupPing, false, toggleGroup},
-      {kCmdGroupPort, false, toggleGroup},
-      {kCmdGroupHttp, false, toggleGroup},
-      {kCmdGroupFtp, false, toggleGroup},
-      {kCmdGroupEmail, false, toggleGroup},
-      {kCmdPauseScan, false, [](ConsoleApp& app, int, bool*) { app.TogglePause(); }},
-      {kCmdPauseSound, false, [](ConsoleApp& app, int, bool*) { app.ToggleSound(); }},
-      {kCmdReloadPane, false, [](ConsoleApp& app, int, bool*) { app.ShowTodaysLog(); }},
-      {kCmdRefreshList, false,
+      {kCmdEnableAll, setAllEnabled},
+      {kCmdDisableAll, setAllEnabled},
+      {kCmdGroupAll, toggleGroup},
+      {kCmdGroupPing, toggleGroup},
+      {kCmdGroupPort, toggleGroup},
+      {kCmdGroupHttp, toggleGroup},
+      {kCmdGroupFtp, toggleGroup},
+      {kCmdGroupEmail, toggleGroup},
+      {kCmdPauseScan, [](ConsoleApp& app, int, bool*) { app.TogglePause(); }},
+      {kCmdPauseSound, [](ConsoleApp& app, int, bool*) { app.ToggleSound(); }},
+      {kCmdReloadPane, [](ConsoleApp& app, int, bool*) { app.ShowTodaysLog(); }},
+      {kCmdRefreshList,
        [](ConsoleApp& app, int, bool*) {
          app.Recount();
          ++app.listVersion_;
@@ -354,7 +346,8 @@ bool ConsoleApp::RunCommand(int id, bool* quit) {
   };
   for (const Entry& command : kCommands) {
     if (command.id != id) continue;
-    if (command.needsMail && !mailConfigured()) return false;
+    const CommandInfo* info = FindCommand(id);
+    if (info == nullptr || (info->needsMailServer && !mailConfigured())) return false;
     command.run(*this, id, quit);
     return true;
   }

@@ -11,6 +11,7 @@
 
 #include "console/account_transfer.h"
 #include "console/column_layout.h"
+#include "console/commands.h"
 #include "console/display_log.h"
 #include "console/list_model.h"
 #include "console/log_files.h"
@@ -19,24 +20,6 @@
 #include "platform/clock.h"
 
 namespace console {
-
-// Command identifiers of the main window.
-enum Command : int {
-  kCmdRunScanNow = 1071,
-  kCmdExit = 1017,
-  kCmdEnableAll = 1285,
-  kCmdDisableAll = 1289,
-  kCmdGroupAll = 1140,
-  kCmdGroupPing = 1109,
-  kCmdGroupPort = 1148,
-  kCmdGroupHttp = 1093,
-  kCmdGroupFtp = 1097,
-  kCmdGroupEmail = 1095,
-  kCmdPauseScan = 1301,
-  kCmdPauseSound = 1129,
-  kCmdReloadPane = 1260,
-  kCmdRefreshList = 1345,
-};
 
 class ConsoleApp {
  public:

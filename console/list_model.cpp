@@ -63,7 +63,7 @@ int FolderIndex(const std::string& canonical) {
 }
 
 bool IsCustom(const ListRecord& rec) {
-  return rec.dataDir == "CustData";
+  return rec.dataDir == common::FolderName(common::StatusFolder::kCustom);
 }
 
 std::string Stamp12() {

@@ -85,7 +85,8 @@ std::string CurrentDir() {
 // holds a program directory's files. Anything else (a home folder, a source tree) would get
 // some twenty-five folders and files mixed into it.
 bool UsableProgramDir(const std::string& dir) {
-  for (const char* mark : {"Varnock.ini", "Setting", "AllData", "Log", "temp", "Wave"}) {
+  for (const char* mark : {common::kIniFile, common::kSetting, common::kAllData, common::kLog,
+                           common::kTemp, common::kWave}) {
     if (platform::PathExists(platform::JoinPath(dir, mark))) return true;
   }
   return platform::ListFiles(dir).empty() && platform::ListDirs(dir).empty();

@@ -87,7 +87,7 @@ Reply WaveRoute(const RouteContext& context, RouteRequest& r) {
       (*name)[0] == '.' || name->find("..") != std::string::npos) {
     return NotFound();
   }
-  auto data = platform::ReadWholeFile(common::InDir(context.programDir, "Wave", *name),
+  auto data = platform::ReadWholeFile(common::InDir(context.programDir, common::kWave, *name),
                                       WebLimits::kWaveBytes);
   if (!data) return NotFound();
   Reply reply;
@@ -105,13 +105,17 @@ Reply ActRoute(const RouteContext& context, RouteRequest& r) {
     return JsonReply({{"ok", false}, {"error", "bad request"}}, kHttpBadRequest);
   }
   const std::string action = body["action"].get<std::string>();
-  auto answer = OnLoop(context, [&action, &body](ConsoleApp& app, MainLoop& loop) {
+  std::string messageKey;
+  auto answer = OnLoop(context, [&action, &body, &messageKey](ConsoleApp& app, MainLoop& loop) {
     bool quit = false;
-    nlohmann::json a = Act(app, action, body, &quit);
+    nlohmann::json a = Act(app, action, body, &quit, &messageKey);
     if (quit) loop.Quit();
     return a;
   });
-  return answer ? JsonReply(*answer) : BusyReply();
+  if (!answer) return BusyReply();
+  Reply reply = JsonReply(*answer);
+  reply.messageKey = std::move(messageKey);
+  return reply;
 }
 
 Reply UploadRoute(const RouteContext& context, RouteRequest& r) {
@@ -158,6 +162,7 @@ constexpr Action kActions[] = {
     {"log-delete", actions::LogDelete},          // a day's log removed
     {"export", actions::Export},                 // the accounts to a CSV file
     {"import-path", actions::ImportPath},        // an import from a local file
+    {"page-facts", actions::PageFacts},          // the commands and scan groups (at start)
     {"first-prompt", actions::FirstPrompt},      // the prompt without a mail server
 };
 
@@ -180,7 +185,9 @@ Reply JsonReply(const nlohmann::json& body, unsigned status) {
 }
 
 Reply BusyReply() {
-  return JsonReply({{"ok", false}, {"message", "console busy"}}, kHttpUnavailable);
+  Reply r = JsonReply({{"ok", false}, {"message", "console busy"}}, kHttpUnavailable);
+  r.messageKey = kConsoleBusyKey;
+  return r;
 }
 
 PostTask PostToLoop(MainLoop& loop, ConsoleApp& app) {

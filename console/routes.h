@@ -29,11 +29,18 @@ struct Reply {
   std::string type = "text/plain; charset=utf-8";
   std::string body;
   std::string cacheControl;
+  std::string messageKey;  // sent as kMessageKeyHeader when set
 };
+
+// Busy answers name themselves in this header with a message key, so that the page knows
+// them without reading their text (the text stays as it is shown).
+inline constexpr const char* kMessageKeyHeader = "X-Varn-Message-Key";
+inline constexpr const char* kConsoleBusyKey = "consoleBusy";
 
 Reply TextReply(unsigned status, std::string text);
 Reply JsonReply(const nlohmann::json& body, unsigned status = kHttpOk);
-// The main loop did not take the request in time (or the console is ending).
+// The main loop did not take the request in time (or the console is ending); named
+// kConsoleBusyKey.
 Reply BusyReply();
 
 // Work for the main loop: the console's state, and the loop itself (to end it).

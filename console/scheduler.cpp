@@ -2,6 +2,7 @@
 
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/scan_groups.h"
 #include "console/log_files.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -22,34 +23,6 @@ bool IsDue(int interval, std::optional<int64_t> lastRunMinute, int64_t nowMinute
   return nowMinute != *lastRunMinute && nowMinute - *lastRunMinute >= interval;
 }
 
-const std::vector<std::string>& GroupAgents(int group) {
-  static const std::array<std::vector<std::string>, kGroupCount> kAgents = {{
-      {"EchoSentry"},
-      {"PageSentry"},
-      {"RoundTripSentry"},
-      {"XferSentry"},
-      {"WebPortSentry", "MailOutSentry", "MailInSentry", "FilePortSentry", "AnyPortSentry"},
-  }};
-  return kAgents[group];
-}
-
-const std::vector<std::string>& GroupRetryFiles(int group) {
-  static const std::array<std::vector<std::string>, kGroupCount> kFiles = {{
-      {"pingscan.err"},
-      {"httpscan.err"},
-      {"emailscan.err"},
-      {"ftpscan.err"},
-      {"httpportscan.err", "smtpportscan.err", "popportscan.err", "ftpportscan.err",
-       "custportscan.err"},
-  }};
-  return kFiles[group];
-}
-
-const char* GroupName(int group) {
-  static const char* kNames[kGroupCount] = {"PING", "HTTP", "EMAIL", "FTP", "PORT"};
-  return kNames[group];
-}
-
 Scheduler::Scheduler(std::string programDir, std::string binDir, Launcher launcher)
     : programDir_(std::move(programDir)),
       binDir_(std::move(binDir)),
@@ -63,16 +36,18 @@ int Scheduler::LaunchGroup(int group, int full) {
   if (schedule_.groupOn[group] == 0 || paused_) return 0;
   if (full == 0) {
     bool any = false;
-    for (const std::string& f : GroupRetryFiles(group)) {
-      any = any || platform::IsRegularFile(common::InDir(programDir_, common::kTemp, f));
+    for (common::Agent a : common::GroupFacts(group).agents) {
+      any = any || platform::IsRegularFile(
+                       common::InDir(programDir_, common::kTemp, common::FactsOf(a).retryFile));
     }
     if (!any) return 0;
   }
   int started = 0;
-  for (const std::string& agent : GroupAgents(group)) {
+  for (common::Agent a : common::GroupFacts(group).agents) {
     // "<bin>/<agent> <program dir> <n>": the agent reads everything after the last blank
     // as the number, so a directory with blanks passes unchanged.
-    if (launcher_(platform::JoinPath(binDir_, agent), {programDir_, std::to_string(full)})) {
+    if (launcher_(platform::JoinPath(binDir_, common::FactsOf(a).program),
+                  {programDir_, std::to_string(full)})) {
       ++started;
     }
   }
@@ -153,7 +128,7 @@ bool Scheduler::StillRunning(const std::string& agent, bool& reported) {
 
 bool Scheduler::AnyEmailRunHeld() {
   // Each account run holds "RoundTripSentryOne<key>" while it goes on.
-  static constexpr std::string_view kGuard = "RoundTripSentry";
+  const std::string_view kGuard = common::FactsOf(common::Agent::kRoundTrip).program;
   const std::string locks = platform::DirName(platform::NamedLockPath(programDir_, "x"));
   for (const std::string& name : platform::ListFiles(locks)) {
     if (name.compare(0, kGuard.size(), kGuard) != 0) continue;
@@ -166,32 +141,31 @@ bool Scheduler::AnyEmailRunHeld() {
   if (!emailStale_) {
     emailStale_ = true;
     WriteLogLine(programDir_, kStaleStateCode, "[Scan State Cleared]",
-                 "RoundTripSentry left its busy mark behind without running; its group can scan "
-                 "again.");
+                 std::string(kGuard) +
+                     " left its busy mark behind without running; its group can scan again.");
   }
   return false;
 }
 
 void Scheduler::ReadScanStates(long emailFiles) {
   using namespace common;
-  // The port state files in their order (HTTP, FTP, SMTP, POP, custom) and their agents.
-  static const std::array<const char*, 5> kPortAgentOf = {
-      "WebPortSentry", "FilePortSentry", "MailOutSentry", "MailInSentry", "AnyPortSentry"};
-  ReadState<PingScanState>(InDir(programDir_, kPingState), ping_,
+  auto statePath = [this](Agent a) { return InDir(programDir_, FactsOf(a).stateFile); };
+  ReadState<PingScanState>(statePath(Agent::kEcho), ping_,
                            [](const PingScanState& s) { return s.busy == 1; });
-  if (ping_.busy) ping_.busy = StillRunning("EchoSentry", pingStale_);
-  for (size_t i = 0; i < kPortStates.size(); ++i) {
-    ReadState<PortScanState>(InDir(programDir_, kPortStates[i]), port_[i],
+  if (ping_.busy) ping_.busy = StillRunning(FactsOf(Agent::kEcho).program, pingStale_);
+  for (size_t i = 0; i < kPortAgentsByFolder.size(); ++i) {
+    const Agent a = kPortAgentsByFolder[i];
+    ReadState<PortScanState>(statePath(a), port_[i],
                              [](const PortScanState& s) { return s.busy == 1; });
-    if (port_[i].busy) port_[i].busy = StillRunning(kPortAgentOf[i], portStale_[i]);
+    if (port_[i].busy) port_[i].busy = StillRunning(FactsOf(a).program, portStale_[i]);
   }
-  ReadState<PortScanState>(InDir(programDir_, kHttpPageState), page_,
+  ReadState<PortScanState>(statePath(Agent::kPage), page_,
                            [](const PortScanState& s) { return s.busy == 1; });
-  if (page_.busy) page_.busy = StillRunning("PageSentry", pageStale_);
-  ReadState<FtpScanState>(InDir(programDir_, kFtpState), ftp_, [](const FtpScanState& s) {
+  if (page_.busy) page_.busy = StillRunning(FactsOf(Agent::kPage).program, pageStale_);
+  ReadState<FtpScanState>(statePath(Agent::kXfer), ftp_, [](const FtpScanState& s) {
     return s.busy[0] == 1 || s.busy[1] == 1 || s.busy[2] == 1;
   });
-  if (ftp_.busy) ftp_.busy = StillRunning("XferSentry", ftpStale_);
+  if (ftp_.busy) ftp_.busy = StillRunning(FactsOf(Agent::kXfer).program, ftpStale_);
   ScanFlags email;
   bool anyRead = false;
   for (long n = 0; n < emailFiles; ++n) {

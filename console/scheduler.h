@@ -22,12 +22,6 @@ using Launcher =
 // per minute.
 bool IsDue(int interval, std::optional<int64_t> lastRunMinute, int64_t nowMinute);
 
-// Agent programs and retry files of a group, in launch order.
-const std::vector<std::string>& GroupAgents(int group);
-const std::vector<std::string>& GroupRetryFiles(int group);
-// "PING", "HTTP", "EMAIL", "FTP", "PORT".
-const char* GroupName(int group);
-
 // Busy and confirmed-failure flags copied from the scan state files.
 struct ScanFlags {
   bool busy = false;
@@ -78,14 +72,15 @@ class Scheduler {
   std::array<int, common::kGroupCount> lastYear_{};
   bool paused_ = false;
   bool launching_ = false;
-  // A busy word of 1 counts only while some process holds the agent's run guard: an agent
-  // killed in its run leaves the word behind. Such a word is said once in the daily log.
+  // A busy flag of 1 counts only while some process holds the agent's run guard: an agent
+  // killed in its run leaves the flag behind. Such a flag is said once in the daily log.
   bool StillRunning(const std::string& agent, bool& reported);
   // The e-mail group runs one agent per account under a launch; any of them holding its
   // run guard keeps the group busy.
   bool AnyEmailRunHeld();
 
-  // Per state file: ping, the five port files, page, transfer; e-mail as a whole.
+  // Per state file: ping, the five port files (common::kPortAgentsByFolder), page, transfer;
+  // e-mail as a whole.
   ScanFlags ping_, page_, ftp_, email_;
   std::array<ScanFlags, 5> port_{};
   bool pingStale_ = false, pageStale_ = false, ftpStale_ = false, emailStale_ = false;

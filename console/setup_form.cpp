@@ -5,6 +5,7 @@
 #include "common/accounts.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/scan_groups.h"
 #include "console/form_values.h"
 #include "console/text_convert.h"
 #include "platform/clock.h"
@@ -16,17 +17,9 @@ namespace {
 
 using nlohmann::json;
 
-// The interval boxes and log options of the dialog, with their group in the files.
-struct GroupControl {
-  const char* name;
-  int group;      // interval index in Scan.dat
-  int logFamily;  // log flag index in Scan.dat
-};
-constexpr GroupControl kGroupControls[] = {
-    {"PING", common::kGroupPing, 0},   {"PORT", common::kGroupPort, 4},
-    {"HTTP", common::kGroupHttp, 1},   {"FTP", common::kGroupFtp, 3},
-    {"EMAIL", common::kGroupEmail, 2},
-};
+// The interval boxes and log options of the dialog are one per scan group, in the order the
+// dialog shows them; the group is the index of both its interval and its log flags in
+// Scan.dat.
 
 json Utf8List(const std::vector<std::string>& texts) {
   json a = json::array();
@@ -105,8 +98,9 @@ constexpr SetupCheck kSetupChecks[] = {
        if (PositionRefused(v.body, "keepDays")) return true;
        const json& groups = v.body.value("groups", json::object());
        if (!groups.is_object()) return false;
-       for (const GroupControl& g : kGroupControls) {
-         if (PositionRefused(groups.value(g.name, json::object()), "interval")) return true;
+       for (common::ScanGroup g : common::kGroupDisplayOrder) {
+         const char* name = common::GroupFacts(g).name;
+         if (PositionRefused(groups.value(name, json::object()), "interval")) return true;
        }
        return false;
      },
@@ -174,17 +168,16 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
 
   const bool firstSetup = s.primaryServer[0] == '\0';
   common::CheckCounts counts = common::CountChecks(dir);
+  // Checks per group, by common::ScanGroup.
+  const int items[common::kGroupCount] = {counts.ping, counts.httpPage, counts.email,
+                                          counts.ftpTransfer, counts.port};
   json groups = json::object();
-  for (const GroupControl& g : kGroupControls) {
-    groups[g.name] = {{"interval", ListPosition(c.scan.intervals[g.group])},
-                      {"logOn", firstSetup || c.scan.logOn[g.logFamily] != 0},
-                      {"logAll", firstSetup || c.scan.logAll[g.logFamily] != 0}};
+  for (common::ScanGroup g : common::kGroupDisplayOrder) {
+    groups[common::GroupFacts(g).name] = {{"interval", ListPosition(c.scan.intervals[g])},
+                                          {"logOn", firstSetup || c.scan.logOn[g] != 0},
+                                          {"logAll", firstSetup || c.scan.logAll[g] != 0},
+                                          {"items", items[g]}};
   }
-  groups["PING"]["items"] = counts.ping;
-  groups["PORT"]["items"] = counts.port;
-  groups["HTTP"]["items"] = counts.httpPage;
-  groups["FTP"]["items"] = counts.ftpTransfer;
-  groups["EMAIL"]["items"] = counts.email;
   return {
       {"primaryServer", ToUtf8(common::FieldText(s.primaryServer))},
       {"primaryAuth", c.auth.primaryAuth != 0},
@@ -243,7 +236,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
     if (check.fails(v)) return Fail(check.key);
   }
   // Every test passed: the Wave folder keeps only the chosen sound file.
-  const std::string waveDir = common::InDir(dir, "Wave");
+  const std::string waveDir = common::InDir(dir, common::kWave);
   for (const std::string& name : platform::ListFiles(waveDir)) {
     if (name != wave) platform::RemoveFile(platform::JoinPath(waveDir, name));
   }
@@ -271,14 +264,15 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
 
   common::ScanSettings scan = current->scan;
   const json& groups = body.value("groups", json::object());
-  for (const GroupControl& g : kGroupControls) {
-    const json& box = groups.is_object() ? groups.value(g.name, json::object()) : json::object();
+  for (common::ScanGroup g : common::kGroupDisplayOrder) {
+    const char* name = common::GroupFacts(g).name;
+    const json& box = groups.is_object() ? groups.value(name, json::object()) : json::object();
     if (!box.is_object()) continue;
     FormReader gr(box);
     const CheckedNumber pos = NumberAt(box, "interval", 0, kListValues - 1);
-    if (pos.valid()) scan.intervals[g.group] = static_cast<uint16_t>(ListValue(pos.value));
-    scan.logOn[g.logFamily] = gr.Flag("logOn", true);
-    scan.logAll[g.logFamily] = gr.Flag("logAll", true);
+    if (pos.valid()) scan.intervals[g] = static_cast<uint16_t>(ListValue(pos.value));
+    scan.logOn[g] = gr.Flag("logOn", true);
+    scan.logAll[g] = gr.Flag("logAll", true);
   }
   const CheckedNumber days = NumberAt(body, "keepDays", 0, kListValues - 1);
   if (days.valid()) scan.keepLogDays = static_cast<uint16_t>(ListValue(days.value));
@@ -344,7 +338,7 @@ FormError StoreWave(const std::string& dir, const std::string& name, const std::
   if (body.size() < 12 || body.compare(0, 4, "RIFF") != 0 || body.compare(8, 4, "WAVE") != 0) {
     return Fail("msgWaveNotWave");
   }
-  const std::string path = common::InDir(dir, "Wave", *cp932);
+  const std::string path = common::InDir(dir, common::kWave, *cp932);
   if (!platform::WriteFileAtomic(path, body.data(), body.size())) {
     std::fprintf(stderr, "KTVarnock: cannot write %s\n", path.c_str());
     return Fail("msgWriteFailed");

@@ -291,6 +291,9 @@ int Send(MHD_Connection* c, const Reply& reply) {
   MHD_add_response_header(res, "X-Content-Type-Options", "nosniff");
   MHD_add_response_header(res, "Referrer-Policy", "no-referrer");
   MHD_add_response_header(res, "Content-Type", reply.type.c_str());
+  if (!reply.messageKey.empty()) {
+    MHD_add_response_header(res, kMessageKeyHeader, reply.messageKey.c_str());
+  }
   if (!reply.cacheControl.empty()) {
     MHD_add_response_header(res, "Cache-Control", reply.cacheControl.c_str());
   }

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "common/daily_log.h"
+#include "common/layout.h"
 #include "mail/addresses.h"
 #include "mail/compose.h"
 #include "platform/files.h"
@@ -231,9 +232,9 @@ void AlertSender::Log(int result) {
 void AlertSender::NoteNotSent(const std::string& reason) const {
   const size_t slash = log_.dir.find_last_of('/');
   const std::string folder = slash == std::string::npos ? log_.dir : log_.dir.substr(slash + 1);
-  if (log_.mailer != "KT.Varnock" || folder != "RelayKitLog") return;
+  if (log_.mailer != "KT.Varnock" || folder != common::kMailLog) return;
   const std::string programDir = platform::DirName(log_.dir);
-  if (!platform::IsDirectory(platform::JoinPath(programDir, "Log"))) return;
+  if (!platform::IsDirectory(platform::JoinPath(programDir, common::kLog))) return;
   common::AppendEventLog(programDir, kMailNotSentCode, platform::LocalNow(), "[Mail Not Sent]",
                          reason + ": To " + job_.to + ", Subject " + job_.subject);
 }

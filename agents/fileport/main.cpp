@@ -6,20 +6,20 @@
 #include "agents/framework/probe_checks.h"
 
 int main(int argc, char** argv) {
-  agents::PortCheckWords words;
-  words.enabled = [](const common::AccountRecord& r) { return r.ftpPortOn != 0; };
-  words.timeoutSeconds = [](const common::AccountRecord& r) {
+  agents::PortCheckSpec spec;
+  spec.enabled = [](const common::AccountRecord& r) { return r.ftpPortOn != 0; };
+  spec.timeoutSeconds = [](const common::AccountRecord& r) {
     return static_cast<int32_t>(static_cast<int16_t>(r.ftpPortTimeout));
   };
-  words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.ftpPort); };
-  words.probe = hostcheck::PortProbe::kWebRequest;
-  words.blockingProbe = &IsWebPortOpen;
-  words.firstSuccessFrom = 0;
-  words.secondSuccessFrom = 0;
-  words.okMessage = "FTP Port 21 OK";
-  words.downMessage = "FTP Port 21 DOWN Error: ";
-  words.busyOffWhileProbing = false;
-  agents::PortCheck check(words);
+  spec.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.ftpPort); };
+  spec.probe = hostcheck::PortProbe::kWebRequest;
+  spec.blockingProbe = &IsWebPortOpen;
+  spec.firstSuccessFrom = 0;
+  spec.secondSuccessFrom = 0;
+  spec.okMessage = "FTP Port 21 OK";
+  spec.downMessage = "FTP Port 21 DOWN Error: ";
+  spec.busyOffWhileProbing = false;
+  agents::PortCheck check(spec);
   return agents::RunAgent(
       argc, argv, agents::kFilePortProfile, {&Ping, &IsMailPortOpen},
       [&](agents::RunContext& run, const std::string& key) {

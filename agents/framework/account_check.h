@@ -1,5 +1,5 @@
 // What an agent plugs into the per-account frame: its enable test, its check, and the few
-// marks at which some agents write their busy word once more.
+// marks at which some agents write their busy flag once more.
 #pragma once
 
 #include <cstdint>

@@ -14,7 +14,7 @@
 namespace agents {
 
 void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::function<void()>& writeBusy, const std::string& typeWord) {
+                 const std::function<void()>& writeBusy, const std::string& checkType) {
   const std::string accountPath = run.AccountPath(job.key);
   const std::string statusPath = run.StatusPath(job.key);
   common::CheckStatus current{};
@@ -31,7 +31,7 @@ void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
   }
   const platform::SystemTime now = platform::LocalNow();
   bool raise = false;
-  common::UpdateCheckStatus(run.programDir, run.profile.folder, job.key,
+  common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
                             [&](common::CheckStatus& s, bool exists) {
                               if (!exists) return false;
                               raise = RecordFailure(s, now, job.alertDue, run.firstRun);
@@ -39,20 +39,20 @@ void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
                             });
   if (raise) {
     RaiseAlert(run, job.account,
-               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, typeWord});
+               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType});
   }
 }
 
 void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::string& typeWord) {
+                 const std::string& checkType) {
   if (result.writeLine) {
     WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
                      result.errorText, result.countsAsFailure);
   }
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, typeWord});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType});
   }
-  common::UpdateCheckStatus(run.programDir, run.profile.folder, job.key,
+  common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
                             [&](common::CheckStatus& s, bool exists) {
                               if (!exists) return false;
                               RecordSuccess(s);
@@ -129,7 +129,7 @@ bool MarkCheckStarted(RunContext& run, common::StatusFolder folder, const std::s
 bool NoteStageStart(RunContext& run, AccountJob& job) {
   const platform::SystemTime now = platform::LocalNow();
   job.checkTime = StampOf(now);
-  return MarkCheckStarted(run, run.profile.folder, job.key, now, nullptr);
+  return MarkCheckStarted(run, run.profile.facts.folder, job.key, now, nullptr);
 }
 
 bool PairRecords(RunContext& run, const std::string& key) {
@@ -137,7 +137,7 @@ bool PairRecords(RunContext& run, const std::string& key) {
   const bool account = platform::IsRegularFile(run.AccountPath(key));
   const bool status = platform::IsRegularFile(run.StatusPath(key));
   if (!account) {
-    if (status) common::RemoveStatusRecord(run.programDir, run.profile.folder, key);
+    if (status) common::RemoveStatusRecord(run.programDir, run.profile.facts.folder, key);
     return false;
   }
   return status;
@@ -148,7 +148,7 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
 
   common::CheckStatus status{};
   if (run.firstRun) {
-    common::UpdateCheckStatus(run.programDir, run.profile.folder, key,
+    common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, key,
                               [&](common::CheckStatus& s, bool exists) {
                                 if (!exists) return false;
                                 ResetStatusBlock(s, run.startTime);
@@ -176,15 +176,15 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key) 
 
   const platform::SystemTime now = platform::LocalNow();
   job->checkTime = StampOf(now);
-  if (!MarkCheckStarted(run, run.profile.folder, key, now, &job->status)) return;
+  if (!MarkCheckStarted(run, run.profile.facts.folder, key, now, &job->status)) return;
 
   check.Begin(run, *job, [&run, &check, job](const CheckResult& result) {
-    if (!result.failed) return SuccessStep(run, *job, result, run.profile.typeWord);
-    // Side by side, the busy word is the whole run's: one account's failure step must not
+    if (!result.failed) return SuccessStep(run, *job, result, run.profile.checkType);
+    // Side by side, the busy flag is the whole run's: one account's failure step must not
     // clear it while others are still being checked.
     FailureStep(
         run, *job, result, [&] { run.state.WriteBusy(run.parallel > 1 ? 1 : check.FailureBusy()); },
-        run.profile.typeWord);
+        run.profile.checkType);
   });
 }
 

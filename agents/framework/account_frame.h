@@ -20,18 +20,18 @@ namespace agents {
 void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key);
 
 // The failure step of a check, or of one stage of a check that runs in stages: the run's
-// down flag when the account was failing already, the busy word (`writeBusy`), the retry
+// down flag when the account was failing already, the busy flag (`writeBusy`), the retry
 // line, the account line, the status record's counter and down time, and the Down alert
-// (named `typeWord`) when it is due.
+// (named `checkType`) when it is due.
 void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::function<void()>& writeBusy, const std::string& typeWord);
-// The success step: the account line, the Up alert (named `typeWord`) when the account was
+                 const std::function<void()>& writeBusy, const std::string& checkType);
+// The success step: the account line, the Up alert (named `checkType`) when the account was
 // Down, and the status record set Up.
 void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::string& typeWord);
+                 const std::string& checkType);
 
 // The first run's reset of one status block: everything from the last-check time through
-// the down time cleared, the statistics start set to `start`; the active word is kept.
+// the down time cleared, the statistics start set to `start`; the active flag is kept.
 void ResetStatusBlock(common::CheckStatus& status, const platform::SystemTime& start);
 
 // Down-time accounting of a failed check at `now`: the seconds since the last failure are

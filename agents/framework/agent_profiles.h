@@ -1,4 +1,4 @@
-// The words of each agent program.
+// The profile of each agent program.
 #pragma once
 
 #include "agents/framework/agent_profile.h"

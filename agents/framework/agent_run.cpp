@@ -83,7 +83,7 @@ void PrepareRun(RunContext& run) {
   const std::string& dir = run.programDir;
   run.binDir = platform::ExecutableDir();
   run.tempDir = AlertTempDir(dir);
-  platform::MakeDirs(common::InDir(dir, "RelayKitLog"));
+  platform::MakeDirs(common::InDir(dir, common::kMailLog));
   platform::MakeDirs(run.DataDir());
   platform::MakePrivateDir(common::InDir(dir, common::kAllData));
   platform::MakePrivateDir(common::InDir(dir, common::kSetting));
@@ -107,7 +107,7 @@ void RunBetweenMarks(RunContext& run, const std::function<void()>& markBusy,
 }
 
 std::string GuardName(const AgentProfile& profile, long n) {
-  return std::string(profile.programName) + std::to_string(n);
+  return std::string(profile.facts.program) + std::to_string(n);
 }
 
 int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServerProbes& probes,

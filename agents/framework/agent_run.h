@@ -44,8 +44,8 @@ bool AcquireRunGuard(const std::string& dir, const std::string& name,
 void PrepareRun(RunContext& run);
 
 // The checks of a run between the scan state's marks: the state read, `markBusy` (the busy
-// words of the run's start), the down flag cleared and the state written; then `checks`;
-// then every busy word cleared, the run's down flag stored and the state written.
+// flags of the run's start), the down flag cleared and the state written; then `checks`;
+// then every busy flag cleared, the run's down flag stored and the state written.
 void RunBetweenMarks(RunContext& run, const std::function<void()>& markBusy,
                      const std::function<void()>& checks);
 

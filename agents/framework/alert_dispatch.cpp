@@ -13,6 +13,7 @@
 #include "agents/framework/mail_job.h"
 #include "common/account_key.h"
 #include "common/file_ops.h"
+#include "common/layout.h"
 #include "kanjimap/KANJIMAP.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -49,23 +50,23 @@ bool ServerAnswers(const std::string& server, const common::MailServerTransport&
 }
 
 std::string AlertTag(const RunContext& run, bool mail, AlertKind kind) {
-  const std::string word = run.profile.tagWord;
+  const std::string name = run.profile.alertTagName;
   if (mail) {
-    if (kind == AlertKind::kDown) return "[Down Mail Sent: " + word + "]";
+    if (kind == AlertKind::kDown) return "[Down Mail Sent: " + name + "]";
     if (run.profile.upMailTag[0] != '\0') return run.profile.upMailTag;
-    return "[Up Mail Send: " + word + "]";
+    return "[Up Mail Send: " + name + "]";
   }
-  if (kind == AlertKind::kDown) return "[Down Message Sent: " + word + "]";
-  return "[Up Message Send: " + word + "]";
+  if (kind == AlertKind::kDown) return "[Down Message Sent: " + name + "]";
+  return "[Up Message Send: " + name + "]";
 }
 
 // An alert mail that never reached the mail sender leaves a line in both daily logs, so a
 // dropped alarm is seen in the activity pane and not only as a missing mail.
 void MailNotSent(const RunContext& run, AlertKind kind, const std::string& reason,
                  const std::string& storedName) {
-  const std::string word = run.profile.tagWord;
-  const std::string tag = kind == AlertKind::kDown ? "[Down Mail Not Sent: " + word + "]"
-                                                   : "[Up Mail Not Sent: " + word + "]";
+  const std::string name = run.profile.alertTagName;
+  const std::string tag = kind == AlertKind::kDown ? "[Down Mail Not Sent: " + name + "]"
+                                                   : "[Up Mail Not Sent: " + name + "]";
   WriteFrameworkLine(run.programDir, kMailNotSentCode, tag,
                      reason + ": " + common::DecodeKey(storedName.substr(0, 64)));
 }
@@ -74,7 +75,7 @@ TemplateValues Values(const Alert& alert, const std::string& storedName, const s
   TemplateValues v;
   v.storedName = storedName;
   v.host = host;
-  v.typeWord = alert.typeWord;
+  v.checkType = alert.checkType;
   v.checkTime = alert.checkTime;
   v.message = alert.message;
   return v;
@@ -146,10 +147,10 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
 
 void SendLanList(const RunContext& run, AlertKind kind, const std::string& list,
                  const std::string& text) {
-  const std::string word = run.profile.tagWord;
+  const std::string name = run.profile.alertTagName;
   auto notSent = [&](const std::string& reason, const std::string& recipient) {
-    const std::string tag = kind == AlertKind::kDown ? "[Down Message Not Sent: " + word + "]"
-                                                     : "[Up Message Not Sent: " + word + "]";
+    const std::string tag = kind == AlertKind::kDown ? "[Down Message Not Sent: " + name + "]"
+                                                     : "[Up Message Not Sent: " + name + "]";
     WriteFrameworkLine(run.programDir, kMailNotSentCode, tag, reason + ": " + recipient);
   };
   for (const std::string& recipient : LanRecipients(list)) {
@@ -239,7 +240,8 @@ int32_t ConnectProbe(const char* host, int32_t port, int32_t timeoutMs) {
 }
 
 std::string MailLogDestination(const std::string& programDir) {
-  return mail::LogDestinationText(platform::JoinPath(programDir, "RelayKitLog"), 1, "KT.Varnock");
+  return mail::LogDestinationText(platform::JoinPath(programDir, common::kMailLog), 1,
+                                  "KT.Varnock");
 }
 
 std::string LanMessageText(const std::string& recipient, const std::string& message) {

@@ -19,7 +19,7 @@ struct Alert {
   AlertKind kind = AlertKind::kDown;
   std::string message;    // %E: failure message and error text; empty for Up
   std::string checkTime;  // %T: 14 digits
-  std::string typeWord;   // %C
+  std::string checkType;  // %C
 };
 
 // The server an alert mail goes through, with its sign-in texts.

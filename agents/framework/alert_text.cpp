@@ -34,7 +34,7 @@ std::string ExpandTemplate(std::string_view tmpl, const TemplateValues& values) 
           ++i;
           continue;
         case 'C':
-          out += values.typeWord;
+          out += values.checkType;
           ++i;
           continue;
         case 'T':

@@ -10,7 +10,7 @@ namespace agents {
 struct TemplateValues {
   std::string_view storedName;  // the account key as stored; %S is its readable form
   std::string_view host;        // %I
-  std::string_view typeWord;    // %C
+  std::string_view checkType;   // %C
   std::string_view checkTime;   // %T: 14 digits, shown as "YYYY/MM/DD hh:mm:ss"
   std::string_view message;     // %E: empty in Up alerts
 };

@@ -30,7 +30,7 @@ bool MarkSlot(RunContext& run, AccountJob& job, int k) {
 void SlotChecked(RunContext& run, AccountJob& job, int k, const CheckResult& result) {
   const std::string& key = job.key;
   const common::AccountRecord& record = job.account.record;
-  const std::string typeWord = common::FieldText(record.customNames[k]);
+  const std::string checkType = common::FieldText(record.customNames[k]);
   const std::string storedName = common::FieldText(record.key);
   if (result.failed) {
     common::CustomStatus current{};
@@ -51,14 +51,14 @@ void SlotChecked(RunContext& run, AccountJob& job, int k, const CheckResult& res
     });
     if (raise) {
       RaiseAlert(run, job.account,
-                 Alert{AlertKind::kDown, result.alertMessage, job.checkTime, typeWord});
+                 Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType});
     }
     return;
   }
   WriteAccountLine(run, result.logCode, storedName, result.message, result.errorText,
                    result.countsAsFailure);
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, typeWord});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType});
   }
   common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
     if (!exists) return false;

@@ -1,6 +1,6 @@
 // The per-account frame of the custom port agent: one 748-byte status file per account with
 // five status blocks, one per port slot. Each slot follows the Down/Up rule on its own and
-// raises its own alerts, with the slot's service name as the type word.
+// raises its own alerts, with the slot's service name as the check type.
 #pragma once
 
 #include <functional>

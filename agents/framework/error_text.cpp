@@ -7,7 +7,7 @@ namespace {
 
 struct AuthText {
   int32_t code;
-  const char* word;
+  const char* text;
 };
 
 // Sign-in failures the agents raise themselves. The secure connections' failures (-920 to
@@ -21,7 +21,7 @@ std::string ErrorText(int32_t code, const std::string& host, bool authTexts) {
   if (code >= 0) return " Domain/IP: " + host;
   if (authTexts) {
     for (const AuthText& entry : kAuthTexts) {
-      if (entry.code == code) return std::string(entry.word) + " Domain/IP: " + host;
+      if (entry.code == code) return std::string(entry.text) + " Domain/IP: " + host;
     }
   }
   return hostcheck::FormatErrorText(code, host);

@@ -87,11 +87,11 @@ void PortProber::TryTwice(RunContext& run, const std::string& host, int32_t port
 
 void PortCheck::Begin(RunContext& run, AccountJob& job, Finish finish) {
   const common::AccountRecord& record = job.account.record;
-  if (words_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
-  prober_.TryTwice(run, job.host, words_.port(record), words_.timeoutSeconds(record) * 1000,
-                   words_.probe, words_.blockingProbe, words_.firstSuccessFrom,
-                   words_.secondSuccessFrom, [this, &run, &job, finish](int32_t code, bool ok) {
-                     finish(PortResult(run, job, code, ok, words_.okMessage, words_.downMessage));
+  if (spec_.busyOffWhileProbing && run.parallel == 1) run.state.WriteBusy(0);
+  prober_.TryTwice(run, job.host, spec_.port(record), spec_.timeoutSeconds(record) * 1000,
+                   spec_.probe, spec_.blockingProbe, spec_.firstSuccessFrom,
+                   spec_.secondSuccessFrom, [this, &run, &job, finish](int32_t code, bool ok) {
+                     finish(PortResult(run, job, code, ok, spec_.okMessage, spec_.downMessage));
                    });
 }
 

@@ -56,7 +56,7 @@ class PortProber {
 };
 
 // The check of the HTTP, SMTP, POP and FTP port agents.
-struct PortCheckWords {
+struct PortCheckSpec {
   std::function<bool(const common::AccountRecord&)> enabled;
   std::function<int32_t(const common::AccountRecord&)> timeoutSeconds;
   std::function<int32_t(const common::AccountRecord&)> port;
@@ -67,24 +67,22 @@ struct PortCheckWords {
   int32_t secondSuccessFrom = 0;
   const char* okMessage = "";
   const char* downMessage = "";
-  // The HTTP port agent clears its busy word right before the probe and in the failure step
+  // The HTTP port agent clears its busy flag right before the probe and in the failure step
   // (only when its accounts are checked one after another).
   bool busyOffWhileProbing = false;
 };
 
 class PortCheck : public AccountCheck {
  public:
-  explicit PortCheck(PortCheckWords words) : words_(std::move(words)) {}
-  bool Enabled(const common::AccountRecord& record) const override {
-    return words_.enabled(record);
-  }
+  explicit PortCheck(PortCheckSpec spec) : spec_(std::move(spec)) {}
+  bool Enabled(const common::AccountRecord& record) const override { return spec_.enabled(record); }
   void Begin(RunContext& run, AccountJob& job, Finish finish) override;
   void AfterStatusRead(RunContext& run) override { run.state.WriteBusy(1); }
   void AfterEnableTests(RunContext& run) override { run.state.WriteBusy(1); }
-  uint32_t FailureBusy() const override { return words_.busyOffWhileProbing ? 0 : 1; }
+  uint32_t FailureBusy() const override { return spec_.busyOffWhileProbing ? 0 : 1; }
 
  private:
-  PortCheckWords words_;
+  PortCheckSpec spec_;
   PortProber prober_;
 };
 

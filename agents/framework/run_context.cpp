@@ -12,20 +12,20 @@ RunContext::RunContext(const AgentProfile& agent, std::string dir, long number)
       programDir(std::move(dir)),
       n(number),
       fullRun(number != 0),
-      retryPath(common::InDir(programDir, common::kTemp, agent.retryFile)),
-      state(common::InDir(programDir, agent.stateFile), agent.stateSize, agent.downOffset,
-            agent.busyWords) {}
+      retryPath(common::InDir(programDir, common::kTemp, agent.facts.retryFile)),
+      state(common::InDir(programDir, agent.facts.stateFile), agent.facts.stateSize,
+            agent.facts.downOffset, agent.facts.busyFlags) {}
 
 std::string RunContext::AccountPath(const std::string& key) const {
   return common::AccountPath(programDir, key);
 }
 
 std::string RunContext::StatusPath(const std::string& key) const {
-  return common::StatusPath(programDir, profile.folder, key);
+  return common::StatusPath(programDir, profile.facts.folder, key);
 }
 
 std::string RunContext::DataDir() const {
-  return common::InDir(programDir, common::FolderName(profile.folder));
+  return common::InDir(programDir, common::FolderName(profile.facts.folder));
 }
 
 std::string AlertTempDir(const std::string& programDir) {

@@ -6,20 +6,20 @@
 #include "agents/framework/probe_checks.h"
 
 int main(int argc, char** argv) {
-  agents::PortCheckWords words;
-  words.enabled = [](const common::AccountRecord& r) { return r.popPortOn != 0; };
-  words.timeoutSeconds = [](const common::AccountRecord& r) {
+  agents::PortCheckSpec spec;
+  spec.enabled = [](const common::AccountRecord& r) { return r.popPortOn != 0; };
+  spec.timeoutSeconds = [](const common::AccountRecord& r) {
     return static_cast<int32_t>(static_cast<int16_t>(r.popPortTimeout));
   };
-  words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.popPort); };
-  words.probe = hostcheck::PortProbe::kGreeting;
-  words.blockingProbe = &IsMailPortOpen;
-  words.firstSuccessFrom = 1;
-  words.secondSuccessFrom = 1;
-  words.okMessage = "POP3 Port 110 OK";
-  words.downMessage = "POP3 Port 110 DOWN Error: ";
-  words.busyOffWhileProbing = false;
-  agents::PortCheck check(words);
+  spec.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.popPort); };
+  spec.probe = hostcheck::PortProbe::kGreeting;
+  spec.blockingProbe = &IsMailPortOpen;
+  spec.firstSuccessFrom = 1;
+  spec.secondSuccessFrom = 1;
+  spec.okMessage = "POP3 Port 110 OK";
+  spec.downMessage = "POP3 Port 110 DOWN Error: ";
+  spec.busyOffWhileProbing = false;
+  agents::PortCheck check(spec);
   return agents::RunAgent(
       argc, argv, agents::kMailInProfile, {&Ping, &IsMailPortOpen},
       [&](agents::RunContext& run, const std::string& key) {

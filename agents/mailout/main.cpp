@@ -6,20 +6,20 @@
 #include "agents/framework/probe_checks.h"
 
 int main(int argc, char** argv) {
-  agents::PortCheckWords words;
-  words.enabled = [](const common::AccountRecord& r) { return r.smtpPortOn != 0; };
-  words.timeoutSeconds = [](const common::AccountRecord& r) {
+  agents::PortCheckSpec spec;
+  spec.enabled = [](const common::AccountRecord& r) { return r.smtpPortOn != 0; };
+  spec.timeoutSeconds = [](const common::AccountRecord& r) {
     return static_cast<int32_t>(static_cast<int16_t>(r.smtpPortTimeout));
   };
-  words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.smtpPort); };
-  words.probe = hostcheck::PortProbe::kGreeting;
-  words.blockingProbe = &IsMailPortOpen;
-  words.firstSuccessFrom = 1;
-  words.secondSuccessFrom = 1;
-  words.okMessage = "SMTP Port 25 OK";
-  words.downMessage = "SMTP Port 25 DOWN Error: ";
-  words.busyOffWhileProbing = false;
-  agents::PortCheck check(words);
+  spec.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.smtpPort); };
+  spec.probe = hostcheck::PortProbe::kGreeting;
+  spec.blockingProbe = &IsMailPortOpen;
+  spec.firstSuccessFrom = 1;
+  spec.secondSuccessFrom = 1;
+  spec.okMessage = "SMTP Port 25 OK";
+  spec.downMessage = "SMTP Port 25 DOWN Error: ";
+  spec.busyOffWhileProbing = false;
+  agents::PortCheck check(spec);
   return agents::RunAgent(
       argc, argv, agents::kMailOutProfile, {&Ping, &IsMailPortOpen},
       [&](agents::RunContext& run, const std::string& key) {

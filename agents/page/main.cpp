@@ -45,18 +45,18 @@ struct SecureFetch {
   char errorText[kTlsTextSize] = "";
 };
 
-// The state words the page check updates as it goes. One after another it updates the
-// run's words themselves; side by side each check gets words of its own, and only its
-// progress words 1 to 3 are taken over at the end (the busy word stays the run's).
-class ProgressWords {
+// The state fields the page check updates as it goes. One after another it updates the
+// run's fields themselves; side by side each check gets fields of its own, and only its
+// progress fields 1 to 3 are taken over at the end (the busy flag stays the run's).
+class ProgressFields {
  public:
-  explicit ProgressWords(agents::RunContext& run) : run_(run), own_(run.parallel > 1) {
-    for (size_t i = 0; i < 4; ++i) words_[i] = static_cast<int32_t>(run.state.Word(i));
+  explicit ProgressFields(agents::RunContext& run) : run_(run), own_(run.parallel > 1) {
+    for (size_t i = 0; i < 4; ++i) fields_[i] = static_cast<int32_t>(run.state.Field(i));
   }
-  int32_t* At(size_t i) { return own_ ? &words_[i] : run_.state.WordAddress(i); }
+  int32_t* At(size_t i) { return own_ ? &fields_[i] : run_.state.FieldAddress(i); }
   void Keep() {
     if (!own_) return;
-    for (size_t i = 1; i < 4; ++i) run_.state.SetWord(i, static_cast<uint32_t>(words_[i]));
+    for (size_t i = 1; i < 4; ++i) run_.state.SetField(i, static_cast<uint32_t>(fields_[i]));
   }
   // The state file the link check writes itself; side by side only the frame writes it.
   std::string StateFile() const { return own_ ? "" : run_.state.path(); }
@@ -64,7 +64,7 @@ class ProgressWords {
  private:
   agents::RunContext& run_;
   bool own_;
-  int32_t words_[4];
+  int32_t fields_[4];
 };
 
 class PageCheck : public agents::BlockingCheck {
@@ -96,24 +96,24 @@ class PageCheck : public agents::BlockingCheck {
       int32_t result = CheckAllLinks(run, job, host, path, pageFile, port, timeoutMs, tls);
       return Finish(run, job, host, result, pageFile, false, tls);
     }
-    ProgressWords words(run);
+    ProgressFields fields(run);
     auto fetch = [&] {
       int32_t unused = 0;
       if (tls) {
         return ReceiveSecureWebPageAndCheck(
             host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, tls->verify,
             tls->certDays, tls->caFile, tls->errorText, static_cast<int32_t>(kTlsTextSize), &unused,
-            words.At(0), words.At(1), words.At(2), words.At(3));
+            fields.At(0), fields.At(1), fields.At(2), fields.At(3));
       }
       return ReceiveWebPageAndCheck(host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs,
-                                    &unused, words.At(0), words.At(1), words.At(2), words.At(3));
+                                    &unused, fields.At(0), fields.At(1), fields.At(2), fields.At(3));
     };
     int32_t result = fetch();
     if (PageFailed(result)) {
       platform::SleepMs(agents::kRetryPauseMs);
       result = fetch();
     }
-    words.Keep();
+    fields.Keep();
     return Finish(run, job, host, result, pageFile, true, tls);
   }
 
@@ -128,8 +128,8 @@ class PageCheck : public agents::BlockingCheck {
     std::vector<char> stateImage = run.state.Image();
     stateImage[0] = 1, stateImage[1] = stateImage[2] = stateImage[3] = 0;
     if (job.status.failCount > 0) {
-      std::memset(stateImage.data() + run.profile.downOffset, 0, 4);
-      stateImage[run.profile.downOffset] = 1;
+      std::memset(stateImage.data() + run.profile.facts.downOffset, 0, 4);
+      stateImage[run.profile.facts.downOffset] = 1;
     }
     common::CheckStatus prepared = job.status;
     if (prepared.failCount < 127) ++prepared.failCount;
@@ -139,28 +139,28 @@ class PageCheck : public agents::BlockingCheck {
       statusPath = run.StatusPath(job.key);
     }
     std::vector<char> image = common::EncodeAccount(job.account);
-    ProgressWords words(run);
-    const std::string stateFile = words.StateFile();
+    ProgressFields fields(run);
+    const std::string stateFile = fields.StateFile();
     int32_t unused = 0;
     const std::string logDir = common::InDir(run.programDir, common::kLog);
     int32_t result = 0;
     if (tls) {
       result = ReceiveSecureWebPageAndCheckAll(
           host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, tls->verify, tls->certDays,
-          tls->caFile, tls->errorText, static_cast<int32_t>(kTlsTextSize), &unused, words.At(0),
-          words.At(1), words.At(2), words.At(3), logDir.c_str(), image.data(), kLinkFailedMessage,
+          tls->caFile, tls->errorText, static_cast<int32_t>(kTlsTextSize), &unused, fields.At(0),
+          fields.At(1), fields.At(2), fields.At(3), logDir.c_str(), image.data(), kLinkFailedMessage,
           kLinkOkMessage, logMode, stateFile.c_str(), stateImage.data(),
           static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
           reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
     } else {
       result = ReceiveWebPageAndCheckAll(
-          host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused, words.At(0),
-          words.At(1), words.At(2), words.At(3), logDir.c_str(), image.data(), kLinkFailedMessage,
+          host.c_str(), port, path.c_str(), pageFile.c_str(), timeoutMs, &unused, fields.At(0),
+          fields.At(1), fields.At(2), fields.At(3), logDir.c_str(), image.data(), kLinkFailedMessage,
           kLinkOkMessage, logMode, stateFile.c_str(), stateImage.data(),
           static_cast<int32_t>(stateImage.size()), statusPath.c_str(),
           reinterpret_cast<char*>(&prepared), static_cast<int32_t>(sizeof prepared));
     }
-    words.Keep();
+    fields.Keep();
     if (!statusPath.empty() && PageFailed(result)) TakeBackLinkMark(run, job, prepared);
     return result;
   }
@@ -173,7 +173,8 @@ class PageCheck : public agents::BlockingCheck {
   static void TakeBackLinkMark(agents::RunContext& run, const agents::AccountJob& job,
                                const common::CheckStatus& prepared) {
     common::UpdateCheckStatus(
-        run.programDir, run.profile.folder, job.key, [&](common::CheckStatus& s, bool exists) {
+        run.programDir, run.profile.facts.folder, job.key,
+        [&](common::CheckStatus& s, bool exists) {
           if (!exists || s.failCount != prepared.failCount ||
               std::memcmp(s.errorDetected, prepared.errorDetected, sizeof s.errorDetected) != 0) {
             return false;  // changed since by someone else: leave it

@@ -40,7 +40,7 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
   const std::string tempDir = common::InDir(programDir, common::kTemp);
   const std::string retryPath = common::InDir(tempDir, kRetryFile);
   platform::MakeDirs(common::InDir(programDir, common::kLog));
-  platform::MakeDirs(common::InDir(programDir, "RelayKitLog"));
+  platform::MakeDirs(common::InDir(programDir, common::kMailLog));
   platform::MakeDirs(dataDir);
   platform::MakeDirs(tempDir);
   platform::MakePrivateDir(MailboxDir(programDir));
@@ -93,7 +93,7 @@ int LaunchAccounts(const std::string& programDir, long n, const std::string& sel
     p.baseDir = programDir;
     p.statePath = common::EmailStatePath(programDir, index.at(key));
     p.mailboxDir = MailboxDir(programDir);
-    p.mailLogDir = common::InDir(programDir, "RelayKitLog");
+    p.mailLogDir = common::InDir(programDir, common::kMailLog);
     const std::vector<char> bytes = EncodeParams(p);
     // The file names the account's mailbox: only its owner may read it.
     const std::string path = platform::MakeTempFile(tempDir, "EML");

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
   const std::string line = platform::JoinArguments(argc, argv);
   const std::optional<agents::AgentCommand> command = agents::SplitCommandLine(line);
   if (command && platform::IsDirectory(command->programDir)) {
-    const std::string self = platform::JoinPath(platform::ExecutableDir(), "RoundTripSentry");
+    const std::string self = platform::JoinPath(platform::ExecutableDir(),
+                                                common::FactsOf(common::Agent::kRoundTrip).program);
     roundtrip::LaunchAccounts(command->programDir, command->n, self,
                               agents::ReadScanParallel(command->programDir),
                               [](const std::string& program, const std::vector<std::string>& args) {

@@ -35,8 +35,8 @@ constexpr const char* kReceiveOk = "Mail Receive OK";
 constexpr const char* kReceiveFailed = "Mail Receive Failed Error: ";
 constexpr const char* kPopAuthFailed = "POP Auth Failed Error: ";
 constexpr const char* kNotReceived = "Mail Receive Failed Error: Not Received from SMTP  ";
-constexpr const char* kSendWord = "SMTP Send";
-constexpr const char* kReceiveWord = "POP Receive";
+constexpr const char* kSendCheckType = "SMTP Send";
+constexpr const char* kReceiveCheckType = "POP Receive";
 constexpr int32_t kSmtpAuthCode = -911;
 constexpr int32_t kPopAuthCode = -17;
 constexpr int32_t kTimeoutCode = -906;
@@ -48,21 +48,16 @@ constexpr size_t kReceiveBusy = 1;
 // Longer than a run of the same mailbox may take (at most about 17 minutes of polling).
 constexpr int kMailboxTurnMs = 20 * 60 * 1000;
 
-// The e-mail agent's words. The state file is the run's numbered one.
+// The e-mail agent's profile. The state file is the run's numbered one.
 agents::AgentProfile MakeProfile(const char* stateFile) {
   agents::AgentProfile p{};
-  p.programName = "RoundTripSentry";
+  p.facts = common::FactsOf(common::Agent::kRoundTrip);
+  p.facts.stateFile = stateFile;
   p.skippedText = "Email Scan Process Skipped: %s";
-  p.folder = common::StatusFolder::kEmail;
-  p.stateFile = stateFile;
-  p.stateSize = 24;
-  p.downOffset = 20;
-  p.retryFile = kRetryFile;
-  p.typeWord = kSendWord;
-  p.tagWord = "Email";
+  p.checkType = kSendCheckType;
+  p.alertTagName = "Email";
   p.logGroup = common::kGroupEmail;
   p.authErrorTexts = true;
-  p.busyWords = 2;
   return p;
 }
 
@@ -72,9 +67,9 @@ struct ParamFileRemover {
   ~ParamFileRemover() { platform::RemoveFile(path); }
 };
 
-std::string PassedText(const char* word, int64_t seconds) {
+std::string PassedText(const char* checkType, int64_t seconds) {
   char text[160];
-  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", word, static_cast<long>(seconds));
+  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", checkType, static_cast<long>(seconds));
   return text;
 }
 
@@ -91,9 +86,9 @@ class RoundTrip {
 
  private:
   bool ReadJob(agents::AccountJob* job);
-  // The frame's failure step for a stage: its busy word set, the account line with
+  // The frame's failure step for a stage: its busy flag set, the account line with
   // `message` and `errorText`, and the Down alert named after the stage.
-  void Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
+  void Failed(agents::AccountJob& job, size_t busyFlag, const char* checkType, int32_t code,
               const std::string& message, const std::string& errorText);
   // The fetch into the account's own mailbox and the search for this run's message; a
   // secure fetch's reason for a TLS failure goes to `detail`.
@@ -124,8 +119,8 @@ bool RoundTrip::ReadJob(agents::AccountJob* job) {
   return whole;
 }
 
-void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typeWord, int32_t code,
-                       const std::string& message, const std::string& errorText) {
+void RoundTrip::Failed(agents::AccountJob& job, size_t busyFlag, const char* checkType,
+                       int32_t code, const std::string& message, const std::string& errorText) {
   agents::CheckResult result;
   result.code = code;
   result.failed = true;
@@ -136,10 +131,10 @@ void RoundTrip::Failed(agents::AccountJob& job, size_t busyWord, const char* typ
   agents::FailureStep(
       run_, job, result,
       [&] {
-        run_.state.SetWord(busyWord, 1);
+        run_.state.SetField(busyFlag, 1);
         run_.state.Save();
       },
-      typeWord);
+      checkType);
 }
 
 bool RoundTrip::SendPhase() {
@@ -174,7 +169,7 @@ bool RoundTrip::SendPhase() {
   }
 
   if (!agents::NoteStageStart(run_, job)) return false;
-  run_.state.WriteWord(kSendBusy, 1);
+  run_.state.WriteField(kSendBusy, 1);
   options_ = agents::ReadLoggedOptions(run_.programDir, job.key, common::kEmail);
   if (options_.options.secure) {
     agents::TrustFileSetting trust;  // a file that cannot be read is logged
@@ -205,7 +200,7 @@ bool RoundTrip::SendPhase() {
   const std::string errorText = agents::ErrorText(code, smtpHost, true);
   if (code < 0) {
     const std::string message = code == kSmtpAuthCode ? kSmtpAuthFailed : kSendFailed;
-    Failed(job, kSendBusy, kSendWord, code, message, errorText);
+    Failed(job, kSendBusy, kSendCheckType, code, message, errorText);
     return false;
   }
   agents::WriteAccountLine(run_, code, common::FieldText(record.key), kSendOk, errorText, false);
@@ -311,7 +306,7 @@ Attempt RoundTrip::ReceiveAttempt() {
       record.isEmail == 0) {
     return Attempt::kStop;
   }
-  run_.state.WriteWord(kReceiveBusy, 1);
+  run_.state.WriteField(kReceiveBusy, 1);
   if (!agents::NoteStageStart(run_, job)) return Attempt::kStop;
 
   bool found = false;
@@ -327,21 +322,21 @@ Attempt RoundTrip::ReceiveAttempt() {
     result.logCode = 1;
     result.message = PassedText(kReceiveOk, SecondsSinceSend());
     result.errorText = agents::ErrorText(1, popHost, true);
-    agents::SuccessStep(run_, job, result, kReceiveWord);
+    agents::SuccessStep(run_, job, result, kReceiveCheckType);
     return Attempt::kFound;
   }
   if (code < 0) {
     code = MapReceiveCode(code);
     const std::string message = code == kPopAuthCode ? kPopAuthFailed : kReceiveFailed;
     const std::string errorText = agents::SecureErrorText(code, popHost, true, detail);
-    Failed(job, kReceiveBusy, kReceiveWord, code, message, errorText);
+    Failed(job, kReceiveBusy, kReceiveCheckType, code, message, errorText);
     return Attempt::kFailed;
   }
   const int64_t elapsed = SecondsSinceSend();
   if (static_cast<int64_t>(record.sendReceiveTimeout) < elapsed + 10) {
     const std::string message = PassedText(kNotReceived, elapsed);
     const std::string errorText = agents::ErrorText(kTimeoutCode, popHost, true);
-    Failed(job, kReceiveBusy, kReceiveWord, kTimeoutCode, message, errorText);
+    Failed(job, kReceiveBusy, kReceiveCheckType, kTimeoutCode, message, errorText);
     return Attempt::kFailed;
   }
   return Attempt::kNotYet;
@@ -357,7 +352,7 @@ void RoundTrip::Poll() {
 }  // namespace
 
 std::string GuardName(const std::string& accountFile) {
-  return "RoundTripSentryOne" + accountFile;
+  return std::string(common::FactsOf(common::Agent::kRoundTrip).program) + "One" + accountFile;
 }
 
 std::string MailboxTurnName(const std::string& popHost, uint32_t popPort,
@@ -455,7 +450,9 @@ int RunAccount(const std::string& paramPath, const Services& services) {
 
   // The numbered state file lives in the program directory beside the others.
   std::string stateName = params.statePath.substr(params.statePath.find_last_of('/') + 1);
-  if (stateName.empty() || stateName[0] == '.') stateName = "emailPara.dat";
+  if (stateName.empty() || stateName[0] == '.') {
+    stateName = common::FactsOf(common::Agent::kRoundTrip).stateFile;
+  }
   const agents::AgentProfile profile = MakeProfile(stateName.c_str());
   agents::RunContext run(profile, dir, params.fullRun ? 1 : 0);
   run.startTime = start;
@@ -463,9 +460,9 @@ int RunAccount(const std::string& paramPath, const Services& services) {
   run.probes = services.probes;
   agents::PrepareRun(run);
 
-  // Only the send stage's busy word is set at the start; the receive stage sets its own.
+  // Only the send stage's busy flag is set at the start; the receive stage sets its own.
   agents::RunBetweenMarks(
-      run, [&] { run.state.SetWord(kSendBusy, 1); },
+      run, [&] { run.state.SetField(kSendBusy, 1); },
       [&] {
         RoundTrip trip(run, params, services);
         if (trip.SendPhase()) trip.Poll();

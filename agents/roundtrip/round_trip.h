@@ -8,11 +8,12 @@
 #include <string>
 
 #include "agents/framework/run_context.h"
+#include "common/scan_groups.h"
 #include "mail/one_mail.h"
 
 namespace roundtrip {
 
-inline constexpr const char* kRetryFile = "emailscan.err";
+inline constexpr const char* kRetryFile = common::FactsOf(common::Agent::kRoundTrip).retryFile;
 
 // The run guard of one account: "RoundTripSentryOne<account file name>".
 std::string GuardName(const std::string& accountFile);

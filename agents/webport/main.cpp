@@ -6,20 +6,20 @@
 #include "agents/framework/probe_checks.h"
 
 int main(int argc, char** argv) {
-  agents::PortCheckWords words;
-  words.enabled = [](const common::AccountRecord& r) { return r.httpPortOn != 0; };
-  words.timeoutSeconds = [](const common::AccountRecord& r) {
+  agents::PortCheckSpec spec;
+  spec.enabled = [](const common::AccountRecord& r) { return r.httpPortOn != 0; };
+  spec.timeoutSeconds = [](const common::AccountRecord& r) {
     return static_cast<int32_t>(static_cast<int16_t>(r.httpTimeout));
   };
-  words.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.httpPort); };
-  words.probe = hostcheck::PortProbe::kWebRequest;
-  words.blockingProbe = &IsWebPortOpen;
-  words.firstSuccessFrom = 0;
-  words.secondSuccessFrom = 0;
-  words.okMessage = "HTTP Port 80 OK";
-  words.downMessage = "HTTP Port 80 DOWN Error: ";
-  words.busyOffWhileProbing = true;
-  agents::PortCheck check(words);
+  spec.port = [](const common::AccountRecord& r) { return static_cast<int32_t>(r.httpPort); };
+  spec.probe = hostcheck::PortProbe::kWebRequest;
+  spec.blockingProbe = &IsWebPortOpen;
+  spec.firstSuccessFrom = 0;
+  spec.secondSuccessFrom = 0;
+  spec.okMessage = "HTTP Port 80 OK";
+  spec.downMessage = "HTTP Port 80 DOWN Error: ";
+  spec.busyOffWhileProbing = true;
+  agents::PortCheck check(spec);
   return agents::RunAgent(
       argc, argv, agents::kWebPortProfile, {&Ping, &IsMailPortOpen},
       [&](agents::RunContext& run, const std::string& key) {

@@ -34,8 +34,8 @@ constexpr int32_t kLoginFailedCode = -912;
 constexpr int32_t kDeadlinePassedCode = -906;
 
 struct Stage {
-  size_t busyWord;  // its busy word in ftpPara.dat
-  const char* okWord;
+  size_t busyFlag;  // its busy flag in ftpPara.dat
+  const char* okMessage;
   const char* failedMessage;
 };
 
@@ -45,7 +45,7 @@ constexpr Stage kDelete = {2, "FTP Delete OK", "FTP Delete Failed Error: "};
 
 std::string PassedMessage(const Stage& stage, int64_t seconds) {
   char text[96];
-  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", stage.okWord,
+  std::snprintf(text, sizeof text, "%s Passed Time: %ldsec", stage.okMessage,
                 static_cast<long>(seconds));
   return text;
 }
@@ -186,7 +186,7 @@ class TransferCheck : public agents::BlockingCheck {
 
   static void BeginStage(agents::RunContext& run, agents::AccountJob& job, const Stage& stage) {
     agents::NoteStageStart(run, job);
-    run.state.WriteWord(stage.busyWord, 1);
+    run.state.WriteField(stage.busyFlag, 1);
   }
 
   static void WriteStageLine(agents::RunContext& run, const agents::AccountJob& job,
@@ -197,7 +197,7 @@ class TransferCheck : public agents::BlockingCheck {
 
   static agents::CheckResult Failure(agents::RunContext& run, const agents::AccountJob& job,
                                      const Stage& stage, int32_t code, const char* detail) {
-    run.state.WriteWord(stage.busyWord, 1);
+    run.state.WriteField(stage.busyFlag, 1);
     agents::CheckResult r;
     r.code = code;
     r.logCode = code;

@@ -31,8 +31,10 @@ function headers(extra = {}) {
 }
 
 // The console could not do it now (its main loop or the status files are held elsewhere);
-// the page tells the user with the console's own text.
-const BUSY_FILES = 'the status files are busy; try again';
+// the page tells the user with the console's own text. Such an answer names itself by the
+// key in this header.
+const MESSAGE_KEY = 'X-Varn-Message-Key';
+const BUSY_KEYS = new Set(['consoleBusy', 'msgFilesBusy']);
 function reportBusy(message) {
   window.dispatchEvent(new CustomEvent('varn-busy', { detail: message }));
 }
@@ -72,7 +74,7 @@ export async function act(action, fields = {}) {
   }
   if (!response.ok) throw failure(response);
   const answer = await response.json();
-  if (answer.ok === false && answer.message === BUSY_FILES) reportBusy(answer.message);
+  if (answer.ok === false && BUSY_KEYS.has(response.headers.get(MESSAGE_KEY))) reportBusy(answer.message);
   return answer;
 }
 

@@ -7,31 +7,34 @@ import { messageBox } from './modal.js';
 import { AccountList, compactScreen } from './list.js';
 import { ActivityPane } from './pane.js';
 import { Alarm } from './alarm.js';
-import { ADD_COMMANDS, openAddDialog } from './dialogs/account.js';
+import { openAddDialog } from './dialogs/account.js';
 import { openEditDeleteDialog } from './dialogs/edit_delete.js';
 import { openSetupDialog } from './dialogs/setup.js';
 import { openOptionDialog } from './dialogs/option.js';
 import { openLogsDialog } from './dialogs/logs.js';
 import { openExportDialog } from './dialogs/export.js';
 import { openImportDialog } from './dialogs/import.js';
+import { commandNamed, commandWithId, loadFacts, scanGroups } from './facts.js';
 
-// Toolbar buttons in their order, with their icons.
+// Toolbar buttons and menus by command name ('-' a separator); the console's command table
+// gives each its number, caption, icon and whether it waits for a mail server.
 const TOOLS = [
-  [1071, 'run'], [1076, 'addserver'], [1091, 'addhttp'], [1065, 'addftp'], [1077, 'addemail'],
-  [1081, 'editdelete'], [1083, 'logs'], [1285, 'enableall'], [1289, 'disableall'],
+  'runScanNow', '-', 'addServer', 'addHttp', 'addFtp', 'addEmail', '-', 'editDelete', 'logs', '-',
+  'enableAll', 'disableAll',
 ];
 const MENUS = [
-  ['menuFile', [1149, '-', 1265, 1269, '-', 1017]],
-  ['menuScan', [1071, '-', 1285, 1289, '-', 1260, 1345]],
-  ['menuAccount', [1076, 1091, 1065, 1077, '-', 1081]],
-  ['menuView', [1083, 1287]],
-  ['menuHelp', [1153]],
+  ['menuFile', ['setup', '-', 'import', 'export', '-', 'exit']],
+  ['menuScan', ['runScanNow', '-', 'enableAll', 'disableAll', '-', 'reloadPane', 'refreshList']],
+  ['menuAccount', ['addServer', 'addHttp', 'addFtp', 'addEmail', '-', 'editDelete']],
+  ['menuView', ['logs', 'option']],
+  ['menuHelp', ['about']],
 ];
-// Commands that need a configured mail server.
-const NEED_MAIL = new Set([1265, 1269, 1071, 1076, 1091, 1065, 1077, 1083, 1081, 1285, 1289]);
-const GROUPS = [
-  [1140, 'ALL'], [1109, 'PING'], [1148, 'PORT'], [1093, 'HTTP'], [1097, 'FTP'], [1095, 'EMAIL'],
+// The check boxes: ALL, then the console's groups in their order.
+const groupBoxes = () => [
+  [commandNamed('groupAll').id, 'ALL'], ...scanGroups().map((g) => [g.command, g.name]),
 ];
+// A command the console refuses until a mail server is set up.
+const needsMail = (id) => commandWithId(id)?.needsMailServer === true;
 
 let state = null;
 let stopped = false;
@@ -41,21 +44,22 @@ const pane = new ActivityPane();
 const list = new AccountList(() => poll());
 
 function commandLabel(id) {
-  return id === 1083 ? t('menu1083') : t(`cmd${id}`);
+  return t(commandWithId(id).key);
 }
 
 async function runCommand(id) {
   closeMenus();
-  if (state && NEED_MAIL.has(id) && !state.mailConfigured) return;
-  if (id === 1017) return confirmQuit();
-  if (id === 1153) return showSplash(true);
-  if (id === 1149) return openSetupDialog(poll);
-  if (id in ADD_COMMANDS) return openAddDialog(ADD_COMMANDS[id], poll);
-  if (id === 1081) return openEditDeleteDialog(poll);
-  if (id === 1287) return openOptionDialog(state.language, applyLanguage);
-  if (id === 1083) return openLogsDialog(poll);
-  if (id === 1269) return openExportDialog(state.programDir);
-  if (id === 1265) return openImportDialog(poll);
+  const { name, accountType } = commandWithId(id);
+  if (state && needsMail(id) && !state.mailConfigured) return;
+  if (name === 'exit') return confirmQuit();
+  if (name === 'about') return showSplash(true);
+  if (name === 'setup') return openSetupDialog(poll);
+  if (accountType >= 0) return openAddDialog(accountType, poll);
+  if (name === 'editDelete') return openEditDeleteDialog(poll);
+  if (name === 'option') return openOptionDialog(state.language, applyLanguage);
+  if (name === 'logs') return openLogsDialog(poll);
+  if (name === 'export') return openExportDialog(state.programDir);
+  if (name === 'import') return openImportDialog(poll);
   await command(id);
   await poll();
 }
@@ -64,7 +68,7 @@ async function confirmQuit() {
   const answer = await messageBox(t('quitQuestion'), { buttons: ['yes', 'no'] });
   if (answer !== 'yes') return;
   try {
-    await command(1017);
+    await command(commandNamed('exit').id);
   } catch {
     // The console may end before its answer arrives.
   }
@@ -122,11 +126,12 @@ function buildMenus() {
     });
     const box = document.createElement('div');
     box.className = 'menu-items';
-    for (const id of items) {
-      if (id === '-') {
+    for (const name of items) {
+      if (name === '-') {
         box.append(Object.assign(document.createElement('div'), { className: 'menu-sep' }));
         continue;
       }
+      const { id } = commandNamed(name);
       const item = document.createElement('div');
       item.className = 'menu-item';
       item.dataset.cmd = String(id);
@@ -147,10 +152,12 @@ function buildToolbar() {
   const bar = document.getElementById('toolbar');
   bar.replaceChildren();
   let caption = null;
-  TOOLS.forEach(([id, icon], i) => {
-    if (i === 1 || i === 5 || i === 7) {
+  for (const tool of TOOLS) {
+    if (tool === '-') {
       bar.append(Object.assign(document.createElement('div'), { className: 'tool-sep' }));
+      continue;
     }
+    const { id, icon } = commandNamed(tool);
     const button = document.createElement('button');
     button.className = 'tool';
     button.dataset.cmd = String(id);
@@ -178,12 +185,12 @@ function buildToolbar() {
       runCommand(id);
     });
     bar.append(button);
-  });
+  }
 }
 
 function buildGroups() {
   const box = document.getElementById('groups');
-  for (const [id, name] of GROUPS) {
+  for (const [id, name] of groupBoxes()) {
     const label = document.createElement('label');
     label.className = 'group';
     label.dataset.group = name;
@@ -207,6 +214,7 @@ function buildGroups() {
     box.append(label);
   }
   for (const button of document.querySelectorAll('#activity-box .owner-button')) {
+    button.dataset.cmd = String(commandNamed(button.dataset.command).id);
     button.addEventListener('click', async () => {
       await command(Number(button.dataset.cmd));
       await poll();
@@ -216,8 +224,7 @@ function buildGroups() {
 
 function showGroups(s) {
   let all = true;
-  for (const [, name] of GROUPS) {
-    if (name === 'ALL') continue;
+  for (const { name } of scanGroups()) {
     const g = s.groups[name];
     all = all && g.on;
     const label = document.querySelector(`.group[data-group="${name}"]`);
@@ -254,7 +261,7 @@ function showGroups(s) {
 function enableCommands(s) {
   for (const el of document.querySelectorAll('[data-cmd]')) {
     const id = Number(el.dataset.cmd);
-    const off = NEED_MAIL.has(id) && !s.mailConfigured;
+    const off = needsMail(id) && !s.mailConfigured;
     if (el.tagName === 'BUTTON') el.disabled = off;
     else el.classList.toggle('disabled', off);
   }
@@ -381,6 +388,7 @@ async function start() {
     return;
   }
   await loadMessages(state.language);
+  await loadFacts();
   document.title = t('appTitle');
   applyStaticTexts();
   const paneHead = document.getElementById('pane-head');

@@ -1,6 +1,7 @@
 // The activity pane: today's display log, newest line at the top, three cells per row.
 import { command, getJson } from './api.js';
 import { entryPopup } from './modal.js';
+import { commandNamed } from './facts.js';
 import { t } from './messages.js';
 
 const ROW_H = 20;
@@ -33,7 +34,7 @@ export class ActivityPane {
     });
     // A day's log from "View/Erase Logs" stays in the pane until the way back is taken.
     this.viewing = document.getElementById('pane-viewing');
-    document.getElementById('pane-today').addEventListener('click', () => command(1260));
+    document.getElementById('pane-today').addEventListener('click', () => command(commandNamed('reloadPane').id));
     this.pane.addEventListener('dblclick', (event) => {
       const y = event.clientY - this.pane.getBoundingClientRect().top;
       const entry = this.entries[Math.floor(y / ROW_H)];

@@ -51,7 +51,7 @@ TEST(Routes, EveryRouteNeedsTheTokenAndThePagesFilesDoNot) {
   for (const Action& action : Actions()) {
     EXPECT_TRUE(actions.insert(action.name).second) << action.name;
   }
-  EXPECT_EQ(actions.size(), 23u);
+  EXPECT_EQ(actions.size(), 24u);
 }
 
 // Requests that no route takes, and routes whose loop is busy, answer as they always did.
@@ -98,6 +98,8 @@ TEST(Routes, UnknownRoutesAndABusyLoopAnswerAsBefore) {
     EXPECT_EQ(reply.status, c.status);
     EXPECT_EQ(reply.body, c.body);
     EXPECT_EQ(posted, c.posts);
+    // Only the busy answers name themselves by a key.
+    EXPECT_EQ(reply.messageKey, c.status == kHttpUnavailable ? kConsoleBusyKey : "");
     if (reply.status != kHttpNotFound) {
       EXPECT_EQ(reply.cacheControl, "no-store");
     }
@@ -140,6 +142,7 @@ TEST(Routes, ActionsRunOnTheLoopAndExitEndsIt) {
   InlineLoop l;
   EXPECT_EQ(l.ActWith(R"({"action":"nothing"})").body, R"({"ok":false})");
   EXPECT_EQ(l.ActWith(R"({"action":"first-prompt"})").body, R"({"ok":true,"show":true})");
+  EXPECT_EQ(json::parse(l.ActWith(R"({"action":"page-facts"})").body), PageFactsJson());
   EXPECT_EQ(l.ActWith(R"({"action":"command","id":99999})").body, R"({"ok":false})");
   EXPECT_TRUE(l.loop.Post([] {}));
   EXPECT_EQ(l.ActWith(R"({"action":"command","id":1017})").body, R"({"ok":true})");
@@ -178,12 +181,15 @@ TEST(Routes, ALockTimeOutIsTheBusyRefusal) {
     SCOPED_TRACE(language);
     EXPECT_TRUE(l.app.SetLanguage(language));
     const std::string body = json{{"action", "account-delete"}, {"key", key}}.dump();
-    EXPECT_EQ(l.ActWith(body).body,
-              R"({"message":"the status files are busy; try again","ok":false})");
+    const Reply refused = l.ActWith(body);
+    EXPECT_EQ(refused.body, R"({"message":"the status files are busy; try again","ok":false})");
+    EXPECT_EQ(refused.messageKey, "msgFilesBusy");
   }
   common::SetStatusLockWait(-1);
   holder.Release();
-  EXPECT_EQ(Act(l.app, "account-delete", {{"key", key}}, &quit)["ok"], true);
+  const Reply done = l.ActWith(json{{"action", "account-delete"}, {"key", key}}.dump());
+  EXPECT_EQ(json::parse(done.body)["ok"], true);
+  EXPECT_EQ(done.messageKey, "");
 }
 
 // Each console counts its own groups (the count is kept per console, not per process).

@@ -7,8 +7,6 @@ import { editCustomPorts } from './custom_ports.js';
 import { editTemplates } from './message_editor.js';
 import { t } from '../messages.js';
 
-export const ADD_COMMANDS = { 1076: 0, 1091: 1, 1065: 2, 1077: 3 };
-
 const notMsg = (key) => (v) => !v[key];
 
 function spec(type, dialog) {

@@ -7,10 +7,12 @@ import { el } from '../form.js';
 import { oneOpen, openModal, refuse } from '../modal.js';
 import { editTemplates } from './message_editor.js';
 import { t } from '../messages.js';
+import { scanGroups } from '../facts.js';
 
-const GROUPS = ['PING', 'PORT', 'HTTP', 'FTP', 'EMAIL'];
-const LOG_LABELS = { PING: 'lblPingOn', HTTP: 'lblHttpOn', EMAIL: 'lblEmailOn', FTP: 'lblFtpOn', PORT: 'lblPortOn' };
-const LOG_ORDER = ['PING', 'HTTP', 'EMAIL', 'FTP', 'PORT'];
+// The console's scan groups: their names in the order of the interval boxes, and the groups in
+// the order of the log switches (their order in the settings files).
+const groupNames = () => scanGroups().map((g) => g.name);
+const logOrder = () => [...scanGroups()].sort((a, b) => a.index - b.index);
 
 // The 36 values of the interval and day lists, by position.
 export function listValue(p) {
@@ -57,14 +59,14 @@ function spec(dialog, items) {
         { id: 'soundTest', kind: 'button', label: 'btnSoundTest', enabledIf: sound, onClick: (form) => dialog.soundTest(form) },
       ] },
     ] },
-    { kind: 'group', label: 'grpIntervals', class: 'intervals', items: GROUPS.map((g) => ({ kind: 'row', items: [
+    { kind: 'group', label: 'grpIntervals', class: 'intervals', items: groupNames().map((g) => ({ kind: 'row', items: [
       { id: `interval${g}`, kind: 'select', label: 'lblInterval', labelText: t(`group${g}`), options: OPTIONS },
       { kind: 'note', text: t('lblMin') },
       { kind: 'note', text: t('lblItems', items[g]) },
     ] })) },
     { kind: 'group', label: 'grpLog', class: 'logs', items: [
-      ...LOG_ORDER.map((g) => ({ kind: 'row', items: [
-        { id: `logOn${g}`, kind: 'check', label: LOG_LABELS[g] },
+      ...logOrder().map(({ name: g, logLabel }) => ({ kind: 'row', items: [
+        { id: `logOn${g}`, kind: 'check', label: logLabel },
         { id: `logAll${g}`, kind: 'radio', name: `logMode${g}`, value: 'all', label: 'lblAll', enabledIf: (v) => v[`logOn${g}`] },
         { id: `logErr${g}`, kind: 'radio', name: `logMode${g}`, value: 'error', label: 'lblErrorOnly', enabledIf: (v) => v[`logOn${g}`] },
       ] })),
@@ -78,7 +80,7 @@ function spec(dialog, items) {
 
 function toValues(s) {
   const v = { ...s, soundKind: s.playWave ? 'wave' : 'beep', keepDays: String(s.keepDays) };
-  for (const g of GROUPS) {
+  for (const g of groupNames()) {
     v[`interval${g}`] = String(s.groups[g].interval);
     v[`logOn${g}`] = s.groups[g].logOn;
     v[`logMode${g}`] = s.groups[g].logAll ? 'all' : 'error';
@@ -88,7 +90,7 @@ function toValues(s) {
 
 function fromValues(v) {
   const groups = {};
-  for (const g of GROUPS) {
+  for (const g of groupNames()) {
     groups[g] = { interval: v[`interval${g}`], logOn: v[`logOn${g}`], logAll: v[`logMode${g}`] !== 'error' };
   }
   const out = {
@@ -106,7 +108,7 @@ class SetupDialog {
   constructor(setup, onChange) {
     this.setup = setup;
     this.onChange = onChange;
-    const items = Object.fromEntries(GROUPS.map((g) => [g, setup.groups[g].items]));
+    const items = Object.fromEntries(groupNames().map((g) => [g, setup.groups[g].items]));
     this.file = el('input', { type: 'file', accept: '.wav,audio/wav', hidden: true, 'aria-label': t('btnBrowse') });
     this.file.addEventListener('change', () => this.uploadChosen());
     this.d = openModal({
