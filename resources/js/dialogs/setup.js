@@ -21,13 +21,13 @@ const OPTIONS = Array.from({ length: 36 }, (_, p) => [String(p), String(listValu
 // How the alert mail reaches each server; the port field follows the choice while it holds
 // the default of the one before.
 const SERVERS = ['primary', 'alternate'];
-const SECURITY = [['none', t('optSecurityNone')], ['starttls', 'STARTTLS'], ['tls', 'TLS']];
 export function defaultMailPort(security) {
   return security === 'tls' ? 465 : 25;
 }
 function transportRow(server, labels) {
   return { kind: 'row', items: [
-    { id: `${server}Security`, kind: 'select', label: labels[0], options: SECURITY },
+    { id: `${server}Security`, kind: 'select', label: labels[0],
+      options: [['none', t('optSecurityNone')], ['starttls', 'STARTTLS'], ['tls', 'TLS']] },
     { id: `${server}Port`, kind: 'text', label: labels[1], max: 5, digits: true },
   ] };
 }

@@ -15,9 +15,9 @@ after(async () => {
 
 const LANGUAGES = [
   { name: 'en', lang: 'en_US.UTF-8', title: 'Setup', security: 'Security:', port: 'Port:', ok: 'OK',
-    altSecurity: 'Alternate Security:', portBad: 'Primary SMTP port is incorrect. Please enter a port from 1 to 65535.' },
+    altSecurity: 'Alternate Security:', none: 'None', portBad: 'Primary SMTP port is incorrect. Please enter a port from 1 to 65535.' },
   { name: 'ja', lang: 'ja_JP.UTF-8', title: '設定', security: 'セキュリティ:', port: 'ポート:', ok: 'OK',
-    altSecurity: '代替セキュリティ:', portBad: 'プライマリSMTPのポートが正しくありません。1から65535のポートを入力してください。' },
+    altSecurity: '代替セキュリティ:', none: 'なし', portBad: 'プライマリSMTPのポートが正しくありません。1から65535のポートを入力してください。' },
 ];
 
 for (const l of LANGUAGES) {
@@ -40,7 +40,9 @@ for (const l of LANGUAGES) {
       const security = setup.getByLabel(l.security, { exact: true });
       const port = setup.getByLabel(l.port, { exact: true });
       assert.equal(await port.inputValue(), '25');
-      assert.equal(await setup.getByLabel(l.altSecurity, { exact: true }).inputValue(), 'none');
+      const alt = setup.getByLabel(l.altSecurity, { exact: true });
+      assert.equal(await alt.inputValue(), 'none');
+      assert.equal(await alt.evaluate((s) => s.selectedOptions[0].textContent), l.none);
       // The default port follows the choice; a typed port stays.
       for (const [choice, shown] of [['TLS', '465'], ['STARTTLS', '25']]) {
         await security.selectOption({ label: choice });
