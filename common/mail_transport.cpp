@@ -58,6 +58,9 @@ bool SetKey(const std::string& ini, const char* key, const std::string& value,
 
 bool WriteServer(const std::string& ini, const char* portKey, const char* securityKey,
                  const MailServerTransport& server) {
+  // Keys that could not be read stay as they are, for the administrator to see and mend:
+  // writing the fallback would turn a mistyped "startls" into a plain connection.
+  if (!server.problem.empty()) return true;
   bool ok = SetKey(ini, securityKey, MailSecurityName(server.security), "none");
   return SetKey(ini, portKey, std::to_string(server.port),
                 std::to_string(DefaultMailPort(server.security))) &&

@@ -47,7 +47,8 @@ struct AlertMailTransport {
 AlertMailTransport ReadAlertMailTransport(const std::string& programDir);
 
 // Writes the keys. A key that is not in the file yet and would hold its default is left
-// out, so a setup that keeps the defaults keeps its Varnock.ini as it was.
+// out, so a setup that keeps the defaults keeps its Varnock.ini as it was. The keys of a
+// server with a problem are left as they are.
 bool WriteAlertMailTransport(const std::string& programDir, const AlertMailTransport& transport);
 
 }  // namespace common

@@ -1,6 +1,9 @@
 #include "console/setup_form.h"
 
 #include <cstdio>
+#include <optional>
+#include <string_view>
+#include <utility>
 
 #include "common/accounts.h"
 #include "common/file_ops.h"
@@ -31,6 +34,94 @@ FormError Fail(const char* key) {
   return {key, ""};
 }
 
+// The alert mail transport of the form: each key the request holds replaces the current
+// value; a key it leaves out keeps it.
+struct ServerForm {
+  common::MailServerTransport value;
+  bool securityBad = false;
+  bool portBad = false;
+};
+struct TransportForm {
+  ServerForm primary, alternate;
+  bool verify = true;
+  std::string caFile;
+  bool caFileBad = false;
+};
+
+// The security list of the page, by the names Varnock.ini keeps.
+constexpr std::pair<const char*, common::MailSecurity> kSecurityChoices[] = {
+    {"none", common::MailSecurity::kNone},
+    {"starttls", common::MailSecurity::kStartTls},
+    {"tls", common::MailSecurity::kTls},
+};
+
+// A port field: digits only, 1-65535; empty for the default of the chosen security.
+CheckedNumber PortOf(const json& value) {
+  if (!value.is_string()) return NumberIn(value, 1, 65535);
+  std::string_view text = value.get_ref<const std::string&>();
+  const size_t first = text.find_first_not_of(' ');
+  text = first == std::string_view::npos
+             ? ""
+             : text.substr(first, text.find_last_not_of(' ') + 1 - first);
+  if (text.empty()) return {};
+  if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return {CheckedNumber::kRefused, 0};
+  }
+  return DecimalIn(text, 1, 65535);
+}
+
+ServerForm ReadServerForm(const json& body, const char* securityKey, const char* portKey,
+                          const common::MailServerTransport& was) {
+  ServerForm f{was};
+  common::MailServerTransport& v = f.value;
+  auto security = body.find(securityKey);
+  if (security != body.end()) {
+    f.securityBad = true;
+    for (const auto& [name, choice] : kSecurityChoices) {
+      if (*security == name) {
+        // A port that was the old choice's default follows the new choice.
+        if (v.port == common::DefaultMailPort(v.security)) v.port = common::DefaultMailPort(choice);
+        v.security = choice;
+        v.problem.clear();
+        f.securityBad = false;
+      }
+    }
+  }
+  auto port = body.find(portKey);
+  if (port != body.end()) {
+    const CheckedNumber n = PortOf(*port);
+    f.portBad = n.refused();
+    v.port = static_cast<uint16_t>(n.Or(common::DefaultMailPort(v.security)));
+  }
+  return f;
+}
+
+TransportForm ReadTransportForm(const json& body, const common::AlertMailTransport& was) {
+  TransportForm f{ReadServerForm(body, "primarySecurity", "primaryPort", was.primary),
+                  ReadServerForm(body, "alternateSecurity", "alternatePort", was.alternate),
+                  was.verify, was.caFile};
+  auto verify = body.find("mailVerify");
+  if (verify != body.end() && verify->is_boolean()) f.verify = verify->get<bool>();
+  auto caFile = body.find("caFile");
+  if (caFile != body.end()) {
+    // A path of this host's file system, kept as typed (UTF-8), not in the files' code page.
+    f.caFileBad = !caFile->is_string();
+    if (!f.caFileBad) f.caFile = caFile->get<std::string>();
+  }
+  // A line of Varnock.ini, so never a control byte; the full path (the agents run in their
+  // own directory) of a readable file of PEM certificates, when certificates are checked.
+  if (!f.caFile.empty()) {
+    f.caFileBad = f.caFileBad || f.caFile.size() > 1023 || f.caFile.front() != '/' ||
+                  HasControlByte(f.caFile);
+    if (!f.caFileBad && f.verify) {
+      std::optional<std::string> pem;
+      if (platform::IsRegularFile(f.caFile)) pem = platform::ReadWholeFile(f.caFile, 16u << 20);
+      f.caFileBad = !pem || pem->find("-----BEGIN CERTIFICATE-----") == std::string::npos;
+    }
+  }
+  return f;
+}
+
 // What one test of "OK" looks at.
 struct SetupView {
   const std::string& primary;
@@ -47,6 +138,7 @@ struct SetupView {
   const std::string& wave;
   const json& body;
   const common::AlertAuth& was;
+  const TransportForm& transport;
 };
 
 bool Blank(const std::optional<std::string>& typed, const char* stored) {
@@ -93,6 +185,13 @@ constexpr SetupCheck kSetupChecks[] = {
     {[](const SetupView& v) { return HasControlByte(v.from); }, "msgFromBad"},
     // To addresses are lines; inside a line no control byte (a lone CR ends a header too).
     {[](const SetupView& v) { return !ListControlsValid(v.to); }, "msgToBad"},
+    // The alert mail transport, after the described tests.
+    {[](const SetupView& v) { return v.transport.primary.securityBad; }, "msgPrimarySecurityBad"},
+    {[](const SetupView& v) { return v.transport.primary.portBad; }, "msgPrimaryPortBad"},
+    {[](const SetupView& v) { return v.transport.alternate.securityBad; },
+     "msgAlternateSecurityBad"},
+    {[](const SetupView& v) { return v.transport.alternate.portBad; }, "msgAlternatePortBad"},
+    {[](const SetupView& v) { return v.transport.caFileBad; }, "msgCaFileBad"},
     // List positions come from the page's lists; any other number is not a request of it.
     {[](const SetupView& v) {
        if (PositionRefused(v.body, "keepDays")) return true;
@@ -178,6 +277,12 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
                                           {"logAll", firstSetup || c.scan.logAll[g] != 0},
                                           {"items", items[g]}};
   }
+  // A server whose keys could not be read shows no security choice: "OK" then asks for one
+  // rather than store the fallback.
+  auto security = [](const common::MailServerTransport& t) {
+    return t.problem.empty() ? common::MailSecurityName(t.security) : "";
+  };
+  const common::AlertMailTransport& m = c.mailTransport;
   return {
       {"primaryServer", ToUtf8(common::FieldText(s.primaryServer))},
       {"primaryAuth", c.auth.primaryAuth != 0},
@@ -187,6 +292,12 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
       {"alternateAuth", c.auth.alternateAuth != 0},
       {"alternateUser", ToUtf8(common::FieldText(c.auth.alternateUser))},
       {"alternatePasswordStored", c.auth.alternatePassword[0] != '\0'},
+      {"primaryPort", m.primary.port},
+      {"primarySecurity", security(m.primary)},
+      {"alternatePort", m.alternate.port},
+      {"alternateSecurity", security(m.alternate)},
+      {"mailVerify", m.verify},
+      {"caFile", m.caFile},
       {"from", ToUtf8(common::FieldText(s.fromAddress))},
       {"to", ToUtf8(a.toAddresses)},
       {"netSend", ToUtf8(a.netSendAddresses)},
@@ -223,6 +334,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   const bool playWave = r.Flag("playWave");
   const std::string wave = r.Text("waveFile", 259, "lblSoundFile");
   if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
+  const TransportForm transport = ReadTransportForm(body, current->mailTransport);
 
   const SetupView v{primary,       primaryAuth,
                     primaryUser,   primaryPassword,
@@ -231,7 +343,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
                     from,          to,
                     soundAlarm,    playWave,
                     wave,          body,
-                    current->auth};
+                    current->auth, transport};
   for (const SetupCheck& check : kSetupChecks) {
     if (check.fails(v)) return Fail(check.key);
   }
@@ -296,13 +408,18 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   bool ok = common::WriteScanSettings(dir, scan);
   ok = common::WriteAlert(dir, alert) && ok;
   ok = common::WriteAlertAuth(dir, auth) && ok;
+  const common::AlertMailTransport mailTransport{transport.primary.value, transport.alternate.value,
+                                                 transport.verify, transport.caFile};
+  ok = WriteMailTransport(dir, mailTransport) && ok;
   if (!ok) {
-    std::fprintf(stderr, "KTVarnock: cannot write the Setting files in %s\n", dir.c_str());
+    std::fprintf(stderr, "KTVarnock: cannot write the Setting files or Varnock.ini in %s\n",
+                 dir.c_str());
   }
   current->scan = scan;
   current->alert = common::ReadAlert(dir);
   if (!ok) current->alert = alert;
   current->auth = auth;
+  current->mailTransport = ok ? common::ReadAlertMailTransport(dir) : mailTransport;
   current->mailConfigured = common::MailConfigured(alert.settings);
   return ok ? FormError{} : Fail("msgWriteFailed");
 }

@@ -31,6 +31,9 @@ nlohmann::json SetupJson(const std::string& programDir, const SettingCopies& cur
 
 // "OK": the checks in their order; when all pass, the Wave folder keeps only the chosen
 // sound file and Scan.dat, Alert.dat and Alert2.dat are written, and `current` is updated.
+// The mail servers' ports and security choices ("primaryPort", "primarySecurity" none /
+// starttls / tls, the same for "alternate", "mailVerify", "caFile") go to Varnock.ini; a
+// key the request leaves out keeps its value, and values at their defaults add no key.
 FormError SaveSetup(const std::string& programDir, const nlohmann::json& body,
                     SettingCopies* current);
 

@@ -10,6 +10,7 @@
 #include "console/setup_command.h"
 #include "console/ui_text.h"
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "support/temp_dir.h"
 
 using namespace console;
@@ -27,6 +28,19 @@ json Valid() {
             {"PORT", {{"interval", 35}, {"logOn", false}, {"logAll", true}}}}},
           {"keepDays", 0}};
 }
+
+// The alert mail keys Varnock.ini holds, as "KEY=value" joined by ";".
+std::string MailKeys(const std::string& dir) {
+  std::string out;
+  for (const char* key :
+       {"MAILSECURITY", "MAILPORT", "ALTMAILSECURITY", "ALTMAILPORT", "MAILVERIFY", "TLSCAFILE"}) {
+    const std::string v = platform::IniGetString(common::IniPath(dir), "PROGRAM", key, "\x01");
+    if (v != "\x01") out += (out.empty() ? "" : ";") + std::string(key) + "=" + v;
+  }
+  return out;
+}
+
+const char kPem[] = "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n";
 
 std::string WaveBody() {
   std::string b = "RIFF";
@@ -127,6 +141,127 @@ TEST(SetupFormTest, HeaderBreaksAndPositionsOutOfRangeAreRefused) {
 
 // --setup applies the account rules of the dialogs and range-checks its numbers; a refused
 // account is named in the error and not written.
+// The port and security of each mail server, certificate checking and the CA file: tested
+// after the described tests, in this order; a refused form writes nothing.
+TEST(SetupFormTest, MailTransportIsCheckedAfterTheDescribedTests) {
+  TempDir files;
+  const std::string pem = files.path() + "/ca.pem";
+  const std::string notPem = files.path() + "/ca.txt";
+  testsupport::WriteFile(pem, kPem);
+  testsupport::WriteFile(notPem, "hello");
+  const std::pair<json, const char*> cases[] = {
+      {{{"primaryServer", ""}, {"primarySecurity", "startls"}}, "msgPrimaryBlank"},
+      {{{"to", "x@y@example.org"}, {"primaryPort", "0"}}, "msgToBad"},
+      {{{"primarySecurity", "startls"}, {"primaryPort", "0"}}, "msgPrimarySecurityBad"},
+      {{{"primarySecurity", ""}}, "msgPrimarySecurityBad"},
+      {{{"primarySecurity", "STARTTLS"}}, "msgPrimarySecurityBad"},
+      {{{"primarySecurity", 1}}, "msgPrimarySecurityBad"},
+      {{{"primaryPort", "0"}, {"alternateSecurity", "ssl"}}, "msgPrimaryPortBad"},
+      {{{"primaryPort", "65536"}}, "msgPrimaryPortBad"},
+      {{{"primaryPort", "+25"}}, "msgPrimaryPortBad"},
+      {{{"primaryPort", "5 87"}}, "msgPrimaryPortBad"},
+      {{{"primaryPort", "000587"}}, "msgPrimaryPortBad"},
+      {{{"primaryPort", 70000}}, "msgPrimaryPortBad"},
+      {{{"primaryPort", true}}, "msgPrimaryPortBad"},
+      {{{"alternateSecurity", "ssl"}, {"alternatePort", "x"}}, "msgAlternateSecurityBad"},
+      {{{"alternatePort", "x"}, {"caFile", "ca.pem"}}, "msgAlternatePortBad"},
+      {{{"caFile", "ca.pem"}}, "msgCaFileBad"},
+      {{{"caFile", files.path() + "/missing.pem"}}, "msgCaFileBad"},
+      {{{"caFile", notPem}}, "msgCaFileBad"},
+      {{{"caFile", files.path()}}, "msgCaFileBad"},
+      {{{"caFile", 5}}, "msgCaFileBad"},
+      // A line break would add keys to Varnock.ini, checked or not.
+      {{{"caFile", pem + "\nMAILSECURITY=none"}, {"mailVerify", false}}, "msgCaFileBad"},
+      {{{"caFile", files.path() + "/missing.pem"}, {"mailVerify", false}}, ""},
+      {{{"caFile", pem}, {"primaryPort", " 587 "}, {"alternatePort", 2525}}, ""},
+  };
+  for (const auto& [change, key] : cases) {
+    SCOPED_TRACE(change.dump());
+    TempDir dir;
+    SettingCopies copies;
+    json form = Valid();
+    form.update(change);
+    EXPECT_EQ(SaveSetup(dir.path(), form, &copies).key, key);
+    if (*key == '\0') continue;
+    EXPECT_FALSE(platform::PathExists(common::IniPath(dir.path()))) << "nothing written";
+    EXPECT_FALSE(platform::PathExists(common::AlertPath(dir.path())));
+    EXPECT_NE(MessageText("1", key), MessageText("0", key));
+  }
+  EXPECT_EQ(MessageText("0", "msgPrimaryPortBad"),
+            "Primary SMTP port is incorrect. Please enter a port from 1 to 65535.");
+}
+
+// Only what differs from the defaults reaches Varnock.ini: a setup that keeps them, or a
+// request without these keys, writes no key at all. The port follows the security choice.
+TEST(SetupFormTest, MailTransportWritesOnlyWhatDiffersFromTheDefaults) {
+  TempDir files;
+  const std::string pem = files.path() + "/ca.pem";
+  testsupport::WriteFile(pem, kPem);
+  const json pageDefaults = {{"primarySecurity", "none"},   {"primaryPort", "25"},
+                             {"alternateSecurity", "none"}, {"alternatePort", "25"},
+                             {"mailVerify", true},          {"caFile", ""}};
+  const std::pair<json, std::string> cases[] = {
+      {json::object(), ""},
+      {pageDefaults, ""},
+      {{{"primarySecurity", "starttls"}, {"primaryPort", "587"}},
+       "MAILSECURITY=starttls;MAILPORT=587"},
+      {{{"alternateSecurity", "tls"}, {"alternatePort", ""}}, "ALTMAILSECURITY=tls"},
+      // Without a port the default port follows the choice.
+      {{{"alternateSecurity", "tls"}, {"alternatePort", nullptr}}, "ALTMAILSECURITY=tls"},
+      {{{"primarySecurity", "tls"}, {"primaryPort", "25"}}, "MAILSECURITY=tls;MAILPORT=25"},
+      {{{"primaryPort", "465"}}, "MAILPORT=465"},
+      {{{"mailVerify", false}, {"caFile", pem}}, "MAILVERIFY=0;TLSCAFILE=" + pem},
+  };
+  for (const auto& [change, keys] : cases) {
+    SCOPED_TRACE(change.dump());
+    TempDir dir;
+    SettingCopies copies = ReadSettingCopies(dir.path());
+    json form = Valid();
+    form.update(pageDefaults);
+    form.update(change);
+    if (change.empty()) form = Valid();
+    if (form.contains("alternatePort") && form["alternatePort"].is_null())
+      form.erase("alternatePort");
+    ASSERT_TRUE(SaveSetup(dir.path(), form, &copies).ok());
+    EXPECT_EQ(MailKeys(dir.path()), keys);
+    if (keys.empty()) EXPECT_FALSE(platform::PathExists(common::IniPath(dir.path())));
+    // The dialog shows what was stored.
+    const common::AlertMailTransport stored = common::ReadAlertMailTransport(dir.path());
+    json shown = SetupJson(dir.path(), copies);
+    EXPECT_EQ(shown["primaryPort"], stored.primary.port);
+    EXPECT_EQ(shown["alternateSecurity"], common::MailSecurityName(stored.alternate.security));
+    EXPECT_EQ(shown["mailVerify"], stored.verify);
+  }
+}
+
+// A key typed by hand that cannot be used stays as it is until the dialog chooses anew: the
+// dialog shows no security choice, and "OK" without one is refused rather than send the
+// password in the clear.
+TEST(SetupFormTest, AnUnreadableSecurityKeyIsNeitherShownNorOverwritten) {
+  TempDir dir;
+  const std::string d = dir.path();
+  testsupport::WriteFile(common::IniPath(d), "[PROGRAM]\nMAILSECURITY=startls\nMAILPORT=587\n");
+  SettingCopies copies = ReadSettingCopies(d);
+  json shown = SetupJson(d, copies);
+  EXPECT_EQ(shown["primarySecurity"], "");
+  EXPECT_EQ(shown["alternateSecurity"], "none");
+  json form = Valid();
+  ASSERT_TRUE(SaveSetup(d, form, &copies).ok());  // a request that leaves the keys out
+  form.update({{"alternateSecurity", "tls"}, {"primaryPort", "587"}});
+  ASSERT_TRUE(SaveSetup(d, form, &copies).ok());
+  EXPECT_EQ(MailKeys(d), "MAILSECURITY=startls;MAILPORT=587;ALTMAILSECURITY=tls");
+  form.update({{"primarySecurity", ""}});
+  EXPECT_EQ(SaveSetup(d, form, &copies).key, "msgPrimarySecurityBad");
+  form.update({{"primarySecurity", "starttls"}});
+  ASSERT_TRUE(SaveSetup(d, form, &copies).ok());
+  EXPECT_EQ(MailKeys(d), "MAILSECURITY=starttls;MAILPORT=587;ALTMAILSECURITY=tls");
+  // Back to the defaults: keys already in the file hold them.
+  form.update({{"primarySecurity", "none"}, {"primaryPort", ""}, {"alternateSecurity", "none"}});
+  ASSERT_TRUE(SaveSetup(d, form, &copies).ok());
+  EXPECT_EQ(MailKeys(d), "MAILSECURITY=none;MAILPORT=25;ALTMAILSECURITY=none");
+  EXPECT_EQ(copies.mailTransport.primary.problem, "");
+}
+
 TEST(SetupFileTest, RefusesWhatTheDialogsRefuse) {
   auto account = [](json change) {
     json a = {{"name", "acct"}, {"host", "127.0.0.1"}, {"ping", true}};

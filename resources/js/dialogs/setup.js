@@ -20,12 +20,27 @@ export function listValue(p) {
 }
 const OPTIONS = Array.from({ length: 36 }, (_, p) => [String(p), String(listValue(p))]);
 
+// How the alert mail reaches each server; the port field follows the choice while it holds
+// the default of the one before.
+const SERVERS = ['primary', 'alternate'];
+export function defaultMailPort(security) {
+  return security === 'tls' ? 465 : 25;
+}
+function transportRow(server, labels) {
+  return { kind: 'row', items: [
+    { id: `${server}Security`, kind: 'select', label: labels[0],
+      options: [['none', t('optSecurityNone')], ['starttls', 'STARTTLS'], ['tls', 'TLS']] },
+    { id: `${server}Port`, kind: 'text', label: labels[1], max: 5, digits: true },
+  ] };
+}
+
 function spec(dialog, items) {
   const sound = (v) => v.soundAlarm;
   const wave = (v) => v.soundAlarm && v.soundKind === 'wave';
   return [
     { kind: 'group', label: 'grpPrimary', items: [
       { id: 'primaryServer', kind: 'text', label: 'lblOutgoing', max: 149, wide: true },
+      transportRow('primary', ['lblPrimarySecurity', 'lblPrimaryPort']),
       { id: 'primaryAuth', kind: 'check', label: 'lblPrimaryAuth' },
       { kind: 'row', items: [
         { id: 'primaryUser', kind: 'text', label: 'lblPrimaryId', max: 64, enabledIf: (v) => v.primaryAuth },
@@ -34,11 +49,16 @@ function spec(dialog, items) {
     ] },
     { kind: 'group', label: 'grpAlternate', items: [
       { id: 'alternateServer', kind: 'text', label: 'lblAltOutgoing', max: 149, wide: true },
+      transportRow('alternate', ['lblAltSecurity', 'lblAltPort']),
       { id: 'alternateAuth', kind: 'check', label: 'lblAltAuth' },
       { kind: 'row', items: [
         { id: 'alternateUser', kind: 'text', label: 'lblAltId', max: 64, enabledIf: (v) => v.alternateAuth },
         { id: 'alternatePassword', kind: 'password', label: 'lblAltPassword', max: 15, enabledIf: (v) => v.alternateAuth },
       ] },
+    ] },
+    { kind: 'group', label: 'grpMailTls', items: [
+      { id: 'mailVerify', kind: 'check', label: 'lblMailVerify' },
+      { id: 'caFile', kind: 'text', label: 'lblCaFile', max: 1023, wide: true, enabledIf: (v) => v.mailVerify },
     ] },
     { id: 'from', kind: 'text', label: 'lblFrom', max: 149, wide: true },
     { id: 'to', kind: 'textarea', label: 'lblTo', rows: 2, max: 32000 },
@@ -80,6 +100,7 @@ function spec(dialog, items) {
 
 function toValues(s) {
   const v = { ...s, soundKind: s.playWave ? 'wave' : 'beep', keepDays: String(s.keepDays) };
+  for (const server of SERVERS) v[`${server}Port`] = String(s[`${server}Port`]);
   for (const g of groupNames()) {
     v[`interval${g}`] = String(s.groups[g].interval);
     v[`logOn${g}`] = s.groups[g].logOn;
@@ -88,7 +109,9 @@ function toValues(s) {
   return v;
 }
 
-function fromValues(v) {
+// The security lists are read as they stand: one with no choice (settings that could not be
+// read) is sent empty, for the console to ask for one.
+function fromValues(v, form) {
   const groups = {};
   for (const g of groupNames()) {
     groups[g] = { interval: v[`interval${g}`], logOn: v[`logOn${g}`], logAll: v[`logMode${g}`] !== 'error' };
@@ -98,7 +121,12 @@ function fromValues(v) {
     alternateServer: v.alternateServer, alternateAuth: v.alternateAuth, alternateUser: v.alternateUser,
     from: v.from, to: v.to, netSend: v.netSend, soundAlarm: v.soundAlarm,
     playWave: v.soundKind === 'wave', waveFile: v.waveFile, groups, keepDays: v.keepDays,
+    mailVerify: v.mailVerify, caFile: v.caFile,
   };
+  for (const server of SERVERS) {
+    out[`${server}Security`] = form.input(`${server}Security`).value;
+    out[`${server}Port`] = v[`${server}Port`];
+  }
   if ('primaryPassword' in v) out.primaryPassword = v.primaryPassword;
   if ('alternatePassword' in v) out.alternatePassword = v.alternatePassword;
   return out;
@@ -116,7 +144,7 @@ class SetupDialog {
       content: [this.file],
       buttons: [{ label: 'ok', submit: true, default: true }, { label: 'btnCancel', cancel: true }],
       submit: {
-        send: () => act('setup-save', { form: fromValues(this.form.get()) }),
+        send: () => act('setup-save', { form: fromValues(this.form.get(), this.form) }),
         accepted: async () => {
           await this.onChange();
           this.d.close();
@@ -124,6 +152,22 @@ class SetupDialog {
       },
     });
     this.form = this.d.form;
+    for (const server of SERVERS) this.followPort(server);
+  }
+
+  // The port shows the default of the chosen security (also as its placeholder), and a port
+  // that was the default of the previous choice becomes the new one's.
+  followPort(server) {
+    const security = this.form.input(`${server}Security`);
+    const port = this.form.input(`${server}Port`);
+    let before = security.value;
+    port.placeholder = String(defaultMailPort(before));
+    security.addEventListener('change', () => {
+      const typed = port.value.trim();
+      if (typed === '' || typed === String(defaultMailPort(before))) port.value = String(defaultMailPort(security.value));
+      before = security.value;
+      port.placeholder = String(defaultMailPort(before));
+    });
   }
 
   async editGlobal(kind) {
