@@ -54,6 +54,30 @@ void SetCustomPort(AccountFile& a, long value) {
   a.record.customPorts[S] = static_cast<uint32_t>(value);
 }
 
+// The side file's options.
+template <auto M>
+long OptionFlag(const AccountFile& a) {
+  return a.options.*M ? 1 : 0;
+}
+template <auto M>
+void SetOptionFlag(AccountFile& a, long value) {
+  a.options.*M = value != 0;
+}
+template <auto M>
+long OptionNumber(const AccountFile& a) {
+  return a.options.*M;
+}
+template <auto M>
+void SetOptionNumber(AccountFile& a, long value) {
+  a.options.*M = static_cast<int32_t>(value);
+}
+std::string TlsModeText(const AccountFile& a) {
+  return TlsModeName(a.options.tlsMode);
+}
+void SetTlsModeText(AccountFile& a, const std::string& text) {
+  ParseTlsMode(text, &a.options.tlsMode);
+}
+
 // The key holds the hex of the name's first bytes, cut where a character ends: a key ending
 // in half a character would decode to a shorter name, and saving that name renames the
 // account.
@@ -147,6 +171,38 @@ constexpr AccountField OnlyOne(AccountField f) {
   return f;
 }
 
+template <auto M>
+constexpr AccountField OptionFlagRow(Field id, const char* key, uint8_t types,
+                                     bool AccountForm::*member) {
+  AccountField f{id};
+  f.number = true;
+  f.max = 1;
+  f.value = &OptionFlag<M>;
+  f.setValue = &SetOptionFlag<M>;
+  f.sideFile = true;
+  return Shown(f, key, types, member);
+}
+template <auto M>
+constexpr AccountField OptionDigitsRow(Field id, const char* key, const char* label, uint8_t types,
+                                       std::string AccountForm::*member, unsigned long max,
+                                       size_t digits) {
+  AccountField f{id};
+  f.number = true;
+  f.max = max;
+  f.value = &OptionNumber<M>;
+  f.setValue = &SetOptionNumber<M>;
+  f.sideFile = true;
+  return Digits(f, key, label, types, member, digits);
+}
+constexpr AccountField TlsModeRow(uint8_t types) {
+  AccountField f{Field::kTlsMode};
+  f.limit = 8;
+  f.text = &TlsModeText;
+  f.setText = &SetTlsModeText;
+  f.sideFile = true;
+  return Shown(f, "tlsMode", "lblAcctTlsMode", types, &AccountForm::tlsMode);
+}
+
 constexpr AccountField KeyRow() {
   AccountField f{Field::kName};
   f.limit = kKeySourceBytes;
@@ -160,8 +216,12 @@ constexpr uint8_t kPageOnly = TypeBit(kHttpPage);
 constexpr uint8_t kFtpOnly = TypeBit(kFtpTransfer);
 constexpr uint8_t kEmailOnly = TypeBit(kEmail);
 
+constexpr uint8_t kSecureTypes = kPageOnly | kFtpOnly | kEmailOnly;
+constexpr uint8_t kTlsModeTypes = kFtpOnly | kEmailOnly;
+
 using R = AccountRecord;
 using F = AccountForm;
+using O = AccountOptions;
 
 constexpr AccountField kFields[] = {
     KeyRow(),
@@ -235,6 +295,15 @@ constexpr AccountField kFields[] = {
     // Agents check an account only when this is 1.
     OnlyOne(Shown(Number<&R::enabled>(Field::kEnabled), "enabled", kAllTypes, &F::enabled)),
     Number<&R::type>(Field::kType),
+    OptionFlagRow<&O::secure>(Field::kSecure, "secure", kSecureTypes, &F::secure),
+    TlsModeRow(kTlsModeTypes),
+    OptionDigitsRow<&O::port>(Field::kPort, "port", "lblAcctPort", kSecureTypes, &F::port, 65535,
+                              kPortDigits),
+    OptionDigitsRow<&O::popPort>(Field::kPopPort, "popPort", "lblPopPort", kEmailOnly, &F::popPort,
+                                 65535, kPortDigits),
+    OptionFlagRow<&O::verify>(Field::kVerify, "verify", kSecureTypes, &F::verify),
+    OptionDigitsRow<&O::certDays>(Field::kCertDays, "certDays", "lblAcctCertDays", kSecureTypes,
+                                  &F::certDays, 3650, 4),
 };
 
 constexpr bool InColumnOrder() {
@@ -273,6 +342,33 @@ AccountFile NewAccount(int type, const std::string& programDir) {
   r.popPort = kPopPort;
   SetField(r.localTestFile, InDir(programDir, kTemp, kFtpTestFileName));
   return a;
+}
+
+const char* TlsModeName(TlsMode mode) {
+  return mode == TlsMode::kImplicit ? "implicit" : "starttls";
+}
+
+bool ParseTlsMode(const std::string& text, TlsMode* mode) {
+  if (text == "starttls") {
+    *mode = TlsMode::kStartTls;
+  } else if (text == "implicit") {
+    *mode = TlsMode::kImplicit;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void SettlePorts(AccountFile& a) {
+  AccountOptions& o = a.options;
+  if (o.port == 0) o.port = DefaultAccountPort(a.record.type, o.secure, o.tlsMode);
+  if (o.popPort == 0) o.popPort = DefaultPopPort(o.secure, o.tlsMode);
+}
+
+bool HasOwnOptions(const AccountFile& a) {
+  AccountFile settled = a;
+  SettlePorts(settled);
+  return !AllDefault(settled.options, a.record.type);
 }
 
 std::span<const AccountField> AccountFields() {

@@ -67,6 +67,9 @@ struct AccountForm {
   bool defaultDest = true, additionalDest = false;
   std::string additionalDestText;
   bool enabled = true;
+  // The side file's options (account_options.h); an empty port means its default.
+  bool secure = false, verify = true;
+  std::string tlsMode = "starttls", port, popPort, certDays = "14";
 };
 
 // The values of an account in the CSV column order: a field's CSV column is its position
@@ -123,6 +126,13 @@ enum class Field : int {
   kNetSendAddresses,
   kEnabled,
   kType,
+  // The side file's options: appended to a CSV line only for an account that has one.
+  kSecure,
+  kTlsMode,
+  kPort,
+  kPopPort,
+  kVerify,
+  kCertDays,
   kCount
 };
 constexpr Field CustomNameField(int slot) {
@@ -163,6 +173,9 @@ struct AccountField {
   bool AccountForm::*formFlag = nullptr;
   std::optional<std::string> AccountForm::*formPassword = nullptr;
   bool onlyOne = false;
+  // Kept in the account's side file (AccountFile::options) instead of the record; a CSV
+  // line without the column, or with it empty, leaves the default.
+  bool sideFile = false;
 
   size_t csvColumn() const { return static_cast<size_t>(id) + 1; }
   bool shownFor(int type) const { return type >= 0 && type < 8 && (types & TypeBit(type)) != 0; }
@@ -171,8 +184,18 @@ struct AccountField {
 // The rows in CSV column order, one per Field.
 std::span<const AccountField> AccountFields();
 const AccountField& FieldOf(Field id);
-// The number of CSV columns.
-constexpr int kCsvFields = static_cast<int>(Field::kCount);
+// The number of CSV columns every line has (the record's values); the side file's options
+// follow them on the lines of accounts that have one.
+constexpr int kCsvFields = static_cast<int>(Field::kSecure);
+constexpr int kCsvFieldsWithOptions = static_cast<int>(Field::kCount);
+
+// The TLSMODE spelling ("starttls", "implicit"); false for any other text.
+const char* TlsModeName(TlsMode mode);
+bool ParseTlsMode(const std::string& text, TlsMode* mode);
+// Replaces the ports left 0 with the defaults of the account's type and security.
+void SettlePorts(AccountFile& account);
+// True when the account's options differ from the defaults (it has, or gets, a side file).
+bool HasOwnOptions(const AccountFile& account);
 
 // The text of a field in an import line's fields, empty when the line is shorter.
 const std::string& CsvValue(const std::vector<std::string>& fields, Field id);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/account_options.h"
 #include "common/records.h"
 
 namespace common {
@@ -17,6 +18,9 @@ struct AccountFile {
   std::string downOnline, upOnline;                      // LAN message templates
   std::string mailAddresses;                             // the account's own recipients
   std::string netSendAddresses;                          // the account's own LAN recipients
+  // The side file's options (not part of the record's image). A port of 0 stands for the
+  // default that the type, SECURE and TLSMODE give (SettlePorts).
+  AccountOptions options;
 };
 
 // Lays out the record: fixed part, then the eight texts in the order above, each with its

@@ -82,7 +82,8 @@ std::optional<Intent> ParseIntent(const std::string& text) {
 // The temporary files an atomic write cut short left beside the files of `key`
 // (".KEY.XXXXXX"): nothing lists them, so nothing else would ever remove them.
 void RemoveLeftoverTemporaries(const std::string& dir, const std::string& key) {
-  std::vector<std::string> folders = {common::InDir(dir, common::kAllData)};
+  std::vector<std::string> folders = {common::InDir(dir, common::kAllData),
+                                      common::InDir(dir, common::kAccountOptionsDir)};
   for (const char* folder : common::kStatusFolderNames)
     folders.push_back(common::InDir(dir, folder));
   const std::string prefix = "." + key + ".";
@@ -103,11 +104,12 @@ void RemoveStatusFiles(const std::string& dir, const std::string& key) {
   }
 }
 
-// Everything of `key` goes: its rows, its status files, its record.
+// Everything of `key` goes: its rows, its status files, its record, its side file.
 void Erase(const std::string& dir, const std::string& key) {
   RemoveIndexLinesOf(dir, key);
   RemoveStatusFiles(dir, key);
   platform::RemoveFile(common::AccountPath(dir, key));
+  common::RemoveAccountOptions(dir, key);
   RemoveLeftoverTemporaries(dir, key);
 }
 

@@ -50,8 +50,10 @@ const std::string& Text(const std::vector<std::string>& fields, common::Field id
 std::string AccountCsvLine(const common::AccountFile& account) {
   std::string line;
   bool first = true;
+  const bool options = common::HasOwnOptions(account);
   // Numbers and flags are never quoted.
   for (const common::AccountField& field : common::AccountFields()) {
+    if (field.sideFile && !options) break;
     if (!first) line += ',';
     first = false;
     if (field.number) {
@@ -188,12 +190,14 @@ common::AccountFile AccountFromCsv(const std::vector<std::string>& f, const std:
   // The type and its flags come from their columns like everything else.
   common::AccountFile a = common::NewAccount(common::kServer, dir);
   for (const common::AccountField& field : common::AccountFields()) {
+    if (field.sideFile && Text(f, field.id).empty()) continue;  // the default
     if (field.number) {
       field.setValue(a, Number(f, field.id));
     } else {
       field.setText(a, Text(f, field.id));
     }
   }
+  common::SettlePorts(a);
   return a;
 }
 

@@ -25,7 +25,14 @@ bool ValidKey(const std::string& key) {
   return true;
 }
 
+// The side file goes first: the record is what makes a change count (account_change.h), so
+// a crash between the two leaves the earlier account whole or the new one with its options.
 bool WriteRecord(const std::string& dir, const std::string& key, const common::AccountFile& a) {
+  if (!common::WriteAccountOptions(dir, key, a.record.type, a.options)) {
+    std::fprintf(stderr, "KTVarnock: cannot write the account options %s\n",
+                 common::AccountOptionsPath(dir, key).c_str());
+    return false;
+  }
   if (common::WriteAccount(common::AccountPath(dir, key), a)) return true;
   std::fprintf(stderr, "KTVarnock: cannot write the account record %s\n",
                common::AccountPath(dir, key).c_str());
@@ -195,6 +202,7 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
     }
     common::RegisterAccountChecks(dir, account.record);
     common::RemoveAccount(dir, originalKey);
+    common::RemoveAccountOptions(dir, originalKey);
     change.End();
     WriteLogLine(dir, 10009, "[Account Removed]", oldName);
   }
@@ -229,6 +237,10 @@ bool DeleteAccount(const std::string& dir, const std::string& key, const std::st
   common::ReadAccount(common::AccountPath(dir, key), &whole);
   if (!whole) RemoveIndexLinesOf(dir, key);
   common::RemoveAccount(dir, key);
+  if (!common::RemoveAccountOptions(dir, key)) {
+    std::fprintf(stderr, "KTVarnock: cannot remove the account options %s\n",
+                 common::AccountOptionsPath(dir, key).c_str());
+  }
   change.End();
   common::TouchSettingUpdate(dir);
   WriteLogLine(dir, 10009, "[Account Removed]", common::DecodeKey(key));

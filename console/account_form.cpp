@@ -79,6 +79,8 @@ FormError ParseAccountForm(const json& body, AccountForm* f) {
   // The controls of each type's dialog; the others stay empty or off.
   for (const common::AccountField& field : common::AccountFields()) {
     const bool shown = field.shownFor(t);
+    // An option a request leaves out keeps its default (an older page, --setup).
+    if (field.sideFile && !body.contains(field.jsonKey)) continue;
     switch (field.control) {
       case common::Control::kNone:
         break;
@@ -228,6 +230,19 @@ AccountFacts FormFacts(const AccountForm& f) {
       f.type != common::kHttpPage || DigitsInRange(f.httpTimeout, kMaxHttpTimeout);
   a.emailTimeoutInRange =
       f.type != common::kEmail || DigitsInRange(f.emailTimeout, kMaxEmailTimeout);
+  // The side file's options of the type's dialog: an empty port is its default.
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (!field.sideFile || !field.shownFor(f.type)) continue;
+    if (field.control == common::Control::kDigits) {
+      const std::string& text = f.*field.formText;
+      const bool ok = DigitsInRange(text, static_cast<long long>(field.max)) &&
+                      (field.id == common::Field::kCertDays || text.empty() || DecimalOf(text) > 0);
+      (field.id == common::Field::kCertDays ? a.certDaysInRange : a.portsInRange) &= ok;
+    } else if (field.control == common::Control::kText) {
+      common::TlsMode mode;
+      a.tlsModeValid = a.tlsModeValid && common::ParseTlsMode(f.*field.formText, &mode);
+    }
+  }
   return a;
 }
 
@@ -251,6 +266,11 @@ common::AccountFile BuildAccount(const AccountForm& f, const std::string& dir,
                                  const common::AccountFile* stored) {
   common::AccountFile a = common::NewAccount(f.type, dir);
   for (const common::AccountField& field : common::AccountFields()) {
+    // Options the type's dialog does not show, and empty ports, keep their defaults.
+    if (field.sideFile && (!field.shownFor(f.type) || (field.control == common::Control::kDigits &&
+                                                       (f.*field.formText).empty()))) {
+      continue;
+    }
     switch (field.control) {
       case common::Control::kNone:
         break;
@@ -276,7 +296,11 @@ common::AccountFile BuildAccount(const AccountForm& f, const std::string& dir,
     PageUrl url = SplitPageUrl(f.domain);
     common::SetField(r.host, url.host);
     common::SetField(r.pagePath, url.path);
+    // A scheme in the URL decides HTTPS, a port in it the port.
+    if (url.scheme) a.options.secure = url.https;
+    if (url.port != 0) a.options.port = static_cast<int32_t>(url.port);
   }
+  common::SettlePorts(a);
   for (size_t i = 0; i < f.rows.size(); ++i) {
     common::SetField(r.customNames[i], f.rows[i].name);
     r.customPorts[i] = static_cast<uint32_t>(f.rows[i].port);
@@ -349,7 +373,21 @@ json AccountFormJson(const common::AccountFile& a) {
         break;
     }
   }
-  if (r.type == common::kHttpPage && common::FieldText(r.pagePath) != "/") {
+  // A port at its default shows empty, so the field follows SECURE and TLSMODE.
+  common::AccountFile settled = a;
+  settled.options.port = 0;
+  settled.options.popPort = 0;
+  common::SettlePorts(settled);
+  if (a.options.port == 0 || a.options.port == settled.options.port) form["port"] = "";
+  if (a.options.popPort == 0 || a.options.popPort == settled.options.popPort) form["popPort"] = "";
+  const bool ownPort = form["port"] != "";
+  if (r.type == common::kHttpPage && (a.options.secure || ownPort)) {
+    // The URL says what the agent reads: the scheme, and a port that is not the default.
+    form["domain"] = ToUtf8(
+        (a.options.secure ? "https://" : "http://") + common::FieldText(r.host) +
+        (ownPort ? ":" + std::to_string(a.options.port) : "") + common::FieldText(r.pagePath));
+    form["port"] = "";
+  } else if (r.type == common::kHttpPage && common::FieldText(r.pagePath) != "/") {
     form["domain"] = ToUtf8(common::FieldText(r.host) + common::FieldText(r.pagePath));
   }
   json rows = json::array();
@@ -379,12 +417,12 @@ json NewAccountFormJson(int type, const common::AlertFile& alert) {
   return form;
 }
 
-std::string ServiceSummary(const common::AccountRecord& r) {
+std::string ServiceSummary(const common::AccountRecord& r, bool secure) {
   switch (r.type) {
     case common::kHttpPage:
-      return "HTTP Page Check";
+      return secure ? "HTTPS Page Check" : "HTTP Page Check";
     case common::kFtpTransfer:
-      return "FTP File Transfer";
+      return secure ? "FTPS File Transfer" : "FTP File Transfer";
     case common::kEmail:
       return "Email Send/Receive";
     case common::kServer:

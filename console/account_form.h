@@ -59,7 +59,7 @@ nlohmann::json FormLimits(int type);
 // A new form: the defaults, with the global templates for the message editors.
 nlohmann::json NewAccountFormJson(int type, const common::AlertFile& alert);
 
-// The Edit/Delete dialog's "Service" column.
-std::string ServiceSummary(const common::AccountRecord& record);
+// The Edit/Delete dialog's "Service" column; `secure` is the side file's SECURE.
+std::string ServiceSummary(const common::AccountRecord& record, bool secure = false);
 
 }  // namespace console

@@ -43,6 +43,12 @@ constexpr AccountRule kRules[] = {
      "Time out is out of range:"},
     {[](const AccountFacts& f) { return !f.emailTimeoutInRange; }, "msgEmailTimeoutRange",
      "Time out is out of range:"},
+    {[](const AccountFacts& f) { return !f.tlsModeValid; }, "msgTlsModeBad",
+     "TLS mode is not starttls or implicit:"},
+    {[](const AccountFacts& f) { return !f.portsInRange; }, "msgPortRange",
+     "Port is out of range:"},
+    {[](const AccountFacts& f) { return !f.certDaysInRange; }, "msgCertDaysRange",
+     "Certificate days are out of range:"},
 };
 
 }  // namespace
@@ -86,6 +92,20 @@ AccountFacts CsvFacts(const std::vector<std::string>& fields) {
   }
   a.httpTimeoutInRange = inRange(Field::kHttpTimeout, kMaxHttpTimeout);
   a.emailTimeoutInRange = inRange(Field::kEmailTimeout, kMaxEmailTimeout);
+  // The side file's options, where the line has them (empty: the default).
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (!field.sideFile || text(field.id).empty()) continue;
+    if (field.id == Field::kTlsMode) {
+      common::TlsMode mode;
+      a.tlsModeValid = common::ParseTlsMode(text(field.id), &mode);
+    } else {
+      const long long lo = field.id == Field::kPort || field.id == Field::kPopPort ? 1 : 0;
+      const bool ok = !DecimalIn(text(field.id), lo, static_cast<long long>(field.max)).refused();
+      (field.id == Field::kCertDays ? a.certDaysInRange
+       : field.max == 1             ? a.flagsInRange
+                                    : a.portsInRange) &= ok;
+    }
+  }
   // Every flag and the type are one byte in the record.
   for (const common::AccountField& field : common::AccountFields()) {
     if (field.number && field.max == 255) {

@@ -31,6 +31,10 @@ struct AccountFacts {
   bool httpTimeoutInRange = true;
   bool emailTimeoutInRange = true;
   bool flagsInRange = true;  // only a file hands in flags as numbers
+  // The side file's options: PORT and POPPORT 1-65535, CERTDAYS 0-3650, TLSMODE spelled.
+  bool portsInRange = true;
+  bool certDaysInRange = true;
+  bool tlsModeValid = true;
   // The record as it would be stored (without passwords kept from an edited account), for
   // rules on a value that every way in hands over as it is.
   common::AccountFile account;

@@ -82,7 +82,11 @@ ExportResult ExportAccounts(const std::string& dir, const std::string& path, boo
     bool whole = false;
     std::vector<char> image =
         common::ReadRecordImage(common::InDir(folder, name), sizeof(common::AccountRecord), &whole);
-    if (whole) chunk += AccountCsvLine(common::DecodeAccount(image));
+    if (whole) {
+      common::AccountFile account = common::DecodeAccount(image);
+      account.options = common::ReadAccountOptions(dir, name, account.record.type).options;
+      chunk += AccountCsvLine(account);
+    }
     chunk += "\r\n";
     ++result.accounts;
     if (chunk.size() >= (1u << 20)) {
@@ -153,8 +157,11 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
       }
     }
   }
-  if (!common::WriteAccount(path, account)) {
-    std::fprintf(stderr, "KTVarnock: cannot write the account record %s\n", path.c_str());
+  // The side file before the record, as every save writes them (account_editing.cpp).
+  if (!common::WriteAccountOptions(dir, key, account.record.type, account.options) ||
+      !common::WriteAccount(path, account)) {
+    std::fprintf(stderr, "KTVarnock: cannot write the account record %s or its options\n",
+                 path.c_str());
     reason = "Account could not be written:";
     Report(dir, now, reason, line);
     return reason;

@@ -200,14 +200,17 @@ json EditRows(ConsoleApp& app, int first, int count, bool refresh) {
                       {"readable", false}});
       continue;
     }
-    rows.push_back({{"index", i},
-                    {"key", keys[i]},
-                    {"revision", AccountRevision(app.programDir(), keys[i])},
-                    {"readable", true},
-                    {"damaged", r.type > common::kEmail},
-                    {"name", ToUtf8(common::DecodeKey(common::FieldText(r.key)))},
-                    {"domain", ToUtf8(common::FieldText(r.host))},
-                    {"service", ServiceSummary(r)}});
+    rows.push_back(
+        {{"index", i},
+         {"key", keys[i]},
+         {"revision", AccountRevision(app.programDir(), keys[i])},
+         {"readable", true},
+         {"damaged", r.type > common::kEmail},
+         {"name", ToUtf8(common::DecodeKey(common::FieldText(r.key)))},
+         {"domain", ToUtf8(common::FieldText(r.host))},
+         {"service",
+          ServiceSummary(
+              r, common::ReadAccountOptions(app.programDir(), keys[i], r.type).options.secure)}});
   }
   return {{"ok", true}, {"rows", rows}, {"total", total}};
 }
@@ -221,6 +224,7 @@ json LoadAccount(ConsoleApp& app, const std::string& key) {
   common::AccountFile account =
       common::ReadAccount(common::AccountPath(app.programDir(), key), &whole);
   if (!whole || account.record.type > common::kEmail) return Damaged(app);
+  account.options = common::ReadAccountOptions(app.programDir(), key, account.record.type).options;
   json form = AccountFormJson(account);
   form["key"] = key;
   // The state the dialog edits; its save is refused when the record changed meanwhile.

@@ -255,6 +255,35 @@ CheckedNumber DecimalIn(std::string_view text, long long lo, long long hi) {
 
 PageUrl SplitPageUrl(std::string_view url) {
   PageUrl out;
+  auto opens = [&url](std::string_view prefix) {
+    if (url.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+      if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) return false;
+    }
+    return true;
+  };
+  if (opens("https://") || opens("http://")) {
+    out.scheme = true;
+    out.https = opens("https://");
+    url.remove_prefix(out.https ? 8 : 7);
+    const size_t end = url.find_first_of("/\\");
+    const std::string_view host = url.substr(0, end);
+    const size_t close = host.rfind(']');
+    const size_t colon = host.rfind(':');
+    const bool onePort = colon != std::string_view::npos &&
+                         (host.front() == '[' ? close != std::string_view::npos && colon > close
+                                              : host.find(':') == colon);
+    if (onePort && PortValid(host.substr(colon + 1))) {
+      out.port = DecimalOf(host.substr(colon + 1));
+      PageUrl rest =
+          SplitPageUrl(std::string(host.substr(0, colon)) +
+                       std::string(end == std::string_view::npos ? "" : url.substr(end)));
+      rest.scheme = true;
+      rest.https = out.https;
+      rest.port = out.port;
+      return rest;
+    }
+  }
   size_t sep = url.find_first_of("/\\");
   if (sep == std::string_view::npos) {
     out.host = CutCp932(std::string(url), 64);

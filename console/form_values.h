@@ -59,10 +59,15 @@ CheckedNumber DecimalIn(std::string_view text, long long lo, long long hi);
 
 // "Page URL: http://" field of an HTTP Page Check: the host is everything before the first
 // "/" or "\" (at most 64 bytes), the path "/" plus everything after it (at most 254 bytes
-// after the "/"), or just "/" without a separator.
+// after the "/"), or just "/" without a separator. A URL that begins with "https://" or
+// "http://" (any case) loses it, and a ":port" (1-65535) after its host goes to `port`; the
+// host part keeps a port it cannot read, for the host check to refuse.
 struct PageUrl {
   std::string host;
   std::string path;
+  bool scheme = false;  // the URL named one
+  bool https = false;
+  long port = 0;  // the port the URL named, 0 when none
 };
 PageUrl SplitPageUrl(std::string_view url);
 

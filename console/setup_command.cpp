@@ -163,6 +163,13 @@ std::string AddAccount(const std::string& dir, const json& given) {
   // Where --setup's accounts differ from a new dialog: no ping and no online message to the
   // global destinations unless asked for.
   if (!a.contains("ping")) a["ping"] = false;
+  // The option digits as numbers or as the dialog's texts.
+  for (const common::AccountField& field : common::AccountFields()) {
+    if (field.sideFile && field.control == common::Control::kDigits && a.contains(field.jsonKey) &&
+        a[field.jsonKey].is_number_integer()) {
+      a[field.jsonKey] = std::to_string(a[field.jsonKey].get<long long>());
+    }
+  }
   if (!a.contains("defaultDest")) a["defaultDest"] = false;
   CheckTexts(a, static_cast<int>(a["type"].get<long long>()));
 
@@ -188,6 +195,9 @@ std::string AddAccount(const std::string& dir, const json& given) {
   AccountChange change;
   if (!change.Begin(dir, ChangeKind::kRegister, key)) return "cannot record the account change";
   if (common::FileExists(path)) common::RemoveAccount(dir, key);
+  if (!common::WriteAccountOptions(dir, key, account.record.type, account.options)) {
+    return "cannot write the account options";
+  }
   if (!common::WriteAccount(path, account)) return "cannot write the account record";
   common::RegisterAccountChecks(dir, account.record);
   change.End();

@@ -9,6 +9,32 @@ import { t } from '../messages.js';
 
 const notMsg = (key) => (v) => !v[key];
 
+// The ports an empty port field stands for (the console stores these when left empty).
+function defaultPorts(type, v) {
+  const implicit = v.secure && v.tlsMode === 'implicit';
+  if (type === 1) return { port: v.secure ? 443 : 80 };
+  if (type === 2) return { port: implicit ? 990 : 21 };
+  return { port: implicit ? 465 : 25, popPort: implicit ? 995 : 110 };
+}
+
+// The "Secure connection" group of the page, FTP and e-mail dialogs; server accounts have
+// none. An HTTP Page Check's URL may name https:// and a port itself, which then win.
+function secureGroup(type, max) {
+  const on = (v) => v.secure;
+  const items = [{ id: 'secure', kind: 'check', label: ['', 'lblSecurePage', 'lblSecureFtp', 'lblSecureMail'][type] }];
+  if (type !== 1) {
+    items.push({ id: 'tlsMode', kind: 'select', label: 'lblAcctTlsMode', enabledIf: on,
+      options: [['starttls', t('optStartTls')], ['implicit', t('optImplicit')]] });
+  }
+  items.push({ kind: 'row', items: [
+    { id: 'port', kind: 'text', label: type === 3 ? 'lblAcctSmtpPort' : 'lblAcctPort', max: max.port, digits: true },
+    ...(type === 3 ? [{ id: 'popPort', kind: 'text', label: 'lblAcctPopPort', max: max.popPort, digits: true }] : []),
+  ] });
+  items.push({ id: 'verify', kind: 'check', label: 'lblVerify', enabledIf: on });
+  items.push({ id: 'certDays', kind: 'text', label: 'lblAcctCertDays', max: max.certDays, digits: true, suffix: 'lblDays', enabledIf: on });
+  return { kind: 'group', label: 'grpSecure', class: 'secure', items };
+}
+
 function spec(type, dialog) {
   const server = type === 0;
   const http = type === 1;
@@ -52,6 +78,7 @@ function spec(type, dialog) {
     items.push({ id: 'popUser', kind: 'text', label: 'lblPopId', max: max.popUser });
     items.push({ id: 'popPassword', kind: 'password', label: 'lblPopPassword', max: max.popPassword });
   }
+  if (!server) items.push(secureGroup(type, max));
   items.push({ kind: 'group', label: 'grpMail', items: [
     { kind: 'row', items: [
       { id: 'useDefaultMessage', kind: 'check', label: 'lblUseDefaultMessage' },
@@ -105,6 +132,10 @@ class AccountDialog {
       },
     });
     this.form = this.d.form;
+    if (type !== 0) {
+      this.form.root.addEventListener('change', (e) => this.showDefaultPorts(e.target));
+      this.form.root.addEventListener('input', (e) => this.showDefaultPorts(e.target));
+    }
     this.load(form);
     this.form.input('name').focus();
   }
@@ -117,10 +148,35 @@ class AccountDialog {
       onlineTemplates: form.onlineTemplates,
     };
     this.form.set(toFormValues(form));
+    this.showDefaultPorts();
+  }
+
+  // An empty port field shows the port it stands for. A page URL's scheme and the HTTPS
+  // box follow each other: the box rewrites a scheme typed, a scheme typed sets the box.
+  showDefaultPorts(changed) {
+    if (this.type === 0) return;
+    const v = this.values();
+    if (this.type === 1) {
+      const box = this.form.input('secure');
+      const url = this.form.input('domain');
+      const scheme = /^(https?):\/\//i.exec(url.value);
+      if (scheme && changed === box) {
+        url.value = (box.checked ? 'https://' : 'http://') + url.value.slice(scheme[0].length);
+      } else if (scheme && box.checked !== (scheme[1].toLowerCase() === 'https')) {
+        box.checked = !box.checked;
+        this.form.refresh();
+      }
+      v.secure = box.checked;
+    }
+    for (const [id, port] of Object.entries(defaultPorts(this.type, v))) {
+      const input = this.form.input(id);
+      if (input) input.placeholder = String(port);
+    }
   }
 
   values() {
     const v = this.form.get();
+    if (this.type !== 0 && this.type !== 1) v.tlsMode = this.form.input('tlsMode').value;
     const out = { ...v, type: this.type, enabled: v.state !== 'disable', ...this.extra };
     delete out.state;
     return out;
