@@ -107,7 +107,9 @@ export class Alarm {
     this.lastCount = count;
     this.active = active;
     this.flash = active ? !this.flash : false;
-    document.title = active ? `${this.flash ? '\u26a0 ' : '\u25cf '}${t('alarmTitle')} \u2014 ${this.baseTitle}` : this.baseTitle;
+    document.title = active
+      ? `${this.flash ? '\u26a0 ' : '\u25cf '}${t('alarmTitle')} \u2014 ${this.baseTitle}`
+      : this.baseTitle;
     document.body.classList.toggle('alarm', active);
   }
 }

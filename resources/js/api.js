@@ -74,7 +74,8 @@ export async function act(action, fields = {}) {
   }
   if (!response.ok) throw failure(response);
   const answer = await response.json();
-  if (answer.ok === false && BUSY_KEYS.has(response.headers.get(MESSAGE_KEY))) reportBusy(answer.message);
+  if (answer.ok === false && BUSY_KEYS.has(response.headers.get(MESSAGE_KEY)))
+    reportBusy(answer.message);
   return answer;
 }
 

@@ -38,7 +38,11 @@ export class Form {
 
   draw(item) {
     if (item.kind === 'group') {
-      const box = el('fieldset', { class: `form-group ${item.class ?? ''}` }, el('legend', { text: t(item.label) }));
+      const box = el(
+        'fieldset',
+        { class: `form-group ${item.class ?? ''}` },
+        el('legend', { text: t(item.label) }),
+      );
       for (const child of item.items) box.append(this.draw(child));
       return box;
     }
@@ -47,7 +51,8 @@ export class Form {
       for (const child of item.items) row.append(this.draw(child));
       return row;
     }
-    if (item.kind === 'note') return el('div', { class: 'form-note', text: item.text ?? t(item.label) });
+    if (item.kind === 'note')
+      return el('div', { class: 'form-note', text: item.text ?? t(item.label) });
     const id = `f${++serial}-${item.id}`;
     const label = el('label', { for: id, text: item.labelText ?? t(item.label) });
     let input;
@@ -55,11 +60,20 @@ export class Form {
     switch (item.kind) {
       case 'check':
       case 'radio':
-        input = el('input', { id, type: item.kind === 'check' ? 'checkbox' : 'radio', name: item.name });
+        input = el('input', {
+          id,
+          type: item.kind === 'check' ? 'checkbox' : 'radio',
+          name: item.name,
+        });
         wrap = el('div', { class: 'form-check' }, input, label);
         break;
       case 'textarea':
-        input = el('textarea', { id, maxlength: item.max, rows: item.rows ?? 3, spellcheck: 'false' });
+        input = el('textarea', {
+          id,
+          maxlength: item.max,
+          rows: item.rows ?? 3,
+          spellcheck: 'false',
+        });
         wrap = el('div', { class: 'form-field wide' }, label, input);
         break;
       case 'select':
@@ -68,13 +82,21 @@ export class Form {
         wrap = el('div', { class: 'form-field' }, label, input);
         break;
       case 'button':
-        input = el('button', { id, type: 'button', text: t(item.label), onclick: () => item.onClick(this) });
+        input = el('button', {
+          id,
+          type: 'button',
+          text: t(item.label),
+          onclick: () => item.onClick(this),
+        });
         wrap = el('div', { class: 'form-button' }, input);
         break;
       default:
         input = el('input', {
-          id, type: item.kind === 'password' ? 'password' : 'text', maxlength: item.max,
-          inputmode: item.digits ? 'numeric' : undefined, autocomplete: item.kind === 'password' ? 'new-password' : 'off',
+          id,
+          type: item.kind === 'password' ? 'password' : 'text',
+          maxlength: item.max,
+          inputmode: item.digits ? 'numeric' : undefined,
+          autocomplete: item.kind === 'password' ? 'new-password' : 'off',
           spellcheck: 'false',
         });
         // Digit fields keep what was typed: the console refuses a sign or other text with its
@@ -83,7 +105,12 @@ export class Form {
         if (item.suffix) wrap.append(el('span', { class: 'form-suffix', text: t(item.suffix) }));
     }
     if (item.kind === 'password') {
-      const clear = el('button', { type: 'button', class: 'pw-clear', text: t('btnClearPassword'), 'aria-label': `${t('btnClearPassword')} ${t(item.label)}` });
+      const clear = el('button', {
+        type: 'button',
+        class: 'pw-clear',
+        text: t('btnClearPassword'),
+        'aria-label': `${t('btnClearPassword')} ${t(item.label)}`,
+      });
       clear.addEventListener('click', () => {
         this.stored[item.id] = false;
         input.value = '';
@@ -122,8 +149,9 @@ export class Form {
     for (const { item, input } of this.controls.values()) {
       if (!item || item.kind === 'button') continue;
       if (item.kind === 'check') out[item.id] = input.checked;
-      else if (item.kind === 'radio') { if (input.checked) out[item.name] = item.value; }
-      else if (item.kind === 'password') {
+      else if (item.kind === 'radio') {
+        if (input.checked) out[item.name] = item.value;
+      } else if (item.kind === 'password') {
         if (input.value !== '') out[item.id] = input.value;
         else if (!this.stored[item.id]) out[item.id] = '';
       } else if (item.kind === 'select') out[item.id] = Number(input.value);
@@ -150,5 +178,8 @@ export class Form {
 export function pathField(id, label, value) {
   const input = el('input', { type: 'text', id, value, spellcheck: 'false', autocomplete: 'off' });
   input.value = value;
-  return { input, row: el('div', { class: 'transfer-row' }, el('label', { for: id, text: t(label) }), input) };
+  return {
+    input,
+    row: el('div', { class: 'transfer-row' }, el('label', { for: id, text: t(label) }), input),
+  };
 }

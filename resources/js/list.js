@@ -14,17 +14,24 @@ const REVERSED = new Set([1, 5, 6]);
 // a time, what the duration's figures mean, and that a white lamp has no result yet.
 export function hoverText(column, row) {
   switch (column) {
-    case 1: return row.lamp === 'white' ? t('notCheckedYet') : '';
-    case 2: return row.name;
-    case 3: return row.domain.trim();
-    case 4: return row.service;
-    case 5: return row.lastCheckFull || '';
-    case 6: return row.errorDetectedFull || '';
+    case 1:
+      return row.lamp === 'white' ? t('notCheckedYet') : '';
+    case 2:
+      return row.name;
+    case 3:
+      return row.domain.trim();
+    case 4:
+      return row.service;
+    case 5:
+      return row.lastCheckFull || '';
+    case 6:
+      return row.errorDetectedFull || '';
     case 7: {
       const m = /^(\S+)\/(\S+) (\S+)%$/.exec(row.duration.trim());
       return m ? t('durationTip', m[1], m[2], m[3]) : row.duration;
     }
-    default: return '';
+    default:
+      return '';
   }
 }
 
@@ -57,10 +64,14 @@ export class AccountList {
       this.top = Math.round(this.scroll.scrollTop / ROW_H);
       this.refresh();
     });
-    this.list.addEventListener('wheel', (event) => {
-      event.preventDefault();
-      this.scrollBy(Math.sign(event.deltaY));
-    }, { passive: false });
+    this.list.addEventListener(
+      'wheel',
+      (event) => {
+        event.preventDefault();
+        this.scrollBy(Math.sign(event.deltaY));
+      },
+      { passive: false },
+    );
     this.list.addEventListener('mousedown', (event) => this.onListPress(event));
     this.list.addEventListener('dblclick', (event) => this.onDoubleClick(event));
     this.header.addEventListener('mousemove', (event) => this.onHeaderMove(event));
@@ -105,7 +116,12 @@ export class AccountList {
 
   drawHeader() {
     const s = this.state;
-    const key = JSON.stringify([s.columns, s.sortColumn, s.descending, document.documentElement.lang]);
+    const key = JSON.stringify([
+      s.columns,
+      s.sortColumn,
+      s.descending,
+      document.documentElement.lang,
+    ]);
     if (key === this.headerKey) return;
     this.headerKey = key;
     this.header.replaceChildren();

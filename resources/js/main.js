@@ -19,8 +19,18 @@ import { commandNamed, commandWithId, loadFacts, scanGroups } from './facts.js';
 // Toolbar buttons and menus by command name ('-' a separator); the console's command table
 // gives each its number, caption, icon and whether it waits for a mail server.
 const TOOLS = [
-  'runScanNow', '-', 'addServer', 'addHttp', 'addFtp', 'addEmail', '-', 'editDelete', 'logs', '-',
-  'enableAll', 'disableAll',
+  'runScanNow',
+  '-',
+  'addServer',
+  'addHttp',
+  'addFtp',
+  'addEmail',
+  '-',
+  'editDelete',
+  'logs',
+  '-',
+  'enableAll',
+  'disableAll',
 ];
 const MENUS = [
   ['menuFile', ['setup', '-', 'import', 'export', '-', 'exit']],
@@ -31,7 +41,8 @@ const MENUS = [
 ];
 // The check boxes: ALL, then the console's groups in their order.
 const groupBoxes = () => [
-  [commandNamed('groupAll').id, 'ALL'], ...scanGroups().map((g) => [g.command, g.name]),
+  [commandNamed('groupAll').id, 'ALL'],
+  ...scanGroups().map((g) => [g.command, g.name]),
 ];
 // A command the console refuses until a mail server is set up.
 const needsMail = (id) => commandWithId(id)?.needsMailServer === true;
@@ -270,8 +281,10 @@ function enableCommands(s) {
 let lastWindow = '';
 function reportWindow() {
   const rect = {
-    left: window.screenX, top: window.screenY,
-    right: window.screenX + window.outerWidth, bottom: window.screenY + window.outerHeight,
+    left: window.screenX,
+    top: window.screenY,
+    right: window.screenX + window.outerWidth,
+    bottom: window.screenY + window.outerHeight,
   };
   const key = JSON.stringify(rect);
   if (key === lastWindow) return;
@@ -285,7 +298,9 @@ function reportLayout() {
   const width = document.getElementById('list').clientWidth;
   if (width > 0 && width !== lastWidth) {
     lastWidth = width;
-    act('layout', { width }).then(() => poll()).catch(() => {});
+    act('layout', { width })
+      .then(() => poll())
+      .catch(() => {});
   }
 }
 

@@ -17,13 +17,22 @@ function placeNearCorner(node, top, offset = 0) {
 
 // The tab stops of a modal in their order; a radio group is one stop (its checked radio).
 function tabStops(node) {
-  return [...node.querySelectorAll('button, input, select, textarea, [tabindex]')].filter((e) =>
-    !e.disabled && e.tabIndex >= 0 && e.checkVisibility() && (e.type !== 'radio' || e.checked || !e.name ||
-      !node.querySelector(`input[type=radio][name="${CSS.escape(e.name)}"]:checked`)));
+  return [...node.querySelectorAll('button, input, select, textarea, [tabindex]')].filter(
+    (e) =>
+      !e.disabled &&
+      e.tabIndex >= 0 &&
+      e.checkVisibility() &&
+      (e.type !== 'radio' ||
+        e.checked ||
+        !e.name ||
+        !node.querySelector(`input[type=radio][name="${CSS.escape(e.name)}"]:checked`)),
+  );
 }
 
 function sameStop(a, b) {
-  return a === b || (a?.type === 'radio' && b?.type === 'radio' && a.name !== '' && a.name === b.name);
+  return (
+    a === b || (a?.type === 'radio' && b?.type === 'radio' && a.name !== '' && a.name === b.name)
+  );
 }
 
 function keepTabInside(top, event) {
@@ -43,13 +52,17 @@ function keepTabInside(top, event) {
 
 // One key handler for every modal: only the top one hears Escape (its Cancel or Close), Tab
 // and its own Enter.
-document.addEventListener('keydown', (event) => {
-  const top = stack.at(-1);
-  if (!top) return;
-  if (event.key === 'Escape') top.cancel();
-  else if (event.key === 'Tab') keepTabInside(top, event);
-  else if (event.key === 'Enter' && top.enter) top.enter(event);
-}, true);
+document.addEventListener(
+  'keydown',
+  (event) => {
+    const top = stack.at(-1);
+    if (!top) return;
+    if (event.key === 'Escape') top.cancel();
+    else if (event.key === 'Tab') keepTabInside(top, event);
+    else if (event.key === 'Enter' && top.enter) top.enter(event);
+  },
+  true,
+);
 
 // Runs `open` (which opens a modal of kind `key` and resolves when it closes) unless a modal
 // of that kind is open or on its way; meanwhile a second request is refused (resolves
@@ -80,12 +93,26 @@ export async function oneOpen(key, open) {
 //   enter                      what Enter anywhere does while this is the top modal
 //   right                      placed at the right edge rather than the left
 export function openModal(options) {
-  const { key, title, width, className, spec, values, content = [], buttons = [], submit } = options;
+  const {
+    key,
+    title,
+    width,
+    className,
+    spec,
+    values,
+    content = [],
+    buttons = [],
+    submit,
+  } = options;
   if (key !== undefined && held.has(key)) return null;
   if (key !== undefined) held.add(key);
   const layer = document.getElementById('modal-layer');
   const depth = layer.querySelectorAll('.dialog').length;
-  const node = el('div', { class: `dialog form-dialog ${className ?? ''}`, role: 'dialog', 'aria-label': title });
+  const node = el('div', {
+    class: `dialog form-dialog ${className ?? ''}`,
+    role: 'dialog',
+    'aria-label': title,
+  });
   const body = el('div', { class: 'form-body' });
   const row = el('div', { class: 'dialog-buttons' });
   node.append(el('div', { class: 'dialog-title' }, el('span', { text: title })), body, row);
@@ -97,9 +124,13 @@ export function openModal(options) {
   }
   let resolveClosed;
   const m = {
-    node, body, buttons: row,
+    node,
+    body,
+    buttons: row,
     form: spec ? new Form(spec, values ?? {}) : null,
-    closed: new Promise((resolve) => { resolveClosed = resolve; }),
+    closed: new Promise((resolve) => {
+      resolveClosed = resolve;
+    }),
     close: (result) => {
       if (!pull(m)) return;
       if (key !== undefined) held.delete(key);
@@ -124,7 +155,8 @@ function push(m, layer, focus) {
   m.opener = document.activeElement;
   stack.push(m);
   layer.append(m.node);
-  const first = typeof focus === 'function' ? focus(m) : (focus ?? tabStops(m.body)[0] ?? tabStops(m.node)[0]);
+  const first =
+    typeof focus === 'function' ? focus(m) : (focus ?? tabStops(m.body)[0] ?? tabStops(m.node)[0]);
   if (first) first.focus();
 }
 
@@ -148,7 +180,7 @@ async function runSubmit(m, submit) {
   try {
     answer = await submit.send(m);
   } catch {
-    answer = { ok: false };  // refused before it reached the console (too large, say)
+    answer = { ok: false }; // refused before it reached the console (too large, say)
   } finally {
     m.sending = false;
   }
@@ -172,9 +204,12 @@ export function messageBox(text, { caption = t('caption'), buttons = ['ok'], ico
   return new Promise((resolve) => {
     const layer = document.getElementById('modal-layer');
     const node = el('div', { class: 'dialog', role: 'alertdialog' });
-    const body = el('div', { class: 'dialog-body' },
+    const body = el(
+      'div',
+      { class: 'dialog-body' },
       icon ? el('div', { class: 'dialog-icon', text: icon }) : null,
-      el('div', { class: 'dialog-text', text: text.replace(/\r\n/g, '\n') }));
+      el('div', { class: 'dialog-text', text: text.replace(/\r\n/g, '\n') }),
+    );
     const row = el('div', { class: 'dialog-buttons' });
     const m = {
       node,
@@ -183,7 +218,8 @@ export function messageBox(text, { caption = t('caption'), buttons = ['ok'], ico
     const finish = (key) => {
       if (pull(m)) resolve(key);
     };
-    for (const key of buttons) row.append(el('button', { text: t(key), 'data-key': key, onclick: () => finish(key) }));
+    for (const key of buttons)
+      row.append(el('button', { text: t(key), 'data-key': key, onclick: () => finish(key) }));
     node.append(el('div', { class: 'dialog-title' }, el('span', { text: caption })), body, row);
     placeNearCorner(node, 70);
     push(m, layer, row.querySelector('button'));
@@ -200,8 +236,10 @@ export function entryPopup(entry) {
   const text = el('textarea');
   text.readOnly = true;
   text.value = ` ${entry.date}\r\n ${entry.time}\r\n\r\n ${entry.message}`;
-  dialog.append(el('div', { class: 'dialog-title' }, el('span', { text: entry.name }), close),
-    el('div', { class: 'dialog-body' }, text));
+  dialog.append(
+    el('div', { class: 'dialog-title' }, el('span', { text: entry.name }), close),
+    el('div', { class: 'dialog-body' }, text),
+  );
   placeNearCorner(dialog, 70, (popupCount++ % 6) * 18);
   layer.append(dialog);
   return dialog;

@@ -21,10 +21,14 @@ export class ActivityPane {
       this.first = Math.round(this.scroll.scrollTop / ROW_H);
       this.refresh();
     });
-    this.pane.addEventListener('wheel', (event) => {
-      event.preventDefault();
-      this.scrollBy(Math.sign(event.deltaY));
-    }, { passive: false });
+    this.pane.addEventListener(
+      'wheel',
+      (event) => {
+        event.preventDefault();
+        this.scrollBy(Math.sign(event.deltaY));
+      },
+      { passive: false },
+    );
     this.pane.addEventListener('mouseenter', () => {
       if (document.hasFocus()) this.pane.focus({ preventScroll: true });
     });
@@ -34,7 +38,9 @@ export class ActivityPane {
     });
     // A day's log from "View/Erase Logs" stays in the pane until the way back is taken.
     this.viewing = document.getElementById('pane-viewing');
-    document.getElementById('pane-today').addEventListener('click', () => command(commandNamed('reloadPane').id));
+    document
+      .getElementById('pane-today')
+      .addEventListener('click', () => command(commandNamed('reloadPane').id));
     this.pane.addEventListener('dblclick', (event) => {
       const y = event.clientY - this.pane.getBoundingClientRect().top;
       const entry = this.entries[Math.floor(y / ROW_H)];
@@ -59,7 +65,8 @@ export class ActivityPane {
   update(state) {
     this.viewing.hidden = !state.paneLog;
     this.pane.classList.toggle('viewing-log', Boolean(state.paneLog));
-    if (state.paneLog) document.getElementById('pane-viewing-text').textContent = t('paneViewing', state.paneLog);
+    if (state.paneLog)
+      document.getElementById('pane-viewing-text').textContent = t('paneViewing', state.paneLog);
     if (state.paneLog !== this.log) {
       this.log = state.paneLog;
       this.first = 0;

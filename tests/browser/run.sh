@@ -21,6 +21,9 @@ if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
 fi
 cd "$here"
 npm ci --no-audit --no-fund --loglevel=error || npm install --no-audit --no-fund --loglevel=error
+# The page's JavaScript and these tests keep one format (.prettierrc.json at the top).
+( cd "$here/../.." && "$here/node_modules/.bin/prettier" --check --log-level=warn \
+    resources/js tests/browser/lib tests/browser/tests )
 export KTVARNOCK="$binary"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
 if node --test-concurrency=1 -e 0 >/dev/null 2>&1; then

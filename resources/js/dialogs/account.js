@@ -21,17 +21,50 @@ function defaultPorts(type, v) {
 // none. An HTTP Page Check's URL may name https:// and a port itself, which then win.
 function secureGroup(type, max) {
   const on = (v) => v.secure;
-  const items = [{ id: 'secure', kind: 'check', label: ['', 'lblSecurePage', 'lblSecureFtp', 'lblSecureMail'][type] }];
+  const items = [
+    {
+      id: 'secure',
+      kind: 'check',
+      label: ['', 'lblSecurePage', 'lblSecureFtp', 'lblSecureMail'][type],
+    },
+  ];
   if (type !== 1) {
-    items.push({ id: 'tlsMode', kind: 'select', label: 'lblAcctTlsMode', enabledIf: on,
-      options: [['starttls', t('optStartTls')], ['implicit', t('optImplicit')]] });
+    items.push({
+      id: 'tlsMode',
+      kind: 'select',
+      label: 'lblAcctTlsMode',
+      enabledIf: on,
+      options: [
+        ['starttls', t('optStartTls')],
+        ['implicit', t('optImplicit')],
+      ],
+    });
   }
-  items.push({ kind: 'row', items: [
-    { id: 'port', kind: 'text', label: type === 3 ? 'lblAcctSmtpPort' : 'lblAcctPort', max: max.port, digits: true },
-    ...(type === 3 ? [{ id: 'popPort', kind: 'text', label: 'lblAcctPopPort', max: max.popPort, digits: true }] : []),
-  ] });
+  items.push({
+    kind: 'row',
+    items: [
+      {
+        id: 'port',
+        kind: 'text',
+        label: type === 3 ? 'lblAcctSmtpPort' : 'lblAcctPort',
+        max: max.port,
+        digits: true,
+      },
+      ...(type === 3
+        ? [{ id: 'popPort', kind: 'text', label: 'lblAcctPopPort', max: max.popPort, digits: true }]
+        : []),
+    ],
+  });
   items.push({ id: 'verify', kind: 'check', label: 'lblVerify', enabledIf: on });
-  items.push({ id: 'certDays', kind: 'text', label: 'lblAcctCertDays', max: max.certDays, digits: true, suffix: 'lblDays', enabledIf: on });
+  items.push({
+    id: 'certDays',
+    kind: 'text',
+    label: 'lblAcctCertDays',
+    max: max.certDays,
+    digits: true,
+    suffix: 'lblDays',
+    enabledIf: on,
+  });
   return { kind: 'group', label: 'grpSecure', class: 'secure', items };
 }
 
@@ -44,63 +77,182 @@ function spec(type, dialog) {
   const max = dialog.limits;
   const items = [
     { id: 'name', kind: 'text', label: 'lblServerName', max: max.name },
-    { id: 'domain', kind: 'text', label: http ? 'lblPageUrl' : email ? 'lblSmtpServer' : 'lblDomain', max: max.domain, wide: http },
+    {
+      id: 'domain',
+      kind: 'text',
+      label: http ? 'lblPageUrl' : email ? 'lblSmtpServer' : 'lblDomain',
+      max: max.domain,
+      wide: http,
+    },
   ];
-  if (email) items.push({ id: 'popServer', kind: 'text', label: 'lblPopServer', max: max.popServer });
+  if (email)
+    items.push({ id: 'popServer', kind: 'text', label: 'lblPopServer', max: max.popServer });
   if (http) {
-    items.push({ id: 'httpTimeout', kind: 'text', label: 'lblTimeOut', max: max.httpTimeout, digits: true, suffix: 'lblSeconds' });
+    items.push({
+      id: 'httpTimeout',
+      kind: 'text',
+      label: 'lblTimeOut',
+      max: max.httpTimeout,
+      digits: true,
+      suffix: 'lblSeconds',
+    });
     items.push({ id: 'checkLinks', kind: 'check', label: 'lblScanLinks' });
   }
-  if (email) items.push({ id: 'emailTimeout', kind: 'text', label: 'lblTimeOut', max: max.emailTimeout, digits: true, suffix: 'lblSeconds' });
+  if (email)
+    items.push({
+      id: 'emailTimeout',
+      kind: 'text',
+      label: 'lblTimeOut',
+      max: max.emailTimeout,
+      digits: true,
+      suffix: 'lblSeconds',
+    });
   if (server) {
-    items.push({ kind: 'group', label: 'grpChecks', class: 'checks', items: [
-      { id: 'ping', kind: 'check', label: 'lblPing' },
-      { id: 'http', kind: 'check', label: 'lblHttpPort' },
-      { id: 'ftp', kind: 'check', label: 'lblFtpPort' },
-      { id: 'smtp', kind: 'check', label: 'lblSmtpPort' },
-      { id: 'pop', kind: 'check', label: 'lblPopPort' },
-      { kind: 'row', items: [
-        { id: 'custom', kind: 'check', label: 'lblCustomPort' },
-        { id: 'customSetting', kind: 'button', label: 'btnSetting', onClick: () => dialog.editCustom() },
-      ] },
-    ] });
+    items.push({
+      kind: 'group',
+      label: 'grpChecks',
+      class: 'checks',
+      items: [
+        { id: 'ping', kind: 'check', label: 'lblPing' },
+        { id: 'http', kind: 'check', label: 'lblHttpPort' },
+        { id: 'ftp', kind: 'check', label: 'lblFtpPort' },
+        { id: 'smtp', kind: 'check', label: 'lblSmtpPort' },
+        { id: 'pop', kind: 'check', label: 'lblPopPort' },
+        {
+          kind: 'row',
+          items: [
+            { id: 'custom', kind: 'check', label: 'lblCustomPort' },
+            {
+              id: 'customSetting',
+              kind: 'button',
+              label: 'btnSetting',
+              onClick: () => dialog.editCustom(),
+            },
+          ],
+        },
+      ],
+    });
   }
   if (ftp) {
     items.push({ id: 'ftpUser', kind: 'text', label: 'lblFtpAccount', max: max.ftpUser });
-    items.push({ id: 'ftpPassword', kind: 'password', label: 'lblFtpPassword', max: max.ftpPassword });
-    items.push({ id: 'remoteDir', kind: 'text', label: 'lblDestDir', max: max.remoteDir, wide: true });
+    items.push({
+      id: 'ftpPassword',
+      kind: 'password',
+      label: 'lblFtpPassword',
+      max: max.ftpPassword,
+    });
+    items.push({
+      id: 'remoteDir',
+      kind: 'text',
+      label: 'lblDestDir',
+      max: max.remoteDir,
+      wide: true,
+    });
   }
   if (email) {
-    items.push({ id: 'testRecipient', kind: 'text', label: 'lblSendTestTo', max: max.testRecipient, wide: true });
+    items.push({
+      id: 'testRecipient',
+      kind: 'text',
+      label: 'lblSendTestTo',
+      max: max.testRecipient,
+      wide: true,
+    });
     items.push({ id: 'smtpAuth', kind: 'check', label: 'lblSmtpAuth' });
-    items.push({ id: 'smtpUser', kind: 'text', label: 'lblSmtpId', max: max.smtpUser, enabledIf: (v) => v.smtpAuth });
-    items.push({ id: 'smtpPassword', kind: 'password', label: 'lblSmtpPassword', max: max.smtpPassword, enabledIf: (v) => v.smtpAuth });
+    items.push({
+      id: 'smtpUser',
+      kind: 'text',
+      label: 'lblSmtpId',
+      max: max.smtpUser,
+      enabledIf: (v) => v.smtpAuth,
+    });
+    items.push({
+      id: 'smtpPassword',
+      kind: 'password',
+      label: 'lblSmtpPassword',
+      max: max.smtpPassword,
+      enabledIf: (v) => v.smtpAuth,
+    });
     items.push({ id: 'popUser', kind: 'text', label: 'lblPopId', max: max.popUser });
-    items.push({ id: 'popPassword', kind: 'password', label: 'lblPopPassword', max: max.popPassword });
+    items.push({
+      id: 'popPassword',
+      kind: 'password',
+      label: 'lblPopPassword',
+      max: max.popPassword,
+    });
   }
   if (!server) items.push(secureGroup(type, max));
-  items.push({ kind: 'group', label: 'grpMail', items: [
-    { kind: 'row', items: [
-      { id: 'useDefaultMessage', kind: 'check', label: 'lblUseDefaultMessage' },
-      { id: 'configureMessage', kind: 'button', label: 'btnConfigureMessage', enabledIf: notMsg('useDefaultMessage'), onClick: () => dialog.editMail() },
-    ] },
-    { id: 'defaultEmail', kind: 'check', label: 'lblDefaultEmail' },
-    { id: 'additionalEmails', kind: 'check', label: 'lblAdditionalEmails' },
-    { id: 'additionalEmailsText', kind: 'textarea', label: 'lblAdditionalEmailsText', rows: 2, max: max.additionalEmailsText, enabledIf: (v) => v.additionalEmails },
-  ] });
-  items.push({ kind: 'group', label: 'grpOnline', items: [
-    { kind: 'row', items: [
-      { id: 'useDefaultOnline', kind: 'check', label: 'lblUseDefaultOnline' },
-      { id: 'configureOnline', kind: 'button', label: 'btnConfigure', enabledIf: notMsg('useDefaultOnline'), onClick: () => dialog.editOnline() },
-    ] },
-    { id: 'defaultDest', kind: 'check', label: 'lblDefaultDest' },
-    { id: 'additionalDest', kind: 'check', label: 'lblAdditionalDest' },
-    { id: 'additionalDestText', kind: 'textarea', label: 'lblAdditionalDestText', rows: 2, max: max.additionalDestText, enabledIf: (v) => v.additionalDest },
-  ] });
-  items.push({ kind: 'group', label: 'grpStatus', class: 'status', items: [{ kind: 'row', items: [
-    { id: 'enable', kind: 'radio', name: 'state', value: 'enable', label: 'lblEnable' },
-    { id: 'disable', kind: 'radio', name: 'state', value: 'disable', label: 'lblDisable' },
-  ] }] });
+  items.push({
+    kind: 'group',
+    label: 'grpMail',
+    items: [
+      {
+        kind: 'row',
+        items: [
+          { id: 'useDefaultMessage', kind: 'check', label: 'lblUseDefaultMessage' },
+          {
+            id: 'configureMessage',
+            kind: 'button',
+            label: 'btnConfigureMessage',
+            enabledIf: notMsg('useDefaultMessage'),
+            onClick: () => dialog.editMail(),
+          },
+        ],
+      },
+      { id: 'defaultEmail', kind: 'check', label: 'lblDefaultEmail' },
+      { id: 'additionalEmails', kind: 'check', label: 'lblAdditionalEmails' },
+      {
+        id: 'additionalEmailsText',
+        kind: 'textarea',
+        label: 'lblAdditionalEmailsText',
+        rows: 2,
+        max: max.additionalEmailsText,
+        enabledIf: (v) => v.additionalEmails,
+      },
+    ],
+  });
+  items.push({
+    kind: 'group',
+    label: 'grpOnline',
+    items: [
+      {
+        kind: 'row',
+        items: [
+          { id: 'useDefaultOnline', kind: 'check', label: 'lblUseDefaultOnline' },
+          {
+            id: 'configureOnline',
+            kind: 'button',
+            label: 'btnConfigure',
+            enabledIf: notMsg('useDefaultOnline'),
+            onClick: () => dialog.editOnline(),
+          },
+        ],
+      },
+      { id: 'defaultDest', kind: 'check', label: 'lblDefaultDest' },
+      { id: 'additionalDest', kind: 'check', label: 'lblAdditionalDest' },
+      {
+        id: 'additionalDestText',
+        kind: 'textarea',
+        label: 'lblAdditionalDestText',
+        rows: 2,
+        max: max.additionalDestText,
+        enabledIf: (v) => v.additionalDest,
+      },
+    ],
+  });
+  items.push({
+    kind: 'group',
+    label: 'grpStatus',
+    class: 'status',
+    items: [
+      {
+        kind: 'row',
+        items: [
+          { id: 'enable', kind: 'radio', name: 'state', value: 'enable', label: 'lblEnable' },
+          { id: 'disable', kind: 'radio', name: 'state', value: 'disable', label: 'lblDisable' },
+        ],
+      },
+    ],
+  });
   return items;
 }
 
@@ -121,13 +273,21 @@ class AccountDialog {
     this.limits = form.limits ?? {};
     const title = this.editing ? t('titleEdit') : t(`titleAdd${type}`);
     this.d = openModal({
-      title, width: 560, className: 'account-dialog', spec: spec(type, this),
+      title,
+      width: 560,
+      className: 'account-dialog',
+      spec: spec(type, this),
       buttons: [
         { label: this.editing ? 'btnSave' : 'btnAdd', submit: true, default: true },
         { label: 'btnClose', cancel: true },
       ],
       submit: {
-        send: () => act('account-save', { form: this.values(), originalKey: this.originalKey, revision: this.revision }),
+        send: () =>
+          act('account-save', {
+            form: this.values(),
+            originalKey: this.originalKey,
+            revision: this.revision,
+          }),
         accepted: () => this.accepted(),
       },
     });
@@ -197,12 +357,20 @@ class AccountDialog {
   }
 
   async editMail() {
-    const texts = await editTemplates({ kind: 'mail', global: false, texts: this.extra.mailTemplates });
+    const texts = await editTemplates({
+      kind: 'mail',
+      global: false,
+      texts: this.extra.mailTemplates,
+    });
     if (texts) this.extra.mailTemplates = texts;
   }
 
   async editOnline() {
-    const texts = await editTemplates({ kind: 'online', global: false, texts: this.extra.onlineTemplates });
+    const texts = await editTemplates({
+      kind: 'online',
+      global: false,
+      texts: this.extra.onlineTemplates,
+    });
     if (texts) this.extra.onlineTemplates = texts;
   }
 }

@@ -19,14 +19,27 @@ class EditDeleteDialog {
     this.selected = 0;
     this.rows = new Map();
     this.fetching = 0;
-    const head = el('div', { class: 'ed-head' },
-      el('span', { text: t('colServer') }), el('span', { text: t('colDomain') }), el('span', { text: t('colService') }));
-    this.list = el('div', { class: 'ed-list', tabindex: '0', role: 'listbox', 'aria-label': t('titleEditDelete') });
+    const head = el(
+      'div',
+      { class: 'ed-head' },
+      el('span', { text: t('colServer') }),
+      el('span', { text: t('colDomain') }),
+      el('span', { text: t('colService') }),
+    );
+    this.list = el('div', {
+      class: 'ed-list',
+      tabindex: '0',
+      role: 'listbox',
+      'aria-label': t('titleEditDelete'),
+    });
     this.list.style.height = `${ROW_H * VISIBLE}px`;
     this.scroll = el('div', { class: 'ed-scroll' }, el('div', { class: 'ed-scroll-size' }));
     this.scroll.style.height = `${ROW_H * VISIBLE}px`;
     this.d = openModal({
-      key: 'edit-delete', title: t('titleEditDelete'), width: 620, className: 'edit-delete',
+      key: 'edit-delete',
+      title: t('titleEditDelete'),
+      width: 620,
+      className: 'edit-delete',
       content: [head, el('div', { class: 'ed-frame' }, this.list, this.scroll)],
       buttons: [
         { label: 'btnEdit', run: () => this.edit() },
@@ -36,12 +49,21 @@ class EditDeleteDialog {
     });
     if (!this.d) return;
     this.list.addEventListener('mousedown', (event) => this.select(this.rowAt(event)));
-    this.list.addEventListener('dblclick', (event) => { this.select(this.rowAt(event)); this.edit(); });
-    this.list.addEventListener('wheel', (event) => {
-      event.preventDefault();
-      if (this.total > VISIBLE) this.scrollTo(this.first + Math.sign(event.deltaY));
-    }, { passive: false });
-    this.scroll.addEventListener('scroll', () => this.scrollTo(Math.round(this.scroll.scrollTop / ROW_H), true));
+    this.list.addEventListener('dblclick', (event) => {
+      this.select(this.rowAt(event));
+      this.edit();
+    });
+    this.list.addEventListener(
+      'wheel',
+      (event) => {
+        event.preventDefault();
+        if (this.total > VISIBLE) this.scrollTo(this.first + Math.sign(event.deltaY));
+      },
+      { passive: false },
+    );
+    this.scroll.addEventListener('scroll', () =>
+      this.scrollTo(Math.round(this.scroll.scrollTop / ROW_H), true),
+    );
     this.list.addEventListener('keydown', (event) => this.onKey(event));
     this.ready = this.reload(true).then(() => this.list.focus());
   }
@@ -62,14 +84,19 @@ class EditDeleteDialog {
 
   async fill() {
     const missing = [];
-    for (let i = this.first; i < Math.min(this.first + VISIBLE + 1, this.total); i++) if (!this.rows.has(i)) missing.push(i);
+    for (let i = this.first; i < Math.min(this.first + VISIBLE + 1, this.total); i++)
+      if (!this.rows.has(i)) missing.push(i);
     if (missing.length === 0) return;
     const ticket = ++this.fetching;
-    const answer = await act('accounts-list', { first: missing[0], count: missing.at(-1) - missing[0] + 1 });
+    const answer = await act('accounts-list', {
+      first: missing[0],
+      count: missing.at(-1) - missing[0] + 1,
+    });
     if (ticket !== this.fetching && answer.rows.length === 0) return;
     for (const r of answer.rows) this.rows.set(r.index, r);
     if (this.rows.size > 2000) {
-      for (const k of this.rows.keys()) if (k < this.first - 200 || k > this.first + 200) this.rows.delete(k);
+      for (const k of this.rows.keys())
+        if (k < this.first - 200 || k > this.first + 200) this.rows.delete(k);
     }
     this.draw();
   }
@@ -78,11 +105,19 @@ class EditDeleteDialog {
     const nodes = [];
     for (let i = this.first; i < Math.min(this.first + VISIBLE, this.total); i++) {
       const r = this.rows.get(i);
-      const row = el('div', { class: `ed-row${i === this.selected ? ' selected' : ''}`, role: 'option', 'aria-selected': String(i === this.selected) });
+      const row = el('div', {
+        class: `ed-row${i === this.selected ? ' selected' : ''}`,
+        role: 'option',
+        'aria-selected': String(i === this.selected),
+      });
       row.dataset.index = String(i);
       if (r) {
         row.dataset.key = r.key;
-        row.append(el('span', { text: r.name ?? '' }), el('span', { text: r.domain ?? '' }), el('span', { text: r.service ?? '' }));
+        row.append(
+          el('span', { text: r.name ?? '' }),
+          el('span', { text: r.domain ?? '' }),
+          el('span', { text: r.service ?? '' }),
+        );
       } else {
         row.append(el('span'), el('span'), el('span'));
       }
@@ -145,7 +180,10 @@ class EditDeleteDialog {
     const key = this.keyOfSelected();
     if (!key) return;
     const answer = await messageBox(t('msgDeleteQuestion'), { buttons: ['yes', 'no'], icon: '!' });
-    if (answer !== 'yes') { this.list.focus(); return; }
+    if (answer !== 'yes') {
+      this.list.focus();
+      return;
+    }
     const revision = this.rows.get(this.selected)?.revision;
     const result = await act('account-delete', { key, revision });
     // Changed or deleted by another client since the list was read: nothing was removed.
@@ -153,7 +191,8 @@ class EditDeleteDialog {
     this.total = result.total ?? this.total;
     // The selection stays in the list; the last page stays full.
     if (this.selected >= this.total) this.selected = Math.max(this.total - 1, 0);
-    if (this.first > Math.max(this.total - VISIBLE, 0)) this.first = Math.max(this.total - VISIBLE, 0);
+    if (this.first > Math.max(this.total - VISIBLE, 0))
+      this.first = Math.max(this.total - VISIBLE, 0);
     await this.reload(false);
     this.scroll.scrollTop = this.first * ROW_H;
     await this.onChange();

@@ -6,12 +6,22 @@ import { messageBox, openModal } from '../modal.js';
 import { t } from '../messages.js';
 
 export function openExportDialog(programDir) {
-  const { input, row } = pathField('export-path', 'lblFilePath', `${programDir.replace(/\/$/, '')}/export.csv`);
+  const { input, row } = pathField(
+    'export-path',
+    'lblFilePath',
+    `${programDir.replace(/\/$/, '')}/export.csv`,
+  );
   const d = openModal({
     // One transfer dialog at a time: an export or an import.
-    key: 'transfer', title: t('titleExport'), width: 520, className: 'transfer-dialog',
+    key: 'transfer',
+    title: t('titleExport'),
+    width: 520,
+    className: 'transfer-dialog',
     content: [row, el('p', { class: 'transfer-note', text: t('exportNote') })],
-    buttons: [{ label: 'ok', submit: true }, { label: 'btnCancel', cancel: true }],
+    buttons: [
+      { label: 'ok', submit: true },
+      { label: 'btnCancel', cancel: true },
+    ],
     submit: {
       icon: '!',
       send: async () => {
@@ -19,7 +29,7 @@ export function openExportDialog(programDir) {
         const answer = await act('export', { path });
         // An existing file is replaced only when the user says so.
         if (!answer.exists) return answer;
-        if (await messageBox(answer.message, { buttons: ['yes', 'no'] }) !== 'yes') {
+        if ((await messageBox(answer.message, { buttons: ['yes', 'no'] })) !== 'yes') {
           input.focus();
           return null;
         }
@@ -34,7 +44,9 @@ export function openExportDialog(programDir) {
     focus: () => input,
   });
   if (!d) return Promise.resolve();
-  input.addEventListener('keydown', (event) => { if (event.key === 'Enter') d.submit(); });
+  input.addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') d.submit();
+  });
   input.select();
   return d.closed;
 }

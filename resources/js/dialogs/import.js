@@ -12,14 +12,30 @@ export function openImportDialog(onDone) {
   const { input, row } = pathField('import-path', 'lblImportPath', '');
   const d = openModal({
     // One transfer dialog at a time: an export or an import.
-    key: 'transfer', title: t('titleImport'), width: 520, className: 'transfer-dialog',
-    content: [el('div', { class: 'transfer-row' }, el('label', { for: 'import-file', text: t('lblImportFile') }), file), row],
-    buttons: [{ label: 'ok', submit: true }, { label: 'btnCancel', cancel: true }],
+    key: 'transfer',
+    title: t('titleImport'),
+    width: 520,
+    className: 'transfer-dialog',
+    content: [
+      el(
+        'div',
+        { class: 'transfer-row' },
+        el('label', { for: 'import-file', text: t('lblImportFile') }),
+        file,
+      ),
+      row,
+    ],
+    buttons: [
+      { label: 'ok', submit: true },
+      { label: 'btnCancel', cancel: true },
+    ],
     submit: {
       icon: '!',
       send: async () => {
         const chosen = file.files?.[0];
-        const answer = chosen ? await upload('import', chosen.name, chosen) : await act('import-path', { path: input.value });
+        const answer = chosen
+          ? await upload('import', chosen.name, chosen)
+          : await act('import-path', { path: input.value });
         if (answer.tooBig) answer.message = t('msgImportTooBig');
         return answer;
       },
@@ -39,8 +55,10 @@ async function followImport(serial, total, onDone) {
   const box = el('div', { class: 'dialog popup import-progress', role: 'status' });
   const text = el('div', { class: 'import-progress-text' });
   const bar = el('progress', { max: String(Math.max(total, 1)), value: '0' });
-  box.append(el('div', { class: 'dialog-title' }, el('span', { text: t('titleImporting') })),
-    el('div', { class: 'dialog-body' }, text, bar));
+  box.append(
+    el('div', { class: 'dialog-title' }, el('span', { text: t('titleImporting') })),
+    el('div', { class: 'dialog-body' }, text, bar),
+  );
   layer.append(box);
   const show = (done, rejected) => {
     text.textContent = t('importProgress', done, total, rejected);

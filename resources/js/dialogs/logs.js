@@ -34,9 +34,17 @@ export function openLogsDialog(onView) {
   };
   // The pane behind shows what View chose: the dialog keeps to the right to leave it readable.
   const d = openModal({
-    key: 'logs', title: t('titleLogs'), width: 320, className: 'logs-dialog', right: true,
+    key: 'logs',
+    title: t('titleLogs'),
+    width: 320,
+    className: 'logs-dialog',
+    right: true,
     content: [list],
-    buttons: [{ label: 'btnView', run: view }, { label: 'btnDelete', run: remove }, { label: 'btnClose', cancel: true }],
+    buttons: [
+      { label: 'btnView', run: view },
+      { label: 'btnDelete', run: remove },
+      { label: 'btnClose', cancel: true },
+    ],
     focus: false,
   });
   if (!d) return Promise.resolve();

@@ -11,32 +11,72 @@ const LEGEND = ['legendS', 'legendC', 'legendT', 'legendI', 'legendE'];
 // down body, up body]; online [down, up].
 export function editTemplates({ kind, global, texts }) {
   const mail = kind === 'mail';
-  const title = t(mail ? (global ? 'titleGlobalNotification' : 'titleNotification')
-    : (global ? 'titleGlobalOnline' : 'titleOnline'));
-  const spec = mail ? [
-    { kind: 'group', label: 'grpDown', items: [
-      { id: 'downSubject', kind: 'text', label: 'lblSubject', labelText: t('lblDownSubject'), max: 4000, wide: true },
-      { id: 'downBody', kind: 'textarea', label: 'lblDownBody', rows: 4, max: 16000 },
-    ] },
-    { kind: 'group', label: 'grpUp', items: [
-      { id: 'upSubject', kind: 'text', label: 'lblSubject', labelText: t('lblUpSubject'), max: 4000, wide: true },
-      { id: 'upBody', kind: 'textarea', label: 'lblUpBody', rows: 4, max: 16000 },
-    ] },
-  ] : [
-    { id: 'downBody', kind: 'textarea', label: 'lblDownBody', rows: 4, max: 16000 },
-    { id: 'upBody', kind: 'textarea', label: 'lblUpBody', rows: 4, max: 16000 },
-  ];
+  const title = t(
+    mail
+      ? global
+        ? 'titleGlobalNotification'
+        : 'titleNotification'
+      : global
+        ? 'titleGlobalOnline'
+        : 'titleOnline',
+  );
+  const spec = mail
+    ? [
+        {
+          kind: 'group',
+          label: 'grpDown',
+          items: [
+            {
+              id: 'downSubject',
+              kind: 'text',
+              label: 'lblSubject',
+              labelText: t('lblDownSubject'),
+              max: 4000,
+              wide: true,
+            },
+            { id: 'downBody', kind: 'textarea', label: 'lblDownBody', rows: 4, max: 16000 },
+          ],
+        },
+        {
+          kind: 'group',
+          label: 'grpUp',
+          items: [
+            {
+              id: 'upSubject',
+              kind: 'text',
+              label: 'lblSubject',
+              labelText: t('lblUpSubject'),
+              max: 4000,
+              wide: true,
+            },
+            { id: 'upBody', kind: 'textarea', label: 'lblUpBody', rows: 4, max: 16000 },
+          ],
+        },
+      ]
+    : [
+        { id: 'downBody', kind: 'textarea', label: 'lblDownBody', rows: 4, max: 16000 },
+        { id: 'upBody', kind: 'textarea', label: 'lblUpBody', rows: 4, max: 16000 },
+      ];
   const values = mail
     ? { downSubject: texts[0], upSubject: texts[1], downBody: texts[2], upBody: texts[3] }
     : { downBody: texts[0], upBody: texts[1] };
   const d = openModal({
-    title, width: 520, className: 'template-dialog', spec, values,
+    title,
+    width: 520,
+    className: 'template-dialog',
+    spec,
+    values,
     content: [el('div', { class: 'legend' }, ...LEGEND.map((k) => el('span', { text: t(k) })))],
     buttons: [
-      { label: 'ok', run: (m) => {
-        const v = m.form.get();
-        m.close(mail ? [v.downSubject, v.upSubject, v.downBody, v.upBody] : [v.downBody, v.upBody]);
-      } },
+      {
+        label: 'ok',
+        run: (m) => {
+          const v = m.form.get();
+          m.close(
+            mail ? [v.downSubject, v.upSubject, v.downBody, v.upBody] : [v.downBody, v.upBody],
+          );
+        },
+      },
       { label: 'btnCancel', cancel: true },
     ],
   });

@@ -27,74 +27,222 @@ export function defaultMailPort(security) {
   return security === 'tls' ? 465 : 25;
 }
 function transportRow(server, labels) {
-  return { kind: 'row', items: [
-    { id: `${server}Security`, kind: 'select', label: labels[0],
-      options: [['none', t('optSecurityNone')], ['starttls', 'STARTTLS'], ['tls', 'TLS']] },
-    { id: `${server}Port`, kind: 'text', label: labels[1], max: 5, digits: true },
-  ] };
+  return {
+    kind: 'row',
+    items: [
+      {
+        id: `${server}Security`,
+        kind: 'select',
+        label: labels[0],
+        options: [
+          ['none', t('optSecurityNone')],
+          ['starttls', 'STARTTLS'],
+          ['tls', 'TLS'],
+        ],
+      },
+      { id: `${server}Port`, kind: 'text', label: labels[1], max: 5, digits: true },
+    ],
+  };
 }
 
 function spec(dialog, items) {
   const sound = (v) => v.soundAlarm;
   const wave = (v) => v.soundAlarm && v.soundKind === 'wave';
   return [
-    { kind: 'group', label: 'grpPrimary', items: [
-      { id: 'primaryServer', kind: 'text', label: 'lblOutgoing', max: 149, wide: true },
-      transportRow('primary', ['lblPrimarySecurity', 'lblPrimaryPort']),
-      { id: 'primaryAuth', kind: 'check', label: 'lblPrimaryAuth' },
-      { kind: 'row', items: [
-        { id: 'primaryUser', kind: 'text', label: 'lblPrimaryId', max: 64, enabledIf: (v) => v.primaryAuth },
-        { id: 'primaryPassword', kind: 'password', label: 'lblPrimaryPassword', max: 15, enabledIf: (v) => v.primaryAuth },
-      ] },
-    ] },
-    { kind: 'group', label: 'grpAlternate', items: [
-      { id: 'alternateServer', kind: 'text', label: 'lblAltOutgoing', max: 149, wide: true },
-      transportRow('alternate', ['lblAltSecurity', 'lblAltPort']),
-      { id: 'alternateAuth', kind: 'check', label: 'lblAltAuth' },
-      { kind: 'row', items: [
-        { id: 'alternateUser', kind: 'text', label: 'lblAltId', max: 64, enabledIf: (v) => v.alternateAuth },
-        { id: 'alternatePassword', kind: 'password', label: 'lblAltPassword', max: 15, enabledIf: (v) => v.alternateAuth },
-      ] },
-    ] },
-    { kind: 'group', label: 'grpMailTls', items: [
-      { id: 'mailVerify', kind: 'check', label: 'lblMailVerify' },
-      { id: 'caFile', kind: 'text', label: 'lblCaFile', max: 1023, wide: true, enabledIf: (v) => v.mailVerify },
-    ] },
+    {
+      kind: 'group',
+      label: 'grpPrimary',
+      items: [
+        { id: 'primaryServer', kind: 'text', label: 'lblOutgoing', max: 149, wide: true },
+        transportRow('primary', ['lblPrimarySecurity', 'lblPrimaryPort']),
+        { id: 'primaryAuth', kind: 'check', label: 'lblPrimaryAuth' },
+        {
+          kind: 'row',
+          items: [
+            {
+              id: 'primaryUser',
+              kind: 'text',
+              label: 'lblPrimaryId',
+              max: 64,
+              enabledIf: (v) => v.primaryAuth,
+            },
+            {
+              id: 'primaryPassword',
+              kind: 'password',
+              label: 'lblPrimaryPassword',
+              max: 15,
+              enabledIf: (v) => v.primaryAuth,
+            },
+          ],
+        },
+      ],
+    },
+    {
+      kind: 'group',
+      label: 'grpAlternate',
+      items: [
+        { id: 'alternateServer', kind: 'text', label: 'lblAltOutgoing', max: 149, wide: true },
+        transportRow('alternate', ['lblAltSecurity', 'lblAltPort']),
+        { id: 'alternateAuth', kind: 'check', label: 'lblAltAuth' },
+        {
+          kind: 'row',
+          items: [
+            {
+              id: 'alternateUser',
+              kind: 'text',
+              label: 'lblAltId',
+              max: 64,
+              enabledIf: (v) => v.alternateAuth,
+            },
+            {
+              id: 'alternatePassword',
+              kind: 'password',
+              label: 'lblAltPassword',
+              max: 15,
+              enabledIf: (v) => v.alternateAuth,
+            },
+          ],
+        },
+      ],
+    },
+    {
+      kind: 'group',
+      label: 'grpMailTls',
+      items: [
+        { id: 'mailVerify', kind: 'check', label: 'lblMailVerify' },
+        {
+          id: 'caFile',
+          kind: 'text',
+          label: 'lblCaFile',
+          max: 1023,
+          wide: true,
+          enabledIf: (v) => v.mailVerify,
+        },
+      ],
+    },
     { id: 'from', kind: 'text', label: 'lblFrom', max: 149, wide: true },
     { id: 'to', kind: 'textarea', label: 'lblTo', rows: 2, max: 32000 },
     { id: 'netSend', kind: 'textarea', label: 'lblNetSend', rows: 2, max: 32000 },
-    { kind: 'row', items: [
-      { id: 'configureNotification', kind: 'button', label: 'btnConfigureNotification', onClick: () => dialog.editGlobal('mail') },
-      { id: 'configureOnline', kind: 'button', label: 'btnConfigureOnline', onClick: () => dialog.editGlobal('online') },
-    ] },
-    { kind: 'group', label: 'grpAlarm', items: [
-      { id: 'soundAlarm', kind: 'check', label: 'lblSoundAlarm' },
-      { kind: 'row', items: [
-        { id: 'useBeep', kind: 'radio', name: 'soundKind', value: 'beep', label: 'lblUseBeep', enabledIf: sound },
-        { id: 'useWave', kind: 'radio', name: 'soundKind', value: 'wave', label: 'lblUseWave', enabledIf: sound },
-      ] },
-      { kind: 'row', items: [
-        { id: 'waveFile', kind: 'text', label: 'lblSoundFile', max: 259, enabledIf: wave },
-        { id: 'browse', kind: 'button', label: 'btnBrowse', enabledIf: wave, onClick: () => dialog.browse() },
-        { id: 'soundTest', kind: 'button', label: 'btnSoundTest', enabledIf: sound, onClick: (form) => dialog.soundTest(form) },
-      ] },
-    ] },
-    { kind: 'group', label: 'grpIntervals', class: 'intervals', items: groupNames().map((g) => ({ kind: 'row', items: [
-      { id: `interval${g}`, kind: 'select', label: 'lblInterval', labelText: t(`group${g}`), options: OPTIONS },
-      { kind: 'note', text: t('lblMin') },
-      { kind: 'note', text: t('lblItems', items[g]) },
-    ] })) },
-    { kind: 'group', label: 'grpLog', class: 'logs', items: [
-      ...logOrder().map(({ name: g, logLabel }) => ({ kind: 'row', items: [
-        { id: `logOn${g}`, kind: 'check', label: logLabel },
-        { id: `logAll${g}`, kind: 'radio', name: `logMode${g}`, value: 'all', label: 'lblAll', enabledIf: (v) => v[`logOn${g}`] },
-        { id: `logErr${g}`, kind: 'radio', name: `logMode${g}`, value: 'error', label: 'lblErrorOnly', enabledIf: (v) => v[`logOn${g}`] },
-      ] })),
-      { kind: 'row', items: [
-        { id: 'keepDays', kind: 'select', label: 'lblDeleteLogAfter', options: OPTIONS },
-        { kind: 'note', text: t('lblDays') },
-      ] },
-    ] },
+    {
+      kind: 'row',
+      items: [
+        {
+          id: 'configureNotification',
+          kind: 'button',
+          label: 'btnConfigureNotification',
+          onClick: () => dialog.editGlobal('mail'),
+        },
+        {
+          id: 'configureOnline',
+          kind: 'button',
+          label: 'btnConfigureOnline',
+          onClick: () => dialog.editGlobal('online'),
+        },
+      ],
+    },
+    {
+      kind: 'group',
+      label: 'grpAlarm',
+      items: [
+        { id: 'soundAlarm', kind: 'check', label: 'lblSoundAlarm' },
+        {
+          kind: 'row',
+          items: [
+            {
+              id: 'useBeep',
+              kind: 'radio',
+              name: 'soundKind',
+              value: 'beep',
+              label: 'lblUseBeep',
+              enabledIf: sound,
+            },
+            {
+              id: 'useWave',
+              kind: 'radio',
+              name: 'soundKind',
+              value: 'wave',
+              label: 'lblUseWave',
+              enabledIf: sound,
+            },
+          ],
+        },
+        {
+          kind: 'row',
+          items: [
+            { id: 'waveFile', kind: 'text', label: 'lblSoundFile', max: 259, enabledIf: wave },
+            {
+              id: 'browse',
+              kind: 'button',
+              label: 'btnBrowse',
+              enabledIf: wave,
+              onClick: () => dialog.browse(),
+            },
+            {
+              id: 'soundTest',
+              kind: 'button',
+              label: 'btnSoundTest',
+              enabledIf: sound,
+              onClick: (form) => dialog.soundTest(form),
+            },
+          ],
+        },
+      ],
+    },
+    {
+      kind: 'group',
+      label: 'grpIntervals',
+      class: 'intervals',
+      items: groupNames().map((g) => ({
+        kind: 'row',
+        items: [
+          {
+            id: `interval${g}`,
+            kind: 'select',
+            label: 'lblInterval',
+            labelText: t(`group${g}`),
+            options: OPTIONS,
+          },
+          { kind: 'note', text: t('lblMin') },
+          { kind: 'note', text: t('lblItems', items[g]) },
+        ],
+      })),
+    },
+    {
+      kind: 'group',
+      label: 'grpLog',
+      class: 'logs',
+      items: [
+        ...logOrder().map(({ name: g, logLabel }) => ({
+          kind: 'row',
+          items: [
+            { id: `logOn${g}`, kind: 'check', label: logLabel },
+            {
+              id: `logAll${g}`,
+              kind: 'radio',
+              name: `logMode${g}`,
+              value: 'all',
+              label: 'lblAll',
+              enabledIf: (v) => v[`logOn${g}`],
+            },
+            {
+              id: `logErr${g}`,
+              kind: 'radio',
+              name: `logMode${g}`,
+              value: 'error',
+              label: 'lblErrorOnly',
+              enabledIf: (v) => v[`logOn${g}`],
+            },
+          ],
+        })),
+        {
+          kind: 'row',
+          items: [
+            { id: 'keepDays', kind: 'select', label: 'lblDeleteLogAfter', options: OPTIONS },
+            { kind: 'note', text: t('lblDays') },
+          ],
+        },
+      ],
+    },
   ];
 }
 
@@ -114,14 +262,29 @@ function toValues(s) {
 function fromValues(v, form) {
   const groups = {};
   for (const g of groupNames()) {
-    groups[g] = { interval: v[`interval${g}`], logOn: v[`logOn${g}`], logAll: v[`logMode${g}`] !== 'error' };
+    groups[g] = {
+      interval: v[`interval${g}`],
+      logOn: v[`logOn${g}`],
+      logAll: v[`logMode${g}`] !== 'error',
+    };
   }
   const out = {
-    primaryServer: v.primaryServer, primaryAuth: v.primaryAuth, primaryUser: v.primaryUser,
-    alternateServer: v.alternateServer, alternateAuth: v.alternateAuth, alternateUser: v.alternateUser,
-    from: v.from, to: v.to, netSend: v.netSend, soundAlarm: v.soundAlarm,
-    playWave: v.soundKind === 'wave', waveFile: v.waveFile, groups, keepDays: v.keepDays,
-    mailVerify: v.mailVerify, caFile: v.caFile,
+    primaryServer: v.primaryServer,
+    primaryAuth: v.primaryAuth,
+    primaryUser: v.primaryUser,
+    alternateServer: v.alternateServer,
+    alternateAuth: v.alternateAuth,
+    alternateUser: v.alternateUser,
+    from: v.from,
+    to: v.to,
+    netSend: v.netSend,
+    soundAlarm: v.soundAlarm,
+    playWave: v.soundKind === 'wave',
+    waveFile: v.waveFile,
+    groups,
+    keepDays: v.keepDays,
+    mailVerify: v.mailVerify,
+    caFile: v.caFile,
   };
   for (const server of SERVERS) {
     out[`${server}Security`] = form.input(`${server}Security`).value;
@@ -137,12 +300,24 @@ class SetupDialog {
     this.setup = setup;
     this.onChange = onChange;
     const items = Object.fromEntries(groupNames().map((g) => [g, setup.groups[g].items]));
-    this.file = el('input', { type: 'file', accept: '.wav,audio/wav', hidden: true, 'aria-label': t('btnBrowse') });
+    this.file = el('input', {
+      type: 'file',
+      accept: '.wav,audio/wav',
+      hidden: true,
+      'aria-label': t('btnBrowse'),
+    });
     this.file.addEventListener('change', () => this.uploadChosen());
     this.d = openModal({
-      title: t('titleSetup'), width: 640, className: 'setup-dialog', spec: spec(this, items), values: toValues(setup),
+      title: t('titleSetup'),
+      width: 640,
+      className: 'setup-dialog',
+      spec: spec(this, items),
+      values: toValues(setup),
       content: [this.file],
-      buttons: [{ label: 'ok', submit: true, default: true }, { label: 'btnCancel', cancel: true }],
+      buttons: [
+        { label: 'ok', submit: true, default: true },
+        { label: 'btnCancel', cancel: true },
+      ],
       submit: {
         send: () => act('setup-save', { form: fromValues(this.form.get(), this.form) }),
         accepted: async () => {
@@ -164,14 +339,19 @@ class SetupDialog {
     port.placeholder = String(defaultMailPort(before));
     security.addEventListener('change', () => {
       const typed = port.value.trim();
-      if (typed === '' || typed === String(defaultMailPort(before))) port.value = String(defaultMailPort(security.value));
+      if (typed === '' || typed === String(defaultMailPort(before)))
+        port.value = String(defaultMailPort(security.value));
       before = security.value;
       port.placeholder = String(defaultMailPort(before));
     });
   }
 
   async editGlobal(kind) {
-    const texts = await editTemplates({ kind, global: true, texts: kind === 'mail' ? this.setup.mailTemplates : this.setup.onlineTemplates });
+    const texts = await editTemplates({
+      kind,
+      global: true,
+      texts: kind === 'mail' ? this.setup.mailTemplates : this.setup.onlineTemplates,
+    });
     if (!texts) return;
     const answer = await act('templates-save', { kind, texts });
     if (!answer.ok) return refuse(answer);

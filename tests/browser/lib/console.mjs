@@ -36,8 +36,17 @@ export function applySetup(dir, setup) {
 // its arguments, so a test sees which agents started with which command line.
 export function makeAgents() {
   const bin = tempDir('varn-agents-');
-  const names = ['EchoSentry', 'PageSentry', 'RoundTripSentry', 'XferSentry', 'WebPortSentry',
-    'MailOutSentry', 'MailInSentry', 'FilePortSentry', 'AnyPortSentry'];
+  const names = [
+    'EchoSentry',
+    'PageSentry',
+    'RoundTripSentry',
+    'XferSentry',
+    'WebPortSentry',
+    'MailOutSentry',
+    'MailInSentry',
+    'FilePortSentry',
+    'AnyPortSentry',
+  ];
   for (const name of names) {
     const script = path.join(bin, name);
     fs.writeFileSync(script, `#!/bin/sh\necho "${name} $*" >> "${bin}/started.log"\n`);
@@ -58,8 +67,15 @@ export function stamp(d = new Date()) {
 }
 
 // An 84-byte status record as the agents keep it.
-export function checkStatus({ enabled = 1, lastCheck = '', errorDetected = '', failCount = 0,
-  lastFailure = '', downSeconds = 0, start = new Date() } = {}) {
+export function checkStatus({
+  enabled = 1,
+  lastCheck = '',
+  errorDetected = '',
+  failCount = 0,
+  lastFailure = '',
+  downSeconds = 0,
+  start = new Date(),
+} = {}) {
   const b = Buffer.alloc(84);
   b.writeUInt32LE(enabled, 0);
   b.write(lastCheck, 4, 18, 'latin1');
@@ -67,8 +83,16 @@ export function checkStatus({ enabled = 1, lastCheck = '', errorDetected = '', f
   b.writeInt8(failCount, 43);
   b.write(lastFailure, 44, 19, 'latin1');
   b.writeUInt32LE(downSeconds, 64);
-  const fields = [start.getFullYear(), start.getMonth() + 1, start.getDay(), start.getDate(),
-    start.getHours(), start.getMinutes(), start.getSeconds(), 0];
+  const fields = [
+    start.getFullYear(),
+    start.getMonth() + 1,
+    start.getDay(),
+    start.getDate(),
+    start.getHours(),
+    start.getMinutes(),
+    start.getSeconds(),
+    0,
+  ];
   fields.forEach((v, i) => b.writeUInt16LE(v, 68 + 2 * i));
   return b;
 }
@@ -88,14 +112,23 @@ export function readStatus(dir, folder, name) {
 export function displayLog(dir) {
   const d = new Date();
   const p = (n, w = 2) => String(n).padStart(w, '0');
-  const file = path.join(dir, 'Log', 'Disp', `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}.log`);
+  const file = path.join(
+    dir,
+    'Log',
+    'Disp',
+    `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}.log`,
+  );
   return fs.existsSync(file) ? fs.readFileSync(file, 'latin1') : '';
 }
 
 export function fullLog(dir) {
   const d = new Date();
   const p = (n, w = 2) => String(n).padStart(w, '0');
-  const file = path.join(dir, 'Log', `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}.log`);
+  const file = path.join(
+    dir,
+    'Log',
+    `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}.log`,
+  );
   return fs.existsSync(file) ? fs.readFileSync(file, 'latin1') : '';
 }
 
@@ -131,15 +164,24 @@ export async function startConsole(dir, { agents, env = {}, port = 0, extraArgs 
   });
   let out = '';
   let err = '';
-  child.stdout.on('data', (d) => { out += d; });
-  child.stderr.on('data', (d) => { err += d; });
-  const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+  child.stdout.on('data', (d) => {
+    out += d;
+  });
+  child.stderr.on('data', (d) => {
+    err += d;
+  });
+  const exited = new Promise((resolve) =>
+    child.on('exit', (code, signal) => resolve({ code, signal })),
+  );
   const address = await waitFor(() => out.match(/(http:\/\/\S+)/)?.[1], 15000).catch(() => {
     throw new Error(`console did not start: ${err}`);
   });
   const url = new URL(address);
   return {
-    child, dir, address, exited,
+    child,
+    dir,
+    address,
+    exited,
     origin: url.origin,
     port: Number(url.port),
     token: /token=([0-9a-f]+)/.exec(url.hash)?.[1],
@@ -158,9 +200,16 @@ export async function launchBrowser() {
     executablePath: '/usr/bin/chromium',
     headless: true,
     viewport: { width: 1100, height: 720 },
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      '--autoplay-policy=no-user-gesture-required'],
+    args: [
+      '--no-sandbox',
+      '--disable-gpu',
+      '--disable-quic',
+      '--no-first-run',
+      '--disable-background-networking',
+      '--disable-component-update',
+      '--disable-sync',
+      '--autoplay-policy=no-user-gesture-required',
+    ],
   });
   return {
     context,
@@ -179,11 +228,14 @@ export async function screenshot(page, name) {
 
 // Opens the console's page and waits until the list shows `rows` rows.
 export async function openConsole(context, c, rows) {
-  const page = context.pages()[0] ?? await context.newPage();
+  const page = context.pages()[0] ?? (await context.newPage());
   await page.goto(c.address);
   await page.waitForSelector('#window:not([hidden])');
   if (rows !== undefined) {
-    await page.locator('#list .list-row').nth(rows - 1).waitFor();
+    await page
+      .locator('#list .list-row')
+      .nth(rows - 1)
+      .waitFor();
   }
   const splash = page.locator('#splash');
   if (await splash.isVisible()) await splash.click();
@@ -250,15 +302,21 @@ export async function poorContrast(dialog, { least = 4.5, skipDisabled = false }
       }
       return { layers, base: ['rgb(255, 255, 255)'] };
     };
-    const disabled = (el) => el.matches(':disabled') || (el.tagName === 'LABEL' && el.control?.disabled);
+    const disabled = (el) =>
+      el.matches(':disabled') || (el.tagName === 'LABEL' && el.control?.disabled);
     const add = (el, what, colour, bg = backs(el)) => out.push({ what, colour, ...bg });
-    const name = (el) => `${el.tagName.toLowerCase()}${el.id ? `#${el.id}` : ''} "${(el.textContent || el.value || el.placeholder || '').trim().slice(0, 30)}"`;
+    const name = (el) =>
+      `${el.tagName.toLowerCase()}${el.id ? `#${el.id}` : ''} "${(el.textContent || el.value || el.placeholder || '').trim().slice(0, 30)}"`;
     for (const el of root.querySelectorAll('*')) {
       if (!el.checkVisibility()) continue;
       if (skip && disabled(el)) continue;
       const style = getComputedStyle(el);
-      const control = el.matches('input:not([type=checkbox]):not([type=radio]), select, textarea, button');
-      const ownText = [...el.childNodes].some((n) => n.nodeType === Node.TEXT_NODE && n.textContent.trim());
+      const control = el.matches(
+        'input:not([type=checkbox]):not([type=radio]), select, textarea, button',
+      );
+      const ownText = [...el.childNodes].some(
+        (n) => n.nodeType === Node.TEXT_NODE && n.textContent.trim(),
+      );
       if (control || ownText) add(el, name(el), style.color);
       if (el.matches('input[placeholder]:placeholder-shown:not([placeholder=""])')) {
         add(el, `placeholder of ${name(el)}`, getComputedStyle(el, '::placeholder').color);
@@ -266,7 +324,12 @@ export async function poorContrast(dialog, { least = 4.5, skipDisabled = false }
       if (el.matches('input[type=file]')) {
         const button = getComputedStyle(el, '::file-selector-button');
         const own = button.backgroundColor;
-        add(el, `button of ${name(el)}`, button.color, transparent(own) ? backs(el) : { layers: [], base: [own] });
+        add(
+          el,
+          `button of ${name(el)}`,
+          button.color,
+          transparent(own) ? backs(el) : { layers: [], base: [own] },
+        );
       }
     }
     return out;
@@ -293,12 +356,16 @@ export async function unreachableControls(dialog) {
       el.scrollIntoView({ block: 'nearest', inline: 'nearest' });
       const r = el.getBoundingClientRect();
       const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
-      const inside = r.left >= 0 && r.top >= 0 && r.right <= innerWidth + 0.5 && r.bottom <= innerHeight + 0.5;
-      const free = hit === el || el.contains(hit) || (hit?.tagName === 'LABEL' && hit.control === el);
+      const inside =
+        r.left >= 0 && r.top >= 0 && r.right <= innerWidth + 0.5 && r.bottom <= innerHeight + 0.5;
+      const free =
+        hit === el || el.contains(hit) || (hit?.tagName === 'LABEL' && hit.control === el);
       if (inside && free && window.scrollX === 0 && window.scrollY === 0) continue;
-      out.push(`${el.tagName.toLowerCase()} "${(el.textContent || el.id).trim().slice(0, 30)}" at ` +
-        `${Math.round(r.left)},${Math.round(r.top)}-${Math.round(r.right)},${Math.round(r.bottom)}, ` +
-        `covered by ${hit?.tagName.toLowerCase()}.${hit?.className}`);
+      out.push(
+        `${el.tagName.toLowerCase()} "${(el.textContent || el.id).trim().slice(0, 30)}" at ` +
+          `${Math.round(r.left)},${Math.round(r.top)}-${Math.round(r.right)},${Math.round(r.bottom)}, ` +
+          `covered by ${hit?.tagName.toLowerCase()}.${hit?.className}`,
+      );
     }
     return out;
   });
@@ -311,38 +378,65 @@ export async function unreachableControls(dialog) {
 export async function forEachDialog(page, visit) {
   const layer = page.locator('#modal-layer > .dialog');
   const titles = [];
-  const command = (id) => page.evaluate((cmd) => document.querySelector(`.menu-item[data-cmd="${cmd}"]`).click(), id);
-  const pressIn = (d, name) => d.getByRole('button', { name, exact: true }).click({ timeout: 3000 });
+  const command = (id) =>
+    page.evaluate((cmd) => document.querySelector(`.menu-item[data-cmd="${cmd}"]`).click(), id);
+  const pressIn = (d, name) =>
+    d.getByRole('button', { name, exact: true }).click({ timeout: 3000 });
   const one = async (depth, open, closeName, inner) => {
     await open();
     const d = layer.nth(depth);
     await d.waitFor();
-    const title = (await d.getAttribute('aria-label')) ?? (await d.locator('.dialog-title').textContent());
+    const title =
+      (await d.getAttribute('aria-label')) ?? (await d.locator('.dialog-title').textContent());
     titles.push(title);
     await visit(title, d);
     if (inner) await inner(d);
     await pressIn(d.locator('.dialog-buttons'), closeName);
     await waitFor(async () => (await layer.count()) === depth, 5000);
   };
-  const sub = (parent, opener, closeName, prepare) => one(1, async () => {
-    if (prepare) await prepare(parent);
-    await pressIn(parent, opener);
-  }, closeName);
-  await one(0, () => command(1149), 'Cancel', async (d) => {
-    await sub(d, 'Configure Notification Message', 'Cancel');
-    await sub(d, 'Configure Online Message', 'Cancel');
-  });
-  await one(0, () => command(1076), 'Close', async (d) => {
-    await sub(d, 'Setting', 'Cancel');
-    await sub(d, 'Configure Message', 'Cancel', (p) => p.getByLabel('Use Default Message', { exact: true }).uncheck());
-    await sub(d, 'Configure', 'Cancel', (p) => p.getByLabel('Use Default Message (online)', { exact: true }).uncheck());
-  });
+  const sub = (parent, opener, closeName, prepare) =>
+    one(
+      1,
+      async () => {
+        if (prepare) await prepare(parent);
+        await pressIn(parent, opener);
+      },
+      closeName,
+    );
+  await one(
+    0,
+    () => command(1149),
+    'Cancel',
+    async (d) => {
+      await sub(d, 'Configure Notification Message', 'Cancel');
+      await sub(d, 'Configure Online Message', 'Cancel');
+    },
+  );
+  await one(
+    0,
+    () => command(1076),
+    'Close',
+    async (d) => {
+      await sub(d, 'Setting', 'Cancel');
+      await sub(d, 'Configure Message', 'Cancel', (p) =>
+        p.getByLabel('Use Default Message', { exact: true }).uncheck(),
+      );
+      await sub(d, 'Configure', 'Cancel', (p) =>
+        p.getByLabel('Use Default Message (online)', { exact: true }).uncheck(),
+      );
+    },
+  );
   for (const id of [1091, 1065, 1077]) await one(0, () => command(id), 'Close');
-  await one(0, () => command(1081), 'Close', async (d) => {
-    await d.locator('.ed-row[data-key]').first().waitFor();
-    await sub(d, 'Edit', 'Close');
-    await sub(d, 'Delete', 'No');
-  });
+  await one(
+    0,
+    () => command(1081),
+    'Close',
+    async (d) => {
+      await d.locator('.ed-row[data-key]').first().waitFor();
+      await sub(d, 'Edit', 'Close');
+      await sub(d, 'Delete', 'No');
+    },
+  );
   await one(0, () => command(1083), 'Close');
   await one(0, () => command(1287), 'Cancel');
   await one(0, () => command(1269), 'Cancel');

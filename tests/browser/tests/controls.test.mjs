@@ -15,8 +15,14 @@ let page;
 before(async () => {
   dir = h.newProgramDir();
   h.applySetup(dir, {
-    mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0, sound: 1,
-    accounts: [{ name: 'gamma', host: '127.0.0.1', ping: true }, { name: 'echo', host: '127.0.0.1', smtp: true }],
+    mailServer: '127.0.0.1',
+    to: 'admin@localhost',
+    interval: 0,
+    sound: 1,
+    accounts: [
+      { name: 'gamma', host: '127.0.0.1', ping: true },
+      { name: 'echo', host: '127.0.0.1', smtp: true },
+    ],
   });
   agents = h.makeAgents();
   c = await h.startConsole(dir, { agents });
@@ -44,14 +50,19 @@ test('the activity pane follows an appended line within a second or so', async (
   const popup = page.locator('.popup').last();
   await popup.waitFor();
   assert.equal(await popup.locator('.dialog-title span').first().textContent(), 'gamma');
-  assert.match(await popup.locator('textarea').inputValue(), /^ \d{4}\/\d\d\/\d\d\r?\n \d\d:\d\d[ap]m\r?\n\r?\n Request timed out/);
+  assert.match(
+    await popup.locator('textarea').inputValue(),
+    /^ \d{4}\/\d\d\/\d\d\r?\n \d\d:\d\d[ap]m\r?\n\r?\n Request timed out/,
+  );
   await h.screenshot(page, 'pane-popup');
   await popup.locator('.dialog-title button').click();
 });
 
 test('group check boxes flip their switch and write their log lines', async () => {
   await page.locator('.group[data-group="PING"] input').click();
-  await h.waitFor(() => /^10004 .*\[Scan PING checked\]\s+PING Item Disabled\.\r$/m.test(h.fullLog(dir)));
+  await h.waitFor(() =>
+    /^10004 .*\[Scan PING checked\]\s+PING Item Disabled\.\r$/m.test(h.fullLog(dir)),
+  );
   await h.waitFor(async () => !(await page.locator('.group[data-group="ALL"] input').isChecked()));
   await page.locator('.group[data-group="ALL"] input').click();
   await h.waitFor(() => /\[Scan ALL checked\]\s+All Item Enabled\./.test(h.fullLog(dir)));
@@ -69,25 +80,41 @@ test('Run Scan Now starts every agent with the program directory and 1', async (
   const lines = h.startedAgents(agents).slice(before);
   // Each agent is a process of its own and writes its line when it runs, so the lines come in
   // any order; the order of the launches is the scheduler's tests' business.
-  assert.deepEqual(lines.map((l) => l.split(' ')[0]).sort(), ['AnyPortSentry', 'EchoSentry',
-    'FilePortSentry', 'MailInSentry', 'MailOutSentry', 'PageSentry', 'RoundTripSentry',
-    'WebPortSentry', 'XferSentry']);
+  assert.deepEqual(lines.map((l) => l.split(' ')[0]).sort(), [
+    'AnyPortSentry',
+    'EchoSentry',
+    'FilePortSentry',
+    'MailInSentry',
+    'MailOutSentry',
+    'PageSentry',
+    'RoundTripSentry',
+    'WebPortSentry',
+    'XferSentry',
+  ]);
   for (const line of lines) assert.equal(line.slice(line.indexOf(' ') + 1), `${dir} 1`);
   await h.waitFor(() => /\[Run Scan Now clicked\]\s+Scan Started/.test(h.fullLog(dir)));
 });
 
 test('a confirmed failure sounds the alarm visibly; pause stops launches and silences it', async () => {
-  const buttonHeights = () => page.locator('#btn-scan, #btn-sound')
-    .evaluateAll((buttons) => buttons.map((b) => b.getBoundingClientRect().height));
+  const buttonHeights = () =>
+    page
+      .locator('#btn-scan, #btn-sound')
+      .evaluateAll((buttons) => buttons.map((b) => b.getBoundingClientRect().height));
   const calmHeights = await buttonHeights();
   const down = Buffer.alloc(20);
   down.writeUInt32LE(1, 16);
   fs.writeFileSync(path.join(dir, 'portSMTPPara.dat'), down);
   await h.waitFor(async () => /ALARM/.test(await page.title()), 5000);
-  await h.waitFor(async () => (await page.locator('.group[data-group="PORT"] img').getAttribute('src')).includes('red'));
-  const state1 = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
+  await h.waitFor(async () =>
+    (await page.locator('.group[data-group="PORT"] img').getAttribute('src')).includes('red'),
+  );
+  const state1 = await (
+    await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })
+  ).json();
   await new Promise((r) => setTimeout(r, 2200));
-  const state2 = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
+  const state2 = await (
+    await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })
+  ).json();
   assert.ok(state2.alarm.count >= state1.alarm.count + 1, 'the alarm repeats every second');
   await h.screenshot(page, 'alarm');
   // The banner never wraps the activity buttons, also on a narrow desktop window.
@@ -102,11 +129,15 @@ test('a confirmed failure sounds the alarm visibly; pause stops launches and sil
   await page.locator('#btn-scan').click();
   await h.waitFor(() => /Scan Pause Clicked\s+Scan Disabled\./.test(h.fullLog(dir)));
   await h.waitFor(async () => !/ALARM/.test(await page.title()));
-  const paused = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
+  const paused = await (
+    await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })
+  ).json();
   assert.equal(paused.paused, true);
   assert.equal(paused.alarm.active, false);
   await new Promise((r) => setTimeout(r, 1500));
-  const still = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
+  const still = await (
+    await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })
+  ).json();
   assert.equal(still.alarm.count, paused.alarm.count, 'no alarm while paused');
   const before = h.startedAgents(agents).length;
   await page.locator('#toolbar button[data-cmd="1071"]').click();
@@ -139,8 +170,10 @@ test('menu Exit asks, and Yes ends the console with its exit writes', async () =
   assert.doesNotMatch(c.errors(), /Sanitizer/);
   await page.locator('#stopped').waitFor();
   // One message, and one that holds: the page does reconnect by itself.
-  assert.equal(await page.locator('#stopped-text').textContent(),
-    'The KT.Varnock 2.0 console has stopped. This page reconnects by itself when the console is started again.');
+  assert.equal(
+    await page.locator('#stopped-text').textContent(),
+    'The KT.Varnock 2.0 console has stopped. This page reconnects by itself when the console is started again.',
+  );
   assert.equal(fs.statSync(path.join(dir, 'Setting', 'Schedule.dat')).size, 20);
   assert.equal(h.iniValue(dir, 'LASTLIST3'), '250');
   assert.equal(h.iniValue(dir, 'LANGUAGE'), '0');
@@ -150,7 +183,11 @@ test('one console per program directory; SIGTERM ends it with the exit writes', 
   fs.rmSync(path.join(dir, 'Setting', 'Schedule.dat'));
   c = await h.startConsole(dir, { agents });
   const { spawnSync } = await import('node:child_process');
-  const second = spawnSync(h.KTVARNOCK, ['--port', '0'], { cwd: dir, encoding: 'utf8', timeout: 10000 });
+  const second = spawnSync(h.KTVARNOCK, ['--port', '0'], {
+    cwd: dir,
+    encoding: 'utf8',
+    timeout: 10000,
+  });
   assert.equal(second.status, 0);
   assert.equal(second.stderr.trim().split('\n').length, 1);
   assert.match(second.stderr, /already running/);

@@ -21,7 +21,8 @@ after(async () => {
     process.kill(-demo.pid, 'SIGTERM');
     await new Promise((resolve) => demo.once('exit', resolve));
     // The console ends after the script: its last exit write removes the address file.
-    await h.waitFor(() => !fs.existsSync(path.join(home, 'temp', 'console-address.txt')), 20000)
+    await h
+      .waitFor(() => !fs.existsSync(path.join(home, 'temp', 'console-address.txt')), 20000)
       .catch(() => {});
   }
   // Agents started by the last scan run on by themselves until their checks end.
@@ -53,32 +54,54 @@ function caught() {
   const folder = path.join(home, 'caught-mail');
   if (!fs.existsSync(folder)) return [];
   // The catcher writes a hidden file first and renames it when the mail is whole.
-  return fs.readdirSync(folder).filter((n) => n.endsWith('.eml') && !n.startsWith('.')).sort()
+  return fs
+    .readdirSync(folder)
+    .filter((n) => n.endsWith('.eml') && !n.startsWith('.'))
+    .sort()
     .map((n) => [n, fs.readFileSync(path.join(folder, n), 'latin1')]);
 }
 
-const skip = process.getuid() !== 0 ? 'the mail catcher needs root for port 25'
-  : !(await port25Free()) ? '127.0.0.1:25 is in use' : false;
+const skip =
+  process.getuid() !== 0
+    ? 'the mail catcher needs root for port 25'
+    : !(await port25Free())
+      ? '127.0.0.1:25 is in use'
+      : false;
 
-test('demo: the listener goes down, a Down mail is caught, it comes back, an Up mail follows',
-  { skip, timeout: 300000 }, async () => {
+test(
+  'demo: the listener goes down, a Down mail is caught, it comes back, an Up mail follows',
+  { skip, timeout: 300000 },
+  async () => {
     const port = await freePort();
     const listenerPort = await freePort();
     demo = spawn('bash', [path.join(root, 'scripts/start-demo.sh')], {
-      env: { ...process.env, VARN_CONSOLE: h.KTVARNOCK, VARN_HOME: home, VARN_PORT: String(port),
-        VARN_DEMO_LISTENER: String(listenerPort), ASAN_OPTIONS: 'detect_leaks=1' },
+      env: {
+        ...process.env,
+        VARN_CONSOLE: h.KTVARNOCK,
+        VARN_HOME: home,
+        VARN_PORT: String(port),
+        VARN_DEMO_LISTENER: String(listenerPort),
+        ASAN_OPTIONS: 'detect_leaks=1',
+      },
       stdio: ['ignore', 'pipe', 'pipe'],
       detached: true,
     });
     let out = '';
-    demo.stdout.on('data', (d) => { out += d; });
-    demo.stderr.on('data', (d) => { out += d; });
-    const address = await h.waitFor(() => out.match(/(http:\/\/127\.0\.0\.1\S+)/)?.[1], 30000)
-      .catch(() => { throw new Error(`the demo did not start:\n${out}`); });
+    demo.stdout.on('data', (d) => {
+      out += d;
+    });
+    demo.stderr.on('data', (d) => {
+      out += d;
+    });
+    const address = await h
+      .waitFor(() => out.match(/(http:\/\/127\.0\.0\.1\S+)/)?.[1], 30000)
+      .catch(() => {
+        throw new Error(`the demo did not start:\n${out}`);
+      });
     assert.match(out, new RegExp(`Alert mails land in: +${home}/caught-mail`));
 
     browser = await h.launchBrowser();
-    const page = browser.context.pages()[0] ?? await browser.context.newPage();
+    const page = browser.context.pages()[0] ?? (await browser.context.newPage());
     await page.goto(address);
     await page.waitForSelector('#window:not([hidden])');
     const splash = page.locator('#splash');
@@ -97,35 +120,57 @@ test('demo: the listener goes down, a Down mail is caught, it comes back, an Up 
     const listenerPid = Number(fs.readFileSync(path.join(home, 'demo-listener.pid'), 'utf8'));
     process.kill(listenerPid, 'SIGTERM');
     const downLine = `CUSTOM Port ${listenerPort} DOWN Error: CONNECT`;
-    const downs = () => log().split('\n').filter((l) => l.includes(downLine)).length;
+    const downs = () =>
+      log()
+        .split('\n')
+        .filter((l) => l.includes(downLine)).length;
     for (let i = 0; i < 4 && caught().length === 0; i += 1) {
       const before = downs();
       await runScan();
       await h.waitFor(() => downs() > before || caught().length > 0, 60000, 250);
     }
-    const [downFile, down] = (await h.waitFor(() => caught()[0], 60000, 250));
+    const [downFile, down] = await h.waitFor(() => caught()[0], 60000, 250);
     assert.match(down, /^Subject: Server Down: Demo listener\r?$/m, downFile);
     assert.match(down, /Error: CUSTOM Port \d+ DOWN Error: CONNECT/);
     assert.match(log(), /^10012 .*\[Down Mail Sent: Custom\]\s+admin@localhost/m);
     await h.screenshot(page, 'demo-down');
 
     // The listener comes back: the next successful check is an Up alert.
-    const listener = spawn('python3', ['-m', 'http.server', String(listenerPort), '--bind',
-      '127.0.0.1', '--directory', path.join(home, 'listener-root')], { stdio: 'ignore' });
+    const listener = spawn(
+      'python3',
+      [
+        '-m',
+        'http.server',
+        String(listenerPort),
+        '--bind',
+        '127.0.0.1',
+        '--directory',
+        path.join(home, 'listener-root'),
+      ],
+      { stdio: 'ignore' },
+    );
     try {
-      await h.waitFor(() => new Promise((resolve) => {
-        const s = net.connect(listenerPort, '127.0.0.1', () => { s.destroy(); resolve(true); });
-        s.on('error', () => resolve(false));
-      }), 10000);
+      await h.waitFor(
+        () =>
+          new Promise((resolve) => {
+            const s = net.connect(listenerPort, '127.0.0.1', () => {
+              s.destroy();
+              resolve(true);
+            });
+            s.on('error', () => resolve(false));
+          }),
+        10000,
+      );
       for (let i = 0; i < 4 && caught().length < 2; i += 1) {
         const before = log().length;
         await runScan();
         await h.waitFor(() => log().length > before || caught().length > 1, 60000, 250);
       }
-      const [upFile, up] = (await h.waitFor(() => caught()[1], 60000, 250));
+      const [upFile, up] = await h.waitFor(() => caught()[1], 60000, 250);
       assert.match(up, /^Subject: Server Up: Demo listener\r?$/m, upFile);
       assert.equal(caught().length, 2, 'one Down and one Up mail, nothing else');
     } finally {
       listener.kill();
     }
-  });
+  },
+);

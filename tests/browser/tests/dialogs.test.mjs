@@ -28,7 +28,10 @@ async function answerBox(buttonName) {
 
 before(async () => {
   dir = h.newProgramDir();
-  c = await h.startConsole(dir, { agents: h.makeAgents(), env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' } });
+  c = await h.startConsole(dir, {
+    agents: h.makeAgents(),
+    env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' },
+  });
   browser = await h.launchBrowser();
   page = await browser.context.newPage();
   page.on('response', async (response) => {
@@ -72,12 +75,17 @@ test('Setup from an empty directory: refusals in order, then the commands that n
   await ok.click();
   assert.equal(await answerBox('OK'), 'Primary SMTP User Password is blank.');
   // Every typed value is still there.
-  assert.equal(await setup.getByLabel('To Address:').inputValue(), 'ops@example.org\nlead@example.org');
+  assert.equal(
+    await setup.getByLabel('To Address:').inputValue(),
+    'ops@example.org\nlead@example.org',
+  );
   await setup.getByLabel('Password:', { exact: true }).fill(CANARY);
   await setup.getByLabel('PING', { exact: true }).selectOption({ label: '10' });
   await ok.click();
   await setup.waitFor({ state: 'detached' });
-  await h.waitFor(async () => !(await page.locator('#toolbar button[data-cmd="1076"]').isDisabled()));
+  await h.waitFor(
+    async () => !(await page.locator('#toolbar button[data-cmd="1076"]').isDisabled()),
+  );
   const alert = fs.readFileSync(path.join(dir, 'Setting', 'Alert.dat'));
   assert.equal(alert.subarray(0, 16).toString('latin1'), 'mail.example.org');
   assert.equal(alert.readUInt32LE(456), 1008);
@@ -88,8 +96,11 @@ test('Setup from an empty directory: refusals in order, then the commands that n
   // Multi-line texts are stored with CR LF; the default templates are stored whole.
   const text = alert.toString('latin1');
   assert.equal(text.slice(1008, 1008 + 33), 'ops@example.org\r\nlead@example.org');
-  assert.ok(text.includes('Server Down\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E\0'));
-  for (const f of ['messagealert.dat', 'onlinealert.dat']) assert.ok(fs.existsSync(path.join(dir, 'temp', f)), f);
+  assert.ok(
+    text.includes('Server Down\r\nServer: %S, Domain/IP: %I, Scan Type: %C, Time: %T, Error: %E\0'),
+  );
+  for (const f of ['messagealert.dat', 'onlinealert.dat'])
+    assert.ok(fs.existsSync(path.join(dir, 'temp', f)), f);
 });
 
 test('Setup again: the stored password stays untouched and only shows as stored', async () => {
@@ -104,12 +115,21 @@ test('Setup again: the stored password stays untouched and only shows as stored'
   await setup.getByLabel('Sound Local Alarm').check();
   await setup.getByLabel('Use .wav File').check();
   const chooser = setup.locator('input[type="file"]');
-  await chooser.setInputFiles({ name: 'notes.wav', mimeType: 'audio/wav', buffer: Buffer.from('plain text') });
+  await chooser.setInputFiles({
+    name: 'notes.wav',
+    mimeType: 'audio/wav',
+    buffer: Buffer.from('plain text'),
+  });
   assert.equal(await answerBox('OK'), 'The file is not a wave file (RIFF/WAVE).');
   assert.equal(await setup.getByLabel('Sound File:').inputValue(), '');
   await setup.getByRole('button', { name: 'OK', exact: true }).click();
   assert.equal(await answerBox('OK'), 'Sound File is blank');
-  const wave = Buffer.concat([Buffer.from('RIFF'), Buffer.alloc(4), Buffer.from('WAVEfmt '), Buffer.alloc(32)]);
+  const wave = Buffer.concat([
+    Buffer.from('RIFF'),
+    Buffer.alloc(4),
+    Buffer.from('WAVEfmt '),
+    Buffer.alloc(32),
+  ]);
   await chooser.setInputFiles({ name: 'siren.wav', mimeType: 'audio/wav', buffer: wave });
   await h.waitFor(async () => (await setup.getByLabel('Sound File:').inputValue()) === 'siren.wav');
   await setup.getByRole('button', { name: 'OK', exact: true }).click();
@@ -120,10 +140,17 @@ test('Setup again: the stored password stays untouched and only shows as stored'
 });
 
 test('a wave upload with a bad name or a body that is no wave file is refused', async () => {
-  const post = (name, body) => page.request.post(`${c.origin}/api/upload?kind=wave&name=${encodeURIComponent(name)}`, {
-    headers: { 'X-Varn-Token': c.token, 'Content-Type': 'application/octet-stream' }, data: body,
-  });
-  const wave = Buffer.concat([Buffer.from('RIFF'), Buffer.alloc(4), Buffer.from('WAVEfmt '), Buffer.alloc(32)]);
+  const post = (name, body) =>
+    page.request.post(`${c.origin}/api/upload?kind=wave&name=${encodeURIComponent(name)}`, {
+      headers: { 'X-Varn-Token': c.token, 'Content-Type': 'application/octet-stream' },
+      data: body,
+    });
+  const wave = Buffer.concat([
+    Buffer.from('RIFF'),
+    Buffer.alloc(4),
+    Buffer.from('WAVEfmt '),
+    Buffer.alloc(32),
+  ]);
   for (const [name, body, message] of [
     ['../evil.wav', wave, /file name cannot be used/],
     ['.hidden.wav', wave, /file name cannot be used/],
@@ -151,7 +178,10 @@ test('add a server account through the form; a refused form keeps every value', 
   await add.getByLabel('Additional Emails', { exact: true }).check();
   await add.getByLabel('Additional email addresses').fill('a..b@example.org');
   await add.getByRole('button', { name: 'Add', exact: true }).click();
-  assert.equal(await answerBox('OK'), 'Additional Email address is incorrect. Please enter correct Additional Email Address.');
+  assert.equal(
+    await answerBox('OK'),
+    'Additional Email address is incorrect. Please enter correct Additional Email Address.',
+  );
   assert.equal(await add.getByLabel('Server Name:').inputValue(), 'web one');
   assert.equal(await add.getByLabel('Domain or IP:').inputValue(), '127.0.0.1');
   assert.equal(await add.getByLabel('HTTP (Port80)').isChecked(), true);
@@ -187,9 +217,13 @@ test('add a server account through the form; a refused form keeps every value', 
   assert.equal(record[454], 1, 'HTTP port check');
   assert.equal(record.readUInt32LE(1744 + 16), 2222);
   assert.equal(fs.statSync(path.join(dir, 'AllData', key)).mode & 0o777, 0o600);
-  for (const folder of ['PINGData', 'HTTPData', 'CustData']) assert.ok(fs.existsSync(path.join(dir, folder, key)), folder);
-  assert.match(h.displayLog(dir), new RegExp(`10007 .* ${Buffer.from('[Account Created]').toString('hex')}\\s+web one\\r\\n`));
-  await page.locator('#list .list-row').nth(3).waitFor();  // PING, HTTP and two custom rows
+  for (const folder of ['PINGData', 'HTTPData', 'CustData'])
+    assert.ok(fs.existsSync(path.join(dir, folder, key)), folder);
+  assert.match(
+    h.displayLog(dir),
+    new RegExp(`10007 .* ${Buffer.from('[Account Created]').toString('hex')}\\s+web one\\r\\n`),
+  );
+  await page.locator('#list .list-row').nth(3).waitFor(); // PING, HTTP and two custom rows
 });
 
 test('edit the account from a row double-click: the row changes', async () => {
@@ -201,7 +235,12 @@ test('edit the account from a row double-click: the row changes', async () => {
   await edit.getByLabel('Domain or IP:').fill('127.0.0.2');
   await edit.getByRole('button', { name: 'Save', exact: true }).click();
   await edit.waitFor({ state: 'detached' });
-  await h.waitFor(async () => (await page.locator('#list .list-row .cell[data-column="3"]', { hasText: '127.0.0.2' }).count()) === 4);
+  await h.waitFor(
+    async () =>
+      (await page
+        .locator('#list .list-row .cell[data-column="3"]', { hasText: '127.0.0.2' })
+        .count()) === 4,
+  );
   const log = h.displayLog(dir);
   assert.match(log, /10009 .*\r\n10008 /);
 });
@@ -215,7 +254,10 @@ test('add an e-mail account; its passwords never come back to the page', async (
   await add.getByLabel('Send test mail to:').fill('rt@example.org');
   await add.getByLabel('POP ID:').fill('rt');
   await add.getByRole('button', { name: 'Add', exact: true }).click();
-  assert.equal(await answerBox('OK'), 'POP User Password is blank. Please enter POP User Password.');
+  assert.equal(
+    await answerBox('OK'),
+    'POP User Password is blank. Please enter POP User Password.',
+  );
   await add.getByLabel('POP Password:', { exact: true }).fill(CANARY);
   await h.screenshot(page, 'add-email-en');
   await add.getByRole('button', { name: 'Add', exact: true }).click();
@@ -227,14 +269,18 @@ test('add an e-mail account; its passwords never come back to the page', async (
   await list.locator('.ed-row', { hasText: 'mail rt' }).dblclick();
   const edit = dialog('Edit Item');
   await edit.waitFor();
-  assert.equal(await edit.getByLabel('POP Password:', { exact: true }).getAttribute('placeholder'), '(a password is stored)');
+  assert.equal(
+    await edit.getByLabel('POP Password:', { exact: true }).getAttribute('placeholder'),
+    '(a password is stored)',
+  );
   await edit.getByRole('button', { name: 'Save', exact: true }).click();
   await edit.waitFor({ state: 'detached' });
   const record = fs.readFileSync(path.join(dir, 'AllData', h.hexKey('mail rt')));
   assert.equal(record.subarray(1398, 1398 + CANARY.length).toString('latin1'), CANARY);
   await list.getByRole('button', { name: 'Close', exact: true }).click();
   assert.ok(bodies.length > 20);
-  for (const body of bodies) assert.ok(!body.includes(CANARY), `a response held the password: ${body.slice(0, 200)}`);
+  for (const body of bodies)
+    assert.ok(!body.includes(CANARY), `a response held the password: ${body.slice(0, 200)}`);
 });
 
 test('HTTP Page Check and FTP Transfer accounts through their forms', async () => {
@@ -247,7 +293,10 @@ test('HTTP Page Check and FTP Transfer accounts through their forms', async () =
   // A sign is not dropped by the page: the console refuses the number as typed.
   await http.getByLabel('Time Out:').fill('-5');
   await http.getByRole('button', { name: 'Add', exact: true }).click();
-  assert.equal(await answerBox('OK'), 'Time Out is out of range. Please enter a number of seconds from 0 to 32767.');
+  assert.equal(
+    await answerBox('OK'),
+    'Time Out is out of range. Please enter a number of seconds from 0 to 32767.',
+  );
   assert.equal(fs.existsSync(path.join(dir, 'AllData', h.hexKey('docs'))), false);
   await http.getByLabel('Time Out:').fill('120');
   await http.getByRole('button', { name: 'Add', exact: true }).click();
@@ -291,7 +340,10 @@ test('Edit/Delete: keyboard, the question, and the selection after a delete', as
   await page.locator('#toolbar button[data-cmd="1081"]').click();
   const list = dialog('Edit/Delete');
   await list.locator('.ed-row').nth(1).waitFor();
-  assert.deepEqual(await list.locator('.ed-row span:nth-child(3)').allTextContents(), ['Email Send/Receive', 'PING,HTTP,CUSTOM']);
+  assert.deepEqual(await list.locator('.ed-row span:nth-child(3)').allTextContents(), [
+    'Email Send/Receive',
+    'PING,HTTP,CUSTOM',
+  ]);
   await h.screenshot(page, 'edit-delete-en');
   await list.locator('.ed-list').press('ArrowDown');
   assert.match(await list.locator('.ed-row.selected').textContent(), /web one/);
@@ -303,25 +355,36 @@ test('Edit/Delete: keyboard, the question, and the selection after a delete', as
   await h.waitFor(async () => (await list.locator('.ed-row').count()) === 1);
   assert.match(await list.locator('.ed-row.selected').textContent(), /mail rt/);
   assert.equal(fs.existsSync(path.join(dir, 'AllData', h.hexKey('web one'))), false);
-  for (const folder of ['PINGData', 'HTTPData', 'CustData']) assert.equal(fs.existsSync(path.join(dir, folder, h.hexKey('web one'))), false);
+  for (const folder of ['PINGData', 'HTTPData', 'CustData'])
+    assert.equal(fs.existsSync(path.join(dir, folder, h.hexKey('web one'))), false);
   await list.getByRole('button', { name: 'Close', exact: true }).click();
   await h.waitFor(async () => (await page.locator('#list .list-row').count()) === 1);
 });
 
 test('modals: one of a kind, Escape closes only the top one, Tab stays inside, the opener gets the focus back', async () => {
   const layer = page.locator('#modal-layer > .dialog');
-  const focused = () => page.evaluate(() => {
-    const a = document.activeElement;
-    return `${a.closest('.dialog')?.getAttribute('aria-label') ?? ''}|${a.id.replace(/^f\d+-/, '') || a.textContent}`;
-  });
+  const focused = () =>
+    page.evaluate(() => {
+      const a = document.activeElement;
+      return `${a.closest('.dialog')?.getAttribute('aria-label') ?? ''}|${a.id.replace(/^f\d+-/, '') || a.textContent}`;
+    });
   // The layer covers the menu: a second request comes from the page's code, at once after
   // the first (while the first still asks the console) and again once it shows.
-  const twice = (first, second) => page.evaluate(([a, b]) => {
-    for (const id of [a, b]) document.querySelector(`.menu-item[data-cmd="${id}"]`).click();
-  }, [first, second]);
+  const twice = (first, second) =>
+    page.evaluate(
+      ([a, b]) => {
+        for (const id of [a, b]) document.querySelector(`.menu-item[data-cmd="${id}"]`).click();
+      },
+      [first, second],
+    );
   for (const [first, second, title] of [
-    [1076, 1091, 'ADD PORT ITEM'], [1149, 1149, 'Setup'], [1081, 1081, 'Edit/Delete'], [1083, 1083, 'View/Erase Logs'],
-    [1287, 1287, 'Option'], [1269, 1265, 'Select file(s) To Export'], [1265, 1269, 'Select file(s) To Import'],
+    [1076, 1091, 'ADD PORT ITEM'],
+    [1149, 1149, 'Setup'],
+    [1081, 1081, 'Edit/Delete'],
+    [1083, 1083, 'View/Erase Logs'],
+    [1287, 1287, 'Option'],
+    [1269, 1265, 'Select file(s) To Export'],
+    [1265, 1269, 'Select file(s) To Import'],
   ]) {
     await twice(first, second);
     await dialog(title).waitFor();
@@ -369,22 +432,37 @@ test('modals: one of a kind, Escape closes only the top one, Tab stays inside, t
 
 test('the dialogs in Japanese', async () => {
   const jdir = h.newProgramDir();
-  h.applySetup(jdir, { mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0, accounts: [{ name: 'lima', host: '127.0.0.1', ping: true }] });
-  const jc = await h.startConsole(jdir, { agents: h.makeAgents(), env: { LANG: 'ja_JP.UTF-8', LC_ALL: '', LC_MESSAGES: '' } });
+  h.applySetup(jdir, {
+    mailServer: '127.0.0.1',
+    to: 'admin@localhost',
+    interval: 0,
+    accounts: [{ name: 'lima', host: '127.0.0.1', ping: true }],
+  });
+  const jc = await h.startConsole(jdir, {
+    agents: h.makeAgents(),
+    env: { LANG: 'ja_JP.UTF-8', LC_ALL: '', LC_MESSAGES: '' },
+  });
   const jpage = await browser.context.newPage();
   try {
     await jpage.goto(jc.address);
     await jpage.locator('#window:not([hidden])').waitFor();
     if (await jpage.locator('#splash').isVisible()) await jpage.locator('#splash').click();
-    const shots = [[1076, 'ポート項目の追加', 'add-server-ja'], [1091, 'HTTP項目の追加', 'add-http-ja'],
-      [1065, 'FTP項目の追加', 'add-ftp-ja'], [1077, 'EMAIL項目の追加', 'add-email-ja']];
+    const shots = [
+      [1076, 'ポート項目の追加', 'add-server-ja'],
+      [1091, 'HTTP項目の追加', 'add-http-ja'],
+      [1065, 'FTP項目の追加', 'add-ftp-ja'],
+      [1077, 'EMAIL項目の追加', 'add-email-ja'],
+    ];
     for (const [cmd, title, shot] of shots) {
       await jpage.locator(`#toolbar button[data-cmd="${cmd}"]`).click();
       const d = jpage.locator(`.dialog[aria-label="${title}"]`);
       await d.waitFor();
       await d.getByRole('button', { name: '追加', exact: true }).click();
       const box = jpage.locator('.dialog[role="alertdialog"]');
-      assert.equal(await box.locator('.dialog-text').textContent(), 'サーバー名が空白です。サーバー名を入力してください。');
+      assert.equal(
+        await box.locator('.dialog-text').textContent(),
+        'サーバー名が空白です。サーバー名を入力してください。',
+      );
       await box.getByRole('button').click();
       await h.screenshot(jpage, shot);
       await d.getByRole('button', { name: '閉じる', exact: true }).click();

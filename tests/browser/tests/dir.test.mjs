@@ -7,8 +7,13 @@ import fs from 'node:fs';
 import path from 'node:path';
 import * as h from '../lib/console.mjs';
 
-const run = (args, cwd) => spawnSync(h.KTVARNOCK, args, { cwd, encoding: 'utf8', timeout: 20000,
-  env: { ...process.env, ASAN_OPTIONS: 'detect_leaks=1' } });
+const run = (args, cwd) =>
+  spawnSync(h.KTVARNOCK, args, {
+    cwd,
+    encoding: 'utf8',
+    timeout: 20000,
+    env: { ...process.env, ASAN_OPTIONS: 'detect_leaks=1' },
+  });
 
 test('a folder that is neither empty nor a program directory is refused and left as it was', () => {
   const home = h.newProgramDir();
@@ -33,7 +38,10 @@ test('--dir names the program directory, made when missing, whatever the current
   fs.writeFileSync(path.join(elsewhere, 'keep.txt'), 'x');
   const target = path.join(h.newProgramDir(), 'monitor');
   const setup = path.join(elsewhere, 'setup.json');
-  fs.writeFileSync(setup, JSON.stringify({ accounts: [{ name: 'one', host: '127.0.0.1', ping: true }] }));
+  fs.writeFileSync(
+    setup,
+    JSON.stringify({ accounts: [{ name: 'one', host: '127.0.0.1', ping: true }] }),
+  );
   const r = run(['--dir', target, '--setup', setup], elsewhere);
   assert.equal(r.status, 0, r.stderr);
   assert.ok(fs.existsSync(path.join(target, 'AllData', h.hexKey('one'))));

@@ -25,16 +25,24 @@ function closedPort() {
 
 function startSmtp(maildir) {
   // The alert mail sender always speaks to port 25.
-  const child = spawn('/usr/bin/python3', ['-m', 'aiosmtpd', '-n', '-l', `${SMTP_HOST}:25`,
-    '-c', 'aiosmtpd.handlers.Mailbox', maildir], { stdio: ['ignore', 'ignore', 'pipe'] });
+  const child = spawn(
+    '/usr/bin/python3',
+    ['-m', 'aiosmtpd', '-n', '-l', `${SMTP_HOST}:25`, '-c', 'aiosmtpd.handlers.Mailbox', maildir],
+    { stdio: ['ignore', 'ignore', 'pipe'] },
+  );
   let err = '';
-  child.stderr.on('data', (d) => { err += d; });
+  child.stderr.on('data', (d) => {
+    err += d;
+  });
   return { child, errors: () => err };
 }
 
 function smtpListening() {
   return new Promise((resolve) => {
-    const s = net.connect(25, SMTP_HOST, () => { s.destroy(); resolve(true); });
+    const s = net.connect(25, SMTP_HOST, () => {
+      s.destroy();
+      resolve(true);
+    });
     s.on('error', () => resolve(false));
   });
 }
@@ -44,7 +52,7 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
     if (!fs.existsSync(path.join(BIN, program))) return t.skip(`${program} is not built`);
   }
   const mailroot = fs.mkdtempSync(path.join(os.tmpdir(), 'varn-maildir-'));
-  const maildir = path.join(mailroot, 'box');  // the handler makes the maildir itself
+  const maildir = path.join(mailroot, 'box'); // the handler makes the maildir itself
   const smtp = startSmtp(maildir);
   const up = await h.waitFor(smtpListening, 10000).catch(() => false);
   if (!up) {
@@ -52,7 +60,10 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
     return t.skip(`aiosmtpd did not listen on ${SMTP_HOST}:25: ${smtp.errors()}`);
   }
   const dir = h.newProgramDir();
-  const c = await h.startConsole(dir, { agents: BIN, env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' } });
+  const c = await h.startConsole(dir, {
+    agents: BIN,
+    env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' },
+  });
   const browser = await h.launchBrowser();
   try {
     const page = await browser.context.newPage();
@@ -67,9 +78,14 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
     await setup.waitFor({ state: 'detached' });
 
     const port = await closedPort();
-    await h.waitFor(async () => !(await page.locator('#toolbar button[data-cmd="1076"]').isDisabled()));
+    await h.waitFor(
+      async () => !(await page.locator('#toolbar button[data-cmd="1076"]').isDisabled()),
+    );
     // One account for the closed port, one for the SMTP server's open port.
-    for (const [name, host, service, servicePort] of [['closed port', '127.0.0.1', 'dead', port], ['open port', SMTP_HOST, 'smtp', 25]]) {
+    for (const [name, host, service, servicePort] of [
+      ['closed port', '127.0.0.1', 'dead', port],
+      ['open port', SMTP_HOST, 'smtp', 25],
+    ]) {
       await page.locator('#toolbar button[data-cmd="1076"]').click();
       const add = page.locator('.dialog[aria-label="ADD PORT ITEM"]');
       await add.getByLabel('Server Name:').fill(name);
@@ -91,23 +107,40 @@ test('Setup, a closed-port account, and the Down mail arrives', { timeout: 18000
     // Two failed scans in a row raise the Down alert.
     const mails = () => {
       const folder = path.join(maildir, 'new');
-      return fs.existsSync(folder) ? fs.readdirSync(folder).map((f) => fs.readFileSync(path.join(folder, f), 'latin1')) : [];
+      return fs.existsSync(folder)
+        ? fs.readdirSync(folder).map((f) => fs.readFileSync(path.join(folder, f), 'latin1'))
+        : [];
     };
     for (let scan = 0; scan < 4 && mails().length === 0; scan++) {
       await page.locator('#toolbar button[data-cmd="1071"]').click();
-      await h.waitFor(async () => (await page.locator('#list .list-row .cell[data-column="5"]').first().textContent()).trim() !== '', 20000);
+      await h.waitFor(
+        async () =>
+          (
+            await page.locator('#list .list-row .cell[data-column="5"]').first().textContent()
+          ).trim() !== '',
+        20000,
+      );
       await new Promise((r) => setTimeout(r, 4000));
     }
-    const mail = await h.waitFor(() => mails()[0], 60000).catch(() => {
-      const listing = fs.readdirSync(dir, { recursive: true }).join(' ');
-      throw new Error(`no mail arrived; log:\n${h.fullLog(dir)}\nfiles: ${listing}\nsmtp: ${smtp.errors()}\nconsole: ${c.errors()}`);
-    });
+    const mail = await h
+      .waitFor(() => mails()[0], 60000)
+      .catch(() => {
+        const listing = fs.readdirSync(dir, { recursive: true }).join(' ');
+        throw new Error(
+          `no mail arrived; log:\n${h.fullLog(dir)}\nfiles: ${listing}\nsmtp: ${smtp.errors()}\nconsole: ${c.errors()}`,
+        );
+      });
     assert.match(mail, /Subject: Server Down: closed port/);
     assert.match(mail, /To: .*ops@example\.org/);
     const row = (name) => page.locator('#list .list-row', { hasText: name });
-    await h.waitFor(async () => (await row('closed port').locator('img.lamp').getAttribute('alt')) === 'red');
+    await h.waitFor(
+      async () => (await row('closed port').locator('img.lamp').getAttribute('alt')) === 'red',
+    );
     assert.equal(await row('open port').locator('img.lamp').getAttribute('alt'), 'green');
-    assert.notEqual((await row('open port').locator('.cell[data-column="5"]').textContent()).trim(), '');
+    assert.notEqual(
+      (await row('open port').locator('.cell[data-column="5"]').textContent()).trim(),
+      '',
+    );
     await h.screenshot(page, 'e2e-down');
   } finally {
     await browser.close();

@@ -17,7 +17,10 @@ async function editAnswer(page, action, edit) {
 
 test('menus, toolbar and check boxes follow the command and group table the console sends', async () => {
   const dir = h.newProgramDir();
-  const c = await h.startConsole(dir, { agents: h.makeAgents(), env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' } });
+  const c = await h.startConsole(dir, {
+    agents: h.makeAgents(),
+    env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' },
+  });
   const browser = await h.launchBrowser();
   try {
     const page = await browser.context.newPage();
@@ -42,21 +45,34 @@ test('menus, toolbar and check boxes follow the command and group table the cons
     await page.locator('#window:not([hidden])').waitFor();
     assert.ok(told, 'the page asked for the table');
 
-    assert.match(await page.locator('.menu-item[data-cmd="1287"]').getAttribute('class'), /disabled/);
+    assert.match(
+      await page.locator('.menu-item[data-cmd="1287"]').getAttribute('class'),
+      /disabled/,
+    );
     assert.equal(await page.locator('#toolbar button[data-cmd="1071"]').isDisabled(), false);
     assert.equal(await page.locator('#toolbar button[data-cmd="1076"]').isDisabled(), true);
     assert.equal(await page.locator('.menu-item[data-cmd="1153"]').textContent(), 'Option');
 
     const byId = new Map(told.commands.map((row) => [row.id, row]));
-    const drawn = await page.evaluate(() => [...document.querySelectorAll('[data-cmd]')].map((el) => Number(el.dataset.cmd)));
+    const drawn = await page.evaluate(() =>
+      [...document.querySelectorAll('[data-cmd]')].map((el) => Number(el.dataset.cmd)),
+    );
     assert.ok(drawn.length > 25, `only ${drawn.length} commands drawn`);
     for (const id of drawn) assert.ok(byId.has(id), `command ${id} is not in the table`);
-    const icons = await page.evaluate(() => [...document.querySelectorAll('#toolbar button')]
-      .map((b) => [Number(b.dataset.cmd), b.querySelector('img').getAttribute('src')]));
+    const icons = await page.evaluate(() =>
+      [...document.querySelectorAll('#toolbar button')].map((b) => [
+        Number(b.dataset.cmd),
+        b.querySelector('img').getAttribute('src'),
+      ]),
+    );
     for (const [id, src] of icons) assert.equal(src, `/icons/${byId.get(id).icon}.svg`, String(id));
 
-    const boxes = await page.evaluate(() => [...document.querySelectorAll('#groups .group')]
-      .map((g) => [g.dataset.group, Number(g.querySelector('input').dataset.cmd)]));
+    const boxes = await page.evaluate(() =>
+      [...document.querySelectorAll('#groups .group')].map((g) => [
+        g.dataset.group,
+        Number(g.querySelector('input').dataset.cmd),
+      ]),
+    );
     const all = told.commands.find((row) => row.name === 'groupAll').id;
     assert.deepEqual(boxes, [['ALL', all], ...told.groups.map((g) => [g.name, g.command])]);
   } finally {
@@ -65,9 +81,12 @@ test('menus, toolbar and check boxes follow the command and group table the cons
   }
 });
 
-test('a busy answer is known by its key, and shown with the console\'s text', async () => {
+test("a busy answer is known by its key, and shown with the console's text", async () => {
   const dir = h.newProgramDir();
-  const c = await h.startConsole(dir, { agents: h.makeAgents(), env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' } });
+  const c = await h.startConsole(dir, {
+    agents: h.makeAgents(),
+    env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' },
+  });
   const browser = await h.launchBrowser();
   try {
     const page = await browser.context.newPage();

@@ -15,11 +15,22 @@ const ACCOUNTS = [
   { name: 'alpha', host: '127.0.0.1', ping: true },
   { name: 'bravo', host: '127.0.0.2', ping: true },
   { name: 'charlie', host: '127.0.0.3', ping: true },
-  { name: 'delta', host: '127.0.0.4', custom: [['SSH', 22], ['rsync', 873]] },
+  {
+    name: 'delta',
+    host: '127.0.0.4',
+    custom: [
+      ['SSH', 22],
+      ['rsync', 873],
+    ],
+  },
 ];
 
 function rowOf(name) {
-  return page.locator('#list .list-row', { has: page.locator('.cell[data-column="2"]', { hasText: new RegExp(`^ ${name.replace(/[()]/g, '\\$&')}$`) }) });
+  return page.locator('#list .list-row', {
+    has: page.locator('.cell[data-column="2"]', {
+      hasText: new RegExp(`^ ${name.replace(/[()]/g, '\\$&')}$`),
+    }),
+  });
 }
 
 async function lampOf(name) {
@@ -32,7 +43,13 @@ async function serverColumn() {
 
 before(async () => {
   dir = h.newProgramDir();
-  h.applySetup(dir, { mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0, sound: 0, accounts: ACCOUNTS });
+  h.applySetup(dir, {
+    mailServer: '127.0.0.1',
+    to: 'admin@localhost',
+    interval: 0,
+    sound: 0,
+    accounts: ACCOUNTS,
+  });
   agents = h.makeAgents();
   c = await h.startConsole(dir, { agents });
   browser = await h.launchBrowser();
@@ -51,14 +68,29 @@ test('lamps: white until the first check, yellow after one failure, red after tw
   assert.equal(await lampOf('alpha'), 'white');
   assert.equal(await lampTip('alpha'), 'not checked yet');
   const now = h.stamp();
-  h.writeStatus(dir, 'PINGData', 'alpha', h.checkStatus({ lastCheck: now, failCount: 1, lastFailure: now }));
+  h.writeStatus(
+    dir,
+    'PINGData',
+    'alpha',
+    h.checkStatus({ lastCheck: now, failCount: 1, lastFailure: now }),
+  );
   await h.appendDisplayLine(dir, '-0906', 'alpha', 'Timed out');
   await h.waitFor(async () => (await lampOf('alpha')) === 'yellow');
-  h.writeStatus(dir, 'PINGData', 'alpha', h.checkStatus({ lastCheck: now, failCount: 2, errorDetected: now, lastFailure: now }));
+  h.writeStatus(
+    dir,
+    'PINGData',
+    'alpha',
+    h.checkStatus({ lastCheck: now, failCount: 2, errorDetected: now, lastFailure: now }),
+  );
   await h.appendDisplayLine(dir, '-0906', 'alpha', 'Timed out');
   await h.waitFor(async () => (await lampOf('alpha')) === 'red');
   await h.screenshot(page, 'list-red');
-  h.writeStatus(dir, 'PINGData', 'alpha', h.checkStatus({ lastCheck: now, downSeconds: 30, start: new Date(Date.now() - 3600e3) }));
+  h.writeStatus(
+    dir,
+    'PINGData',
+    'alpha',
+    h.checkStatus({ lastCheck: now, downSeconds: 30, start: new Date(Date.now() - 3600e3) }),
+  );
   await h.appendDisplayLine(dir, '00001', 'alpha', '1ms');
   await h.waitFor(async () => (await lampOf('alpha')) === 'green');
   assert.equal(await lampTip('alpha'), null);
@@ -76,15 +108,29 @@ test('last check and error times use the 12-hour clock with am/pm', async () => 
     d.setHours(hour, minute, 0, 0);
     return h.stamp(d);
   };
-  h.writeStatus(dir, 'PINGData', 'bravo', h.checkStatus({ lastCheck: day(-1, 12, 5), errorDetected: day(-1, 0, 7), failCount: 3 }));
+  h.writeStatus(
+    dir,
+    'PINGData',
+    'bravo',
+    h.checkStatus({ lastCheck: day(-1, 12, 5), errorDetected: day(-1, 0, 7), failCount: 3 }),
+  );
   h.writeStatus(dir, 'PINGData', 'charlie', h.checkStatus({ lastCheck: day(1, 23, 30) }));
   await h.appendDisplayLine(dir, '00002', 'bravo', '2ms');
-  await h.waitFor(async () => (await rowOf('bravo').locator('.cell[data-column="5"]').textContent()) === ' 00:05pm');
+  await h.waitFor(
+    async () =>
+      (await rowOf('bravo').locator('.cell[data-column="5"]').textContent()) === ' 00:05pm',
+  );
   assert.equal(await rowOf('bravo').locator('.cell[data-column="6"]').textContent(), ' 00:07am');
   assert.equal(await rowOf('charlie').locator('.cell[data-column="5"]').textContent(), ' 11:30pm');
   assert.equal(await rowOf('delta(SSH)').locator('.cell[data-column="5"]').textContent(), '');
-  assert.equal(await rowOf('delta(SSH)').locator('.cell[data-column="4"]').textContent(), ' CUSTOM');
-  assert.match(await rowOf('alpha').locator('.cell[data-column="7"]').textContent(), /^ 00:00:30\/01:00:\d\d 99\.\d{4}%$/);
+  assert.equal(
+    await rowOf('delta(SSH)').locator('.cell[data-column="4"]').textContent(),
+    ' CUSTOM',
+  );
+  assert.match(
+    await rowOf('alpha').locator('.cell[data-column="7"]').textContent(),
+    /^ 00:00:30\/01:00:\d\d 99\.\d{4}%$/,
+  );
 });
 
 test('sorting by Last Check puts never-scanned rows first descending, last ascending', async () => {
@@ -94,22 +140,45 @@ test('sorting by Last Check puts never-scanned rows first descending, last ascen
   let names = await serverColumn();
   assert.deepEqual(names.slice(0, 2).sort(), [' delta(SSH)', ' delta(rsync)']);
   await header.click({ position: { x: 30, y: 8 } });
-  await h.waitFor(async () => (await serverColumn())[0] === ' charlie');  // 11:30pm is newest
+  await h.waitFor(async () => (await serverColumn())[0] === ' charlie'); // 11:30pm is newest
   names = await serverColumn();
   assert.deepEqual(names.slice(3).sort(), [' delta(SSH)', ' delta(rsync)']);
-  assert.equal(await page.locator('#list-header .col-title[data-column="5"] .sort-mark').count(), 1);
+  assert.equal(
+    await page.locator('#list-header .col-title[data-column="5"] .sort-mark').count(),
+    1,
+  );
 });
 
 test('a click on Server rebuilds nothing', async () => {
-  const storeFiles = () => ['ListViewEnable', 'ListViewStatus', 'ListViewIP', 'ListViewService',
-    'ListViewLast', 'ListViewError', 'ListViewDuration']
-    .map((s) => fs.readdirSync(path.join(dir, s)).map((f) => `${s}/${f}:${fs.statSync(path.join(dir, s, f)).mtimeMs}`).join(','));
-  const keys = () => ['LASTENABLESORT', 'LASTSTATUSSORT', 'LASTIPSORT', 'LASTSERVICESORT', 'LASTCHECKSORT',
-    'LASTERRORDETECTEDSORT', 'LASTDURATIONSORT'].map((k) => h.iniValue(dir, k));
+  const storeFiles = () =>
+    [
+      'ListViewEnable',
+      'ListViewStatus',
+      'ListViewIP',
+      'ListViewService',
+      'ListViewLast',
+      'ListViewError',
+      'ListViewDuration',
+    ].map((s) =>
+      fs
+        .readdirSync(path.join(dir, s))
+        .map((f) => `${s}/${f}:${fs.statSync(path.join(dir, s, f)).mtimeMs}`)
+        .join(','),
+    );
+  const keys = () =>
+    [
+      'LASTENABLESORT',
+      'LASTSTATUSSORT',
+      'LASTIPSORT',
+      'LASTSERVICESORT',
+      'LASTCHECKSORT',
+      'LASTERRORDETECTEDSORT',
+      'LASTDURATIONSORT',
+    ].map((k) => h.iniValue(dir, k));
   const beforeFiles = storeFiles();
   const beforeKeys = keys();
   const server = page.locator('#list-header .col-title[data-column="2"]');
-  await server.click({ position: { x: 30, y: 8 } });  // first click: descending
+  await server.click({ position: { x: 30, y: 8 } }); // first click: descending
   await h.waitFor(async () => (await serverColumn())[0] === ' delta(SSH)');
   await server.click({ position: { x: 30, y: 8 } });
   await h.waitFor(async () => (await serverColumn())[0] === ' alpha');
@@ -121,19 +190,27 @@ test('the enable box writes the status file and the log', async () => {
   const box = rowOf('charlie').locator('.cell[data-column="0"]');
   await box.click();
   await h.waitFor(() => h.readStatus(dir, 'PINGData', 'charlie').readUInt32LE(0) === 0);
-  await h.waitFor(async () => (await rowOf('charlie').locator('img.check').getAttribute('alt')) === 'off');
+  await h.waitFor(
+    async () => (await rowOf('charlie').locator('img.check').getAttribute('alt')) === 'off',
+  );
   await h.waitFor(() => /^10005 .*charlie\s+Scan Data Disabled\.\r$/m.test(h.fullLog(dir)));
   await rowOf('delta(rsync)').locator('.cell[data-column="0"]').click();
   await h.waitFor(() => h.readStatus(dir, 'CustData', 'delta').readUInt32LE(84) === 0);
-  assert.equal(h.readStatus(dir, 'CustData', 'delta').readUInt32LE(0), 1, 'the other service stays on');
+  assert.equal(
+    h.readStatus(dir, 'CustData', 'delta').readUInt32LE(0),
+    1,
+    'the other service stays on',
+  );
   await h.waitFor(() => /Custom Scan Data \[rsync\] Disabled\./.test(h.fullLog(dir)));
 });
 
 test('Enable All and Disable All change every row', async () => {
-  const flags = () => [h.readStatus(dir, 'PINGData', 'alpha').readUInt32LE(0),
+  const flags = () => [
+    h.readStatus(dir, 'PINGData', 'alpha').readUInt32LE(0),
     h.readStatus(dir, 'PINGData', 'charlie').readUInt32LE(0),
     h.readStatus(dir, 'CustData', 'delta').readUInt32LE(0),
-    h.readStatus(dir, 'CustData', 'delta').readUInt32LE(84)];
+    h.readStatus(dir, 'CustData', 'delta').readUInt32LE(84),
+  ];
   await page.locator('#toolbar button[data-cmd="1289"]').click();
   await h.waitFor(() => flags().every((f) => f === 0));
   await h.waitFor(() => /Uncheck All Clicked\s+Uncheck All/.test(h.fullLog(dir)));
@@ -151,7 +228,10 @@ test('a double-click on a damaged account says so', async () => {
   await rowOf('bravo').locator('.cell[data-column="3"]').dblclick();
   const box = page.locator('.dialog[role="alertdialog"]');
   await box.waitFor();
-  assert.match(await box.textContent(), /Specified account is damaged\. Please delete this account and re-register\./);
+  assert.match(
+    await box.textContent(),
+    /Specified account is damaged\. Please delete this account and re-register\./,
+  );
   await box.locator('button').click();
 });
 
@@ -164,11 +244,16 @@ test('a boundary dragged far left keeps 15 px per column and survives a restart'
   await page.mouse.move(0, box.y + 8, { steps: 4 });
   await page.mouse.up();
   const state = await h.waitFor(async () => {
-    const s = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
+    const s = await (
+      await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })
+    ).json();
     return s.columns.left[5] < 200 ? s : null;
   });
   for (let i = 0; i < 8; i++) {
-    assert.ok(state.columns.right[i] - state.columns.left[i] + 1 >= 15, `column ${i}: ${JSON.stringify(state.columns)}`);
+    assert.ok(
+      state.columns.right[i] - state.columns.left[i] + 1 >= 15,
+      `column ${i}: ${JSON.stringify(state.columns)}`,
+    );
   }
   await h.screenshot(page, 'list-dragged');
   const end = await c.stop();
@@ -176,7 +261,9 @@ test('a boundary dragged far left keeps 15 px per column and survives a restart'
   assert.equal(Number(h.iniValue(dir, 'LASTLIST5')), state.columns.left[5]);
   c = await h.startConsole(dir, { agents });
   page = await h.openConsole(browser.context, c, 5);
-  const again = await (await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })).json();
+  const again = await (
+    await page.request.get(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': c.token } })
+  ).json();
   assert.deepEqual(again.columns.left.slice(3, 7), state.columns.left.slice(3, 7));
   const shown = await page.locator('#list-header .col-title[data-column="5"]').boundingBox();
   const header = await page.locator('#list-header').boundingBox();

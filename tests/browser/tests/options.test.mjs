@@ -43,7 +43,10 @@ function rawAct(body) {
   return page.evaluate(async (b) => {
     const response = await fetch('/api/act', {
       method: 'POST',
-      headers: { 'X-Varn-Token': sessionStorage.getItem('varnToken'), 'Content-Type': 'application/json' },
+      headers: {
+        'X-Varn-Token': sessionStorage.getItem('varnToken'),
+        'Content-Type': 'application/json',
+      },
       body: JSON.stringify(b),
     });
     return response.json();
@@ -52,7 +55,10 @@ function rawAct(body) {
 
 function csvLine(name, host = '127.0.0.1') {
   const f = Array(51).fill('0');
-  for (const i of [3, 4, 12, 13, 14, 19, 21, 22, 23, 24, 26, 28, 30, 32, 34, 36, 37, 38, 39, 40, 41, 45, 49]) f[i - 1] = '';
+  for (const i of [
+    3, 4, 12, 13, 14, 19, 21, 22, 23, 24, 26, 28, 30, 32, 34, 36, 37, 38, 39, 40, 41, 45, 49,
+  ])
+    f[i - 1] = '';
   f[0] = name;
   f[1] = host;
   f[4] = '1';
@@ -63,10 +69,15 @@ function csvLine(name, host = '127.0.0.1') {
 before(async () => {
   dir = h.newProgramDir();
   h.applySetup(dir, {
-    mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0,
+    mailServer: '127.0.0.1',
+    to: 'admin@localhost',
+    interval: 0,
     accounts: [{ name: 'web server', host: '127.0.0.1', ping: true }],
   });
-  c = await h.startConsole(dir, { agents: h.makeAgents(), env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' } });
+  c = await h.startConsole(dir, {
+    agents: h.makeAgents(),
+    env: { LANG: 'en_US.UTF-8', LC_ALL: '', LC_MESSAGES: '' },
+  });
   browser = await h.launchBrowser();
   page = await h.openConsole(browser.context, c, 1);
 });
@@ -103,8 +114,10 @@ test('Option: Japanese applies to the whole page at once, and to dialogs opened 
   assert.equal(await page.locator('#list-header').getByText(ja.col2, { exact: true }).count(), 1);
   assert.equal(await page.locator('#pane-head span').first().textContent(), ja.paneTime);
   assert.equal(await page.locator('#groups legend').textContent(), ja.scanGroups);
-  await until((text) => document.getElementById('status-rows').textContent === text,
-    ja.accounts.replace('%d', '1'));
+  await until(
+    (text) => document.getElementById('status-rows').textContent === text,
+    ja.accounts.replace('%d', '1'),
+  );
   assert.equal(h.iniValue(dir, 'LANGUAGE'), '1');
   await h.screenshot(page, 'option-ja');
 
@@ -120,9 +133,11 @@ test('Option: Japanese applies to the whole page at once, and to dialogs opened 
 
 test('View/Erase Logs: a day in the pane, the way back, Delete, crafted names refused', async () => {
   const pad = (s) => s.padEnd(65, ' ');
-  fs.writeFileSync(path.join(dir, 'Log', '20200101.log'),
+  fs.writeFileSync(
+    path.join(dir, 'Log', '20200101.log'),
     `10001 2020/01/01  09:00am  ${pad('[Program Started]')} \r\n-0906 2020/01/01  09:01am  ${pad('old server')} Time out\r\n`,
-    'latin1');
+    'latin1',
+  );
   fs.writeFileSync(path.join(dir, 'Log', '.hidden.log'), 'x');
   await page.locator('#toolbar button[data-cmd="1083"]').click();
   const logs = dialog('View/Erase Logs');
@@ -139,7 +154,11 @@ test('View/Erase Logs: a day in the pane, the way back, Delete, crafted names re
   assert.match(await page.locator('#pane-viewing-text').textContent(), /20200101\.log/);
   await page.locator('#pane .pane-row').filter({ hasText: 'old server' }).waitFor();
   const first = page.locator('#pane .pane-row').first();
-  assert.deepEqual(await first.locator('span').allTextContents(), ['09:01am', 'old server', 'Time out']);
+  assert.deepEqual(await first.locator('span').allTextContents(), [
+    '09:01am',
+    'old server',
+    'Time out',
+  ]);
   assert.match(await first.getAttribute('class'), /failure/);
   await h.screenshot(page, 'log-view');
 
@@ -159,9 +178,15 @@ test('View/Erase Logs: a day in the pane, the way back, Delete, crafted names re
   await list.selectOption('20200101.log');
   await logs.getByRole('button', { name: 'Delete', exact: true }).click();
   await answerBox('Yes');
-  await until(() => ![...document.querySelectorAll('.logs-list option')].some((o) => o.value === '20200101.log'));
+  await until(
+    () =>
+      ![...document.querySelectorAll('.logs-list option')].some((o) => o.value === '20200101.log'),
+  );
   assert.ok(!fs.existsSync(path.join(dir, 'Log', '20200101.log')));
-  assert.ok(fs.readdirSync(path.join(dir, 'Log')).some((n) => /^\d{8}\.log$/.test(n)), 'today\'s log stays');
+  assert.ok(
+    fs.readdirSync(path.join(dir, 'Log')).some((n) => /^\d{8}\.log$/.test(n)),
+    "today's log stays",
+  );
   await logs.getByRole('button', { name: 'Close', exact: true }).click();
 
   await page.locator('#pane-today').click();
@@ -169,7 +194,7 @@ test('View/Erase Logs: a day in the pane, the way back, Delete, crafted names re
   await page.locator('#pane .pane-row').filter({ hasText: '[Program Started]' }).first().waitFor();
 });
 
-test('Export writes the file on the console\'s machine, 0600, missing folders made, asks before replacing', async () => {
+test("Export writes the file on the console's machine, 0600, missing folders made, asks before replacing", async () => {
   await menuCommand(1269);
   const box = dialog('Select file(s) To Export');
   const input = box.getByLabel('File path:');
@@ -180,12 +205,18 @@ test('Export writes the file on the console\'s machine, 0600, missing folders ma
   // Inside the program directory only its own export.csv may be written.
   await input.fill(path.join(dir, 'exports', 'list.csv'));
   await box.getByRole('button', { name: 'OK', exact: true }).click();
-  assert.match(await answerBox('OK'), /^Nothing was exported: the path lies inside the program directory/);
+  assert.match(
+    await answerBox('OK'),
+    /^Nothing was exported: the path lies inside the program directory/,
+  );
   assert.ok(!fs.existsSync(path.join(dir, 'exports')));
   const target = path.join(h.newProgramDir(), 'exports', 'today', 'list.csv');
   await input.fill(target);
   await box.getByRole('button', { name: 'OK', exact: true }).click();
-  assert.equal(await answerBox('OK'), `Export processing was successful.\nFile path is [${target}]`);
+  assert.equal(
+    await answerBox('OK'),
+    `Export processing was successful.\nFile path is [${target}]`,
+  );
   assert.equal(fs.statSync(target).mode & 0o777, 0o600);
   assert.match(fs.readFileSync(target, 'latin1'), /^web server,127\.0\.0\.1,/);
 
@@ -198,7 +229,10 @@ test('Export writes the file on the console\'s machine, 0600, missing folders ma
   assert.equal(fs.readFileSync(target, 'latin1'), 'kept');
   await box.getByRole('button', { name: 'OK', exact: true }).click();
   assert.equal(await answerBox('Yes'), `${target} exists. Replace it?`);
-  assert.equal(await answerBox('OK'), `Export processing was successful.\nFile path is [${target}]`);
+  assert.equal(
+    await answerBox('OK'),
+    `Export processing was successful.\nFile path is [${target}]`,
+  );
   assert.match(fs.readFileSync(target, 'latin1'), /^web server,127\.0\.0\.1,/);
   assert.match(ja.msgExportReplace, /^%s .+置き換えますか/);
 });
@@ -208,7 +242,7 @@ test('Import from a path: the list follows, rejected lines are counted', async (
   fs.writeFileSync(file, csvLine('alpha') + csvLine('') + csvLine('beta'));
   await menuCommand(1265);
   const box = dialog('Select file(s) To Import');
-  await box.getByLabel('Or a path on the console\'s machine:').fill(file);
+  await box.getByLabel("Or a path on the console's machine:").fill(file);
   await box.getByRole('button', { name: 'OK', exact: true }).click();
   const text = await answerBox('OK');
   assert.match(text, /^Import processing was successful\./);
@@ -217,7 +251,7 @@ test('Import from a path: the list follows, rejected lines are counted', async (
 });
 
 test('Import of 5,000 uploaded lines shows its progress while the page stays usable', async () => {
-  let csv = csvLine('');  // one rejected line first
+  let csv = csvLine(''); // one rejected line first
   for (let i = 0; i < 4999; i++) csv += csvLine(`bulk-${String(i).padStart(4, '0')}`);
   const file = path.join(h.newProgramDir(), 'bulk.csv');
   fs.writeFileSync(file, csv);
@@ -228,18 +262,26 @@ test('Import of 5,000 uploaded lines shows its progress while the page stays usa
   const progress = page.locator('.import-progress');
   await progress.waitFor();
   const done = async () => {
-    const m = /^(\d+) of 5000 lines done, (\d+) rejected$/.exec(await progress.locator('.import-progress-text').textContent());
+    const m = /^(\d+) of 5000 lines done, (\d+) rejected$/.exec(
+      await progress.locator('.import-progress-text').textContent(),
+    );
     assert.ok(m, 'progress text');
     return { done: Number(m[1]), rejected: Number(m[2]) };
   };
-  const early = await h.waitFor(async () => { const p = await done(); return p.done > 10 && p; }, 20000);
+  const early = await h.waitFor(async () => {
+    const p = await done();
+    return p.done > 10 && p;
+  }, 20000);
   assert.equal(early.rejected, 1);
   // The page answers meanwhile: a dialog opens and closes, and the progress goes on.
   await menuCommand(1153);
   await page.locator('#splash').waitFor();
   await page.locator('#splash').click();
   await page.locator('#splash').waitFor({ state: 'hidden' });
-  const later = await h.waitFor(async () => { const p = await done(); return p.done > early.done + 10 && p; }, 20000);
+  const later = await h.waitFor(async () => {
+    const p = await done();
+    return p.done > early.done + 10 && p;
+  }, 20000);
   assert.ok(later.done < 5000);
   assert.equal(await progress.locator('progress').getAttribute('max'), '5000');
   await h.screenshot(page, 'import-progress');

@@ -5,7 +5,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import * as h from '../lib/console.mjs';
 
-const LONG = 'WMWMWMWMWM wide name WMWMWMWMW';  // 31 bytes, the most a name keeps
+const LONG = 'WMWMWMWMWM wide name WMWMWMWMW'; // 31 bytes, the most a name keeps
 let dir;
 let c;
 let browser;
@@ -13,8 +13,14 @@ let browser;
 before(async () => {
   dir = h.newProgramDir();
   h.applySetup(dir, {
-    mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0, sound: 0,
-    accounts: [{ name: LONG, host: '127.0.0.1', ping: true }, { name: 'web', host: '127.0.0.1', http: true }],
+    mailServer: '127.0.0.1',
+    to: 'admin@localhost',
+    interval: 0,
+    sound: 0,
+    accounts: [
+      { name: LONG, host: '127.0.0.1', ping: true },
+      { name: 'web', host: '127.0.0.1', http: true },
+    ],
   });
   c = await h.startConsole(dir, { agents: h.makeAgents() });
   browser = await h.launchBrowser();
@@ -29,30 +35,48 @@ after(async () => {
 test('clipped cells end in an ellipsis and show their full text, times and duration on hover', async () => {
   const checked = new Date(Date.now() - 90e3);
   const started = new Date(Date.now() - 3600e3);
-  h.writeStatus(dir, 'PINGData', LONG, h.checkStatus({
-    lastCheck: h.stamp(checked), errorDetected: h.stamp(checked), failCount: 2, lastFailure: h.stamp(checked),
-    downSeconds: 600, start: started,
-  }));
+  h.writeStatus(
+    dir,
+    'PINGData',
+    LONG,
+    h.checkStatus({
+      lastCheck: h.stamp(checked),
+      errorDetected: h.stamp(checked),
+      failCount: 2,
+      lastFailure: h.stamp(checked),
+      downSeconds: 600,
+      start: started,
+    }),
+  );
   await h.appendDisplayLine(dir, '-0906', LONG, 'Request timed out');
   const page = await h.openConsole(browser.context, c, 2);
-  const row = page.locator('#list .list-row', { has: page.locator('.cell[data-column="1"] img[alt="red"]') });
+  const row = page.locator('#list .list-row', {
+    has: page.locator('.cell[data-column="1"] img[alt="red"]'),
+  });
   await row.waitFor();
   const name = row.locator('.cell[data-column="2"]');
   assert.equal(await name.getAttribute('title'), LONG);
   const clipped = await name.evaluate((el) => ({
-    overflow: getComputedStyle(el).textOverflow, clipped: el.scrollWidth > el.clientWidth,
+    overflow: getComputedStyle(el).textOverflow,
+    clipped: el.scrollWidth > el.clientWidth,
   }));
   assert.deepEqual(clipped, { overflow: 'ellipsis', clipped: true });
   const p = (n) => String(n).padStart(2, '0');
-  const full = `${checked.getFullYear()}/${p(checked.getMonth() + 1)}/${p(checked.getDate())} ` +
+  const full =
+    `${checked.getFullYear()}/${p(checked.getMonth() + 1)}/${p(checked.getDate())} ` +
     `${p(checked.getHours())}:${p(checked.getMinutes())}:${p(checked.getSeconds())}`;
   assert.equal(await row.locator('.cell[data-column="5"]').getAttribute('title'), full);
   assert.equal(await row.locator('.cell[data-column="6"]').getAttribute('title'), full);
-  assert.match(await row.locator('.cell[data-column="7"]').getAttribute('title'),
-    /^Down \d\d:\d\d:\d\d of \d\d:\d\d:\d\d monitored; available \d+\.\d{4}%$/);
+  assert.match(
+    await row.locator('.cell[data-column="7"]').getAttribute('title'),
+    /^Down \d\d:\d\d:\d\d of \d\d:\d\d:\d\d monitored; available \d+\.\d{4}%$/,
+  );
   // Every column title fits at the default widths, its sort mark beside it, not on it (the
   // last column reaches to the list's right edge once the page has told its width).
-  await h.waitFor(async () => (await page.locator('#list-header .col-title[data-column="7"]').boundingBox()).width > 150);
+  await h.waitFor(
+    async () =>
+      (await page.locator('#list-header .col-title[data-column="7"]').boundingBox()).width > 150,
+  );
   for (let col = 2; col < 8; col += 1) {
     const title = page.locator(`#list-header .col-title[data-column="${col}"]`);
     const fits = await title.evaluate((el) => {
@@ -72,7 +96,7 @@ test('a group without accounts has a grey lamp; a group with accounts a coloured
   const lamp = (g) => page.locator(`.group[data-group="${g}"] img`).getAttribute('src');
   await h.waitFor(async () => (await lamp('FTP')) === '/icons/lamp-grey.svg');
   assert.equal(await lamp('EMAIL'), '/icons/lamp-grey.svg');
-  assert.equal(await lamp('HTTP'), '/icons/lamp-grey.svg');  // a page check group: none here
+  assert.equal(await lamp('HTTP'), '/icons/lamp-grey.svg'); // a page check group: none here
   assert.notEqual(await lamp('PING'), '/icons/lamp-grey.svg');
   assert.notEqual(await lamp('PORT'), '/icons/lamp-grey.svg');
   await page.close();
@@ -92,7 +116,11 @@ test('on a 390 px phone: no sideways scrolling, lamp, server and last check visi
     assert.ok(box && box.x >= 0 && box.x + box.width <= 390, `column ${col} is not on screen`);
   }
   for (const col of [0, 3, 4, 6, 7]) {
-    assert.equal(await row.locator(`.cell[data-column="${col}"]`).isVisible(), false, `column ${col}`);
+    assert.equal(
+      await row.locator(`.cell[data-column="${col}"]`).isVisible(),
+      false,
+      `column ${col}`,
+    );
   }
   assert.equal(await page.locator('#pane-body').isVisible(), false);
   await page.locator('#pane-head').click();
@@ -132,11 +160,15 @@ test('a dark colour scheme keeps the status colours readable (contrast at least 
         normal: probe('normal'),
       };
     });
-    if (scheme === 'dark') assert.ok(h.luminance(colours.panel) < 0.1, `dark panel: ${colours.panel}`);
+    if (scheme === 'dark')
+      assert.ok(h.luminance(colours.panel) < 0.1, `dark panel: ${colours.panel}`);
     // The light scheme keeps the pure red of failure lines as it always was.
     for (const key of scheme === 'dark' ? ['failure', 'event', 'normal'] : ['event', 'normal']) {
       const ratio = h.contrast(colours[key], colours.panel);
-      assert.ok(ratio >= 4.5, `${scheme} ${key} ${colours[key]} on ${colours.panel}: ${ratio.toFixed(2)}`);
+      assert.ok(
+        ratio >= 4.5,
+        `${scheme} ${key} ${colours[key]} on ${colours.panel}: ${ratio.toFixed(2)}`,
+      );
     }
     assert.ok(h.contrast(colours.text, colours.face) >= 4.5, `${scheme} text on face`);
     if (scheme === 'dark') await h.screenshot(page, 'dark');
@@ -145,10 +177,26 @@ test('a dark colour scheme keeps the status colours readable (contrast at least 
 });
 
 // Every dialog of the page, its sub-dialogs and a message box, as forEachDialog opens them.
-const DIALOGS = ['Setup', 'Global Notification Message', 'Global Online Message', 'ADD PORT ITEM',
-  'Custom Port Settings', 'Notification Message', 'Online Message', 'ADD HTTP ITEM', 'ADD FTP ITEM',
-  'ADD EMAIL ITEM', 'Edit/Delete', 'Edit Item', 'KT.Varnock', 'View/Erase Logs', 'Option',
-  'Select file(s) To Export', 'Select file(s) To Import', 'KT.Varnock'];
+const DIALOGS = [
+  'Setup',
+  'Global Notification Message',
+  'Global Online Message',
+  'ADD PORT ITEM',
+  'Custom Port Settings',
+  'Notification Message',
+  'Online Message',
+  'ADD HTTP ITEM',
+  'ADD FTP ITEM',
+  'ADD EMAIL ITEM',
+  'Edit/Delete',
+  'Edit Item',
+  'KT.Varnock',
+  'View/Erase Logs',
+  'Option',
+  'Select file(s) To Export',
+  'Select file(s) To Import',
+  'KT.Varnock',
+];
 
 async function dialogPage({ scheme, width, height }) {
   const page = await browser.context.newPage();
@@ -167,8 +215,13 @@ test('every field, button, note and message box of every dialog reads at 4.5:1 i
     const page = await dialogPage({ scheme, width: 1100, height: 720 });
     const poor = [];
     const titles = await h.forEachDialog(page, async (title, dialog) => {
-      if (title === 'Setup' || title === 'ADD EMAIL ITEM') await h.screenshot(page, `dialog-${scheme}-${title.replace(/\W+/g, '-')}`);
-      poor.push(...(await h.poorContrast(dialog, { skipDisabled: scheme === 'light' })).map((p) => `${title}: ${p}`));
+      if (title === 'Setup' || title === 'ADD EMAIL ITEM')
+        await h.screenshot(page, `dialog-${scheme}-${title.replace(/\W+/g, '-')}`);
+      poor.push(
+        ...(await h.poorContrast(dialog, { skipDisabled: scheme === 'light' })).map(
+          (p) => `${title}: ${p}`,
+        ),
+      );
     });
     assert.deepEqual(titles, DIALOGS);
     assert.deepEqual(poor, [], `${scheme} scheme`);
@@ -185,7 +238,8 @@ test('on a 390 x 844 phone every dialog fits the width and every control of it c
       out.push(`${title}: the dialog lies at ${box.x},${box.y} ${box.width}x${box.height}`);
     }
     out.push(...(await h.unreachableControls(dialog)).map((why) => `${title}: ${why}`));
-    if (title === 'Setup' || title === 'Edit/Delete') await h.screenshot(page, `phone-${title.replace(/\W+/g, '-')}`);
+    if (title === 'Setup' || title === 'Edit/Delete')
+      await h.screenshot(page, `phone-${title.replace(/\W+/g, '-')}`);
   });
   assert.deepEqual(titles, DIALOGS);
   assert.deepEqual(out, []);
@@ -206,7 +260,10 @@ test('the splash says click to start, the About window click to close; the versi
   const card = await splash.locator('.splash-card').boundingBox();
   const version = await splash.locator('.splash-version').boundingBox();
   const logo = await splash.locator('.splash-logo').boundingBox();
-  assert.ok(version.x - card.x >= 10 && version.y - card.y >= 10, `version lines at ${version.x - card.x},${version.y - card.y} of the card`);
+  assert.ok(
+    version.x - card.x >= 10 && version.y - card.y >= 10,
+    `version lines at ${version.x - card.x},${version.y - card.y} of the card`,
+  );
   assert.ok(version.x + version.width < logo.x, 'the version lines reach the logo');
   await splash.click();
   await splash.waitFor({ state: 'hidden' });
@@ -216,10 +273,12 @@ test('the splash says click to start, the About window click to close; the versi
 test('three tabs reloaded twenty times each always show the list', async () => {
   const tabs = await Promise.all([0, 1, 2].map(() => browser.context.newPage()));
   for (let round = 0; round < 20; round += 1) {
-    await Promise.all(tabs.map(async (tab) => {
-      await tab.goto(c.address);
-      await tab.locator('#list .list-row').nth(1).waitFor({ timeout: 10000 });
-    }));
+    await Promise.all(
+      tabs.map(async (tab) => {
+        await tab.goto(c.address);
+        await tab.locator('#list .list-row').nth(1).waitFor({ timeout: 10000 });
+      }),
+    );
   }
   await Promise.all(tabs.map((tab) => tab.close()));
 });

@@ -10,8 +10,10 @@ import * as h from '../lib/console.mjs';
 const dir = h.newProgramDir();
 h.applySetup(dir, {
   mailServer: '127.0.0.1',
-  accounts: [{ name: 'first', host: '127.0.0.1', ping: true },
-    { name: 'second', host: '127.0.0.1', ping: true }],
+  accounts: [
+    { name: 'first', host: '127.0.0.1', ping: true },
+    { name: 'second', host: '127.0.0.1', ping: true },
+  ],
 });
 const agents = h.makeAgents();
 const browser = await h.launchBrowser();
@@ -29,7 +31,10 @@ test('the token is kept 0600 in the program directory and printed again after a 
   const file = path.join(dir, 'Setting', 'console.token');
   assert.equal(fs.readFileSync(file, 'utf8'), `${c.token}\n`);
   assert.equal(fs.statSync(file).mode & 0o777, 0o600);
-  assert.equal(fs.readFileSync(path.join(dir, 'temp', 'console-address.txt'), 'utf8'), `${bookmark}\n`);
+  assert.equal(
+    fs.readFileSync(path.join(dir, 'temp', 'console-address.txt'), 'utf8'),
+    `${bookmark}\n`,
+  );
 });
 
 test('an open tab waits while the console is stopped and reconnects when it is back', async () => {
@@ -64,10 +69,15 @@ test('after --new-token the old address gets only the text that says where the n
   await page.goto(bookmark);
   const body = page.locator('body');
   await page.locator('body', { hasText: 'console-address.txt' }).waitFor({ timeout: 10000 });
-  assert.match(await body.textContent(), /^This page has no valid access token\..*temp\/console-address\.txt/);
+  assert.match(
+    await body.textContent(),
+    /^This page has no valid access token\..*temp\/console-address\.txt/,
+  );
   assert.equal(await page.locator('#list .list-row').count(), 0);
   // The data routes answer the same text, and nothing of the console's state.
-  const answer = await fetch(`${c.origin}/api/state`, { headers: { 'X-Varn-Token': h.hexKey('x').padEnd(32, '0') } });
+  const answer = await fetch(`${c.origin}/api/state`, {
+    headers: { 'X-Varn-Token': h.hexKey('x').padEnd(32, '0') },
+  });
   assert.equal(answer.status, 403);
   const text = await answer.text();
   assert.match(text, /temp\/console-address\.txt/);
@@ -78,6 +88,8 @@ test('after --new-token the old address gets only the text that says where the n
   await c.stop();
   await page.locator('#stopped').waitFor({ state: 'visible', timeout: 15000 });
   c = await h.startConsole(dir, { agents, port, extraArgs: ['--new-token'] });
-  await page.locator('#stopped-text', { hasText: 'console-address.txt' }).waitFor({ timeout: 20000 });
+  await page
+    .locator('#stopped-text', { hasText: 'console-address.txt' })
+    .waitFor({ timeout: 20000 });
   await page.close();
 });

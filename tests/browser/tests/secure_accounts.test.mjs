@@ -21,15 +21,38 @@ function sideFile(dir, name) {
 
 const LANGUAGES = [
   {
-    lang: 'en_US.UTF-8', suffix: 'en', add: 'ADD HTTP ITEM', edit: 'Edit Item', list: 'Edit/Delete',
-    name: 'Server Name:', url: 'Page URL: http://', secure: 'Use HTTPS', certDays: 'Fail when the certificate expires within:',
-    addButton: 'Add', saveButton: 'Save', closeButton: 'Close', yes: 'Yes', ok: 'OK',
-    range: 'Certificate warning days are out of range. Please enter a number of days from 0 to 3650.',
+    lang: 'en_US.UTF-8',
+    suffix: 'en',
+    add: 'ADD HTTP ITEM',
+    edit: 'Edit Item',
+    list: 'Edit/Delete',
+    name: 'Server Name:',
+    url: 'Page URL: http://',
+    secure: 'Use HTTPS',
+    certDays: 'Fail when the certificate expires within:',
+    addButton: 'Add',
+    saveButton: 'Save',
+    closeButton: 'Close',
+    yes: 'Yes',
+    ok: 'OK',
+    range:
+      'Certificate warning days are out of range. Please enter a number of days from 0 to 3650.',
   },
   {
-    lang: 'ja_JP.UTF-8', suffix: 'ja', add: 'HTTP項目の追加', edit: '項目の編集', list: '編集/削除',
-    name: 'サーバー名:', url: 'ページURL: http://', secure: 'HTTPSを使用', certDays: '証明書の有効期限までこの日数以内なら失敗:',
-    addButton: '追加', saveButton: '保存', closeButton: '閉じる', yes: 'はい', ok: 'OK',
+    lang: 'ja_JP.UTF-8',
+    suffix: 'ja',
+    add: 'HTTP項目の追加',
+    edit: '項目の編集',
+    list: '編集/削除',
+    name: 'サーバー名:',
+    url: 'ページURL: http://',
+    secure: 'HTTPSを使用',
+    certDays: '証明書の有効期限までこの日数以内なら失敗:',
+    addButton: '追加',
+    saveButton: '保存',
+    closeButton: '閉じる',
+    yes: 'はい',
+    ok: 'OK',
     range: '証明書の警告日数が範囲外です。0～3650の日数を入力してください。',
   },
 ];
@@ -37,10 +60,19 @@ const LANGUAGES = [
 for (const l of LANGUAGES) {
   test(`HTTPS page accounts through the dialog (${l.suffix})`, async () => {
     const dir = h.newProgramDir();
-    h.applySetup(dir, { mailServer: '127.0.0.1', to: 'admin@localhost', interval: 0, accounts: [] });
-    const c = await h.startConsole(dir, { agents: h.makeAgents(), env: { LANG: l.lang, LC_ALL: '', LC_MESSAGES: '' } });
+    h.applySetup(dir, {
+      mailServer: '127.0.0.1',
+      to: 'admin@localhost',
+      interval: 0,
+      accounts: [],
+    });
+    const c = await h.startConsole(dir, {
+      agents: h.makeAgents(),
+      env: { LANG: l.lang, LC_ALL: '', LC_MESSAGES: '' },
+    });
     const page = await browser.context.newPage();
-    const dialog = (title) => page.locator(`#modal-layer .dialog[role="dialog"][aria-label="${title}"]`);
+    const dialog = (title) =>
+      page.locator(`#modal-layer .dialog[role="dialog"][aria-label="${title}"]`);
     try {
       await page.goto(c.address);
       await page.locator('#window:not([hidden])').waitFor();

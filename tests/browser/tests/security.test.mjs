@@ -12,7 +12,12 @@ let c;
 
 before(async () => {
   dir = h.newProgramDir();
-  h.applySetup(dir, { mailServer: '127.0.0.1', interval: 0, wave: 'chime.wav', accounts: [{ name: 'kilo', host: '127.0.0.1', ping: true }] });
+  h.applySetup(dir, {
+    mailServer: '127.0.0.1',
+    interval: 0,
+    wave: 'chime.wav',
+    accounts: [{ name: 'kilo', host: '127.0.0.1', ping: true }],
+  });
   fs.mkdirSync(path.join(dir, 'Wave'), { recursive: true });
   fs.writeFileSync(path.join(dir, 'Wave', 'chime.wav'), Buffer.alloc(4000, 7));
   c = await h.startConsole(dir, { agents: h.makeAgents() });
@@ -27,7 +32,9 @@ function request({ method = 'GET', path = '/', headers = {}, body } = {}) {
   return new Promise((resolve, reject) => {
     const req = http.request({ host: '127.0.0.1', port: c.port, method, path, headers }, (res) => {
       let data = '';
-      res.on('data', (d) => { data += d; });
+      res.on('data', (d) => {
+        data += d;
+      });
       res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body: data }));
     });
     req.on('error', reject);
@@ -57,8 +64,14 @@ test('the page needs no token and sets no cookie; the data routes need the token
 test('reads without the token, with a wrong token or another Host get no data', async () => {
   const cases = [
     { path: '/api/state', headers: { Host: host() } },
-    { path: '/api/rows?first=0&count=5', headers: { Host: host(), Cookie: `varn_token=${c.token}` } },
-    { path: '/api/rows?first=0&count=5', headers: { Host: host(), 'X-Varn-Token': '0123456789abcdef0123456789abcdef' } },
+    {
+      path: '/api/rows?first=0&count=5',
+      headers: { Host: host(), Cookie: `varn_token=${c.token}` },
+    },
+    {
+      path: '/api/rows?first=0&count=5',
+      headers: { Host: host(), 'X-Varn-Token': '0123456789abcdef0123456789abcdef' },
+    },
     { path: `/api/state?token=${c.token}`, headers: { Host: host() } },
     { path: '/api/wave', headers: { Host: host() } },
     { path: '/api/state', headers: { ...withToken(), Host: `evil.example:${c.port}` } },
@@ -92,7 +105,12 @@ test('state changes need the token header and the own origin', async () => {
   const get = await request({ path: '/api/act', headers: base });
   assert.notEqual(get.status, 200);
   assert.equal(enabled(), 1);
-  const ok = await request({ method: 'POST', path: '/api/act', headers: { ...base, Origin: `http://${host()}` }, body: toggle });
+  const ok = await request({
+    method: 'POST',
+    path: '/api/act',
+    headers: { ...base, Origin: `http://${host()}` },
+    body: toggle,
+  });
   assert.equal(ok.status, 200);
   assert.equal(enabled(), 0);
 });
@@ -105,7 +123,9 @@ test('the page takes the token out of the address and keeps it for this tab only
     assert.equal(await page.evaluate(() => sessionStorage.getItem('varnToken')), c.token);
     assert.deepEqual(await browser.context.cookies(), []);
     // The wave file is a data route: the page fetches it with the token, into memory.
-    const bytes = await page.evaluate(async () => (await (await import('/js/api.js')).getBytes('/api/wave')).byteLength);
+    const bytes = await page.evaluate(
+      async () => (await (await import('/js/api.js')).getBytes('/api/wave')).byteLength,
+    );
     assert.equal(bytes, 4000);
     // A reload in the same tab still works without the token in the address.
     await page.reload();

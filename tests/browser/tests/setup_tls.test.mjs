@@ -14,17 +14,43 @@ after(async () => {
 });
 
 const LANGUAGES = [
-  { name: 'en', lang: 'en_US.UTF-8', title: 'Setup', security: 'Security:', port: 'Port:', ok: 'OK',
-    altSecurity: 'Alternate Security:', none: 'None', portBad: 'Primary SMTP port is incorrect. Please enter a port from 1 to 65535.' },
-  { name: 'ja', lang: 'ja_JP.UTF-8', title: '設定', security: 'セキュリティ:', port: 'ポート:', ok: 'OK',
-    altSecurity: '代替セキュリティ:', none: 'なし', portBad: 'プライマリSMTPのポートが正しくありません。1から65535のポートを入力してください。' },
+  {
+    name: 'en',
+    lang: 'en_US.UTF-8',
+    title: 'Setup',
+    security: 'Security:',
+    port: 'Port:',
+    ok: 'OK',
+    altSecurity: 'Alternate Security:',
+    none: 'None',
+    portBad: 'Primary SMTP port is incorrect. Please enter a port from 1 to 65535.',
+  },
+  {
+    name: 'ja',
+    lang: 'ja_JP.UTF-8',
+    title: '設定',
+    security: 'セキュリティ:',
+    port: 'ポート:',
+    ok: 'OK',
+    altSecurity: '代替セキュリティ:',
+    none: 'なし',
+    portBad: 'プライマリSMTPのポートが正しくありません。1から65535のポートを入力してください。',
+  },
 ];
 
 for (const l of LANGUAGES) {
   test(`Setup in ${l.name}: STARTTLS on port 587 is stored, a bad port refused`, async () => {
     const dir = h.newProgramDir();
-    h.applySetup(dir, { mailServer: 'mail.example.org', to: 'ops@example.org', interval: 0, accounts: [] });
-    const c = await h.startConsole(dir, { agents: h.makeAgents(), env: { LANG: l.lang, LC_ALL: '', LC_MESSAGES: '' } });
+    h.applySetup(dir, {
+      mailServer: 'mail.example.org',
+      to: 'ops@example.org',
+      interval: 0,
+      accounts: [],
+    });
+    const c = await h.startConsole(dir, {
+      agents: h.makeAgents(),
+      env: { LANG: l.lang, LC_ALL: '', LC_MESSAGES: '' },
+    });
     const page = await browser.context.newPage();
     try {
       await page.goto(c.address);
@@ -44,7 +70,10 @@ for (const l of LANGUAGES) {
       assert.equal(await alt.inputValue(), 'none');
       assert.equal(await alt.evaluate((s) => s.selectedOptions[0].textContent), l.none);
       // The default port follows the choice; a typed port stays.
-      for (const [choice, shown] of [['TLS', '465'], ['STARTTLS', '25']]) {
+      for (const [choice, shown] of [
+        ['TLS', '465'],
+        ['STARTTLS', '25'],
+      ]) {
         await security.selectOption({ label: choice });
         assert.equal(await port.inputValue(), shown, choice);
       }
@@ -68,7 +97,11 @@ for (const l of LANGUAGES) {
       assert.equal(await setup.getByLabel(l.security, { exact: true }).inputValue(), 'starttls');
       assert.equal(await setup.getByLabel(l.port, { exact: true }).inputValue(), '587');
       if (l.name === 'en') {
-        for (const [scheme, width] of [['light', 1100], ['dark', 1100], ['light', 390]]) {
+        for (const [scheme, width] of [
+          ['light', 1100],
+          ['dark', 1100],
+          ['light', 390],
+        ]) {
           await page.emulateMedia({ colorScheme: scheme });
           await page.setViewportSize({ width, height: 900 });
           await h.screenshot(page, `setup-tls-${scheme}-${width}`);
