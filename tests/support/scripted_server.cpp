@@ -20,8 +20,8 @@ const std::atomic<bool> kNever{false};  // the stop flag of a connection without
 // Milliseconds left until `deadline` (at least 0), or -1 for no deadline.
 int LeftMs(bool bounded, Clock::time_point deadline) {
   if (!bounded) return -1;
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  // Rounded up: a wait cut to whole milliseconds must never end before its deadline.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
