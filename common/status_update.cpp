@@ -11,7 +11,7 @@ namespace common {
 namespace {
 
 std::atomic<int> lockWaitMs{-1};
-thread_local bool lockTimedOut = false;
+// Give-ups of this thread's lock waits so far; watches compare it with their start.
 thread_local uint64_t lockTimeOuts = 0;
 
 bool LockFolder(platform::FileLock& lock, const std::string& programDir, StatusFolder folder) {
@@ -78,24 +78,17 @@ bool AcquireWithinLockWait(platform::FileLock& lock, const std::string& path, bo
   if (wait < 0) return shared ? lock.AcquireShared(path) : lock.Acquire(path);
   bool timedOut = false;
   if (lock.AcquireWithin(path, wait, &timedOut, shared)) return true;
-  if (timedOut) {
-    lockTimedOut = true;
-    ++lockTimeOuts;
-  }
+  if (timedOut) ++lockTimeOuts;
   return false;
 }
 
 void SetStatusLockWait(int ms) {
   lockWaitMs = ms;
 }
-bool StatusLockTimedOut() {
-  return lockTimedOut;
-}
-void ResetStatusLockTimedOut() {
-  lockTimedOut = false;
-}
-uint64_t LockTimeOutCount() {
-  return lockTimeOuts;
+LockWaitWatch::LockWaitWatch() : timeOutsAtStart_(lockTimeOuts) {}
+
+bool LockWaitWatch::TimedOut() const {
+  return lockTimeOuts != timeOutsAtStart_;
 }
 
 CheckStatus NewCheckStatus(const platform::SystemTime& now) {

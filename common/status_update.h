@@ -38,16 +38,22 @@ bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder, cons
 void SetStatusLockWait(int ms);
 // Takes the lock file `path` (exclusive, or shared) with the wait SetStatusLockWait set: the
 // console's other locks wait and give up as the status locks do, and a give-up is noted for
-// LockTimeOutCount (and StatusLockTimedOut), so the caller answers "busy". False when the
+// the LockWaitWatch objects of this thread, so the caller answers "busy". False when the
 // lock is not held.
 bool AcquireWithinLockWait(platform::FileLock& lock, const std::string& path, bool shared = false);
-// True when a lock of this thread (a status folder's, or one taken with
-// AcquireWithinLockWait) timed out since the last reset.
-bool StatusLockTimedOut();
-void ResetStatusLockTimedOut();
-// How many locks of this thread timed out so far (never reset): a change compares it
-// before and after to know whether every part of it was written.
-uint64_t LockTimeOutCount();
+
+// Watches the locks this thread takes from its construction on: TimedOut() tells whether
+// any of them (a status folder's, or one taken with AcquireWithinLockWait) gave up, however
+// deep in the calls it was taken. A change made of many locked steps, or an action made of
+// many changes, holds one watch to know whether every part of it was written.
+class LockWaitWatch {
+ public:
+  LockWaitWatch();
+  bool TimedOut() const;
+
+ private:
+  uint64_t timeOutsAtStart_;
+};
 
 // A fresh status block: enabled, the statistics start at `now`, all else zero.
 CheckStatus NewCheckStatus(const platform::SystemTime& now);

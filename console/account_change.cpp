@@ -214,9 +214,9 @@ bool FinishAccountChange(const std::string& dir) {
   }
   const std::string named = std::string(KindName(intent->kind)) + " " + intent->key +
                             (intent->newKey.empty() ? "" : " to " + intent->newKey);
-  const uint64_t timeOuts = common::LockTimeOutCount();
+  const common::LockWaitWatch watch;
   const std::string outcome = Finish(dir, *intent);
-  if (common::LockTimeOutCount() != timeOuts) {
+  if (watch.TimedOut()) {
     std::fprintf(stderr,
                  "KTVarnock: the account change cut short (%s) could not be finished, a status "
                  "folder is busy; it is tried again before the next change\n",
@@ -244,7 +244,7 @@ bool AccountChange::Begin(const std::string& dir, ChangeKind kind, const std::st
     return false;
   }
   dir_ = dir;
-  timeOutsAtBegin_ = common::LockTimeOutCount();
+  watch_ = common::LockWaitWatch();
   open_ = true;
   return true;
 }
@@ -252,7 +252,7 @@ bool AccountChange::Begin(const std::string& dir, ChangeKind kind, const std::st
 void AccountChange::End() {
   if (!open_) return;
   open_ = false;
-  if (common::LockTimeOutCount() != timeOutsAtBegin_) {
+  if (watch_.TimedOut()) {
     std::fprintf(stderr,
                  "KTVarnock: a status folder was busy during an account change; it is finished "
                  "before the next change\n");

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status_update.h"
+
 namespace console {
 
 // "register KEY": the account of KEY is added or replaced (record first, then its checks);
@@ -47,7 +49,7 @@ class AccountChange {
 
  private:
   std::string dir_;
-  uint64_t timeOutsAtBegin_ = 0;
+  common::LockWaitWatch watch_;  // the locks taken from Begin on
   bool open_ = false;
 };
 

@@ -65,11 +65,10 @@ std::string AccountStoreLockPath(const std::string& dir) {
 }
 
 bool LockAccountStore(platform::FileLock& lock, const std::string& dir) {
-  const uint64_t timeOuts = common::LockTimeOutCount();
+  const common::LockWaitWatch watch;
   // A lock file that cannot be made stops nobody (the change goes ahead, as it always did);
   // only a lock another process holds past the wait does.
-  return common::AcquireWithinLockWait(lock, AccountStoreLockPath(dir)) ||
-         common::LockTimeOutCount() == timeOuts;
+  return common::AcquireWithinLockWait(lock, AccountStoreLockPath(dir)) || !watch.TimedOut();
 }
 
 std::string AccountRevision(const std::string& dir, const std::string& key) {

@@ -129,9 +129,9 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
 
   platform::FileLock lock;
   AccountChange change;
-  const uint64_t timeOuts = common::LockTimeOutCount();
+  const common::LockWaitWatch watch;
   if (!LockAccountStore(lock, dir) || !change.Begin(dir, ChangeKind::kRegister, key)) {
-    if (busy != nullptr && common::LockTimeOutCount() != timeOuts) {
+    if (busy != nullptr && watch.TimedOut()) {
       *busy = true;  // the line is tried again later
       return "";
     }

@@ -468,7 +468,7 @@ json FirstPrompt(ConsoleApp& app, const json&, bool*) {
 json Act(ConsoleApp& app, const std::string& action, const json& body, bool* quit,
          std::string* messageKey) {
   *quit = false;
-  const uint64_t timeOuts = common::LockTimeOutCount();
+  const common::LockWaitWatch watch;
   json answer;
   try {
     answer = RunAction(app, action, body, quit);
@@ -480,7 +480,7 @@ json Act(ConsoleApp& app, const std::string& action, const json& body, bool* qui
   }
   // Another process held a lock past the console's bound: whatever the action answered,
   // it could not be done now.
-  if (common::LockTimeOutCount() != timeOuts) {
+  if (watch.TimedOut()) {
     answer = Refusal(app, kFilesBusy);
     if (messageKey) *messageKey = kFilesBusy.key;
   }

@@ -380,19 +380,18 @@ TEST(AccountStore, AHeldStoreLockCostsABoundedWaitAndWritesNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    common::ResetStatusLockTimedOut();
+    const common::LockWaitWatch watch;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(c.attempt());
     const double took =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_TRUE(common::StatusLockTimedOut()) << "the caller answers busy";
+    EXPECT_TRUE(watch.TimedOut()) << "the caller answers busy";
     EXPECT_GT(took, 0.2);
     EXPECT_LT(took, 10.0);
     EXPECT_EQ(StoreParts(d), before);
   }
   common::SetStatusLockWait(-1);
   holder.Release();
-  common::ResetStatusLockTimedOut();
   EXPECT_TRUE(DeleteAccount(d, kept));
 }
 

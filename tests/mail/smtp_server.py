@@ -40,6 +40,17 @@ class Store:
         return "250 OK stored"
 
 
+def login_checker(user, password):
+    """An authenticator accepting AUTH LOGIN with exactly `user` and `password`."""
+
+    def authenticate(server, session, envelope, mechanism, data):
+        ok = (isinstance(data, LoginPassword) and data.login.decode() == user
+              and data.password.decode() == password)
+        return AuthResult(success=ok, auth_data=data.login if ok else None)
+
+    return authenticate
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--dir", required=True)
@@ -47,11 +58,7 @@ def main():
     p.add_argument("--password", default="")
     args = p.parse_args()
     store = Store(args.dir)
-
-    def authenticate(server, session, envelope, mechanism, data):
-        ok = (isinstance(data, LoginPassword) and data.login.decode() == args.user
-              and data.password.decode() == args.password)
-        return AuthResult(success=ok, auth_data=data.login if ok else None)
+    authenticate = login_checker(args.user, args.password)
 
     kwargs = dict(hostname="test.local", ident="ESMTP test server", decode_data=False,
                   data_size_limit=64 << 20)

@@ -14,28 +14,12 @@ import argparse
 import asyncio
 import os
 import ssl
+import sys
 
-from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
+from aiosmtpd.smtp import SMTP
 
-
-class Store:
-    def __init__(self, folder):
-        self.folder = folder
-        self.count = 0
-
-    async def handle_DATA(self, server, session, envelope):
-        self.count += 1
-        base = os.path.join(self.folder, str(self.count))
-        with open(base + ".eml.part", "wb") as f:
-            f.write(envelope.original_content or envelope.content)
-        login = session.auth_data.decode() if isinstance(session.auth_data, bytes) else ""
-        with open(base + ".env.part", "w") as f:
-            f.write(envelope.mail_from + "\n")
-            f.write(",".join(envelope.rcpt_tos) + "\n")
-            f.write(login + "\n")
-        os.rename(base + ".eml.part", base + ".eml")
-        os.rename(base + ".env.part", base + ".env")
-        return "250 OK stored"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from smtp_server import Store, login_checker  # noqa: E402
 
 
 def make_server_class(folder, implicit):
@@ -75,10 +59,7 @@ def main():
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.cert, args.key)
 
-    def authenticate(server, session, envelope, mechanism, data):
-        ok = (isinstance(data, LoginPassword) and data.login.decode() == args.user
-              and data.password.decode() == args.password)
-        return AuthResult(success=ok, auth_data=data.login if ok else None)
+    authenticate = login_checker(args.user, args.password)
 
     kwargs = dict(hostname="tls.test", ident="ESMTP tls test server", decode_data=False)
     if args.user:
