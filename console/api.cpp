@@ -115,6 +115,7 @@ json RowsJson(ConsoleApp& app, int first, int count) {
     static const char* kLamps[] = {"green", "yellow", "red", "white"};
     rows.push_back({{"index", i},
                     {"valid", true},
+                    {"key", r.nameField.substr(0, r.nameField.find('('))},
                     {"enabled", r.enabled},
                     {"lamp", kLamps[static_cast<int>(r.lamp)]},
                     {"name", ToUtf8(r.name)},
