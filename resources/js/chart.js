@@ -130,8 +130,10 @@ const measured = (p) => Number.isFinite(p.avg);
 // The response-time series of a chart: runs of measured points joined by a line, broken where
 // a point has no measurement (every check of it failed) and where the time to the next
 // measured point is well beyond the usual spacing of the series (nothing was recorded in
-// between: the console or the agents were away). Points with failures are listed apart.
-// Returns { segments: [[{x, avg, min, max}]], failures: [{x, fail, n, code, error, t}], top }.
+// between: the console or the agents were away). Points with failures are listed apart, and
+// so are points whose checks passed without a time (a port is open or not: no response time).
+// Returns { segments: [[{x, avg, min, max}]], failures: [{x, fail, n, code, error, t}],
+// passes: [{x, n, t}], top }.
 export function responseSeries(points, step = 'minute') {
   const all = cleanPoints(points);
   const spacings = [];
@@ -141,12 +143,14 @@ export function responseSeries(points, step = 'minute') {
   const gap = Math.max(STEP_MINUTES[step] ?? 1, usual) * 2.5;
   const segments = [];
   const failures = [];
+  const passes = [];
   let run = [];
   let last = null;
   let top = 0;
   for (const p of all) {
     if (p.fail > 0) failures.push(p);
     if (!measured(p)) {
+      if (Number(p.n) > Number(p.fail || 0)) passes.push(p);
       if (run.length) segments.push(run);
       run = [];
       last = null;
@@ -163,7 +167,7 @@ export function responseSeries(points, step = 'minute') {
     last = p.x;
   }
   if (run.length) segments.push(run);
-  return { segments, failures, top };
+  return { segments, failures, passes, top };
 }
 
 const fixed = (v) => (Math.round(v * 10) / 10).toString();
@@ -236,12 +240,14 @@ function titled(n, text) {
 const PAD = { left: 44, right: 8, top: 8, bottom: 20 };
 
 // The response-time chart of one check. `answer` is a history route answer; `labels` has
-// `empty` (no measurement in the span), `ms` (unit) and `failed` (a failure mark's caption
-// prefix). Every text is set as text.
+// `empty` (no result in the span), `ms` (unit), `failed` and `passed` (the captions of a
+// mark). Every text is set as text.
 export function renderResponseChart(answer, { width = 640, height = 170, labels }) {
   const from = stampMinutes(answer?.from);
   const to = stampMinutes(answer?.to);
-  const { segments, failures, top } = responseSeries(answer?.points, answer?.step);
+  const { segments, failures, passes, top } = responseSeries(answer?.points, answer?.step);
+  // Without a single time the chart is a strip of passed and failed checks, with no ms scale.
+  const timed = segments.length > 0;
   const svg = node('svg', {
     class: 'chart response-chart',
     width,
@@ -256,16 +262,18 @@ export function renderResponseChart(answer, { width = 640, height = 170, labels 
   const xs = linearScale([from, to], [x0, x1]);
   const ticks = valueTicks(top);
   const ys = linearScale([0, ticks.at(-1)], [y0, y1]);
-  for (const v of ticks) {
+  for (const v of timed ? ticks : []) {
     const y = fixed(ys(v));
     svg.append(node('line', { class: 'chart-grid', x1: x0, x2: x1, y1: y, y2: y }));
     svg.append(
       node('text', { class: 'chart-label', x: x0 - 4, y: Number(y) + 4, 'text-anchor': 'end' }, v),
     );
   }
-  svg.append(
-    node('text', { class: 'chart-label', x: 2, y: y1 + 4, 'text-anchor': 'start' }, labels.ms),
-  );
+  if (timed) {
+    svg.append(
+      node('text', { class: 'chart-label', x: 2, y: y1 + 4, 'text-anchor': 'start' }, labels.ms),
+    );
+  }
   if (Number.isFinite(from) && Number.isFinite(to)) {
     for (const tick of timeTicks(from, to, Math.max(2, Math.floor((x1 - x0) / 80)))) {
       const x = fixed(xs(tick.at));
@@ -295,6 +303,21 @@ export function renderResponseChart(answer, { width = 640, height = 170, labels 
       );
     }
   }
+  const mark = timed ? 8 : 24;
+  for (const p of timed ? [] : passes) {
+    svg.append(
+      titled(
+        node('rect', {
+          class: 'chart-pass',
+          x: Number(fixed(xs(p.x))) - 1.5,
+          y: y0 - mark,
+          width: 3,
+          height: mark,
+        }),
+        `${showStamp(p.t)}  ${labels.passed} ${p.n}`,
+      ),
+    );
+  }
   for (const f of failures) {
     const x = fixed(xs(f.x));
     const caption = [showStamp(f.t), `${labels.failed} ${f.fail}/${f.n}`];
@@ -302,12 +325,18 @@ export function renderResponseChart(answer, { width = 640, height = 170, labels 
     if (f.error) caption.push(String(f.error).slice(0, 200));
     svg.append(
       titled(
-        node('rect', { class: 'chart-fail', x: Number(x) - 1.5, y: y0 - 8, width: 3, height: 8 }),
+        node('rect', {
+          class: 'chart-fail',
+          x: Number(x) - 1.5,
+          y: y0 - mark,
+          width: 3,
+          height: mark,
+        }),
         caption.join('  '),
       ),
     );
   }
-  if (segments.length === 0 && failures.length === 0) {
+  if (!timed && failures.length === 0 && passes.length === 0) {
     svg.append(
       node(
         'text',

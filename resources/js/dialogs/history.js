@@ -143,6 +143,7 @@ export function openHistoryPanel(key, check = '') {
         ms: t('histMs'),
         empty: t('histNoData'),
         failed: t('histFailed'),
+        passed: t('histPassed'),
         none: t('histNoChecks'),
       };
       charts.replaceChildren();

@@ -242,9 +242,9 @@ export async function openConsole(context, c, rows) {
   return page;
 }
 
-// Appends a check result line to both daily logs, as an agent does.
-export async function appendDisplayLine(dir, code, name, text) {
-  const d = new Date();
+// Appends a check result line to both daily logs, as an agent does (at `d`, into that
+// day's files).
+export async function appendDisplayLine(dir, code, name, text, d = new Date()) {
   const p = (n, w = 2) => String(n).padStart(w, '0');
   const day = `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}`;
   const hour = d.getHours();

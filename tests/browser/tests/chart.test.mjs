@@ -96,6 +96,15 @@ test('the line breaks at failures and holes, not at the agents usual interval', 
       failures: 0,
     },
     {
+      name: 'a port: checks that passed or failed, none with a time',
+      points: series('202612090000', 6, 5, (i) => (i === 2 ? null : 0)).map((p) =>
+        p.fail ? p : { t: p.t, n: 1, fail: 0 },
+      ),
+      segments: [],
+      failures: 1,
+      passes: 5,
+    },
+    {
       name: 'hourly points with one hour missing stay one line',
       points: [...series('202612090000', 5, 60), ...series('202612090600', 5, 60)],
       step: 'hour',
@@ -111,6 +120,7 @@ test('the line breaks at failures and holes, not at the agents usual interval', 
       c.name,
     );
     assert.equal(got.failures.length, c.failures, c.name);
+    assert.equal(got.passes.length, c.passes ?? 0, c.name);
   }
 });
 
