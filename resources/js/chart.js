@@ -242,12 +242,13 @@ const PAD = { left: 44, right: 8, top: 8, bottom: 20 };
 // The response-time chart of one check. `answer` is a history route answer; `labels` has
 // `empty` (no result in the span), `ms` (unit), `failed` and `passed` (the captions of a
 // mark). Every text is set as text.
-export function renderResponseChart(answer, { width = 640, height = 170, labels }) {
+export function renderResponseChart(answer, { width = 640, height: tall = 170, labels }) {
   const from = stampMinutes(answer?.from);
   const to = stampMinutes(answer?.to);
   const { segments, failures, passes, top } = responseSeries(answer?.points, answer?.step);
   // Without a single time the chart is a strip of passed and failed checks, with no ms scale.
   const timed = segments.length > 0;
+  const height = timed ? tall : Math.min(tall, 64);
   const svg = node('svg', {
     class: 'chart response-chart',
     width,
