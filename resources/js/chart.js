@@ -241,7 +241,7 @@ const PAD = { left: 44, right: 8, top: 8, bottom: 20 };
 
 // The response-time chart of one check. `answer` is a history route answer; `labels` has
 // `empty` (no result in the span), `ms` (unit), `failed` and `passed` (the captions of a
-// mark). Every text is set as text.
+// mark), `average` and `band` (of the line and the min-max band). Every text is set as text.
 export function renderResponseChart(answer, { width = 640, height: tall = 170, labels }) {
   const from = stampMinutes(answer?.from);
   const to = stampMinutes(answer?.to);
@@ -291,9 +291,9 @@ export function renderResponseChart(answer, { width = 640, height: tall = 170, l
   svg.append(node('line', { class: 'chart-axis', x1: x0, x2: x1, y1: y0, y2: y0 }));
   for (const segment of segments) {
     const band = bandPath(segment, xs, ys);
-    if (band) svg.append(node('path', { class: 'chart-band', d: band }));
+    if (band) svg.append(titled(node('path', { class: 'chart-band', d: band }), labels.band));
     const line = linePath(segment, xs, ys);
-    if (line) svg.append(node('path', { class: 'chart-line', d: line }));
+    if (line) svg.append(titled(node('path', { class: 'chart-line', d: line }), labels.average));
     else {
       const [p] = segment;
       svg.append(

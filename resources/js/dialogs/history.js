@@ -144,6 +144,8 @@ export function openHistoryPanel(key, check = '') {
         empty: t('histNoData'),
         failed: t('histFailed'),
         passed: t('histPassed'),
+        average: t('histAverage'),
+        band: t('histBand'),
         none: t('histNoChecks'),
       };
       charts.replaceChildren();

@@ -6,7 +6,7 @@ import { el } from '../form.js';
 import { messageBox, openModal } from '../modal.js';
 import { t } from '../messages.js';
 import { availabilityTone, showAvailability } from '../chart.js';
-import { checkLabel, outageLength } from './history.js';
+import { checkLabel, openHistoryPanel, outageLength } from './history.js';
 
 // The table shows this many rows at most (the CSV has them all).
 const MOST_ROWS = 5000;
@@ -54,6 +54,11 @@ function reportTable(rows) {
   );
   const table = el('table', { class: 'history-table report' }, el('thead', {}, head));
   table.append(el('tbody', {}, ...body));
+  // A row opens its account's history over the report.
+  table.addEventListener('click', (event) => {
+    const row = event.target.closest('tbody tr');
+    if (row?.dataset.key) openHistoryPanel(row.dataset.key, row.dataset.check);
+  });
   return table;
 }
 
