@@ -30,7 +30,7 @@ before(async () => {
     sound: 0,
     accounts: [
       { name: 'web1', host: '127.0.0.1', ping: true, http: true },
-      { name: 'quiet', host: '127.0.0.2', ping: true },
+      { name: 'quiet', host: '127.0.0.2', ping: true, custom: [['SSH', 22]] },
     ],
   });
   for (let i = 0; i < RUNS; i++) {
@@ -77,7 +77,7 @@ async function openPanelOfRow(page, name, service) {
 }
 
 test('a row opens its account history: a chart per check, the failures, the outage and the availability', async () => {
-  const page = await h.openConsole(browser.context, c, 3);
+  const page = await h.openConsole(browser.context, c, 4);
   // The store catches up with the logs at start; the panel shows what it read.
   const panel = await h.waitFor(
     async () => {
@@ -153,7 +153,7 @@ test('a row opens its account history: a chart per check, the failures, the outa
 });
 
 test('View > History asks for a row, then opens the selected one; the row keeps its own clicks', async () => {
-  const page = await h.openConsole(browser.context, c, 3);
+  const page = await h.openConsole(browser.context, c, 4);
   const viewHistory = () =>
     page.evaluate(() => document.querySelector('.menu-item[data-cmd="1410"]').click());
   await viewHistory();
@@ -171,6 +171,11 @@ test('View > History asks for a row, then opens the selected one; the row keeps 
   assert.equal(await row.locator('img.check').getAttribute('alt'), 'on');
   assert.match(await panel.locator('.history-outages').textContent(), /No outage in this span\./);
   await panel.getByRole('button', { name: 'Close' }).click();
+  // A custom port's row is its account's too.
+  await page.locator('#list .list-row', { hasText: 'quiet(SSH)' }).locator('.row-history').click();
+  await panel.waitFor();
+  assert.equal(await panel.getAttribute('aria-label'), 'History: quiet');
+  await panel.getByRole('button', { name: 'Close' }).click();
   await rowOf(page, 'web1', 'PING').locator('.cell[data-column="3"]').click();
   await viewHistory();
   await panel.locator('.history-check').first().waitFor();
@@ -181,7 +186,7 @@ test('View > History asks for a row, then opens the selected one; the row keeps 
 });
 
 test('View > Report: the month of every account and check, and its CSV', async () => {
-  const page = await h.openConsole(browser.context, c, 3);
+  const page = await h.openConsole(browser.context, c, 4);
   await page.evaluate(() => document.querySelector('.menu-item[data-cmd="1411"]').click());
   const report = page.locator('.report-dialog');
   // The month the outage began in (the three hours of checks may cross a month's end).
@@ -231,7 +236,7 @@ test('the panel and the report read at 4.5:1 in both schemes and fit a phone', a
     await page.setViewportSize({ width, height });
     await page.emulateMedia({ colorScheme: scheme });
     await page.goto(c.address);
-    await page.locator('#list .list-row').nth(2).waitFor();
+    await page.locator('#list .list-row').nth(3).waitFor();
     const splash = page.locator('#splash');
     if (await splash.isVisible()) await splash.click();
     const panel = await openPanelOfRow(page, 'web1', 'HTTP');
@@ -257,7 +262,7 @@ test('the panel and the report read at 4.5:1 in both schemes and fit a phone', a
 });
 
 test('in Japanese the panel names its spans, checks and outages in Japanese', async () => {
-  const page = await h.openConsole(browser.context, c, 3);
+  const page = await h.openConsole(browser.context, c, 4);
   await page.evaluate(async () => {
     const token = sessionStorage.getItem('varnToken');
     await fetch('/api/act', {
@@ -267,7 +272,7 @@ test('in Japanese the panel names its spans, checks and outages in Japanese', as
     });
   });
   await page.reload();
-  await page.locator('#list .list-row').nth(2).waitFor();
+  await page.locator('#list .list-row').nth(3).waitFor();
   const splash = page.locator('#splash');
   if (await splash.isVisible()) await splash.click();
   const panel = await openPanelOfRow(page, 'web1', 'HTTP');
