@@ -14,7 +14,7 @@ import { openOptionDialog } from './dialogs/option.js';
 import { openLogsDialog } from './dialogs/logs.js';
 import { openExportDialog } from './dialogs/export.js';
 import { openImportDialog } from './dialogs/import.js';
-import { openHistoryPanel } from './dialogs/history.js';
+import { followConsoleClock, openHistoryPanel } from './dialogs/history.js';
 import { openReportDialog } from './dialogs/report.js';
 import { commandNamed, commandWithId, loadFacts, scanGroups } from './facts.js';
 
@@ -322,6 +322,7 @@ async function poll() {
   try {
     state = await getJson('/api/state');
     failures = 0;
+    followConsoleClock(state.now);
     enableCommands(state);
     showGroups(state);
     alarm.update(state);

@@ -75,9 +75,22 @@ function outageTable(outages) {
   return parts;
 }
 
-// The span [from, to] as stamps, ending at this minute.
-export function spanStamps(span, now = new Date()) {
-  const to = localStamp(now);
+// How far the console's clock is ahead of this browser's, in minutes: the history is kept
+// in the console's local time, so the spans end at the console's present minute.
+let clockOffset = 0;
+export function followConsoleClock(consoleNow, browserNow = new Date()) {
+  const offset = stampMinutes(consoleNow) - stampMinutes(localStamp(browserNow));
+  if (Number.isFinite(offset)) clockOffset = offset;
+}
+
+// The console's present minute, YYYYMMDDhhmm.
+export function consoleNow(browserNow = new Date()) {
+  return minutesStamp(stampMinutes(localStamp(browserNow)) + clockOffset);
+}
+
+// The span [from, to] as stamps, ending at the console's present minute.
+export function spanStamps(span, browserNow = new Date()) {
+  const to = consoleNow(browserNow);
   return { from: minutesStamp(stampMinutes(to) - span.minutes), to };
 }
 

@@ -6,7 +6,7 @@ import { el } from '../form.js';
 import { messageBox, openModal } from '../modal.js';
 import { t } from '../messages.js';
 import { availabilityTone, showAvailability } from '../chart.js';
-import { checkLabel, openHistoryPanel, outageLength } from './history.js';
+import { checkLabel, consoleNow, openHistoryPanel, outageLength } from './history.js';
 
 // The table shows this many rows at most (the CSV has them all).
 const MOST_ROWS = 5000;
@@ -17,8 +17,10 @@ export function monthOf(value) {
   return m && Number(m[2]) >= 1 && Number(m[2]) <= 12 ? `${m[1]}${m[2]}` : '';
 }
 
-function thisMonth(now = new Date()) {
-  return `${now.getFullYear()}-${String(now.getMonth() + 1).padStart(2, '0')}`;
+// The console's present month as the picker writes it.
+function thisMonth() {
+  const now = consoleNow();
+  return `${now.slice(0, 4)}-${now.slice(4, 6)}`;
 }
 
 function reportTable(rows) {

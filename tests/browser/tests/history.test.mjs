@@ -152,6 +152,30 @@ test('a row opens its account history: a chart per check, the failures, the outa
   await page.close();
 });
 
+test("the spans end at the console's minute whatever the browser's clock says", async () => {
+  const page = await browser.context.newPage();
+  await page.clock.setSystemTime(new Date(Date.now() + 9 * 3600e3 + 17 * MINUTE));
+  await page.goto(c.address);
+  await page.locator('#list .list-row').nth(3).waitFor();
+  const splash = page.locator('#splash');
+  if (await splash.isVisible()) await splash.click();
+  const panel = await openPanelOfRow(page, 'web1', 'PING');
+  await h.waitFor(async () =>
+    /^24 hours: /.test(await panel.locator('.history-summary').textContent()),
+  );
+  const summary = await panel.locator('.history-summary').textContent();
+  const end = summary
+    .match(/to (\d{4})\/(\d\d)\/(\d\d) (\d\d):(\d\d)$/)
+    .slice(1)
+    .map(Number);
+  const shown = new Date(end[0], end[1] - 1, end[2], end[3], end[4]).getTime();
+  assert.ok(Math.abs(shown - Date.now()) < 3 * MINUTE, `the span ends at ${summary}`);
+  assert.equal(await panel.locator('.history-check[data-check="PING"] .chart-fail').count(), 0);
+  assert.ok((await panel.locator('.history-check[data-check="HTTP"] .chart-fail').count()) > 0);
+  await panel.getByRole('button', { name: 'Close' }).click();
+  await page.close();
+});
+
 test('View > History asks for a row, then opens the selected one; the row keeps its own clicks', async () => {
   const page = await h.openConsole(browser.context, c, 4);
   const viewHistory = () =>
