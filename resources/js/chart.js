@@ -371,9 +371,9 @@ export function renderAvailabilityBars(points, from, to, { width = 640, height =
   );
   bars.forEach((bar, i) => {
     const tone = availabilityTone(bar.value);
-    // The height is the day's share; its colour tells 99.9 % from 99 % (a day without
-    // checks is a full grey bar, so it is never read as a bad one).
-    const share = bar.value === null ? 1 : Math.max(0.06, bar.value / 100);
+    // The height is the day's share; its colour tells 99.9 % from 99 %. A day without
+    // checks is a low grey stub, never read as a bad day.
+    const share = bar.value === null ? 0.2 : Math.max(0.06, bar.value / 100);
     const h = (barBottom - barTop) * Math.min(1, share);
     const text = `${showStamp(bar.stamp, false)}: ${bar.value === null ? labels.none : showAvailability(bar.value, labels.none)}`;
     svg.append(
