@@ -237,9 +237,17 @@ export async function openConsole(context, c, rows) {
       .nth(rows - 1)
       .waitFor();
   }
-  const splash = page.locator('#splash');
-  if (await splash.isVisible()) await splash.click();
+  await closeSplash(page);
   return page;
+}
+
+// The splash closes by itself after a moment and at once on a click. A slow machine may
+// close it between the look and the click, so the click gives up quickly: either way it is
+// gone when this resolves.
+export async function closeSplash(page) {
+  const splash = page.locator('#splash');
+  if (await splash.isVisible()) await splash.click({ timeout: 3000 }).catch(() => {});
+  await splash.waitFor({ state: 'hidden' });
 }
 
 // Appends a check result line to both daily logs, as an agent does (at `d`, into that

@@ -157,8 +157,7 @@ test("the spans end at the console's minute whatever the browser's clock says", 
   await page.clock.setSystemTime(new Date(Date.now() + 9 * 3600e3 + 17 * MINUTE));
   await page.goto(c.address);
   await page.locator('#list .list-row').nth(3).waitFor();
-  const splash = page.locator('#splash');
-  if (await splash.isVisible()) await splash.click();
+  await h.closeSplash(page);
   const panel = await openPanelOfRow(page, 'web1', 'PING');
   await h.waitFor(async () =>
     /^24 hours: /.test(await panel.locator('.history-summary').textContent()),
@@ -261,8 +260,7 @@ test('the panel and the report read at 4.5:1 in both schemes and fit a phone', a
     await page.emulateMedia({ colorScheme: scheme });
     await page.goto(c.address);
     await page.locator('#list .list-row').nth(3).waitFor();
-    const splash = page.locator('#splash');
-    if (await splash.isVisible()) await splash.click();
+    await h.closeSplash(page);
     const panel = await openPanelOfRow(page, 'web1', 'HTTP');
     await panel.locator('.outages tbody tr').first().waitFor();
     assert.deepEqual(await h.poorContrast(panel), [], `${scheme} panel`);
@@ -297,8 +295,7 @@ test('in Japanese the panel names its spans, checks and outages in Japanese', as
   });
   await page.reload();
   await page.locator('#list .list-row').nth(3).waitFor();
-  const splash = page.locator('#splash');
-  if (await splash.isVisible()) await splash.click();
+  await h.closeSplash(page);
   const panel = await openPanelOfRow(page, 'web1', 'HTTP');
   await panel.locator('.outages tbody tr').first().waitFor();
   assert.equal(await panel.getAttribute('aria-label'), '履歴: web1');
