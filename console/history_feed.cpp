@@ -275,9 +275,12 @@ void HistoryWorker::Run() {
           Say("the history store broke (" + error + "); " +
               (kept.empty() ? std::string("it cannot be moved aside")
                             : "it was moved to " + kept + " and is rebuilt from the logs"));
-        } else {
+        } else if (!failing_) {
           Say("the history could not be written: " + error);
         }
+        failing_ = store_ != nullptr;
+      } else if (lines >= 0) {
+        failing_ = false;
       }
     }
     std::unique_lock<std::mutex> hold(mutex_);

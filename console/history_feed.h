@@ -97,6 +97,7 @@ class HistoryWorker {
   std::unique_ptr<HistoryStore> store_;
   HistoryFeed feed_;
   int64_t retryAt_ = 0;
+  bool failing_ = false;  // a write failure was said; said again only after a success
 };
 
 }  // namespace console::history

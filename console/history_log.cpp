@@ -128,7 +128,7 @@ bool ParseCustom(std::string_view message, LogResult* r) {
   rest = rest.substr(i);
   r->check = Check::kCustom1;
   r->customPort = port;
-  if (rest == " OK") {
+  if (rest == " OK" || StartsWith(rest, " OK ")) {
     r->outcome = Outcome::kSuccess;
     return true;
   }

@@ -295,6 +295,7 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
   auto savedSeries = series_;
   auto savedOutages = openOutages_;
   auto savedSteps = pendingStepMs_;
+  auto savedUnstored = unstored_;
   auto failed = [&](int rc) {
     Note(rc);
     if (error) *error = sqlite3_errmsg(db_);
@@ -303,6 +304,7 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
     series_ = std::move(savedSeries);
     openOutages_ = std::move(savedOutages);
     pendingStepMs_ = std::move(savedSteps);
+    unstored_ = std::move(savedUnstored);
     return false;
   };
   const int64_t pointFrom = nowMinute - kPointMinutes;
@@ -349,6 +351,9 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
         } else if (rc != SQLITE_DONE) {
           return failed(rc);
         }
+      } else if (auto last = unstored_.find({a, c});
+                 last != unstored_.end() && last->second.minute == r.minute) {
+        p.before = p.now = last->second;
       }
     }
     Merge(p.now, result);
@@ -377,7 +382,9 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
   for (auto& [where, p] : points) {
     const auto [a, c, t] = where;
     const Bucket& b = p.now;
-    if (p.stored) {
+    if (!p.stored) {
+      unstored_[{a, c}] = b;
+    } else {
       Run put(
           Prepare("INSERT OR REPLACE INTO points VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
                   "?10, ?11)"));

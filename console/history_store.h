@@ -148,6 +148,9 @@ class HistoryStore {
   std::set<std::pair<int64_t, int>> series_;
   std::map<std::pair<int64_t, int>, std::pair<int64_t, int64_t>> openOutages_;  // -> id, start
   std::map<std::pair<int64_t, int>, int64_t> pendingStepMs_;  // stages passed of a run
+  // The last minute of each series read from logs older than the points' span: not
+  // stored, but a page run's lines split between two transactions still make one check.
+  std::map<std::pair<int64_t, int>, Bucket> unstored_;
   size_t pruneCursor_ = 0;
   bool loaded_ = false;
 };
