@@ -64,6 +64,15 @@ json ImportJson(ConsoleApp& app) {
             {"report", ToUtf8(last.report)}}}};
 }
 
+// The console's local minute, YYYYMMDDhhmm: the page ends its history spans there, on the
+// clock the history is kept in, whatever the browser's own clock says.
+std::string MinuteStamp(const platform::SystemTime& t) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04u%02u%02u%02u%02u", t.year % 10000u, t.month % 100u,
+                t.day % 100u, t.hour % 100u, t.minute % 100u);
+  return text;
+}
+
 }  // namespace
 
 json StateJson(ConsoleApp& app) {
@@ -99,6 +108,7 @@ json StateJson(ConsoleApp& app) {
       {"descending", desc},
       {"columns", {{"left", c.left}, {"right", c.right}}},
       {"programDir", ToUtf8(app.programDir())},
+      {"now", MinuteStamp(platform::LocalNow())},
   };
 }
 
@@ -115,6 +125,7 @@ json RowsJson(ConsoleApp& app, int first, int count) {
     static const char* kLamps[] = {"green", "yellow", "red", "white"};
     rows.push_back({{"index", i},
                     {"valid", true},
+                    {"key", r.nameField.substr(0, r.nameField.find('('))},
                     {"enabled", r.enabled},
                     {"lamp", kLamps[static_cast<int>(r.lamp)]},
                     {"name", ToUtf8(r.name)},

@@ -31,6 +31,8 @@ constexpr CommandInfo kCommands[] = {
     {kCmdGroupEmail, "groupEmail", "groupEMAIL", "", false, -1, common::kGroupEmail},
     {kCmdPauseScan, "pauseScan", "pauseScan", "", false},
     {kCmdPauseSound, "pauseSound", "pauseSound", "", false},
+    {kCmdHistory, "history", "cmdHistory", "", false},
+    {kCmdReport, "report", "cmdReport", "", false},
 };
 
 }  // namespace

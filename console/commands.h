@@ -35,6 +35,9 @@ enum Command : int {
   kCmdGroupEmail = 1095,
   kCmdPauseScan = 1301,
   kCmdPauseSound = 1129,
+  // The page's own views of the history store: nothing for the console to run.
+  kCmdHistory = 1410,
+  kCmdReport = 1411,
 };
 
 // The `group` of a command that is no group check box, and of the "ALL" box.

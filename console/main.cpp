@@ -8,6 +8,8 @@
 //   KTVarnock [--dir DIR] --export FILE [--replace]         the account list as CSV (an
 //                                                           existing FILE only with --replace)
 //   KTVarnock [--dir DIR] --import FILE
+//   KTVarnock [--dir DIR] --report YYYYMM                   the month's availability (CSV)
+//   KTVarnock [--dir DIR] --rebuild-history                 the history store from the logs
 #include <signal.h>
 #include <unistd.h>
 
@@ -26,8 +28,10 @@
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/console_app.h"
-#include "console/setup_command.h"
+#include "console/history_feed.h"
+#include "console/history_routes.h"
 #include "console/main_loop.h"
+#include "console/setup_command.h"
 #include "console/web_security.h"
 #include "console/web_server.h"
 #include "platform/files.h"
@@ -54,6 +58,8 @@ struct Options {
   std::string exportFile;
   bool replace = false;  // --export may replace an existing file
   std::string importFile;
+  std::string reportMonth;      // --report YYYYMM
+  bool rebuildHistory = false;  // --rebuild-history
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -71,7 +77,8 @@ int Usage() {
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n"
-      "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE\n");
+      "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE\n"
+      "       KTVarnock [--dir DIR] --report YYYYMM | --rebuild-history\n");
   return 2;
 }
 
@@ -130,6 +137,10 @@ int main(int argc, char** argv) {
       opt.init = true;
     } else if (a == "--new-token") {
       opt.newToken = true;
+    } else if (a == "--report" && hasValue) {
+      opt.reportMonth = argv[++i];
+    } else if (a == "--rebuild-history") {
+      opt.rebuildHistory = true;
     } else if (a == "--replace") {
       opt.replace = true;
     } else if ((a == "--export" || a == "--import") && hasValue) {
@@ -163,9 +174,14 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The report only reads the history store, also while a console runs.
+  if (!opt.reportMonth.empty()) {
+    return console::history::PrintReport(dir, opt.reportMonth, stdout, stderr);
+  }
+
   // The listening socket comes first: a refused address or a port in use ends the console
   // before it writes anything into the program directory.
-  const bool transfer = !opt.exportFile.empty() || !opt.importFile.empty();
+  const bool transfer = !opt.exportFile.empty() || !opt.importFile.empty() || opt.rebuildHistory;
   if (!opt.exportFile.empty() && !opt.importFile.empty()) return Usage();
   if (opt.replace && opt.exportFile.empty()) return Usage();
   const bool serving = !opt.initDemo && opt.setupFile.empty() && !transfer;
@@ -230,6 +246,11 @@ int main(int argc, char** argv) {
     return console::ExportFromCommandLine(dir, opt.exportFile, opt.replace);
   }
   if (!opt.importFile.empty()) return console::ImportFromCommandLine(dir, opt.importFile);
+  if (opt.rebuildHistory) {
+    return console::history::RebuildHistory(dir, [](const std::string& text) {
+      std::fprintf(stderr, "KTVarnock: %s\n", text.c_str());
+    });
+  }
   if (opt.initDemo) return ApplySetupAndEnd(dir, console::DemoSetup(opt.port, opt.demoListener));
   if (!opt.setupFile.empty()) {
     std::ifstream in(opt.setupFile);
@@ -262,6 +283,9 @@ int main(int argc, char** argv) {
                             return platform::SpawnDetached(program, args);
                           });
   app.StartUp();
+  // The history follows the daily logs on a thread of its own.
+  console::history::HistoryWorker history(dir);
+  history.Start();
 
   console::MainLoop loop;
   loop.AddTimer(1000, [&app] { app.PollScanState(); });
@@ -304,6 +328,7 @@ int main(int argc, char** argv) {
 
   loop.Run();
   web.Stop();
+  history.Stop();
   app.Exit();
   platform::RemoveFile(common::InDir(dir, common::kTemp, "console-address.txt"));
   std::printf("KT.Varnock 2.0 console stopped.\n");

@@ -8,6 +8,7 @@
 #include "common/layout.h"
 #include "console/api.h"
 #include "console/console_app.h"
+#include "console/history_routes.h"
 #include "console/main_loop.h"
 #include "console/resources.h"
 #include "console/web_security.h"
@@ -136,6 +137,11 @@ constexpr Route kRoutes[] = {
     {"GET", "/api/wave", WaveRoute},       // the alarm sound, or an uploaded one (?name=)
     {"POST", "/api/act", ActRoute},        // an action of kActions (JSON)
     {"POST", "/api/upload", UploadRoute},  // a wave file or an import (?kind=&name=)
+    // The history store, read on the server's thread (history_routes.h).
+    {"GET", "/api/history/checks", history::ChecksRoute},  // an account's checks (?key=)
+    {"GET", "/api/history", history::HistoryRoute},        // a chart (?key=&check=&from=&to=)
+    {"GET", "/api/outages", history::OutagesRoute},        // outages (?key=&from=&to=)
+    {"GET", "/api/report", history::ReportRoute},          // a month (?month=&format=)
 };
 
 // Every action of the page, {"action": name, ...} to POST /api/act.

@@ -47,10 +47,26 @@ function failure(response) {
   return error;
 }
 
+// A refusal of a data route (400, 404) carries the console's words in `error.text`.
 export async function getJson(url) {
   const response = await fetch(url, { cache: 'no-store', credentials: 'omit', headers: headers() });
-  if (!response.ok) throw failure(response);
+  if (!response.ok) {
+    const error = failure(response);
+    const body = await response.json().catch(() => ({}));
+    if (typeof body?.error === 'string') error.text = body.error;
+    throw error;
+  }
   return response.json();
+}
+
+// A file the console makes for download (the monthly report's CSV), read with the token:
+// { blob, name } with the name the console gives it, else `fallback`.
+export async function getDownload(url, fallback) {
+  const response = await fetch(url, { cache: 'no-store', credentials: 'omit', headers: headers() });
+  if (!response.ok) throw failure(response);
+  const disposition = response.headers.get('Content-Disposition') ?? '';
+  const named = /filename="?([\w.-]{1,80})"?/.exec(disposition);
+  return { blob: await response.blob(), name: named ? named[1] : fallback };
 }
 
 // Bytes of a data route (the wave file), read with the token.

@@ -4,6 +4,7 @@ import { act, getJson } from './api.js';
 import { t } from './messages.js';
 import { messageBox } from './modal.js';
 import { openEditDialog } from './dialogs/account.js';
+import { openHistoryPanel } from './dialogs/history.js';
 
 const ROW_H = 20;
 // Columns whose keys are stored reversed: their arrow is drawn the other way round, so
@@ -247,6 +248,36 @@ export class AccountList {
     await messageBox(lines.join('\n'), { icon: 'i', caption: row.name.trim() });
   }
 
+  // The selected row as the console reads it now, or null (none selected, or gone).
+  async selectedRow() {
+    if (!this.state || this.selected < 0 || this.selected >= this.state.rows) return null;
+    const data = await getJson(`/api/rows?first=${this.selected}&count=1`);
+    const row = data.rows[0];
+    return row?.valid && row.key ? row : null;
+  }
+
+  // The small history button at the end of a row's server cell. It keeps its presses to
+  // itself, so the row's own click, check box and double-click work as before.
+  historyButton(row) {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.className = 'row-history';
+    b.title = t('rowHistory');
+    b.setAttribute('aria-label', t('rowHistory'));
+    const img = document.createElement('img');
+    img.src = '/icons/history.svg';
+    img.alt = '';
+    b.append(img);
+    for (const type of ['mousedown', 'dblclick']) {
+      b.addEventListener(type, (event) => event.stopPropagation());
+    }
+    b.addEventListener('click', (event) => {
+      event.stopPropagation();
+      openHistoryPanel(row.key, row.service.trim());
+    });
+    return b;
+  }
+
   markSelection() {
     for (const el of this.list.children) {
       el.classList.toggle('selected', Number(el.dataset.index) === this.selected);
@@ -309,6 +340,10 @@ export class AccountList {
             cell.append(img);
           } else {
             cell.textContent = value;
+            if (c === 2 && row.key) {
+              cell.classList.add('has-history');
+              cell.append(this.historyButton(row));
+            }
           }
           const tip = hoverText(c, row);
           if (tip) cell.title = tip;

@@ -14,6 +14,8 @@ import { openOptionDialog } from './dialogs/option.js';
 import { openLogsDialog } from './dialogs/logs.js';
 import { openExportDialog } from './dialogs/export.js';
 import { openImportDialog } from './dialogs/import.js';
+import { followConsoleClock, openHistoryPanel } from './dialogs/history.js';
+import { openReportDialog } from './dialogs/report.js';
 import { commandNamed, commandWithId, loadFacts, scanGroups } from './facts.js';
 
 // Toolbar buttons and menus by command name ('-' a separator); the console's command table
@@ -36,7 +38,7 @@ const MENUS = [
   ['menuFile', ['setup', '-', 'import', 'export', '-', 'exit']],
   ['menuScan', ['runScanNow', '-', 'enableAll', 'disableAll', '-', 'reloadPane', 'refreshList']],
   ['menuAccount', ['addServer', 'addHttp', 'addFtp', 'addEmail', '-', 'editDelete']],
-  ['menuView', ['logs', 'option']],
+  ['menuView', ['logs', 'option', '-', 'history', 'report']],
   ['menuHelp', ['about']],
 ];
 // The check boxes: ALL, then the console's groups in their order.
@@ -71,8 +73,17 @@ async function runCommand(id) {
   if (name === 'logs') return openLogsDialog(poll);
   if (name === 'export') return openExportDialog(state.programDir);
   if (name === 'import') return openImportDialog(poll);
+  if (name === 'history') return openSelectedHistory();
+  if (name === 'report') return openReportDialog();
   await command(id);
   await poll();
+}
+
+// View > History: the panel of the selected row's account.
+async function openSelectedHistory() {
+  const row = await list.selectedRow();
+  if (!row) return messageBox(t('histPickRow'));
+  return openHistoryPanel(row.key, row.service.trim());
 }
 
 async function confirmQuit() {
@@ -311,6 +322,7 @@ async function poll() {
   try {
     state = await getJson('/api/state');
     failures = 0;
+    followConsoleClock(state.now);
     enableCommands(state);
     showGroups(state);
     alarm.update(state);

@@ -237,14 +237,22 @@ export async function openConsole(context, c, rows) {
       .nth(rows - 1)
       .waitFor();
   }
-  const splash = page.locator('#splash');
-  if (await splash.isVisible()) await splash.click();
+  await closeSplash(page);
   return page;
 }
 
-// Appends a check result line to both daily logs, as an agent does.
-export async function appendDisplayLine(dir, code, name, text) {
-  const d = new Date();
+// The splash closes by itself after a moment and at once on a click. A slow machine may
+// close it between the look and the click, so the click gives up quickly: either way it is
+// gone when this resolves.
+export async function closeSplash(page) {
+  const splash = page.locator('#splash');
+  if (await splash.isVisible()) await splash.click({ timeout: 3000 }).catch(() => {});
+  await splash.waitFor({ state: 'hidden' });
+}
+
+// Appends a check result line to both daily logs, as an agent does (at `d`, into that
+// day's files).
+export async function appendDisplayLine(dir, code, name, text, d = new Date()) {
   const p = (n, w = 2) => String(n).padStart(w, '0');
   const day = `${p(d.getFullYear(), 4)}${p(d.getMonth() + 1)}${p(d.getDate())}`;
   const hour = d.getHours();
