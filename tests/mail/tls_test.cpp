@@ -142,6 +142,7 @@ TEST(SecureSmtp, RealServers) {
     const char* host;
     OneMailOutcome outcome;
     TlsFailure tls;
+    int certDays = 0;
   } cases[] = {
       {"STARTTLS with a login", "starttls", "good", true, false, true, "ca", "127.0.0.1",
        OneMailOutcome::kSent, TlsFailure::kNone},
@@ -167,6 +168,15 @@ TEST(SecureSmtp, RealServers) {
        "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kHandshake},
       {"CA file missing", "starttls", "good", true, false, true, "/nonexistent/ca.pem", "127.0.0.1",
        OneMailOutcome::kNotSecure, TlsFailure::kCaFile},
+      // The certificate has a day and some hours left.
+      {"ending within the warning days: no login", "starttls", "good", true, false, true, "ca",
+       "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kExpiresSoon, 14},
+      {"ending within the warning days, implicit", "implicit", "good", true, true, false, "",
+       "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kExpiresSoon, 2},
+      {"ending after the warning days", "starttls", "good", true, false, true, "ca", "127.0.0.1",
+       OneMailOutcome::kSent, TlsFailure::kNone, 1},
+      {"ended, not verified, with warning days", "starttls", "expired", true, false, false, "",
+       "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kExpired, 1},
   };
   const std::string user64 = mail::Base64Encode(user);
   const std::string password64 = mail::Base64Encode(password);
@@ -181,6 +191,7 @@ TEST(SecureSmtp, RealServers) {
     options.verify = c.verify;
     options.caFile = std::string(c.caFile) == "ca" ? Ca().ca : c.caFile;
     options.port = static_cast<uint16_t>(server.port());
+    options.certDays = c.certDays;
     const mail::OneMailResult r =
         mail::SendOneMail(TestJob(c.host, 1), c.login ? user : "", c.login ? password : "",
                           temp.path(), 10000, options);
