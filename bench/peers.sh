@@ -17,7 +17,7 @@
 #   VARN_BENCH_BUILD=dir   build folder (default build-bench, a Release build)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${VARN_BENCH_BUILD:-$ROOT/build-bench}"
+source "$ROOT/bench/bench_lib.sh"
 REPS="${REPS:-3}"
 PARALLEL="${PARALLEL:-64}"
 ONLY="${ONLY:-.}"
@@ -38,23 +38,16 @@ if [ -z "${VARN_PEERS_INSIDE:-}" ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
       "${missing[@]}"
   fi
-  launcher=()
-  command -v ccache >/dev/null &&
-    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DVARN_SANITIZE=OFF -DVARN_BENCH=ON \
-    "${launcher[@]}" >/dev/null
-  cmake --build "$BUILD" -j2 --target EchoSentry WebPortSentry PageSentry bench_program_dir \
-    >/dev/null
+  bench_build EchoSentry WebPortSentry PageSentry bench_program_dir
   exec unshare -rn env VARN_PEERS_INSIDE=1 bash "$0" "${SIZES[@]}"
 fi
 
 # ---- inside the namespace ----
-BIN="$BUILD/bin"
 WORK="$(mktemp -d /tmp/varn-peers.XXXXXX)"
 NGINX_PORT=18080
 BLACKBOX=127.0.0.1:19115
 cleanup() {
-  [ -f "$WORK/nginx.pid" ] && kill "$(cat "$WORK/nginx.pid")" 2>/dev/null || true
+  stop_nginx
   [ -n "${BB_PID:-}" ] && kill "$BB_PID" 2>/dev/null || true
   wait 2>/dev/null || true
   rm -rf "$WORK"
@@ -68,29 +61,8 @@ ip link set t0 up
 ip route add 10.201.0.0/16 dev t0
 
 # nginx on every loopback address: the index page for the port probes, a 100 KB page.
-mkdir -p "$WORK/www" "$WORK/nginx/logs"
-echo "index" >"$WORK/www/index.htm"
-head -c 102400 /dev/zero | tr '\0' 'a' >"$WORK/www/page.html"
-cat >"$WORK/nginx/nginx.conf" <<CONF
-user root root;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx/logs/error.log;
-events { worker_connections 8192; }
-http {
-  access_log off;
-  client_body_temp_path $WORK/nginx/body;
-  proxy_temp_path $WORK/nginx/proxy;
-  fastcgi_temp_path $WORK/nginx/fastcgi;
-  uwsgi_temp_path $WORK/nginx/uwsgi;
-  scgi_temp_path $WORK/nginx/scgi;
-  server {
-    listen $NGINX_PORT backlog=4096;
-    root $WORK/www;
-  }
-}
-CONF
-nginx -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" -e "$WORK/nginx/logs/error.log"
+write_nginx_conf "$NGINX_PORT"
+start_nginx
 
 cat >"$WORK/blackbox.yml" <<'CONF'
 modules:
@@ -125,21 +97,6 @@ targets() { # size deadEvery(0: none) port path
   done
 }
 
-now_ms() { date +%s%3N; }
-median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
-
-# Runs an agent over a fresh program directory; prints "<ms> <peak KB>".
-run_agent() { # program kind targetsFile parallel
-  local dir="$WORK/prog"
-  rm -rf "$dir"
-  "$BIN/bench_program_dir" "$dir" "$2" "$3" 1 "$4" >/dev/null
-  local t0 t1
-  t0=$(now_ms)
-  /usr/bin/time -f "%M" -o "$WORK/mem" "$BIN/$1" "$dir" 1
-  t1=$(now_ms)
-  echo "$((t1 - t0)) $(cat "$WORK/mem")"
-}
-
 # Runs a peer command; prints its milliseconds.
 run_peer() {
   local t0 t1
@@ -170,7 +127,7 @@ scenario() { # label program kind targetsFile parallel peerFunction
   local agentTimes=() peerTimes=() mems=() r out
   [[ "$label" =~ $ONLY ]] || return 0
   for ((r = 0; r < REPS; r++)); do
-    out=$(run_agent "$program" "$kind" "$file" "$parallel")
+    out=$(run_agent "$program" "$kind" "$file" 1 "$parallel")
     agentTimes+=("${out% *}")
     mems+=("${out#* }")
     peerTimes+=("$(run_peer "$peer" "$file")")
@@ -179,7 +136,7 @@ scenario() { # label program kind targetsFile parallel peerFunction
   a=$(printf '%s\n' "${agentTimes[@]}" | median)
   p=$(printf '%s\n' "${peerTimes[@]}" | median)
   m=$(printf '%s\n' "${mems[@]}" | median)
-  printf '%-44s %10s %10s %7s %9s\n' "$label" "$a" "$p" "$(awk -v a="$a" -v p="$p" 'BEGIN {printf "%.2f", a / p}')" "$m"
+  printf '%-44s %10s %10s %7s %9s\n' "$label" "$a" "$p" "$(ratio "$a" "$p")" "$m"
 }
 # The time-out floor of one dead port: two connects of 1 s with the 500 ms pause between.
 FLOOR_MS=2500

@@ -11,24 +11,16 @@
 #   VARN_BENCH_BUILD=dir   build folder (default build-bench, a Release build)
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
-BUILD="${VARN_BENCH_BUILD:-$ROOT/build-bench}"
+source "$ROOT/bench/bench_lib.sh"
 REPS="${REPS:-3}"
 PARALLEL="${PARALLEL:-64}"
 SIZE="${1:-1000}"
 
-launcher=()
-command -v ccache >/dev/null &&
-  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DVARN_SANITIZE=OFF -DVARN_BENCH=ON \
-  "${launcher[@]}" >/dev/null
-cmake --build "$BUILD" -j2 --target PageSentry bench_program_dir >/dev/null
-BIN="$BUILD/bin"
+bench_build PageSentry bench_program_dir
 
 WORK="$(mktemp -d /tmp/varn-tls-bench.XXXXXX)"
-NGINX_PID=""
 cleanup() {
-  [ -n "$NGINX_PID" ] && kill "$NGINX_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
+  stop_nginx
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -44,32 +36,8 @@ openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 60
 
 # nginx on a free loopback port: the 100 KB page over TLS.
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p www nginx/logs
-head -c 102400 /dev/zero | tr '\0' 'a' >www/page.html
-cat >nginx/nginx.conf <<CONF
-daemon off;
-worker_processes 1;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx/logs/error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  client_body_temp_path $WORK/nginx/body;
-  proxy_temp_path $WORK/nginx/proxy;
-  fastcgi_temp_path $WORK/nginx/fastcgi;
-  uwsgi_temp_path $WORK/nginx/uwsgi;
-  scgi_temp_path $WORK/nginx/scgi;
-  server {
-    listen 127.0.0.1:$PORT ssl backlog=4096;
-    ssl_certificate $WORK/site.pem;
-    ssl_certificate_key $WORK/site.key;
-    root $WORK/www;
-  }
-}
-CONF
-[ "$(id -u)" = 0 ] && sed -i '1i user root root;' nginx/nginx.conf
-nginx -p "$WORK/nginx" -c "$WORK/nginx/nginx.conf" -e "$WORK/nginx/logs/error.log" &
-NGINX_PID=$!
+write_nginx_conf "127.0.0.1:$PORT ssl" "$WORK/site.pem" "$WORK/site.key"
+start_nginx
 for _ in $(seq 100); do
   curl -s -o /dev/null --cacert ca.pem "https://localhost:$PORT/page.html" && break
   sleep 0.1
@@ -78,26 +46,14 @@ done
 for ((i = 0; i < SIZE; i++)); do echo "localhost $PORT /page.html"; done >targets
 awk '{printf "url = \"https://%s:%s%s\"\noutput = \"/dev/null\"\n", $1, $2, $3}' targets >curl.cfg
 
-now_ms() { date +%s%3N; }
-median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
-
-run_agent() { # prints "<ms> <peak KB> <passed accounts>"
-  local dir="$WORK/prog"
-  rm -rf "$dir"
-  "$BIN/bench_program_dir" "$dir" page targets 5 "$PARALLEL" >/dev/null
-  printf '[PROGRAM]\nTLSCAFILE=%s\n' "$WORK/ca.pem" >>"$dir/Varnock.ini"
-  mkdir -p "$dir/AccountOptions"
+# Every account secure on the nginx port, the test authority trusted.
+secure_accounts() { # programDir
+  printf '[PROGRAM]\nTLSCAFILE=%s\n' "$WORK/ca.pem" >>"$1/Varnock.ini"
+  mkdir -p "$1/AccountOptions"
   for ((i = 0; i < SIZE; i++)); do
     k=$(printf 'bench%d' "$i" | od -An -tx1 | tr -d ' \n')
-    printf '[ACCOUNT]\nSECURE=1\nPORT=%s\n' "$PORT" >"$dir/AccountOptions/$k.ini"
+    printf '[ACCOUNT]\nSECURE=1\nPORT=%s\n' "$PORT" >"$1/AccountOptions/$k.ini"
   done
-  local t0 t1
-  t0=$(now_ms)
-  /usr/bin/time -f "%M" -o "$WORK/mem" "$BIN/PageSentry" "$dir" 1
-  t1=$(now_ms)
-  local ok
-  ok=$(cat "$dir"/Log/*.log 2>/dev/null | grep -c "HTTP Web OK" || true)
-  echo "$((t1 - t0)) $(cat "$WORK/mem") $ok"
 }
 
 run_curl() { # one curl process, the same concurrency, a connection per transfer
@@ -111,10 +67,10 @@ run_curl() { # one curl process, the same concurrency, a connection per transfer
 
 agentTimes=() mems=() curlTimes=() passed=()
 for ((r = 0; r < REPS; r++)); do
-  out=($(run_agent))
+  out=($(run_agent PageSentry page targets 5 "$PARALLEL" secure_accounts))
   agentTimes+=("${out[0]}")
   mems+=("${out[1]}")
-  passed+=("${out[2]}")
+  passed+=("$(cat "$WORK"/prog/Log/*.log 2>/dev/null | grep -c "HTTP Web OK" || true)")
   curlTimes+=("$(run_curl)")
 done
 a=$(printf '%s\n' "${agentTimes[@]}" | median)
@@ -122,4 +78,4 @@ c=$(printf '%s\n' "${curlTimes[@]}" | median)
 m=$(printf '%s\n' "${mems[@]}" | median)
 printf '%-40s %10s %10s %7s %9s %7s\n' scenario "agent ms" "curl ms" ratio "agent KB" passed
 printf '%-40s %10s %10s %7s %9s %7s\n' "https page 100 KB, $SIZE accounts" "$a" "$c" \
-  "$(awk -v a="$a" -v c="$c" 'BEGIN {printf "%.2f", a / c}')" "$m" "${passed[0]}"
+  "$(ratio "$a" "$c")" "$m" "${passed[0]}"

@@ -77,6 +77,17 @@ std::string TlsModeText(const AccountFile& a) {
 void SetTlsModeText(AccountFile& a, const std::string& text) {
   ParseTlsMode(text, &a.options.tlsMode);
 }
+std::string PopTlsModeText(const AccountFile& a) {
+  return a.options.popTlsMode ? TlsModeName(*a.options.popTlsMode) : "";
+}
+void SetPopTlsModeText(AccountFile& a, const std::string& text) {
+  TlsMode mode;
+  if (ParseTlsMode(text, &mode)) {
+    a.options.popTlsMode = mode;
+  } else {
+    a.options.popTlsMode.reset();
+  }
+}
 
 // The key holds the hex of the name's first bytes, cut where a character ends: a key ending
 // in half a character would decode to a shorter name, and saving that name renames the
@@ -203,6 +214,15 @@ constexpr AccountField TlsModeRow(uint8_t types) {
   return Shown(f, "tlsMode", "lblAcctTlsMode", types, &AccountForm::tlsMode);
 }
 
+constexpr AccountField PopTlsModeRow(uint8_t types) {
+  AccountField f{Field::kPopTlsMode};
+  f.limit = 8;
+  f.text = &PopTlsModeText;
+  f.setText = &SetPopTlsModeText;
+  f.sideFile = true;
+  return Shown(f, "popTlsMode", "lblAcctPopTlsMode", types, &AccountForm::popTlsMode);
+}
+
 constexpr AccountField KeyRow() {
   AccountField f{Field::kName};
   f.limit = kKeySourceBytes;
@@ -304,6 +324,7 @@ constexpr AccountField kFields[] = {
     OptionFlagRow<&O::verify>(Field::kVerify, "verify", kSecureTypes, &F::verify),
     OptionDigitsRow<&O::certDays>(Field::kCertDays, "certDays", "lblAcctCertDays", kSecureTypes,
                                   &F::certDays, 3650, 4),
+    PopTlsModeRow(kEmailOnly),
 };
 
 constexpr bool InColumnOrder() {
@@ -362,7 +383,7 @@ bool ParseTlsMode(const std::string& text, TlsMode* mode) {
 void SettlePorts(AccountFile& a) {
   AccountOptions& o = a.options;
   if (o.port == 0) o.port = DefaultAccountPort(a.record.type, o.secure, o.tlsMode);
-  if (o.popPort == 0) o.popPort = DefaultPopPort(o.secure, o.tlsMode);
+  if (o.popPort == 0) o.popPort = DefaultPopPort(o.secure, PopTlsMode(o));
 }
 
 bool HasOwnOptions(const AccountFile& a) {

@@ -70,6 +70,7 @@ struct AccountForm {
   // The side file's options (account_options.h); an empty port means its default.
   bool secure = false, verify = true;
   std::string tlsMode = "starttls", port, popPort, certDays = "14";
+  std::string popTlsMode;  // "": the POP3 side as tlsMode
 };
 
 // The values of an account in the CSV column order: a field's CSV column is its position
@@ -133,6 +134,7 @@ enum class Field : int {
   kPopPort,
   kVerify,
   kCertDays,
+  kPopTlsMode,
   kCount
 };
 constexpr Field CustomNameField(int slot) {
@@ -189,7 +191,8 @@ const AccountField& FieldOf(Field id);
 constexpr int kCsvFields = static_cast<int>(Field::kSecure);
 constexpr int kCsvFieldsWithOptions = static_cast<int>(Field::kCount);
 
-// The TLSMODE spelling ("starttls", "implicit"); false for any other text.
+// The TLSMODE spelling ("starttls", "implicit"); false for any other text. POPTLSMODE's
+// text is "" when the POP3 side follows TLSMODE.
 const char* TlsModeName(TlsMode mode);
 bool ParseTlsMode(const std::string& text, TlsMode* mode);
 // Replaces the ports left 0 with the defaults of the account's type and security.

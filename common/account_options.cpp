@@ -46,13 +46,18 @@ class OptionReader {
     return fallback;
   }
 
-  TlsMode Mode() {
-    const std::string text = Value("TLSMODE");
-    if (text.empty() || strcasecmp(text.c_str(), "starttls") == 0) return TlsMode::kStartTls;
+  TlsMode Mode() { return OptionalMode("TLSMODE", "starttls").value_or(TlsMode::kStartTls); }
+
+  // The mode `key` names; nothing when it is missing or names neither mode (a problem,
+  // `fallback` saying what is used instead).
+  std::optional<TlsMode> OptionalMode(const char* key, const char* fallback) {
+    const std::string text = Value(key);
+    if (text.empty()) return std::nullopt;
+    if (strcasecmp(text.c_str(), "starttls") == 0) return TlsMode::kStartTls;
     if (strcasecmp(text.c_str(), "implicit") == 0) return TlsMode::kImplicit;
-    read_.problems.push_back("TLSMODE=" + text +
-                             " is neither starttls nor implicit, starttls used");
-    return TlsMode::kStartTls;
+    read_.problems.push_back(std::string(key) + "=" + text + " is neither starttls nor implicit, " +
+                             fallback + " used");
+    return std::nullopt;
   }
 
  private:
@@ -106,10 +111,11 @@ AccountOptionsRead ReadAccountOptions(const std::string& programDir, const std::
   AccountOptions& o = read.options;
   o.secure = reader.Number("SECURE", 0, 1, 0) == 1;
   o.tlsMode = reader.Mode();
+  if (accountType == kEmail) o.popTlsMode = reader.OptionalMode("POPTLSMODE", "TLSMODE");
   const int32_t port = DefaultAccountPort(accountType, o.secure, o.tlsMode);
   o.port = static_cast<int32_t>(reader.Number("PORT", 1, 65535, port));
-  o.popPort =
-      static_cast<int32_t>(reader.Number("POPPORT", 1, 65535, DefaultPopPort(o.secure, o.tlsMode)));
+  o.popPort = static_cast<int32_t>(
+      reader.Number("POPPORT", 1, 65535, DefaultPopPort(o.secure, PopTlsMode(o))));
   o.verify = reader.Number("VERIFY", 0, 1, 1) == 1;
   o.certDays = static_cast<int32_t>(reader.Number("CERTDAYS", 0, kMaxCertDays, 14));
   return read;
@@ -125,10 +131,14 @@ std::string DifferingLines(const AccountOptions& o, uint8_t accountType) {
   };
   if (o.secure) add("SECURE", "1");
   if (o.tlsMode == TlsMode::kImplicit) add("TLSMODE", "implicit");
+  if (accountType == kEmail && PopTlsMode(o) != o.tlsMode) {
+    add("POPTLSMODE", PopTlsMode(o) == TlsMode::kImplicit ? "implicit" : "starttls");
+  }
   if (o.port != DefaultAccountPort(accountType, o.secure, o.tlsMode)) {
     add("PORT", std::to_string(o.port));
   }
-  if (o.popPort != DefaultPopPort(o.secure, o.tlsMode)) add("POPPORT", std::to_string(o.popPort));
+  const int32_t popPort = DefaultPopPort(o.secure, PopTlsMode(o));
+  if (o.popPort != popPort) add("POPPORT", std::to_string(o.popPort));
   if (!o.verify) add("VERIFY", "0");
   if (o.certDays != 14) add("CERTDAYS", std::to_string(o.certDays));
   return lines;

@@ -7,9 +7,11 @@
 //                                           SMTP and POP3
 //   TLSMODE   starttls, implicit   starttls SMTP, POP3, FTP: upgrade on the plain port or
 //                                           TLS from the first byte
+//   POPTLSMODE starttls, implicit  TLSMODE  e-mail: the POP3 side's own mode, for a relay
+//                                           with STARTTLS beside a POP3S mailbox
 //   PORT      1-65535              page 80 (443 secure); FTP 21 (990 secure implicit);
 //                                  e-mail SMTP 25 (465 secure implicit)
-//   POPPORT   1-65535              110 (995 secure implicit)
+//   POPPORT   1-65535              110 (995 secure with the POP3 side implicit)
 //   VERIFY    0, 1                 1        check the chain against the system's trust store
 //                                           (plus [PROGRAM] TLSCAFILE) and the host name
 //   CERTDAYS  0-3650               14       a certificate ending within this many days fails
@@ -25,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,11 +45,17 @@ enum class TlsMode : uint8_t { kStartTls, kImplicit };
 struct AccountOptions {
   bool secure = false;
   TlsMode tlsMode = TlsMode::kStartTls;
-  int32_t port = 0;     // the page's, FTP server's or SMTP server's port
-  int32_t popPort = 0;  // the POP3 server's port (e-mail accounts)
+  std::optional<TlsMode> popTlsMode;  // the POP3 side's own mode; none: tlsMode
+  int32_t port = 0;                   // the page's, FTP server's or SMTP server's port
+  int32_t popPort = 0;                // the POP3 server's port (e-mail accounts)
   bool verify = true;
   int32_t certDays = 14;
 };
+
+// The mode of an e-mail account's POP3 side: POPTLSMODE when set, else TLSMODE.
+inline TlsMode PopTlsMode(const AccountOptions& options) {
+  return options.popTlsMode.value_or(options.tlsMode);
+}
 
 // "<dir>/AccountOptions/<key>.ini".
 std::string AccountOptionsPath(const std::string& programDir, const std::string& key);
@@ -72,7 +81,8 @@ AccountOptionsRead ReadAccountOptions(const std::string& programDir, const std::
                                       uint8_t accountType);
 
 // True when every option equals its default for the type (PORT and POPPORT compared with
-// the defaults that SECURE and TLSMODE give).
+// the defaults that SECURE, TLSMODE and POPTLSMODE give; a POPTLSMODE equal to TLSMODE is
+// no option of its own).
 bool AllDefault(const AccountOptions& options, uint8_t accountType);
 
 // Stores the options: the keys that differ from their defaults are written at once

@@ -239,8 +239,12 @@ AccountFacts FormFacts(const AccountForm& f) {
                       (field.id == common::Field::kCertDays || text.empty() || DecimalOf(text) > 0);
       (field.id == common::Field::kCertDays ? a.certDaysInRange : a.portsInRange) &= ok;
     } else if (field.control == common::Control::kText) {
+      // The POP3 side's mode may be left empty: it then follows the account's.
+      const std::string& text = f.*field.formText;
       common::TlsMode mode;
-      a.tlsModeValid = a.tlsModeValid && common::ParseTlsMode(f.*field.formText, &mode);
+      a.tlsModeValid =
+          a.tlsModeValid && ((field.id == common::Field::kPopTlsMode && text.empty()) ||
+                             common::ParseTlsMode(text, &mode));
     }
   }
   return a;

@@ -95,7 +95,7 @@ AccountFacts CsvFacts(const std::vector<std::string>& fields) {
   // The side file's options, where the line has them (empty: the default).
   for (const common::AccountField& field : common::AccountFields()) {
     if (!field.sideFile || text(field.id).empty()) continue;
-    if (field.id == Field::kTlsMode) {
+    if (field.id == Field::kTlsMode || field.id == Field::kPopTlsMode) {
       common::TlsMode mode;
       a.tlsModeValid = common::ParseTlsMode(text(field.id), &mode);
     } else {

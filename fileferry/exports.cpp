@@ -20,15 +20,8 @@ constexpr int32_t kDownloadError = -905;
 constexpr int32_t kDeleteError = -64;
 constexpr int32_t kNoConnection = -912;
 constexpr int32_t kOverdue = -906;
-// The secure connection's failures are the suite's shared TLS codes (-920 to -925).
-constexpr int32_t kTlsHandshake = hostcheck::kTlsHandshake;
-constexpr int32_t kCertUntrusted = hostcheck::kTlsUntrusted;
-constexpr int32_t kCertExpired = hostcheck::kTlsExpired;
-constexpr int32_t kCertHostMismatch = hostcheck::kTlsHostMismatch;
-constexpr int32_t kCertExpiresSoon = hostcheck::kTlsExpiresSoon;
-constexpr int32_t kTlsRefused = hostcheck::kTlsRefused;
 
-// The secure forms' TLS settings.
+// The secure forms' TLS settings; the plain forms are mode 0.
 struct Tls {
   int32_t mode = 0;
   int32_t verify = 1;
@@ -88,48 +81,32 @@ fileferry::Outcome Run(Operation operation, const char* server, const char* user
   }
 }
 
-int32_t TlsResult(Ending ending) {
-  switch (ending) {
-    case Ending::kCertUntrusted:
-      return kCertUntrusted;
-    case Ending::kCertExpired:
-      return kCertExpired;
-    case Ending::kCertHostMismatch:
-      return kCertHostMismatch;
-    case Ending::kCertExpiresSoon:
-      return kCertExpiresSoon;
-    case Ending::kTlsRefused:
-      return kTlsRefused;
-    default:
-      return kTlsHandshake;
-  }
-}
-
+// The result of a long form; the error text is left for every ending but success and a
+// refused connection. The secure connection's failures are the suite's shared TLS codes.
 int32_t LongResult(const fileferry::Outcome& out, int32_t afterSignIn, char* errorText) {
+  if (out.ending == Ending::kDone) return kDone;
+  if (out.ending == Ending::kRefused) return kRefused;
+  CopyErrorText(out.errorText, errorText);
   switch (out.ending) {
-    case Ending::kDone:
-      return kDone;
-    case Ending::kRefused:
-      return kRefused;
     case Ending::kAfterSignIn:
-      CopyErrorText(out.errorText, errorText);
       return afterSignIn;
     case Ending::kOverdue:
-      CopyErrorText(out.errorText, errorText);
       return kOverdue;
-    case Ending::kBeforeSignIn:
-      break;
     case Ending::kTlsHandshake:
+      return hostcheck::kTlsHandshake;
     case Ending::kCertUntrusted:
+      return hostcheck::kTlsUntrusted;
     case Ending::kCertExpired:
+      return hostcheck::kTlsExpired;
     case Ending::kCertHostMismatch:
+      return hostcheck::kTlsHostMismatch;
     case Ending::kCertExpiresSoon:
+      return hostcheck::kTlsExpiresSoon;
     case Ending::kTlsRefused:
-      CopyErrorText(out.errorText, errorText);
-      return TlsResult(out.ending);
+      return hostcheck::kTlsRefused;
+    default:
+      return kNoConnection;
   }
-  CopyErrorText(out.errorText, errorText);
-  return kNoConnection;
 }
 
 }  // namespace
@@ -139,25 +116,23 @@ extern "C" {
 FILEFERRY_EXPORT int32_t SendFileToHost(const char* server, const char* user, const char* password,
                                         const char* localPath, const char* remotePath,
                                         int32_t timeoutMs, char* errorText) {
-  return LongResult(
-      Run(Operation::kUpload, server, user, password, localPath, remotePath, timeoutMs),
-      kUploadError, errorText);
+  return SendFileToHostSecure(server, user, password, localPath, remotePath, timeoutMs, errorText,
+                              0, 1, nullptr, 0);
 }
 
 FILEFERRY_EXPORT int32_t ReceiveFileFromHost(const char* server, const char* user,
                                              const char* password, const char* remotePath,
                                              const char* localPath, int32_t timeoutMs,
                                              char* errorText) {
-  return LongResult(
-      Run(Operation::kDownload, server, user, password, localPath, remotePath, timeoutMs),
-      kDownloadError, errorText);
+  return ReceiveFileFromHostSecure(server, user, password, remotePath, localPath, timeoutMs,
+                                   errorText, 0, 1, nullptr, 0);
 }
 
 FILEFERRY_EXPORT int32_t DeleteFileFromHost(const char* server, const char* user,
                                             const char* password, const char* remotePath,
                                             int32_t timeoutMs, char* errorText) {
-  return LongResult(Run(Operation::kDelete, server, user, password, nullptr, remotePath, timeoutMs),
-                    kDeleteError, errorText);
+  return DeleteFileFromHostSecure(server, user, password, remotePath, timeoutMs, errorText, 0, 1,
+                                  nullptr, 0);
 }
 
 FILEFERRY_EXPORT int32_t PutFileToRemoteHost(const char* server, const char* user,

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <ctime>
 
 namespace mail {
 namespace {
@@ -101,6 +102,8 @@ const char* TlsFailureText(TlsFailure failure) {
       return "TLS CA file could not be read";
     case TlsFailure::kSetup:
       return "TLS could not be set up";
+    case TlsFailure::kExpiresSoon:
+      return "certificate expires within the warning days";
   }
   return "TLS failed";
 }
@@ -118,6 +121,7 @@ void TlsSession::Fail(TlsFailure failure, const std::string& detail) {
 
 TlsFailure TlsSession::Begin(int fd, const std::string& host, const TlsOptions& options) {
   ERR_clear_error();
+  certDays_ = options.certDays;
   if (host.empty() || host.size() > kMaxHostName || SocketMethod() == nullptr) {
     Fail(TlsFailure::kSetup, "no host name to check");
     return failure_;
@@ -175,6 +179,7 @@ TlsSession::Step TlsSession::Handshake() {
   errno = 0;
   const int rc = SSL_connect(ssl_);
   if (rc == 1) {
+    if (!EndsLate()) return kFailed;
     established_ = true;
     return kDone;
   }
@@ -206,6 +211,31 @@ TlsSession::Step TlsSession::Handshake() {
                             : std::string("connection closed during the handshake"))
            : LastError("handshake refused"));
   return kFailed;
+}
+
+bool TlsSession::EndsLate() {
+  if (certDays_ <= 0) return true;
+  X509* cert = SSL_get1_peer_certificate(ssl_);
+  if (cert == nullptr) return true;
+  std::tm end{};
+  const bool known = ASN1_TIME_to_tm(X509_get0_notAfter(cert), &end) == 1;
+  X509_free(cert);
+  if (!known) return true;
+  // Whole days left, a day begun counted as gone; an ended certificate has negative days.
+  const int64_t seconds = static_cast<int64_t>(::timegm(&end)) - std::time(nullptr);
+  const int64_t left = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  if (left >= certDays_) return true;
+  char date[32];
+  std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S GMT", &end);
+  if (left < 0) {
+    // Only without verification, which refuses an ended certificate itself.
+    Fail(TlsFailure::kExpired, std::string("the certificate ended on ") + date);
+  } else {
+    Fail(TlsFailure::kExpiresSoon, std::string("the certificate expires on ") + date + " (" +
+                                       std::to_string(left) + (left == 1 ? " day" : " days") +
+                                       " left)");
+  }
+  return false;
 }
 
 long TlsSession::Read(char* buffer, size_t size, bool* wantWrite) {

@@ -16,6 +16,8 @@ struct TlsOptions {
   bool implicit = false;  // TLS from the first byte; else STARTTLS after EHLO
   bool verify = true;     // the certificate chain and the host name are checked
   std::string caFile;     // PEM certificates trusted besides the system's store ("": none)
+  // A certificate that ends within this many days fails the handshake (0: no such check).
+  int32_t certDays = 0;
 };
 
 // TlsOptions with the server's port, as a caller that knows the account fills them in.
@@ -38,6 +40,7 @@ enum class TlsFailure : int {
   kRefused = 5,       // the server refused STARTTLS (or does not offer it)
   kCaFile = 6,        // the extra CA file could not be read
   kSetup = 7,         // no TLS session could be made
+  kExpiresSoon = 8,   // the certificate ends within the warning days (TlsOptions::certDays)
 };
 
 // "TLS handshake failed", "certificate not trusted", ...: the words of the mail log.
@@ -76,7 +79,10 @@ class TlsSession {
 
  private:
   void Fail(TlsFailure failure, const std::string& detail);
+  // After the handshake: false (and failed) when the certificate ends within certDays_.
+  bool EndsLate();
   SSL_CTX* ctx_ = nullptr;
+  int32_t certDays_ = 0;
   SSL* ssl_ = nullptr;
   bool established_ = false;
   bool broken_ = false;

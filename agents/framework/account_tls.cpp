@@ -29,7 +29,7 @@ bool SidePortSet(const common::AccountOptionsRead& read, uint8_t accountType) {
 
 bool SidePopPortSet(const common::AccountOptionsRead& read) {
   const common::AccountOptions& o = read.options;
-  return read.fileFound && o.popPort != common::DefaultPopPort(o.secure, o.tlsMode);
+  return read.fileFound && o.popPort != common::DefaultPopPort(o.secure, common::PopTlsMode(o));
 }
 
 const std::string& TrustFileSetting::Get(const std::string& programDir) {

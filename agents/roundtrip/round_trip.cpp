@@ -192,12 +192,15 @@ bool RoundTrip::SendPhase() {
   const std::string tempDir = common::InDir(run_.programDir, common::kTemp);
   const mail::SmtpOptions smtp =
       services_.smtpOptions ? services_.smtpOptions(run_.programDir, job.key) : mail::SmtpOptions{};
-  int32_t code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp));
+  mail::OneMailResult sent = mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp);
+  int32_t code = SendCode(sent);
   if (code < 0) {
     services_.pause(kRetryPauseMs);
-    code = SendCode(mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp));
+    sent = mail::SendOneMail(mailJob, user, password, tempDir, boundMs, smtp);
+    code = SendCode(sent);
   }
-  const std::string errorText = agents::ErrorText(code, smtpHost, true);
+  // A certificate ending within the warning days names its end and the days left.
+  const std::string errorText = agents::SecureErrorText(code, smtpHost, true, sent.tlsDetail);
   if (code < 0) {
     const std::string message = code == kSmtpAuthCode ? kSmtpAuthFailed : kSendFailed;
     Failed(job, kSendBusy, kSendCheckType, code, message, errorText);
@@ -279,7 +282,7 @@ int32_t RoundTrip::Fetch(const common::AccountRecord& record, bool* found, std::
   } else if (o.secure) {
     // TLS from the first byte goes to 995 unless the side file names a port: the record's
     // port is the plain one.
-    const bool implicit = o.tlsMode == common::TlsMode::kImplicit;
+    const bool implicit = common::PopTlsMode(o) == common::TlsMode::kImplicit;
     if (implicit && !agents::SidePopPortSet(options_)) port = 0;
     char errorText[1024] = "";
     code = services_.retrieveSecure(
@@ -383,6 +386,7 @@ mail::SmtpOptions AccountSmtpOptions(const std::string& programDir, const std::s
   smtp.implicit = o.tlsMode == common::TlsMode::kImplicit;
   smtp.verify = o.verify;
   smtp.caFile = common::ReadTrustFileSetting(programDir);
+  smtp.certDays = o.certDays;
   return smtp;
 }
 
@@ -418,6 +422,8 @@ int32_t SendCode(const mail::OneMailResult& result) {
           return hostcheck::kTlsHostMismatch;
         case mail::TlsFailure::kRefused:
           return hostcheck::kTlsRefused;
+        case mail::TlsFailure::kExpiresSoon:
+          return hostcheck::kTlsExpiresSoon;
         default:
           return hostcheck::kTlsHandshake;
       }

@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "agents/framework/account_tls.h"
 #include "agents/framework/alert_dispatch.h"
 #include "agents/framework/error_text.h"
 #include "agents/roundtrip/round_trip.h"
@@ -216,6 +217,7 @@ TEST(RoundTripSecureSend, CodesAndTexts) {
       {mail::TlsFailure::kExpired, -922, "TLS_CERT_EXPIRED Domain/IP: mx"},
       {mail::TlsFailure::kHostMismatch, -923, "TLS_CERT_HOSTNAME Domain/IP: mx"},
       {mail::TlsFailure::kRefused, -925, "TLS_REFUSED Domain/IP: mx"},
+      {mail::TlsFailure::kExpiresSoon, -924, "TLS_CERT_EXPIRES_SOON Domain/IP: mx"},
   };
   for (const Case& c : cases) {
     mail::OneMailResult r;
@@ -224,6 +226,12 @@ TEST(RoundTripSecureSend, CodesAndTexts) {
     EXPECT_EQ(roundtrip::SendCode(r), c.code) << c.text;
     EXPECT_EQ(agents::ErrorText(c.code, "mx", true), c.text);
   }
+  // The send's detail gives a certificate ending soon its date and days left in the log.
+  EXPECT_EQ(
+      agents::SecureErrorText(-924, "mx", true,
+                              "the certificate expires on 2031-05-06 07:08:09 GMT (3 days "
+                              "left)"),
+      "TLS_CERT_EXPIRES_SOON Domain/IP: mx (certificate valid until 2031-05-06, 3 days left)");
   // The plain outcomes keep their codes.
   mail::OneMailResult plain;
   plain.outcome = mail::OneMailOutcome::kLoginRefused;
@@ -265,6 +273,7 @@ TEST(RoundTripSecureSend, OptionsFromTheSideFile) {
     EXPECT_EQ(o.verify, c.verify);
     EXPECT_EQ(o.port, c.port);
     EXPECT_EQ(o.caFile, c.caFile ? "/etc/ca.pem" : "");
+    EXPECT_EQ(o.certDays, c.secure ? 14 : 0) << "the warning days of a secure account";
   }
 }
 

@@ -17,7 +17,10 @@ std::string Describe(const AccountOptions& o) {
   return std::string("secure=") + (o.secure ? "1" : "0") +
          " mode=" + (o.tlsMode == TlsMode::kImplicit ? "implicit" : "starttls") +
          " port=" + std::to_string(o.port) + " pop=" + std::to_string(o.popPort) +
-         " verify=" + (o.verify ? "1" : "0") + " days=" + std::to_string(o.certDays);
+         " verify=" + (o.verify ? "1" : "0") + " days=" + std::to_string(o.certDays) +
+         (PopTlsMode(o) == o.tlsMode            ? ""
+          : PopTlsMode(o) == TlsMode::kImplicit ? " popmode=implicit"
+                                                : " popmode=starttls");
 }
 
 TEST(AccountOptions, ReadValuesDefaultsAndProblems) {
@@ -73,6 +76,26 @@ TEST(AccountOptions, ReadValuesDefaultsAndProblems) {
        kEmail,
        "[ACCOUNT]\nSECURE=1\nTLSMODE=starttls\nPORT=587\nPOPPORT=1995\nVERIFY=0\nCERTDAYS=0\n",
        "secure=1 mode=starttls port=587 pop=1995 verify=0 days=0",
+       {}},
+      {"a STARTTLS relay beside a POP3S mailbox",
+       kEmail,
+       "[ACCOUNT]\nSECURE=1\nPOPTLSMODE=implicit\n",
+       "secure=1 mode=starttls port=25 pop=995 verify=1 days=14 popmode=implicit",
+       {}},
+      {"implicit SMTP beside STLS",
+       kEmail,
+       "[ACCOUNT]\nSECURE=1\nTLSMODE=implicit\nPOPTLSMODE=starttls\n",
+       "secure=1 mode=implicit port=465 pop=110 verify=1 days=14 popmode=starttls",
+       {}},
+      {"a bad POP3 mode follows TLSMODE",
+       kEmail,
+       "[ACCOUNT]\nSECURE=1\nTLSMODE=implicit\nPOPTLSMODE=ssl\n",
+       "secure=1 mode=implicit port=465 pop=995 verify=1 days=14",
+       {"POPTLSMODE=ssl is neither starttls nor implicit, TLSMODE used"}},
+      {"no POP3 mode but for e-mail",
+       kFtpTransfer,
+       "[ACCOUNT]\nSECURE=1\nPOPTLSMODE=implicit\n",
+       "secure=1 mode=starttls port=21 pop=110 verify=1 days=14",
        {}},
       {"limits are in range",
        kHttpPage,
@@ -142,6 +165,19 @@ TEST(AccountOptions, WrittenOnlyWhenDifferentFromTheDefaults) {
        with(kEmail,
             [](AccountOptions& o) {
               o.secure = true, o.tlsMode = TlsMode::kImplicit, o.port = 465, o.popPort = 995;
+            }),
+       "[ACCOUNT]\nSECURE=1\nTLSMODE=implicit\n"},
+      {"STARTTLS relay beside a POP3S mailbox on its default ports", kEmail,
+       with(kEmail,
+            [](AccountOptions& o) {
+              o.secure = true, o.popTlsMode = TlsMode::kImplicit, o.popPort = 995;
+            }),
+       "[ACCOUNT]\nSECURE=1\nPOPTLSMODE=implicit\n"},
+      {"a POP3 mode equal to TLSMODE is no option of its own", kEmail,
+       with(kEmail,
+            [](AccountOptions& o) {
+              o.secure = true, o.tlsMode = o.popTlsMode.emplace(TlsMode::kImplicit);
+              o.port = 465, o.popPort = 995;
             }),
        "[ACCOUNT]\nSECURE=1\nTLSMODE=implicit\n"},
       {"certificate options", kFtpTransfer,

@@ -231,6 +231,7 @@ MaildirSmtp::MaildirSmtp(const std::string& mailRoot, const std::string& owner,
   args.insert(args.end(), {"--address", options.address, "--port", std::to_string(options.port)});
   if (!options.user.empty()) {
     args.insert(args.end(), {"--user", options.user, "--password", options.password});
+    if (options.requireAuth) args.push_back("--require-auth");
   }
   if (!options.certFile.empty()) {
     args.insert(args.end(), {"--cert", options.certFile, "--key", options.keyFile});

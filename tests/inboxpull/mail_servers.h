@@ -79,6 +79,8 @@ struct SmtpOptions {
   int port = 0;  // 0: a free one
   // With both: STARTTLS offered with this certificate and required before MAIL.
   std::string certFile, keyFile;
+  // With `user`: MAIL is refused until the client signed in (a relay that requires AUTH).
+  bool requireAuth = false;
 };
 
 // aiosmtpd (python3-aiosmtpd) delivering into the Maildirs of `dovecot`.

@@ -4,7 +4,8 @@ Prints the port on its first output line, then serves until killed. A message fo
 <local>@<anything> goes to <root>/<local>/new/ (written in tmp/ first, then moved), owned
 by --owner uid:gid so that the POP3 server reading the Maildir may delete it.
 --delay SECONDS delivers that much later; --drop accepts mail and never delivers it.
-With --user/--password, AUTH LOGIN is offered and checked. With --cert/--key, STARTTLS is
+With --user/--password, AUTH LOGIN is offered and checked (and required before MAIL with
+--require-auth). With --cert/--key, STARTTLS is
 offered with that certificate and required before anything but EHLO, NOOP and QUIT.
 """
 import argparse
@@ -62,6 +63,7 @@ def main():
     p.add_argument("--drop", action="store_true")
     p.add_argument("--user", default="")
     p.add_argument("--password", default="")
+    p.add_argument("--require-auth", action="store_true")
     p.add_argument("--address", default="127.0.0.1")
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--cert", default="")
@@ -78,7 +80,8 @@ def main():
     kwargs = dict(hostname="test.local", ident="ESMTP test server", decode_data=False,
                   data_size_limit=64 << 20)
     if args.user:
-        kwargs.update(auth_require_tls=False, authenticator=authenticate)
+        kwargs.update(auth_require_tls=False, authenticator=authenticate,
+                      auth_required=args.require_auth)
     if args.cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.cert, args.key)

@@ -142,6 +142,7 @@ TEST(SecureSmtp, RealServers) {
     const char* host;
     OneMailOutcome outcome;
     TlsFailure tls;
+    int certDays = 0;
   } cases[] = {
       {"STARTTLS with a login", "starttls", "good", true, false, true, "ca", "127.0.0.1",
        OneMailOutcome::kSent, TlsFailure::kNone},
@@ -167,6 +168,15 @@ TEST(SecureSmtp, RealServers) {
        "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kHandshake},
       {"CA file missing", "starttls", "good", true, false, true, "/nonexistent/ca.pem", "127.0.0.1",
        OneMailOutcome::kNotSecure, TlsFailure::kCaFile},
+      // The certificate has a day and some hours left.
+      {"ending within the warning days: no login", "starttls", "good", true, false, true, "ca",
+       "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kExpiresSoon, 14},
+      {"ending within the warning days, implicit", "implicit", "good", true, true, false, "",
+       "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kExpiresSoon, 2},
+      {"ending after the warning days", "starttls", "good", true, false, true, "ca", "127.0.0.1",
+       OneMailOutcome::kSent, TlsFailure::kNone, 1},
+      {"ended, not verified, with warning days", "starttls", "expired", true, false, false, "",
+       "127.0.0.1", OneMailOutcome::kNotSecure, TlsFailure::kExpired, 1},
   };
   const std::string user64 = mail::Base64Encode(user);
   const std::string password64 = mail::Base64Encode(password);
@@ -181,6 +191,7 @@ TEST(SecureSmtp, RealServers) {
     options.verify = c.verify;
     options.caFile = std::string(c.caFile) == "ca" ? Ca().ca : c.caFile;
     options.port = static_cast<uint16_t>(server.port());
+    options.certDays = c.certDays;
     const mail::OneMailResult r =
         mail::SendOneMail(TestJob(c.host, 1), c.login ? user : "", c.login ? password : "",
                           temp.path(), 10000, options);
@@ -270,27 +281,72 @@ TEST(SecureSmtp, ScriptedUpgradeFailures) {
   }
 }
 
-// A server that says yes to STARTTLS and closes the connection at once: the handshake
-// fails with its own text, and nothing is sent after it.
-TEST(SecureSmtp, UpgradeAnsweredByAClose) {
-  testsupport::ServerOptions once;
-  once.maxConnections = 1;
-  testsupport::ScriptedServer server(
-      {testsupport::Say("220 mx ESMTP\r\n"), testsupport::Expect(), testsupport::Say("250 mx\r\n"),
-       testsupport::Expect(), testsupport::Say("220 go\r\n"), testsupport::Close()},
-      once);
-  ASSERT_TRUE(server.ok());
-  testsupport::TempDir temp;
-  mail::SmtpOptions options;
-  options.secure = true;
-  options.port = static_cast<uint16_t>(server.port());
-  const mail::OneMailResult r =
-      mail::SendOneMail(TestJob("127.0.0.1", 1), "alice", "s3cret", temp.path(), 10000, options);
-  server.Stop();
-  const std::string heard = server.received();
-  EXPECT_EQ(r.outcome, OneMailOutcome::kNotSecure);
-  EXPECT_EQ(r.tls, TlsFailure::kHandshake) << r.tlsDetail;
-  EXPECT_EQ(heard.substr(heard.find('\n') + 1), "STARTTLS\r\n");
+// Servers that break the handshake, upgraded after STARTTLS or spoken to in TLS from the
+// first byte: a close, garbage instead of a ServerHello, or silence. Each fails as not
+// secure within the dialogue's bound, and nothing but EHLO and STARTTLS went in the clear.
+TEST(SecureSmtp, BrokenHandshakes) {
+  using testsupport::Close;
+  using testsupport::Expect;
+  using testsupport::Say;
+  using testsupport::Silent;
+  const std::string garbage = std::string(600, '\x7f') + "no server hello here\r\n";
+  const std::vector<testsupport::Step> upgrade = {Say("220 mx ESMTP\r\n"), Expect("EHLO"),
+                                                  Say("250 mx\r\n"), Expect("STARTTLS"),
+                                                  Say("220 go\r\n")};
+  const auto after = [&](std::vector<testsupport::Step> rest) {
+    std::vector<testsupport::Step> steps = upgrade;
+    steps.insert(steps.end(), rest.begin(), rest.end());
+    return steps;
+  };
+  struct Case {
+    const char* name;
+    bool implicit;
+    std::vector<testsupport::Step> steps;
+    OneMailOutcome outcome;
+    TlsFailure tls;
+    const char* clear;  // what the server heard before the handshake began
+  } cases[] = {
+      {"STARTTLS, then a close", false, after({Close()}), OneMailOutcome::kNotSecure,
+       TlsFailure::kHandshake, "STARTTLS\r\n"},
+      {"STARTTLS, then garbage", false, after({Say(garbage), Silent()}), OneMailOutcome::kNotSecure,
+       TlsFailure::kHandshake, "STARTTLS\r\n"},
+      {"STARTTLS, then silence", false, after({Silent()}), OneMailOutcome::kTimedOut,
+       TlsFailure::kNone, "STARTTLS\r\n"},
+      {"implicit TLS answered with garbage",
+       true,
+       {Say(garbage), Silent()},
+       OneMailOutcome::kNotSecure,
+       TlsFailure::kHandshake,
+       ""},
+      {"implicit TLS never answered",
+       true,
+       {Silent()},
+       OneMailOutcome::kTimedOut,
+       TlsFailure::kNone,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::ServerOptions once;
+    once.maxConnections = 1;
+    testsupport::ScriptedServer server(c.steps, once);
+    ASSERT_TRUE(server.ok());
+    testsupport::TempDir temp;
+    mail::SmtpOptions options;
+    options.secure = true;
+    options.implicit = c.implicit;
+    options.port = static_cast<uint16_t>(server.port());
+    const int64_t start = platform::MonotonicMs();
+    const mail::OneMailResult r =
+        mail::SendOneMail(TestJob("127.0.0.1", 1), "alice", "s3cret", temp.path(), 1500, options);
+    EXPECT_LT(platform::MonotonicMs() - start, 10000);
+    server.Stop();
+    EXPECT_EQ(r.outcome, c.outcome) << r.tlsDetail;
+    EXPECT_EQ(r.tls, c.tls) << r.tlsDetail;
+    std::string heard = server.received();
+    if (!c.implicit) heard = heard.substr(heard.find('\n') + 1);  // past the EHLO
+    EXPECT_EQ(heard.substr(0, heard.find('\x16')), c.clear);
+  }
 }
 
 TEST(SecureSmtp, PortsForTheOptions) {

@@ -14,7 +14,9 @@ function defaultPorts(type, v) {
   const implicit = v.secure && v.tlsMode === 'implicit';
   if (type === 1) return { port: v.secure ? 443 : 80 };
   if (type === 2) return { port: implicit ? 990 : 21 };
-  return { port: implicit ? 465 : 25, popPort: implicit ? 995 : 110 };
+  // The POP3 side follows the TLS mode unless it has one of its own.
+  const popImplicit = v.secure && (v.popTlsMode || v.tlsMode) === 'implicit';
+  return { port: implicit ? 465 : 25, popPort: popImplicit ? 995 : 110 };
 }
 
 // The "Secure connection" group of the page, FTP and e-mail dialogs; server accounts have
@@ -35,6 +37,19 @@ function secureGroup(type, max) {
       label: 'lblAcctTlsMode',
       enabledIf: on,
       options: [
+        ['starttls', t('optStartTls')],
+        ['implicit', t('optImplicit')],
+      ],
+    });
+  }
+  if (type === 3) {
+    items.push({
+      id: 'popTlsMode',
+      kind: 'select',
+      label: 'lblAcctPopTlsMode',
+      enabledIf: on,
+      options: [
+        ['', t('optPopTlsAsSmtp')],
         ['starttls', t('optStartTls')],
         ['implicit', t('optImplicit')],
       ],
@@ -337,6 +352,7 @@ class AccountDialog {
   values() {
     const v = this.form.get();
     if (this.type !== 0 && this.type !== 1) v.tlsMode = this.form.input('tlsMode').value;
+    if (this.type === 3) v.popTlsMode = this.form.input('popTlsMode').value;
     const out = { ...v, type: this.type, enabled: v.state !== 'disable', ...this.extra };
     delete out.state;
     return out;
