@@ -195,4 +195,32 @@ TEST(VarnIndexBulkLoad, AReaderSeesTheOldKeysOrTheNewNeverAMix) {
   EXPECT_EQ(sets[0], ReadAll(dir));  // the last round put the old set back
 }
 
+TEST(VarnIndexBulkLoad, SingleChangesAfterABulkWriteKeepEveryFileInOrder) {
+  testsupport::TempDir store;
+  const std::string dir = store.path();
+  std::vector<std::string> model = NumberedKeys("k", 0, 4500);  // files from k0000, k1000, ...
+  const std::string packed = Packed(model);
+  ASSERT_EQ(1, ReplaceAllDat(dir.c_str(), packed.data(), 4500));
+  // First, middle and last slots of the files, and keys that become a file's first key.
+  const struct {
+    int type;
+    const char* key;
+  } steps[] = {{2, "k1000"}, {2, "k0999"}, {1, "k0999a"}, {1, "k1"},    {2, "k0000"},
+               {2, "k4499"}, {1, "k4499"}, {1, "k2999z"}, {2, "k2000"}, {1, "k20"},
+               {2, "k3000"}, {1, "zzz"},   {1, "a"},      {2, "a"},     {2, "k1500"}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.type == 1 ? "add " : "delete ") + step.key);
+    ASSERT_EQ(1, AddDelDat(step.type, dir.c_str(), step.key));
+    auto at = std::lower_bound(model.begin(), model.end(), step.key);
+    if (step.type == 1) {
+      model.insert(at, step.key);
+    } else {
+      model.erase(at);
+    }
+    ASSERT_EQ(model, ReadAll(dir));
+    ASSERT_EQ(static_cast<int32_t>(model.size()), HowManyRecordInDB(dir.c_str()));
+  }
+  EXPECT_EQ(-4, AddDelDat(2, dir.c_str(), "k2000"));
+}
+
 }  // namespace
