@@ -34,6 +34,7 @@
 #include "console/display_log.h"
 #include "console/list_model.h"
 #include "platform/files.h"
+#include "platform/ini.h"
 #include "varnindex/VarnIndex.h"
 
 namespace {
