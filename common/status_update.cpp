@@ -66,6 +66,18 @@ int ReadStatusRecord(const std::string& statusPath, void* buffer, size_t size) {
   return ReadFixedFile(statusPath, buffer, size);
 }
 
+StatusFoldersShared::StatusFoldersShared(const std::string& programDir) {
+  for (size_t i = 0; i < locks_.size(); ++i) {
+    AcquireWithinLockWait(locks_[i], StatusLockPath(programDir, static_cast<StatusFolder>(i)),
+                          true);
+  }
+}
+
+bool StatusFoldersShared::held(StatusFolder folder) const {
+  const auto i = static_cast<size_t>(folder);
+  return i < locks_.size() && locks_[i].held();
+}
+
 bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder,
                         const std::string& key) {
   platform::FileLock lock;

@@ -5,6 +5,7 @@
 // reader takes the same lock shared (ReadStatusRecord) and never sees half a write.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,6 +29,20 @@ bool UpdateCustomStatus(const std::string& programDir, const std::string& key,
 // its folder's shared lock: 1 when `size` bytes were read, else 0 with the buffer zeroed,
 // as ReadFixedFile. A file outside the status folders is read without a lock.
 int ReadStatusRecord(const std::string& statusPath, void* buffer, size_t size);
+
+// The shared locks of every status folder at once, for a pass that reads many records:
+// while it lives no record is being changed, so each can be read with ReadFixedFile instead
+// of taking its folder's lock again. Taken in the folders' fixed order, each with the wait
+// SetStatusLockWait set; a folder whose lock was not had is not held(), and its records are
+// read with ReadStatusRecord. Hold it briefly: every change of a status record waits for it.
+class StatusFoldersShared {
+ public:
+  explicit StatusFoldersShared(const std::string& programDir);
+  bool held(StatusFolder folder) const;
+
+ private:
+  std::array<platform::FileLock, kStatusFolderNames.size()> locks_;
+};
 
 // Deletes a status record under the folder's lock.
 bool RemoveStatusRecord(const std::string& programDir, StatusFolder folder, const std::string& key);

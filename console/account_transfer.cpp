@@ -239,7 +239,7 @@ int ExportFromCommandLine(const std::string& dir, const std::string& path, bool 
   return 0;
 }
 
-int ImportFromCommandLine(const std::string& dir, const std::string& path) {
+int ImportFromCommandLine(const std::string& dir, const std::string& path, bool paced) {
   auto text = platform::ReadWholeFile(path, kMaxImportBytes);
   if (!text) {
     std::fprintf(stderr, "KTVarnock: cannot read %s (missing, unreadable or over 50 MB)\n",
@@ -268,10 +268,14 @@ int ImportFromCommandLine(const std::string& dir, const std::string& path) {
   platform::MakePrivateDir(common::InDir(dir, common::kAllData));
   platform::MakeDirs(common::InDir(dir, common::kListView));
   const platform::SystemTime start = platform::LocalNow();
-  std::fprintf(stderr, "KTVarnock: importing %zu lines, one every %d ms (at least %zu s)\n",
-               job.total(), kImportPacingMs, job.total() * kImportPacingMs / 1000);
+  if (paced) {
+    std::fprintf(stderr, "KTVarnock: importing %zu lines, one every %d ms (at least %zu s)\n",
+                 job.total(), kImportPacingMs, job.total() * kImportPacingMs / 1000);
+  } else {
+    std::fprintf(stderr, "KTVarnock: importing %zu lines without pauses\n", job.total());
+  }
   for (bool first = true; job.done() < job.total(); first = false) {
-    if (!first) platform::SleepMs(kImportPacingMs);
+    if (!first && paced) platform::SleepMs(kImportPacingMs);
     job.Step(dir, platform::LocalNow());
     if (job.done() % 500 == 0 || job.done() == job.total()) {
       std::fprintf(stderr, "\rKTVarnock: %zu of %zu lines, %zu rejected", job.done(), job.total(),

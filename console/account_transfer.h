@@ -83,8 +83,10 @@ class AccountImport {
 // The command-line forms (`KTVarnock --export FILE [--replace]`, `--import FILE`) on a
 // program directory whose console is not running; messages go to standard error. An
 // existing FILE is replaced only with --replace. The import keeps the pacing of the
-// console. Return the process's exit code.
+// console unless `paced` is false (--no-pacing: one line after the other, for a migration).
+// Return the process's exit code.
 int ExportFromCommandLine(const std::string& programDir, const std::string& path, bool replace);
-int ImportFromCommandLine(const std::string& programDir, const std::string& path);
+int ImportFromCommandLine(const std::string& programDir, const std::string& path,
+                          bool paced = true);
 
 }  // namespace console

@@ -72,6 +72,7 @@ void ConsoleApp::StartUp() {
 }
 
 void ConsoleApp::Exit() {
+  sortWorker_.Stop();
   if (import_.running()) {
     // The lines imported so far stay; the account set changed all the same.
     std::fprintf(stderr, "KTVarnock: the import ended with the console after %zu of %zu lines\n",
@@ -377,9 +378,24 @@ void ConsoleApp::DragBoundary(int k, int x) {
 }
 
 bool ConsoleApp::SortBy(int column) {
-  bool rebuilt = list_.SortBy(column);
+  const SortRequest request = list_.RequestSort(column);
   ++listVersion_;
-  return rebuilt;
+  if (!request.rebuild) return false;
+  if (!poster_) {
+    list_.SortBuilt(request, list_.BuildIndex(request.column));
+    ++listVersion_;
+    return true;
+  }
+  // The build reads and writes only files; the model changes back on the main loop.
+  sortWorker_.Submit([this, request](const std::function<bool()>& superseded) {
+    BuiltIndex built = list_.BuildIndex(request.column, superseded);
+    if (!built.ok && superseded()) return;
+    poster_([this, request, built] {
+      list_.SortBuilt(request, built);
+      ++listVersion_;
+    });
+  });
+  return true;
 }
 
 bool ConsoleApp::ToggleEnable(int row) {

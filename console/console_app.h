@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "console/column_layout.h"
 #include "console/commands.h"
 #include "console/display_log.h"
+#include "console/latest_job.h"
 #include "console/list_model.h"
 #include "console/log_files.h"
 #include "console/scheduler.h"
@@ -51,7 +53,15 @@ class ConsoleApp {
   // The page's window rectangle in screen pixels, saved at exit.
   void SetWindowRect(int left, int top, int right, int bottom);
   void DragBoundary(int k, int x);
+  // A header click. An index that has to be rebuilt is built on the sort worker when a
+  // poster is set (the rows keep their order meanwhile, and a later click replaces a build
+  // that has not started), else on the spot. True when a rebuild was needed.
   bool SortBy(int column);
+  // How the sort worker hands its result to the main loop (MainLoop::Post).
+  using Poster = std::function<bool(std::function<void()>)>;
+  void SetPoster(Poster poster) { poster_ = std::move(poster); }
+  // Waits until the sort worker has nothing to do (tests and benchmarks).
+  void WaitForSortWorker() { sortWorker_.WaitIdle(); }
   bool ToggleEnable(int row);
   // Double-click: the account behind the row. `damaged` is set when the record's type is
   // not 0-3 (or the record cannot be read).
@@ -105,7 +115,7 @@ class ConsoleApp {
   };
   const ImportOutcome& lastImport() const { return lastImport_; }
   uint64_t importSerial() const { return importSerial_; }
-  // Benchmarks only: every line at once, without the pause.
+  // Every line at once, without the pause (benchmarks, and the command line's --no-pacing).
   void SetImportPacing(bool paced) { importPaced_ = paced; }
 
   // Read by the page.
@@ -168,6 +178,9 @@ class ConsoleApp {
   std::vector<std::string> editKeys_;
   GroupCounts groupCounts_;
   uint64_t listVersion_ = 1, paneVersion_ = 1, alarmCount_ = 0;
+  Poster poster_;
+  // Last: it stops (and its job, which uses the members above, ends) before they go.
+  LatestJobWorker sortWorker_;
 };
 
 }  // namespace console

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "common/account_key.h"
 #include "common/accounts.h"
@@ -103,19 +104,23 @@ std::optional<ListRecord> ParseStoreRecord(int column, const std::string& record
   return r;
 }
 
-std::optional<RowStatus> ReadRowStatus(const std::string& dir, const ListRecord& rec) {
+std::optional<RowStatus> ReadRowStatus(const std::string& dir, const ListRecord& rec,
+                                       bool folderLocked) {
   const std::string key = KeyOf(rec.nameField);
   if (key.empty() || key.find('/') != std::string::npos || key[0] == '.') return std::nullopt;
   if (common::FileSizeOf(common::AccountPath(dir, key)) <= 0) return std::nullopt;
   const std::string statusPath = common::InDir(dir, rec.dataDir, key);
+  auto read = [&](void* buffer, size_t size) {
+    return folderLocked ? common::ReadFixedFile(statusPath, buffer, size)
+                        : common::ReadStatusRecord(statusPath, buffer, size);
+  };
   RowStatus out;
   if (!IsCustom(rec)) {
-    if (common::ReadStatusRecord(statusPath, &out.status, sizeof out.status) != 1)
-      return std::nullopt;
+    if (read(&out.status, sizeof out.status) != 1) return std::nullopt;
     return out;
   }
   common::CustomStatus custom{};
-  if (common::ReadStatusRecord(statusPath, &custom, sizeof custom) != 1) return std::nullopt;
+  if (read(&custom, sizeof custom) != 1) return std::nullopt;
   const std::string service = ServiceOf(rec.nameField);
   for (int i = 0; i < 5; ++i) {
     std::string name = common::FieldText(custom.names[i]);
@@ -223,62 +228,102 @@ bool ListModel::IndexStale(int column) const {
   return true;
 }
 
-int ListModel::RebuildIndex(int column) {
-  if (column == 2 || column < 0 || column > 7) return 0;
-  const std::string store = common::InDir(dir_, StoreDirOf(column));
-  for (const std::string& name : platform::ListFiles(store)) {
-    platform::RemoveFile(platform::JoinPath(store, name));
-  }
-  platform::MakeDirs(store);
+BuiltIndex ListModel::BuildIndex(int column, const std::function<bool()>& superseded) const {
+  BuiltIndex built;
+  if (column == 2 || column < 0 || column > 7) return built;
+  // Taken first: an account changed while the index is built makes it stale again.
+  built.stamp = Stamp12();
   const platform::SystemTime now = platform::LocalNow();
-  const int count = RowCount();
-  std::vector<std::string> keys;
-  keys.reserve(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    std::optional<ListRecord> rec = StoreRecord(2, i);
-    if (!rec) continue;
-    std::optional<RowStatus> st = ReadRowStatus(dir_, *rec);
-    if (!st) continue;
-    keys.push_back(SortKeyOf(column, *rec, *st, now, consoleStart_));
-  }
-  // Added in the store's own order (it lowercases ASCII), every add lands at the end of the
-  // last key file instead of shifting the slots behind it.
-  auto folded = [](std::string s) {
-    for (char& c : s) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  const std::string main = common::InDir(dir_, StoreDirOf(2));
+  constexpr int kBatch = 512;
+  std::vector<char> slots(static_cast<size_t>(kBatch) * 150);
+  std::string packed;
+  int records = 0;
+  for (int position = 0;; position += kBatch) {
+    if (superseded && superseded()) return built;
+    const int got = GetRecordsWithOffset(main.c_str(), slots.data(), position, kBatch);
+    if (got <= 0) break;
+    // One hold of the folder locks per batch: short enough for the agents' changes.
+    common::StatusFoldersShared locks(dir_);
+    for (int i = 0; i < got; ++i) {
+      const char* slot = slots.data() + static_cast<size_t>(i) * 150;
+      std::optional<ListRecord> rec = ParseStoreRecord(2, std::string(slot, strnlen(slot, 150)));
+      if (!rec) continue;
+      const int folder = FolderIndex(rec->dataDir);
+      const bool locked = folder >= 0 && locks.held(static_cast<common::StatusFolder>(folder));
+      std::optional<RowStatus> st = ReadRowStatus(dir_, *rec, locked);
+      if (!st) continue;
+      packed += SortKeyOf(column, *rec, *st, now, consoleStart_);
+      packed += '\0';
+      ++records;
     }
-    return s;
-  };
-  std::vector<std::pair<std::string, size_t>> order;
-  order.reserve(keys.size());
-  for (size_t i = 0; i < keys.size(); ++i) order.emplace_back(folded(keys[i]), i);
-  std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
-    return std::lexicographical_compare(
-        a.first.begin(), a.first.end(), b.first.begin(), b.first.end(), [](char x, char y) {
-          return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-        });
-  });
-  int added = 0;
-  for (const auto& entry : order) {
-    if (AddDelDat(1, store.c_str(), keys[entry.second].c_str()) == 1) ++added;
+    if (got < kBatch) break;
   }
+  if (superseded && superseded()) return built;
+  const std::string store = common::InDir(dir_, StoreDirOf(column));
+  const int32_t rc = ReplaceAllDat(store.c_str(), packed.data(), records);
+  if (rc != 1) {
+    std::fprintf(stderr, "KTVarnock: the sort index %s could not be written (%d)\n",
+                 StoreDirOf(column), rc);
+    return built;
+  }
+  built.ok = true;
+  built.records = HowManyRecordInDB(store.c_str());
+  return built;
+}
+
+void ListModel::WriteBuildTime(int column, const std::string& stamp) const {
   for (int attempt = 0; attempt < 10; ++attempt) {
     if (platform::IniSetString(common::IniPath(dir_), common::kIniSection, BuildKeyOf(column),
-                               Stamp12())) {
-      break;
+                               stamp)) {
+      return;
     }
     platform::SleepMs(10);
   }
-  return added;
+  std::fprintf(stderr, "KTVarnock: cannot write %s; the index is built again at the next click\n",
+               BuildKeyOf(column));
+}
+
+bool ListModel::SortBuilt(const SortRequest& request, const BuiltIndex& built) {
+  if (built.ok) WriteBuildTime(request.column, built.stamp);
+  if (request.ticket != ticket_) return false;
+  sortColumn_ = request.column;
+  descending_ = clicked_;
+  return true;
+}
+
+int ListModel::RebuildIndex(int column) {
+  BuiltIndex built = BuildIndex(column);
+  if (!built.ok) return 0;
+  WriteBuildTime(column, built.stamp);
+  return built.records;
+}
+
+SortRequest ListModel::RequestSort(int column) {
+  if (column < 0 || column > 7) column = lastClicked_;
+  lastClicked_ = column;
+  clicked_[column] ^= 1;
+  SortRequest request{false, column, ++ticket_};
+  if (column != 2 && IndexStale(column)) {
+    request.rebuild = true;
+    return request;
+  }
+  sortColumn_ = column;
+  descending_ = clicked_;
+  return request;
 }
 
 bool ListModel::SortBy(int column) {
-  if (column < 0 || column > 7) column = lastClicked_;
-  sortColumn_ = lastClicked_ = column;
-  descending_[column] ^= 1;
-  if (column == 2 || !IndexStale(column)) return false;
-  RebuildIndex(column);
+  SortRequest request = RequestSort(column);
+  if (!request.rebuild) return false;
+  SortBuilt(request, BuildIndex(request.column));
   return true;
+}
+
+void ListModel::ResetSort() {
+  sortColumn_ = lastClicked_ = 2;
+  descending_ = clicked_;
+  ++ticket_;  // a rebuild under way no longer changes what is shown
 }
 
 namespace {

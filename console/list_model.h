@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,8 +38,10 @@ struct RowStatus {
   std::string service;  // custom rows: the service name as stored in the status file
   int customSlot = -1;  // custom rows: the slot of the service
 };
-// Reads the row's account record (must exist and be non-empty) and status record.
-std::optional<RowStatus> ReadRowStatus(const std::string& programDir, const ListRecord& rec);
+// Reads the row's account record (must exist and be non-empty) and status record. With
+// `folderLocked` the caller holds the status folder's lock (common::StatusFoldersShared).
+std::optional<RowStatus> ReadRowStatus(const std::string& programDir, const ListRecord& rec,
+                                       bool folderLocked = false);
 
 struct ListRow {
   bool valid = false;  // false: a blank row (unreadable files)
@@ -53,6 +56,23 @@ struct ListRow {
 // The sort key of `column` for a row (the record added to the column's store).
 std::string SortKeyOf(int column, const ListRecord& rec, const RowStatus& st,
                       const platform::SystemTime& now, const platform::SystemTime& consoleStart);
+
+// A header click whose index has to be rebuilt first: its column and its place among the
+// clicks (only the newest click's order is ever shown).
+struct SortRequest {
+  bool rebuild = false;
+  int column = 2;
+  uint64_t ticket = 0;
+  explicit operator bool() const { return rebuild; }
+};
+
+// A rebuilt sort index: written (`ok`) or not (superseded, or the store refused it), with the
+// local time its build started at ("YYYYMMDDhhmm"), which becomes the index's build time.
+struct BuiltIndex {
+  bool ok = false;
+  int records = 0;
+  std::string stamp;
+};
 
 class ListModel {
  public:
@@ -69,14 +89,24 @@ class ListModel {
 
   int sortColumn() const { return sortColumn_; }
   bool descending(int column) const { return descending_[column] != 0; }
-  // A header click on `column`: makes it the sort column, flips its direction and rebuilds
-  // its index when accounts changed since it was built. True when it was rebuilt.
+  // A header click on `column`: makes it the sort column and flips its direction, at once
+  // when its index is current; otherwise the rows keep their order until SortBuilt applies
+  // the rebuilt index (the returned request says so).
+  SortRequest RequestSort(int column);
+  // Rebuilds the store of `column` from the main index, in any thread: it reads only files.
+  // Gives up without writing when `superseded` turns true on the way.
+  BuiltIndex BuildIndex(int column, const std::function<bool()>& superseded = nullptr) const;
+  // On the model's thread, after BuildIndex for `request`: records the build time of a
+  // written index and, when no click came since, shows the new order. True when shown.
+  bool SortBuilt(const SortRequest& request, const BuiltIndex& built);
+  // RequestSort with the rebuild done on the spot. True when it was rebuilt.
   bool SortBy(int column);
   // Back to the server order after an account was added.
-  void ResetSort() { sortColumn_ = lastClicked_ = 2; }
+  void ResetSort();
   // Whether the index of `column` is older than the last account change.
   bool IndexStale(int column) const;
-  // Rebuilds the store of `column` from the main index and writes its build time.
+  // Rebuilds the store of `column` from the main index and writes its build time; the
+  // number of records in the index.
   int RebuildIndex(int column);
 
   // Click in the enable box of row i. True when the status record was changed.
@@ -86,12 +116,16 @@ class ListModel {
 
  private:
   std::optional<ListRecord> StoreRecord(int column, int position) const;
+  // Writes the build-time key of `column`, retried up to 10 times 10 ms apart.
+  void WriteBuildTime(int column, const std::string& stamp) const;
 
   std::string dir_;
   platform::SystemTime consoleStart_;
   int sortColumn_ = 2;
   int lastClicked_ = 2;
-  std::array<uint32_t, 8> descending_{};
+  std::array<uint32_t, 8> descending_{};  // as shown
+  std::array<uint32_t, 8> clicked_{};     // after every click so far, shown or not
+  uint64_t ticket_ = 0;
 };
 
 }  // namespace console

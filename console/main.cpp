@@ -7,7 +7,8 @@
 //   KTVarnock --setup FILE                                  applies a JSON setup and ends
 //   KTVarnock [--dir DIR] --export FILE [--replace]         the account list as CSV (an
 //                                                           existing FILE only with --replace)
-//   KTVarnock [--dir DIR] --import FILE
+//   KTVarnock [--dir DIR] --import FILE [--no-pacing]       --no-pacing: without the
+//                                                           pause between two lines
 //   KTVarnock [--dir DIR] --report YYYYMM                   the month's availability (CSV)
 //   KTVarnock [--dir DIR] --rebuild-history                 the history store from the logs
 #include <signal.h>
@@ -58,6 +59,7 @@ struct Options {
   std::string exportFile;
   bool replace = false;  // --export may replace an existing file
   std::string importFile;
+  bool noPacing = false;         // --import without the pause between lines
   std::string reportMonth;      // --report YYYYMM
   bool rebuildHistory = false;  // --rebuild-history
 };
@@ -77,7 +79,7 @@ int Usage() {
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n"
-      "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE\n"
+      "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE [--no-pacing]\n"
       "       KTVarnock [--dir DIR] --report YYYYMM | --rebuild-history\n");
   return 2;
 }
@@ -143,6 +145,8 @@ int main(int argc, char** argv) {
       opt.rebuildHistory = true;
     } else if (a == "--replace") {
       opt.replace = true;
+    } else if (a == "--no-pacing") {
+      opt.noPacing = true;
     } else if ((a == "--export" || a == "--import") && hasValue) {
       // Named from the folder the command was given in, before --dir changes it.
       std::string file = argv[++i];
@@ -184,6 +188,7 @@ int main(int argc, char** argv) {
   const bool transfer = !opt.exportFile.empty() || !opt.importFile.empty() || opt.rebuildHistory;
   if (!opt.exportFile.empty() && !opt.importFile.empty()) return Usage();
   if (opt.replace && opt.exportFile.empty()) return Usage();
+  if (opt.noPacing && opt.importFile.empty()) return Usage();
   const bool serving = !opt.initDemo && opt.setupFile.empty() && !transfer;
   int listenFd = -1;
   std::string tlsCert;
@@ -245,7 +250,9 @@ int main(int argc, char** argv) {
   if (!opt.exportFile.empty()) {
     return console::ExportFromCommandLine(dir, opt.exportFile, opt.replace);
   }
-  if (!opt.importFile.empty()) return console::ImportFromCommandLine(dir, opt.importFile);
+  if (!opt.importFile.empty()) {
+    return console::ImportFromCommandLine(dir, opt.importFile, !opt.noPacing);
+  }
   if (opt.rebuildHistory) {
     return console::history::RebuildHistory(dir, [](const std::string& text) {
       std::fprintf(stderr, "KTVarnock: %s\n", text.c_str());
@@ -288,6 +295,7 @@ int main(int argc, char** argv) {
   history.Start();
 
   console::MainLoop loop;
+  app.SetPoster([&loop](std::function<void()> task) { return loop.Post(std::move(task)); });
   loop.AddTimer(1000, [&app] { app.PollScanState(); });
   loop.AddTimer(10000, [&app] { app.SchedulerTick(); });
   loop.AddTimer(

@@ -4,9 +4,10 @@
 #include <climits>
 #include <string>
 
-// The library is built with hidden symbols; these three are its whole interface.
+// The library is built with hidden symbols; these are its whole interface.
 #define VARN_EXPORT __attribute__((visibility("default")))
 
+#include "varnindex/bulk_load.h"
 #include "varnindex/key_store.h"
 #include "varnindex/key_text.h"
 
@@ -63,6 +64,33 @@ extern "C" VARN_EXPORT int32_t GetRecordWithOffset(const char* storeDir, char* o
     return 0;
   } catch (...) {
     out[0] = '\0';
+    return 0;
+  }
+}
+
+extern "C" VARN_EXPORT int32_t ReplaceAllDat(const char* storeDir, const char* keys,
+                                             int32_t count) {
+  try {
+    const std::string dir = Text(storeDir);
+    if (IsBlank(dir) || count < 0 || (keys == nullptr && count > 0)) return kEmpty;
+    return varnindex::ReplaceAllKeys(dir, keys, count);
+  } catch (...) {
+    return varnindex::kFailed;
+  }
+}
+
+extern "C" VARN_EXPORT int32_t GetRecordsWithOffset(const char* storeDir, char* out,
+                                                    int32_t position, int32_t count) {
+  if (!out || count <= 0) return 0;
+  try {
+    const std::string dir = Text(storeDir);
+    if (IsBlank(dir)) {
+      for (int32_t i = 0; i < count; ++i) out[static_cast<size_t>(i) * 150] = '\0';
+      return 0;
+    }
+    return varnindex::ReadKeysAt(dir, position, count, out);
+  } catch (...) {
+    for (int32_t i = 0; i < count; ++i) out[static_cast<size_t>(i) * 150] = '\0';
     return 0;
   }
 }

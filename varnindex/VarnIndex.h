@@ -42,6 +42,25 @@ int32_t HowManyRecordInDB(const char* storeDir);
  * (nothing is written when `out` is null). */
 int32_t GetRecordWithOffset(const char* storeDir, char* out, int32_t position);
 
+/* Replaces every key of the store in folder `storeDir` (created when missing) by the `count`
+ * texts in `keys`, which follow each other, each zero-terminated: "alpha\0bravo\0". The key
+ * files come out byte for byte as deleting them all and adding the texts one by one, in the
+ * given order, with AddDelDat: each text normalised the same way, empty ones skipped, a
+ * repeat kept once, one change log entry per added text. The new files are written in full
+ * before any of them replaces an old one, all under the store's lock, so a reader sees the
+ * old keys or the new ones, never a mix. `count` 0 empties the store.
+ * Returns 1 done; -2 folder empty, `count` negative, or `keys` null with a `count`; -7 the
+ * lock could not be taken in time; -8 a file could not be written. On -7 and -8 the store is
+ * as it was. */
+int32_t ReplaceAllDat(const char* storeDir, const char* keys, int32_t count);
+
+/* Copies the keys at positions `position` .. `position` + `count` - 1 into `out`, which
+ * must hold `count` * 150 bytes: one whole slot per key, as GetRecordWithOffset gives it,
+ * all read under one lock (so they come from one state of the store). Returns the number of
+ * keys copied, 0 to `count`; the slots past the last key get an empty key (their first byte
+ * zero). 0 and nothing written when `out` is null or `count` is not positive. */
+int32_t GetRecordsWithOffset(const char* storeDir, char* out, int32_t position, int32_t count);
+
 #ifdef __cplusplus
 }
 #endif

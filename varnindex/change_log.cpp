@@ -33,7 +33,8 @@ std::map<std::string, int> gFirstWithRoom;
 
 }  // namespace
 
-void LogChange(const std::string& dir, Change change, std::string_view key) {
+void LogChanges(const std::string& dir, Change change, const std::vector<std::string_view>& keys) {
+  if (keys.empty()) return;
   const platform::SystemTime now = platform::LocalNow();
   const std::string logDir = platform::JoinPath(dir, "log");
   char day[16];
@@ -45,26 +46,36 @@ void LogChange(const std::string& dir, Change change, std::string_view key) {
     auto it = gFirstWithRoom.find(memo);
     if (it != gFirstWithRoom.end()) first = it->second;
   }
-  for (int n = first; n <= kMaxLogFiles; ++n) {
+  char time[48];
+  std::snprintf(time, sizeof time, "TIME=%d:%d:%d\r\n", now.hour, now.minute, now.second);
+  const std::string head = std::string(Marker(change)) + time + "Data=";
+  size_t next = 0;
+  std::string chunk;
+  for (int n = first; n <= kMaxLogFiles && next < keys.size(); ++n) {
     char name[32];
     std::snprintf(name, sizeof name, "%s%03d.txt", day, n);
     const std::string path = platform::JoinPath(logDir, name);
-    if (platform::FileSize(path) >= kLogFileLimit) continue;
+    int64_t size = platform::FileSize(path);
+    if (size < 0) size = 0;
+    chunk.clear();
+    // Each entry goes to the first file still below the limit, as single changes do.
+    while (next < keys.size() && size + static_cast<int64_t>(chunk.size()) < kLogFileLimit) {
+      chunk += head;
+      chunk += keys[next++];
+      chunk += "\r\n";
+    }
+    if (chunk.empty()) continue;
     {
       std::lock_guard<std::mutex> guard(gMutex);
       if (gFirstWithRoom.size() > 64) gFirstWithRoom.clear();
       gFirstWithRoom[memo] = n;
     }
-    char time[48];
-    std::snprintf(time, sizeof time, "TIME=%d:%d:%d\r\n", now.hour, now.minute, now.second);
-    std::string entry = Marker(change);
-    entry += time;
-    entry += "Data=";
-    entry += key;
-    entry += "\r\n";
-    platform::AppendToFile(path, entry);
-    return;
+    platform::AppendToFile(path, chunk);
   }
+}
+
+void LogChange(const std::string& dir, Change change, std::string_view key) {
+  LogChanges(dir, change, {key});
 }
 
 }  // namespace varnindex

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnindex {
 
@@ -13,5 +14,10 @@ enum class Change { kAdd, kErrorAdd, kDel, kErrorDel };
 // 500000 bytes (the thousandth is named ...1000.txt). A log that cannot be written changes nothing
 // else.
 void LogChange(const std::string& dir, Change change, std::string_view key);
+
+// The entries of a batch of changes of one kind, in order, as LogChange would append them
+// one after the other (a file that reaches the size limit on the way is left for the next),
+// in one write per file.
+void LogChanges(const std::string& dir, Change change, const std::vector<std::string_view>& keys);
 
 }  // namespace varnindex

@@ -1,5 +1,10 @@
 #include "varnindex/key_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -70,17 +75,6 @@ bool InsertInPlace(const std::string& path, const Slots& slots, size_t at, std::
          platform::WriteAt(path, from, slot, kSlotSize);
 }
 
-// Removes slot `at` in place: the following slots move down, then the file is cut.
-bool DeleteInPlace(const std::string& path, const Slots& slots, size_t at) {
-  const size_t n = slots.count();
-  const size_t tail = (n - 1 - at) * kSlotSize;
-  if (tail > 0 && !platform::WriteAt(path, static_cast<int64_t>(at * kSlotSize),
-                                     slots.bytes.data() + (at + 1) * kSlotSize, tail)) {
-    return false;
-  }
-  return platform::TruncateFile(path, static_cast<int64_t>((n - 1) * kSlotSize));
-}
-
 std::string UnusedSplitName(const std::string& dir, std::string_view firstKey) {
   for (int n = 0; n < kSplitNames; ++n) {
     std::string name = SplitFileName(firstKey, n);
@@ -127,24 +121,139 @@ Split SplitAndInsert(const std::string& dir, const std::string& name, const Slot
   return Split::kDone;
 }
 
+// A key file opened once for a change: the key's place is found by reading single slots,
+// and only the slots that move are read and written.
+class KeyFileAccess {
+ public:
+  ~KeyFileAccess() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  // Opens (with `create`, creating) the file. False when it cannot be opened.
+  bool Open(const std::string& path, bool create) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0 && errno == ENOENT) {
+      if (!create) {
+        count_ = 0;
+        return true;  // a missing file holds no slot
+      }
+      fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+      created_ = fd_ >= 0;
+    }
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return false;
+    count_ = static_cast<size_t>(st.st_size) / kSlotSize;
+    return true;
+  }
+  size_t count() const { return count_; }
+  bool created() const { return created_; }
+  int fd() const { return fd_; }
+
+  // First slot whose key is not below `key`; `equal` tells whether it holds the key. False
+  // when a slot cannot be read.
+  bool LowerBound(std::string_view key, size_t* at, bool* equal) {
+    size_t lo = 0, hi = count_;
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (!ReadSlot(mid)) return false;
+      if (CompareKeys(SlotKey(slot_), key) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    *at = lo;
+    *equal = false;
+    if (lo < count_) {
+      if (!ReadSlot(lo)) return false;
+      *equal = CompareKeys(SlotKey(slot_), key) == 0;
+    }
+    return true;
+  }
+  // Slots [from, count) into `buffer`, after `lead` bytes left free in front.
+  bool ReadTail(size_t from, size_t lead, std::string* buffer) {
+    const size_t bytes = (count_ - from) * kSlotSize;
+    buffer->resize(lead + bytes);
+    return FullRead(buffer->data() + lead, bytes, static_cast<off_t>(from * kSlotSize));
+  }
+  bool Write(const void* data, size_t size, size_t offset) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+      const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<size_t>(n);
+      offset += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  bool Truncate(size_t slots) {
+    return ::ftruncate(fd_, static_cast<off_t>(slots * kSlotSize)) == 0;
+  }
+
+ private:
+  bool ReadSlot(size_t i) { return FullRead(slot_, kSlotSize, static_cast<off_t>(i * kSlotSize)); }
+  bool FullRead(char* p, size_t size, off_t offset) {
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, p, size, offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      size -= static_cast<size_t>(n);
+      offset += n;
+    }
+    return true;
+  }
+
+  int fd_ = -1;
+  size_t count_ = 0;
+  bool created_ = false;
+  char slot_[kSlotSize] = {};
+};
+
 bool InsertLocked(const std::string& dir, const std::string& key) {
   const std::vector<KeyFile> files = ListStore(dir, true);
   const int target = TargetFile(files, key);
   const std::string name = target < 0 ? kFirstFileName : files[target].name;
   const std::string path = platform::JoinPath(dir, name);
-  thread_local Slots buffer;
-  Slots* slots = &buffer;
-  if (!ReadSlots(path, slots)) return false;
+  KeyFileAccess file;
+  if (!file.Open(path, true)) return false;
+  size_t at = 0;
   bool equal = false;
-  const size_t at = LowerBound(*slots, key, &equal);
+  if (!file.LowerBound(key, &at, &equal)) return false;
   if (equal) return true;
   if (!BeginChange(dir)) return false;
-  if (static_cast<int64_t>(slots->count()) >= kSplitSlots) {
-    const Split split = SplitAndInsert(dir, name, *slots, key);
+  const size_t n = file.count();
+  if (static_cast<int64_t>(n) >= kSplitSlots) {
+    // A split rewrites the file's upper half anyway: the whole file is read.
+    thread_local Slots buffer;
+    if (!ReadSlots(path, &buffer)) return false;
+    const Split split = SplitAndInsert(dir, name, buffer, key);
     if (split != Split::kNotMade) return split == Split::kDone;
+    if (!InsertInPlace(path, buffer, at, key)) return false;
+    NoteWritten(dir, name, at == 0 ? key : buffer.key(0));
+    return true;
   }
-  if (!InsertInPlace(path, *slots, at, key)) return false;
-  NoteWritten(dir, name, at == 0 ? key : slots->key(0));
+  char slot[kSlotSize];
+  FillSlot(slot, key);
+  if (at == n) {
+    if (!file.Write(slot, kSlotSize, n * kSlotSize)) return false;
+  } else {
+    // The new slot and the slots that move up, in one buffer: first the file grows by the
+    // last slot (a full disk then leaves it as it was), then the rest is written over it.
+    thread_local std::string moved;
+    if (!file.ReadTail(at, kSlotSize, &moved)) return false;
+    std::memcpy(moved.data(), slot, kSlotSize);
+    if (!file.Write(moved.data() + moved.size() - kSlotSize, kSlotSize, n * kSlotSize)) {
+      file.Truncate(n);
+      return false;
+    }
+    if (!file.Write(moved.data(), moved.size() - kSlotSize, at * kSlotSize)) return false;
+  }
+  const std::string_view first =
+      at == 0 || target < 0 ? std::string_view(key) : std::string_view(files[target].firstKey);
+  NoteWritten(dir, name, first, static_cast<int64_t>((n + 1) * kSlotSize), file.created());
   return true;
 }
 
@@ -166,23 +275,32 @@ int32_t DeleteKey(const std::string& dir, const std::string& key) {
   if (!lock.TakeExclusive(dir)) return kNoLock;
   const std::vector<KeyFile> files = ListStore(dir, true);
   const int target = TargetFile(files, key);
-  thread_local Slots buffer;
-  Slots* slots = &buffer;
+  KeyFileAccess file;
   bool equal = false;
   size_t at = 0;
-  if (target >= 0 && ReadSlots(platform::JoinPath(dir, files[target].name), slots)) {
-    at = LowerBound(*slots, key, &equal);
+  if (target >= 0 && file.Open(platform::JoinPath(dir, files[target].name), false) &&
+      !file.LowerBound(key, &at, &equal)) {
+    equal = false;
   }
   if (!equal) {
     LogChange(dir, Change::kErrorDel, key);
     return kNotFound;
   }
   const std::string& name = files[target].name;
-  if (!BeginChange(dir) || !DeleteInPlace(platform::JoinPath(dir, name), *slots, at)) {
+  const size_t n = file.count();
+  thread_local std::string moved;
+  bool ok = BeginChange(dir);
+  if (ok && at + 1 < n) {
+    ok = file.ReadTail(at + 1, 0, &moved) && file.Write(moved.data(), moved.size(), at * kSlotSize);
+  }
+  ok = ok && file.Truncate(n - 1);
+  if (!ok) {
     ForgetStore(dir);
     return kFailed;
   }
-  NoteWritten(dir, name, slots->count() > 1 ? slots->key(at == 0 ? 1 : 0) : std::string_view());
+  std::string first;
+  if (n > 1) first = at == 0 ? std::string(SlotKey(moved.data())) : files[target].firstKey;
+  NoteWritten(dir, name, first, static_cast<int64_t>((n - 1) * kSlotSize), false);
   LogChange(dir, Change::kDel, key);
   return kDone;
 }

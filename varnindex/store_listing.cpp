@@ -168,6 +168,27 @@ void NoteWritten(const std::string& dir, const std::string& name, std::string_vi
   it->second.folder = folder;  // a new file changes the folder's time stamps
 }
 
+void NoteWritten(const std::string& dir, const std::string& name, std::string_view firstKey,
+                 int64_t size, bool created) {
+  if (created) {
+    NoteWritten(dir, name, firstKey);
+    return;
+  }
+  std::lock_guard<std::mutex> guard(gMutex);
+  auto it = gCache.find(dir);
+  if (it == gCache.end()) return;
+  auto& files = it->second.files;
+  auto old =
+      std::find_if(files.begin(), files.end(), [&](const KeyFile& k) { return k.name == name; });
+  if (old == files.end()) {
+    gCache.erase(it);  // a file the listing did not know: read the folder again next time
+    return;
+  }
+  old->size = size;
+  old->firstKey = old->slots() > 0 ? std::string(firstKey) : "";
+  std::sort(files.begin(), files.end(), ByPosition);
+}
+
 void ForgetStore(const std::string& dir) {
   std::lock_guard<std::mutex> guard(gMutex);
   gCache.erase(dir);

@@ -37,6 +37,10 @@ bool BeginChange(const std::string& dir);
 
 // Under the exclusive lock, after writing `name`: records its size and first key.
 void NoteWritten(const std::string& dir, const std::string& name, std::string_view firstKey);
+// The same when the file's new size is known and the folder changed only if the file was
+// `created`: no file or folder is looked at again.
+void NoteWritten(const std::string& dir, const std::string& name, std::string_view firstKey,
+                 int64_t size, bool created);
 
 // Drops the cached listing (after a change that failed half-way).
 void ForgetStore(const std::string& dir);

@@ -680,6 +680,36 @@ class ListeningAddress(unittest.TestCase):
             shutil.rmtree(home, ignore_errors=True)
             shutil.rmtree(out, ignore_errors=True)
 
+    def test_import_without_pacing_takes_every_line_and_only_from_the_command_line(self):
+        home = tempfile.mkdtemp(prefix='varn-hostile-')
+        fresh = tempfile.mkdtemp(prefix='varn-hostile-')
+        setup = home + '-setup.json'
+        env = dict(os.environ, ASAN_OPTIONS='detect_leaks=0')
+        try:
+            names = ['node-%03d' % i for i in range(120)]
+            with open(setup, 'w') as f:
+                json.dump({'accounts': [{'name': n, 'host': '127.0.0.1', 'ping': True} for n in names]}, f)
+            subprocess.run([KTVARNOCK, '--dir', home, '--setup', setup], check=True, env=env, capture_output=True)
+            csv = os.path.join(home, 'export.csv')
+            subprocess.run([KTVARNOCK, '--dir', home, '--export', csv], check=True, env=env, capture_output=True)
+            for flags in (['--no-pacing'], ['--export', os.path.join(fresh, 'x.csv'), '--no-pacing']):
+                with self.subTest(flags):
+                    r = subprocess.run([KTVARNOCK, '--dir', fresh, *flags], env=env, capture_output=True, timeout=20)
+                    self.assertEqual(r.returncode, 2)
+            # 120 lines paced would take 3.6 s at the least; one after the other far less.
+            r = subprocess.run([KTVARNOCK, '--dir', fresh, '--import', csv, '--no-pacing'], env=env,
+                               capture_output=True, text=True, timeout=60)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn('without pauses', r.stderr)
+            self.assertIn('120 of 120 lines imported', r.stderr)
+            self.assertEqual(sorted(os.listdir(os.path.join(fresh, 'AllData'))),
+                             sorted(os.listdir(os.path.join(home, 'AllData'))))
+        finally:
+            shutil.rmtree(home, ignore_errors=True)
+            shutil.rmtree(fresh, ignore_errors=True)
+            if os.path.exists(setup):
+                os.remove(setup)
+
     def test_other_addresses_need_tls(self):
         d = tempfile.mkdtemp(prefix='varn-hostile-')
         try:

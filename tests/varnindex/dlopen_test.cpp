@@ -28,6 +28,17 @@ TEST(VarnIndexLibrary, LoadsAndRunsByExportedNames) {
   EXPECT_STREQ("zulu", out);
   EXPECT_EQ(1, add(2, store.path().c_str(), "ZULU"));
   EXPECT_EQ(0, read(store.path().c_str(), out, 1));
+
+  using ReplaceAll = int32_t (*)(const char*, const char*, int32_t);
+  using ReadMany = int32_t (*)(const char*, char*, int32_t, int32_t);
+  auto replaceAll = reinterpret_cast<ReplaceAll>(dlsym(lib, "ReplaceAllDat"));
+  auto readMany = reinterpret_cast<ReadMany>(dlsym(lib, "GetRecordsWithOffset"));
+  ASSERT_TRUE(replaceAll && readMany);
+  EXPECT_EQ(1, replaceAll(store.path().c_str(), "Yankee\0xray\0", 2));
+  char two[300];
+  EXPECT_EQ(2, readMany(store.path().c_str(), two, 0, 2));
+  EXPECT_STREQ("xray", two);
+  EXPECT_STREQ("yankee", two + 150);
   dlclose(lib);
 }
 
