@@ -46,6 +46,16 @@ class OptionReader {
     return fallback;
   }
 
+  // A parent name that is too long or holds a control byte names no account: none used.
+  std::string Parent() {
+    const std::string text = Value("PARENT");
+    bool control = false;
+    for (unsigned char c : text) control = control || c < 0x20 || c == 0x7f;
+    if (text.size() <= kMaxParentBytes && !control) return text;
+    read_.problems.push_back("PARENT is not a server name, no parent used");
+    return "";
+  }
+
   TlsMode Mode() {
     const std::string text = Value("TLSMODE");
     if (text.empty() || strcasecmp(text.c_str(), "starttls") == 0) return TlsMode::kStartTls;
@@ -112,6 +122,7 @@ AccountOptionsRead ReadAccountOptions(const std::string& programDir, const std::
       static_cast<int32_t>(reader.Number("POPPORT", 1, 65535, DefaultPopPort(o.secure, o.tlsMode)));
   o.verify = reader.Number("VERIFY", 0, 1, 1) == 1;
   o.certDays = static_cast<int32_t>(reader.Number("CERTDAYS", 0, kMaxCertDays, 14));
+  o.parent = reader.Parent();
   return read;
 }
 
@@ -131,6 +142,7 @@ std::string DifferingLines(const AccountOptions& o, uint8_t accountType) {
   if (o.popPort != DefaultPopPort(o.secure, o.tlsMode)) add("POPPORT", std::to_string(o.popPort));
   if (!o.verify) add("VERIFY", "0");
   if (o.certDays != 14) add("CERTDAYS", std::to_string(o.certDays));
+  if (!o.parent.empty()) add("PARENT", o.parent);
   return lines;
 }
 
