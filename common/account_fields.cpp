@@ -78,6 +78,13 @@ void SetTlsModeText(AccountFile& a, const std::string& text) {
   ParseTlsMode(text, &a.options.tlsMode);
 }
 
+std::string ParentText(const AccountFile& a) {
+  return a.options.parent;
+}
+void SetParentText(AccountFile& a, const std::string& text) {
+  a.options.parent = text;
+}
+
 // The key holds the hex of the name's first bytes, cut where a character ends: a key ending
 // in half a character would decode to a shorter name, and saving that name renames the
 // account.
@@ -203,6 +210,16 @@ constexpr AccountField TlsModeRow(uint8_t types) {
   return Shown(f, "tlsMode", "lblAcctTlsMode", types, &AccountForm::tlsMode);
 }
 
+// A server name, cut as the name field cuts it.
+constexpr AccountField ParentRow() {
+  AccountField f{Field::kParent};
+  f.limit = kKeySourceBytes;
+  f.text = &ParentText;
+  f.setText = &SetParentText;
+  f.sideFile = true;
+  return Shown(f, "parent", "lblAcctParent", kAllTypes, &AccountForm::parent);
+}
+
 constexpr AccountField KeyRow() {
   AccountField f{Field::kName};
   f.limit = kKeySourceBytes;
@@ -304,6 +321,7 @@ constexpr AccountField kFields[] = {
     OptionFlagRow<&O::verify>(Field::kVerify, "verify", kSecureTypes, &F::verify),
     OptionDigitsRow<&O::certDays>(Field::kCertDays, "certDays", "lblAcctCertDays", kSecureTypes,
                                   &F::certDays, 3650, 4),
+    ParentRow(),
 };
 
 constexpr bool InColumnOrder() {

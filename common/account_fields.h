@@ -70,6 +70,8 @@ struct AccountForm {
   // The side file's options (account_options.h); an empty port means its default.
   bool secure = false, verify = true;
   std::string tlsMode = "starttls", port, popPort, certDays = "14";
+  // The server name of the account this one is behind; empty for none.
+  std::string parent;
 };
 
 // The values of an account in the CSV column order: a field's CSV column is its position
@@ -133,6 +135,7 @@ enum class Field : int {
   kPopPort,
   kVerify,
   kCertDays,
+  kParent,
   kCount
 };
 constexpr Field CustomNameField(int slot) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/accounts.h"
+#include "common/alert_grouping.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/scan_groups.h"
@@ -122,6 +123,47 @@ TransportForm ReadTransportForm(const json& body, const common::AlertMailTranspo
   return f;
 }
 
+// A count field of the alert grouping: digits (a number from a file), within its range.
+CheckedNumber GroupNumberOf(const json& body, const char* key, long long hi) {
+  auto it = body.find(key);
+  if (it == body.end()) return {};
+  if (it->is_string()) {
+    const std::string& text = it->get_ref<const std::string&>();
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+      return {CheckedNumber::kRefused, 0};
+    return DecimalIn(text, 1, hi);
+  }
+  return NumberIn(*it, 1, hi);
+}
+
+// "Group alerts when more than N arrive within M seconds": each key the request holds
+// replaces the current value; an older page that sends none keeps it.
+struct GroupingForm {
+  common::AlertGrouping value;
+  bool bad = false;
+};
+
+GroupingForm ReadGroupingForm(const json& body, const common::AlertGrouping& was) {
+  GroupingForm f{was};
+  auto on = body.find("groupAlerts");
+  if (on == body.end()) return f;
+  const CheckedNumber count = GroupNumberOf(body, "groupCount", common::kMaxGroupCount);
+  const CheckedNumber seconds = GroupNumberOf(body, "groupSeconds", common::kMaxGroupSeconds);
+  if (!on->is_boolean()) {
+    f.bad = true;
+  } else if (on->get<bool>()) {
+    f.bad = !count.valid() || !seconds.valid();
+    f.value.groupCount = static_cast<int>(count.Or(0));
+    f.value.groupSeconds = static_cast<int>(seconds.Or(60));
+  } else {
+    // Off keeps no count; the window goes back to its default with it.
+    f.value.groupCount = 0;
+    f.value.groupSeconds = 60;
+  }
+  return f;
+}
+
 // What one test of "OK" looks at.
 struct SetupView {
   const std::string& primary;
@@ -139,6 +181,7 @@ struct SetupView {
   const json& body;
   const common::AlertAuth& was;
   const TransportForm& transport;
+  const GroupingForm& grouping;
 };
 
 bool Blank(const std::optional<std::string>& typed, const char* stored) {
@@ -192,6 +235,7 @@ constexpr SetupCheck kSetupChecks[] = {
      "msgAlternateSecurityBad"},
     {[](const SetupView& v) { return v.transport.alternate.portBad; }, "msgAlternatePortBad"},
     {[](const SetupView& v) { return v.transport.caFileBad; }, "msgCaFileBad"},
+    {[](const SetupView& v) { return v.grouping.bad; }, "msgGroupAlertsRange"},
     // List positions come from the page's lists; any other number is not a request of it.
     {[](const SetupView& v) {
        if (PositionRefused(v.body, "keepDays")) return true;
@@ -283,6 +327,7 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
     return t.problem.empty() ? common::MailSecurityName(t.security) : "";
   };
   const common::AlertMailTransport& m = c.mailTransport;
+  const common::AlertGrouping grouping = common::ReadAlertGrouping(dir);
   return {
       {"primaryServer", ToUtf8(common::FieldText(s.primaryServer))},
       {"primaryAuth", c.auth.primaryAuth != 0},
@@ -298,6 +343,10 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
       {"alternateSecurity", security(m.alternate)},
       {"mailVerify", m.verify},
       {"caFile", m.caFile},
+      // Off shows the suggested threshold, for the box to be ticked as it stands.
+      {"groupAlerts", grouping.groupCount > 0},
+      {"groupCount", std::to_string(grouping.groupCount > 0 ? grouping.groupCount : 5)},
+      {"groupSeconds", std::to_string(grouping.groupSeconds)},
       {"from", ToUtf8(common::FieldText(s.fromAddress))},
       {"to", ToUtf8(a.toAddresses)},
       {"netSend", ToUtf8(a.netSendAddresses)},
@@ -335,6 +384,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   const std::string wave = r.Text("waveFile", 259, "lblSoundFile");
   if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
   const TransportForm transport = ReadTransportForm(body, current->mailTransport);
+  const GroupingForm grouping = ReadGroupingForm(body, common::ReadAlertGrouping(dir));
 
   const SetupView v{primary,       primaryAuth,
                     primaryUser,   primaryPassword,
@@ -343,7 +393,8 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
                     from,          to,
                     soundAlarm,    playWave,
                     wave,          body,
-                    current->auth, transport};
+                    current->auth, transport,
+                    grouping};
   for (const SetupCheck& check : kSetupChecks) {
     if (check.fails(v)) return Fail(check.key);
   }
@@ -411,6 +462,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   const common::AlertMailTransport mailTransport{transport.primary.value, transport.alternate.value,
                                                  transport.verify, transport.caFile};
   ok = WriteMailTransport(dir, mailTransport) && ok;
+  ok = common::WriteAlertGrouping(dir, grouping.value) && ok;
   if (!ok) {
     std::fprintf(stderr, "KTVarnock: cannot write the Setting files or Varnock.ini in %s\n",
                  dir.c_str());

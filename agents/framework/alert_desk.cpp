@@ -1,6 +1,7 @@
 #include "agents/framework/alert_desk.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "agents/framework/alert_text.h"
 #include "common/account_key.h"
 #include "common/account_options.h"
+#include "common/alert_grouping.h"
 #include "common/daily_log.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
@@ -27,11 +29,6 @@ namespace agents {
 namespace {
 
 constexpr const char* kDeskProgram = "AlertDesk";
-
-long Setting(const std::string& dir, const char* key, long low, long high, long fallback) {
-  const long value = platform::IniGetInt(common::IniPath(dir), common::kIniSection, key, fallback);
-  return value < low || value > high ? fallback : value;
-}
 
 const AgentProfile& ProfileOfFolder(int folder) {
   switch (static_cast<common::StatusFolder>(folder)) {
@@ -207,16 +204,164 @@ void SendDigest(const std::string& dir, const MailServerProbes& probes,
   }
 }
 
-}  // namespace
+// One check's recent state changes, while the flapping watch is on: the times of the
+// changes within the window (at most one more than the threshold), whether it is flapping,
+// and its last alert (for the account, the check and the words of the notices).
+struct FlapRecord {
+  bool flapping = false;
+  std::vector<int64_t> changes;
+  QueuedAlert last;
+};
 
-DeskSettings ReadDeskSettings(const std::string& dir) {
-  DeskSettings s;
-  s.groupCount = static_cast<int>(Setting(dir, "ALERTGROUPCOUNT", 1, 10000, 0));
-  s.groupSeconds = static_cast<int>(Setting(dir, "ALERTGROUPSECONDS", 1, 3600, 60));
-  s.flapChanges = static_cast<int>(Setting(dir, "FLAPCHANGES", 1, 1000, 0));
-  s.flapMinutes = static_cast<int>(Setting(dir, "FLAPMINUTES", 1, 1440, 30));
-  return s;
+constexpr const char* kFlapMagic = "VarnFlap1\n";
+
+std::string FlapDir(const std::string& dir) {
+  return platform::JoinPath(AlertQueueDir(dir), kFlapDirName);
 }
+
+std::string FlapFileName(const QueuedAlert& a) {
+  return a.key + "." + std::to_string(a.folder) + "." + std::to_string(a.slot + 1);
+}
+
+std::optional<FlapRecord> ReadFlap(const std::string& path) {
+  std::optional<std::string> text = platform::ReadWholeFile(path, kMaxQueuedAlertBytes + 4096);
+  const std::string magic = kFlapMagic;
+  if (!text || text->compare(0, magic.size(), magic) != 0) return std::nullopt;
+  const size_t flagEnd = text->find('\n', magic.size());
+  const size_t changesEnd = flagEnd == std::string::npos ? flagEnd : text->find('\n', flagEnd + 1);
+  if (changesEnd == std::string::npos) return std::nullopt;
+  FlapRecord r;
+  r.flapping = text->substr(magic.size(), flagEnd - magic.size()) == "1";
+  const std::string list = text->substr(flagEnd + 1, changesEnd - flagEnd - 1);
+  size_t at = 0;
+  while (at < list.size() && r.changes.size() <= static_cast<size_t>(common::kMaxFlapChanges)) {
+    size_t end = list.find(' ', at);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(at, end - at);
+    if (item.empty() || item.size() > 18 ||
+        item.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    r.changes.push_back(std::stoll(item));
+    at = end + 1;
+  }
+  std::optional<QueuedAlert> last = DecodeQueuedAlert(text->substr(changesEnd + 1));
+  if (!last) return std::nullopt;
+  r.last = std::move(*last);
+  return r;
+}
+
+bool WriteFlap(const std::string& path, const FlapRecord& r) {
+  std::string text = kFlapMagic;
+  text += r.flapping ? "1\n" : "0\n";
+  for (size_t i = 0; i < r.changes.size(); ++i)
+    text += (i ? " " : "") + std::to_string(r.changes[i]);
+  text += "\n" + EncodeQueuedAlert(r.last);
+  return platform::WriteFileAtomic(path, text, 0600);
+}
+
+// A notice about one check (flapping, stable again) to the recipients its alerts go to.
+void SendNotice(const std::string& dir, const MailServerProbes& probes, const QueuedAlert& a,
+                const std::string& subject, const std::string& body, const std::string& word) {
+  SendContext context(dir, probes, ProfileOfFolder(a.folder), a.tagName.c_str(),
+                      a.upMailTag.c_str());
+  const RunContext& run = context.run;
+  bool whole = false;
+  common::AccountFile account = common::ReadAccount(common::AccountPath(dir, a.key), &whole);
+  if (!whole) return;
+  const common::AccountRecord& r = account.record;
+  const std::string sent = "[" + word + " Notice Sent: " + a.tagName + "]";
+  const std::string notSent = "[" + word + " Notice Not Sent: " + a.tagName + "]";
+  if (r.mailToGlobal != 0 || r.mailToAccount != 0) {
+    HandOverMail(run,
+                 MailRecipients(r.mailToGlobal != 0, run.alert.toAddresses, r.mailToAccount != 0,
+                                account.mailAddresses),
+                 subject, body, sent, notSent, NameOf(a.key));
+  }
+  auto lan = [&](bool on, const std::string& list) {
+    if (!on || list.empty()) return;
+    SendLanText(run, list, subject, notSent);
+    Log(dir, "[" + word + " Message Sent: " + a.tagName + "]", list);
+  };
+  lan(r.onlineToGlobal != 0, run.alert.netSendAddresses);
+  lan(r.onlineToAccount != 0, account.netSendAddresses);
+}
+
+std::string HostOf(const std::string& dir, const std::string& key) {
+  bool whole = false;
+  common::AccountFile account = common::ReadAccount(common::AccountPath(dir, key), &whole);
+  return whole ? common::FieldText(account.record.host) : std::string();
+}
+
+// Counts the alert as a state change of its check. True when it is to be sent; false when
+// the check flaps (the first time, the flapping notice goes out instead).
+bool PassesFlapWatch(const std::string& dir, const MailServerProbes& probes,
+                     const common::AlertGrouping& g, const QueuedAlert& a, int64_t now) {
+  const std::string folder = FlapDir(dir);
+  const std::string path = platform::JoinPath(folder, FlapFileName(a));
+  FlapRecord r = ReadFlap(path).value_or(FlapRecord{});
+  const int64_t window = static_cast<int64_t>(g.flapMinutes) * 60;
+  std::erase_if(r.changes, [&](int64_t t) { return t + window <= now; });
+  r.changes.push_back(a.queuedAt > now ? now : a.queuedAt);
+  if (r.changes.size() > static_cast<size_t>(g.flapChanges) + 1) r.changes.erase(r.changes.begin());
+  r.last = a;
+  const bool wasFlapping = r.flapping;
+  r.flapping = r.flapping || r.changes.size() > static_cast<size_t>(g.flapChanges);
+  platform::MakeDirs(folder, 0700);
+  if (!WriteFlap(path, r)) {
+    WriteFrameworkLine(dir, kMailNotSentCode, "[Flapping Not Recorded: " + a.tagName + "]",
+                       NameOf(a.key) + ": its alert is sent as it is");
+    return true;
+  }
+  if (!r.flapping) return true;
+  const std::string name = NameOf(a.key);
+  if (!wasFlapping) {
+    const std::string minutes = std::to_string(g.flapMinutes);
+    SendNotice(dir, probes, a, "KT.Varnock: " + name + " is flapping",
+               name + " (" + HostOf(dir, a.key) + "), " + a.checkType + ": more than " +
+                   std::to_string(g.flapChanges) + " state changes within " + minutes +
+                   " minutes. Its Down and Up alerts are held until it has been stable for " +
+                   minutes + " minutes.\r\n",
+               "Flapping");
+  }
+  Log(dir, "[" + KindWord(a.kind) + " Alert Held: flapping]", name);
+  return false;
+}
+
+// Checks that flapped and have been stable for the whole window get one notice with their
+// state now; records that no longer count are removed. True while any check flaps.
+bool SettleFlaps(const std::string& dir, const MailServerProbes& probes,
+                 const common::AlertGrouping& g, int64_t now) {
+  const std::string folder = FlapDir(dir);
+  bool flapping = false;
+  const int64_t window = static_cast<int64_t>(g.flapMinutes) * 60;
+  for (const std::string& name : platform::ListFiles(folder)) {
+    const std::string path = platform::JoinPath(folder, name);
+    std::optional<FlapRecord> r = ReadFlap(path);
+    if (!r) {
+      platform::RemoveFile(path);
+      continue;
+    }
+    const int64_t last = r->changes.empty() ? 0 : r->changes.back();
+    if (g.flapChanges > 0 && last + window > now) {
+      flapping = flapping || r->flapping;
+      continue;
+    }
+    if (r->flapping && g.flapChanges > 0) {
+      const QueuedAlert& a = r->last;
+      const bool down = CheckStateOf(dir, a.folder, a.slot, a.key) != CheckState::kUp;
+      const std::string account = NameOf(a.key);
+      SendNotice(dir, probes, a, "KT.Varnock: " + account + " is stable, " + (down ? "Down" : "Up"),
+                 account + " (" + HostOf(dir, a.key) + "), " + a.checkType +
+                     ": no state change for " + std::to_string(g.flapMinutes) + " minutes; it is " +
+                     (down ? "down" : "up") + " now.\r\n",
+                 "Stable");
+    }
+    platform::RemoveFile(path);
+  }
+  return flapping;
+}
+
+}  // namespace
 
 std::map<std::string, std::string> ReadParents(const std::string& dir) {
   std::map<std::string, std::string> parents;
@@ -231,7 +376,7 @@ std::map<std::string, std::string> ReadParents(const std::string& dir) {
 }
 
 bool AlertDeskWanted(const std::string& dir) {
-  const DeskSettings s = ReadDeskSettings(dir);
+  const common::AlertGrouping s = common::ReadAlertGrouping(dir);
   if (s.groupCount > 0 || s.flapChanges > 0) return true;
   return !ReadParents(dir).empty();
 }
@@ -265,7 +410,7 @@ CheckState AccountState(const std::string& dir, const std::string& key) {
 bool DeskPass(const std::string& dir, const MailServerProbes& probes, int64_t now) {
   const std::string queueDir = AlertQueueDir(dir);
   const std::string heldDir = AlertHeldDir(dir);
-  const DeskSettings settings = ReadDeskSettings(dir);
+  const common::AlertGrouping settings = common::ReadAlertGrouping(dir);
   const std::map<std::string, std::string> parents = ReadParents(dir);
   bool pending = false;
 
@@ -358,6 +503,8 @@ bool DeskPass(const std::string& dir, const MailServerProbes& probes, int64_t no
     ready.push_back(std::move(released));
   }
 
+  if (settings.flapChanges > 0 || platform::IsDirectory(FlapDir(dir)))
+    pending = SettleFlaps(dir, probes, settings, now) || pending;
   if (ready.empty()) return pending;
 
   if (settings.groupCount > 0) {
@@ -375,8 +522,12 @@ bool DeskPass(const std::string& dir, const MailServerProbes& probes, int64_t no
       pending = true;
       continue;
     }
-    batch.push_back(&a);
     claimed.push_back(path);
+    if (settings.flapChanges > 0 && !PassesFlapWatch(dir, probes, settings, a, now)) {
+      pending = true;
+      continue;
+    }
+    batch.push_back(&a);
   }
   if (settings.groupCount > 0 && batch.size() > static_cast<size_t>(settings.groupCount)) {
     SendDigest(dir, probes, batch, settings.groupSeconds);

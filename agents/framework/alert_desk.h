@@ -4,12 +4,7 @@
 // as one process at a time (its run guard "AlertDesk"), so agents of different groups that
 // run at once never send an alert twice: each queued file is claimed (renamed) before it is
 // sent and removed after, and a file that cannot be claimed is not sent.
-//
-// Settings, [PROGRAM] of Varnock.ini (a value out of range or missing is off):
-//   ALERTGROUPCOUNT    1-10000  more than this many alerts within ALERTGROUPSECONDS go out
-//   ALERTGROUPSECONDS  1-3600   as one digest mail and one LAN message (default 60)
-//   FLAPCHANGES        1-1000   more than this many state changes of one check within
-//   FLAPMINUTES        1-1440   FLAPMINUTES mark it flapping (default 30)
+// Its settings are common/alert_grouping.h.
 #pragma once
 
 #include <cstdint>
@@ -19,15 +14,6 @@
 #include "agents/framework/run_context.h"
 
 namespace agents {
-
-struct DeskSettings {
-  int groupCount = 0;  // 0: no digest
-  int groupSeconds = 60;
-  int flapChanges = 0;  // 0: no flapping watch
-  int flapMinutes = 30;
-};
-
-DeskSettings ReadDeskSettings(const std::string& programDir);
 
 // The parent named by each account's options file (account key -> parent's server name).
 std::map<std::string, std::string> ReadParents(const std::string& programDir);

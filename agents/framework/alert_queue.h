@@ -24,6 +24,8 @@ namespace agents {
 inline constexpr const char* kAlertQueueDir = "alertqueue";
 // Alerts held behind a parent account that is down.
 inline constexpr const char* kAlertHeldDir = "held";
+// The recent state changes of checks, while the flapping watch is on.
+inline constexpr const char* kFlapDirName = "flap";
 // A queued alert file is at most this large; a larger one is not an alert.
 inline constexpr size_t kMaxQueuedAlertBytes = 64 * 1024;
 

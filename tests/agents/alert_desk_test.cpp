@@ -223,12 +223,56 @@ TEST(AlertDesk, ThirtyAlertsOfTwoGroupsAtOnceGoOutAsOneDigest) {
   EXPECT_EQ(scene.pd().Calls("LanBellCmd").size(), 1u);
 }
 
+TEST(AlertDesk, AFlappingAccountGetsOneNoticeThenSilenceThenOneStableNotice) {
+  Scene scene;
+  if (!scene.ok()) GTEST_SKIP() << "no python3 with aiosmtpd";
+  scene.Ini("FLAPCHANGES", "3");
+  scene.Ini("FLAPMINUTES", "30");
+  scene.Add("flappy");
+  // Down at the second failure, Up at the first success: two changes every three runs.
+  int changes = 0;
+  for (int cycle = 0; cycle < 4; ++cycle) {
+    scene.SetOpen("flappy", false);
+    scene.RunWeb();
+    scene.RunWeb();
+    scene.SetOpen("flappy", true);
+    scene.RunWeb();
+    changes += 2;
+    if (changes == 2) {
+      EXPECT_NE(scene.Mail(1).find("flappy HTTP down"), std::string::npos);
+      EXPECT_NE(scene.Mail(2).find("flappy HTTP up"), std::string::npos);
+    }
+  }
+  // The third change still goes out; the fourth is the one too many.
+  EXPECT_NE(scene.Mail(3).find("flappy HTTP down"), std::string::npos);
+  const std::string notice = scene.Mail(4);
+  EXPECT_NE(notice.find("KT.Varnock: flappy is flapping"), std::string::npos) << notice;
+  EXPECT_NE(notice.find("more than 3 state changes within 30 minutes"), std::string::npos);
+  EXPECT_TRUE(scene.NoMail(5));
+  EXPECT_EQ(Count(scene.Log(), "Alert Held: flapping]"), 5u);
+
+  // Its changes are rewritten as half an hour old: it has been stable for the window.
+  const std::string flapDir = agents::AlertQueueDir(scene.pd().dir()) + "/flap";
+  std::vector<std::string> records = platform::ListFiles(flapDir);
+  ASSERT_EQ(records.size(), 1u);
+  const std::string path = flapDir + "/" + records[0];
+  std::string record = testsupport::ReadFile(path);
+  const size_t flag = record.find('\n') + 1, list = record.find('\n', flag) + 1;
+  const std::string old = std::to_string(agents::WallSeconds() - 31 * 60);
+  record = record.substr(0, list) + old + record.substr(record.find('\n', list));
+  ASSERT_TRUE(platform::WriteFileAtomic(path, record));
+  const std::string stable = scene.Mail(5);
+  EXPECT_NE(stable.find("KT.Varnock: flappy is stable, Up"), std::string::npos) << stable;
+  EXPECT_TRUE(scene.NoMail(6));
+  EXPECT_TRUE(platform::ListFiles(flapDir).empty());
+}
+
 // Below the digest's threshold, or with no parent down, each alert is the mail it would be
 // with nothing held or grouped: the same subject, recipients and body.
 TEST(AlertDesk, AlertsNotHeldOrGroupedAreTheDescribedMails) {
-  auto jobs = [](Scene& scene) {
+  auto jobs = [](Scene& scene, const std::string& parent) {
     scene.Add("a1");
-    scene.Add("a2", "nobody-by-this-name");
+    scene.Add("a2", parent);
     scene.RunWeb();
     scene.RunWeb();
     std::vector<std::string> texts;
@@ -244,12 +288,13 @@ TEST(AlertDesk, AlertsNotHeldOrGroupedAreTheDescribedMails) {
     return texts;
   };
   Scene plain(false);
-  const std::vector<std::string> described = jobs(plain);
+  const std::vector<std::string> described = jobs(plain, "");
   EXPECT_FALSE(platform::PathExists(agents::AlertQueueDir(plain.pd().dir())));
   Scene grouped(false);
   grouped.Ini("ALERTGROUPCOUNT", "5");
   grouped.Ini("ALERTGROUPSECONDS", "1");
-  EXPECT_EQ(jobs(grouped), described);
+  // A parent that names no account holds nothing.
+  EXPECT_EQ(jobs(grouped, "nobody-by-this-name"), described);
   EXPECT_EQ(grouped.pd().Calls("VarnPost").size(), 2u);
   ASSERT_EQ(described.size(), 6u);
   EXPECT_NE(described[0].find("a1 (127.0.0.1) is down: HTTP Port"), std::string::npos);
