@@ -26,8 +26,9 @@
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/console_app.h"
-#include "console/setup_command.h"
 #include "console/main_loop.h"
+#include "console/maintenance_command.h"
+#include "console/setup_command.h"
 #include "console/web_security.h"
 #include "console/web_server.h"
 #include "platform/files.h"
@@ -54,6 +55,7 @@ struct Options {
   std::string exportFile;
   bool replace = false;  // --export may replace an existing file
   std::string importFile;
+  std::vector<std::string> maintenance;  // the words after --maintenance
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -71,6 +73,8 @@ int Usage() {
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n"
+      "       KTVarnock [--dir DIR] --maintenance list | clear\n"
+      "                 | once NAME|* YYYYMMDDhhmm YYYYMMDDhhmm | weekly NAME|* DAY hhmm hhmm\n"
       "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE\n");
   return 2;
 }
@@ -122,6 +126,8 @@ int main(int argc, char** argv) {
       opt.initDemo = true;
     } else if (a == "--demo-listener" && hasValue) {
       if (!ParseInt(argv[++i], 1, 65535, &opt.demoListener)) return Usage();
+    } else if (a == "--maintenance" && hasValue) {
+      while (i + 1 < argc) opt.maintenance.push_back(argv[++i]);
     } else if (a == "--setup" && hasValue) {
       opt.setupFile = argv[++i];
     } else if (a == "--dir" && hasValue) {
@@ -161,6 +167,16 @@ int main(int argc, char** argv) {
   if (dir.size() > 259) {
     std::fprintf(stderr, "KTVarnock: the program directory path is longer than 259 characters\n");
     return 1;
+  }
+
+  // Windows are a file the alert desk reads at each pass: changed while a console runs too.
+  if (!opt.maintenance.empty()) {
+    std::string out, err;
+    const int code = console::MaintenanceCommand(dir, opt.maintenance, &out, &err);
+    if (code == 2) return Usage();
+    std::fputs(out.c_str(), stdout);
+    if (!err.empty()) std::fprintf(stderr, "KTVarnock: %s\n", err.c_str());
+    return code;
   }
 
   // The listening socket comes first: a refused address or a port in use ends the console

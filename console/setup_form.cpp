@@ -141,26 +141,39 @@ CheckedNumber GroupNumberOf(const json& body, const char* key, long long hi) {
 // replaces the current value; an older page that sends none keeps it.
 struct GroupingForm {
   common::AlertGrouping value;
-  bool bad = false;
+  bool groupBad = false;
+  bool flapBad = false;
 };
+
+// One switch and its two numbers (threshold, window); off stores no threshold and the
+// window's default. A request without the switch keeps what is stored.
+bool ReadSwitchPair(const json& body, const char* on, const char* countKey, long long maxCount,
+                    const char* windowKey, long long maxWindow, int defaultWindow, int* count,
+                    int* window) {
+  auto it = body.find(on);
+  if (it == body.end()) return true;
+  if (!it->is_boolean()) return false;
+  if (!it->get<bool>()) {
+    *count = 0;
+    *window = defaultWindow;
+    return true;
+  }
+  const CheckedNumber n = GroupNumberOf(body, countKey, maxCount);
+  const CheckedNumber w = GroupNumberOf(body, windowKey, maxWindow);
+  *count = static_cast<int>(n.Or(0));
+  *window = static_cast<int>(w.Or(defaultWindow));
+  return n.valid() && w.valid();
+}
 
 GroupingForm ReadGroupingForm(const json& body, const common::AlertGrouping& was) {
   GroupingForm f{was};
-  auto on = body.find("groupAlerts");
-  if (on == body.end()) return f;
-  const CheckedNumber count = GroupNumberOf(body, "groupCount", common::kMaxGroupCount);
-  const CheckedNumber seconds = GroupNumberOf(body, "groupSeconds", common::kMaxGroupSeconds);
-  if (!on->is_boolean()) {
-    f.bad = true;
-  } else if (on->get<bool>()) {
-    f.bad = !count.valid() || !seconds.valid();
-    f.value.groupCount = static_cast<int>(count.Or(0));
-    f.value.groupSeconds = static_cast<int>(seconds.Or(60));
-  } else {
-    // Off keeps no count; the window goes back to its default with it.
-    f.value.groupCount = 0;
-    f.value.groupSeconds = 60;
-  }
+  common::AlertGrouping& g = f.value;
+  f.groupBad =
+      !ReadSwitchPair(body, "groupAlerts", "groupCount", common::kMaxGroupCount, "groupSeconds",
+                      common::kMaxGroupSeconds, 60, &g.groupCount, &g.groupSeconds);
+  f.flapBad =
+      !ReadSwitchPair(body, "flapWatch", "flapChanges", common::kMaxFlapChanges, "flapMinutes",
+                      common::kMaxFlapMinutes, 30, &g.flapChanges, &g.flapMinutes);
   return f;
 }
 
@@ -235,7 +248,8 @@ constexpr SetupCheck kSetupChecks[] = {
      "msgAlternateSecurityBad"},
     {[](const SetupView& v) { return v.transport.alternate.portBad; }, "msgAlternatePortBad"},
     {[](const SetupView& v) { return v.transport.caFileBad; }, "msgCaFileBad"},
-    {[](const SetupView& v) { return v.grouping.bad; }, "msgGroupAlertsRange"},
+    {[](const SetupView& v) { return v.grouping.groupBad; }, "msgGroupAlertsRange"},
+    {[](const SetupView& v) { return v.grouping.flapBad; }, "msgFlapRange"},
     // List positions come from the page's lists; any other number is not a request of it.
     {[](const SetupView& v) {
        if (PositionRefused(v.body, "keepDays")) return true;
@@ -347,6 +361,9 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
       {"groupAlerts", grouping.groupCount > 0},
       {"groupCount", std::to_string(grouping.groupCount > 0 ? grouping.groupCount : 5)},
       {"groupSeconds", std::to_string(grouping.groupSeconds)},
+      {"flapWatch", grouping.flapChanges > 0},
+      {"flapChanges", std::to_string(grouping.flapChanges > 0 ? grouping.flapChanges : 4)},
+      {"flapMinutes", std::to_string(grouping.flapMinutes)},
       {"from", ToUtf8(common::FieldText(s.fromAddress))},
       {"to", ToUtf8(a.toAddresses)},
       {"netSend", ToUtf8(a.netSendAddresses)},

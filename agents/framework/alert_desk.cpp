@@ -1,6 +1,7 @@
 #include "agents/framework/alert_desk.h"
 
 #include <algorithm>
+#include <ctime>
 #include <optional>
 #include <set>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "common/daily_log.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
+#include "common/maintenance.h"
 #include "common/record_texts.h"
 #include "common/status_update.h"
 #include "platform/clock.h"
@@ -135,6 +137,33 @@ void SendOne(const std::string& dir, const MailServerProbes& probes, const Queue
 
 void AddUnique(std::vector<std::string>& to, std::set<std::string>& seen, const std::string& item) {
   if (!item.empty() && seen.insert(item).second) to.push_back(item);
+}
+
+// The local time an alert was due at: its check time, or now when it holds none.
+platform::SystemTime DueTime(const QueuedAlert& a) {
+  int64_t v = 0;
+  for (char c : a.checkTime) {
+    if (c < '0' || c > '9' || a.checkTime.size() != 14) return platform::LocalNow();
+    v = v * 10 + (c - '0');
+  }
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(v / 10000000000) - 1900;
+  tm.tm_mon = static_cast<int>(v / 100000000 % 100) - 1;
+  tm.tm_mday = static_cast<int>(v / 1000000 % 100);
+  tm.tm_hour = static_cast<int>(v / 10000 % 100);
+  tm.tm_min = static_cast<int>(v / 100 % 100);
+  tm.tm_sec = static_cast<int>(v % 100);
+  tm.tm_isdst = -1;
+  if (std::mktime(&tm) == -1) return platform::LocalNow();
+  platform::SystemTime t{};
+  t.year = static_cast<uint16_t>(tm.tm_year + 1900);
+  t.month = static_cast<uint16_t>(tm.tm_mon + 1);
+  t.dayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+  t.day = static_cast<uint16_t>(tm.tm_mday);
+  t.hour = static_cast<uint16_t>(tm.tm_hour);
+  t.minute = static_cast<uint16_t>(tm.tm_min);
+  t.second = static_cast<uint16_t>(tm.tm_sec);
+  return t;
 }
 
 std::string ShowTime(const std::string& stamp) {
@@ -378,6 +407,7 @@ std::map<std::string, std::string> ReadParents(const std::string& dir) {
 bool AlertDeskWanted(const std::string& dir) {
   const common::AlertGrouping s = common::ReadAlertGrouping(dir);
   if (s.groupCount > 0 || s.flapChanges > 0) return true;
+  if (common::AnyMaintenanceAhead(common::ReadMaintenance(dir), platform::LocalNow())) return true;
   return !ReadParents(dir).empty();
 }
 
@@ -513,6 +543,7 @@ bool DeskPass(const std::string& dir, const MailServerProbes& probes, int64_t no
     if (now < first + settings.groupSeconds) return true;  // the window is still open
   }
 
+  const std::vector<common::MaintenanceWindow> maintenance = common::ReadMaintenance(dir);
   // Claimed first: what cannot be claimed is left in the queue for the next pass.
   std::vector<const QueuedAlert*> batch;
   std::vector<std::string> claimed;
@@ -523,6 +554,10 @@ bool DeskPass(const std::string& dir, const MailServerProbes& probes, int64_t no
       continue;
     }
     claimed.push_back(path);
+    if (common::InMaintenance(maintenance, a.key, DueTime(a))) {
+      Log(dir, "[" + KindWord(a.kind) + " Alert Held: maintenance]", NameOf(a.key));
+      continue;
+    }
     if (settings.flapChanges > 0 && !PassesFlapWatch(dir, probes, settings, a, now)) {
       pending = true;
       continue;

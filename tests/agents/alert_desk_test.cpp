@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <thread>
 
 #include "agents/framework/alert_queue.h"
@@ -265,6 +266,40 @@ TEST(AlertDesk, AFlappingAccountGetsOneNoticeThenSilenceThenOneStableNotice) {
   EXPECT_NE(stable.find("KT.Varnock: flappy is stable, Up"), std::string::npos) << stable;
   EXPECT_TRUE(scene.NoMail(6));
   EXPECT_TRUE(platform::ListFiles(flapDir).empty());
+}
+
+// A local "YYYYMMDDhhmm" `minutes` from now.
+std::string MinuteStamp(int minutes) {
+  std::time_t t = std::time(nullptr) + minutes * 60;
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char out[16];
+  std::strftime(out, sizeof out, "%Y%m%d%H%M", &tm);
+  return out;
+}
+
+TEST(AlertDesk, InAMaintenanceWindowChecksAreLoggedAndNoAlertIsSent) {
+  Scene scene;
+  if (!scene.ok()) GTEST_SKIP() << "no python3 with aiosmtpd";
+  testkit::SetLogging(scene.pd(), common::kGroupHttp, true, true);
+  scene.Add("patched");
+  scene.Add("other");
+  ASSERT_TRUE(platform::WriteFileAtomic(
+      scene.pd() / "Setting/Maintenance.txt",
+      "once " + common::HexKey("patched") + " " + MinuteStamp(-5) + " " + MinuteStamp(60) + "\n"));
+  scene.RunWeb();
+  scene.RunWeb();
+  // Only the account outside the window alerts.
+  const std::string mail = scene.Mail(1);
+  EXPECT_NE(mail.find("other HTTP down"), std::string::npos) << mail;
+  EXPECT_TRUE(scene.NoMail(2));
+  const std::string log = scene.Log();
+  EXPECT_EQ(Count(log, "[Down Alert Held: maintenance]"), 1u);
+  for (const std::string& line : testkit::LogLines(log)) {
+    if (line.find("patched") != std::string::npos && line.find("DOWN") != std::string::npos)
+      return;  // its failed checks are in the log all the same
+  }
+  ADD_FAILURE() << "no logged check of the account in maintenance:\n" << log;
 }
 
 // Below the digest's threshold, or with no parent down, each alert is the mail it would be

@@ -215,6 +215,29 @@ function spec(dialog, items) {
             },
           ],
         },
+        { id: 'flapWatch', kind: 'check', label: 'lblFlapWatch' },
+        {
+          kind: 'row',
+          items: [
+            {
+              id: 'flapChanges',
+              kind: 'text',
+              label: 'lblFlapChanges',
+              max: 4,
+              digits: true,
+              enabledIf: (v) => v.flapWatch,
+            },
+            {
+              id: 'flapMinutes',
+              kind: 'text',
+              label: 'lblFlapMinutes',
+              max: 4,
+              digits: true,
+              suffix: 'lblMin',
+              enabledIf: (v) => v.flapWatch,
+            },
+          ],
+        },
       ],
     },
     {
@@ -317,6 +340,9 @@ function fromValues(v, form) {
     groupAlerts: v.groupAlerts,
     groupCount: v.groupCount,
     groupSeconds: v.groupSeconds,
+    flapWatch: v.flapWatch,
+    flapChanges: v.flapChanges,
+    flapMinutes: v.flapMinutes,
   };
   for (const server of SERVERS) {
     out[`${server}Security`] = form.input(`${server}Security`).value;
