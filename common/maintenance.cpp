@@ -75,20 +75,21 @@ std::string MaintenancePath(const std::string& dir) {
 std::optional<MaintenanceWindow> ParseMaintenanceLine(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   const std::vector<std::string_view> w = Words(line);
-  if (w.size() != 5 || !ValidKey(w[1])) return std::nullopt;
+  if (w.size() < 2 || !ValidKey(w[1])) return std::nullopt;
   MaintenanceWindow m;
   m.key = std::string(w[1]);
   if (w[0] == "once") {
-    if (!Digits(w[2], 12, &m.from) || !Digits(w[3], 12, &m.to) || !ValidStamp(m.from) ||
-        !ValidStamp(m.to) || m.to <= m.from)
+    if (w.size() != 4 || !Digits(w[2], 12, &m.from) || !Digits(w[3], 12, &m.to) ||
+        !ValidStamp(m.from) || !ValidStamp(m.to) || m.to <= m.from)
       return std::nullopt;
     return m;
   }
   if (w[0] == "weekly") {
     int64_t day = 0;
     m.weekly = true;
-    if (!Digits(w[2], 1, &day) || day > 6 || !ValidMinuteText(w[3], &m.fromMinute) ||
-        !ValidMinuteText(w[4], &m.toMinute) || m.fromMinute == m.toMinute)
+    if (w.size() != 5 || !Digits(w[2], 1, &day) || day > 6 ||
+        !ValidMinuteText(w[3], &m.fromMinute) || !ValidMinuteText(w[4], &m.toMinute) ||
+        m.fromMinute == m.toMinute)
       return std::nullopt;
     m.day = static_cast<int>(day);
     return m;

@@ -108,7 +108,7 @@ class Scene {
   }
   void RunWeb() { ASSERT_EQ(pd_.RunAgent("WebPortSentry"), 0); }
 
-  std::string Mail(int n, int waitMs = 30000) { return smtp_->Message(n, waitMs); }
+  std::string Mail(int n, int waitMs = 90000) { return smtp_->Message(n, waitMs); }
   // No message `n` arrives within a few seconds (the desk sends within a second of a pass).
   bool NoMail(int n) { return smtp_->Message(n, 3000).empty(); }
   std::string Log() { return pd_.TodayLog(); }
