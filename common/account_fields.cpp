@@ -89,6 +89,13 @@ void SetPopTlsModeText(AccountFile& a, const std::string& text) {
   }
 }
 
+std::string ParentText(const AccountFile& a) {
+  return a.options.parent;
+}
+void SetParentText(AccountFile& a, const std::string& text) {
+  a.options.parent = text;
+}
+
 // The key holds the hex of the name's first bytes, cut where a character ends: a key ending
 // in half a character would decode to a shorter name, and saving that name renames the
 // account.
@@ -223,6 +230,16 @@ constexpr AccountField PopTlsModeRow(uint8_t types) {
   return Shown(f, "popTlsMode", "lblAcctPopTlsMode", types, &AccountForm::popTlsMode);
 }
 
+// A server name, cut as the name field cuts it.
+constexpr AccountField ParentRow() {
+  AccountField f{Field::kParent};
+  f.limit = kKeySourceBytes;
+  f.text = &ParentText;
+  f.setText = &SetParentText;
+  f.sideFile = true;
+  return Shown(f, "parent", "lblAcctParent", kAllTypes, &AccountForm::parent);
+}
+
 constexpr AccountField KeyRow() {
   AccountField f{Field::kName};
   f.limit = kKeySourceBytes;
@@ -325,6 +342,7 @@ constexpr AccountField kFields[] = {
     OptionDigitsRow<&O::certDays>(Field::kCertDays, "certDays", "lblAcctCertDays", kSecureTypes,
                                   &F::certDays, 3650, 4),
     PopTlsModeRow(kEmailOnly),
+    ParentRow(),
 };
 
 constexpr bool InColumnOrder() {

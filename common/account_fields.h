@@ -71,6 +71,8 @@ struct AccountForm {
   bool secure = false, verify = true;
   std::string tlsMode = "starttls", port, popPort, certDays = "14";
   std::string popTlsMode;  // "": the POP3 side as tlsMode
+  // The server name of the account this one is behind; empty for none.
+  std::string parent;
 };
 
 // The values of an account in the CSV column order: a field's CSV column is its position
@@ -135,6 +137,7 @@ enum class Field : int {
   kVerify,
   kCertDays,
   kPopTlsMode,
+  kParent,
   kCount
 };
 constexpr Field CustomNameField(int slot) {

@@ -46,6 +46,16 @@ class OptionReader {
     return fallback;
   }
 
+  // A parent name that is too long or holds a control byte names no account: none used.
+  std::string Parent() {
+    const std::string text = Value("PARENT");
+    bool control = false;
+    for (unsigned char c : text) control = control || c < 0x20 || c == 0x7f;
+    if (text.size() <= kMaxParentBytes && !control) return text;
+    read_.problems.push_back("PARENT is not a server name, no parent used");
+    return "";
+  }
+
   TlsMode Mode() { return OptionalMode("TLSMODE", "starttls").value_or(TlsMode::kStartTls); }
 
   // The mode `key` names; nothing when it is missing or names neither mode (a problem,
@@ -118,6 +128,7 @@ AccountOptionsRead ReadAccountOptions(const std::string& programDir, const std::
       reader.Number("POPPORT", 1, 65535, DefaultPopPort(o.secure, PopTlsMode(o))));
   o.verify = reader.Number("VERIFY", 0, 1, 1) == 1;
   o.certDays = static_cast<int32_t>(reader.Number("CERTDAYS", 0, kMaxCertDays, 14));
+  o.parent = reader.Parent();
   return read;
 }
 
@@ -141,6 +152,7 @@ std::string DifferingLines(const AccountOptions& o, uint8_t accountType) {
   if (o.popPort != popPort) add("POPPORT", std::to_string(o.popPort));
   if (!o.verify) add("VERIFY", "0");
   if (o.certDays != 14) add("CERTDAYS", std::to_string(o.certDays));
+  if (!o.parent.empty()) add("PARENT", o.parent);
   return lines;
 }
 

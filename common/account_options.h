@@ -16,6 +16,8 @@
 //                                           (plus [PROGRAM] TLSCAFILE) and the host name
 //   CERTDAYS  0-3650               14       a certificate ending within this many days fails
 //                                           the check (0: no such check)
+//   PARENT    a server name        ""       the account this one is behind: while the parent
+//                                           is down, this account's alerts are held
 //
 // An account whose options are all at their defaults has no side file, so a suite that
 // uses none of them has exactly the files it always had. Keys compare without regard to
@@ -50,12 +52,15 @@ struct AccountOptions {
   int32_t popPort = 0;                // the POP3 server's port (e-mail accounts)
   bool verify = true;
   int32_t certDays = 14;
+  std::string parent;  // server name of the parent account; "" for none
 };
 
 // The mode of an e-mail account's POP3 side: POPTLSMODE when set, else TLSMODE.
 inline TlsMode PopTlsMode(const AccountOptions& options) {
   return options.popTlsMode.value_or(options.tlsMode);
 }
+// The longest PARENT value: a server name as the dialogs keep it.
+inline constexpr size_t kMaxParentBytes = 64;
 
 // "<dir>/AccountOptions/<key>.ini".
 std::string AccountOptionsPath(const std::string& programDir, const std::string& key);

@@ -9,6 +9,7 @@
 #include "common/layout.h"
 #include "common/status_update.h"
 #include "console/account_change.h"
+#include "console/account_rules.h"
 #include "console/log_files.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -141,6 +142,10 @@ SaveOutcome SaveAccount(const std::string& dir, const nlohmann::json& body,
   const common::AccountFile* kept = editing && storedWhole ? &stored : nullptr;
   out.error = ValidateAccountForm(form, kept);
   if (!out.error.ok()) return out;
+  if (const AccountRule* rule = ParentRule(dir, form.name, form.parent)) {
+    out.error = {rule->messageKey, ""};
+    return out;
+  }
 
   common::AccountFile account = BuildAccount(form, dir, alert, kept);
   out.key = key;

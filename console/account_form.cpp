@@ -238,7 +238,7 @@ AccountFacts FormFacts(const AccountForm& f) {
       const bool ok = DigitsInRange(text, static_cast<long long>(field.max)) &&
                       (field.id == common::Field::kCertDays || text.empty() || DecimalOf(text) > 0);
       (field.id == common::Field::kCertDays ? a.certDaysInRange : a.portsInRange) &= ok;
-    } else if (field.control == common::Control::kText) {
+    } else if (field.id == common::Field::kTlsMode || field.id == common::Field::kPopTlsMode) {
       // The POP3 side's mode may be left empty: it then follows the account's.
       const std::string& text = f.*field.formText;
       common::TlsMode mode;

@@ -1,8 +1,13 @@
 #include "console/account_rules.h"
 
 #include "common/account_fields.h"
+#include "common/account_key.h"
+#include "common/account_options.h"
+#include "common/layout.h"
 #include "console/account_csv.h"
 #include "console/form_values.h"
+#include "platform/files.h"
+#include "platform/ini.h"
 
 namespace console {
 namespace {
@@ -51,7 +56,32 @@ constexpr AccountRule kRules[] = {
      "Certificate days are out of range:"},
 };
 
+constexpr AccountRule kParentUnknown = {[](const AccountFacts&) { return true; },
+                                        "msgParentUnknown", "Parent account does not exist:"};
+constexpr AccountRule kParentCycle = {[](const AccountFacts&) { return true; }, "msgParentCycle",
+                                      "Parent account is behind this one:"};
+
+// Parents followed at most this far; a longer chain is refused as if it came back.
+constexpr int kMaxParentChain = 64;
+
 }  // namespace
+
+const AccountRule* ParentRule(const std::string& dir, const std::string& name,
+                              const std::string& parent, bool mustExist) {
+  if (parent.empty()) return nullptr;
+  const std::string own = common::HexKey(name);
+  std::string next = parent;
+  for (int step = 0; step < kMaxParentChain && !next.empty(); ++step) {
+    const std::string key = common::HexKey(next);
+    if (key == own) return &kParentCycle;
+    if (!platform::IsRegularFile(common::AccountPath(dir, key))) {
+      return step == 0 && mustExist ? &kParentUnknown : nullptr;
+    }
+    next = platform::IniGetString(common::AccountOptionsPath(dir, key),
+                                  common::kAccountOptionsSection, "PARENT", "");
+  }
+  return next.empty() ? nullptr : &kParentCycle;
+}
 
 const AccountRule* FirstFailedRule(const AccountFacts& facts) {
   for (const AccountRule& rule : kRules) {
@@ -95,6 +125,7 @@ AccountFacts CsvFacts(const std::vector<std::string>& fields) {
   // The side file's options, where the line has them (empty: the default).
   for (const common::AccountField& field : common::AccountFields()) {
     if (!field.sideFile || text(field.id).empty()) continue;
+    if (field.id == Field::kParent) continue;  // checked against the stored accounts
     if (field.id == Field::kTlsMode || field.id == Field::kPopTlsMode) {
       common::TlsMode mode;
       a.tlsModeValid = common::ParseTlsMode(text(field.id), &mode);

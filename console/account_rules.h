@@ -49,6 +49,13 @@ struct AccountRule {
 // The first rule the account fails, or nothing when it passes them all.
 const AccountRule* FirstFailedRule(const AccountFacts& facts);
 
+// The parent an account names, checked against the stored accounts: nothing when it names
+// none, or another stored account from which the chain of parents never leads back to
+// `name`; else the rule it fails (its message key and report reason). `mustExist` false
+// lets a parent that is not stored (yet) pass, as an import whose later line adds it.
+const AccountRule* ParentRule(const std::string& programDir, const std::string& name,
+                              const std::string& parent, bool mustExist = true);
+
 // The facts of an import line's fields (the export's field order) and the report reason of
 // the first rule they fail, or "" when they pass.
 AccountFacts CsvFacts(const std::vector<std::string>& fields);

@@ -18,6 +18,7 @@
 #include "console/account_change.h"
 #include "console/account_csv.h"
 #include "console/account_editing.h"
+#include "console/account_rules.h"
 #include "console/export_target.h"
 #include "platform/files.h"
 #include "platform/lock.h"
@@ -126,6 +127,13 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
   const common::AccountFile account = AccountFromCsv(fields, dir);
   const std::string key = common::FieldText(account.record.key);
   const std::string path = common::AccountPath(dir, key);
+  // A parent not stored yet may come on a later line of the file; a cycle never resolves.
+  if (const AccountRule* rule =
+          ParentRule(dir, common::DecodeKey(key), account.options.parent, false)) {
+    reason = rule->csvReason;
+    Report(dir, now, reason, line);
+    return reason;
+  }
 
   platform::FileLock lock;
   AccountChange change;

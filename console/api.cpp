@@ -123,6 +123,7 @@ json RowsJson(ConsoleApp& app, int first, int count) {
       continue;
     }
     static const char* kLamps[] = {"green", "yellow", "red", "white"};
+    static const char* kMarks[] = {"", "behindParent", "flapping", "maintenance"};
     rows.push_back({{"index", i},
                     {"valid", true},
                     {"key", r.nameField.substr(0, r.nameField.find('('))},
@@ -135,7 +136,9 @@ json RowsJson(ConsoleApp& app, int first, int count) {
                     {"lastCheckFull", FullStamp(r.lastCheckStamp)},
                     {"errorDetected", r.errorDetected},
                     {"errorDetectedFull", FullStamp(r.errorDetectedStamp)},
-                    {"duration", r.duration}});
+                    {"duration", r.duration},
+                    {"alertMark", kMarks[r.alertMark.kind]},
+                    {"alertParent", ToUtf8(r.alertMark.parent)}});
   }
   return {{"rows", rows}, {"total", total}, {"listVersion", app.listVersion()}};
 }

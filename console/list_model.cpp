@@ -211,6 +211,7 @@ ListRow ListModel::Row(int index, const platform::SystemTime& now) const {
   row.lastCheck = TimeCell(row.lastCheckStamp);
   row.errorDetected = TimeCell(row.errorDetectedStamp);
   row.duration = DurationCell(DurationOf(s, now, consoleStart_));
+  row.alertMark = AlertMarkOf(dir_, KeyOf(rec->nameField), rec->dataDir, st->customSlot, s);
   return row;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/records.h"
+#include "console/alert_marks.h"
 #include "console/status_cells.h"
 #include "platform/clock.h"
 
@@ -51,6 +52,7 @@ struct ListRow {
   // The full time stamps behind the two time cells (14 digits, or empty), for hover texts.
   std::string lastCheckStamp, errorDetectedStamp;
   std::string nameField;
+  AlertMark alertMark;
 };
 
 // The sort key of `column` for a row (the record added to the column's store).

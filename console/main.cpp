@@ -32,6 +32,7 @@
 #include "console/history_feed.h"
 #include "console/history_routes.h"
 #include "console/main_loop.h"
+#include "console/maintenance_command.h"
 #include "console/setup_command.h"
 #include "console/web_security.h"
 #include "console/web_server.h"
@@ -62,6 +63,7 @@ struct Options {
   bool noPacing = false;         // --import without the pause between lines
   std::string reportMonth;      // --report YYYYMM
   bool rebuildHistory = false;  // --rebuild-history
+  std::vector<std::string> maintenance;  // the words after --maintenance
 };
 
 bool ParseInt(const char* text, int lo, int hi, int* out) {
@@ -79,6 +81,8 @@ int Usage() {
       "                 [--listen ADDRESS [--tls-cert FILE --tls-key FILE]] [--agents DIR]\n"
       "       KTVarnock --init-demo [--port N] [--demo-listener N]\n"
       "       KTVarnock --setup FILE\n"
+      "       KTVarnock [--dir DIR] --maintenance list | clear\n"
+      "                 | once NAME|* YYYYMMDDhhmm YYYYMMDDhhmm | weekly NAME|* DAY hhmm hhmm\n"
       "       KTVarnock [--dir DIR] --export FILE [--replace] | --import FILE [--no-pacing]\n"
       "       KTVarnock [--dir DIR] --report YYYYMM | --rebuild-history\n");
   return 2;
@@ -131,6 +135,8 @@ int main(int argc, char** argv) {
       opt.initDemo = true;
     } else if (a == "--demo-listener" && hasValue) {
       if (!ParseInt(argv[++i], 1, 65535, &opt.demoListener)) return Usage();
+    } else if (a == "--maintenance" && hasValue) {
+      while (i + 1 < argc) opt.maintenance.push_back(argv[++i]);
     } else if (a == "--setup" && hasValue) {
       opt.setupFile = argv[++i];
     } else if (a == "--dir" && hasValue) {
@@ -181,6 +187,15 @@ int main(int argc, char** argv) {
   // The report only reads the history store, also while a console runs.
   if (!opt.reportMonth.empty()) {
     return console::history::PrintReport(dir, opt.reportMonth, stdout, stderr);
+  }
+  // Windows are a file the alert desk reads at each pass: changed while a console runs too.
+  if (!opt.maintenance.empty()) {
+    std::string out, err;
+    const int code = console::MaintenanceCommand(dir, opt.maintenance, &out, &err);
+    if (code == 2) return Usage();
+    std::fputs(out.c_str(), stdout);
+    if (!err.empty()) std::fprintf(stderr, "KTVarnock: %s\n", err.c_str());
+    return code;
   }
 
   // The listening socket comes first: a refused address or a port in use ends the console

@@ -68,6 +68,25 @@ void Scheduler::Tick(int64_t nowMinute, int year) {
     if (due) lastRun_[g] = nowMinute;
     LaunchGroup(g, due ? 1 : 0);
   }
+  LaunchAlertDeskIfWaiting();
+}
+
+bool Scheduler::LaunchAlertDeskIfWaiting() {
+  const std::string queue = common::InDir(programDir_, common::kTemp, "alertqueue");
+  auto waiting = [](const std::string& dir) {
+    for (const std::string& name : platform::ListFiles(dir)) {
+      if (name.size() > 6 && name.compare(name.size() - 6, 6, ".alert") == 0) return true;
+    }
+    return false;
+  };
+  // A flapping check waits for its stable notice.
+  const bool flapping = !platform::ListFiles(platform::JoinPath(queue, "flap")).empty();
+  if (!waiting(queue) && !waiting(platform::JoinPath(queue, "held")) && !flapping) return false;
+  {
+    platform::FileLock probe;
+    if (!probe.TryAcquire(platform::NamedLockPath(programDir_, "AlertDesk"))) return false;
+  }
+  return launcher_(platform::JoinPath(binDir_, "AlertDesk"), {programDir_});
 }
 
 int Scheduler::RunNow(int64_t nowMinute) {

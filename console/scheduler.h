@@ -49,6 +49,11 @@ class Scheduler {
   // is started with 1 (and its start remembered), any other with 0 (retries).
   void Tick(int64_t nowMinute, int year);
 
+  // Starts AlertDesk when alerts wait in its queue (temp/alertqueue, held ones included)
+  // and no desk runs: a desk that an agent could not start, or one that ended while an
+  // alert was held, is started again within a tick. True when it was started.
+  bool LaunchAlertDeskIfWaiting();
+
   // Run Scan Now: every group not busy is started with 1 in the order PING, PORT, HTTP,
   // FTP, EMAIL. Returns the number of groups launched (skipped groups not counted).
   int RunNow(int64_t nowMinute);

@@ -187,6 +187,9 @@ std::string AddAccount(const std::string& dir, const json& given) {
   if (const AccountRule* rule = FirstFailedRule(FormFacts(form))) {
     return *name + ": " + MessageText("0", rule->messageKey);
   }
+  if (const AccountRule* rule = ParentRule(dir, form.name, form.parent)) {
+    return *name + ": " + MessageText("0", rule->messageKey);
+  }
   // No templates of its own: the account uses the global ones unless the setup gives some.
   common::AccountFile account = BuildAccount(form, dir, common::AlertFile{}, nullptr);
   account.record.ftpPortTimeout = ftpTimeout;

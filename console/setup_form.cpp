@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/accounts.h"
+#include "common/alert_grouping.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "common/scan_groups.h"
@@ -122,6 +123,60 @@ TransportForm ReadTransportForm(const json& body, const common::AlertMailTranspo
   return f;
 }
 
+// A count field of the alert grouping: digits (a number from a file), within its range.
+CheckedNumber GroupNumberOf(const json& body, const char* key, long long hi) {
+  auto it = body.find(key);
+  if (it == body.end()) return {};
+  if (it->is_string()) {
+    const std::string& text = it->get_ref<const std::string&>();
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+      return {CheckedNumber::kRefused, 0};
+    return DecimalIn(text, 1, hi);
+  }
+  return NumberIn(*it, 1, hi);
+}
+
+// "Group alerts when more than N arrive within M seconds": each key the request holds
+// replaces the current value; an older page that sends none keeps it.
+struct GroupingForm {
+  common::AlertGrouping value;
+  bool groupBad = false;
+  bool flapBad = false;
+};
+
+// One switch and its two numbers (threshold, window); off stores no threshold and the
+// window's default. A request without the switch keeps what is stored.
+bool ReadSwitchPair(const json& body, const char* on, const char* countKey, long long maxCount,
+                    const char* windowKey, long long maxWindow, int defaultWindow, int* count,
+                    int* window) {
+  auto it = body.find(on);
+  if (it == body.end()) return true;
+  if (!it->is_boolean()) return false;
+  if (!it->get<bool>()) {
+    *count = 0;
+    *window = defaultWindow;
+    return true;
+  }
+  const CheckedNumber n = GroupNumberOf(body, countKey, maxCount);
+  const CheckedNumber w = GroupNumberOf(body, windowKey, maxWindow);
+  *count = static_cast<int>(n.Or(0));
+  *window = static_cast<int>(w.Or(defaultWindow));
+  return n.valid() && w.valid();
+}
+
+GroupingForm ReadGroupingForm(const json& body, const common::AlertGrouping& was) {
+  GroupingForm f{was};
+  common::AlertGrouping& g = f.value;
+  f.groupBad =
+      !ReadSwitchPair(body, "groupAlerts", "groupCount", common::kMaxGroupCount, "groupSeconds",
+                      common::kMaxGroupSeconds, 60, &g.groupCount, &g.groupSeconds);
+  f.flapBad =
+      !ReadSwitchPair(body, "flapWatch", "flapChanges", common::kMaxFlapChanges, "flapMinutes",
+                      common::kMaxFlapMinutes, 30, &g.flapChanges, &g.flapMinutes);
+  return f;
+}
+
 // What one test of "OK" looks at.
 struct SetupView {
   const std::string& primary;
@@ -139,6 +194,7 @@ struct SetupView {
   const json& body;
   const common::AlertAuth& was;
   const TransportForm& transport;
+  const GroupingForm& grouping;
 };
 
 bool Blank(const std::optional<std::string>& typed, const char* stored) {
@@ -192,6 +248,8 @@ constexpr SetupCheck kSetupChecks[] = {
      "msgAlternateSecurityBad"},
     {[](const SetupView& v) { return v.transport.alternate.portBad; }, "msgAlternatePortBad"},
     {[](const SetupView& v) { return v.transport.caFileBad; }, "msgCaFileBad"},
+    {[](const SetupView& v) { return v.grouping.groupBad; }, "msgGroupAlertsRange"},
+    {[](const SetupView& v) { return v.grouping.flapBad; }, "msgFlapRange"},
     // List positions come from the page's lists; any other number is not a request of it.
     {[](const SetupView& v) {
        if (PositionRefused(v.body, "keepDays")) return true;
@@ -283,6 +341,7 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
     return t.problem.empty() ? common::MailSecurityName(t.security) : "";
   };
   const common::AlertMailTransport& m = c.mailTransport;
+  const common::AlertGrouping grouping = common::ReadAlertGrouping(dir);
   return {
       {"primaryServer", ToUtf8(common::FieldText(s.primaryServer))},
       {"primaryAuth", c.auth.primaryAuth != 0},
@@ -298,6 +357,13 @@ json SetupJson(const std::string& dir, const SettingCopies& c) {
       {"alternateSecurity", security(m.alternate)},
       {"mailVerify", m.verify},
       {"caFile", m.caFile},
+      // Off shows the suggested threshold, for the box to be ticked as it stands.
+      {"groupAlerts", grouping.groupCount > 0},
+      {"groupCount", std::to_string(grouping.groupCount > 0 ? grouping.groupCount : 5)},
+      {"groupSeconds", std::to_string(grouping.groupSeconds)},
+      {"flapWatch", grouping.flapChanges > 0},
+      {"flapChanges", std::to_string(grouping.flapChanges > 0 ? grouping.flapChanges : 4)},
+      {"flapMinutes", std::to_string(grouping.flapMinutes)},
       {"from", ToUtf8(common::FieldText(s.fromAddress))},
       {"to", ToUtf8(a.toAddresses)},
       {"netSend", ToUtf8(a.netSendAddresses)},
@@ -335,6 +401,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   const std::string wave = r.Text("waveFile", 259, "lblSoundFile");
   if (!r.failedLabel().empty()) return {"msgNotCp932", r.failedLabel()};
   const TransportForm transport = ReadTransportForm(body, current->mailTransport);
+  const GroupingForm grouping = ReadGroupingForm(body, common::ReadAlertGrouping(dir));
 
   const SetupView v{primary,       primaryAuth,
                     primaryUser,   primaryPassword,
@@ -343,7 +410,8 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
                     from,          to,
                     soundAlarm,    playWave,
                     wave,          body,
-                    current->auth, transport};
+                    current->auth, transport,
+                    grouping};
   for (const SetupCheck& check : kSetupChecks) {
     if (check.fails(v)) return Fail(check.key);
   }
@@ -411,6 +479,7 @@ FormError SaveSetup(const std::string& dir, const json& body, SettingCopies* cur
   const common::AlertMailTransport mailTransport{transport.primary.value, transport.alternate.value,
                                                  transport.verify, transport.caFile};
   ok = WriteMailTransport(dir, mailTransport) && ok;
+  ok = common::WriteAlertGrouping(dir, grouping.value) && ok;
   if (!ok) {
     std::fprintf(stderr, "KTVarnock: cannot write the Setting files or Varnock.ini in %s\n",
                  dir.c_str());

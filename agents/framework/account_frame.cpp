@@ -39,7 +39,7 @@ void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
                             });
   if (raise) {
     RaiseAlert(run, job.account,
-               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType});
+               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType, -1, ""});
   }
 }
 
@@ -50,7 +50,7 @@ void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
                      result.errorText, result.countsAsFailure);
   }
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType, -1, ""});
   }
   common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
                             [&](common::CheckStatus& s, bool exists) {

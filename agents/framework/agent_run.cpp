@@ -6,6 +6,7 @@
 
 #include "agents/framework/account_pool.h"
 #include "agents/framework/agent_log.h"
+#include "agents/framework/alert_desk.h"
 #include "agents/framework/command_line.h"
 #include "agents/framework/retry_file.h"
 #include "common/daily_log.h"
@@ -90,6 +91,7 @@ void PrepareRun(RunContext& run) {
   run.auth = common::ReadAlertAuth(dir);
   run.alert = common::ReadAlert(dir);
   run.scan = common::ReadScanSettings(dir);
+  run.queueAlerts = AlertDeskWanted(dir);
 }
 
 void RunBetweenMarks(RunContext& run, const std::function<void()>& markBusy,
@@ -136,6 +138,7 @@ int RunAgent(int argc, char** argv, const AgentProfile& profile, const MailServe
 
   RunBetweenMarks(
       run, [&] { run.state.SetBusy(1); }, [&] { CheckAll(run, visit); });
+  StartAlertDesk(run);
   return 0;
 }
 

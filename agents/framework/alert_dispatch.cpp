@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agents/framework/agent_log.h"
+#include "agents/framework/alert_queue.h"
 #include "agents/framework/alert_text.h"
 #include "agents/framework/mail_job.h"
 #include "common/account_key.h"
@@ -60,17 +61,6 @@ std::string AlertTag(const RunContext& run, bool mail, AlertKind kind) {
   return "[Up Message Send: " + name + "]";
 }
 
-// An alert mail that never reached the mail sender leaves a line in both daily logs, so a
-// dropped alarm is seen in the activity pane and not only as a missing mail.
-void MailNotSent(const RunContext& run, AlertKind kind, const std::string& reason,
-                 const std::string& storedName) {
-  const std::string name = run.profile.alertTagName;
-  const std::string tag = kind == AlertKind::kDown ? "[Down Mail Not Sent: " + name + "]"
-                                                   : "[Up Mail Not Sent: " + name + "]";
-  WriteFrameworkLine(run.programDir, kMailNotSentCode, tag,
-                     reason + ": " + common::DecodeKey(storedName.substr(0, 64)));
-}
-
 TemplateValues Values(const Alert& alert, const std::string& storedName, const std::string& host) {
   TemplateValues v;
   v.storedName = storedName;
@@ -92,66 +82,18 @@ void SendMail(const RunContext& run, const common::AccountFile& account, const A
                                        : (down ? account.downSubject : account.upSubject);
   const std::string& body = general ? (down ? run.alert.downBody : run.alert.upBody)
                                     : (down ? account.downBody : account.upBody);
-
-  const std::string tag = AlertTag(run, true, alert.kind);
-  const common::AlertMailTransport transport = common::ReadAlertMailTransport(run.programDir);
-  std::optional<MailServerChoice> server =
-      ChooseMailServer(run.alert.settings, run.auth, run.probes, transport);
-  if (!server) {
-    const bool none = run.alert.settings.primaryServer[0] == '\0' &&
-                      run.alert.settings.alternateServer[0] == '\0';
-    std::string reason = none ? "no mail server is set up" : "no mail server answered";
-    for (const std::string* problem : {&transport.primary.problem, &transport.alternate.problem})
-      if (!none && !problem->empty()) reason += " (Varnock.ini: " + *problem + ")";
-    MailNotSent(run, alert.kind, reason, std::string(values.storedName));
-    return;
-  }
-
-  mail::MailJob job;
-  job.smtpHost = server->server;
-  job.smtpPort = server->port;
-  if (server->security != common::MailSecurity::kNone) {
-    job.tls.secure = true;
-    job.tls.implicit = server->security == common::MailSecurity::kTls;
-    job.tls.verify = transport.verify;
-    job.tls.caFile = transport.caFile;
-  }
-  job.to = to;
-  job.charset = CharsetForLanguage(kAlertMailLanguage);
-  job.from = common::FieldText(run.alert.settings.fromAddress);
-  job.subject = ExpandTemplate(subject, values);
-  job.body = ExpandTemplate(body, values);
-  if (job.charset == kShiftJisCharset) {
-    job.from = ToShiftJis(job.from);
-    job.subject = ToShiftJis(job.subject);
-    job.body = ToShiftJis(job.body);
-  }
-  job.logDestination = MailLogDestination(run.programDir);
-  std::string jobPath = WriteMailJobFile(run.tempDir, job);
-  if (jobPath.empty()) {
-    MailNotSent(run, alert.kind, "the mail job file could not be written",
-                std::string(values.storedName));
-    return;
-  }
-  // The sign-in texts travel on the sender's standard input, never on its command line,
-  // where every local user could read them; their two places on the line stay empty.
-  if (!platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender), {jobPath, "", ""},
-                               server->user + "\n" + server->password + "\n")) {
-    platform::RemoveFile(jobPath);
-    MailNotSent(run, alert.kind, "the mail sender could not be started",
-                std::string(values.storedName));
-    return;
-  }
-  WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, to);
+  const std::string name = run.profile.alertTagName;
+  const std::string notSent =
+      down ? "[Down Mail Not Sent: " + name + "]" : "[Up Mail Not Sent: " + name + "]";
+  HandOverMail(run, to, ExpandTemplate(subject, values),
+               ExpandTemplate(body, values) + alert.appendix, AlertTag(run, true, alert.kind),
+               notSent, common::DecodeKey(std::string(values.storedName).substr(0, 64)));
 }
 
-void SendLanList(const RunContext& run, AlertKind kind, const std::string& list,
-                 const std::string& text) {
-  const std::string name = run.profile.alertTagName;
+void SendLanList(const RunContext& run, const std::string& list, const std::string& text,
+                 const std::string& notSentTag) {
   auto notSent = [&](const std::string& reason, const std::string& recipient) {
-    const std::string tag = kind == AlertKind::kDown ? "[Down Message Not Sent: " + name + "]"
-                                                     : "[Up Message Not Sent: " + name + "]";
-    WriteFrameworkLine(run.programDir, kMailNotSentCode, tag, reason + ": " + recipient);
+    WriteFrameworkLine(run.programDir, kMailNotSentCode, notSentTag, reason + ": " + recipient);
   };
   for (const std::string& recipient : LanRecipients(list)) {
     platform::MakeDirs(run.tempDir);
@@ -179,19 +121,85 @@ void SendLanMessages(const RunContext& run, const common::AccountFile& account, 
   const std::string& tmpl = r.useGlobalOnlineTemplates != 0
                                 ? (down ? run.alert.downOnline : run.alert.upOnline)
                                 : (down ? account.downOnline : account.upOnline);
-  std::string text = ExpandTemplate(tmpl, values);
+  std::string text = ExpandTemplate(tmpl, values) + alert.appendix;
   const std::string tag = AlertTag(run, false, alert.kind);
+  const std::string name = run.profile.alertTagName;
+  const std::string notSent =
+      down ? "[Down Message Not Sent: " + name + "]" : "[Up Message Not Sent: " + name + "]";
   if (r.onlineToGlobal != 0 && !run.alert.netSendAddresses.empty()) {
-    SendLanList(run, alert.kind, run.alert.netSendAddresses, text);
+    SendLanList(run, run.alert.netSendAddresses, text, notSent);
     WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, run.alert.netSendAddresses);
   }
   if (r.onlineToAccount != 0 && !account.netSendAddresses.empty()) {
-    SendLanList(run, alert.kind, account.netSendAddresses, text);
+    SendLanList(run, account.netSendAddresses, text, notSent);
     WriteFrameworkLine(run.programDir, kAlertRecordCode, tag, account.netSendAddresses);
   }
 }
 
 }  // namespace
+
+bool HandOverMail(const RunContext& run, const std::string& to, const std::string& subject,
+                  const std::string& body, const std::string& sentTag,
+                  const std::string& notSentTag, const std::string& about) {
+  // An alert mail that never reached the mail sender leaves a line in both daily logs, so a
+  // dropped alarm is seen in the activity pane and not only as a missing mail.
+  auto notSent = [&](const std::string& reason) {
+    WriteFrameworkLine(run.programDir, kMailNotSentCode, notSentTag, reason + ": " + about);
+  };
+  const common::AlertMailTransport transport = common::ReadAlertMailTransport(run.programDir);
+  std::optional<MailServerChoice> server =
+      ChooseMailServer(run.alert.settings, run.auth, run.probes, transport);
+  if (!server) {
+    const bool none = run.alert.settings.primaryServer[0] == '\0' &&
+                      run.alert.settings.alternateServer[0] == '\0';
+    std::string reason = none ? "no mail server is set up" : "no mail server answered";
+    for (const std::string* problem : {&transport.primary.problem, &transport.alternate.problem})
+      if (!none && !problem->empty()) reason += " (Varnock.ini: " + *problem + ")";
+    notSent(reason);
+    return false;
+  }
+
+  mail::MailJob job;
+  job.smtpHost = server->server;
+  job.smtpPort = server->port;
+  if (server->security != common::MailSecurity::kNone) {
+    job.tls.secure = true;
+    job.tls.implicit = server->security == common::MailSecurity::kTls;
+    job.tls.verify = transport.verify;
+    job.tls.caFile = transport.caFile;
+  }
+  job.to = to;
+  job.charset = CharsetForLanguage(kAlertMailLanguage);
+  job.from = common::FieldText(run.alert.settings.fromAddress);
+  job.subject = subject;
+  job.body = body;
+  if (job.charset == kShiftJisCharset) {
+    job.from = ToShiftJis(job.from);
+    job.subject = ToShiftJis(job.subject);
+    job.body = ToShiftJis(job.body);
+  }
+  job.logDestination = MailLogDestination(run.programDir);
+  std::string jobPath = WriteMailJobFile(run.tempDir, job);
+  if (jobPath.empty()) {
+    notSent("the mail job file could not be written");
+    return false;
+  }
+  // The sign-in texts travel on the sender's standard input, never on its command line,
+  // where every local user could read them; their two places on the line stay empty.
+  if (!platform::SpawnDetached(platform::JoinPath(run.binDir, kMailSender), {jobPath, "", ""},
+                               server->user + "\n" + server->password + "\n")) {
+    platform::RemoveFile(jobPath);
+    notSent("the mail sender could not be started");
+    return false;
+  }
+  WriteFrameworkLine(run.programDir, kAlertRecordCode, sentTag, to);
+  return true;
+}
+
+void SendLanText(const RunContext& run, const std::string& list, const std::string& text,
+                 const std::string& notSentTag) {
+  SendLanList(run, list, text, notSentTag);
+}
 
 std::optional<MailServerChoice> ChooseMailServer(const common::AlertSettings& settings,
                                                  const common::AlertAuth& auth,
@@ -249,6 +257,30 @@ std::string LanMessageText(const std::string& recipient, const std::string& mess
 }
 
 void RaiseAlert(const RunContext& run, const common::AccountFile& account, const Alert& alert) {
+  if (run.queueAlerts) {
+    QueuedAlert queued;
+    queued.kind = alert.kind;
+    queued.key = common::FieldText(account.record.key);
+    queued.folder = static_cast<int>(run.profile.facts.folder);
+    queued.slot = alert.slot;
+    queued.tagName = run.profile.alertTagName;
+    queued.upMailTag = run.profile.upMailTag;
+    queued.checkType = alert.checkType;
+    queued.checkTime = alert.checkTime;
+    queued.message = alert.message;
+    queued.queuedAt = WallSeconds();
+    if (!WriteQueuedAlert(AlertQueueDir(run.programDir), queued).empty()) {
+      run.alertsQueued = true;
+      return;
+    }
+    WriteFrameworkLine(run.programDir, kMailNotSentCode, "[Alert Not Queued]",
+                       "the alert queue could not be written, sent at once: " +
+                           common::DecodeKey(queued.key.substr(0, 64)));
+  }
+  SendAlertNow(run, account, alert);
+}
+
+void SendAlertNow(const RunContext& run, const common::AccountFile& account, const Alert& alert) {
   const common::AccountRecord& r = account.record;
   std::string storedName = common::FieldText(r.key);
   std::string host = common::FieldText(r.host);

@@ -20,6 +20,10 @@ struct Alert {
   std::string message;    // %E: failure message and error text; empty for Up
   std::string checkTime;  // %T: 14 digits
   std::string checkType;  // %C
+  int slot = -1;          // the custom port slot the alert is about; -1 for other checks
+  // Text added after the expanded mail body and LAN message (the accounts behind a parent);
+  // empty for the alerts of a suite that holds and groups nothing.
+  std::string appendix;
 };
 
 // The server an alert mail goes through, with its sign-in texts.
@@ -52,6 +56,24 @@ std::string MailLogDestination(const std::string& programDir);
 // CR LF.
 std::string LanMessageText(const std::string& recipient, const std::string& message);
 
+// Sends the alert's mail and LAN messages; or, when the run hands its alerts to the alert
+// desk (`run.queueAlerts`), queues it for the desk and notes that in `run.alertsQueued`. An
+// alert that cannot be queued is logged and sent at once, so it is never lost.
 void RaiseAlert(const RunContext& run, const common::AccountFile& account, const Alert& alert);
+
+// Sends the alert's mail and LAN messages now, whatever the run's queueing.
+void SendAlertNow(const RunContext& run, const common::AccountFile& account, const Alert& alert);
+
+// Hands one composed mail to the mail sender through the chosen server: "<sentTag> <to>" is
+// logged when it was handed over, "<notSentTag> <reason>: <about>" (code 10013) when not.
+// True when handed over.
+bool HandOverMail(const RunContext& run, const std::string& to, const std::string& subject,
+                  const std::string& body, const std::string& sentTag,
+                  const std::string& notSentTag, const std::string& about);
+
+// Writes `text` to every recipient of the LAN list; a recipient it fails for is logged with
+// `notSentTag`.
+void SendLanText(const RunContext& run, const std::string& list, const std::string& text,
+                 const std::string& notSentTag);
 
 }  // namespace agents

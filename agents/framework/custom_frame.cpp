@@ -51,14 +51,14 @@ void SlotChecked(RunContext& run, AccountJob& job, int k, const CheckResult& res
     });
     if (raise) {
       RaiseAlert(run, job.account,
-                 Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType});
+                 Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType, k, ""});
     }
     return;
   }
   WriteAccountLine(run, result.logCode, storedName, result.message, result.errorText,
                    result.countsAsFailure);
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType, k, ""});
   }
   common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
     if (!exists) return false;

@@ -53,6 +53,10 @@ struct RunContext {
 
   ScanStateFile state;
   std::atomic<bool> runDown{false};
+  // Alerts go to the alert desk's queue instead of out at once (some holding or grouping
+  // is set up); `alertsQueued` says one was queued, so the desk is started after the run.
+  bool queueAlerts = false;
+  mutable std::atomic<bool> alertsQueued{false};
 
   std::string AccountPath(const std::string& key) const;
   std::string StatusPath(const std::string& key) const;

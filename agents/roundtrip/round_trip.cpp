@@ -12,6 +12,7 @@
 #include "agents/framework/account_tls.h"
 #include "agents/framework/agent_log.h"
 #include "agents/framework/agent_run.h"
+#include "agents/framework/alert_desk.h"
 #include "agents/framework/error_text.h"
 #include "agents/roundtrip/launcher.h"
 #include "agents/roundtrip/param_file.h"
@@ -473,6 +474,7 @@ int RunAccount(const std::string& paramPath, const Services& services) {
         RoundTrip trip(run, params, services);
         if (trip.SendPhase()) trip.Poll();
       });
+  agents::StartAlertDesk(run);
   return 0;
 }
 

@@ -18,7 +18,7 @@ export function hoverText(column, row) {
     case 1:
       return row.lamp === 'white' ? t('notCheckedYet') : '';
     case 2:
-      return row.name;
+      return row.alertMark ? `${row.name} — ${alertNote(row)}` : row.name;
     case 3:
       return row.domain.trim();
     case 4:
@@ -34,6 +34,14 @@ export function hoverText(column, row) {
     default:
       return '';
   }
+}
+
+// What the row says about its alerts: down behind its parent, or flapping.
+export function alertNote(row) {
+  if (row.alertMark === 'behindParent') return t('noteBehindParent', row.alertParent);
+  if (row.alertMark === 'flapping') return t('noteFlapping');
+  if (row.alertMark === 'maintenance') return t('noteMaintenance');
+  return '';
 }
 
 // A narrow screen shows lamp, server and last check; a tap on a row shows the rest.
@@ -343,6 +351,12 @@ export class AccountList {
             if (c === 2 && row.key) {
               cell.classList.add('has-history');
               cell.append(this.historyButton(row));
+            }
+            if (c === 2 && row.alertMark) {
+              const note = document.createElement('span');
+              note.className = `alert-mark ${row.alertMark}`;
+              note.textContent = alertNote(row);
+              cell.append(note);
             }
           }
           const tip = hoverText(c, row);

@@ -196,6 +196,8 @@ function spec(type, dialog) {
     });
   }
   if (!server) items.push(secureGroup(type, max));
+  // Alerts of an account behind a parent wait while the parent is down.
+  items.push({ id: 'parent', kind: 'text', label: 'lblAcctParent', max: max.parent });
   items.push({
     kind: 'group',
     label: 'grpMail',

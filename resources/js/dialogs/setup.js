@@ -190,6 +190,58 @@ function spec(dialog, items) {
     },
     {
       kind: 'group',
+      label: 'grpAlertGrouping',
+      items: [
+        { id: 'groupAlerts', kind: 'check', label: 'lblGroupAlerts' },
+        {
+          kind: 'row',
+          items: [
+            {
+              id: 'groupCount',
+              kind: 'text',
+              label: 'lblGroupCount',
+              max: 5,
+              digits: true,
+              enabledIf: (v) => v.groupAlerts,
+            },
+            {
+              id: 'groupSeconds',
+              kind: 'text',
+              label: 'lblGroupSeconds',
+              max: 4,
+              digits: true,
+              suffix: 'lblSeconds',
+              enabledIf: (v) => v.groupAlerts,
+            },
+          ],
+        },
+        { id: 'flapWatch', kind: 'check', label: 'lblFlapWatch' },
+        {
+          kind: 'row',
+          items: [
+            {
+              id: 'flapChanges',
+              kind: 'text',
+              label: 'lblFlapChanges',
+              max: 4,
+              digits: true,
+              enabledIf: (v) => v.flapWatch,
+            },
+            {
+              id: 'flapMinutes',
+              kind: 'text',
+              label: 'lblFlapMinutes',
+              max: 4,
+              digits: true,
+              suffix: 'lblMin',
+              enabledIf: (v) => v.flapWatch,
+            },
+          ],
+        },
+      ],
+    },
+    {
+      kind: 'group',
       label: 'grpIntervals',
       class: 'intervals',
       items: groupNames().map((g) => ({
@@ -285,6 +337,12 @@ function fromValues(v, form) {
     keepDays: v.keepDays,
     mailVerify: v.mailVerify,
     caFile: v.caFile,
+    groupAlerts: v.groupAlerts,
+    groupCount: v.groupCount,
+    groupSeconds: v.groupSeconds,
+    flapWatch: v.flapWatch,
+    flapChanges: v.flapChanges,
+    flapMinutes: v.flapMinutes,
   };
   for (const server of SERVERS) {
     out[`${server}Security`] = form.input(`${server}Security`).value;
