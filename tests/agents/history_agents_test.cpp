@@ -6,6 +6,7 @@
 #include <map>
 
 #include "common/account_key.h"
+#include "common/file_ops.h"
 #include "common/record_texts.h"
 #include "console/history_feed.h"
 #include "console/history_routes.h"
@@ -92,8 +93,8 @@ TEST(HistoryFromAgents, ALivingAndADeadPortGivePointsAnOutageAndAvailability) {
   EXPECT_EQ(o["minutes"], end - start);
   EXPECT_NE(o["error"].get<std::string>().find("Domain/IP: 127.0.0.1"), std::string::npos)
       << o.dump();
-  auto live = Get({{"key", common::HexKey("live")}, {"from", from}, {"to", to}});
-  EXPECT_TRUE(json::parse(OutagesRoute(context, live).body)["outages"].empty());
+  auto liveRequest = Get({{"key", common::HexKey("live")}, {"from", from}, {"to", to}});
+  EXPECT_TRUE(json::parse(OutagesRoute(context, liveRequest).body)["outages"].empty());
 }
 
 }  // namespace

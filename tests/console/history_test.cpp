@@ -516,7 +516,9 @@ TEST(HistoryRoutes, BoundsErrorsAndAnswers) {
     RouteRequest request = Get("/", c.query);
     Reply reply = c.route(context, request);
     EXPECT_EQ(reply.status, c.status) << reply.body;
-    if (reply.status != kHttpOk) EXPECT_TRUE(json::parse(reply.body).contains("error"));
+    if (reply.status != kHttpOk) {
+      EXPECT_TRUE(json::parse(reply.body).contains("error"));
+    }
   }
 
   RouteRequest chart = Get("/", {{"key", key}, {"check", "PING"}, {"from", from}, {"to", to}});
