@@ -61,7 +61,7 @@ int64_t StampOf(const platform::SystemTime& t) {
 }
 
 std::string Four(int minutes) {
-  char out[8];
+  char out[16];
   std::snprintf(out, sizeof out, "%02d%02d", minutes / 60, minutes % 60);
   return out;
 }

@@ -45,7 +45,9 @@ TEST(StatusUpdate, ConcurrentReadModifyWritesLoseNothing) {
     ASSERT_EQ(ReadStatusRecord(StatusPath(dir.path(), StatusFolder::kPing, key), &s, sizeof s), 1);
     EXPECT_EQ(s.enabled, 1u);
     const std::string counted = FieldText(s.lastFailure);
-    if (!counted.empty()) EXPECT_EQ(counted, std::to_string(s.downSeconds));
+    if (!counted.empty()) {
+      EXPECT_EQ(counted, std::to_string(s.downSeconds));
+    }
     ++reads;
   }
   EXPECT_EQ(reads, 3000);

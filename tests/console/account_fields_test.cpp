@@ -42,7 +42,7 @@ common::AccountFile Filled(int type) {
     }
     const int column = static_cast<int>(f.csvColumn());
     if (f.number) {
-      // Flags on, time-outs and ports distinct; a server account has no options.
+      // Flags on, time-outs and ports distinct; a server account's only option is its parent.
       if (f.sideFile && type == common::kServer) continue;
       f.setValue(a, f.max == 255 || f.max == 1 ? 1 : 1000 + column);
     } else if (f.id == Field::kTlsMode) {
@@ -76,13 +76,11 @@ TEST(AccountFieldsTest, EveryFieldOfEveryTypeRoundTripsThroughJsonAndCsv) {
     SCOPED_TRACE("type " + std::to_string(type));
     const common::AccountFile a = Filled(type);
 
-    // CSV: every column back as it was; the options follow only where an account has them.
+    // CSV: every column back as it was; every account here has a parent, so the options
+    // follow on every line.
     const std::string line = AccountCsvLine(a);
     const std::vector<std::string> fields = SplitCsvFields(line);
-    ASSERT_EQ(fields.size(),
-              static_cast<size_t>(type == common::kServer ? common::kCsvFields
-                                                          : common::kCsvFieldsWithOptions))
-        << line;
+    ASSERT_EQ(fields.size(), static_cast<size_t>(common::kCsvFieldsWithOptions)) << line;
     const common::AccountFile fromCsv = AccountFromCsv(fields, "/prog");
     for (const AccountField& f : common::AccountFields()) {
       SCOPED_TRACE("column " + std::to_string(f.csvColumn()));
@@ -101,7 +99,7 @@ TEST(AccountFieldsTest, EveryFieldOfEveryTypeRoundTripsThroughJsonAndCsv) {
     ASSERT_TRUE(common::WriteAccountOptions(dir.path(), key, a.record.type, a.options));
     const common::AccountOptionsRead read =
         common::ReadAccountOptions(dir.path(), key, a.record.type);
-    EXPECT_EQ(read.fileFound, type != common::kServer);
+    EXPECT_TRUE(read.fileFound);  // every account here has a parent
     EXPECT_TRUE(read.problems.empty());
     common::AccountFile fromFile = a;
     fromFile.options = read.options;
@@ -371,7 +369,7 @@ TEST(AccountFieldsTest, SideFileFollowsSaveRenameDeleteAndACutShortRename) {
   const std::string_view withOptions =
       SplitCsvFields(lines[0]).size() == common::kCsvFields ? lines[1] : lines[0];
   EXPECT_EQ(withOptions.substr(0, described.size() + 1), described + ",");
-  EXPECT_EQ(withOptions.substr(described.size()), ",1,starttls,8443,110,1,14");
+  EXPECT_EQ(withOptions.substr(described.size()), ",1,starttls,8443,110,1,14,,");
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST(AccountParent, UnknownParentsAndCyclesAreRefusedEveryWayIn) {
   // An import line may name a parent that a later line adds, never one behind itself.
   const std::string line =
       ",127.0.0.1,,,1,0,0,0,0,0,0,,,,0,0,0,0,,0,,,,,0,,0,,0,,0,,0,,0,,,,,,,1,1,0,,1,1,0,,1,0,,,,,,"
-      ",";
+      ",,";
   platform::SystemTime now{};
   now.year = 2026, now.month = 1, now.day = 2;
   EXPECT_EQ(ImportCsvLine(d, "later" + line + "not-yet-here", now), "");
@@ -133,7 +133,9 @@ TEST(SetupAlertGrouping, SwitchesAndNumbersAreCheckedAndStoredOnlyWhenOn) {
     const json shown = SetupJson(dir.path(), copies);
     EXPECT_EQ(shown["groupAlerts"], g.groupCount > 0);
     EXPECT_EQ(shown["flapWatch"], g.flapChanges > 0);
-    if (g.groupCount) EXPECT_EQ(shown["groupCount"], std::to_string(g.groupCount));
+    if (g.groupCount) {
+      EXPECT_EQ(shown["groupCount"], std::to_string(g.groupCount));
+    }
   }
 }
 

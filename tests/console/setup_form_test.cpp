@@ -224,7 +224,9 @@ TEST(SetupFormTest, MailTransportWritesOnlyWhatDiffersFromTheDefaults) {
       form.erase("alternatePort");
     ASSERT_TRUE(SaveSetup(dir.path(), form, &copies).ok());
     EXPECT_EQ(MailKeys(dir.path()), keys);
-    if (keys.empty()) EXPECT_FALSE(platform::PathExists(common::IniPath(dir.path())));
+    if (keys.empty()) {
+      EXPECT_FALSE(platform::PathExists(common::IniPath(dir.path())));
+    }
     // The dialog shows what was stored.
     const common::AlertMailTransport stored = common::ReadAlertMailTransport(dir.path());
     json shown = SetupJson(dir.path(), copies);
