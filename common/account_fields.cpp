@@ -1,9 +1,12 @@
 #include "common/account_fields.h"
 
+#include <strings.h>
+
 #include <limits>
 #include <type_traits>
 
 #include "common/account_key.h"
+#include "common/account_options.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "platform/codepage.h"
@@ -94,6 +97,44 @@ std::string ParentText(const AccountFile& a) {
 }
 void SetParentText(AccountFile& a, const std::string& text) {
   a.options.parent = text;
+}
+
+// The defaults of the side file's options: a member's initializer, or what the account's
+// other options give.
+template <auto M>
+long DefaultNumber(const AccountFile&) {
+  return static_cast<long>(AccountOptions{}.*M);
+}
+long DefaultPort(const AccountFile& a) {
+  return DefaultAccountPort(a.record.type, a.options.secure, a.options.tlsMode);
+}
+long DefaultPopPortOf(const AccountFile& a) {
+  return DefaultPopPort(a.options.secure, PopTlsMode(a.options));
+}
+std::string DefaultTlsModeText(const AccountFile&) {
+  return TlsModeName(AccountOptions{}.tlsMode);
+}
+// The POP3 side's mode follows TLSMODE unless it differs.
+std::string DefaultPopTlsModeText(const AccountFile& a) {
+  return TlsModeName(a.options.tlsMode);
+}
+std::string NoText(const AccountFile&) {
+  return "";
+}
+bool TakesTlsMode(const std::string& text) {
+  TlsMode mode;
+  return ParseTlsMode(text, &mode);
+}
+bool TakesPopTlsMode(const std::string& text) {
+  return text.empty() || TakesTlsMode(text);
+}
+// A parent that is too long or holds a control byte names no account.
+bool TakesParent(const std::string& text) {
+  if (text.size() > kMaxParentBytes) return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
 }
 
 // The key holds the hex of the name's first bytes, cut where a character ends: a key ending
@@ -189,27 +230,48 @@ constexpr AccountField OnlyOne(AccountField f) {
   return f;
 }
 
+// A row of the side file: its key, and the default of a value the file does not set.
+constexpr AccountField InFile(AccountField f, const char* iniKey,
+                              long (*defaultValue)(const AccountFile&)) {
+  f.sideFile = true;
+  f.iniKey = iniKey;
+  f.defaultValue = defaultValue;
+  return f;
+}
+constexpr AccountField InFile(AccountField f, const char* iniKey,
+                              std::string (*defaultText)(const AccountFile&),
+                              bool (*takes)(const std::string&), const char* refusal) {
+  f.sideFile = true;
+  f.iniKey = iniKey;
+  f.defaultText = defaultText;
+  f.takes = takes;
+  f.refusal = refusal;
+  return f;
+}
+
 template <auto M>
-constexpr AccountField OptionFlagRow(Field id, const char* key, uint8_t types,
+constexpr AccountField OptionFlagRow(Field id, const char* iniKey, const char* key, uint8_t types,
                                      bool AccountForm::*member) {
   AccountField f{id};
   f.number = true;
   f.max = 1;
   f.value = &OptionFlag<M>;
   f.setValue = &SetOptionFlag<M>;
-  f.sideFile = true;
-  return Shown(f, key, types, member);
+  return Shown(InFile(f, iniKey, &DefaultNumber<M>), key, types, member);
 }
 template <auto M>
-constexpr AccountField OptionDigitsRow(Field id, const char* key, const char* label, uint8_t types,
-                                       std::string AccountForm::*member, unsigned long max,
-                                       size_t digits) {
+constexpr AccountField OptionDigitsRow(Field id, const char* iniKey, const char* key,
+                                       const char* label, uint8_t types,
+                                       std::string AccountForm::*member, long low,
+                                       unsigned long max, size_t digits,
+                                       long (*defaultValue)(const AccountFile&) = nullptr) {
   AccountField f{id};
   f.number = true;
+  f.low = low;
   f.max = max;
   f.value = &OptionNumber<M>;
   f.setValue = &SetOptionNumber<M>;
-  f.sideFile = true;
+  f = InFile(f, iniKey, defaultValue ? defaultValue : &DefaultNumber<M>);
   return Digits(f, key, label, types, member, digits);
 }
 constexpr AccountField TlsModeRow(uint8_t types) {
@@ -217,7 +279,8 @@ constexpr AccountField TlsModeRow(uint8_t types) {
   f.limit = 8;
   f.text = &TlsModeText;
   f.setText = &SetTlsModeText;
-  f.sideFile = true;
+  f = InFile(f, "TLSMODE", &DefaultTlsModeText, &TakesTlsMode,
+             " is neither starttls nor implicit, starttls used");
   return Shown(f, "tlsMode", "lblAcctTlsMode", types, &AccountForm::tlsMode);
 }
 
@@ -226,7 +289,9 @@ constexpr AccountField PopTlsModeRow(uint8_t types) {
   f.limit = 8;
   f.text = &PopTlsModeText;
   f.setText = &SetPopTlsModeText;
-  f.sideFile = true;
+  f = InFile(f, "POPTLSMODE", &DefaultPopTlsModeText, &TakesPopTlsMode,
+             " is neither starttls nor implicit, TLSMODE used");
+  f.fileTypes = types;
   return Shown(f, "popTlsMode", "lblAcctPopTlsMode", types, &AccountForm::popTlsMode);
 }
 
@@ -236,7 +301,7 @@ constexpr AccountField ParentRow() {
   f.limit = kKeySourceBytes;
   f.text = &ParentText;
   f.setText = &SetParentText;
-  f.sideFile = true;
+  f = InFile(f, "PARENT", &NoText, &TakesParent, " is not a server name, no parent used");
   return Shown(f, "parent", "lblAcctParent", kAllTypes, &AccountForm::parent);
 }
 
@@ -332,15 +397,15 @@ constexpr AccountField kFields[] = {
     // Agents check an account only when this is 1.
     OnlyOne(Shown(Number<&R::enabled>(Field::kEnabled), "enabled", kAllTypes, &F::enabled)),
     Number<&R::type>(Field::kType),
-    OptionFlagRow<&O::secure>(Field::kSecure, "secure", kSecureTypes, &F::secure),
+    OptionFlagRow<&O::secure>(Field::kSecure, "SECURE", "secure", kSecureTypes, &F::secure),
     TlsModeRow(kTlsModeTypes),
-    OptionDigitsRow<&O::port>(Field::kPort, "port", "lblAcctPort", kSecureTypes, &F::port, 65535,
-                              kPortDigits),
-    OptionDigitsRow<&O::popPort>(Field::kPopPort, "popPort", "lblPopPort", kEmailOnly, &F::popPort,
-                                 65535, kPortDigits),
-    OptionFlagRow<&O::verify>(Field::kVerify, "verify", kSecureTypes, &F::verify),
-    OptionDigitsRow<&O::certDays>(Field::kCertDays, "certDays", "lblAcctCertDays", kSecureTypes,
-                                  &F::certDays, 3650, 4),
+    OptionDigitsRow<&O::port>(Field::kPort, "PORT", "port", "lblAcctPort", kSecureTypes, &F::port,
+                              1, 65535, kPortDigits, &DefaultPort),
+    OptionDigitsRow<&O::popPort>(Field::kPopPort, "POPPORT", "popPort", "lblPopPort", kEmailOnly,
+                                 &F::popPort, 1, 65535, kPortDigits, &DefaultPopPortOf),
+    OptionFlagRow<&O::verify>(Field::kVerify, "VERIFY", "verify", kSecureTypes, &F::verify),
+    OptionDigitsRow<&O::certDays>(Field::kCertDays, "CERTDAYS", "certDays", "lblAcctCertDays",
+                                  kSecureTypes, &F::certDays, 0, 3650, 4),
     PopTlsModeRow(kEmailOnly),
     ParentRow(),
 };
@@ -388,9 +453,9 @@ const char* TlsModeName(TlsMode mode) {
 }
 
 bool ParseTlsMode(const std::string& text, TlsMode* mode) {
-  if (text == "starttls") {
+  if (strcasecmp(text.c_str(), "starttls") == 0) {
     *mode = TlsMode::kStartTls;
-  } else if (text == "implicit") {
+  } else if (strcasecmp(text.c_str(), "implicit") == 0) {
     *mode = TlsMode::kImplicit;
   } else {
     return false;
@@ -408,6 +473,14 @@ bool HasOwnOptions(const AccountFile& a) {
   AccountFile settled = a;
   SettlePorts(settled);
   return !AllDefault(settled.options, a.record.type);
+}
+
+bool OptionTextFits(const AccountField& field, const std::string& text) {
+  if (!field.number) return field.takes == nullptr || field.takes(text);
+  if (text.empty()) return true;
+  if (text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const long value = std::stol(text);
+  return value >= field.low && value <= static_cast<long>(field.max);
 }
 
 std::span<const AccountField> AccountFields() {

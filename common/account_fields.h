@@ -4,7 +4,7 @@
 // form (AccountForm) is described here too; its member initializers are what a new
 // account's dialog shows. The dialog's JSON, the CSV and --setup all read and write accounts
 // through this table, so a new option is one row here (plus the form member and the record
-// member it fills).
+// or AccountOptions member it fills, whose initializer is its default).
 #pragma once
 
 #include <array>
@@ -181,6 +181,17 @@ struct AccountField {
   // Kept in the account's side file (AccountFile::options) instead of the record; a CSV
   // line without the column, or with it empty, leaves the default.
   bool sideFile = false;
+  // The side file's side: the value's key in AccountOptions/<key>.ini, a number's smallest
+  // value, the value an account has when its file does not set it (the ports follow SECURE
+  // and TLSMODE, the POP3 side's mode follows TLSMODE), the texts a text option takes and
+  // what the log says of any other, and the types whose file holds it.
+  const char* iniKey = nullptr;
+  long low = 0;
+  long (*defaultValue)(const AccountFile&) = nullptr;
+  std::string (*defaultText)(const AccountFile&) = nullptr;
+  bool (*takes)(const std::string&) = nullptr;
+  const char* refusal = nullptr;
+  uint8_t fileTypes = kAllTypes;
 
   size_t csvColumn() const { return static_cast<size_t>(id) + 1; }
   bool shownFor(int type) const { return type >= 0 && type < 8 && (types & TypeBit(type)) != 0; }
@@ -194,14 +205,17 @@ const AccountField& FieldOf(Field id);
 constexpr int kCsvFields = static_cast<int>(Field::kSecure);
 constexpr int kCsvFieldsWithOptions = static_cast<int>(Field::kCount);
 
-// The TLSMODE spelling ("starttls", "implicit"); false for any other text. POPTLSMODE's
-// text is "" when the POP3 side follows TLSMODE.
+// The TLSMODE spelling ("starttls", "implicit", read in any case); false for any other
+// text. POPTLSMODE's text is "" when the POP3 side follows TLSMODE.
 const char* TlsModeName(TlsMode mode);
 bool ParseTlsMode(const std::string& text, TlsMode* mode);
 // Replaces the ports left 0 with the defaults of the account's type and security.
 void SettlePorts(AccountFile& account);
 // True when the account's options differ from the defaults (it has, or gets, a side file).
 bool HasOwnOptions(const AccountFile& account);
+// True when `text` is a value the side-file option `field` takes as it stands: a number of
+// digits only in [low, max], or a text its row takes; "" is a number's default.
+bool OptionTextFits(const AccountField& field, const std::string& text);
 
 // The text of a field in an import line's fields, empty when the line is shorter.
 const std::string& CsvValue(const std::vector<std::string>& fields, Field id);

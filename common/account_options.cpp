@@ -1,7 +1,9 @@
 #include "common/account_options.h"
 
-#include <strings.h>
+#include <array>
+#include <bitset>
 
+#include "common/account_fields.h"
 #include "common/layout.h"
 #include "common/records.h"
 #include "platform/files.h"
@@ -10,73 +12,29 @@
 namespace common {
 namespace {
 
-constexpr int32_t kMaxCertDays = 3650;
-
 // A key that could leave the folder ("", "..", a "/") names no side file.
 bool UsableKey(const std::string& key) {
   return !key.empty() && key != "." && key != ".." && key.find('/') == std::string::npos;
 }
 
-// The whole value as a decimal number in [low, high]; nothing for any other text.
-bool ParseNumber(const std::string& text, long low, long high, long* out) {
-  if (text.empty() || text.size() > 9) return false;
-  long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
+// The rows of the side file that an account of the type keeps there, in the table's order.
+template <typename Visit>
+void ForEachOption(uint8_t accountType, Visit visit) {
+  for (const AccountField& field : AccountFields()) {
+    const bool typeKeepsIt = field.fileTypes == kAllTypes ||
+                             (accountType < 8 && (field.fileTypes & TypeBit(accountType)) != 0);
+    if (field.sideFile && typeKeepsIt) visit(field);
   }
-  if (value < low || value > high) return false;
-  *out = value;
-  return true;
 }
 
-class OptionReader {
- public:
-  OptionReader(std::string path, AccountOptionsRead& read) : path_(std::move(path)), read_(read) {}
-
-  // The key's value when present and in range; the default (and a problem) otherwise.
-  long Number(const char* key, long low, long high, long fallback) {
-    const std::string text = Value(key);
-    if (text.empty()) return fallback;
-    long value = 0;
-    if (ParseNumber(text, low, high, &value)) return value;
-    read_.problems.push_back(std::string(key) + "=" + text + " is out of range " +
-                             std::to_string(low) + "-" + std::to_string(high) + ", " +
-                             std::to_string(fallback) + " used");
-    return fallback;
-  }
-
-  // A parent name that is too long or holds a control byte names no account: none used.
-  std::string Parent() {
-    const std::string text = Value("PARENT");
-    bool control = false;
-    for (unsigned char c : text) control = control || c < 0x20 || c == 0x7f;
-    if (text.size() <= kMaxParentBytes && !control) return text;
-    read_.problems.push_back("PARENT is not a server name, no parent used");
-    return "";
-  }
-
-  TlsMode Mode() { return OptionalMode("TLSMODE", "starttls").value_or(TlsMode::kStartTls); }
-
-  // The mode `key` names; nothing when it is missing or names neither mode (a problem,
-  // `fallback` saying what is used instead).
-  std::optional<TlsMode> OptionalMode(const char* key, const char* fallback) {
-    const std::string text = Value(key);
-    if (text.empty()) return std::nullopt;
-    if (strcasecmp(text.c_str(), "starttls") == 0) return TlsMode::kStartTls;
-    if (strcasecmp(text.c_str(), "implicit") == 0) return TlsMode::kImplicit;
-    read_.problems.push_back(std::string(key) + "=" + text + " is neither starttls nor implicit, " +
-                             fallback + " used");
-    return std::nullopt;
-  }
-
- private:
-  std::string Value(const char* key) {
-    return platform::IniGetString(path_, kAccountOptionsSection, key, "");
-  }
-  std::string path_;
-  AccountOptionsRead& read_;
-};
+// What the log says of a value the option does not take; a value holding a control byte
+// is not repeated.
+std::string Problem(const AccountField& field, const std::string& text,
+                    const std::string& refusal) {
+  bool printable = true;
+  for (unsigned char c : text) printable = printable && c >= 0x20 && c != 0x7f;
+  return std::string(field.iniKey) + (printable ? "=" + text : "") + refusal;
+}
 
 }  // namespace
 
@@ -117,42 +75,63 @@ AccountOptionsRead ReadAccountOptions(const std::string& programDir, const std::
   const std::string path = AccountOptionsPath(programDir, key);
   if (!platform::IsRegularFile(path)) return read;
   read.fileFound = true;
-  OptionReader reader(path, read);
-  AccountOptions& o = read.options;
-  o.secure = reader.Number("SECURE", 0, 1, 0) == 1;
-  o.tlsMode = reader.Mode();
-  if (accountType == kEmail) o.popTlsMode = reader.OptionalMode("POPTLSMODE", "TLSMODE");
-  const int32_t port = DefaultAccountPort(accountType, o.secure, o.tlsMode);
-  o.port = static_cast<int32_t>(reader.Number("PORT", 1, 65535, port));
-  o.popPort = static_cast<int32_t>(
-      reader.Number("POPPORT", 1, 65535, DefaultPopPort(o.secure, PopTlsMode(o))));
-  o.verify = reader.Number("VERIFY", 0, 1, 1) == 1;
-  o.certDays = static_cast<int32_t>(reader.Number("CERTDAYS", 0, kMaxCertDays, 14));
-  o.parent = reader.Parent();
+  AccountFile account;
+  account.record.type = accountType;
+  account.options = read.options;
+  // Texts and the numbers the file sets first; then the numbers it leaves out (or sets to
+  // something else) take their defaults in the table's order, as a port's default follows
+  // SECURE and the modes.
+  std::array<std::string, static_cast<size_t>(Field::kCount)> texts, problems;
+  std::bitset<static_cast<size_t>(Field::kCount)> taken;
+  ForEachOption(accountType, [&](const AccountField& field) {
+    const size_t at = static_cast<size_t>(field.id);
+    texts[at] = platform::IniGetString(path, kAccountOptionsSection, field.iniKey, "");
+    if (texts[at].empty()) return;
+    if (!OptionTextFits(field, texts[at])) {
+      if (!field.number) problems[at] = Problem(field, texts[at], field.refusal);
+      return;
+    }
+    taken.set(at);
+    field.number ? field.setValue(account, std::stol(texts[at]))
+                 : field.setText(account, texts[at]);
+  });
+  ForEachOption(accountType, [&](const AccountField& field) {
+    const size_t at = static_cast<size_t>(field.id);
+    if (!field.number || taken.test(at)) return;
+    const long fallback = field.defaultValue(account);
+    field.setValue(account, fallback);
+    if (texts[at].empty()) return;
+    problems[at] =
+        Problem(field, texts[at],
+                " is out of range " + std::to_string(field.low) + "-" + std::to_string(field.max) +
+                    ", " + std::to_string(fallback) + " used");
+  });
+  read.options = account.options;
+  for (std::string& problem : problems) {
+    if (!problem.empty()) read.problems.push_back(std::move(problem));
+  }
   return read;
 }
 
 namespace {
 
 // The lines of the options that differ from their defaults, in the table's order.
-std::string DifferingLines(const AccountOptions& o, uint8_t accountType) {
+std::string DifferingLines(const AccountOptions& options, uint8_t accountType) {
+  AccountFile account;
+  account.record.type = accountType;
+  account.options = options;
   std::string lines;
-  auto add = [&lines](const char* key, const std::string& value) {
-    lines += std::string(key) + "=" + value + "\n";
-  };
-  if (o.secure) add("SECURE", "1");
-  if (o.tlsMode == TlsMode::kImplicit) add("TLSMODE", "implicit");
-  if (accountType == kEmail && PopTlsMode(o) != o.tlsMode) {
-    add("POPTLSMODE", PopTlsMode(o) == TlsMode::kImplicit ? "implicit" : "starttls");
-  }
-  if (o.port != DefaultAccountPort(accountType, o.secure, o.tlsMode)) {
-    add("PORT", std::to_string(o.port));
-  }
-  const int32_t popPort = DefaultPopPort(o.secure, PopTlsMode(o));
-  if (o.popPort != popPort) add("POPPORT", std::to_string(o.popPort));
-  if (!o.verify) add("VERIFY", "0");
-  if (o.certDays != 14) add("CERTDAYS", std::to_string(o.certDays));
-  if (!o.parent.empty()) add("PARENT", o.parent);
+  ForEachOption(accountType, [&](const AccountField& field) {
+    std::string value;
+    if (field.number) {
+      const long number = field.value(account);
+      if (number != field.defaultValue(account)) value = std::to_string(number);
+    } else {
+      value = field.text(account);
+      if (value == field.defaultText(account)) value.clear();
+    }
+    if (!value.empty()) lines += std::string(field.iniKey) + "=" + value + "\n";
+  });
   return lines;
 }
 

@@ -232,20 +232,9 @@ AccountFacts FormFacts(const AccountForm& f) {
       f.type != common::kEmail || DigitsInRange(f.emailTimeout, kMaxEmailTimeout);
   // The side file's options of the type's dialog: an empty port is its default.
   for (const common::AccountField& field : common::AccountFields()) {
-    if (!field.sideFile || !field.shownFor(f.type)) continue;
-    if (field.control == common::Control::kDigits) {
-      const std::string& text = f.*field.formText;
-      const bool ok = DigitsInRange(text, static_cast<long long>(field.max)) &&
-                      (field.id == common::Field::kCertDays || text.empty() || DecimalOf(text) > 0);
-      (field.id == common::Field::kCertDays ? a.certDaysInRange : a.portsInRange) &= ok;
-    } else if (field.id == common::Field::kTlsMode || field.id == common::Field::kPopTlsMode) {
-      // The POP3 side's mode may be left empty: it then follows the account's.
-      const std::string& text = f.*field.formText;
-      common::TlsMode mode;
-      a.tlsModeValid =
-          a.tlsModeValid && ((field.id == common::Field::kPopTlsMode && text.empty()) ||
-                             common::ParseTlsMode(text, &mode));
-    }
+    if (!field.sideFile || !field.shownFor(f.type) || !field.formText) continue;
+    a.outOfRange.set(static_cast<size_t>(field.id),
+                     !common::OptionTextFits(field, f.*field.formText));
   }
   return a;
 }

@@ -12,6 +12,8 @@
 namespace console {
 namespace {
 
+using common::Field;
+
 bool Email(const AccountFacts& f) {
   return f.type == common::kEmail;
 }
@@ -37,8 +39,10 @@ constexpr AccountRule kRules[] = {
     {[](const AccountFacts& f) { return !ListControlsValid(f.additionalEmails); }, "msgAddEmailBad",
      "Additional Email address is incorrect:"},
     // A flag a file holds must fit its byte, or it would decide the checks below wrapped.
-    {[](const AccountFacts& f) { return !f.flagsInRange; }, "msgBadRequest",
-     "A flag or the type is out of range:"},
+    {[](const AccountFacts& f) {
+       return !f.flagsInRange || f.OutOfRange(Field::kSecure) || f.OutOfRange(Field::kVerify);
+     },
+     "msgBadRequest", "A flag or the type is out of range:"},
     // Saved, listed in Edit/Delete, yet never shown in the list nor checked.
     {[](const AccountFacts& f) { return !f.checksSomething; }, "msgNoCheck",
      "No check is selected:"},
@@ -48,12 +52,19 @@ constexpr AccountRule kRules[] = {
      "Time out is out of range:"},
     {[](const AccountFacts& f) { return !f.emailTimeoutInRange; }, "msgEmailTimeoutRange",
      "Time out is out of range:"},
-    {[](const AccountFacts& f) { return !f.tlsModeValid; }, "msgTlsModeBad",
-     "TLS mode is not starttls or implicit:"},
-    {[](const AccountFacts& f) { return !f.portsInRange; }, "msgPortRange",
-     "Port is out of range:"},
-    {[](const AccountFacts& f) { return !f.certDaysInRange; }, "msgCertDaysRange",
+    {[](const AccountFacts& f) {
+       return f.OutOfRange(Field::kTlsMode) || f.OutOfRange(Field::kPopTlsMode);
+     },
+     "msgTlsModeBad", "TLS mode is not starttls or implicit:"},
+    {[](const AccountFacts& f) {
+       return f.OutOfRange(Field::kPort) || f.OutOfRange(Field::kPopPort);
+     },
+     "msgPortRange", "Port is out of range:"},
+    {[](const AccountFacts& f) { return f.OutOfRange(Field::kCertDays); }, "msgCertDaysRange",
      "Certificate days are out of range:"},
+    // A name no server can have is no parent, whatever is stored.
+    {[](const AccountFacts& f) { return f.OutOfRange(Field::kParent); }, "msgParentUnknown",
+     "Parent account does not exist:"},
 };
 
 constexpr AccountRule kParentUnknown = {[](const AccountFacts&) { return true; },
@@ -77,8 +88,9 @@ const AccountRule* ParentRule(const std::string& dir, const std::string& name,
     if (!platform::IsRegularFile(common::AccountPath(dir, key))) {
       return step == 0 && mustExist ? &kParentUnknown : nullptr;
     }
-    next = platform::IniGetString(common::AccountOptionsPath(dir, key),
-                                  common::kAccountOptionsSection, "PARENT", "");
+    next =
+        platform::IniGetString(common::AccountOptionsPath(dir, key), common::kAccountOptionsSection,
+                               common::FieldOf(Field::kParent).iniKey, "");
   }
   return next.empty() ? nullptr : &kParentCycle;
 }
@@ -91,7 +103,6 @@ const AccountRule* FirstFailedRule(const AccountFacts& facts) {
 }
 
 AccountFacts CsvFacts(const std::vector<std::string>& fields) {
-  using common::Field;
   auto text = [&fields](Field id) { return common::CsvValue(fields, id); };
   auto inRange = [&text](Field id, long long max) {
     return !DecimalIn(text(id), 0, max).refused();
@@ -122,20 +133,15 @@ AccountFacts CsvFacts(const std::vector<std::string>& fields) {
   }
   a.httpTimeoutInRange = inRange(Field::kHttpTimeout, kMaxHttpTimeout);
   a.emailTimeoutInRange = inRange(Field::kEmailTimeout, kMaxEmailTimeout);
-  // The side file's options, where the line has them (empty: the default).
+  // The side file's options, where the line has them (empty: the default). CSV numbers
+  // may carry blanks and a sign, as the record's numbers may.
   for (const common::AccountField& field : common::AccountFields()) {
-    if (!field.sideFile || text(field.id).empty()) continue;
-    if (field.id == Field::kParent) continue;  // checked against the stored accounts
-    if (field.id == Field::kTlsMode || field.id == Field::kPopTlsMode) {
-      common::TlsMode mode;
-      a.tlsModeValid = common::ParseTlsMode(text(field.id), &mode);
-    } else {
-      const long long lo = field.id == Field::kPort || field.id == Field::kPopPort ? 1 : 0;
-      const bool ok = !DecimalIn(text(field.id), lo, static_cast<long long>(field.max)).refused();
-      (field.id == Field::kCertDays ? a.certDaysInRange
-       : field.max == 1             ? a.flagsInRange
-                                    : a.portsInRange) &= ok;
-    }
+    const std::string& value = text(field.id);
+    if (!field.sideFile || value.empty()) continue;
+    const bool fits =
+        field.number ? !DecimalIn(value, field.low, static_cast<long long>(field.max)).refused()
+                     : common::OptionTextFits(field, value);
+    a.outOfRange.set(static_cast<size_t>(field.id), !fits);
   }
   // Every flag and the type are one byte in the record.
   for (const common::AccountField& field : common::AccountFields()) {

@@ -4,9 +4,11 @@
 // import report's reason.
 #pragma once
 
+#include <bitset>
 #include <string>
 #include <vector>
 
+#include "common/account_fields.h"
 #include "common/record_texts.h"
 
 namespace console {
@@ -31,10 +33,9 @@ struct AccountFacts {
   bool httpTimeoutInRange = true;
   bool emailTimeoutInRange = true;
   bool flagsInRange = true;  // only a file hands in flags as numbers
-  // The side file's options: PORT and POPPORT 1-65535, CERTDAYS 0-3650, TLSMODE spelled.
-  bool portsInRange = true;
-  bool certDaysInRange = true;
-  bool tlsModeValid = true;
+  // The side file's options handed in with a value their row does not take.
+  std::bitset<static_cast<size_t>(common::Field::kCount)> outOfRange;
+  bool OutOfRange(common::Field id) const { return outOfRange.test(static_cast<size_t>(id)); }
   // The record as it would be stored (without passwords kept from an edited account), for
   // rules on a value that every way in hands over as it is.
   common::AccountFile account;

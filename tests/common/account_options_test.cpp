@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/account_fields.h"
 #include "common/records.h"
 #include "platform/files.h"
 #include "support/temp_dir.h"
@@ -206,6 +207,60 @@ TEST(AccountOptions, WrittenOnlyWhenDifferentFromTheDefaults) {
     EXPECT_EQ(Describe(ReadAccountOptions(dir.path(), "6162", c.type).options), Describe(c.options))
         << "read back as written";
   }
+}
+
+// Every row the field table keeps in the side file, for every type that keeps it: a value of
+// its own is written under the row's key and read back; a value the row does not take is
+// one problem naming the key, and the default is used.
+TEST(AccountOptions, EveryRowOfTheDescriptionGoesThroughTheFile) {
+  int rows = 0;
+  for (uint8_t type : {kServer, kHttpPage, kFtpTransfer, kEmail}) {
+    for (const AccountField& f : AccountFields()) {
+      if (!f.sideFile || (f.fileTypes & TypeBit(type)) == 0) continue;
+      SCOPED_TRACE(std::string(f.iniKey) + " of type " + std::to_string(type));
+      ++rows;
+      testsupport::TempDir dir;
+      AccountFile account;
+      account.record.type = type;
+      account.options = DefaultAccountOptions(type);
+      std::string value;
+      if (f.number) {
+        const long fallback = f.defaultValue(account);
+        const long own = fallback == f.low ? static_cast<long>(f.max) : f.low;
+        f.setValue(account, own);
+        value = std::to_string(own);
+      } else {
+        for (const char* own : {"implicit", "gw 1"}) {
+          if (OptionTextFits(f, own) && own != f.defaultText(account)) value = own;
+        }
+        ASSERT_FALSE(value.empty());
+        f.setText(account, value);
+      }
+      ASSERT_TRUE(WriteAccountOptions(dir.path(), "6162", type, account.options));
+      const std::string path = AccountOptionsPath(dir.path(), "6162");
+      EXPECT_NE(testsupport::ReadFile(path).find("\n" + std::string(f.iniKey) + "=" + value + "\n"),
+                std::string::npos);
+      AccountFile back = account;
+      back.options = ReadAccountOptions(dir.path(), "6162", type).options;
+      EXPECT_EQ(Describe(back.options), Describe(account.options));
+      EXPECT_EQ(f.number ? std::to_string(f.value(back)) : f.text(back), value);
+
+      std::string refused;
+      for (const std::string& bad :
+           {std::string("ssl"), std::string(65, 'a'), std::to_string(f.max + 1)}) {
+        if (refused.empty() && !OptionTextFits(f, bad)) refused = bad;
+      }
+      ASSERT_FALSE(refused.empty());
+      testsupport::WriteFile(path, "[ACCOUNT]\n" + std::string(f.iniKey) + "=" + refused + "\n");
+      const AccountOptionsRead read = ReadAccountOptions(dir.path(), "6162", type);
+      ASSERT_EQ(read.problems.size(), 1u);
+      EXPECT_EQ(read.problems[0].rfind(std::string(f.iniKey) + "=" + refused + " ", 0), 0u)
+          << read.problems[0];
+      EXPECT_EQ(Describe(read.options), Describe(DefaultAccountOptions(type)));
+      EXPECT_EQ(read.options.parent, "");
+    }
+  }
+  EXPECT_EQ(rows, 4 * 7 + 1) << "seven options for every type, POPTLSMODE for mail";
 }
 
 TEST(AccountOptions, FollowsTheAccount) {

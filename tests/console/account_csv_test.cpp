@@ -103,7 +103,10 @@ std::vector<std::string> Fields(std::initializer_list<std::pair<int, std::string
   f[2] = "pop.example.org";
   f[4] = "1";  // a ping, so a server line checks something
   f[49] = "1";
-  for (const auto& [no, value] : changes) f[no - 1] = value;
+  for (const auto& [no, value] : changes) {
+    if (f.size() < static_cast<size_t>(no)) f.resize(common::kCsvFieldsWithOptions, "");
+    f[no - 1] = value;
+  }
   return f;
 }
 
@@ -187,10 +190,17 @@ TEST(AccountCsv, BadValuesAreRejectedAfterTheDescribedTests) {
       {Fields({{5, "257"}}), "A flag or the type is out of range:"},
       {Fields({{50, "-1"}}), "A flag or the type is out of range:"},
       {Fields({{43, "yes"}}), "A flag or the type is out of range:"},
+      // The options after the record's columns: a later good value does not hide a bad one.
+      {Fields({{53, "ssl"}, {58, "implicit"}}), "TLS mode is not starttls or implicit:"},
+      {Fields({{55, "0"}}), "Port is out of range:"},
+      {Fields({{52, "2"}}), "A flag or the type is out of range:"},
+      {Fields({{59, std::string(65, 'a')}}), "Parent account does not exist:"},
+      {Fields({{59, "gw\r\nX"}}), "Parent account does not exist:"},
       // Accepted: the largest values, host:port, names with digits.
       {Fields({{2, "ftp01.example.org:2121"}, {25, "1"}, {26, "ssh"}, {27, "65535"}}), ""},
       {Fields({{5, "0"}, {15, "1"}, {7, "32767"}}), ""},
       {mail({{17, "65535"}, {3, "localhost"}}), ""},
+      {Fields({{52, "1"}, {53, "IMPLICIT"}, {55, " 8443"}, {57, "3650"}}), ""},
   };
   for (const auto& c : cases) {
     std::string line;
