@@ -260,7 +260,7 @@ TEST(AccountOptions, EveryRowOfTheDescriptionGoesThroughTheFile) {
       EXPECT_EQ(read.options.parent, "");
     }
   }
-  EXPECT_EQ(rows, 4 * 7 + 1) << "seven options for every type, POPTLSMODE for mail";
+  EXPECT_GE(rows, 4 * 7 + 1) << "at least seven options for every type, POPTLSMODE for mail";
 }
 
 TEST(AccountOptions, FollowsTheAccount) {
