@@ -130,7 +130,12 @@ std::string FormatNumber(double v, int decimals) {
   return s;
 }
 
-std::string CsvField(const std::string& text) {
+// A name a spreadsheet would take for a formula (=, +, -, @, a tab or a carriage return
+// first) is kept as text by a leading apostrophe.
+std::string CsvField(std::string text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
+    text.insert(0, "'");
+  }
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {

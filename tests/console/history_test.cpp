@@ -601,6 +601,18 @@ TEST(HistoryReport, MonthRowsAndCsv) {
             "Account,Check,Availability %,Outages,Longest outage (min),Average ms\r\n"
             "\"a \"\"b\"\", c\",PING,96,1,4,10.5\r\n"
             "web1,HTTP,100,1,20,\r\n");
+  // Names a spreadsheet would run as formulas stay text.
+  for (const auto& [name, field] : std::vector<std::pair<std::string, std::string>>{
+           {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+           {"+1", "'+1"},
+           {"-2", "'-2"},
+           {"@SUM(A1)", "'@SUM(A1)"},
+           {"a=b", "a=b"}}) {
+    std::vector<ReportRow> one = {rows[1]};
+    one[0].name = name;
+    EXPECT_EQ(ReportCsv(one).substr(ReportCsv(one).find("\r\n") + 2),
+              field + ",HTTP,100,1,20,\r\n");
+  }
   json j = ReportJson(last, rows);
   EXPECT_EQ(j["month"], last);
   EXPECT_EQ(j["rows"][0]["availability"], 96.0);
