@@ -13,51 +13,73 @@
 
 namespace agents {
 
+namespace {
+
+// A check's status block: the status record's only one, or slot `slot` of a custom record.
+long StoredFailCount(RunContext& run, const std::string& key, int slot) {
+  if (slot < 0) {
+    common::CheckStatus current{};
+    common::ReadStatusRecord(run.StatusPath(key), &current, sizeof current);
+    return static_cast<long>(current.failCount);
+  }
+  common::CustomStatus current{};
+  common::ReadStatusRecord(run.StatusPath(key), &current, sizeof current);
+  return static_cast<long>(current.slots[slot].failCount);
+}
+
+void UpdateBlock(RunContext& run, const std::string& key, int slot,
+                 const std::function<void(common::CheckStatus&)>& change) {
+  if (slot < 0) {
+    common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, key,
+                              [&](common::CheckStatus& s, bool exists) {
+                                if (!exists) return false;
+                                change(s);
+                                return true;
+                              });
+    return;
+  }
+  common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
+    if (!exists) return false;
+    change(s.slots[slot]);
+    return true;
+  });
+}
+
+}  // namespace
+
 void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::function<void()>& writeBusy, const std::string& checkType) {
-  const std::string accountPath = run.AccountPath(job.key);
-  const std::string statusPath = run.StatusPath(job.key);
-  common::CheckStatus current{};
-  common::ReadStatusRecord(statusPath, &current, sizeof current);
-  if (current.failCount > 0) {
+                 const std::function<void()>& writeBusy, const std::string& checkType, int slot) {
+  if (StoredFailCount(run, job.key, slot) > 0) {
     run.state.SetDown(1);
     run.runDown = true;
   }
   writeBusy();
-  AppendRetryLine(run.retryPath, accountPath, statusPath, job.key);
+  AppendRetryLine(run.retryPath, run.AccountPath(job.key), run.StatusPath(job.key), job.key);
   if (result.writeLine) {
     WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
                      result.errorText, true);
   }
   const platform::SystemTime now = platform::LocalNow();
   bool raise = false;
-  common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
-                            [&](common::CheckStatus& s, bool exists) {
-                              if (!exists) return false;
-                              raise = RecordFailure(s, now, job.alertDue, run.firstRun);
-                              return true;
-                            });
+  UpdateBlock(run, job.key, slot, [&](common::CheckStatus& s) {
+    raise = RecordFailure(s, now, job.alertDue, run.firstRun);
+  });
   if (raise) {
     RaiseAlert(run, job.account,
-               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType, -1, ""});
+               Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType, slot, ""});
   }
 }
 
 void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::string& checkType) {
+                 const std::string& checkType, int slot) {
   if (result.writeLine) {
     WriteAccountLine(run, result.logCode, common::FieldText(job.account.record.key), result.message,
                      result.errorText, result.countsAsFailure);
   }
   if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType, -1, ""});
+    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType, slot, ""});
   }
-  common::UpdateCheckStatus(run.programDir, run.profile.facts.folder, job.key,
-                            [&](common::CheckStatus& s, bool exists) {
-                              if (!exists) return false;
-                              RecordSuccess(s);
-                              return true;
-                            });
+  UpdateBlock(run, job.key, slot, [](common::CheckStatus& s) { RecordSuccess(s); });
 }
 
 std::string StampOf(const platform::SystemTime& t) {

@@ -22,13 +22,15 @@ void CheckAccount(RunContext& run, AccountCheck& check, const std::string& key);
 // The failure step of a check, or of one stage of a check that runs in stages: the run's
 // down flag when the account was failing already, the busy flag (`writeBusy`), the retry
 // line, the account line, the status record's counter and down time, and the Down alert
-// (named `checkType`) when it is due.
+// (named `checkType`) when it is due. `slot` names the custom record's block that the check
+// keeps (0-4), or -1 for a status record's only one.
 void FailureStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::function<void()>& writeBusy, const std::string& checkType);
+                 const std::function<void()>& writeBusy, const std::string& checkType,
+                 int slot = -1);
 // The success step: the account line, the Up alert (named `checkType`) when the account was
-// Down, and the status record set Up.
+// Down, and the status block set Up.
 void SuccessStep(RunContext& run, AccountJob& job, const CheckResult& result,
-                 const std::string& checkType);
+                 const std::string& checkType, int slot = -1);
 
 // The first run's reset of one status block: everything from the last-check time through
 // the down time cleared, the statistics start set to `start`; the active flag is kept.

@@ -27,44 +27,15 @@ bool MarkSlot(RunContext& run, AccountJob& job, int k) {
                                     });
 }
 
+// A slot's result through the account frame's steps, on the slot's block of the record.
 void SlotChecked(RunContext& run, AccountJob& job, int k, const CheckResult& result) {
-  const std::string& key = job.key;
-  const common::AccountRecord& record = job.account.record;
-  const std::string checkType = common::FieldText(record.customNames[k]);
-  const std::string storedName = common::FieldText(record.key);
+  const std::string checkType = common::FieldText(job.account.record.customNames[k]);
   if (result.failed) {
-    common::CustomStatus current{};
-    common::ReadStatusRecord(run.StatusPath(key), &current, sizeof current);
-    if (current.slots[k].failCount > 0) {
-      run.state.SetDown(1);
-      run.runDown = true;
-    }
-    run.state.WriteBusy(1);
-    AppendRetryLine(run.retryPath, run.AccountPath(key), run.StatusPath(key), key);
-    WriteAccountLine(run, result.logCode, storedName, result.message, result.errorText, true);
-    const platform::SystemTime failedAt = platform::LocalNow();
-    bool raise = false;
-    common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
-      if (!exists) return false;
-      raise = RecordFailure(s.slots[k], failedAt, job.alertDue, run.firstRun);
-      return true;
-    });
-    if (raise) {
-      RaiseAlert(run, job.account,
-                 Alert{AlertKind::kDown, result.alertMessage, job.checkTime, checkType, k, ""});
-    }
-    return;
+    FailureStep(
+        run, job, result, [&run] { run.state.WriteBusy(1); }, checkType, k);
+  } else {
+    SuccessStep(run, job, result, checkType, k);
   }
-  WriteAccountLine(run, result.logCode, storedName, result.message, result.errorText,
-                   result.countsAsFailure);
-  if (job.status.failCount > 1 && !job.alertDue) {
-    RaiseAlert(run, job.account, Alert{AlertKind::kUp, "", job.checkTime, checkType, k, ""});
-  }
-  common::UpdateCustomStatus(run.programDir, key, [&](common::CustomStatus& s, bool exists) {
-    if (!exists) return false;
-    RecordSuccess(s.slots[k]);
-    return true;
-  });
 }
 
 // The slots of one account, one after another: the next begins when the last one's result

@@ -192,7 +192,8 @@ test('View > History asks for a row, then opens the selected one; the row keeps 
   assert.equal(await panel.getAttribute('aria-label'), 'History: quiet');
   assert.equal(await row.getAttribute('class'), 'list-row');
   assert.equal(await row.locator('img.check').getAttribute('alt'), 'on');
-  assert.match(await panel.locator('.history-outages').textContent(), /No outage in this span\./);
+  // The outages arrive after the panel opens.
+  await panel.locator('.history-outages', { hasText: /No outage in this span\./ }).waitFor();
   await panel.getByRole('button', { name: 'Close' }).click();
   // A custom port's row is its account's too.
   await page.locator('#list .list-row', { hasText: 'quiet(SSH)' }).locator('.row-history').click();
