@@ -141,6 +141,21 @@ bool ParseCustom(std::string_view message, LogResult* r) {
 
 }  // namespace
 
+common::ScanGroup GroupOf(Check check) {
+  switch (check) {
+    case Check::kPing:
+      return common::kGroupPing;
+    case Check::kPage:
+      return common::kGroupHttp;
+    case Check::kMail:
+      return common::kGroupEmail;
+    case Check::kXfer:
+      return common::kGroupFtp;
+    default:
+      return common::kGroupPort;
+  }
+}
+
 const char* CheckName(Check check) {
   size_t i = static_cast<size_t>(check);
   return i < kCheckCount ? kCheckNames[i] : "";

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/records.h"
+
 namespace console::history {
 
 // The checks the history keeps, in the order the page lists them.
@@ -29,6 +31,8 @@ enum class Check : uint8_t {
 };
 constexpr size_t kCheckCount = 13;
 const char* CheckName(Check check);
+// The scan group whose log switches decide whether the check's lines are written.
+common::ScanGroup GroupOf(Check check);
 // "PING", "HTTP", ..., "CUSTOM1".."CUSTOM5" (exact upper case); nullopt for anything else.
 std::optional<Check> CheckFromName(std::string_view name);
 

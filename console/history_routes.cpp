@@ -132,6 +132,30 @@ std::string FormatNumber(double v, int decimals) {
 
 // A name a spreadsheet would take for a formula (=, +, -, @, a tab or a carriage return
 // first) is kept as text by a leading apostrophe.
+// With "errors only" logging a group's successes are not in the logs: the share of passed
+// checks of its checks would be wrong, so it is not given.
+// Without a readable Scan.dat nothing is said either way.
+struct LogSwitches {
+  explicit LogSwitches(const std::string& programDir) {
+    scan = common::ReadScanSettings(programDir, &read);
+  }
+  bool SuccessesLogged(Check check) const {
+    const common::ScanGroup g = GroupOf(check);
+    return !read || scan.logOn[g] == 0 || scan.logAll[g] != 0;
+  }
+  common::ScanSettings scan{};
+  bool read = false;
+};
+
+void MarkUnloggedSuccesses(const std::string& programDir, std::vector<ReportRow>& rows) {
+  const LogSwitches switches(programDir);
+  for (ReportRow& row : rows) row.successesLogged = switches.SuccessesLogged(row.check);
+}
+
+std::optional<double> RowAvailability(const ReportRow& row) {
+  return row.successesLogged ? Availability(row.n, row.fail) : std::nullopt;
+}
+
 std::string CsvField(std::string text) {
   if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos) {
     text.insert(0, "'");
@@ -234,8 +258,10 @@ Reply HistoryRoute(const RouteContext& context, RouteRequest& r) {
             {"from", FormatMinute(q.from)},
             {"to", FormatMinute(q.to)},
             {"step", StepName(step)}};
-  auto availability = Availability(n, fail);
+  const bool logged = LogSwitches(context.programDir).SuccessesLogged(*check);
+  auto availability = logged ? Availability(n, fail) : std::nullopt;
   body["availability"] = availability ? json(*availability) : json(nullptr);
+  if (!logged) body["successesLogged"] = false;
   body["points"] = std::move(points);
   return JsonReply(body);
 }
@@ -275,7 +301,7 @@ std::optional<std::pair<int64_t, int64_t>> MonthSpan(const std::string& month) {
 nlohmann::json ReportJson(const std::string& month, const std::vector<ReportRow>& rows) {
   json out = json::array();
   for (const ReportRow& row : rows) {
-    auto availability = Availability(row.n, row.fail);
+    auto availability = RowAvailability(row);
     out.push_back(
         {{"key", row.key},
          {"name", Utf8(row.name)},
@@ -294,7 +320,7 @@ nlohmann::json ReportJson(const std::string& month, const std::vector<ReportRow>
 std::string ReportCsv(const std::vector<ReportRow>& rows) {
   std::string csv = "Account,Check,Availability %,Outages,Longest outage (min),Average ms\r\n";
   for (const ReportRow& row : rows) {
-    auto availability = Availability(row.n, row.fail);
+    auto availability = RowAvailability(row);
     csv += CsvField(Utf8(row.name));
     csv += ',';
     csv += CheckName(row.check);
@@ -321,6 +347,7 @@ Reply ReportRoute(const RouteContext& context, RouteRequest& r) {
   if (auto store = OpenForReading(context.programDir)) {
     rows = store->Report(span->first, span->second, NowMinute());
   }
+  MarkUnloggedSuccesses(context.programDir, rows);
   if (format == "json") return JsonReply(ReportJson(*month, rows));
   Reply reply = TextReply(kHttpOk, ReportCsv(rows));
   reply.type = "text/csv; charset=utf-8";
@@ -347,6 +374,7 @@ int PrintReport(const std::string& programDir, const std::string& month, std::FI
     }
     rows = store->Report(span->first, span->second, NowMinute());
   }
+  MarkUnloggedSuccesses(programDir, rows);
   const std::string csv = ReportCsv(rows);
   return std::fwrite(csv.data(), 1, csv.size(), out) == csv.size() && std::fflush(out) == 0 ? 0 : 1;
 }

@@ -85,6 +85,9 @@ struct ReportRow {
   int64_t outages = 0;
   int64_t longestMinutes = 0;
   int64_t timed = 0, sumMs = 0;
+  // False when the check's group logs errors only: its successes never reach the store, so
+  // its availability is not known.
+  bool successesLogged = true;
 };
 
 class HistoryStore {

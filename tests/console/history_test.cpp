@@ -345,11 +345,13 @@ TEST(HistoryFeed, LinesSplitAcrossPassesAndARebuildGiveTheSameStore) {
       for (size_t j = i; j < std::min(lines.size(), i + 997); ++j) {
         Append(dir.path(), {lines[j]});
       }
+      // The check at `now` comes after all the others, as an agent's next line does.
+      const bool last = i + 997 >= lines.size();
       const std::string half = Line(7, now, "web1", "Ping OK time=7ms");
       const std::string path = common::FullLogPath(dir.path(), TimeOf(now));
-      if (i == 0) platform::AppendToFile(path, half.substr(0, 40));
+      if (last) platform::AppendToFile(path, half.substr(0, 40));
       ASSERT_GE(feed.Pass(*live, now, nullptr, &error), 0) << error;
-      if (i == 0) platform::AppendToFile(path, half.substr(40) + "\r\n");
+      if (last) platform::AppendToFile(path, half.substr(40) + "\r\n");
     }
     ASSERT_GE(feed.Pass(*live, now, nullptr, &error), 0) << error;
   }
@@ -550,6 +552,22 @@ TEST(HistoryRoutes, BoundsErrorsAndAnswers) {
   RouteRequest checks = Get("/", {{"key", key}});
   EXPECT_EQ(json::parse(ChecksRoute(context, checks).body),
             json::parse(R"({"key":")" + key + R"(","name":"web1","checks":["PING"]})"));
+
+  // With the ping group logging errors only, its successes never reach the logs: the share
+  // of passed checks is not given, in the chart nor in the month's report.
+  common::ScanSettings scan{};
+  scan.logOn[common::kGroupPing] = 1;
+  ASSERT_TRUE(common::WriteScanSettings(dir.path(), scan));
+  body = json::parse(HistoryRoute(context, chart).body);
+  EXPECT_TRUE(body["availability"].is_null());
+  EXPECT_EQ(body["successesLogged"], false);
+  RouteRequest month = Get("/", {{"month", FormatMinute(t).substr(0, 6)}});
+  body = json::parse(ReportRoute(context, month).body);
+  ASSERT_EQ(body["rows"].size(), 1u);
+  EXPECT_TRUE(body["rows"][0]["availability"].is_null());
+  scan.logAll[common::kGroupPing] = 1;
+  ASSERT_TRUE(common::WriteScanSettings(dir.path(), scan));
+  EXPECT_EQ(json::parse(HistoryRoute(context, chart).body)["availability"], 50.0);
 }
 
 TEST(HistoryRoutes, StepsFollowTheSpanAndWhatIsKept) {

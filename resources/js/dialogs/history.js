@@ -176,7 +176,10 @@ export function openHistoryPanel(key, check = '') {
             }),
           );
           box.append(renderResponseChart(chart, { width, labels }));
-          if (!days.failed) {
+          // A group logging errors only leaves its successes out of the logs.
+          if (chart.successesLogged === false) {
+            box.append(el('div', { class: 'form-note errors-only', text: t('histErrorsOnly') }));
+          } else if (!days.failed) {
             box.append(
               renderAvailabilityBars(days.points, stampMinutes(from), stampMinutes(to), {
                 width,
