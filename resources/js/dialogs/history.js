@@ -168,7 +168,10 @@ export function openHistoryPanel(key, check = '') {
         if (chart.failed) {
           box.append(el('div', { class: 'form-note', text: chart.failed }));
         } else {
-          const share = showAvailability(chart.availability, labels.none);
+          const share =
+            chart.successesLogged === false
+              ? t('histUnknown')
+              : showAvailability(chart.availability, labels.none);
           head.append(
             el('span', {
               class: `availability tone-${availabilityTone(chart.availability)}`,

@@ -5,6 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import path from 'node:path';
 import * as h from '../lib/console.mjs';
 
 let dir;
@@ -150,6 +151,31 @@ test('a row opens its account history: a chart per check, the failures, the outa
   await h.screenshot(page, 'history-year');
   await panel.getByRole('button', { name: 'Close' }).click();
   await page.close();
+});
+
+test('a group that logs errors only shows no availability for its checks, and says why', async () => {
+  // Scan.dat byte 15 + group: 1 logs every result, 0 errors only; the ping group is 0.
+  const scan = path.join(dir, 'Setting', 'Scan.dat');
+  const before = fs.readFileSync(scan);
+  const errorsOnly = Buffer.from(before);
+  errorsOnly[15] = 0;
+  fs.writeFileSync(scan, errorsOnly);
+  try {
+    const page = await h.openConsole(browser.context, c, 4);
+    const panel = await openPanelOfRow(page, 'web1', 'HTTP');
+    const ping = panel.locator('.history-check[data-check="PING"]');
+    await ping.locator('.errors-only').waitFor();
+    assert.equal(await ping.locator('.availability').textContent(), 'Availability not known');
+    assert.equal(await ping.locator('.bars-chart').count(), 0);
+    // The port group still logs every result.
+    const http = panel.locator('.history-check[data-check="HTTP"]');
+    assert.match(await http.locator('.availability').textContent(), /^Availability [\d.]+ %$/);
+    assert.equal(await http.locator('.errors-only').count(), 0);
+    await h.screenshot(page, 'history-errors-only');
+    await page.close();
+  } finally {
+    fs.writeFileSync(scan, before);
+  }
 });
 
 test("the spans end at the console's minute whatever the browser's clock says", async () => {
