@@ -16,6 +16,7 @@
 #include "console/account_transfer.h"
 #include "console/commands.h"
 #include "console/form_values.h"
+#include "console/maintenance_dialog.h"
 #include "console/routes.h"
 #include "console/setup_form.h"
 #include "console/text_convert.h"
@@ -475,6 +476,18 @@ json PageFacts(ConsoleApp&, const json&, bool*) {
 
 json FirstPrompt(ConsoleApp& app, const json&, bool*) {
   return {{"ok", true}, {"show", app.TakeFirstPrompt()}};
+}
+
+json MaintenanceList(ConsoleApp& app, const json&, bool*) {
+  return MaintenanceWindows(app.programDir(), app.windowKeys().language);
+}
+
+json MaintenanceAdd(ConsoleApp& app, const json& body, bool*) {
+  return AddMaintenanceWindow(app.programDir(), app.windowKeys().language, body);
+}
+
+json MaintenanceDelete(ConsoleApp& app, const json& body, bool*) {
+  return RemoveMaintenanceWindow(app.programDir(), app.windowKeys().language, body);
 }
 
 }  // namespace actions

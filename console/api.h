@@ -50,6 +50,9 @@ json Export(ConsoleApp& app, const json& body, bool* quit);
 json ImportPath(ConsoleApp& app, const json& body, bool* quit);
 json PageFacts(ConsoleApp& app, const json& body, bool* quit);
 json FirstPrompt(ConsoleApp& app, const json& body, bool* quit);
+json MaintenanceList(ConsoleApp& app, const json& body, bool* quit);
+json MaintenanceAdd(ConsoleApp& app, const json& body, bool* quit);
+json MaintenanceDelete(ConsoleApp& app, const json& body, bool* quit);
 }  // namespace actions
 
 // An upload of the page (raw body, at most 10 MB for a wave file, 50 MB for an import).

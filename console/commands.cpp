@@ -33,6 +33,7 @@ constexpr CommandInfo kCommands[] = {
     {kCmdPauseSound, "pauseSound", "pauseSound", "", false},
     {kCmdHistory, "history", "cmdHistory", "", false},
     {kCmdReport, "report", "cmdReport", "", false},
+    {kCmdMaintenance, "maintenance", "cmdMaintenance", "", false},
 };
 
 }  // namespace

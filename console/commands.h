@@ -38,6 +38,7 @@ enum Command : int {
   // The page's own views of the history store: nothing for the console to run.
   kCmdHistory = 1410,
   kCmdReport = 1411,
+  kCmdMaintenance = 1412,
 };
 
 // The `group` of a command that is no group check box, and of the "ALL" box.

@@ -13,6 +13,7 @@
 
 #include "common/account_key.h"
 #include "common/layout.h"
+#include "common/maintenance.h"
 #include "common/record_texts.h"
 #include "console/log_files.h"
 #include "platform/clock.h"
@@ -98,6 +99,8 @@ int64_t HistoryFeed::Pass(HistoryStore& store, int64_t nowMinute, const std::ato
   int64_t lines = 0;
   std::string chunk;
   std::vector<Result> results;
+  // Results inside a maintenance window are marked as such when they are taken in.
+  const std::vector<common::MaintenanceWindow> maintenance = common::ReadMaintenance(programDir_);
   for (const std::string& name : logs) {
     const std::string path = platform::JoinPath(logDir, name);
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -155,6 +158,8 @@ int64_t HistoryFeed::Pass(HistoryStore& store, int64_t nowMinute, const std::ato
         r.ms = parsed->ms;
         r.error = std::move(parsed->error);
         r.oneRunPerMinute = parsed->oneRunPerMinute;
+        r.maintenance =
+            !maintenance.empty() && common::InMaintenance(maintenance, r.key, CivilTime(r.minute));
         results.push_back(std::move(r));
       }
       const FileMark mark{name, offset + static_cast<int64_t>(end + 1)};

@@ -183,6 +183,21 @@ std::string FormatMinute(int64_t minute) {
   return text;
 }
 
+platform::SystemTime CivilTime(int64_t minute) {
+  const int64_t days = minute >= 0 ? minute / 1440 : (minute - 1439) / 1440;
+  const int64_t rest = minute - days * 1440;
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(days, &y, &m, &d);
+  platform::SystemTime t{};
+  t.year = static_cast<uint16_t>(y);
+  t.month = static_cast<uint16_t>(m);
+  t.day = static_cast<uint16_t>(d);
+  t.dayOfWeek = static_cast<uint16_t>(((days % 7) + 11) % 7);  // day 0 was a Thursday
+  t.hour = static_cast<uint16_t>(rest / 60);
+  t.minute = static_cast<uint16_t>(rest % 60);
+  return t;
+}
+
 std::optional<int64_t> ParseMinute(std::string_view text) {
   int y = 0, mo = 0, d = 0, h = 0, mi = 0;
   if (text.size() != 12 || !Digits(text, 0, 4, &y) || !Digits(text, 4, 2, &mo) ||

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/records.h"
+#include "platform/clock.h"
 
 namespace console::history {
 
@@ -41,6 +42,8 @@ std::optional<Check> CheckFromName(std::string_view name);
 int64_t CivilMinute(int year, int month, int day, int hour, int minute);
 // YYYYMMDDhhmm.
 std::string FormatMinute(int64_t minute);
+// The date, weekday and time of day of a minute.
+platform::SystemTime CivilTime(int64_t minute);
 // A 12-digit YYYYMMDDhhmm with a real date (years 1970-9999); nullopt otherwise.
 std::optional<int64_t> ParseMinute(std::string_view text);
 

@@ -153,7 +153,7 @@ void MarkUnloggedSuccesses(const std::string& programDir, std::vector<ReportRow>
 }
 
 std::optional<double> RowAvailability(const ReportRow& row) {
-  return row.successesLogged ? Availability(row.n, row.fail) : std::nullopt;
+  return row.successesLogged ? Availability(row.n, row.fail, row.maint) : std::nullopt;
 }
 
 std::string CsvField(std::string text) {
@@ -237,9 +237,10 @@ Reply HistoryRoute(const RouteContext& context, RouteRequest& r) {
   std::vector<Bucket> buckets;
   if (store) buckets = store->Buckets(q.key, *check, step, q.from, q.to, kMaxPoints);
   json points = json::array();
-  int64_t n = 0, fail = 0;
+  int64_t n = 0, fail = 0, maint = 0;
   for (const Bucket& b : buckets) {
     json p{{"t", FormatMinute(b.minute)}, {"n", b.n}, {"fail", b.fail}};
+    if (b.maint > 0) p["maint"] = b.maint;
     if (b.timed > 0) {
       p["min"] = b.minMs;
       p["avg"] = Round(static_cast<double>(b.sumMs) / static_cast<double>(b.timed), 10);
@@ -251,6 +252,7 @@ Reply HistoryRoute(const RouteContext& context, RouteRequest& r) {
     }
     n += b.n;
     fail += b.fail;
+    maint += b.maint;
     points.push_back(std::move(p));
   }
   json body{{"key", q.key},
@@ -259,8 +261,9 @@ Reply HistoryRoute(const RouteContext& context, RouteRequest& r) {
             {"to", FormatMinute(q.to)},
             {"step", StepName(step)}};
   const bool logged = LogSwitches(context.programDir).SuccessesLogged(*check);
-  auto availability = logged ? Availability(n, fail) : std::nullopt;
+  auto availability = logged ? Availability(n, fail, maint) : std::nullopt;
   body["availability"] = availability ? json(*availability) : json(nullptr);
+  if (maint > 0) body["maintenance"] = maint;
   if (!logged) body["successesLogged"] = false;
   body["points"] = std::move(points);
   return JsonReply(body);
@@ -308,6 +311,7 @@ nlohmann::json ReportJson(const std::string& month, const std::vector<ReportRow>
          {"check", CheckName(row.check)},
          {"availability", availability ? json(*availability) : json(nullptr)},
          {"outages", row.outages},
+         {"maintenance", row.maint},
          {"longestMinutes", row.longestMinutes},
          {"avgMs",
           row.timed > 0

@@ -17,13 +17,14 @@ CREATE TABLE IF NOT EXISTS series(a INTEGER NOT NULL, c INTEGER NOT NULL,
                                   PRIMARY KEY(a, c)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS points(a INTEGER NOT NULL, c INTEGER NOT NULL, t INTEGER NOT NULL,
   n INTEGER NOT NULL, fail INTEGER NOT NULL, timed INTEGER NOT NULL, sum INTEGER NOT NULL,
-  lo INTEGER, hi INTEGER, code INTEGER, error BLOB, PRIMARY KEY(a, c, t)) WITHOUT ROWID;
+  lo INTEGER, hi INTEGER, code INTEGER, error BLOB, maint INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY(a, c, t)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS hours(a INTEGER NOT NULL, c INTEGER NOT NULL, t INTEGER NOT NULL,
   n INTEGER NOT NULL, fail INTEGER NOT NULL, timed INTEGER NOT NULL, sum INTEGER NOT NULL,
-  lo INTEGER, hi INTEGER, PRIMARY KEY(a, c, t)) WITHOUT ROWID;
+  lo INTEGER, hi INTEGER, maint INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(a, c, t)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS days(a INTEGER NOT NULL, c INTEGER NOT NULL, t INTEGER NOT NULL,
   n INTEGER NOT NULL, fail INTEGER NOT NULL, timed INTEGER NOT NULL, sum INTEGER NOT NULL,
-  lo INTEGER, hi INTEGER, PRIMARY KEY(a, c, t)) WITHOUT ROWID;
+  lo INTEGER, hi INTEGER, maint INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(a, c, t)) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS outages(id INTEGER PRIMARY KEY, a INTEGER NOT NULL,
   c INTEGER NOT NULL, start INTEGER NOT NULL, stop INTEGER, error BLOB);
 CREATE INDEX IF NOT EXISTS outages_by_account ON outages(a, start);
@@ -33,17 +34,17 @@ CREATE TABLE IF NOT EXISTS files(name TEXT PRIMARY KEY, offset INTEGER NOT NULL)
 
 // The upsert that adds a point's change to its hour or day.
 constexpr const char* kAddHour = R"sql(
-INSERT INTO hours VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT(a, c, t) DO UPDATE SET
+INSERT INTO hours VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(a, c, t) DO UPDATE SET
   n = n + excluded.n, fail = fail + excluded.fail, timed = timed + excluded.timed,
-  sum = sum + excluded.sum,
+  sum = sum + excluded.sum, maint = maint + excluded.maint,
   lo = CASE WHEN lo IS NULL THEN excluded.lo WHEN excluded.lo IS NULL THEN lo
             ELSE min(lo, excluded.lo) END,
   hi = CASE WHEN hi IS NULL THEN excluded.hi WHEN excluded.hi IS NULL THEN hi
             ELSE max(hi, excluded.hi) END)sql";
 constexpr const char* kAddDay = R"sql(
-INSERT INTO days VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT(a, c, t) DO UPDATE SET
+INSERT INTO days VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(a, c, t) DO UPDATE SET
   n = n + excluded.n, fail = fail + excluded.fail, timed = timed + excluded.timed,
-  sum = sum + excluded.sum,
+  sum = sum + excluded.sum, maint = maint + excluded.maint,
   lo = CASE WHEN lo IS NULL THEN excluded.lo WHEN excluded.lo IS NULL THEN lo
             ELSE min(lo, excluded.lo) END,
   hi = CASE WHEN hi IS NULL THEN excluded.hi WHEN excluded.hi IS NULL THEN hi
@@ -106,19 +107,21 @@ struct Pending {
   bool stored = false;  // written back (inside the span of points)
 };
 
+// A check in a maintenance window is counted apart: its failure is not a failure.
 void Merge(Bucket& b, const Result& r) {
-  const bool failed = r.outcome == Outcome::kFailure;
+  const bool failed = r.outcome == Outcome::kFailure && !r.maintenance;
   if (r.oneRunPerMinute && b.n > 0) {
     // Further lines of the same run: one check, failed when any of its lines failed.
     if (failed && b.fail == 0) b.fail = 1;
   } else {
     ++b.n;
     if (failed) ++b.fail;
+    if (r.maintenance) ++b.maint;
   }
   if (failed) {
     b.code = r.code;
     b.error = Capped(r.error);
-  } else if (r.ms >= 0) {
+  } else if (r.outcome != Outcome::kFailure && r.ms >= 0) {
     b.minMs = b.timed == 0 ? r.ms : std::min(b.minMs, r.ms);
     b.maxMs = b.timed == 0 ? r.ms : std::max(b.maxMs, r.ms);
     ++b.timed;
@@ -140,7 +143,8 @@ const char* StepName(Step step) {
   return "";
 }
 
-std::optional<double> Availability(int64_t n, int64_t fail) {
+std::optional<double> Availability(int64_t n, int64_t fail, int64_t maint) {
+  n -= maint;
   if (n <= 0) return std::nullopt;
   return std::round(100000.0 * static_cast<double>(n - fail) / static_cast<double>(n)) / 1000.0;
 }
@@ -176,9 +180,17 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, bool r
     if (!store->Exec("PRAGMA journal_mode=WAL", error)) return fail(error ? *error : "");
     store->Exec("PRAGMA synchronous=NORMAL", nullptr);
     if (!store->Exec(kSchema, error)) return fail(error ? *error : "");
+    // A store made before maintenance windows were counted gets their column.
+    for (const char* table : {"points", "hours", "days"}) {
+      if (store->HasColumn(table, "maint")) continue;
+      const std::string add =
+          std::string("ALTER TABLE ") + table + " ADD COLUMN maint INTEGER NOT NULL DEFAULT 0";
+      if (!store->Exec(add.c_str(), error)) return fail(error ? *error : "");
+    }
   } else if (!store->Exec("SELECT count(*) FROM files", error)) {
     return fail(error ? *error : "");
   }
+  store->maint_ = store->HasColumn("points", "maint") ? "maint" : "0";
   if (check) {
     Run q(store->Prepare("PRAGMA quick_check"));
     int step = q.Step();
@@ -193,6 +205,14 @@ std::unique_ptr<HistoryStore> HistoryStore::Open(const std::string& path, bool r
     }
   }
   return store;
+}
+
+bool HistoryStore::HasColumn(const char* table, const char* column) {
+  sqlite3_stmt* s = nullptr;
+  const std::string sql = std::string("SELECT ") + column + " FROM " + table + " LIMIT 0";
+  const bool has = sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK;
+  sqlite3_finalize(s);
+  return has;
 }
 
 void HistoryStore::Note(int rc) {
@@ -338,8 +358,8 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
       p.stored = r.minute >= pointFrom;
       if (p.stored) {
         Run q(Prepare(
-            "SELECT n, fail, timed, sum, lo, hi, code, error FROM points WHERE a = ?1 AND c = ?2 "
-            "AND t = ?3"));
+            "SELECT n, fail, timed, sum, lo, hi, code, error, maint FROM points WHERE a = ?1 AND "
+            "c = ?2 AND t = ?3"));
         q.Int(1, a).Int(2, c).Int(3, r.minute);
         int rc = q.Step();
         if (rc == SQLITE_ROW) {
@@ -347,6 +367,7 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
           b.n = q.Col(0), b.fail = q.Col(1), b.timed = q.Col(2), b.sumMs = q.Col(3);
           b.minMs = q.Col(4), b.maxMs = q.Col(5), b.code = static_cast<long>(q.Col(6));
           b.error = q.Bytes(7);
+          b.maint = q.Col(8);
           p.now = b;
         } else if (rc != SQLITE_DONE) {
           return failed(rc);
@@ -360,9 +381,9 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
 
     // Outages: the first failed check opens one, the first success after it closes it. The
     // lines of one page run share their minute, so a success there does not close an
-    // outage that the same run opened.
+    // outage that the same run opened. A failure in a maintenance window opens none.
     auto open = openOutages_.find({a, c});
-    if (result.outcome == Outcome::kFailure && open == openOutages_.end()) {
+    if (result.outcome == Outcome::kFailure && !r.maintenance && open == openOutages_.end()) {
       Run ins(
           Prepare("INSERT INTO outages(a, c, start, stop, error) VALUES(?1, ?2, ?3, NULL, ?4)"));
       ins.Int(1, a).Int(2, c).Int(3, r.minute).Blob(4, Capped(r.error));
@@ -387,7 +408,7 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
     } else {
       Run put(
           Prepare("INSERT OR REPLACE INTO points VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
-                  "?10, ?11)"));
+                  "?10, ?11, ?12)"));
       put.Int(1, a).Int(2, c).Int(3, t).Int(4, b.n).Int(5, b.fail).Int(6, b.timed).Int(7, b.sumMs);
       if (b.timed > 0) {
         put.Int(8, b.minMs).Int(9, b.maxMs);
@@ -399,13 +420,15 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
       } else {
         put.Null(10).Null(11);
       }
+      put.Int(12, b.maint);
       int rc = put.Step();
       if (rc != SQLITE_DONE) return failed(rc);
     }
     // The aggregates take what this transaction added to the minute.
     const int64_t dn = b.n - p.before.n, dfail = b.fail - p.before.fail;
     const int64_t dtimed = b.timed - p.before.timed, dsum = b.sumMs - p.before.sumMs;
-    if (dn == 0 && dfail == 0 && dtimed == 0) continue;
+    const int64_t dmaint = b.maint - p.before.maint;
+    if (dn == 0 && dfail == 0 && dtimed == 0 && dmaint == 0) continue;
     for (const auto& [sql, bucket, from] :
          {std::tuple{kAddHour, t / 60, hourFrom}, std::tuple{kAddDay, t / 1440, dayFrom}}) {
       if (bucket < from) continue;
@@ -416,6 +439,7 @@ bool HistoryStore::Ingest(std::span<const Result> results, std::span<const FileM
       } else {
         add.Null(8).Null(9);
       }
+      add.Int(10, dmaint);
       int rc = add.Step();
       if (rc != SQLITE_DONE) return failed(rc);
     }
@@ -541,28 +565,25 @@ std::vector<Bucket> HistoryStore::Buckets(const std::string& key, Check check, S
   std::vector<Bucket> out;
   auto a = FindAccount(key);
   if (!a) return out;
-  const char* sql = nullptr;
+  std::string sql;
   int64_t unit = 1;
   switch (step) {
     case Step::kMinute:
-      sql =
-          "SELECT t, n, fail, timed, sum, lo, hi, code, error FROM points WHERE a = ?1 AND c = ?2 "
-          "AND t BETWEEN ?3 AND ?4 ORDER BY t LIMIT ?5";
+      sql = "SELECT t, n, fail, timed, sum, lo, hi, code, error, " + maint_ +
+            " FROM points WHERE a = ?1 AND c = ?2 AND t BETWEEN ?3 AND ?4 ORDER BY t LIMIT ?5";
       break;
     case Step::kHour:
-      sql =
-          "SELECT t, n, fail, timed, sum, lo, hi, NULL, NULL FROM hours WHERE a = ?1 AND c = ?2 "
-          "AND t BETWEEN ?3 AND ?4 ORDER BY t LIMIT ?5";
+      sql = "SELECT t, n, fail, timed, sum, lo, hi, NULL, NULL, " + maint_ +
+            " FROM hours WHERE a = ?1 AND c = ?2 AND t BETWEEN ?3 AND ?4 ORDER BY t LIMIT ?5";
       unit = 60;
       break;
     case Step::kDay:
-      sql =
-          "SELECT t, n, fail, timed, sum, lo, hi, NULL, NULL FROM days WHERE a = ?1 AND c = ?2 "
-          "AND t BETWEEN ?3 AND ?4 ORDER BY t LIMIT ?5";
+      sql = "SELECT t, n, fail, timed, sum, lo, hi, NULL, NULL, " + maint_ +
+            " FROM days WHERE a = ?1 AND c = ?2 AND t BETWEEN ?3 AND ?4 ORDER BY t LIMIT ?5";
       unit = 1440;
       break;
   }
-  Run q(Prepare(sql));
+  Run q(Prepare(sql.c_str()));
   // Buckets that begin in the span, and the one the span begins in.
   auto floorDiv = [](int64_t x, int64_t d) { return x >= 0 ? x / d : -((-x + d - 1) / d); };
   q.Int(1, *a).Int(2, static_cast<int>(check)).Int(3, floorDiv(from, unit));
@@ -575,6 +596,7 @@ std::vector<Bucket> HistoryStore::Buckets(const std::string& key, Check check, S
     b.minMs = q.Col(5), b.maxMs = q.Col(6);
     b.code = static_cast<long>(q.Col(7));
     b.error = q.Bytes(8);
+    b.maint = q.Col(9);
     out.push_back(std::move(b));
   }
   Note(rc);
@@ -608,14 +630,15 @@ std::vector<Outage> HistoryStore::Outages(const std::string& key, int64_t from, 
 std::vector<ReportRow> HistoryStore::Report(int64_t from, int64_t to, int64_t nowMinute) {
   std::map<std::pair<int64_t, int>, ReportRow> rows;
   {
-    Run q(Prepare(
-        "SELECT a, c, sum(n), sum(fail), sum(timed), sum(sum) FROM days WHERE t >= ?1 AND t < ?2 "
-        "GROUP BY a, c"));
+    const std::string sql = "SELECT a, c, sum(n), sum(fail), sum(timed), sum(sum), sum(" + maint_ +
+                            ") FROM days WHERE t >= ?1 AND t < ?2 GROUP BY a, c";
+    Run q(Prepare(sql.c_str()));
     q.Int(1, from / 1440).Int(2, to / 1440);
     int rc;
     while ((rc = q.Step()) == SQLITE_ROW) {
       ReportRow& r = rows[{q.Col(0), static_cast<int>(q.Col(1))}];
       r.n = q.Col(2), r.fail = q.Col(3), r.timed = q.Col(4), r.sumMs = q.Col(5);
+      r.maint = q.Col(6);
     }
     Note(rc);
   }

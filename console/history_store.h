@@ -47,6 +47,8 @@ struct Result {
   int64_t ms = -1;
   std::string error;
   bool oneRunPerMinute = false;
+  // Checked in a maintenance window: counted apart, its failure opens no outage.
+  bool maintenance = false;
 };
 
 // How far a daily log was read (its file name in Log/ and the byte offset after the last
@@ -66,6 +68,7 @@ struct Bucket {
   int64_t minMs = 0, maxMs = 0;  // meaningful when timed > 0
   long code = 0;                 // minute points with a failure: the last failure
   std::string error;
+  int64_t maint = 0;  // checks in a maintenance window (in n; their failures not in fail)
 };
 
 struct Outage {
@@ -85,6 +88,7 @@ struct ReportRow {
   int64_t outages = 0;
   int64_t longestMinutes = 0;
   int64_t timed = 0, sumMs = 0;
+  int64_t maint = 0;  // checks in a maintenance window
   // False when the check's group logs errors only: its successes never reach the store, so
   // its availability is not known.
   bool successesLogged = true;
@@ -136,6 +140,7 @@ class HistoryStore {
  private:
   explicit HistoryStore(sqlite3* db, bool readOnly) : db_(db), readOnly_(readOnly) {}
   bool Exec(const char* sql, std::string* error);
+  bool HasColumn(const char* table, const char* column);
   sqlite3_stmt* Prepare(const char* sql);
   void Note(int rc);
   bool LoadOpenOutages();
@@ -145,6 +150,8 @@ class HistoryStore {
   sqlite3* db_ = nullptr;
   bool readOnly_ = false;
   bool damaged_ = false;
+  // The maintenance count in queries: the column, or 0 in a store read before it had one.
+  std::string maint_ = "maint";
   std::map<std::string, sqlite3_stmt*> statements_;
   // The writer's view, kept between transactions.
   std::map<std::string, std::pair<int64_t, std::string>> accounts_;  // key -> id, name
@@ -158,7 +165,8 @@ class HistoryStore {
   bool loaded_ = false;
 };
 
-// Availability in percent, rounded to 3 decimals; nullopt without checks.
-std::optional<double> Availability(int64_t n, int64_t fail);
+// Availability in percent, rounded to 3 decimals, of the checks outside maintenance windows
+// (`maint` of the `n`); nullopt without such checks.
+std::optional<double> Availability(int64_t n, int64_t fail, int64_t maint = 0);
 
 }  // namespace console::history

@@ -146,30 +146,33 @@ constexpr Route kRoutes[] = {
 
 // Every action of the page, {"action": name, ...} to POST /api/act.
 constexpr Action kActions[] = {
-    {"command", actions::Command},               // a menu, toolbar or check box command
-    {"sort", actions::Sort},                     // the list by a column
-    {"drag", actions::Drag},                     // a column boundary
-    {"layout", actions::Layout},                 // the list's width
-    {"toggle", actions::Toggle},                 // a row's check box
-    {"open", actions::Open},                     // a row's account (double-click)
-    {"account-new", actions::AccountNew},        // the form of a new account of a type
-    {"account-load", actions::AccountLoad},      // an account's form
-    {"account-save", actions::AccountSave},      // Add, or Save of an edit
-    {"custom-check", actions::CustomCheck},      // the custom services' rows
-    {"account-delete", actions::AccountDelete},  // Delete of Edit/Delete
-    {"accounts-list", actions::AccountsList},    // the rows of Edit/Delete
-    {"setup-load", actions::SetupLoad},          // Setup's form
-    {"setup-save", actions::SetupSave},          // Setup's OK
-    {"templates-save", actions::TemplatesSave},  // the global message templates
-    {"window", actions::Window},                 // the window's rectangle
-    {"language", actions::Language},             // the language option
-    {"logs-list", actions::LogsList},            // View/Erase Logs: the names
-    {"log-view", actions::LogView},              // a day's log in the pane
-    {"log-delete", actions::LogDelete},          // a day's log removed
-    {"export", actions::Export},                 // the accounts to a CSV file
-    {"import-path", actions::ImportPath},        // an import from a local file
-    {"page-facts", actions::PageFacts},          // the commands and scan groups (at start)
-    {"first-prompt", actions::FirstPrompt},      // the prompt without a mail server
+    {"command", actions::Command},                       // a menu, toolbar or check box command
+    {"sort", actions::Sort},                             // the list by a column
+    {"drag", actions::Drag},                             // a column boundary
+    {"layout", actions::Layout},                         // the list's width
+    {"toggle", actions::Toggle},                         // a row's check box
+    {"open", actions::Open},                             // a row's account (double-click)
+    {"account-new", actions::AccountNew},                // the form of a new account of a type
+    {"account-load", actions::AccountLoad},              // an account's form
+    {"account-save", actions::AccountSave},              // Add, or Save of an edit
+    {"custom-check", actions::CustomCheck},              // the custom services' rows
+    {"account-delete", actions::AccountDelete},          // Delete of Edit/Delete
+    {"accounts-list", actions::AccountsList},            // the rows of Edit/Delete
+    {"setup-load", actions::SetupLoad},                  // Setup's form
+    {"setup-save", actions::SetupSave},                  // Setup's OK
+    {"templates-save", actions::TemplatesSave},          // the global message templates
+    {"window", actions::Window},                         // the window's rectangle
+    {"language", actions::Language},                     // the language option
+    {"logs-list", actions::LogsList},                    // View/Erase Logs: the names
+    {"log-view", actions::LogView},                      // a day's log in the pane
+    {"log-delete", actions::LogDelete},                  // a day's log removed
+    {"export", actions::Export},                         // the accounts to a CSV file
+    {"import-path", actions::ImportPath},                // an import from a local file
+    {"page-facts", actions::PageFacts},                  // the commands and scan groups (at start)
+    {"first-prompt", actions::FirstPrompt},              // the prompt without a mail server
+    {"maintenance-list", actions::MaintenanceList},      // Maintenance: the windows
+    {"maintenance-add", actions::MaintenanceAdd},        // a window added
+    {"maintenance-delete", actions::MaintenanceDelete},  // a window removed
 };
 
 }  // namespace

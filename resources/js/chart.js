@@ -131,9 +131,10 @@ const measured = (p) => Number.isFinite(p.avg);
 // a point has no measurement (every check of it failed) and where the time to the next
 // measured point is well beyond the usual spacing of the series (nothing was recorded in
 // between: the console or the agents were away). Points with failures are listed apart, and
-// so are points whose checks passed without a time (a port is open or not: no response time).
+// so are points whose checks passed without a time (a port is open or not: no response time)
+// and points with checks in a maintenance window.
 // Returns { segments: [[{x, avg, min, max}]], failures: [{x, fail, n, code, error, t}],
-// passes: [{x, n, t}], top }.
+// passes: [{x, n, t}], maintenance: [{x, maint, n, t}], top }.
 export function responseSeries(points, step = 'minute') {
   const all = cleanPoints(points);
   const spacings = [];
@@ -144,13 +145,15 @@ export function responseSeries(points, step = 'minute') {
   const segments = [];
   const failures = [];
   const passes = [];
+  const maintenance = [];
   let run = [];
   let last = null;
   let top = 0;
   for (const p of all) {
     if (p.fail > 0) failures.push(p);
+    if (Number(p.maint) > 0) maintenance.push(p);
     if (!measured(p)) {
-      if (Number(p.n) > Number(p.fail || 0)) passes.push(p);
+      if (Number(p.n) > Number(p.fail || 0) + Number(p.maint || 0)) passes.push(p);
       if (run.length) segments.push(run);
       run = [];
       last = null;
@@ -167,7 +170,7 @@ export function responseSeries(points, step = 'minute') {
     last = p.x;
   }
   if (run.length) segments.push(run);
-  return { segments, failures, passes, top };
+  return { segments, failures, passes, maintenance, top };
 }
 
 const fixed = (v) => (Math.round(v * 10) / 10).toString();
@@ -188,7 +191,8 @@ export function bandPath(segment, xs, ys) {
 }
 
 // One bar per day from the day of `from` to the day of `to`: the share of successful checks
-// in percent, or null for a day without checks. `points` are daily points.
+// outside maintenance windows in percent, or null for a day without such checks. `points`
+// are daily points.
 export function dailyBars(points, from, to) {
   const first = Math.floor(from / DAY) * DAY;
   const last = Math.floor(to / DAY) * DAY;
@@ -196,7 +200,7 @@ export function dailyBars(points, from, to) {
   for (const p of cleanPoints(points)) {
     const day = Math.floor(p.x / DAY) * DAY;
     const had = byDay.get(day) ?? { n: 0, fail: 0 };
-    const n = Number(p.n) > 0 ? Number(p.n) : 0;
+    const n = Math.max(0, (Number(p.n) || 0) - (Number(p.maint) > 0 ? Number(p.maint) : 0));
     const fail = Math.min(n, Number(p.fail) > 0 ? Number(p.fail) : 0);
     byDay.set(day, { n: had.n + n, fail: had.fail + fail });
   }
@@ -240,12 +244,16 @@ function titled(n, text) {
 const PAD = { left: 44, right: 8, top: 8, bottom: 20 };
 
 // The response-time chart of one check. `answer` is a history route answer; `labels` has
-// `empty` (no result in the span), `ms` (unit), `failed` and `passed` (the captions of a
-// mark), `average` and `band` (of the line and the min-max band). Every text is set as text.
+// `empty` (no result in the span), `ms` (unit), `failed`, `passed` and `maintenance` (the
+// captions of a mark), `average` and `band` (of the line and the min-max band). Every text is
+// set as text.
 export function renderResponseChart(answer, { width = 640, height: tall = 170, labels }) {
   const from = stampMinutes(answer?.from);
   const to = stampMinutes(answer?.to);
-  const { segments, failures, passes, top } = responseSeries(answer?.points, answer?.step);
+  const { segments, failures, passes, maintenance, top } = responseSeries(
+    answer?.points,
+    answer?.step,
+  );
   // Without a single time the chart is a strip of passed and failed checks, with no ms scale.
   const timed = segments.length > 0;
   const height = timed ? tall : Math.min(tall, 64);
@@ -287,6 +295,21 @@ export function renderResponseChart(answer, { width = 640, height: tall = 170, l
         ),
       );
     }
+  }
+  // Maintenance time is shaded over the whole height, under everything else.
+  for (const p of maintenance) {
+    svg.append(
+      titled(
+        node('rect', {
+          class: 'chart-maint',
+          x: Number(fixed(xs(p.x))) - 2,
+          y: y1,
+          width: 4,
+          height: y0 - y1,
+        }),
+        `${showStamp(p.t)}  ${labels.maintenance} ${p.maint}/${p.n}`,
+      ),
+    );
   }
   svg.append(node('line', { class: 'chart-axis', x1: x0, x2: x1, y1: y0, y2: y0 }));
   for (const segment of segments) {
@@ -337,7 +360,7 @@ export function renderResponseChart(answer, { width = 640, height: tall = 170, l
       ),
     );
   }
-  if (!timed && failures.length === 0 && passes.length === 0) {
+  if (!timed && failures.length === 0 && passes.length === 0 && maintenance.length === 0) {
     svg.append(
       node(
         'text',

@@ -346,6 +346,14 @@ export class AccountList {
             img.alt = c === 0 ? (row.enabled ? 'on' : 'off') : row.lamp;
             img.className = c === 0 ? 'check' : 'lamp';
             cell.append(img);
+            // In a maintenance window the lamp wears a wrench: checks run, alerts wait.
+            if (c === 1 && row.alertMark === 'maintenance') {
+              const badge = document.createElement('img');
+              badge.src = '/icons/maintenance.svg';
+              badge.alt = t('noteMaintenance');
+              badge.className = 'maint-badge';
+              cell.append(badge);
+            }
           } else {
             cell.textContent = value;
             if (c === 2 && row.key) {

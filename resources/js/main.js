@@ -16,6 +16,7 @@ import { openExportDialog } from './dialogs/export.js';
 import { openImportDialog } from './dialogs/import.js';
 import { followConsoleClock, openHistoryPanel } from './dialogs/history.js';
 import { openReportDialog } from './dialogs/report.js';
+import { openMaintenanceDialog } from './dialogs/maintenance.js';
 import { commandNamed, commandWithId, loadFacts, scanGroups } from './facts.js';
 
 // Toolbar buttons and menus by command name ('-' a separator); the console's command table
@@ -37,7 +38,7 @@ const TOOLS = [
 const MENUS = [
   ['menuFile', ['setup', '-', 'import', 'export', '-', 'exit']],
   ['menuScan', ['runScanNow', '-', 'enableAll', 'disableAll', '-', 'reloadPane', 'refreshList']],
-  ['menuAccount', ['addServer', 'addHttp', 'addFtp', 'addEmail', '-', 'editDelete']],
+  ['menuAccount', ['addServer', 'addHttp', 'addFtp', 'addEmail', '-', 'editDelete', 'maintenance']],
   ['menuView', ['logs', 'option', '-', 'history', 'report']],
   ['menuHelp', ['about']],
 ];
@@ -75,6 +76,7 @@ async function runCommand(id) {
   if (name === 'import') return openImportDialog(poll);
   if (name === 'history') return openSelectedHistory();
   if (name === 'report') return openReportDialog();
+  if (name === 'maintenance') return openMaintenanceForSelected();
   await command(id);
   await poll();
 }
@@ -84,6 +86,16 @@ async function openSelectedHistory() {
   const row = await list.selectedRow();
   if (!row) return messageBox(t('histPickRow'));
   return openHistoryPanel(row.key, row.service.trim());
+}
+
+// Account > Maintenance: the windows, offering the selected row's account for a new one.
+async function openMaintenanceForSelected() {
+  const row = await list.selectedRow();
+  // A window that opens or closes changes the rows' marks: the list is drawn again.
+  return openMaintenanceDialog(row ? row.name.trim() : '', () => {
+    list.shownKey = '';
+    return poll();
+  });
 }
 
 async function confirmQuit() {

@@ -10,6 +10,7 @@
 #include "console/account_editing.h"
 #include "console/account_transfer.h"
 #include "console/maintenance_command.h"
+#include "console/maintenance_dialog.h"
 #include "console/setup_command.h"
 #include "console/setup_form.h"
 #include "console/ui_text.h"
@@ -214,5 +215,94 @@ TEST(Maintenance, TheCommandAddsListsAndClearsWindowsOfKnownAccounts) {
   EXPECT_EQ(out, "once " + common::HexKey("db 1") +
                      " 202612101500 202612101600  (db 1)\nweekly * 6 2200 0200  (*)\n");
   ASSERT_EQ(MaintenanceCommand(d, {"clear"}, &out, &err), 0);
+  EXPECT_FALSE(platform::PathExists(common::MaintenancePath(d)));
+}
+
+// The page's Maintenance dialog: what it refuses (with the message of its language), what it
+// stores (the same lines as the command), and how a window is removed again.
+TEST(Maintenance, TheDialogAddsAndRemovesWindowsAndSaysWhatItRefuses) {
+  testsupport::TempDir dir;
+  const std::string d = dir.path();
+  platform::MakeDirs(dir / "ListView");
+  ASSERT_TRUE(SaveAccount(d, Server("db 1", ""), {}, "").written);
+  const std::string key = common::HexKey("db 1");
+  const struct {
+    json body;
+    const char* refusal;  // nullptr: stored
+  } cases[] = {
+      {{{"account", "db 1"},
+        {"kind", "once"},
+        {"from", "2026-12-10T15:00"},
+        {"to", "2026-12-10T16:30"}},
+       nullptr},
+      {{{"all", true}, {"kind", "weekly"}, {"day", 6}, {"from", "22:00"}, {"to", "02:00"}},
+       nullptr},
+      {{{"all", true}, {"kind", "weekly"}, {"day", 0}, {"from", "00:00"}, {"to", "23:59"}},
+       nullptr},
+      {{{"all", true}, {"kind", "weekly"}, {"day", 0}, {"from", "03:00"}, {"to", "03:00"}},
+       "msgMaintSameTime"},
+      {{{"account", "nobody"},
+        {"kind", "once"},
+        {"from", "2026-12-10T15:00"},
+        {"to", "2026-12-10T16:00"}},
+       "msgMaintNoAccount"},
+      {{{"account", ""}, {"kind", "weekly"}, {"day", 1}, {"from", "01:00"}, {"to", "02:00"}},
+       "msgMaintNoAccount"},
+      {{{"account", "db 1"},
+        {"kind", "once"},
+        {"from", "2026-12-10T16:00"},
+        {"to", "2026-12-10T16:00"}},
+       "msgMaintEndFirst"},
+      {{{"account", "db 1"},
+        {"kind", "once"},
+        {"from", "2026-04-31T10:00"},
+        {"to", "2026-05-01T10:00"}},
+       "msgMaintBadTime"},
+      {{{"account", "db 1"}, {"kind", "once"}, {"from", ""}, {"to", "2026-05-01T10:00"}},
+       "msgMaintBadTime"},
+      {{{"all", true}, {"kind", "weekly"}, {"day", 7}, {"from", "01:00"}, {"to", "02:00"}},
+       "msgMaintBadTime"},
+      {{{"all", true}, {"kind", "weekly"}, {"day", 1}, {"from", "24:00"}, {"to", "02:00"}},
+       "msgMaintBadTime"},
+      {{{"all", true}, {"kind", "weekly"}, {"day", "1"}, {"from", "01:00"}, {"to", "02:00"}},
+       "msgMaintBadTime"},
+      {{{"all", true}, {"kind", "monthly"}}, "msgMaintBadTime"},
+  };
+  for (const auto& c : cases) {
+    json answer = AddMaintenanceWindow(d, "0", c.body);
+    if (!c.refusal) {
+      EXPECT_TRUE(answer["ok"]) << c.body.dump() << answer.dump();
+      continue;
+    }
+    EXPECT_FALSE(answer["ok"]) << c.body.dump();
+    EXPECT_EQ(answer["key"], c.refusal) << c.body.dump();
+    EXPECT_EQ(answer["message"], MessageText("0", c.refusal)) << c.body.dump();
+  }
+  EXPECT_EQ(AddMaintenanceWindow(d, "1", {{"account", "nobody"}, {"kind", "once"}})["message"],
+            MessageText("1", "msgMaintNoAccount"));
+  EXPECT_NE(MessageText("1", "msgMaintNoAccount"), MessageText("0", "msgMaintNoAccount"));
+
+  EXPECT_EQ(
+      *platform::ReadWholeFile(common::MaintenancePath(d), 1 << 16),
+      "once " + key + " 202612101500 202612101630\nweekly * 6 2200 0200\nweekly * 0 0000 2359\n");
+  json list = MaintenanceWindows(d, "0");
+  ASSERT_EQ(list["windows"].size(), 3u);
+  EXPECT_EQ(list["windows"][0]["account"], "db 1");
+  EXPECT_EQ(list["windows"][0]["from"], "2026-12-10T15:00");
+  EXPECT_EQ(list["windows"][1]["all"], true);
+  EXPECT_EQ(list["windows"][1]["to"], "02:00");
+  // A weekly window is open on its day (but for its last minute), never ended.
+  const std::string past = list["windows"][0]["line"];
+  EXPECT_EQ(list["windows"][2]["state"] == "now",
+            platform::LocalNow().dayOfWeek == 0 &&
+                platform::LocalNow().hour * 60 + platform::LocalNow().minute < 1439);
+
+  json left = RemoveMaintenanceWindow(d, "0", {{"line", past}});
+  ASSERT_EQ(left["windows"].size(), 2u);
+  EXPECT_EQ(left["windows"][0]["line"], "weekly * 6 2200 0200");
+  // A line that is gone already leaves the others.
+  EXPECT_EQ(RemoveMaintenanceWindow(d, "0", {{"line", past}})["windows"].size(), 2u);
+  RemoveMaintenanceWindow(d, "0", {{"line", "weekly * 6 2200 0200"}});
+  RemoveMaintenanceWindow(d, "0", {{"line", "weekly * 0 0000 2359"}});
   EXPECT_FALSE(platform::PathExists(common::MaintenancePath(d)));
 }

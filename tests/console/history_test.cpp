@@ -2,6 +2,7 @@
 // the feed's offsets across a killed console, rebuilding, a damaged file, and the routes.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "common/account_key.h"
 #include "common/daily_log.h"
 #include "common/layout.h"
+#include "common/maintenance.h"
 #include "common/record_texts.h"
 #include "console/history_feed.h"
 #include "console/history_log.h"
@@ -591,6 +593,120 @@ TEST(HistoryRoutes, StepsFollowTheSpanAndWhatIsKept) {
   }
 }
 
+// A maintenance window around some of the checks: the feed marks the lines inside it, their
+// failures open no outage and count neither as failures nor in the availability, and the
+// chart's points and the report say how many fell in it.
+TEST(HistoryMaintenance, ChecksInAWindowCountApartFromOutages) {
+  TempDir dir;
+  const int64_t now = NowMinute();
+  const int64_t t0 = now - 120;
+  const std::string key = common::HexKey("db1");
+  // The window covers [t0 + 10, t0 + 20) of db1 only; "other" fails in it as well.
+  std::vector<common::MaintenanceWindow> windows = {*common::ParseMaintenanceLine(
+      "once " + key + " " + FormatMinute(t0 + 10) + " " + FormatMinute(t0 + 20))};
+  ASSERT_TRUE(common::WriteMaintenance(dir.path(), windows));
+  std::vector<std::pair<int64_t, std::string>> lines;
+  for (int i = 0; i < 30; ++i) {
+    const int64_t t = t0 + i;
+    const bool down = i >= 12 && i < 18;  // down inside the window only
+    for (const char* name : {"db1", "other"}) {
+      lines.push_back({t, down ? Line(-906, t, name, "Ping DOWN TIMEOUT Domain/IP: h")
+                               : Line(5, t, name, "Ping OK time=5ms Domain/IP: h")});
+    }
+  }
+  lines.push_back({t0 + 30, Line(-906, t0 + 30, "db1", "Ping DOWN TIMEOUT Domain/IP: h")});
+  Append(dir.path(), lines);
+  {
+    auto store = NewStore(dir);
+    HistoryFeed feed(dir.path());
+    std::string error;
+    ASSERT_GE(feed.Pass(*store, now, nullptr, &error), 0) << error;
+    auto points = store->Buckets(key, Check::kPing, Step::kMinute, t0, t0 + 40, 100);
+    ASSERT_EQ(points.size(), 31u);
+    int64_t maint = 0, fail = 0;
+    for (const Bucket& b : points) maint += b.maint, fail += b.fail;
+    EXPECT_EQ(maint, 10);
+    EXPECT_EQ(fail, 1);  // only the failure after the window
+    EXPECT_EQ(points[12].maint, 1);
+    EXPECT_EQ(points[12].error, "");
+    auto hours = store->Buckets(key, Check::kPing, Step::kHour, t0 - 60, t0 + 40, 10);
+    int64_t hourMaint = 0;
+    for (const Bucket& b : hours) hourMaint += b.maint;
+    EXPECT_EQ(hourMaint, 10);
+    // db1's only outage begins after the window; "other" was down in it.
+    auto outages = store->Outages(key, t0, now, 10);
+    ASSERT_EQ(outages.size(), 1u);
+    EXPECT_EQ(outages[0].start, t0 + 30);
+    auto others = store->Outages(common::HexKey("other"), t0, now, 10);
+    ASSERT_EQ(others.size(), 1u);
+    EXPECT_EQ(others[0].start, t0 + 12);
+    EXPECT_EQ(others[0].end, t0 + 18);
+  }
+  const PostTask none = [](ConsoleTask) { return false; };
+  const std::string programDir = dir.path();
+  const RouteContext context{programDir, none};
+  RouteRequest r = Get("/api/history", {{"key", key},
+                                        {"check", "PING"},
+                                        {"from", FormatMinute(t0)},
+                                        {"to", FormatMinute(t0 + 40)},
+                                        {"step", "minute"}});
+  Reply reply = HistoryRoute(context, r);
+  ASSERT_EQ(reply.status, kHttpOk) << reply.body;
+  json body = json::parse(reply.body);
+  EXPECT_EQ(body["maintenance"], 10);
+  EXPECT_EQ(body["availability"], 95.238);  // 20 of the 21 checks outside the window
+  EXPECT_EQ(body["points"][12]["maint"], 1);
+  EXPECT_FALSE(body["points"][0].contains("maint"));
+
+  EXPECT_EQ(Availability(31, 1, 10), 95.238);
+  EXPECT_EQ(Availability(10, 0, 10), std::nullopt);  // all of it maintenance
+  EXPECT_EQ(Availability(4, 1), 75.0);
+}
+
+// A store written before the maintenance count existed: read as it is (no maintenance),
+// and the writer adds the column without losing a row.
+TEST(HistoryMaintenance, AStoreWithoutTheColumnIsReadAndUpgraded) {
+  TempDir dir;
+  const int64_t now = NowMinute();
+  const std::string key = common::HexKey("old");
+  {
+    auto store = NewStore(dir);
+    std::vector<Result> in = {R("old", Check::kPing, now - 5, Outcome::kSuccess, 8),
+                              R("old", Check::kPing, now - 4, Outcome::kFailure, -1, "T")};
+    std::string error;
+    ASSERT_TRUE(store->Ingest(in, {}, now, &error)) << error;
+  }
+  // Take the column out again, as an older console made the tables.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(StorePath(dir.path()).c_str(), &db), SQLITE_OK);
+  for (const char* sql :
+       {"ALTER TABLE points DROP COLUMN maint", "ALTER TABLE hours DROP COLUMN maint",
+        "ALTER TABLE days DROP COLUMN maint"}) {
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  }
+  sqlite3_close(db);
+  std::string error;
+  {
+    auto reader = HistoryStore::Open(StorePath(dir.path()), true, false, &error);
+    ASSERT_TRUE(reader) << error;
+    auto points = reader->Buckets(key, Check::kPing, Step::kMinute, now - 10, now, 10);
+    ASSERT_EQ(points.size(), 2u);
+    EXPECT_EQ(points[1].fail, 1);
+    EXPECT_EQ(points[1].maint, 0);
+    EXPECT_EQ(reader->Report(now - 2 * 1440, now + 1440, now).size(), 1u);
+  }
+  auto writer = NewStore(dir);
+  ASSERT_TRUE(writer);
+  Result late = R("old", Check::kPing, now - 3, Outcome::kFailure, -1, "T");
+  late.maintenance = true;
+  ASSERT_TRUE(writer->Ingest({&late, 1}, {}, now, &error)) << error;
+  auto points = writer->Buckets(key, Check::kPing, Step::kMinute, now - 10, now, 10);
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_EQ(points[0].timed, 1);
+  EXPECT_EQ(points[2].maint, 1);
+  EXPECT_EQ(points[2].fail, 0);
+}
+
 TEST(HistoryReport, MonthRowsAndCsv) {
   TempDir dir;
   const int64_t now = NowMinute();
@@ -635,6 +751,7 @@ TEST(HistoryReport, MonthRowsAndCsv) {
   EXPECT_EQ(j["month"], last);
   EXPECT_EQ(j["rows"][0]["availability"], 96.0);
   EXPECT_EQ(j["rows"][0]["longestMinutes"], 4);
+  EXPECT_EQ(j["rows"][0]["maintenance"], 0);
   EXPECT_TRUE(j["rows"][1]["avgMs"].is_null());
   EXPECT_FALSE(MonthSpan("20261"));
   EXPECT_FALSE(MonthSpan("202600"));

@@ -157,6 +157,7 @@ export function openHistoryPanel(key, check = '') {
         empty: t('histNoData'),
         failed: t('histFailed'),
         passed: t('histPassed'),
+        maintenance: t('histMaintenance'),
         average: t('histAverage'),
         band: t('histBand'),
         none: t('histNoChecks'),
@@ -179,6 +180,15 @@ export function openHistoryPanel(key, check = '') {
             }),
           );
           box.append(renderResponseChart(chart, { width, labels }));
+          // Checks in a maintenance window count neither as up nor as down.
+          if (Number(chart.maintenance) > 0) {
+            box.append(
+              el('div', {
+                class: 'form-note maintenance-note',
+                text: t('histMaintenanceNote', String(chart.maintenance)),
+              }),
+            );
+          }
           // A group logging errors only leaves its successes out of the logs.
           if (chart.successesLogged === false) {
             box.append(el('div', { class: 'form-note errors-only', text: t('histErrorsOnly') }));

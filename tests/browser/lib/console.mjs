@@ -446,6 +446,7 @@ export async function forEachDialog(page, visit) {
     },
   );
   await one(0, () => command(1083), 'Close');
+  await one(0, () => command(1412), 'Close');
   await one(0, () => command(1287), 'Cancel');
   await one(0, () => command(1269), 'Cancel');
   await one(0, () => command(1265), 'Cancel');

@@ -192,6 +192,7 @@ const DIALOGS = [
   'Edit Item',
   'KT.Varnock',
   'View/Erase Logs',
+  'Maintenance Windows',
   'Option',
   'Select file(s) To Export',
   'Select file(s) To Import',
