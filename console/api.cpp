@@ -385,8 +385,7 @@ json AccountSave(ConsoleApp& app, const json& body, bool*) {
   SaveOutcome out =
       SaveAccount(app.programDir(), form, app.settings().alert, originalKey, revision);
   if (!out.error.ok()) return Refusal(app, out.error);
-  app.AccountsChanged();
-  app.EditList(true);
+  app.AccountEdited(originalKey, out.key);
   return {{"ok", true}, {"key", out.key}};
 }
 
@@ -399,10 +398,16 @@ json CustomCheck(ConsoleApp& app, const json& body, bool*) {
 
 json AccountDelete(ConsoleApp& app, const json& body, bool*) {
   FormError why;
-  bool ok =
-      DeleteAccount(app.programDir(), StringOf(body, "key"), StringOf(body, "revision"), &why);
-  app.AccountsChanged();
-  const int total = static_cast<int>(app.EditList(true).size());
+  const std::string key = StringOf(body, "key");
+  bool ok = DeleteAccount(app.programDir(), key, StringOf(body, "revision"), &why);
+  if (ok) {
+    app.AccountEdited(key, "");
+  } else {
+    // What is there now, whatever stopped the delete.
+    app.AccountsChanged();
+    app.EditList(true);
+  }
+  const int total = static_cast<int>(app.EditList(false).size());
   json answer = why.ok() ? json{{"ok", ok}} : Refusal(app, why);
   answer["total"] = total;
   return answer;

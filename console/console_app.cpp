@@ -410,10 +410,32 @@ void ConsoleApp::AccountsChanged() {
   ++listVersion_;
 }
 
+void ConsoleApp::AccountEdited(const std::string& removed, const std::string& added) {
+  if (editKeys_.empty()) {
+    AccountsChanged();
+    EditList(true);
+    return;
+  }
+  if (!removed.empty() && removed != added) {
+    auto at = std::lower_bound(editKeys_.begin(), editKeys_.end(), removed);
+    if (at != editKeys_.end() && *at == removed) editKeys_.erase(at);
+  }
+  if (!added.empty()) {
+    auto at = std::lower_bound(editKeys_.begin(), editKeys_.end(), added);
+    if (at == editKeys_.end() || *at != added) editKeys_.insert(at, added);
+  }
+  accounts_ = static_cast<int>(editKeys_.size());
+  emailFiles_ =
+      common::CountFiles(common::InDir(dir_, common::FolderName(common::StatusFolder::kEmail)));
+  list_.ResetSort();
+  ++listVersion_;
+}
+
 const std::vector<std::string>& ConsoleApp::EditList(bool refresh) {
   if (refresh || editKeys_.empty()) {
     editKeys_ = common::ListAccounts(dir_);
     std::sort(editKeys_.begin(), editKeys_.end());
+    accounts_ = static_cast<int>(editKeys_.size());
   }
   return editKeys_;
 }

@@ -77,6 +77,10 @@ class ConsoleApp {
   // After an account was added, changed or removed: the counts again, the list back to the
   // server order, and a refresh of the page's list.
   void AccountsChanged();
+  // AccountsChanged for one account saved or deleted in the page's dialogs: `removed` is the
+  // key that went (a rename's old key, a deleted one), `added` the key saved. The account
+  // list kept for Edit/Delete follows without listing the folder again.
+  void AccountEdited(const std::string& removed, const std::string& added);
   // The accounts of the Edit/Delete dialog (keys in name order), taken again when `refresh`.
   const std::vector<std::string>& EditList(bool refresh);
   // "Setup" OK replaced the settings: the scheduler takes the new intervals.

@@ -3,8 +3,13 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "common/account_key.h"
 #include "common/accounts.h"
@@ -236,29 +241,60 @@ BuiltIndex ListModel::BuildIndex(int column, const std::function<bool()>& supers
   built.stamp = Stamp12();
   const platform::SystemTime now = platform::LocalNow();
   const std::string main = common::InDir(dir_, StoreDirOf(2));
+  // The main index is read in batches of positions; two threads take the batches in turn
+  // (reading the rows' files is most of the time), and the keys are joined in the main
+  // index's order, so the store is the same as from one thread.
   constexpr int kBatch = 512;
-  std::vector<char> slots(static_cast<size_t>(kBatch) * 150);
+  std::mutex mutex;
+  std::map<int, std::pair<std::string, int>> parts;  // batch -> packed keys, their count
+  std::atomic<int> next{0};
+  std::atomic<int> last{INT_MAX};  // the first batch that came back short
+  std::atomic<bool> stop{false};
+  auto work = [&](bool coordinator) {
+    std::vector<char> slots(static_cast<size_t>(kBatch) * 150);
+    for (;;) {
+      if (coordinator && superseded && superseded()) stop = true;
+      if (stop) return;
+      const int batch = next++;
+      if (batch > last) return;
+      const int got = GetRecordsWithOffset(main.c_str(), slots.data(), batch * kBatch, kBatch);
+      if (got < kBatch) {
+        int seen = last.load();
+        while (batch < seen && !last.compare_exchange_weak(seen, batch)) {
+        }
+      }
+      std::string packed;
+      int records = 0;
+      {
+        // One hold of the folder locks per batch: short enough for the agents' changes.
+        common::StatusFoldersShared locks(dir_);
+        for (int i = 0; i < std::max(got, 0); ++i) {
+          const char* slot = slots.data() + static_cast<size_t>(i) * 150;
+          std::optional<ListRecord> rec =
+              ParseStoreRecord(2, std::string(slot, strnlen(slot, 150)));
+          if (!rec) continue;
+          const int folder = FolderIndex(rec->dataDir);
+          const bool locked = folder >= 0 && locks.held(static_cast<common::StatusFolder>(folder));
+          std::optional<RowStatus> st = ReadRowStatus(dir_, *rec, locked);
+          if (!st) continue;
+          packed += SortKeyOf(column, *rec, *st, now, consoleStart_);
+          packed += '\0';
+          ++records;
+        }
+      }
+      std::lock_guard<std::mutex> hold(mutex);
+      parts[batch] = {std::move(packed), records};
+    }
+  };
+  std::thread helper(work, false);
+  work(true);
+  helper.join();
   std::string packed;
   int records = 0;
-  for (int position = 0;; position += kBatch) {
-    if (superseded && superseded()) return built;
-    const int got = GetRecordsWithOffset(main.c_str(), slots.data(), position, kBatch);
-    if (got <= 0) break;
-    // One hold of the folder locks per batch: short enough for the agents' changes.
-    common::StatusFoldersShared locks(dir_);
-    for (int i = 0; i < got; ++i) {
-      const char* slot = slots.data() + static_cast<size_t>(i) * 150;
-      std::optional<ListRecord> rec = ParseStoreRecord(2, std::string(slot, strnlen(slot, 150)));
-      if (!rec) continue;
-      const int folder = FolderIndex(rec->dataDir);
-      const bool locked = folder >= 0 && locks.held(static_cast<common::StatusFolder>(folder));
-      std::optional<RowStatus> st = ReadRowStatus(dir_, *rec, locked);
-      if (!st) continue;
-      packed += SortKeyOf(column, *rec, *st, now, consoleStart_);
-      packed += '\0';
-      ++records;
-    }
-    if (got < kBatch) break;
+  for (auto& [batch, part] : parts) {
+    if (batch > last) break;  // read past the end: nothing in it
+    packed += part.first;
+    records += part.second;
   }
   if (superseded && superseded()) return built;
   const std::string store = common::InDir(dir_, StoreDirOf(column));

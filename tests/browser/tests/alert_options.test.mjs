@@ -1,6 +1,7 @@
 // Held and grouped alerts in the browser, in English and in Japanese: a parent that names no
 // account is refused with its message, a known one reaches the side file; a row down
-// behind its down parent says so; Setup's "Group alerts" reaches Varnock.ini.
+// behind its down parent says so; Setup's "Group alerts" and flapping switches reach
+// Varnock.ini.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
@@ -31,6 +32,7 @@ const LANGUAGES = [
     behind: 'down behind router',
     setup: 'Setup',
     group: 'Group alerts when more than N arrive within M seconds',
+    flap: 'Quiet an account whose state changes more than K times within W minutes',
   },
   {
     name: 'ja',
@@ -47,6 +49,7 @@ const LANGUAGES = [
     behind: 'router の障害の配下',
     setup: '設定',
     group: 'M秒以内にN件を超えるアラートが届いたら1通にまとめる',
+    flap: 'W分以内にK回を超えて状態が変わるアカウントのアラートを止める',
   },
 ];
 
@@ -129,6 +132,9 @@ for (const l of LANGUAGES) {
       const group = setup.getByLabel(l.group);
       await group.scrollIntoViewIfNeeded();
       await group.check();
+      const flap = setup.getByLabel(l.flap);
+      await flap.scrollIntoViewIfNeeded();
+      await flap.check();
       if (l.name === 'en') {
         await page.emulateMedia({ colorScheme: 'dark' });
         await h.screenshot(page, 'setup-grouping-dark');
@@ -139,6 +145,7 @@ for (const l of LANGUAGES) {
       await setup.waitFor({ state: 'detached' });
       assert.equal(h.iniValue(dir, 'ALERTGROUPCOUNT'), '5');
       assert.equal(h.iniValue(dir, 'ALERTGROUPSECONDS'), undefined);
+      assert.equal(h.iniValue(dir, 'FLAPCHANGES'), '4');
     } finally {
       await page.close();
       const end = await c.stop();

@@ -180,6 +180,17 @@ test('daily bars: one per day of the span, a day without checks has none', () =>
   // More failures than checks (a damaged answer) never gives a negative share.
   assert.equal(dailyBars([{ t: '202612010000', n: 2, fail: 5 }], from, from)[0].value, 0);
   assert.deepEqual(dailyBars(points, to, from), []);
+  // Checks in a maintenance window count for neither side; a day of nothing else has none.
+  const maint = [
+    { t: '202612010000', n: 100, fail: 10, maint: 60 },
+    { t: '202612020000', n: 30, fail: 0, maint: 30 },
+  ];
+  assert.deepEqual(
+    dailyBars(maint, stampMinutes('202612010000'), stampMinutes('202612020000')).map(
+      (b) => b.value,
+    ),
+    [75, null],
+  );
   // A year's span gives a year of days and no more.
   const year = dailyBars([], stampMinutes('202512090000'), stampMinutes('202612090000'));
   assert.equal(year.length, 366);
@@ -218,4 +229,22 @@ test('availability is shown with its digits, or as no checks', () => {
     [87.25, '87.3 %'],
   ];
   for (const [v, text] of cases) assert.equal(showAvailability(v, 'none'), text, String(v));
+});
+
+test('maintenance points are listed apart and are no passes of their own', () => {
+  const points = [
+    { t: '202612011000', n: 1, fail: 0, maint: 1 },
+    { t: '202612011001', n: 2, fail: 0, maint: 1 },
+    { t: '202612011002', n: 1, fail: 0 },
+  ];
+  const { maintenance, passes, failures } = responseSeries(points);
+  assert.deepEqual(
+    maintenance.map((p) => p.t),
+    ['202612011000', '202612011001'],
+  );
+  assert.deepEqual(
+    passes.map((p) => p.t),
+    ['202612011001', '202612011002'],
+  );
+  assert.equal(failures.length, 0);
 });
