@@ -99,11 +99,10 @@ std::string ListViewDir(const std::string& programDir) {
   return InDir(programDir, kListView);
 }
 
-CheckCounts RegisterAccountChecks(const std::string& dir, const AccountRecord& record) {
+void RegisterAccountChecks(const std::string& dir, const AccountRecord& record) {
   for (const PlainCheck& c : ChecksBeforeCustom(record)) RegisterPlain(dir, record, c);
   RegisterCustom(dir, record);
   for (const PlainCheck& c : ChecksAfterCustom(record)) RegisterPlain(dir, record, c);
-  return CountChecks(dir);
 }
 
 CheckCounts CountChecks(const std::string& dir) {

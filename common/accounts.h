@@ -30,8 +30,9 @@ std::string ListViewDir(const std::string& programDir);
 // ports, HTTP page, FTP transfer, e-mail: a check that is on gets its status file (created
 // when missing) and its index line; a check that is off loses both. Custom services: the
 // 748-byte file is read or created and its names refreshed from the record; a slot with a
-// name and a port gets an index line, a named slot without a port loses it.
-CheckCounts RegisterAccountChecks(const std::string& programDir, const AccountRecord& record);
+// name and a port gets an index line, a named slot without a port loses it. Touches only
+// the account's own files (CountChecks counts the folders when wanted).
+void RegisterAccountChecks(const std::string& programDir, const AccountRecord& record);
 
 // Counts the status files of every group.
 CheckCounts CountChecks(const std::string& programDir);

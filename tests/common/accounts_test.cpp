@@ -48,7 +48,8 @@ TEST(Registration, ChecksGetStatusFilesAndIndexLinesCustomPortsIncluded) {
   file.record = r;
   ASSERT_TRUE(WriteAccount(AccountPath(dir.path(), "576562"), file));
 
-  CheckCounts counts = RegisterAccountChecks(dir.path(), r);
+  RegisterAccountChecks(dir.path(), r);
+  CheckCounts counts = CountChecks(dir.path());
   EXPECT_EQ(counts.ping, 1);
   EXPECT_EQ(counts.port, 2);  // SMTP port + the custom file
   EXPECT_EQ(counts.httpPage + counts.ftpTransfer + counts.email, 0);

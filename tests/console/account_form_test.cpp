@@ -382,6 +382,48 @@ TEST(AccountApiTest, NumbersOutOfRangeRefuseTheAction) {
   EXPECT_FALSE(RowsJson(app, 0, 1)["rows"][0]["enabled"].get<bool>());
 }
 
+// The Edit/Delete list and the account count follow each save, rename and delete of the
+// page's dialogs without the folder being listed again, and agree with it afterwards.
+TEST(AccountApiTest, TheEditListFollowsSavesRenamesAndDeletes) {
+  TempDir dir;
+  ConsoleApp app(dir.path(), "/none", NoAgent);
+  app.StartUp();
+  bool quit = false;
+  auto keys = [&] {
+    std::vector<std::string> out;
+    const json answer = Act(app, "accounts-list", {{"first", 0}, {"count", 50}}, &quit);
+    for (const json& row : answer["rows"]) out.push_back(row["key"]);
+    return out;
+  };
+
+  for (const char* name : {"delta", "alpha", "charlie"})
+    ASSERT_TRUE(Act(app, "account-save", {{"form", ServerForm(name, "127.0.0.1")}}, &quit)["ok"]);
+  const std::string a = common::HexKey("alpha"), c = common::HexKey("charlie"),
+                    d = common::HexKey("delta"), b = common::HexKey("bravo");
+  EXPECT_EQ(keys(), (std::vector<std::string>{a, c, d}));
+  EXPECT_EQ(app.accountCount(), 3);
+  // A rename: the old key goes, the new one takes its place in order.
+  auto revisionOf = [&](int row) {
+    return Act(app, "accounts-list", {{"first", row}, {"count", 1}}, &quit)["rows"][0]["revision"];
+  };
+  json renamed = Act(
+      app, "account-save",
+      {{"form", ServerForm("bravo", "127.0.0.1")}, {"originalKey", d}, {"revision", revisionOf(2)}},
+      &quit);
+  ASSERT_TRUE(renamed["ok"]) << renamed.dump();
+  EXPECT_EQ(keys(), (std::vector<std::string>{a, b, c}));
+  // A refused save changes nothing.
+  EXPECT_FALSE(Act(app, "account-save", {{"form", ServerForm("alpha", "127.0.0.1")}}, &quit)["ok"]);
+  EXPECT_EQ(app.accountCount(), 3);
+  json gone = Act(app, "account-delete", {{"key", a}, {"revision", revisionOf(0)}}, &quit);
+  EXPECT_EQ(gone["total"], 2);
+  EXPECT_EQ(keys(), (std::vector<std::string>{b, c}));
+  EXPECT_EQ(app.accountCount(), 2);
+  // Listing the folder afresh gives the same.
+  Act(app, "accounts-list", {{"first", 0}, {"count", 50}, {"refresh", true}}, &quit);
+  EXPECT_EQ(keys(), (std::vector<std::string>{b, c}));
+}
+
 TEST(AccountFormTest, StoredPasswordCountsAsPresentUntilClearedOnPurpose) {
   common::AccountFile stored;
   common::SetField(stored.record.popPassword, "kept");

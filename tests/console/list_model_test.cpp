@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/account_key.h"
 #include "common/file_ops.h"
 #include "common/layout.h"
 #include "console/setup_command.h"
+#include "platform/files.h"
 #include "platform/ini.h"
 #include "support/temp_dir.h"
+#include "varnindex/VarnIndex.h"
 
 namespace console {
 namespace {
@@ -123,6 +126,66 @@ TEST_F(ListModelTest, MissingAccountFileLeavesABlankRow) {
   std::remove((dir_ / ("AllData/" + common::HexKey("charlie"))).c_str());
   EXPECT_FALSE(model_.Row(2, platform::LocalNow()).valid);
   EXPECT_FALSE(model_.ToggleEnable(2));
+}
+
+// A sort index built on two threads over many batches of the main index holds what one
+// thread reading the rows in the main index's order would add: the same keys in the same
+// key files. Rows whose files are gone or damaged are left out alike.
+TEST(SortIndexBuild, ManyBatchesOnTwoThreadsGiveTheOneThreadIndex) {
+  testsupport::TempDir dir;
+  nlohmann::json accounts = nlohmann::json::array();
+  for (int i = 0; i < 1100; ++i) {
+    nlohmann::json a = {{"name", "host-" + std::to_string((i * 7919) % 1100)},
+                        {"host", "10.1." + std::to_string(i % 250) + "." + std::to_string(i % 7)},
+                        {"ping", true}};
+    if (i % 97 == 0) a["custom"] = nlohmann::json::array({nlohmann::json::array({"SSH", 22})});
+    accounts.push_back(a);
+  }
+  ASSERT_EQ(ApplySetup(dir.path(), {{"accounts", accounts}}), "");
+  std::remove((dir / ("AllData/" + common::HexKey("host-5"))).c_str());
+  common::WriteWholeFile(dir / ("PINGData/" + common::HexKey("host-6")), "short", 5);
+  const platform::SystemTime start = platform::LocalNow();
+  ListModel model(dir.path(), start);
+  ASSERT_GT(model.RowCount(), 1100);
+
+  for (int column : {1, 3, 7}) {
+    // The reference: every row read in order on this thread.
+    std::string packed;
+    int count = 0;
+    const platform::SystemTime now = platform::LocalNow();
+    for (int i = 0;; ++i) {
+      char slot[150] = {};
+      if (GetRecordWithOffset((dir / "ListView").c_str(), slot, i) != 1) break;
+      auto rec = ParseStoreRecord(2, slot);
+      ASSERT_TRUE(rec);
+      auto st = ReadRowStatus(dir.path(), *rec);
+      if (!st) continue;
+      packed += SortKeyOf(column, *rec, *st, now, start) + '\0';
+      ++count;
+    }
+    const std::string reference = dir / "reference";
+    ASSERT_EQ(ReplaceAllDat(reference.c_str(), packed.data(), count), 1);
+    BuiltIndex built = model.BuildIndex(column);
+    ASSERT_TRUE(built.ok) << column;
+    EXPECT_EQ(built.records, count) << column;
+    EXPECT_EQ(count, model.RowCount() - 2) << column;  // host-5 and host-6 are left out
+    const std::string store = dir / StoreDirOf(column);
+    auto keyFiles = [](const std::string& folder) {
+      std::vector<std::pair<std::string, int64_t>> out;
+      for (const std::string& name : platform::ListFiles(folder))
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".key")
+          out.push_back({name, common::FileSizeOf(platform::JoinPath(folder, name))});
+      std::sort(out.begin(), out.end());
+      return out;
+    };
+    EXPECT_EQ(keyFiles(store), keyFiles(reference)) << column;
+    for (int i = 0; i < count; i += 37) {
+      char a[150] = {}, b[150] = {};
+      ASSERT_EQ(GetRecordWithOffset(store.c_str(), a, i), 1);
+      ASSERT_EQ(GetRecordWithOffset(reference.c_str(), b, i), 1);
+      EXPECT_STREQ(a, b) << column << " " << i;
+    }
+  }
 }
 
 TEST(StoreRecords, ParsedPerColumnWithTheFolderSpelling) {
