@@ -4,12 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/files.h"
 #include "varnindex/change_log.h"
+#include "varnindex/kept_fd.h"
 #include "varnindex/key_text.h"
 #include "varnindex/store_listing.h"
 #include "varnindex/store_lock.h"
@@ -41,19 +46,24 @@ bool ReadSlots(const std::string& path, Slots* slots) {
   return true;
 }
 
-// First slot whose key is not below `key`; `equal` tells whether it holds the key itself.
-size_t LowerBound(const Slots& slots, std::string_view key, bool* equal) {
-  size_t lo = 0, hi = slots.count();
+// First of the `count` slots at `slots` whose key is not below `key`; `equal` tells whether
+// it holds the key itself.
+size_t LowerBound(const char* slots, size_t count, std::string_view key, bool* equal) {
+  size_t lo = 0, hi = count;
   while (lo < hi) {
     const size_t mid = lo + (hi - lo) / 2;
-    if (CompareKeys(slots.key(mid), key) < 0) {
+    if (CompareKeys(SlotKey(slots + mid * kSlotSize), key) < 0) {
       lo = mid + 1;
     } else {
       hi = mid;
     }
   }
-  *equal = lo < slots.count() && CompareKeys(slots.key(lo), key) == 0;
+  *equal = lo < count && CompareKeys(SlotKey(slots + lo * kSlotSize), key) == 0;
   return lo;
+}
+
+size_t LowerBound(const Slots& slots, std::string_view key, bool* equal) {
+  return LowerBound(slots.bytes.data(), slots.count(), key, equal);
 }
 
 // Inserts the key at slot `at` of the file at `path`, whose slots are `slots`, in place:
@@ -121,139 +131,176 @@ Split SplitAndInsert(const std::string& dir, const std::string& name, const Slot
   return Split::kDone;
 }
 
-// A key file opened once for a change: the key's place is found by reading single slots,
-// and only the slots that move are read and written.
-class KeyFileAccess {
- public:
-  ~KeyFileAccess() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  // Opens (with `create`, creating) the file. False when it cannot be opened.
-  bool Open(const std::string& path, bool create) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0 && errno == ENOENT) {
-      if (!create) {
-        count_ = 0;
-        return true;  // a missing file holds no slot
-      }
-      fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-      created_ = fd_ >= 0;
-    }
-    if (fd_ < 0) return false;
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return false;
-    count_ = static_cast<size_t>(st.st_size) / kSlotSize;
-    return true;
-  }
-  size_t count() const { return count_; }
-  bool created() const { return created_; }
-  int fd() const { return fd_; }
+// The key files of a store kept open between changes in this process, each with every
+// 64th key, so that a change reads only the stretch that holds its key and the slots that
+// move. Only touched under the store's exclusive lock; good for one listing epoch.
+constexpr size_t kSampleEvery = 64;
 
-  // First slot whose key is not below `key`; `equal` tells whether it holds the key. False
-  // when a slot cannot be read.
-  bool LowerBound(std::string_view key, size_t* at, bool* equal) {
-    size_t lo = 0, hi = count_;
-    while (lo < hi) {
-      const size_t mid = lo + (hi - lo) / 2;
-      if (!ReadSlot(mid)) return false;
-      if (CompareKeys(SlotKey(slot_), key) < 0) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    *at = lo;
-    *equal = false;
-    if (lo < count_) {
-      if (!ReadSlot(lo)) return false;
-      *equal = CompareKeys(SlotKey(slot_), key) == 0;
-    }
-    return true;
-  }
-  // Slots [from, count) into `buffer`, after `lead` bytes left free in front.
-  bool ReadTail(size_t from, size_t lead, std::string* buffer) {
-    const size_t bytes = (count_ - from) * kSlotSize;
-    buffer->resize(lead + bytes);
-    return FullRead(buffer->data() + lead, bytes, static_cast<off_t>(from * kSlotSize));
-  }
-  bool Write(const void* data, size_t size, size_t offset) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<size_t>(n);
-      offset += static_cast<size_t>(n);
-    }
-    return true;
-  }
-  bool Truncate(size_t slots) {
-    return ::ftruncate(fd_, static_cast<off_t>(slots * kSlotSize)) == 0;
-  }
-
- private:
-  bool ReadSlot(size_t i) { return FullRead(slot_, kSlotSize, static_cast<off_t>(i * kSlotSize)); }
-  bool FullRead(char* p, size_t size, off_t offset) {
-    while (size > 0) {
-      const ssize_t n = ::pread(fd_, p, size, offset);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<size_t>(n);
-      offset += n;
-    }
-    return true;
-  }
-
-  int fd_ = -1;
-  size_t count_ = 0;
-  bool created_ = false;
-  char slot_[kSlotSize] = {};
+struct OpenKeyFile {
+  KeptFd fd;
+  bool sampled = false;
+  std::vector<std::string> samples;  // the keys at slots 0, 64, 128, ...
 };
 
+struct OpenStore {
+  uint64_t epoch = 0;
+  std::map<std::string, OpenKeyFile> files;
+};
+
+constexpr size_t kMaxOpenStores = 32;
+std::mutex gOpenMutex;
+std::map<std::string, std::shared_ptr<OpenStore>> gOpen;
+
+std::shared_ptr<OpenStore> OpenStoreOf(const std::string& dir, uint64_t epoch) {
+  std::lock_guard<std::mutex> guard(gOpenMutex);
+  if (gOpen.size() >= kMaxOpenStores && gOpen.count(dir) == 0) gOpen.clear();
+  std::shared_ptr<OpenStore>& store = gOpen[dir];
+  if (!store || store->epoch != epoch) {
+    store = std::make_shared<OpenStore>();
+    store->epoch = epoch;
+  }
+  return store;
+}
+
+// The open file `name` of the store; `created` tells whether it had to be made.
+OpenKeyFile* OpenKeyFileOf(OpenStore& store, const std::string& dir, const std::string& name,
+                           bool create, bool* created) {
+  *created = false;
+  OpenKeyFile& file = store.files[name];
+  if (file.fd.get() >= 0) return &file;
+  const std::string path = platform::JoinPath(dir, name);
+  file.fd.Reset(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  if (file.fd.get() < 0 && errno == ENOENT && create) {
+    file.fd.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    *created = file.fd.get() >= 0;
+  }
+  if (file.fd.get() >= 0) return &file;
+  store.files.erase(name);
+  return nullptr;
+}
+
+bool ReadFully(int fd, char* p, size_t size, off_t offset) {
+  while (size > 0) {
+    const ssize_t n = ::pread(fd, p, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+bool WriteFully(int fd, const char* p, size_t size, off_t offset) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, p, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+// The first slot of the 64-slot stretch where the key's place lies.
+size_t StretchStart(const OpenKeyFile& file, std::string_view key) {
+  if (!file.sampled) return 0;
+  auto after = std::upper_bound(
+      file.samples.begin(), file.samples.end(), key,
+      [](std::string_view k, const std::string& sample) { return CompareKeys(k, sample) < 0; });
+  if (after == file.samples.begin()) return 0;
+  return static_cast<size_t>(after - file.samples.begin() - 1) * kSampleEvery;
+}
+
+// Takes the samples again from `slots`, the file's slots from `from` (a multiple of 64) to
+// its end at `count`.
+void Resample(OpenKeyFile* file, const char* slots, size_t from, size_t count) {
+  file->samples.resize((count + kSampleEvery - 1) / kSampleEvery);
+  for (size_t j = from / kSampleEvery; j < file->samples.size(); ++j) {
+    file->samples[j] = std::string(SlotKey(slots + (j * kSampleEvery - from) * kSlotSize));
+  }
+  file->sampled = true;
+}
+
+// Reads the slots from the key's stretch to the end, `lead` bytes into `buffer`, and finds
+// the key's place: `at`, the first slot not below the key, and whether it holds the key.
+bool FindPlace(OpenKeyFile* file, size_t count, std::string_view key, size_t lead,
+               std::string* buffer, size_t* from, size_t* at, bool* equal) {
+  *from = std::min(StretchStart(*file, key), count);
+  buffer->resize(lead + (count - *from) * kSlotSize);
+  if (!ReadFully(file->fd.get(), buffer->data() + lead, buffer->size() - lead,
+                 static_cast<off_t>(*from * kSlotSize))) {
+    file->sampled = false;
+    return false;
+  }
+  if (!file->sampled) Resample(file, buffer->data() + lead, 0, count);
+  const size_t bound = LowerBound(buffer->data() + lead, count - *from, key, equal);
+  *at = *from + bound;
+  return true;
+}
+
 bool InsertLocked(const std::string& dir, const std::string& key) {
-  const std::vector<KeyFile> files = ListStore(dir, true);
+  uint64_t epoch = 0;
+  const std::vector<KeyFile> files = ListStore(dir, true, &epoch);
   const int target = TargetFile(files, key);
   const std::string name = target < 0 ? kFirstFileName : files[target].name;
-  const std::string path = platform::JoinPath(dir, name);
-  KeyFileAccess file;
-  if (!file.Open(path, true)) return false;
-  size_t at = 0;
-  bool equal = false;
-  if (!file.LowerBound(key, &at, &equal)) return false;
-  if (equal) return true;
-  if (!BeginChange(dir)) return false;
-  const size_t n = file.count();
+  // A file without slots is still listed (with its size); one not listed does not exist.
+  int64_t size = -1;
+  for (const KeyFile& f : files) {
+    if (f.name == name) size = f.size;
+  }
+  const size_t n = size < 0 ? 0 : static_cast<size_t>(size) / kSlotSize;
+  const std::shared_ptr<OpenStore> store = OpenStoreOf(dir, epoch);
   if (static_cast<int64_t>(n) >= kSplitSlots) {
-    // A split rewrites the file's upper half anyway: the whole file is read.
+    // A split rewrites the file's upper half anyway: the whole file is read, and what is
+    // kept about the two files is taken afresh on their next change.
+    store->files.clear();
+    const std::string path = platform::JoinPath(dir, name);
     thread_local Slots buffer;
     if (!ReadSlots(path, &buffer)) return false;
+    bool equal = false;
+    const size_t at = LowerBound(buffer, key, &equal);
+    if (equal) return true;
+    if (!BeginChange(dir)) return false;
     const Split split = SplitAndInsert(dir, name, buffer, key);
     if (split != Split::kNotMade) return split == Split::kDone;
     if (!InsertInPlace(path, buffer, at, key)) return false;
     NoteWritten(dir, name, at == 0 ? key : buffer.key(0));
     return true;
   }
-  char slot[kSlotSize];
-  FillSlot(slot, key);
-  if (at == n) {
-    if (!file.Write(slot, kSlotSize, n * kSlotSize)) return false;
-  } else {
-    // The new slot and the slots that move up, in one buffer: first the file grows by the
-    // last slot (a full disk then leaves it as it was), then the rest is written over it.
-    thread_local std::string moved;
-    if (!file.ReadTail(at, kSlotSize, &moved)) return false;
-    std::memcpy(moved.data(), slot, kSlotSize);
-    if (!file.Write(moved.data() + moved.size() - kSlotSize, kSlotSize, n * kSlotSize)) {
-      file.Truncate(n);
-      return false;
+  bool created = false;
+  OpenKeyFile* file = OpenKeyFileOf(*store, dir, name, size < 0, &created);
+  if (!file) return false;
+  thread_local std::string buffer;
+  size_t from = 0, at = 0;
+  bool equal = false;
+  if (!FindPlace(file, n, key, kSlotSize, &buffer, &from, &at, &equal)) return false;
+  if (equal) return true;
+  if (!BeginChange(dir)) return false;
+  // The buffer holds a free slot, then the slots from `from` on: the slots below the key
+  // move into the free slot, and the key goes in after them, giving the new slots from
+  // `from` on. The key and every slot after it are written in one go.
+  char* slots = buffer.data();
+  std::memmove(slots, slots + kSlotSize, (at - from) * kSlotSize);
+  FillSlot(slots + (at - from) * kSlotSize, key);
+  const char* changed = slots + (at - from) * kSlotSize;
+  const size_t changedBytes = (n - at + 1) * kSlotSize;
+  if (!WriteFully(file->fd.get(), changed, changedBytes, static_cast<off_t>(at * kSlotSize))) {
+    // A full disk lets the slots already there be written over but not the one past the
+    // end: the old slots go back (they fit where they were) and the file its old length.
+    WriteFully(file->fd.get(), changed + kSlotSize, changedBytes - kSlotSize,
+               static_cast<off_t>(at * kSlotSize));
+    if (::ftruncate(file->fd.get(), static_cast<off_t>(n * kSlotSize)) != 0) {
+      // The store is forgotten and listed again from the files on the next change.
     }
-    if (!file.Write(moved.data(), moved.size() - kSlotSize, at * kSlotSize)) return false;
+    file->sampled = false;
+    return false;
   }
+  Resample(file, slots, from, n + 1);
   const std::string_view first =
       at == 0 || target < 0 ? std::string_view(key) : std::string_view(files[target].firstKey);
-  NoteWritten(dir, name, first, static_cast<int64_t>((n + 1) * kSlotSize), file.created());
+  NoteWritten(dir, name, first, static_cast<int64_t>((n + 1) * kSlotSize), created);
   return true;
 }
 
@@ -273,33 +320,44 @@ int32_t DeleteKey(const std::string& dir, const std::string& key) {
   // delete in one file at the same time would lose one of the two.
   StoreLock lock;
   if (!lock.TakeExclusive(dir)) return kNoLock;
-  const std::vector<KeyFile> files = ListStore(dir, true);
+  uint64_t epoch = 0;
+  const std::vector<KeyFile> files = ListStore(dir, true, &epoch);
   const int target = TargetFile(files, key);
-  KeyFileAccess file;
+  thread_local std::string buffer;
+  OpenKeyFile* file = nullptr;
+  std::shared_ptr<OpenStore> store;
+  size_t from = 0, at = 0;
   bool equal = false;
-  size_t at = 0;
-  if (target >= 0 && file.Open(platform::JoinPath(dir, files[target].name), false) &&
-      !file.LowerBound(key, &at, &equal)) {
-    equal = false;
+  const size_t n = target < 0 ? 0 : static_cast<size_t>(files[target].slots());
+  if (target >= 0) {
+    store = OpenStoreOf(dir, epoch);
+    bool created = false;
+    file = OpenKeyFileOf(*store, dir, files[target].name, false, &created);
+    if (file && !FindPlace(file, n, key, 0, &buffer, &from, &at, &equal)) equal = false;
   }
   if (!equal) {
     LogChange(dir, Change::kErrorDel, key);
     return kNotFound;
   }
   const std::string& name = files[target].name;
-  const size_t n = file.count();
-  thread_local std::string moved;
+  // The slots after the key move down over it.
+  char* slots = buffer.data();
+  std::memmove(slots + (at - from) * kSlotSize, slots + (at - from + 1) * kSlotSize,
+               (n - at - 1) * kSlotSize);
   bool ok = BeginChange(dir);
   if (ok && at + 1 < n) {
-    ok = file.ReadTail(at + 1, 0, &moved) && file.Write(moved.data(), moved.size(), at * kSlotSize);
+    ok = WriteFully(file->fd.get(), slots + (at - from) * kSlotSize, (n - at - 1) * kSlotSize,
+                    static_cast<off_t>(at * kSlotSize));
   }
-  ok = ok && file.Truncate(n - 1);
+  ok = ok && ::ftruncate(file->fd.get(), static_cast<off_t>((n - 1) * kSlotSize)) == 0;
   if (!ok) {
+    file->sampled = false;
     ForgetStore(dir);
     return kFailed;
   }
+  Resample(file, slots, from, n - 1);
   std::string first;
-  if (n > 1) first = at == 0 ? std::string(SlotKey(moved.data())) : files[target].firstKey;
+  if (n > 1) first = at == 0 ? std::string(SlotKey(slots)) : files[target].firstKey;
   NoteWritten(dir, name, first, static_cast<int64_t>((n - 1) * kSlotSize), false);
   LogChange(dir, Change::kDel, key);
   return kDone;

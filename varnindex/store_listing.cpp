@@ -1,6 +1,8 @@
 #include "varnindex/store_listing.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include <mutex>
 
 #include "platform/files.h"
+#include "varnindex/kept_fd.h"
 
 namespace varnindex {
 namespace {
@@ -25,11 +28,15 @@ struct FolderStamp {
 struct CachedStore {
   uint64_t generation = 0;
   FolderStamp folder;
+  bool listed = false;
+  uint64_t epoch = 0;
   std::vector<KeyFile> files;
+  KeptFd generationFile;  // ".kdt.gen", kept open while the folder's stamp stays the same
 };
 
 std::mutex gMutex;
 std::map<std::string, CachedStore> gCache;
+uint64_t gLastEpoch = 0;
 
 int64_t ToNs(const timespec& t) {
   return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec;
@@ -43,19 +50,24 @@ bool StampFolder(const std::string& dir, FolderStamp* out) {
   return true;
 }
 
+int OpenGeneration(const std::string& dir, bool create) {
+  const std::string path = platform::JoinPath(dir, kGenerationFile);
+  return ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+}
+
 // 0 when the store has never been changed by this library.
-uint64_t ReadGeneration(const std::string& dir) {
+uint64_t ReadGeneration(int fd) {
   unsigned char b[8] = {};
-  if (platform::ReadPrefix(platform::JoinPath(dir, kGenerationFile), b, sizeof b) != 8) return 0;
+  if (fd < 0 || ::pread(fd, b, sizeof b, 0) != 8) return 0;
   uint64_t g = 0;
   for (int i = 7; i >= 0; --i) g = (g << 8) | b[i];
   return g;
 }
 
-bool WriteGeneration(const std::string& dir, uint64_t g) {
+bool WriteGeneration(int fd, uint64_t g) {
   unsigned char b[8];
   for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(g >> (8 * i));
-  return platform::WriteAt(platform::JoinPath(dir, kGenerationFile), 0, b, sizeof b);
+  return fd >= 0 && ::pwrite(fd, b, sizeof b, 0) == 8;
 }
 
 bool IsKeyFileName(const std::string& name) {
@@ -97,7 +109,7 @@ std::vector<KeyFile> ReadListing(const std::string& dir) {
 
 }  // namespace
 
-std::vector<KeyFile> ListStore(const std::string& dir, bool locked) {
+std::vector<KeyFile> ListStore(const std::string& dir, bool locked, uint64_t* epoch) {
   FolderStamp folder;
   if (!StampFolder(dir, &folder)) {
     std::lock_guard<std::mutex> guard(gMutex);
@@ -105,19 +117,28 @@ std::vector<KeyFile> ListStore(const std::string& dir, bool locked) {
     return {};
   }
   if (!locked) return ReadListing(dir);
-  const uint64_t generation = ReadGeneration(dir);
   std::lock_guard<std::mutex> guard(gMutex);
   auto it = gCache.find(dir);
-  if (it != gCache.end() && generation != 0 && it->second.generation == generation &&
-      it->second.folder == folder) {
-    return it->second.files;
-  }
   if (it == gCache.end()) {
     if (gCache.size() >= kMaxCachedStores) gCache.clear();
     it = gCache.emplace(dir, CachedStore{}).first;
   }
-  it->second = CachedStore{generation, folder, ReadListing(dir)};
-  return it->second.files;
+  CachedStore& cached = it->second;
+  // A folder whose names changed may hold another ".kdt.gen" than the one kept open.
+  if (!(cached.folder == folder) || cached.generationFile.get() < 0) {
+    cached.generationFile.Reset(OpenGeneration(dir, false));
+  }
+  const uint64_t generation = ReadGeneration(cached.generationFile.get());
+  if (!cached.listed || generation == 0 || cached.generation != generation ||
+      !(cached.folder == folder)) {
+    cached.generation = generation;
+    cached.folder = folder;
+    cached.files = ReadListing(dir);
+    cached.listed = true;
+    cached.epoch = ++gLastEpoch;
+  }
+  if (epoch) *epoch = cached.epoch;
+  return cached.files;
 }
 
 int TargetFile(const std::vector<KeyFile>& files, std::string_view key) {
@@ -133,12 +154,18 @@ bool BeginChange(const std::string& dir) {
   // ListStore has just read the number under this same lock; the cache holds it.
   std::lock_guard<std::mutex> guard(gMutex);
   auto it = gCache.find(dir);
-  const uint64_t next = (it != gCache.end() ? it->second.generation : ReadGeneration(dir)) + 1;
-  if (!WriteGeneration(dir, next)) {
-    if (it != gCache.end()) gCache.erase(it);
+  if (it == gCache.end()) {
+    KeptFd file(OpenGeneration(dir, true));
+    return WriteGeneration(file.get(), ReadGeneration(file.get()) + 1);
+  }
+  CachedStore& cached = it->second;
+  if (cached.generationFile.get() < 0) cached.generationFile.Reset(OpenGeneration(dir, true));
+  const uint64_t next = cached.generation + 1;
+  if (!WriteGeneration(cached.generationFile.get(), next)) {
+    gCache.erase(it);
     return false;
   }
-  if (it != gCache.end()) it->second.generation = next;
+  cached.generation = next;
   return true;
 }
 

@@ -24,7 +24,9 @@ struct KeyFile {
 // touches a key file. The listing is cached per folder and reused while the generation and
 // the folder's own time stamps stay the same; otherwise it is read again (names, sizes and
 // first keys). Call with the store lock held (`locked`); without it nothing is cached.
-std::vector<KeyFile> ListStore(const std::string& dir, bool locked);
+// `epoch`, when given, gets a number that changes whenever the listing is read afresh: what
+// a caller keeps about the files is good while it stays the same.
+std::vector<KeyFile> ListStore(const std::string& dir, bool locked, uint64_t* epoch = nullptr);
 
 // Index of the file whose range takes `key`: the last file with slots whose first key is
 // not above it, or the first file with slots when the key is below them all. -1 when no

@@ -1,14 +1,21 @@
 // The lock that serialises changes to a store and keeps readers out while one runs.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace varnindex {
+
+struct ChangeSide;
 
 // An advisory lock (flock) on "kdt.loc" in the store folder: exclusive for a change,
 // shared for a read. The file holds the 32-bit value 1 while a change runs and is empty
 // otherwise; the lock itself dies with its holder, so a process that crashed never blocks
 // anyone.
+//
+// A change keeps its descriptor of "kdt.loc" open for the next change of the same store in
+// this process; the process's threads take turns before they take the flock.
 //
 // Waiting is fair: a change that has been waiting marks itself (a shared byte-range lock
 // on the same file), and a change or read that comes fresh lets it go first, so neither a
@@ -34,6 +41,8 @@ class StoreLock {
 
  private:
   int fd_ = -1;
+  std::shared_ptr<ChangeSide> side_;  // an exclusive lock's kept descriptor
+  std::unique_lock<std::timed_mutex> turn_;
   bool held_ = false;
   bool exclusive_ = false;
 };
