@@ -38,7 +38,9 @@ void Index(const std::string& programDir, int op, const std::string& line) {
   AddDelDat(op, ListViewDir(programDir).c_str(), line.c_str());
 }
 
-void RegisterPlain(const std::string& dir, const AccountRecord& r, const PlainCheck& check) {
+void RegisterPlain(const std::string& dir, const AccountRecord& r, const PlainCheck& check,
+                   OffChecks off) {
+  if (!check.on && off == OffChecks::kNoneToRemove) return;
   const std::string key = FieldText(r.key);
   const std::string line = IndexLine(key, check.folder, FieldText(r.host));
   if (check.on) {
@@ -55,7 +57,8 @@ void RegisterPlain(const std::string& dir, const AccountRecord& r, const PlainCh
   }
 }
 
-void RegisterCustom(const std::string& dir, const AccountRecord& r) {
+void RegisterCustom(const std::string& dir, const AccountRecord& r, OffChecks off) {
+  if (!r.customOn && off == OffChecks::kNoneToRemove) return;
   const std::string key = FieldText(r.key);
   const std::string host = FieldText(r.host);
   if (r.customOn) {
@@ -67,7 +70,7 @@ void RegisterCustom(const std::string& dir, const AccountRecord& r) {
       for (int i = 0; i < 5; ++i) {
         SetField(s.names[i], FieldText(r.customNames[i]));
         std::string name = FieldText(r.customNames[i]);
-        if (name.empty()) continue;
+        if (name.empty() || (r.customPorts[i] == 0 && off == OffChecks::kNoneToRemove)) continue;
         Index(dir, r.customPorts[i] != 0 ? kIndexAdd : kIndexDelete,
               CustomIndexLine(key, name, host));
       }
@@ -99,10 +102,10 @@ std::string ListViewDir(const std::string& programDir) {
   return InDir(programDir, kListView);
 }
 
-void RegisterAccountChecks(const std::string& dir, const AccountRecord& record) {
-  for (const PlainCheck& c : ChecksBeforeCustom(record)) RegisterPlain(dir, record, c);
-  RegisterCustom(dir, record);
-  for (const PlainCheck& c : ChecksAfterCustom(record)) RegisterPlain(dir, record, c);
+void RegisterAccountChecks(const std::string& dir, const AccountRecord& record, OffChecks off) {
+  for (const PlainCheck& c : ChecksBeforeCustom(record)) RegisterPlain(dir, record, c, off);
+  RegisterCustom(dir, record, off);
+  for (const PlainCheck& c : ChecksAfterCustom(record)) RegisterPlain(dir, record, c, off);
 }
 
 CheckCounts CountChecks(const std::string& dir) {

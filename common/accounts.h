@@ -32,7 +32,13 @@ std::string ListViewDir(const std::string& programDir);
 // 748-byte file is read or created and its names refreshed from the record; a slot with a
 // name and a port gets an index line, a named slot without a port loses it. Touches only
 // the account's own files (CountChecks counts the folders when wanted).
-void RegisterAccountChecks(const std::string& programDir, const AccountRecord& record);
+//
+// OffChecks::kNoneToRemove is for an account that had no record before (a migration's
+// import): its checks that are off have no status file or row, so nothing is removed for
+// them, and the list index logs no failed delete per such check.
+enum class OffChecks { kRemove, kNoneToRemove };
+void RegisterAccountChecks(const std::string& programDir, const AccountRecord& record,
+                           OffChecks off = OffChecks::kRemove);
 
 // Counts the status files of every group.
 CheckCounts CountChecks(const std::string& programDir);

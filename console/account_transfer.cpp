@@ -117,7 +117,7 @@ std::string ImportReportPath(const std::string& dir, const platform::SystemTime&
 }
 
 std::string ImportCsvLine(const std::string& dir, std::string_view line,
-                          const platform::SystemTime& now, bool* busy) {
+                          const platform::SystemTime& now, bool* busy, bool unpaced) {
   const std::vector<std::string> fields = SplitCsvFields(line);
   std::string reason = CsvRejection(fields);
   if (!reason.empty()) {
@@ -147,7 +147,8 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
     Report(dir, now, reason, line);
     return reason;
   }
-  if (platform::IsRegularFile(path)) {
+  const bool existed = platform::IsRegularFile(path);
+  if (existed) {
     bool whole = false;
     const common::AccountFile old = common::ReadAccount(path, &whole);
     if (!whole) {
@@ -174,7 +175,9 @@ std::string ImportCsvLine(const std::string& dir, std::string_view line,
     Report(dir, now, reason, line);
     return reason;
   }
-  common::RegisterAccountChecks(dir, account.record);
+  common::RegisterAccountChecks(
+      dir, account.record,
+      unpaced && !existed ? common::OffChecks::kNoneToRemove : common::OffChecks::kRemove);
   change.End();
   return "";
 }
@@ -213,7 +216,7 @@ bool AccountImport::Step(const std::string& dir, const platform::SystemTime& now
   std::optional<std::string_view> line = NextCsvLine(text_, &pos_);
   if (!line) return false;
   bool busy = false;
-  const bool rejected = !ImportCsvLine(dir, *line, now, &busy).empty();
+  const bool rejected = !ImportCsvLine(dir, *line, now, &busy, unpaced_).empty();
   if (busy) {
     pos_ = at;
     return true;
@@ -255,6 +258,7 @@ int ImportFromCommandLine(const std::string& dir, const std::string& path, bool 
     return 1;
   }
   AccountImport job;
+  job.SetUnpaced(!paced);
   std::string errorKey;
   if (!job.Start(std::move(*text), &errorKey)) {
     if (errorKey == "msgImportTooManyLines") {

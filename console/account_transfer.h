@@ -49,9 +49,12 @@ std::string ImportReportPath(const std::string& programDir, const platform::Syst
 // and its checks registered, as one AccountChange. When `busy` is given and another process
 // held the account store (or the status folder an earlier change needs) past the lock
 // wait, nothing is written or reported and `*busy` is set: the line is to be imported
-// again later.
+// again later. With `unpaced` (an import without the pause between lines, for a
+// migration) a new account's checks that are off are left alone, as they have nothing to
+// remove (see OffChecks).
 std::string ImportCsvLine(const std::string& programDir, std::string_view line,
-                          const platform::SystemTime& now, bool* busy = nullptr);
+                          const platform::SystemTime& now, bool* busy = nullptr,
+                          bool unpaced = false);
 
 // One import in progress: the file's text and its lines, imported one per Step.
 class AccountImport {
@@ -63,6 +66,8 @@ class AccountImport {
   // Imports the next line (a line refused only because the account store was busy stays
   // next). False when every line was done.
   bool Step(const std::string& programDir, const platform::SystemTime& now);
+  // Lines imported without the pause between them (see ImportCsvLine's `unpaced`).
+  void SetUnpaced(bool unpaced) { unpaced_ = unpaced; }
 
   bool running() const { return running_; }
   size_t total() const { return total_; }
@@ -78,6 +83,7 @@ class AccountImport {
   size_t done_ = 0;
   size_t rejected_ = 0;
   bool running_ = false;
+  bool unpaced_ = false;
 };
 
 // The command-line forms (`KTVarnock --export FILE [--replace]`, `--import FILE`) on a

@@ -120,7 +120,10 @@ class ConsoleApp {
   const ImportOutcome& lastImport() const { return lastImport_; }
   uint64_t importSerial() const { return importSerial_; }
   // Every line at once, without the pause (benchmarks, and the command line's --no-pacing).
-  void SetImportPacing(bool paced) { importPaced_ = paced; }
+  void SetImportPacing(bool paced) {
+    importPaced_ = paced;
+    import_.SetUnpaced(!paced);
+  }
 
   // Read by the page.
   const std::string& programDir() const { return dir_; }

@@ -254,6 +254,39 @@ TEST(AccountTransfer, ALineForAnExistingKeyReplacesTheAccountAndItsRows) {
   EXPECT_EQ(common::FieldText(now9.record.host), "127.0.0.9");
 }
 
+TEST(AccountTransfer, AnUnpacedImportOfANewAccountRemovesNothingAndGivesTheSameRows) {
+  // Ping and one custom service on, the other checks off; then ping off.
+  const std::string on =
+      "srv,127.0.0.1,,,1,0,0,0,0,0,0,,,,0,0,0,0,,0,,,,,1,smtp,25,,0,,0,"
+      ",0,,0,,,,,,,1,1,0,,1,1,0,,1,0";
+  std::string pingOff = on;
+  pingOff.replace(pingOff.find(",1,0,0,0"), 8, ",0,0,0,0");
+  const std::string key = common::HexKey("srv");
+  for (const bool unpaced : {false, true}) {
+    SCOPED_TRACE(unpaced ? "unpaced" : "paced");
+    testsupport::TempDir dir;
+    platform::MakeDirs(dir / "ListView");
+    const platform::SystemTime now = platform::LocalNow();
+    ASSERT_EQ(ImportCsvLine(dir.path(), on, now, nullptr, unpaced), "");
+    EXPECT_EQ(IndexLines(dir.path()),
+              (std::vector<std::string>{key + "\t\tpingdata\t\t127.0.0.1",
+                                        key + "(smtp)\t\tcustdata\t\t127.0.0.1"}));
+    EXPECT_TRUE(platform::IsRegularFile(dir / ("PINGData/" + key)));
+    EXPECT_FALSE(platform::PathExists(dir / ("HTTPData/" + key)));
+    std::string log;
+    for (const std::string& name : platform::ListFiles(dir / "ListView/log")) {
+      log += testsupport::ReadFile(dir / ("ListView/log/" + name));
+    }
+    // The described import tries to delete the row of every check that is off.
+    EXPECT_EQ(log.find("[ERROR_DEL]") == std::string::npos, unpaced) << log;
+    // An account that exists loses what is switched off either way.
+    ASSERT_EQ(ImportCsvLine(dir.path(), pingOff, now, nullptr, unpaced), "");
+    EXPECT_EQ(IndexLines(dir.path()),
+              (std::vector<std::string>{key + "(smtp)\t\tcustdata\t\t127.0.0.1"}));
+    EXPECT_FALSE(platform::PathExists(dir / ("PINGData/" + key)));
+  }
+}
+
 TEST(AccountTransfer, SpreadsheetFileIsImported) {
   testsupport::TempDir dir;
   platform::MakeDirs(dir / "ListView");
